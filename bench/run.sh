@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs every benchmark and the peer commands they are compared with, in one go, so that the
+# ratios are measured on the same machine at the same time.
+set -euo pipefail
+build=${1:?usage: run.sh BUILD_DIR FIXTURE_DIR}
+fixtures=${2:?usage: run.sh BUILD_DIR FIXTURE_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/../tests/fixtures/make_all.sh" "$fixtures"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A 512 MiB image of random bytes for the reading benchmarks.
+image="$work/random.img"
+head -c $((512 * 1024 * 1024)) /dev/urandom > "$image"
+cat "$image" > /dev/null  # into the page cache for both sides
+
+echo "== cat of the same image (page cache)"
+start=$(date +%s.%N); cat "$image" > /dev/null; end=$(date +%s.%N)
+python3 -c "print(f'cat: {512/($end-$start):.0f} MiB/s')"
+
+for b in "$build"/bench/*_bench; do
+    echo "== $(basename "$b")"
+    KELTRA_BENCH_IMAGE="$image" KELTRA_FIXTURE_DIR="$fixtures" "$b" --benchmark_min_time=1
+done

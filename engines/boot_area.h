@@ -1,0 +1,49 @@
+// Classification of a source's first 16 KiB, and the boot-sector fields the engines use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace keltra {
+
+inline constexpr size_t kBootAreaBytes = 16384;
+
+enum class SourceClass { Unrecognised, Ntfs, Fat32, Fat12or16, Ext };
+
+// The first test that passes wins: NTFS, FAT (FAT32 and FAT12/16 tried in the order the
+// cluster count suggests), Ext; else unrecognised. `bootArea` must hold 16,384 bytes.
+SourceClass ClassifyBootArea(std::span<const std::byte> bootArea);
+
+inline bool IsFat(SourceClass c) { return c == SourceClass::Fat32 || c == SourceClass::Fat12or16; }
+std::string SourceClassName(SourceClass c);  // "NTFS", "FAT32", "FAT12/16", "Ext", "unrecognised"
+
+struct NtfsBootFields {
+    uint16_t bytesPerSector;
+    int8_t sectorsPerClusterRaw;  // signed, as the quick NTFS engine reads it
+    uint64_t totalSectors;
+    uint64_t mftCluster;
+    uint64_t mftMirrorCluster;
+    int8_t clustersPerRecordRaw;  // negative: record size is 2^-value bytes
+    int8_t clustersPerIndexRaw;
+    uint64_t serialNumber;
+};
+NtfsBootFields ReadNtfsBootFields(std::span<const std::byte> bootSector);
+
+struct FatBootFields {
+    uint16_t bytesPerSector;
+    uint8_t sectorsPerCluster;
+    uint16_t reservedSectors;
+    uint8_t fatCount;
+    uint16_t rootEntries;
+    uint32_t totalSectors;   // the 32-bit field, else the 16-bit one
+    uint32_t fatSectors;     // the 16-bit field, else the FAT32 32-bit one
+    uint32_t rootCluster;    // FAT32 only (0 otherwise)
+    uint32_t rootDirSectors;  // rootEntries × 32 rounded up to whole sectors
+    uint64_t clusterCount;   // data sectors ÷ sectors per cluster (0 on nonsense geometry)
+    std::string label;       // volume label of the extended boot record, trailing blanks cut
+};
+FatBootFields ReadFatBootFields(std::span<const std::byte> bootSector, bool fat32);
+
+}  // namespace keltra

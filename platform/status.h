@@ -1,0 +1,51 @@
+// Status codes. The program reports failures with the Windows error numbers that its callers
+// test for; on Linux every errno is mapped to the matching number here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace keltra {
+
+using Status = int32_t;
+
+inline constexpr Status kOk = 0;
+inline constexpr Status kErrInvalidFunction = 1;
+inline constexpr Status kErrFileNotFound = 2;
+inline constexpr Status kErrPathNotFound = 3;
+inline constexpr Status kErrTooManyOpenFiles = 4;
+inline constexpr Status kErrAccessDenied = 5;
+inline constexpr Status kErrNotEnoughMemory = 8;
+inline constexpr Status kErrNotSameDevice = 17;
+inline constexpr Status kErrWriteProtect = 19;
+inline constexpr Status kErrNotReady = 21;
+inline constexpr Status kErrWriteFault = 29;  // also: a cluster too large to copy
+inline constexpr Status kErrReadFault = 30;
+inline constexpr Status kErrSharingViolation = 32;
+inline constexpr Status kErrHandleEof = 38;
+inline constexpr Status kErrNotSupported = 50;
+inline constexpr Status kErrFileExists = 80;
+inline constexpr Status kErrInvalidParameter = 87;
+inline constexpr Status kErrDiskFull = 112;
+inline constexpr Status kErrInsufficientBuffer = 122;
+inline constexpr Status kErrDirNotEmpty = 145;
+inline constexpr Status kErrAlreadyExists = 183;
+inline constexpr Status kErrFilenameTooLong = 206;
+inline constexpr Status kErrFileTooLarge = 223;
+inline constexpr Status kErrMoreData = 234;
+inline constexpr Status kErrIoDevice = 1117;
+inline constexpr Status kErrCantResolveFilename = 1921;
+// Stopped through a callback because the user cancelled; tested for exactly.
+inline constexpr Status kCancelled = -9527;
+
+// The Windows number for an errno value. `isFolder` picks 183 over 80 for EEXIST, as creating a
+// folder that exists reports "already exists" while creating a file reports "file exists".
+Status StatusFromErrno(int err, bool isFolder = false);
+
+// StatusFromErrno(errno).
+Status LastStatus(bool isFolder = false);
+
+// The English system text of a status, as the recovery window shows it.
+std::string StatusMessage(Status status);
+
+}  // namespace keltra

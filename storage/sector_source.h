@@ -1,0 +1,59 @@
+// The one read path of every engine: whole sectors of a disk or an image file, addressed by a
+// 64-bit LBA. Sources are opened read-only; nothing here can write to them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "platform/file_handle.h"
+#include "platform/status.h"
+
+namespace keltra {
+
+// Byte-addressed reads in place of the file handle; tests use it to put memory or a faulty
+// medium behind a source.
+class SectorReader {
+public:
+    virtual ~SectorReader() = default;
+    // Reads up to buffer.size() bytes at `offset`; `done` = bytes read (0 at the end).
+    virtual Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) = 0;
+};
+
+struct SectorSource {
+    FileHandle handle;
+    std::unique_ptr<SectorReader> reader;  // used instead of `handle` when set
+    uint64_t totalSectors = 0;
+
+    bool IsOpen() const { return handle.IsOpen() || reader != nullptr; }
+    void Close() {
+        handle.Close();
+        reader.reset();
+        totalSectors = 0;
+    }
+};
+
+inline constexpr uint32_t kImageSectorSize = 512;
+inline constexpr size_t kReadPieceBytes = 65536;
+
+// Opens whole disk N (see DiskDevicePath) for reading. Total sectors = length ÷ logical sector
+// size, or cylinders × heads × sectors when the length is unknown.
+Status OpenDiskSource(SectorSource& source, int diskNumber);
+// Opens a device node directly (the disk-number form resolves to this).
+Status OpenDeviceSource(SectorSource& source, const std::string& devicePath);
+// Opens an image file for reading; its sectors are 512 bytes, a trailing partial one is not
+// addressable.
+Status OpenImageSource(SectorSource& source, const std::string& path);
+// Puts a reader behind the source.
+void OpenReaderSource(SectorSource& source, std::unique_ptr<SectorReader> reader,
+                      uint64_t totalSectors);
+
+// Reads `count` sectors of `sectorSize` bytes at `lba` into `buffer`.
+// 87 when the range passes the last sector or the buffer is too small (nothing read, the output
+// untouched); 30 when a read fails or returns nothing, with `sectorsRead` = whole sectors read.
+Status ReadSectors(const SectorSource& source, uint32_t count, std::span<std::byte> buffer,
+                   uint64_t lba, int sectorSize, uint32_t& sectorsRead);
+
+}  // namespace keltra

@@ -1,0 +1,73 @@
+// Helpers shared by the tests: fixture paths, scratch folders, loop devices, memory sources,
+// and running the `keltra` binary.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "storage/sector_source.h"
+
+namespace keltra::test {
+
+// Path of a fixture image made by tests/fixtures/make_*.sh.
+std::string FixturePath(const std::string& name);
+// Path of a committed test file under tests/data/.
+std::string TestDataPath(const std::string& name);
+
+// A fresh folder removed with everything in it at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A read-only loop device over a file, detached at the end. Valid() is false when loop devices
+// cannot be made here (not root, no loop support).
+class LoopDevice {
+public:
+    explicit LoopDevice(const std::string& file);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    bool Valid() const { return !device_.empty(); }
+    const std::string& Device() const { return device_; }
+
+private:
+    std::string device_;
+};
+
+// Bytes in memory behind a sector source; reads past `faultFrom` (bytes) fail.
+class MemoryReader : public SectorReader {
+public:
+    explicit MemoryReader(std::vector<std::byte> bytes, uint64_t faultFrom = UINT64_MAX)
+        : bytes_(std::move(bytes)), faultFrom_(faultFrom) {}
+    Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override;
+
+private:
+    std::vector<std::byte> bytes_;
+    uint64_t faultFrom_;
+};
+
+std::vector<std::byte> ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, std::span<const std::byte> bytes);
+std::string Sha256OfFile(const std::string& path);
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+// Runs the keltra binary with the arguments (no shell), capturing both streams.
+CommandResult RunKeltra(const std::vector<std::string>& args,
+                        const std::vector<std::string>& extraEnv = {});
+
+}  // namespace keltra::test

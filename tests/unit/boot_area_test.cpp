@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+
+#include "engines/boot_area.h"
+#include "engines/engine_factory.h"
+#include "platform/little_endian.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+using BootArea = std::array<std::byte, kBootAreaBytes>;
+
+BootArea ReadFixtureBoot(const std::string& name) {
+    BootArea boot{};
+    SectorSource source;
+    EXPECT_EQ(OpenImageSource(source, test::FixturePath(name)), kOk);
+    EXPECT_EQ(ReadBootArea(source, 0, 512, boot), kOk);
+    return boot;
+}
+
+TEST(BootArea, FixturesClassifyAsTheirFileSystems) {
+    EXPECT_EQ(ClassifyBootArea(ReadFixtureBoot("ntfs.img")), SourceClass::Ntfs);
+    EXPECT_EQ(ClassifyBootArea(ReadFixtureBoot("fat12.img")), SourceClass::Fat12or16);
+    EXPECT_EQ(ClassifyBootArea(ReadFixtureBoot("fat16.img")), SourceClass::Fat12or16);
+    EXPECT_EQ(ClassifyBootArea(ReadFixtureBoot("fat32.img")), SourceClass::Fat32);
+    EXPECT_EQ(ClassifyBootArea(ReadFixtureBoot("ext4.img")), SourceClass::Ext);
+    // The MBR itself is no file system.
+    EXPECT_EQ(ClassifyBootArea(ReadFixtureBoot("mbr.img")), SourceClass::Unrecognised);
+}
+
+TEST(BootArea, LoopDevicesClassifyLikeTheirImages) {
+    for (const char* name : {"ntfs.img", "fat12.img", "fat32.img", "ext4.img"}) {
+        test::LoopDevice loop(test::FixturePath(name));
+        if (!loop.Valid()) GTEST_SKIP() << "no loop devices here";
+        SectorSource source;
+        ASSERT_EQ(OpenDeviceSource(source, loop.Device()), kOk);
+        BootArea boot{};
+        ASSERT_EQ(ReadBootArea(source, 0, 512, boot), kOk);
+        EXPECT_EQ(ClassifyBootArea(boot), ClassifyBootArea(ReadFixtureBoot(name))) << name;
+    }
+}
+
+TEST(BootArea, PartitionsOfAPartitionedImageClassifyAtTheirStart) {
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, test::FixturePath("mbr.img")), kOk);
+    BootArea boot{};
+    ASSERT_EQ(ReadBootArea(source, 2048, 512, boot), kOk);
+    EXPECT_EQ(ClassifyBootArea(boot), SourceClass::Fat12or16);
+    ASSERT_EQ(ReadBootArea(source, 239616, 512, boot), kOk);
+    EXPECT_EQ(ClassifyBootArea(boot), SourceClass::Ntfs);
+}
+
+TEST(BootArea, NtfsRulesAtTheirCorners) {
+    BootArea boot = ReadFixtureBoot("ntfs.img");
+    ASSERT_EQ(ClassifyBootArea(boot), SourceClass::Ntfs);
+    BootArea b = boot;
+    b[13] = std::byte{128};  // read as a signed byte by the engine: refused
+    EXPECT_NE(ClassifyBootArea(b), SourceClass::Ntfs);
+    b = boot;
+    b[13] = std::byte{64};
+    EXPECT_EQ(ClassifyBootArea(b), SourceClass::Ntfs);
+    b = boot;
+    StoreLE<uint16_t>(b, 11, 520);  // not a multiple of 512
+    EXPECT_NE(ClassifyBootArea(b), SourceClass::Ntfs);
+    b = boot;
+    b[33] = std::byte{1};  // must be zero
+    EXPECT_NE(ClassifyBootArea(b), SourceClass::Ntfs);
+    b = boot;
+    b[511] = std::byte{0};
+    EXPECT_NE(ClassifyBootArea(b), SourceClass::Ntfs);
+}
+
+// A FAT16-style boot sector whose cluster count is exactly `clusters` (1 sector per cluster).
+BootArea FatWithClusters(uint32_t clusters, bool fat32Label) {
+    BootArea b{};
+    StoreLE<uint16_t>(b, 11, 512);
+    b[13] = std::byte{1};
+    StoreLE<uint16_t>(b, 14, 1);    // reserved
+    b[16] = std::byte{2};           // FAT count
+    StoreLE<uint16_t>(b, 17, 512);  // 32 root sectors
+    StoreLE<uint16_t>(b, 22, 100);  // FAT sectors (16-bit)
+    StoreLE<uint32_t>(b, 36, 100);  // FAT32 FAT size
+    StoreLE<uint32_t>(b, 32, clusters + 1 + 200 + 32);
+    if (fat32Label) std::memcpy(&b[82], "FAT32   ", 8);
+    b[510] = std::byte{0x55};
+    b[511] = std::byte{0xAA};
+    return b;
+}
+
+TEST(BootArea, FatTestOrderFollowsTheClusterCount) {
+    // With both tests passing, the count decides which is tried first.
+    EXPECT_EQ(ClassifyBootArea(FatWithClusters(65524, true)), SourceClass::Fat12or16);
+    EXPECT_EQ(ClassifyBootArea(FatWithClusters(65525, true)), SourceClass::Fat32);
+    // Without the FAT32 label only the FAT12/16 test can pass.
+    EXPECT_EQ(ClassifyBootArea(FatWithClusters(65525, false)), SourceClass::Fat12or16);
+    // Past the largest FAT32 count it is no FAT volume at all.
+    EXPECT_EQ(ClassifyBootArea(FatWithClusters(268435440, true)), SourceClass::Unrecognised);
+}
+
+TEST(BootArea, BitLockerIsNeverFat) {
+    BootArea b = FatWithClusters(1000, false);
+    ASSERT_EQ(ClassifyBootArea(b), SourceClass::Fat12or16);
+    BootArea signed_ = b;
+    std::memcpy(&signed_[3], "-FVE-FS-", 8);
+    EXPECT_EQ(ClassifyBootArea(signed_), SourceClass::Unrecognised);
+    BootArea togo = b;
+    for (int i = 0; i < 8; ++i) togo[480 + i] = std::byte{0x78};
+    for (int i = 8; i < 27; ++i) togo[480 + i] = std::byte{0xFF};
+    togo[507] = std::byte{0x00};
+    togo[508] = std::byte{0x1F};
+    togo[509] = std::byte{0x2C};
+    EXPECT_EQ(ClassifyBootArea(togo), SourceClass::Unrecognised);
+}
+
+TEST(BootArea, ExtGeometryMustAddUp) {
+    BootArea boot = ReadFixtureBoot("ext4.img");
+    ASSERT_EQ(ClassifyBootArea(boot), SourceClass::Ext);
+    BootArea b = boot;
+    StoreLE<uint32_t>(b, 1024 + 0, Le32(b, 1024 + 0) * 4);  // inode count no longer matches
+    EXPECT_EQ(ClassifyBootArea(b), SourceClass::Unrecognised);
+    b = boot;
+    StoreLE<uint32_t>(b, 1024 + 84, 2);  // first inode must be above 2
+    EXPECT_EQ(ClassifyBootArea(b), SourceClass::Unrecognised);
+    b = boot;
+    StoreLE<uint32_t>(b, 1024 + 20, Le32(b, 1024 + 24) == 0 ? 0 : 1);  // wrong first data block
+    EXPECT_EQ(ClassifyBootArea(b), SourceClass::Unrecognised);
+}
+
+TEST(BootArea, RandomBytesAreUnrecognised) {
+    std::mt19937 rng(7);
+    BootArea b{};
+    for (int round = 0; round < 200; ++round) {
+        for (auto& x : b) x = static_cast<std::byte>(rng());
+        EXPECT_EQ(ClassifyBootArea(b), SourceClass::Unrecognised);
+    }
+}
+
+TEST(EngineFactory, ImageEnginesByClass) {
+    EXPECT_NE(CreateImageEngine(test::FixturePath("ext4.img"), 1, false), nullptr);
+    test::ScratchDir dir;
+    const std::string tiny = dir / "tiny.img";
+    test::WriteWholeFile(tiny, std::vector<std::byte>(16000));
+    EXPECT_EQ(CreateImageEngine(tiny, 1, false), nullptr) << "smaller than the boot area";
+    EXPECT_EQ(CreateImageEngine(dir / "missing.img", 1, false), nullptr);
+    EXPECT_EQ(CreateImageEngine(test::FixturePath("mbr.img"), 1, false), nullptr)
+        << "no quick engine for an unrecognised source";
+}
+
+TEST(EngineFactory, ExtEngineFindsNothing) {
+    auto engine = CreateImageEngine(test::FixturePath("ext4.img"), 1, false);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->Scan(std::nullopt), kOk);
+    EXPECT_EQ(engine->GetRecordCount(), 0u);
+    std::vector<FoundRecord> list;
+    EXPECT_EQ(engine->ListFolder(nullptr, 0, list), kOk);
+    EXPECT_TRUE(list.empty());
+}
+
+}  // namespace
+}  // namespace keltra
