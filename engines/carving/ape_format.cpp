@@ -32,7 +32,7 @@ FileTypeCode RecogniseApe(ByteView b) {
 
 uint64_t FindApeEnd(ByteView) {
     ApeTag test;
-    return RunEndSearch(2 * kGiB, StopForm::AnyHeader, &test);
+    return RunEndSearch(2 * kGiB, kTypeNone, &test);
 }
 
 }  // namespace keltra

@@ -79,7 +79,7 @@ FileTypeCode RecogniseFla(ByteView b) {
 }
 
 uint64_t FindFlaEnd(ByteView) {
-    return RunEndSearch(256 * kMiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
 }
 
 // The compound file's sector N is taken to be disk sector (current + 1 + N), which holds for

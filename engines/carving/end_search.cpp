@@ -28,7 +28,7 @@ bool IsBootSector(std::span<const std::byte> s) {
     return false;
 }
 
-std::optional<size_t> StopSector(std::span<const std::byte> bytes, bool ignoreMpeg) {
+std::optional<size_t> StopSector(std::span<const std::byte> bytes, FileTypeCode ignored) {
     CarveContext& ctx = TheCarveContext();
     const size_t ss = ctx.sectorSize;
     if (ss == 0) return std::nullopt;
@@ -36,13 +36,13 @@ std::optional<size_t> StopSector(std::span<const std::byte> bytes, bool ignoreMp
     for (size_t i = 0; i < count; ++i) {
         ++ctx.currentSector;
         const auto sector = bytes.subspan(i * ss, ss);
-        if (AnyRecogniserAnswers(sector, ignoreMpeg) || IsVolumeMetadataSector(sector)) return i;
+        if (AnyRecogniserAnswers(sector, ignored) || IsVolumeMetadataSector(sector)) return i;
     }
     return std::nullopt;
 }
 
-int ScanWith(std::span<const std::byte> bytes, uint64_t& size, bool ignoreMpeg) {
-    const std::optional<size_t> stop = StopSector(bytes, ignoreMpeg);
+int ScanWith(std::span<const std::byte> bytes, uint64_t& size, FileTypeCode ignored) {
+    const std::optional<size_t> stop = StopSector(bytes, ignored);
     if (!stop) return 0;
     size += uint64_t{*stop} * TheCarveContext().sectorSize;
     return 1;
@@ -60,11 +60,11 @@ bool IsVolumeMetadataSector(std::span<const std::byte> s) {
 }
 
 int ScanForNextHeader(std::span<const std::byte> bytes, uint64_t& size) {
-    return ScanWith(bytes, size, false);
+    return ScanWith(bytes, size, kTypeNone);
 }
 
 int ScanForNextHeaderMpeg(std::span<const std::byte> bytes, uint64_t& size) {
-    return ScanWith(bytes, size, true);
+    return ScanWith(bytes, size, kTypeMpeg);
 }
 
 bool FooterAccepted(std::span<const std::byte> data, size_t pos, size_t length) {
@@ -97,7 +97,7 @@ std::optional<size_t> FindAcceptedFooter(std::span<const std::byte> data, std::s
     return std::nullopt;
 }
 
-uint64_t RunEndSearch(uint64_t limit, StopForm form, FooterTest* test) {
+uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test) {
     CarveContext& ctx = TheCarveContext();
     const uint32_t ss = ctx.sectorSize;
     uint64_t size = ss;
@@ -137,7 +137,7 @@ uint64_t RunEndSearch(uint64_t limit, StopForm form, FooterTest* test) {
         }
 
         const auto read = std::span<const std::byte>(buffer).first(size_t{n} * ss);
-        const std::optional<size_t> stop = StopSector(read, form == StopForm::IgnoringMpeg);
+        const std::optional<size_t> stop = StopSector(read, ignored);
         if (stop) size += uint64_t{*stop} * ss;
         if (test != nullptr) {
             const Chunk c{read, offset, stop ? *stop * ss : read.size(), stop.has_value()};

@@ -9,6 +9,8 @@
 #include <span>
 #include <string_view>
 
+#include "engines/carving/file_type_code.h"
+
 namespace keltra {
 
 inline constexpr uint64_t kMiB = uint64_t{1} << 20;
@@ -52,11 +54,11 @@ class FooterTest {
     virtual void Finish(uint64_t& size) { (void)size; }
 };
 
-enum class StopForm { AnyHeader, IgnoringMpeg };
-
 // The common reading loop from the sector after the header, over at most `limit` bytes; the
-// result is at most `limit` plus one sector. A nonzero progress-callback answer is kept in the
-// context and ends the search with the size reached.
-uint64_t RunEndSearch(uint64_t limit, StopForm form, FooterTest* test);
+// result is at most `limit` plus one sector. Headers of type `ignored` (kTypeMpeg for MPEG
+// streams, whose pack headers recur inside them) do not stop the search; kTypeNone: any header
+// does. A nonzero progress-callback answer is kept in the context and ends the search with the
+// size reached.
+uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test);
 
 }  // namespace keltra

@@ -12,7 +12,7 @@ FileTypeCode RecogniseFlv(ByteView b) {
 }
 
 uint64_t FindFlvEnd(ByteView) {
-    return RunEndSearch(6 * kGiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(6 * kGiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

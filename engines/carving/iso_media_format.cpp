@@ -47,11 +47,11 @@ FileTypeCode RecogniseQuickTime(ByteView b) {
 
 uint64_t FindMp4End(ByteView) {
     Mp4Signature test;
-    return RunEndSearch(6 * kGiB, StopForm::AnyHeader, &test);
+    return RunEndSearch(6 * kGiB, kTypeNone, &test);
 }
 
 uint64_t FindIsoMediaEnd(ByteView) {
-    return RunEndSearch(6 * kGiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(6 * kGiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

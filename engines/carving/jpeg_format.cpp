@@ -43,7 +43,7 @@ uint64_t FindJpegEnd(ByteView header) {
         return *pos + kEndOfImage.size();
     }
     EndOfImage test;
-    return RunEndSearch(128 * kMiB, StopForm::AnyHeader, &test);
+    return RunEndSearch(128 * kMiB, kTypeNone, &test);
 }
 
 }  // namespace keltra

@@ -11,7 +11,7 @@ FileTypeCode RecogniseMatroska(ByteView b) {
 }
 
 uint64_t FindMatroskaEnd(ByteView) {
-    return RunEndSearch(64 * kGiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(64 * kGiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

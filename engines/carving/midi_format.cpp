@@ -79,7 +79,7 @@ uint64_t FindMidiEnd(ByteView header) {
     TrackWalk walk(header.size() >= 12 ? Be16(header, 10) : 0);
     walk.Feed(header, 0);
     if (const auto end = walk.End(); end && *end <= header.size()) return *end;
-    return RunEndSearch(8 * kMiB, StopForm::AnyHeader, &walk);
+    return RunEndSearch(8 * kMiB, kTypeNone, &walk);
 }
 
 }  // namespace keltra

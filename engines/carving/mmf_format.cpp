@@ -10,7 +10,7 @@ FileTypeCode RecogniseMmf(ByteView b) {
 }
 
 uint64_t FindMmfEnd(ByteView) {
-    return RunEndSearch(256 * kMiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

@@ -38,7 +38,7 @@ FileTypeCode RecogniseMp3(ByteView b) {
 
 uint64_t FindMp3End(ByteView) {
     Id3v1Tag test;
-    return RunEndSearch(2 * kGiB, StopForm::AnyHeader, &test);
+    return RunEndSearch(2 * kGiB, kTypeNone, &test);
 }
 
 FileTypeCode RecogniseMp2(ByteView b) {
@@ -46,8 +46,9 @@ FileTypeCode RecogniseMp2(ByteView b) {
     return At(b, 0, "\xFF\xFD\xE4\x00"sv) ? kTypeMpegAudioLayer2 : kTypeNone;
 }
 
+// At 384 kbit/s and 48 kHz every fourth frame starts a sector; frames do not end the stream.
 uint64_t FindMp2End(ByteView) {
-    return RunEndSearch(256 * kMiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(256 * kMiB, kTypeMpegAudioLayer2, nullptr);
 }
 
 }  // namespace keltra

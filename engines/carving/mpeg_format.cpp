@@ -44,7 +44,7 @@ FileTypeCode RecogniseMpeg(ByteView b) {
 
 uint64_t FindMpegEnd(ByteView header) {
     MpegEndCode test(At(header, 0, kSequence) ? kSequenceEnd : kProgramEnd);
-    return RunEndSearch(6 * kGiB, StopForm::IgnoringMpeg, &test);
+    return RunEndSearch(6 * kGiB, kTypeMpeg, &test);
 }
 
 }  // namespace keltra

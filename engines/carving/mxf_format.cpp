@@ -13,7 +13,7 @@ FileTypeCode RecogniseMxf(ByteView b) {
 }
 
 uint64_t FindMxfEnd(ByteView) {
-    return RunEndSearch(6 * kGiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(6 * kGiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

@@ -10,7 +10,7 @@ FileTypeCode RecognisePsd(ByteView b) {
 }
 
 uint64_t FindPsdEnd(ByteView) {
-    return RunEndSearch(128 * kMiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(128 * kMiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

@@ -28,7 +28,7 @@ FileTypeCode RecogniseRealMedia(ByteView b) {
 
 uint64_t FindRealMediaEnd(ByteView) {
     RealMediaIndex test;
-    return RunEndSearch(6 * kGiB, StopForm::AnyHeader, &test);
+    return RunEndSearch(6 * kGiB, kTypeNone, &test);
 }
 
 }  // namespace keltra

@@ -226,13 +226,13 @@ Recognition RecogniseSector(std::span<const std::byte> bytes) {
     return {};
 }
 
-bool AnyRecogniserAnswers(std::span<const std::byte> bytes, bool ignoreMpeg) {
+bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored) {
     if (bytes.empty()) return false;
     const Dispatch& d = TheDispatch();
     for (const DispatchEntry& e : d.lists[d.stopList[std::to_integer<uint8_t>(bytes[0])]]) {
         if (!EntryApplies(e, bytes)) continue;
         const FileTypeCode code = e.recognise(bytes);
-        if (code != kTypeNone && !(ignoreMpeg && code == kTypeMpeg)) return true;
+        if (code != kTypeNone && code != ignored) return true;
     }
     return false;
 }

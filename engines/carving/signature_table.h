@@ -45,8 +45,8 @@ struct Recognition {
 };
 Recognition RecogniseSector(std::span<const std::byte> bytes);
 
-// True when any row's recogniser answers (with `ignoreMpeg`: with a code other than kTypeMpeg).
-bool AnyRecogniserAnswers(std::span<const std::byte> bytes, bool ignoreMpeg);
+// True when any row's recogniser answers with a code other than `ignored`.
+bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored = kTypeNone);
 
 // The first row with this code / with this extension (case-insensitive); null when none.
 const SignatureRow* FirstRowWithCode(FileTypeCode code);

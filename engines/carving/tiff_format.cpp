@@ -11,7 +11,7 @@ FileTypeCode RecogniseTiff(ByteView b) {
 }
 
 uint64_t FindTiffEnd(ByteView) {
-    return RunEndSearch(128 * kMiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(128 * kMiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra

@@ -25,7 +25,7 @@ uint64_t FindTrailerEnd(std::span<const std::byte> header, std::string_view trai
                         uint64_t limit) {
     if (const auto pos = FindAcceptedFooter(header, trailer)) return *pos + trailer.size();
     Trailer test(trailer);
-    return RunEndSearch(limit, StopForm::AnyHeader, &test);
+    return RunEndSearch(limit, kTypeNone, &test);
 }
 
 }  // namespace keltra

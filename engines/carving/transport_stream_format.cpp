@@ -80,7 +80,7 @@ FileTypeCode RecogniseTransportStream(ByteView b) {
 
 uint64_t FindTransportStreamEnd(ByteView) {
     PacketWalk walk;
-    const uint64_t size = RunEndSearch(64 * kGiB, StopForm::AnyHeader, &walk);
+    const uint64_t size = RunEndSearch(64 * kGiB, kTypeNone, &walk);
     const CarveContext& ctx = TheCarveContext();
     const uint64_t sectors = (size + ctx.sectorSize - 1) / ctx.sectorSize;
     TsStreamRanges().push_back({ctx.startSector, ctx.startSector + sectors - 1});
@@ -94,7 +94,7 @@ FileTypeCode RecogniseM2ts(ByteView b) {
 }
 
 uint64_t FindM2tsEnd(ByteView) {
-    return RunEndSearch(6 * kGiB, StopForm::AnyHeader, nullptr);
+    return RunEndSearch(6 * kGiB, kTypeNone, nullptr);
 }
 
 }  // namespace keltra
