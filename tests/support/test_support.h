@@ -31,10 +31,12 @@ private:
 };
 
 // A read-only loop device over a file, detached at the end. Valid() is false when loop devices
-// cannot be made here (not root, no loop support).
+// cannot be made here (not root, no loop support). Attaching a loop device renumbers the disks,
+// so while any LoopDevice is alive in a test process, the others wait (a lock shared by all
+// test processes).
 class LoopDevice {
 public:
-    explicit LoopDevice(const std::string& file);
+    explicit LoopDevice(const std::string& file, bool partitionScan = false);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
