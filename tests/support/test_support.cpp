@@ -60,8 +60,8 @@ std::string ShellQuote(const std::string& s) {
 }  // namespace
 
 namespace {
-int loopHolders = 0;    // LoopDevices alive in this process
-int loopLockFd = -1;    // held while any of them is alive
+int loopHolders = 0;  // LoopDevices alive in this process
+int loopLockFd = -1;  // held while any of them is alive
 }  // namespace
 
 LoopDevice::LoopDevice(const std::string& file, bool partitionScan) {
@@ -69,9 +69,9 @@ LoopDevice::LoopDevice(const std::string& file, bool partitionScan) {
         loopLockFd = ::open("/tmp/keltra-test-loop.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (loopLockFd >= 0) ::flock(loopLockFd, LOCK_EX);
     }
-    std::string dev = RunCapture(std::string("losetup --find --show --read-only ") +
-                                 (partitionScan ? "--partscan " : "") + ShellQuote(file) +
-                                 " 2>/dev/null");
+    std::string dev =
+        RunCapture(std::string("losetup --find --show --read-only ") +
+                   (partitionScan ? "--partscan " : "") + ShellQuote(file) + " 2>/dev/null");
     while (!dev.empty() && (dev.back() == '\n' || dev.back() == ' ')) dev.pop_back();
     if (dev.rfind("/dev/", 0) == 0) device_ = dev;
 }
@@ -105,7 +105,8 @@ std::vector<std::byte> ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, std::span<const std::byte> bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string Sha256OfFile(const std::string& path) {
