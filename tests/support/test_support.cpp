@@ -38,6 +38,22 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
+ScopedAppDataFolder::ScopedAppDataFolder() {
+    if (const char* old = std::getenv("XDG_DATA_HOME"); old != nullptr) {
+        saved_ = old;
+        hadValue_ = true;
+    }
+    ::setenv("XDG_DATA_HOME", dir_.Path().c_str(), 1);
+}
+
+ScopedAppDataFolder::~ScopedAppDataFolder() {
+    if (hadValue_) {
+        ::setenv("XDG_DATA_HOME", saved_.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
 namespace {
 
 std::string RunCapture(const std::string& command) {
@@ -59,8 +75,8 @@ std::string ShellQuote(const std::string& s) {
 }  // namespace
 
 LoopDevice::LoopDevice(const std::string& file) {
-    std::string dev = RunCapture("losetup --find --show --read-only " + ShellQuote(file) +
-                                 " 2>/dev/null");
+    std::string dev =
+        RunCapture("losetup --find --show --read-only " + ShellQuote(file) + " 2>/dev/null");
     while (!dev.empty() && (dev.back() == '\n' || dev.back() == ' ')) dev.pop_back();
     if (dev.rfind("/dev/", 0) == 0) device_ = dev;
 }
@@ -90,7 +106,8 @@ std::vector<std::byte> ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, std::span<const std::byte> bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string Sha256OfFile(const std::string& path) {
