@@ -253,14 +253,14 @@ TEST(FatEntry, RealDirectorySectorsOfTheFixtures) {
         const auto root = ClusterSector(image, image == "fat32.img" ? 2 : 0);
         EXPECT_TRUE(LooksLikeFatDirSector(root));
         EXPECT_FALSE(IsDotPair(root));
-        // The root names the Photos folder (label, long name, short entry); its first sector
-        // starts with the dot pair and holds the kept file and the deleted one.
+        // The root names the Photos folder; its first sector starts with the dot pair and holds
+        // a deleted file with a long name.
         uint32_t photos = 0;
         for (size_t off = 0; off + 32 <= root.size() && root[off] != std::byte{0}; off += 32) {
             const auto at = std::span(root).subspan(off);
             EXPECT_TRUE(IsPlausibleFatEntry(at)) << off;
             const FatEntryView e(at);
-            if (e.IsFolder()) photos = e.Cluster();
+            if (e.IsFolder() && BytesEqual(at, 0, "PHOTOS     ")) photos = e.Cluster();
         }
         ASSERT_NE(photos, 0u);
         const auto folder = ClusterSector(image, photos);
@@ -268,11 +268,16 @@ TEST(FatEntry, RealDirectorySectorsOfTheFixtures) {
         std::vector<std::byte> entries(folder.begin() + 64, folder.end());
         entries.resize(folder.size());
         EXPECT_TRUE(LooksLikeFatDirSector(entries));
-        const FatEntryView deleted{std::span(entries).subspan(3 * 32)};
-        EXPECT_TRUE(deleted.IsDeleted());
+        size_t at = 0;
+        while (at + 32 <= entries.size() && !BytesEqual(entries, at,
+                                                        "\xE5"
+                                                        "ELETE~1BIN"))
+            at += 32;
+        ASSERT_TRUE(at >= 64 && at + 32 <= entries.size());
+        const FatEntryView deleted{std::span(entries).subspan(at)};
         EXPECT_EQ(deleted.Size(), 5000u);
         // The deletion mark replaced the "D" of the short name the long name was made for.
-        EXPECT_EQ(FatEntryView(std::span(entries).subspan(32)).LfnChecksumByte(),
+        EXPECT_EQ(FatEntryView(std::span(entries).subspan(at - 32)).LfnChecksumByte(),
                   ChecksumOf("DELETE~1BIN"));
     }
 }
