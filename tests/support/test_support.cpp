@@ -58,11 +58,15 @@ std::string ShellQuote(const std::string& s) {
 
 }  // namespace
 
-LoopDevice::LoopDevice(const std::string& file) {
-    std::string dev = RunCapture("losetup --find --show --read-only " + ShellQuote(file) +
+LoopDevice::LoopDevice(const std::string& file, bool partitions) {
+    std::string dev = RunCapture("losetup --find --show --read-only " +
+                                 std::string(partitions ? "--partscan " : "") + ShellQuote(file) +
                                  " 2>/dev/null");
     while (!dev.empty() && (dev.back() == '\n' || dev.back() == ' ')) dev.pop_back();
-    if (dev.rfind("/dev/", 0) == 0) device_ = dev;
+    if (dev.rfind("/dev/", 0) != 0) return;
+    device_ = dev;
+    // Kernels without the table's parser leave the partitions to user space.
+    if (partitions) RunCapture("partx -a " + ShellQuote(device_) + " 2>/dev/null");
 }
 
 LoopDevice::~LoopDevice() {

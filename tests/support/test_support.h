@@ -31,10 +31,11 @@ private:
 };
 
 // A read-only loop device over a file, detached at the end. Valid() is false when loop devices
-// cannot be made here (not root, no loop support).
+// cannot be made here (not root, no loop support). With `partitions` the partitions of the
+// file's table get device nodes (/dev/loopNpM) where the kernel allows it.
 class LoopDevice {
 public:
-    explicit LoopDevice(const std::string& file);
+    explicit LoopDevice(const std::string& file, bool partitions = false);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
