@@ -94,7 +94,8 @@ std::vector<std::byte> ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, std::span<const std::byte> bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string Sha256OfFile(const std::string& path) {

@@ -18,7 +18,7 @@ std::string TestDataPath(const std::string& name);
 
 // A fresh folder removed with everything in it at the end of the test.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -26,7 +26,7 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -34,7 +34,7 @@ private:
 // cannot be made here (not root, no loop support). With `partitions` the partitions of the
 // file's table get device nodes (/dev/loopNpM) where the kernel allows it.
 class LoopDevice {
-public:
+  public:
     explicit LoopDevice(const std::string& file, bool partitions = false);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
@@ -42,18 +42,18 @@ public:
     bool Valid() const { return !device_.empty(); }
     const std::string& Device() const { return device_; }
 
-private:
+  private:
     std::string device_;
 };
 
 // Bytes in memory behind a sector source; reads past `faultFrom` (bytes) fail.
 class MemoryReader : public SectorReader {
-public:
+  public:
     explicit MemoryReader(std::vector<std::byte> bytes, uint64_t faultFrom = UINT64_MAX)
         : bytes_(std::move(bytes)), faultFrom_(faultFrom) {}
     Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override;
 
-private:
+  private:
     std::vector<std::byte> bytes_;
     uint64_t faultFrom_;
 };
