@@ -92,6 +92,7 @@ int RunProbe(const ProbeOptions& options) {
     }
     for (const auto& [key, value] : j.items()) {
         if (key == "boot_sector") {
+            std::cout << "boot_sector\n";
             for (const auto& [k, v] : value.items()) {
                 std::cout << fmt::format("  {:<20} {}\n", k,
                                          v.is_string() ? v.get<std::string>() : v.dump());
