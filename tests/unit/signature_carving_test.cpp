@@ -390,6 +390,19 @@ TEST_F(SignatureCarving, VolumeMetadataInsideAVideoEndsIt) {
         EXPECT_EQ(IsVolumeMetadataSector(s), oem != "mkfs.fat") << oem;
     }
     EXPECT_FALSE(IsVolumeMetadataSector(std::span(s).first(31)));
+
+    // A FAT directory sector: one file entry, then zeros.
+    std::fill(s.begin(), s.end(), std::byte{0});
+    std::memcpy(s.data(), "README  TXT\x20", 12);
+    for (size_t at : {14u, 22u}) {  // creation and modification: 12:00:00 on 1 January 2020
+        std::memcpy(s.data() + at, "\x00\x60\x21\x50", 4);
+    }
+    std::memcpy(s.data() + 18, "\x21\x50", 2);
+    s[26] = std::byte{5};
+    s[28] = std::byte{100};
+    EXPECT_TRUE(IsVolumeMetadataSector(s));
+    s[0] = std::byte{0x01};
+    EXPECT_FALSE(IsVolumeMetadataSector(s));
 }
 
 // A transport stream is carved once: its later sectors that begin with aligned packets do not
