@@ -98,13 +98,13 @@ void BM_RecogniserPassRandom(benchmark::State& state) {
     static const std::vector<std::byte> data = RandomBytes();
     RunPass(state, data);
 }
-BENCHMARK(BM_RecogniserPassRandom)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecogniserPassRandom)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RecogniserPassPhotoLike(benchmark::State& state) {
     static const std::vector<std::byte> data = PhotoLikeBytes();
     RunPass(state, data);
 }
-BENCHMARK(BM_RecogniserPassPhotoLike)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecogniserPassPhotoLike)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
