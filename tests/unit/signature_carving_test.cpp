@@ -448,6 +448,28 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     const SectorSource failing = image.Source(2 * kSector);
     EXPECT_EQ(CarveAt(failing, image, 1).size, jpg.size());
 
+    // An Exif JPEG whose thumbnail ends after the header sector: its end marker, followed by
+    // more of the file, is passed over for the image's own end in the same chunk.
+    const auto exif = Corpus("exif.jpg");
+    std::vector<std::byte> photo(exif.begin(), exif.begin() + 20);
+    photo.resize(700, std::byte{0x11});
+    for (const auto b : Bytes("\xFF\xD9"sv)) photo.push_back(b);
+    photo.resize(1500, std::byte{0x22});
+    for (const auto b : Bytes("\xFF\xD9"sv)) photo.push_back(b);
+    Image photoImage(300);
+    photoImage.Put(1, photo);
+    const SectorSource photoSource = photoImage.Source();
+    EXPECT_EQ(CarveAt(photoSource, photoImage, 1).size, photo.size());
+
+    // Nothing carvable: the outputs stay as they were.
+    Carved untouched{-1, "keep", kTypeGif, 7};
+    untouched.status = CarveAtSector(kSector, photoSource, photoImage.Sector(0), 0, 0, 300, -1, 0,
+                                     untouched.name, untouched.type, untouched.size);
+    EXPECT_EQ(untouched.status, kErrInvalidParameter);
+    EXPECT_EQ(untouched.name, "keep");
+    EXPECT_EQ(untouched.type, kTypeGif);
+    EXPECT_EQ(untouched.size, 7u);
+
     // A GIF whose first 00 3B is followed by other bytes goes on to the next one.
     auto gif = Corpus("sample.gif");
     std::vector<std::byte> longGif(gif.begin(), gif.end() - 1);
