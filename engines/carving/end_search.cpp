@@ -141,7 +141,7 @@ uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test) {
         const std::optional<size_t> stop = StopSector(read, ignored);
         if (stop) size += uint64_t{*stop} * ss;
         if (test != nullptr) {
-            const Chunk c{read, offset, stop ? *stop * ss : read.size(), stop.has_value()};
+            const Chunk c{read, offset, stop ? *stop * ss : read.size()};
             if (const std::optional<uint64_t> found = test->OnChunk(c)) return *found;
         }
         if (stop || status != kOk) {

@@ -42,7 +42,6 @@ struct Chunk {
     std::span<const std::byte> read;  // the sectors read in this chunk
     uint64_t offset;                  // of read[0], in bytes from the header sector's start
     size_t stopAt;                    // bytes of `read` before the stop sector (all if none)
-    bool stopped;                     // the stop scan stopped in this chunk
 };
 
 class FooterTest {
