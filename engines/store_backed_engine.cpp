@@ -265,7 +265,7 @@ Status StoreBackedEngine::ReadRecordData(const FoundRecord& record, std::string&
         const uint64_t total = std::min<uint64_t>({record.size, size, buffer.size()});
         const Status s = ReadFileData(record, total, [&](std::span<const std::byte> piece) {
             const size_t take = static_cast<size_t>(std::min<uint64_t>(piece.size(), total - done));
-            std::memcpy(buffer.data() + done, piece.data(), take);
+            if (take != 0) std::memcpy(buffer.data() + done, piece.data(), take);
             done += take;
             return static_cast<Status>(report(total));
         });
