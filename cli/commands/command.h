@@ -3,7 +3,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <functional>
 
 namespace keltra::cli {
@@ -16,5 +15,8 @@ inline constexpr int kExitSomeFailed = 3;
 using CommandRun = std::function<int()>;
 
 void AddProbeCommand(CLI::App& app, CommandRun& run);
+void AddScanCommand(CLI::App& app, CommandRun& run);
+void AddRecoverCommand(CLI::App& app, CommandRun& run);
+void AddCatCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace keltra::cli
