@@ -39,6 +39,22 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
+ScopedAppDataFolder::ScopedAppDataFolder() {
+    if (const char* old = std::getenv("XDG_DATA_HOME"); old != nullptr) {
+        saved_ = old;
+        hadValue_ = true;
+    }
+    ::setenv("XDG_DATA_HOME", dir_.Path().c_str(), 1);
+}
+
+ScopedAppDataFolder::~ScopedAppDataFolder() {
+    if (hadValue_) {
+        ::setenv("XDG_DATA_HOME", saved_.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
 namespace {
 
 std::string RunCapture(const std::string& command) {
@@ -73,7 +89,10 @@ LoopDevice::LoopDevice(const std::string& file, bool partitionScan) {
         RunCapture(std::string("losetup --find --show --read-only ") +
                    (partitionScan ? "--partscan " : "") + ShellQuote(file) + " 2>/dev/null");
     while (!dev.empty() && (dev.back() == '\n' || dev.back() == ' ')) dev.pop_back();
-    if (dev.rfind("/dev/", 0) == 0) device_ = dev;
+    if (dev.rfind("/dev/", 0) != 0) return;
+    device_ = dev;
+    // Kernels without the table's parser leave the partitions to user space.
+    if (partitionScan) RunCapture("partx -a " + ShellQuote(device_) + " 2>/dev/null");
 }
 
 LoopDevice::~LoopDevice() {
