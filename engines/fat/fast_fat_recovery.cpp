@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "engines/carving/carve_at_sector.h"
 #include "engines/fat/fat_file_reader.h"
 #include "platform/clock.h"
 #include "scanlog/scan_history.h"
@@ -119,7 +120,12 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
         folder,
         UnusedLogName(folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(startSector_))));
     StoreSink sink(*Store());
-    FatDirectoryWalker walker(volume_, table_, sourceTag_, nullptr, sink);
+    FatContentCheck check = [this](std::span<const std::byte> bytes, std::string_view extension,
+                                   uint64_t sector) {
+        return CheckFileContent(bytes, extension, source_,
+                                static_cast<int>(volume_.geometry.bytesPerSector), sector) != 0;
+    };
+    FatDirectoryWalker walker(volume_, table_, sourceTag_, std::move(check), sink);
     walker.Start();
 
     int answer = ReportScanProgress(1, -1);
