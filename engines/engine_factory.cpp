@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engines/ext/fast_ext_recovery.h"
+#include "engines/fat/fast_fat_recovery.h"
 #include "platform/mounts.h"
 
 namespace keltra {
@@ -25,9 +26,10 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass
     switch (sourceClass) {
         case SourceClass::Ext:
             return std::make_unique<CFastExtRecovery>();
-        case SourceClass::Ntfs:
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
+            return std::make_unique<CFastFatRecovery>();
+        case SourceClass::Ntfs:
         case SourceClass::Unrecognised:
             break;
     }
