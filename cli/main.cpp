@@ -1,6 +1,5 @@
 // keltra: the command line of Keltra Photo Recovery.
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 
 #include "cli/commands/command.h"

@@ -14,7 +14,8 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
     }
     const uint32_t count = static_cast<uint32_t>(kBootAreaBytes / sectorSize);
     uint32_t read = 0;
-    const Status s = ReadSectors(source, count, out, startSector, static_cast<int>(sectorSize), read);
+    const Status s =
+        ReadSectors(source, count, out, startSector, static_cast<int>(sectorSize), read);
     if (s != kOk) return s;
     return read == count ? kOk : kErrReadFault;
 }
@@ -22,11 +23,13 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
 std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
     if (deep) return nullptr;
     switch (sourceClass) {
-        case SourceClass::Ext: return std::make_unique<CFastExtRecovery>();
+        case SourceClass::Ext:
+            return std::make_unique<CFastExtRecovery>();
         case SourceClass::Ntfs:
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
-        case SourceClass::Unrecognised: break;
+        case SourceClass::Unrecognised:
+            break;
     }
     return nullptr;
 }
