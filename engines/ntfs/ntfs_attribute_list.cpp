@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 
 #include "engines/ntfs/ntfs_attributes.h"
 #include "platform/little_endian.h"
@@ -13,12 +14,15 @@ namespace {
 // A list longer than this is damaged: a real one holds a few thousand entries at most.
 constexpr uint64_t kMaxListBytes = 1024 * 1024;
 constexpr size_t kListEntryBytes = 26;
+// More names than this for one file means a damaged list.
+constexpr size_t kMaxListedAttributes = 64;
 
 struct ListEntry {
     uint32_t type;
     bool unnamed;
     uint64_t vcn;
     uint64_t record;
+    uint16_t id;
 };
 
 void TakeSizes(const Attribute& a, StreamLayout& out) {
@@ -75,6 +79,7 @@ std::vector<ListEntry> ParseList(std::span<const std::byte> bytes) {
         e.unnamed = Byte(bytes, pos + 6) == 0;
         e.vcn = Le64(bytes, pos + 8);
         e.record = Le64(bytes, pos + 16) & 0xFFFFFFFFFFFFull;
+        e.id = Le16(bytes, pos + 24);
         entries.push_back(e);
         pos += length;
     }
@@ -96,6 +101,29 @@ std::optional<Attribute> FindExtent(std::span<const std::byte> record, uint32_t 
     return std::nullopt;
 }
 
+// Loads record `wanted` into `other` unless it is the base or already there; the span of the
+// record that holds the entry's attribute, or nothing.
+std::optional<std::span<const std::byte>> Holder(const RecordReader& reader,
+                                                 std::span<const std::byte> base, uint64_t number,
+                                                 uint64_t wanted, std::vector<std::byte>& other,
+                                                 uint64_t& loaded) {
+    if (wanted == number) return base;
+    if (loaded != wanted) {
+        loaded = UINT64_MAX;
+        if (reader.ReadNumber(wanted, other) != kOk) return std::nullopt;
+        const auto h = ReadRecordHeader(other);
+        if (!h || h->baseRecord != static_cast<uint32_t>(number)) return std::nullopt;
+        loaded = wanted;
+    }
+    return std::span<const std::byte>(other);
+}
+
+std::optional<Attribute> ListAttribute(std::span<const std::byte> record) {
+    const auto header = ReadRecordHeader(record);
+    if (!header) return std::nullopt;
+    return FindAttribute(record, *header, kAttributeList, false);
+}
+
 Status FollowList(const RecordReader& reader, std::span<const std::byte> base, uint64_t number,
                   uint32_t type, const std::vector<ListEntry>& entries, StreamLayout& out) {
     std::vector<std::byte> other(reader.Volume().recordSize);
@@ -105,18 +133,9 @@ Status FollowList(const RecordReader& reader, std::span<const std::byte> base, u
     for (const ListEntry& e : entries) {
         if (e.type != type || !e.unnamed) continue;
         if (found && (out.resident || e.vcn < next)) continue;  // repeated or going back
-        std::span<const std::byte> holder = base;
-        if (e.record != number) {
-            if (loaded != e.record) {
-                loaded = UINT64_MAX;
-                if (reader.ReadNumber(e.record, other) != kOk) continue;
-                const auto h = ReadRecordHeader(other);
-                if (!h || h->baseRecord != static_cast<uint32_t>(number)) continue;
-                loaded = e.record;
-            }
-            holder = other;
-        }
-        const auto extent = FindExtent(holder, type, e.vcn);
+        const auto holder = Holder(reader, base, number, e.record, other, loaded);
+        if (!holder) continue;
+        const auto extent = FindExtent(*holder, type, e.vcn);
         if (!extent) continue;
         if (!extent->nonResident) {
             if (found) continue;
@@ -168,6 +187,35 @@ Status ReadStream(const RecordReader& reader, std::span<const std::byte> record,
         DecodeRunList(*own, out.runs);
     }
     return kOk;
+}
+
+}  // namespace keltra::ntfs
+
+namespace keltra::ntfs {
+
+void CollectListedAttributes(const RecordReader& reader, std::span<const std::byte> record,
+                             uint64_t number, uint32_t type,
+                             std::vector<std::vector<std::byte>>& out) {
+    const auto list = ListAttribute(record);
+    std::vector<std::byte> bytes;
+    if (!list || !ListBytes(reader, *list, bytes)) return;
+    std::vector<std::byte> other(reader.Volume().recordSize);
+    uint64_t loaded = UINT64_MAX;
+    std::set<std::pair<uint64_t, uint16_t>> taken;
+    for (const ListEntry& e : ParseList(bytes)) {
+        if (e.type != type || out.size() >= kMaxListedAttributes) continue;
+        if (!taken.insert({e.record, e.id}).second) continue;
+        const auto holder = Holder(reader, record, number, e.record, other, loaded);
+        if (!holder) continue;
+        const auto header = ReadRecordHeader(*holder);
+        AttributeWalker walker(*holder, *header);
+        while (auto a = walker.Next()) {
+            if (a->type == type && Le16(a->bytes, 14) == e.id) {
+                out.emplace_back(a->bytes.begin(), a->bytes.end());
+                break;
+            }
+        }
+    }
 }
 
 }  // namespace keltra::ntfs

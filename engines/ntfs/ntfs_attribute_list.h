@@ -32,4 +32,11 @@ struct StreamLayout {
 Status ReadStream(const RecordReader& reader, std::span<const std::byte> record, uint64_t number,
                   uint32_t type, StreamLayout& out);
 
+// Copies of every attribute of `type` that the record's $ATTRIBUTE_LIST names, in list order,
+// each taken once, from the base record or an extension record of it (a $FILE_NAME that was
+// moved out of a crowded base record). Nothing when the record has no list.
+void CollectListedAttributes(const RecordReader& reader, std::span<const std::byte> record,
+                             uint64_t number, uint32_t type,
+                             std::vector<std::vector<std::byte>>& out);
+
 }  // namespace keltra::ntfs

@@ -341,19 +341,6 @@ TEST(NtfsAttributeList, ExtentsInOrderFromExtensionRecordsAndLoopsEnd) {
     ASSERT_EQ(stream.runs.size(), 1u);
 }
 
-class VectorSink : public DataSink {
-  public:
-    Status Write(std::span<const std::byte> b) override {
-        out.insert(out.end(), b.begin(), b.end());
-        return kOk;
-    }
-    Status Zeros(uint64_t n) override {
-        out.resize(out.size() + n);
-        return kOk;
-    }
-    std::vector<std::byte> out;
-};
-
 TEST(NtfsDataCopy, SparseRunsInitializedSizeAndReadErrors) {
     MemoryVolume vol(400);
     for (size_t i = 0; i < vol.bytes.size(); ++i)
@@ -364,34 +351,32 @@ TEST(NtfsDataCopy, SparseRunsInitializedSizeAndReadErrors) {
     stream.runs = {{10, 200, false}, {0, 3, true}, {300, 2, false}};
     stream.realSize = 205 * 512;
     stream.initializedSize = stream.realSize;
-    VectorSink sink;
-    int calls = 0;
-    ASSERT_EQ(CopyStream(source, g, stream, 205 * 512 - 100, sink,
-                         [&](uint64_t) {
-                             ++calls;
-                             return 0;
-                         }),
-              kOk);
-    ASSERT_EQ(sink.out.size(), 205u * 512 - 100);
-    EXPECT_EQ(std::memcmp(sink.out.data(), vol.bytes.data() + 10 * 512, 200 * 512), 0);
-    EXPECT_EQ(sink.out[200 * 512 + 5], std::byte{0}) << "a sparse run reads as zeros";
-    EXPECT_EQ(sink.out[203 * 512], vol.bytes[300 * 512]);
-    EXPECT_GE(calls, 3);
+    std::vector<std::byte> out;
+    int pieces = 0;
+    const PieceSink collect = [&](std::span<const std::byte> p) {
+        ++pieces;
+        EXPECT_LE(p.size(), kCopyPieceBytes);
+        out.insert(out.end(), p.begin(), p.end());
+        return kOk;
+    };
+    ASSERT_EQ(ReadStreamData(source, g, stream, 205 * 512 - 100, collect), kOk);
+    ASSERT_EQ(out.size(), 205u * 512 - 100);
+    EXPECT_EQ(std::memcmp(out.data(), vol.bytes.data() + 10 * 512, 200 * 512), 0);
+    EXPECT_EQ(out[200 * 512 + 5], std::byte{0}) << "a sparse run reads as zeros";
+    EXPECT_EQ(out[203 * 512], vol.bytes[300 * 512]);
+    EXPECT_GE(pieces, 3);
 
     // Past the initialized size the data reads as zeros.
     stream.initializedSize = 1000;
-    VectorSink zeros;
-    ASSERT_EQ(CopyStream(source, g, stream, 2000, zeros, {}), kOk);
-    EXPECT_EQ(zeros.out[999], vol.bytes[10 * 512 + 999]);
-    EXPECT_EQ(zeros.out[1000], std::byte{0});
+    out.clear();
+    ASSERT_EQ(ReadStreamData(source, g, stream, 2000, collect), kOk);
+    EXPECT_EQ(out[999], vol.bytes[10 * 512 + 999]);
+    EXPECT_EQ(out[1000], std::byte{0});
 
-    // A callback answer stops the copy with that answer; a run past the end gives 87.
-    VectorSink stopped;
-    EXPECT_EQ(CopyStream(source, g, stream, 2000, stopped, [](uint64_t) { return kCancelled; }),
-              kCancelled);
+    // A sink's answer stops the reading with that answer; a run past the end gives 87.
+    EXPECT_EQ(ReadStreamData(source, g, stream, 2000, [](auto) { return kCancelled; }), kCancelled);
     stream.runs = {{399, 5, false}};
-    VectorSink past;
-    EXPECT_EQ(CopyStream(source, g, stream, 5 * 512, past, {}), kErrInvalidParameter);
+    EXPECT_EQ(ReadStreamData(source, g, stream, 5 * 512, collect), kErrInvalidParameter);
 }
 
 }  // namespace
