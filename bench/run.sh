@@ -22,3 +22,14 @@ for b in "$build"/bench/*_bench; do
     echo "== $(basename "$b")"
     KELTRA_BENCH_IMAGE="$image" KELTRA_FIXTURE_DIR="$fixtures" "$b" --benchmark_min_time=1
 done
+
+echo "== disk imaging: keltra image against dd bs=64K"
+if loop=$(losetup --find --show --read-only "$image" 2>/dev/null); then
+    rc=0
+    bash "$here/disk_image_vs_dd.sh" "$build/keltra" "$loop" "$work" || rc=$?
+    losetup -d "$loop"
+    [ "$rc" -eq 0 ]
+else
+    echo "(no loop devices here: the image file itself is the source)"
+    bash "$here/disk_image_vs_dd.sh" "$build/keltra" "$image" "$work"
+fi

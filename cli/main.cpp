@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
     app.set_help_all_flag("--help-all", "show help for every command");
     CommandRun run;
     AddProbeCommand(app, run);
+    AddDisksCommand(app, run);
+    AddImageCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,6 +1,7 @@
 #include "engines/scan_log_store.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <deque>
 #include <filesystem>
@@ -21,6 +22,18 @@ bool IsFolderRecord(const FoundRecord& r) {
 // A photo whose first data failed the content check is not shown.
 bool IsHiddenPhoto(const FoundRecord& r) {
     return r.contentIntact == 0 && ExtensionInList(ExtensionOf(r.Name()), kPhotoExtensions);
+}
+
+// The extension of a name lower-cased into `scratch` (the same rule as ExtensionInList, without
+// an allocation per record: the search tests a million of them).
+std::string_view LowerExtension(std::string_view name,
+                                std::array<char, sizeof(FoundRecord::name)>& scratch) {
+    const std::string_view extension = ExtensionOf(name);
+    for (size_t i = 0; i < extension.size(); ++i) {
+        const char c = extension[i];
+        scratch[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return {scratch.data(), extension.size()};
 }
 
 std::span<const std::byte> BytesOf(const std::vector<FoundRecord>& records) {
@@ -57,13 +70,37 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 void SortListedRecords(std::vector<FoundRecord>& records) {
     if (records.size() < 2) return;
-    std::stable_sort(records.begin(), records.end(),
-                     [](const FoundRecord& a, const FoundRecord& b) {
-                         const bool aFolder = IsFolderRecord(a);
-                         const bool bFolder = IsFolderRecord(b);
-                         if (aFolder != bFolder) return !aFolder;
-                         return CompareNamesIgnoringCase(a.Name(), b.Name()) < 0;
-                     });
+    // The names are lower-cased once into one arena, so that each comparison is a plain byte
+    // comparison (the same order as CompareNamesIgnoringCase); the sort moves small keys and
+    // each 346-byte record is moved once at the end.
+    std::string lowered;
+    std::vector<size_t> offsets;
+    offsets.reserve(records.size() + 1);
+    for (const FoundRecord& r : records) {
+        offsets.push_back(lowered.size());
+        lowered += AsciiLower(r.Name());
+    }
+    offsets.push_back(lowered.size());
+    struct SortKey {
+        bool folder;
+        std::string_view name;
+        size_t position;
+    };
+    std::vector<SortKey> keys;
+    keys.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        keys.push_back({IsFolderRecord(records[i]),
+                        std::string_view(lowered).substr(offsets[i], offsets[i + 1] - offsets[i]),
+                        i});
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+        if (a.folder != b.folder) return !a.folder;
+        return a.name < b.name;
+    });
+    std::vector<FoundRecord> sorted;
+    sorted.reserve(records.size());
+    for (const SortKey& key : keys) sorted.push_back(records[key.position]);
+    records = std::move(sorted);
 }
 
 ScanLogStore::~ScanLogStore() {
@@ -352,13 +389,19 @@ Status ScanLogStore::SearchByExtension(std::string_view extensions, std::vector<
     if (const Status s = Flush(); s != kOk) return s;
     const std::string_view list = Utf8Prefix(extensions, kMaxExtensionListBytes);
     const uint64_t totalBytes = static_cast<uint64_t>(recordsInFile_) * kFoundRecordSize;
+    std::array<char, sizeof(FoundRecord::name)> lowered;
     for (uint32_t first = 1; first <= recordsInFile_; first += kBufferRecords) {
         const uint32_t count = std::min<uint32_t>(kBufferRecords, recordsInFile_ - first + 1);
         if (const Status s = ReadPiece(first, count); s != kOk) return s;
         for (const FoundRecord& r : piece_) {
-            if (IsFolderRecord(r) || r.Name().find('.') == std::string_view::npos) continue;
-            if (IsHiddenPhoto(r)) continue;
-            if (ExtensionInList(ExtensionOf(r.Name()), list)) out.push_back(r);
+            if (IsFolderRecord(r)) continue;
+            const std::string_view extension = LowerExtension(r.Name(), lowered);
+            if (extension.empty()) continue;
+            if (r.contentIntact == 0 &&
+                kPhotoExtensions.find(extension) != std::string_view::npos) {
+                continue;
+            }
+            if (list.find(extension) != std::string_view::npos) out.push_back(r);
         }
         if (searchCallback_ != nullptr) {
             const uint64_t bytesRead = static_cast<uint64_t>(first - 1 + count) * kFoundRecordSize;

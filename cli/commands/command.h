@@ -11,9 +11,12 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitRuntimeError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitSomeFailed = 3;
+inline constexpr int kExitCancelled = 130;  // stopped by Ctrl-C
 
 using CommandRun = std::function<int()>;
 
 void AddProbeCommand(CLI::App& app, CommandRun& run);
+void AddDisksCommand(CLI::App& app, CommandRun& run);
+void AddImageCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace keltra::cli

@@ -89,7 +89,10 @@ LoopDevice::LoopDevice(const std::string& file, bool partitionScan) {
         RunCapture(std::string("losetup --find --show --read-only ") +
                    (partitionScan ? "--partscan " : "") + ShellQuote(file) + " 2>/dev/null");
     while (!dev.empty() && (dev.back() == '\n' || dev.back() == ' ')) dev.pop_back();
-    if (dev.rfind("/dev/", 0) == 0) device_ = dev;
+    if (dev.rfind("/dev/", 0) != 0) return;
+    device_ = dev;
+    // Kernels without the table's parser leave the partitions to user space.
+    if (partitionScan) RunCapture("partx -a " + ShellQuote(device_) + " 2>/dev/null");
 }
 
 LoopDevice::~LoopDevice() {

@@ -49,7 +49,8 @@ class ScopedAppDataFolder {
 // A read-only loop device over a file, detached at the end. Valid() is false when loop devices
 // cannot be made here (not root, no loop support). Attaching a loop device renumbers the disks,
 // so while any LoopDevice is alive in a test process, the others wait (a lock shared by all
-// test processes).
+// test processes). With `partitionScan` the partitions of the file's table get device nodes
+// (/dev/loopNpM), by the kernel or, where it lacks the table's parser, by partx.
 class LoopDevice {
   public:
     explicit LoopDevice(const std::string& file, bool partitionScan = false);
