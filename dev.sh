@@ -10,6 +10,7 @@ base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libg
     libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev libblkid-dev
     ntfs-3g dosfstools mtools e2fsprogs fdisk util-linux sleuthkit)
 fuzz_packages=(clang libclang-rt-14-dev)
+demo_packages=(imagemagick)
 
 install_missing() {
     local missing=()
@@ -54,7 +55,7 @@ test)
         run_tests build/sanitize
     ;;
 demo)
-    install_missing "${base_packages[@]}"
+    install_missing "${base_packages[@]}" "${demo_packages[@]}"
     configure_and_build build/release
     bash "$root/tests/fixtures/demo.sh" "$root/build/release/keltra" "$root/build/demo"
     ;;
