@@ -18,9 +18,9 @@ void InitialiseToolkit() {
     QApplication::setApplicationDisplayName(QStringLiteral("Keltra Photo Recovery"));
     // The skin is drawn for one style and one font family, the same on every desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QFont font(QStringLiteral("Noto Sans"));
+    QFont font(QStringLiteral("DejaVu Sans"));
     font.setFamilies(
-        {QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+        {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans"), QStringLiteral("Sans Serif")});
     font.setPixelSize(12);
     QApplication::setFont(font);
 }
