@@ -110,10 +110,6 @@ void CMainWnd::ConnectControls() {
     for (auto* button : findChildren<QAbstractButton*>()) {
         const QString name = button->objectName();
         if (name == "TabScan" || name == "TabRecover" || name == "BtnAssist") continue;
-        if (button->parent() != nullptr &&
-            button->parentWidget()->objectName().startsWith("FileType")) {
-            continue;
-        }
         connect(button, &QAbstractButton::clicked, this, [this, name] { OnClick(name); });
     }
     // The page options select their pages when the user picks them.
