@@ -14,6 +14,10 @@ int main(int argc, char** argv) {
     AddProbeCommand(app, run);
     AddDisksCommand(app, run);
     AddImageCommand(app, run);
+    AddScanCommand(app, run);
+    AddRecoverCommand(app, run);
+    AddCatCommand(app, run);
+    AddHistoryCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

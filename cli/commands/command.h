@@ -18,5 +18,9 @@ using CommandRun = std::function<int()>;
 void AddProbeCommand(CLI::App& app, CommandRun& run);
 void AddDisksCommand(CLI::App& app, CommandRun& run);
 void AddImageCommand(CLI::App& app, CommandRun& run);
+void AddScanCommand(CLI::App& app, CommandRun& run);
+void AddRecoverCommand(CLI::App& app, CommandRun& run);
+void AddCatCommand(CLI::App& app, CommandRun& run);
+void AddHistoryCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace keltra::cli

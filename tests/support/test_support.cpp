@@ -39,6 +39,22 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
+ScopedAppDataFolder::ScopedAppDataFolder() {
+    if (const char* old = std::getenv("XDG_DATA_HOME"); old != nullptr) {
+        saved_ = old;
+        hadValue_ = true;
+    }
+    ::setenv("XDG_DATA_HOME", dir_.Path().c_str(), 1);
+}
+
+ScopedAppDataFolder::~ScopedAppDataFolder() {
+    if (hadValue_) {
+        ::setenv("XDG_DATA_HOME", saved_.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
 namespace {
 
 std::string RunCapture(const std::string& command) {

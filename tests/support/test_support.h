@@ -30,6 +30,22 @@ class ScratchDir {
     std::filesystem::path path_;
 };
 
+// Points the application-data folder ($XDG_DATA_HOME) at a fresh scratch folder for the
+// object's lifetime, so that ScanLog files of a test never touch the user's own.
+class ScopedAppDataFolder {
+  public:
+    ScopedAppDataFolder();
+    ~ScopedAppDataFolder();
+    ScopedAppDataFolder(const ScopedAppDataFolder&) = delete;
+    ScopedAppDataFolder& operator=(const ScopedAppDataFolder&) = delete;
+    const std::filesystem::path& Path() const { return dir_.Path(); }
+
+  private:
+    ScratchDir dir_;
+    std::string saved_;
+    bool hadValue_ = false;
+};
+
 // A read-only loop device over a file, detached at the end. Valid() is false when loop devices
 // cannot be made here (not root, no loop support). Attaching a loop device renumbers the disks,
 // so while any LoopDevice is alive in a test process, the others wait (a lock shared by all
