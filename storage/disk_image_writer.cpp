@@ -1,17 +1,21 @@
 #include "storage/disk_image_writer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 
 #include "platform/clock.h"
+#include "platform/disk_names.h"
 #include "platform/mounts.h"
 
 namespace keltra {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,6 +33,34 @@ bool SameFile(const FileHandle& a, const SectorSource& source) {
     return source.handle.IsOpen() && ::fstat(a.Descriptor(), &sa) == 0 &&
            ::fstat(source.handle.Descriptor(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
+}
+
+void SyncFileSystemOf(const std::string& device) {
+    const auto mountPoint = MountPointOfDevice(device);
+    if (!mountPoint) return;
+    const int fd = ::open(mountPoint->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::syncfs(fd);
+    ::close(fd);
+}
+
+// What the file systems mounted from the copied sectors still hold in memory belongs in the
+// image: each of them (and only they, not every file system of the machine) is written out.
+void SyncMountedVolumes(int diskNumber, uint64_t firstSector, uint64_t sectorCount) {
+    const auto disks = ListWholeDisks();
+    if (diskNumber < 0 || static_cast<size_t>(diskNumber) >= disks.size()) return;
+    const WholeDisk& disk = disks[static_cast<size_t>(diskNumber)];
+    SyncFileSystemOf(disk.devicePath);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path("/sys/block") / disk.name, ec)) {
+        if (!fs::exists(entry.path() / "partition", ec)) continue;
+        const std::string node = "/dev/" + entry.path().filename().string();
+        const auto place = PartitionOfDevice(node);
+        if (place && place->startSector < firstSector + sectorCount &&
+            firstSector < place->startSector + place->sectorCount) {
+            SyncFileSystemOf(node);
+        }
+    }
 }
 
 Status WriteBadSectorList(const std::string& imagePath, const std::vector<BadSectorRange>& ranges) {
@@ -62,12 +94,10 @@ Status DiskImageWriter::Copy(int diskNumber, uint64_t firstSector, uint64_t sect
     if (Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
     uint32_t bytesPerSector = 0;
     if (Status s = source.handle.LogicalSectorSize(bytesPerSector); s != kOk) return s;
-    // What a mounted file system still holds in memory belongs in the image.
-    if (firstSector == 0) {
-        ::sync();
-    } else {
-        SyncPartitionIfMounted(diskNumber, firstSector);
-    }
+    SyncMountedVolumes(diskNumber, firstSector,
+                       sectorCount == 0
+                           ? source.totalSectors - std::min(firstSector, source.totalSectors)
+                           : sectorCount);
     return CopyFrom(source, bytesPerSector, firstSector, sectorCount, imagePath);
 }
 

@@ -1,13 +1,13 @@
 #include <fmt/format.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <iostream>
 #include <memory>
 #include <optional>
 
 #include "cli/commands/command.h"
+#include "cli/commands/interrupt.h"
+#include "cli/commands/progress_line.h"
 #include "cli/commands/size_text.h"
 #include "cli/commands/source_spec.h"
 #include "platform/clock.h"
@@ -28,34 +28,17 @@ struct ImageOptions {
     bool skipBad = false;
 };
 
-// The progress line on a terminal, redrawn at most five times a second; Ctrl-C (held back
-// while the copy runs) cancels at the next chunk.
-struct Progress {
-    bool terminal = false;
-    uint64_t lastDrawMs = 0;
-    bool drawn = false;
-    sigset_t stopSignals{};
-};
-
 int OnImageProgress(void* user, int percent, uint64_t sectorsDone, uint64_t totalSectors,
                     int secondsLeft) {
-    auto& p = *static_cast<Progress*>(user);
-    sigset_t pending;
-    if (::sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
-        return kCancelled;
-    }
-    if (!p.terminal) return 0;
-    const uint64_t now = TickCountMs();
-    if (p.drawn && now - p.lastDrawMs < 200 && sectorsDone != totalSectors) return 0;
-    p.lastDrawMs = now;
-    p.drawn = true;
+    if (InterruptGuard::Requested()) return kCancelled;
+    auto& line = *static_cast<ProgressLine*>(user);
+    if (!line.Enabled()) return 0;
     const std::string left = secondsLeft < 0
                                  ? std::string("estimating time left")
-                                 : DurationText(static_cast<uint64_t>(secondsLeft)) + " left";
-    std::cerr << fmt::format("\r\x1b[KCopying: {}%  sectors {} / {}  {}", percent, sectorsDone,
-                             totalSectors, left)
-              << std::flush;
+                                 : "time left " + DurationText(static_cast<uint64_t>(secondsLeft));
+    line.Show(
+        fmt::format("Copying: {}%  sector {} / {}  {}", percent, sectorsDone, totalSectors, left),
+        sectorsDone == totalSectors);
     return 0;
 }
 
@@ -116,14 +99,9 @@ int RunImage(const ImageOptions& options) {
             "' lies on the sectors being copied; choose a folder on another disk or partition");
     }
 
-    Progress progress;
-    progress.terminal = ::isatty(STDERR_FILENO) == 1;
-    sigemptyset(&progress.stopSignals);
-    sigaddset(&progress.stopSignals, SIGINT);
-    sigaddset(&progress.stopSignals, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &progress.stopSignals, nullptr);
-
-    DiskImageWriter writer(&OnImageProgress, &progress);
+    InterruptGuard interrupts;
+    ProgressLine line;
+    DiskImageWriter writer(&OnImageProgress, &line);
     writer.SetSkipBadSectors(options.skipBad);
     const uint64_t startMs = TickCountMs();
     Status result;
@@ -134,7 +112,7 @@ int RunImage(const ImageOptions& options) {
         result = writer.Copy(spec.diskNumber, base + start, count, options.output);
     }
     const uint64_t seconds = (TickCountMs() - startMs) / 1000;
-    if (progress.drawn) std::cerr << "\n";
+    line.Clear();
 
     const uint64_t written = writer.SectorsWritten();
     if (result == kCancelled) {
