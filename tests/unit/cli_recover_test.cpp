@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 using test::RunKeltra;
 
 // The deleted files of the photo images (tests/fixtures/make_photos.sh), by found path.
-const std::vector<std::string> kDeleted = {"DCIM/Holiday_001.JPG",      "Photos/2017/Beach day.jpg",
-                                           "Photos/2018/Beach day.jpg", "Photos/Company logo.png",
-                                           "Photos/Read me first",      "Docs/Meeting notes.txt"};
+const std::vector<std::string> kDeleted = {
+    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
+    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
 
 std::string Original(const std::string& path) {
     return test::FixturePath("photos_originals/" + path);
@@ -74,7 +74,7 @@ TEST_P(CliOnPhotos, ScanJsonListsTheDeletedFiles) {
         EXPECT_EQ(j["modified"].get<std::string>().back(), 'Z');
         EXPECT_TRUE(j["location"].is_number());
     }
-    EXPECT_EQ(found["DCIM/Holiday_001.JPG"]["category"], "photo");
+    EXPECT_EQ(found["Camera roll/Holiday_001.JPG"]["category"], "photo");
     EXPECT_EQ(found["Photos/Read me first"]["category"], "photo");
     EXPECT_EQ(found["Docs/Meeting notes.txt"]["category"], "document");
     ASSERT_TRUE(found.count("Photos/2017")) << "folders are listed too";
@@ -95,7 +95,7 @@ TEST_P(CliOnPhotos, RecoverIntoCategoryFolders) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string dest = out / "dest";
     for (const auto& [recovered, original] : std::vector<std::pair<std::string, std::string>>{
-             {"photo/Holiday_001.JPG", "DCIM/Holiday_001.JPG"},
+             {"photo/Holiday_001.JPG", "Camera roll/Holiday_001.JPG"},
              {"photo/Company logo.png", "Photos/Company logo.png"},
              {"photo/Read me first", "Photos/Read me first"},
              {"document/Meeting notes.txt", "Docs/Meeting notes.txt"}}) {
@@ -148,7 +148,7 @@ TEST_P(CliOnPhotos, SelectionsAndFailures) {
 
     const auto ext = Run({"recover", Image(), "--to", out / "ext", "--ext", "JPG", "--keep-paths"});
     ASSERT_EQ(ext.exitCode, 0) << ext.err;
-    EXPECT_TRUE(fs::exists(out / "ext/DCIM/Holiday_001.JPG"));
+    EXPECT_TRUE(fs::exists(out / "ext/Camera roll/Holiday_001.JPG"));
     EXPECT_TRUE(fs::exists(out / "ext/Photos/2018/Beach day.jpg"));
     EXPECT_FALSE(fs::exists(out / "ext/Photos/Company logo.png"));
 
