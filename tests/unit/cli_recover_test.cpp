@@ -36,12 +36,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// Runs keltra with the ScanLog folder inside a scratch folder of its own.
+// Runs keltra with a ScanLog folder of its own for each run (or a given one).
 class CliOnPhotos : public testing::TestWithParam<const char*> {
   protected:
     std::string Image() const { return test::FixturePath(GetParam()); }
-    test::CommandResult Run(std::vector<std::string> args) {
-        return RunKeltra(args, {"XDG_DATA_HOME=" + (data_ / "xdg")});
+    test::CommandResult Run(std::vector<std::string> args, std::string xdg = {}) {
+        if (xdg.empty()) xdg = data_ / ("xdg" + std::to_string(++runs_));
+        return RunKeltra(args, {"XDG_DATA_HOME=" + xdg});
     }
     // Skips while the engine of the image's file system is not built in yet.
     bool EngineMissing(const test::CommandResult& r) {
@@ -49,6 +50,7 @@ class CliOnPhotos : public testing::TestWithParam<const char*> {
                r.err.find("not available in this build yet") != std::string::npos;
     }
     test::ScratchDir data_;
+    int runs_ = 0;
 };
 
 #define SKIP_WITHOUT_ENGINE(r) \
@@ -168,6 +170,18 @@ TEST_P(CliOnPhotos, SelectionsAndFailures) {
         << blocked.err;
     EXPECT_TRUE(Lines(blocked.out).back().starts_with("1 recovered, "));
     EXPECT_TRUE(fs::exists(out / "blocked/document/Meeting notes.txt"));
+}
+
+TEST_P(CliOnPhotos, ScanningAgainListsEachFileOnce) {
+    // Two scans within the same minute name their logs alike; the second must not add its
+    // records to the first one's.
+    const std::string xdg = data_ / "shared";
+    const auto first = Run({"scan", Image(), "--json", "--types", "document"}, xdg);
+    SKIP_WITHOUT_ENGINE(first);
+    const auto second = Run({"scan", Image(), "--json", "--types", "document"}, xdg);
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(Lines(first.out).size(), 1u) << first.out;
+    EXPECT_EQ(Lines(second.out).size(), 1u) << second.out;
 }
 
 TEST_P(CliOnPhotos, CatWritesOneFoundFile) {
