@@ -112,8 +112,8 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return StartNewLog(folder, *logName);
-    StartNewLog(folder,
-                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
+    const auto start = static_cast<int64_t>(geometry_.partitionStart);
+    StartNewLog(folder, FreshLogName(folder, MakeLogName(kQuickLogPrefix, start)));
     return ScanMft();
 }
 

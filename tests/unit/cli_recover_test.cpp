@@ -214,6 +214,31 @@ INSTANTIATE_TEST_SUITE_P(Images, CliOnPhotos, testing::Values("photos_fat.img", 
                                         : "Ntfs";
                          });
 
+TEST(CliCommands, SourcesAreScannedInTheOrderGiven) {
+    test::ScratchDir dir;
+    const std::string fat = test::FixturePath("photos_fat.img");
+    const std::string ntfs = test::FixturePath("photos_ntfs.img");
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    const auto r = RunKeltra({"scan", ntfs, fat, "--json", "--types", "photo"}, {env});
+    if (r.exitCode == 1 && r.err.find("not available in this build yet") != std::string::npos) {
+        GTEST_SKIP() << r.err;
+    }
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> sources;
+    for (const std::string& line : Lines(r.out)) {
+        sources.push_back(nlohmann::json::parse(line)["source"]);
+    }
+    // Five photos on each (the name without a dot counts as one), NTFS first as asked.
+    EXPECT_EQ(sources,
+              (std::vector<std::string>{ntfs, ntfs, ntfs, ntfs, ntfs, fat, fat, fat, fat, fat}));
+
+    // A source without an engine ends the pass: nothing is listed.
+    const auto stopped = RunKeltra({"scan", fat, test::FixturePath("mbr.img")}, {env});
+    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_TRUE(stopped.out.empty()) << stopped.out;
+    EXPECT_NE(stopped.err.find("mbr.img"), std::string::npos) << stopped.err;
+}
+
 TEST(CliCommands, HelpOfEveryCommand) {
     for (const char* command : {"probe", "scan", "recover", "cat", "history"}) {
         const auto r = RunKeltra({command, "--help"});
