@@ -1,6 +1,11 @@
 // The keltra command run as a user runs it, on the photo fixture images.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/commands/interrupt.h"
 #include "scanlog/scan_history.h"
@@ -338,6 +344,61 @@ TEST(CliCommands, DestinationOnTheSourceIsRefusedUnlessForced) {
     EXPECT_NE(forced.err.find("warning"), std::string::npos) << forced.err;
     EXPECT_EQ(elsewhere.exitCode, 0) << elsewhere.err;
     EXPECT_EQ(elsewhere.err.find("warning"), std::string::npos) << elsewhere.err;
+}
+
+TEST(CliCommands, CtrlCStopsARecoveryAndKeepsThePartFile) {
+    test::ScratchDir dir;
+    const std::string image = dir / "card.img";
+    const std::string make =
+        "cd '" + dir.Path().string() +
+        "' && mkfs.vfat -C -F 32 card.img 300000 >/dev/null && "
+        "truncate -s 200M Big_file.txt && export MTOOLS_SKIP_CHECK=1 && "
+        "mcopy -i card.img Big_file.txt ::/ && mdel -i card.img ::/Big_file.txt";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::string out = dir / "out", err = dir / "err", printed = dir / "printed";
+    const std::string target = out + "/document/Big_file.txt";
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string binary = KELTRA_BINARY, recover = "recover", to = "--to";
+    std::string imageArg = image, outArg = out, xdg = "XDG_DATA_HOME=" + (dir / "xdg");
+    char* argv[] = {binary.data(), recover.data(), imageArg.data(),
+                    to.data(),     outArg.data(),  nullptr};
+    char* envp[] = {xdg.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, envp), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Ctrl-C once the file is being written.
+    int status = 0;
+    bool exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (!exited && std::chrono::steady_clock::now() < deadline) {
+        if (fs::exists(target, ec) && fs::file_size(target, ec) > 0) break;
+        exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!exited) {
+        ::kill(pid, SIGINT);
+        ::waitpid(pid, &status, 0);
+    }
+    const auto errBytes = test::ReadWholeFile(err);
+    const std::string errText(reinterpret_cast<const char*>(errBytes.data()), errBytes.size());
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        GTEST_SKIP() << "the copy was over before the interrupt";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping";
+    EXPECT_EQ(WEXITSTATUS(status), 1) << errText;
+    EXPECT_NE(errText.find("the partly written file is kept: " + target), std::string::npos)
+        << errText;
+    const auto printedBytes = test::ReadWholeFile(printed);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(printedBytes.data()), printedBytes.size()),
+              "0 recovered, 0 failed\n");
+    EXPECT_LT(fs::file_size(target), 200u << 20);
 }
 
 TEST(CliCommands, FirstInterruptRaisesTheFlagAndTheHandlerIsPutBack) {
