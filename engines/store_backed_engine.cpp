@@ -100,6 +100,13 @@ Status StoreBackedEngine::StartNewLog(const std::string& folder, const std::stri
     store_.reset();
     store_ = std::make_unique<ScanLogStore>();
     store_->SetSearchCallback(searchCallback_, searchUser_);
+    return store_->OpenLog(folder, logName, /*startEmpty=*/true);
+}
+
+Status StoreBackedEngine::ReopenLog(const std::string& folder, const std::string& logName) {
+    store_.reset();
+    store_ = std::make_unique<ScanLogStore>();
+    store_->SetSearchCallback(searchCallback_, searchUser_);
     return store_->OpenLog(folder, logName);
 }
 

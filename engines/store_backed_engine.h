@@ -77,10 +77,13 @@ class StoreBackedEngine : public IFileRecoveryParse {
     virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                 const DataSink& sink) = 0;
 
-    // Replaces the store by a new one on the log `logName` in `folder` (flushing and closing
-    // the previous one); an existing log of that name is reopened. The store is kept even when
-    // opening fails (records then stay buffered), so that a scan can report its own result.
+    // Replaces the store by a new, empty one on the log `logName` in `folder` (flushing and
+    // closing the previous one); files of an older log of that name are emptied. The store is
+    // kept even when opening fails (records then stay buffered), so that a scan can report its
+    // own result.
     Status StartNewLog(const std::string& folder, const std::string& logName);
+    // The same for an existing log, read back with its records, relations and folders.
+    Status ReopenLog(const std::string& folder, const std::string& logName);
     // Flushes and drops the store.
     void CloseLog();
     ScanLogStore* Store() { return store_.get(); }

@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <filesystem>
-
 #include "platform/app_folders.h"
 #include "platform/text.h"
 
@@ -21,15 +19,6 @@ std::string MakeLogName(std::string_view prefix, int64_t startSector, const Loca
 
 std::string MakeLogName(std::string_view prefix, int64_t startSector) {
     return MakeLogName(prefix, startSector, LocalTimeNow());
-}
-
-std::string FreshLogName(const std::string& folder, const std::string& name) {
-    std::string candidate = name;
-    std::error_code ec;
-    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / candidate, ec); ++n) {
-        candidate = name + "_" + std::to_string(n);
-    }
-    return candidate;
 }
 
 }  // namespace keltra

@@ -28,9 +28,4 @@ std::string MakeLogName(std::string_view prefix, int64_t startSector, const Loca
 // The same with the local time now.
 std::string MakeLogName(std::string_view prefix, int64_t startSector);
 
-// A new scan's log must start empty: `name` when no file of that name is in `folder`, else the
-// first of name_2, name_3, ... that is free. Two scans into one folder within the same minute
-// (two images both start at sector 0, or one source scanned twice) would otherwise share a log.
-std::string FreshLogName(const std::string& folder, const std::string& name);
-
 }  // namespace keltra

@@ -114,7 +114,7 @@ int CFastFatRecovery::ReportWalkProgress(int reports) {
 Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
-    if (logName) return StartNewLog(folder, *logName);
+    if (logName) return ReopenLog(folder, *logName);
     if (!volumeValid_) return kErrInvalidParameter;
     const Status logStatus = StartNewLog(
         folder,

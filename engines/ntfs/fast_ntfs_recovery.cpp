@@ -111,9 +111,9 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     walk_.Clear();
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
-    if (logName) return StartNewLog(folder, *logName);
-    const auto start = static_cast<int64_t>(geometry_.partitionStart);
-    StartNewLog(folder, FreshLogName(folder, MakeLogName(kQuickLogPrefix, start)));
+    if (logName) return ReopenLog(folder, *logName);
+    StartNewLog(folder,
+                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
     return ScanMft();
 }
 
