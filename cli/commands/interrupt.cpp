@@ -26,6 +26,9 @@ InterruptGuard::InterruptGuard() {
     interruptFlag = 0;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
+    // Reads and writes under way go on: the stop comes at the engine's next callback, never as
+    // a read or write error.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &previousInt);
     sigaction(SIGTERM, &action, &previousTerm);

@@ -1,6 +1,11 @@
 // The keltra command run as a user runs it, on the photo fixture images.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/commands/interrupt.h"
 #include "scanlog/scan_history.h"
@@ -21,9 +27,9 @@ namespace fs = std::filesystem;
 using test::RunKeltra;
 
 // The deleted files of the photo images (tests/fixtures/make_photos.sh), by found path.
-const std::vector<std::string> kDeleted = {"DCIM/Holiday_001.JPG",      "Photos/2017/Beach day.jpg",
-                                           "Photos/2018/Beach day.jpg", "Photos/Company logo.png",
-                                           "Photos/Read me first",      "Docs/Meeting notes.txt"};
+const std::vector<std::string> kDeleted = {
+    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
+    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
 
 std::string Original(const std::string& path) {
     return test::FixturePath("photos_originals/" + path);
@@ -36,12 +42,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// Runs keltra with the ScanLog folder inside a scratch folder of its own.
+// Runs keltra with a ScanLog folder of its own for each run (or a given one).
 class CliOnPhotos : public testing::TestWithParam<const char*> {
   protected:
     std::string Image() const { return test::FixturePath(GetParam()); }
-    test::CommandResult Run(std::vector<std::string> args) {
-        return RunKeltra(args, {"XDG_DATA_HOME=" + (data_ / "xdg")});
+    test::CommandResult Run(std::vector<std::string> args, std::string xdg = {}) {
+        if (xdg.empty()) xdg = data_ / ("xdg" + std::to_string(++runs_));
+        return RunKeltra(args, {"XDG_DATA_HOME=" + xdg});
     }
     // Skips while the engine of the image's file system is not built in yet.
     bool EngineMissing(const test::CommandResult& r) {
@@ -49,6 +56,7 @@ class CliOnPhotos : public testing::TestWithParam<const char*> {
                r.err.find("not available in this build yet") != std::string::npos;
     }
     test::ScratchDir data_;
+    int runs_ = 0;
 };
 
 #define SKIP_WITHOUT_ENGINE(r) \
@@ -74,7 +82,7 @@ TEST_P(CliOnPhotos, ScanJsonListsTheDeletedFiles) {
         EXPECT_EQ(j["modified"].get<std::string>().back(), 'Z');
         EXPECT_TRUE(j["location"].is_number());
     }
-    EXPECT_EQ(found["DCIM/Holiday_001.JPG"]["category"], "photo");
+    EXPECT_EQ(found["Camera roll/Holiday_001.JPG"]["category"], "photo");
     EXPECT_EQ(found["Photos/Read me first"]["category"], "photo");
     EXPECT_EQ(found["Docs/Meeting notes.txt"]["category"], "document");
     ASSERT_TRUE(found.count("Photos/2017")) << "folders are listed too";
@@ -95,7 +103,7 @@ TEST_P(CliOnPhotos, RecoverIntoCategoryFolders) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string dest = out / "dest";
     for (const auto& [recovered, original] : std::vector<std::pair<std::string, std::string>>{
-             {"photo/Holiday_001.JPG", "DCIM/Holiday_001.JPG"},
+             {"photo/Holiday_001.JPG", "Camera roll/Holiday_001.JPG"},
              {"photo/Company logo.png", "Photos/Company logo.png"},
              {"photo/Read me first", "Photos/Read me first"},
              {"document/Meeting notes.txt", "Docs/Meeting notes.txt"}}) {
@@ -148,7 +156,7 @@ TEST_P(CliOnPhotos, SelectionsAndFailures) {
 
     const auto ext = Run({"recover", Image(), "--to", out / "ext", "--ext", "JPG", "--keep-paths"});
     ASSERT_EQ(ext.exitCode, 0) << ext.err;
-    EXPECT_TRUE(fs::exists(out / "ext/DCIM/Holiday_001.JPG"));
+    EXPECT_TRUE(fs::exists(out / "ext/Camera roll/Holiday_001.JPG"));
     EXPECT_TRUE(fs::exists(out / "ext/Photos/2018/Beach day.jpg"));
     EXPECT_FALSE(fs::exists(out / "ext/Photos/Company logo.png"));
 
@@ -168,6 +176,18 @@ TEST_P(CliOnPhotos, SelectionsAndFailures) {
         << blocked.err;
     EXPECT_TRUE(Lines(blocked.out).back().starts_with("1 recovered, "));
     EXPECT_TRUE(fs::exists(out / "blocked/document/Meeting notes.txt"));
+}
+
+TEST_P(CliOnPhotos, ScanningAgainListsEachFileOnce) {
+    // Two scans within the same minute name their logs alike; the second must not add its
+    // records to the first one's.
+    const std::string xdg = data_ / "shared";
+    const auto first = Run({"scan", Image(), "--json", "--types", "document"}, xdg);
+    SKIP_WITHOUT_ENGINE(first);
+    const auto second = Run({"scan", Image(), "--json", "--types", "document"}, xdg);
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(Lines(first.out).size(), 1u) << first.out;
+    EXPECT_EQ(Lines(second.out).size(), 1u) << second.out;
 }
 
 TEST_P(CliOnPhotos, CatWritesOneFoundFile) {
@@ -199,6 +219,31 @@ INSTANTIATE_TEST_SUITE_P(Images, CliOnPhotos, testing::Values("photos_fat.img", 
                                         ? "Fat32"
                                         : "Ntfs";
                          });
+
+TEST(CliCommands, SourcesAreScannedInTheOrderGiven) {
+    test::ScratchDir dir;
+    const std::string fat = test::FixturePath("photos_fat.img");
+    const std::string ntfs = test::FixturePath("photos_ntfs.img");
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    const auto r = RunKeltra({"scan", ntfs, fat, "--json", "--types", "photo"}, {env});
+    if (r.exitCode == 1 && r.err.find("not available in this build yet") != std::string::npos) {
+        GTEST_SKIP() << r.err;
+    }
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> sources;
+    for (const std::string& line : Lines(r.out)) {
+        sources.push_back(nlohmann::json::parse(line)["source"]);
+    }
+    // Five photos on each (the name without a dot counts as one), NTFS first as asked.
+    EXPECT_EQ(sources,
+              (std::vector<std::string>{ntfs, ntfs, ntfs, ntfs, ntfs, fat, fat, fat, fat, fat}));
+
+    // A source without an engine ends the pass: nothing is listed.
+    const auto stopped = RunKeltra({"scan", fat, test::FixturePath("mbr.img")}, {env});
+    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_TRUE(stopped.out.empty()) << stopped.out;
+    EXPECT_NE(stopped.err.find("mbr.img"), std::string::npos) << stopped.err;
+}
 
 TEST(CliCommands, HelpOfEveryCommand) {
     for (const char* command : {"probe", "scan", "recover", "cat", "history"}) {
@@ -299,6 +344,61 @@ TEST(CliCommands, DestinationOnTheSourceIsRefusedUnlessForced) {
     EXPECT_NE(forced.err.find("warning"), std::string::npos) << forced.err;
     EXPECT_EQ(elsewhere.exitCode, 0) << elsewhere.err;
     EXPECT_EQ(elsewhere.err.find("warning"), std::string::npos) << elsewhere.err;
+}
+
+TEST(CliCommands, CtrlCStopsARecoveryAndKeepsThePartFile) {
+    test::ScratchDir dir;
+    const std::string image = dir / "card.img";
+    const std::string make =
+        "cd '" + dir.Path().string() +
+        "' && mkfs.vfat -C -F 32 card.img 300000 >/dev/null && "
+        "truncate -s 200M Big_file.txt && export MTOOLS_SKIP_CHECK=1 && "
+        "mcopy -i card.img Big_file.txt ::/ && mdel -i card.img ::/Big_file.txt";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::string out = dir / "out", err = dir / "err", printed = dir / "printed";
+    const std::string target = out + "/document/Big_file.txt";
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string binary = KELTRA_BINARY, recover = "recover", to = "--to";
+    std::string imageArg = image, outArg = out, xdg = "XDG_DATA_HOME=" + (dir / "xdg");
+    char* argv[] = {binary.data(), recover.data(), imageArg.data(),
+                    to.data(),     outArg.data(),  nullptr};
+    char* envp[] = {xdg.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, envp), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Ctrl-C once the file is being written.
+    int status = 0;
+    bool exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (!exited && std::chrono::steady_clock::now() < deadline) {
+        if (fs::exists(target, ec) && fs::file_size(target, ec) > 0) break;
+        exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!exited) {
+        ::kill(pid, SIGINT);
+        ::waitpid(pid, &status, 0);
+    }
+    const auto errBytes = test::ReadWholeFile(err);
+    const std::string errText(reinterpret_cast<const char*>(errBytes.data()), errBytes.size());
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        GTEST_SKIP() << "the copy was over before the interrupt";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping";
+    EXPECT_EQ(WEXITSTATUS(status), 1) << errText;
+    EXPECT_NE(errText.find("the partly written file is kept: " + target), std::string::npos)
+        << errText;
+    const auto printedBytes = test::ReadWholeFile(printed);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(printedBytes.data()), printedBytes.size()),
+              "0 recovered, 0 failed\n");
+    EXPECT_LT(fs::file_size(target), 200u << 20);
 }
 
 TEST(CliCommands, FirstInterruptRaisesTheFlagAndTheHandlerIsPutBack) {
