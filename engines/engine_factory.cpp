@@ -4,6 +4,7 @@
 
 #include "engines/ext/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
+#include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/mounts.h"
 
 namespace keltra {
@@ -26,10 +27,11 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass
     switch (sourceClass) {
         case SourceClass::Ext:
             return std::make_unique<CFastExtRecovery>();
+        case SourceClass::Ntfs:
+            return std::make_unique<CFastNtfsRecovery>();
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
             return std::make_unique<CFastFatRecovery>();
-        case SourceClass::Ntfs:
         case SourceClass::Unrecognised:
             break;
     }

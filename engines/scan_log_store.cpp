@@ -144,7 +144,7 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
     if (const Status s = ReadWholeFile(folderInfo_, text); s != kOk) return s;
     const size_t entries = text.size() / sizeof(FolderInfoEntry);
     folders_.resize(entries);
-    std::memcpy(folders_.data(), text.data(), entries * sizeof(FolderInfoEntry));
+    if (entries != 0) std::memcpy(folders_.data(), text.data(), entries * sizeof(FolderInfoEntry));
     for (size_t i = 0; i < folders_.size(); ++i) {
         folders_[i].name[sizeof(folders_[i].name) - 1] = '\0';
         firstFolderEntry_.try_emplace(folders_[i].folderKey, i);
@@ -222,7 +222,7 @@ void ScanLogStore::Link(uint64_t parentKey, uint32_t childIndex, uint32_t childK
     entry.folderKey = childKey;
     entry.recordIndex = childIndex;
     const std::string_view fitted = Utf8Prefix(*folderName, sizeof(entry.name) - 1);
-    std::memcpy(entry.name, fitted.data(), fitted.size());
+    if (!fitted.empty()) std::memcpy(entry.name, fitted.data(), fitted.size());
     firstFolderEntry_.try_emplace(childKey, folders_.size());
     folders_.push_back(entry);
     foldersDirty_ = true;

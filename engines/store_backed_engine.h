@@ -47,8 +47,10 @@ class StoreBackedEngine : public IFileRecoveryParse {
     // destination folder and walks the sub-tree breadth-first, creating every child folder
     // and copying every file; the depth of each folder is the separator count ("/" and "\") of
     // its target path (last character not counted) minus `rootSeparators`. Every found name
-    // passes through SafePathComponent. −9527 from a copy ends everything; other copy errors
-    // do not stop the folder (the copy callback has told the caller).
+    // passes through SafePathComponent; a child whose name is already taken in its folder
+    // gets "(n)" before its extension (a child folder joins a folder of its name). −9527 from
+    // a copy ends everything; other copy errors do not stop the folder (the copy callback has
+    // told the caller); the first listing error is returned at the end.
     Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                          int rootSeparators) override;
     Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
