@@ -15,15 +15,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opens the engine on an image held in memory.
+// Opens the engine on a disk held in memory whose FAT volume starts at `start`.
 std::unique_ptr<CFastFatRecovery> MemoryEngine(std::vector<std::byte> bytes,
-                                               const std::string& logFolder) {
+                                               const std::string& logFolder, uint64_t start = 0,
+                                               Status* opened = nullptr) {
     auto engine = std::make_unique<CFastFatRecovery>();
     engine->SetLogFolder(logFolder);
     SectorSource source;
     const uint64_t sectors = bytes.size() / 512;
     OpenReaderSource(source, std::make_unique<test::MemoryReader>(std::move(bytes)), sectors);
-    engine->OpenSource(std::move(source), 512, 0, sectors, 3);
+    const Status s = engine->OpenSource(std::move(source), 512, start, sectors - start, 3);
+    if (opened != nullptr) *opened = s;
     return engine;
 }
 
@@ -210,6 +212,52 @@ TEST(FastFatRecovery, ACopyCutShortByTheChainReportsTheShortfall) {
     EXPECT_EQ(FileText(target), Original("gone.bin").substr(0, g.ClusterBytes()));
 }
 
+TEST(FastFatRecovery, AVolumeInsideADiskIsReadAtItsStart) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir logs;
+    test::ScratchDir out;
+    std::vector<std::byte> disk(2048 * 512);
+    const auto volume = test::ReadWholeFile(test::FixturePath("fat16.img"));
+    disk.insert(disk.end(), volume.begin(), volume.end());
+    auto engine = MemoryEngine(std::move(disk), logs.Path().string(), 2048);
+    ASSERT_EQ(engine->Scan(std::nullopt), kOk);
+    const auto listed = ListTree(*engine);
+    const FoundRecord& harbour = listed.at("trip/day 1/harbour view.jpg").record;
+    EXPECT_EQ(harbour.partitionStart, 2048u);
+    EXPECT_GT(harbour.location, 2048u);
+    ASSERT_EQ(engine->RecoverRecord(harbour, out / "h.jpg", 0), kOk);
+    EXPECT_TRUE(FileText(out / "h.jpg") == Original("harbour.jpg"));
+    bool named = false;
+    for (const auto& entry : fs::directory_iterator(logs.Path())) {
+        named = named || entry.path().filename().string().rfind("Fast_2048_", 0) == 0;
+    }
+    EXPECT_TRUE(named);
+}
+
+TEST(FastFatRecovery, APictureWhoseFirstBytesAreGoneIsMarkedDamaged) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir logs;
+    auto bytes = test::ReadWholeFile(test::FixturePath("fat16.img"));
+    auto probe = MemoryEngine(bytes, logs.Path().string());
+    ASSERT_EQ(probe->Scan(std::nullopt), kOk);
+    const FoundRecord beach = ListTree(*probe).at("photos/2017/summer/beach day.jpg").record;
+    EXPECT_EQ(beach.contentIntact, 1u);
+    const FatGeometry& g = probe->Volume().geometry;
+    // Another file's bytes now fill the picture's first cluster.
+    std::fill_n(bytes.begin() + static_cast<ptrdiff_t>(g.ClusterSector(beach.key) * 512), 16,
+                std::byte{0x41});
+    auto engine = MemoryEngine(bytes, logs.Path().string());
+    ASSERT_EQ(engine->Scan(std::nullopt), kOk);
+    // A damaged picture is neither listed nor found; a text is never checked.
+    const auto listed = ListTree(*engine);
+    EXPECT_FALSE(listed.count("photos/2017/summer/beach day.jpg"));
+    EXPECT_TRUE(listed.count("docs/old report.txt"));
+    std::vector<FoundRecord> jpgs;
+    ASSERT_EQ(engine->FindByExtensions("*.jpg|", jpgs), kOk);
+    for (const FoundRecord& r : jpgs) EXPECT_NE(r.Name(), "Beach day.jpg");
+    EXPECT_EQ(jpgs.size(), 2u);  // Harbour view, and the long-named one
+}
+
 TEST(FastFatRecovery, FreeRangesAreTheClustersTheFatLeavesFree) {
     auto engine = CreateImageEngine(test::FixturePath("fat16.img"), 9, false);
     auto& fat = dynamic_cast<CFastFatRecovery&>(*engine);
@@ -255,7 +303,9 @@ TEST(FastFatRecovery, BadInputGivesClearErrors) {
     CFastFatRecovery engine;
     EXPECT_EQ(engine.OpenImage(dir / "missing.img", 1), kErrFileNotFound);
     std::vector<std::byte> zeros(1 << 20);
-    auto blank = MemoryEngine(zeros, dir.Path().string());
+    Status opened = kOk;
+    auto blank = MemoryEngine(zeros, dir.Path().string(), 0, &opened);
+    EXPECT_EQ(opened, kErrInvalidParameter);
     EXPECT_EQ(blank->Scan(std::nullopt), kErrInvalidParameter);
     EXPECT_EQ(blank->GetRecordCount(), 0u);
 }
