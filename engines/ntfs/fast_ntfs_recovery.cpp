@@ -4,6 +4,8 @@
 #include <array>
 #include <exception>
 
+#include "engines/carving/carve_at_sector.h"
+#include "engines/extension_categories.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_data_copy.h"
@@ -208,12 +210,42 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
     if (!summary->hasName) return;
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = walk_.DepthOf(summary->parent);
+    const uint32_t intact = ContentIntact(number, record, name);
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     FillRecord(r, number, sector, *summary, name);
     r.isFolder = 0;
-    r.contentIntact = 1;
+    r.contentIntact = intact;
     store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
+}
+
+uint32_t CFastNtfsRecovery::ContentIntact(uint64_t number, std::span<const std::byte> record,
+                                          std::string_view name) {
+    const std::string_view extension = ExtensionOf(name);
+    if (name.find('.') == std::string_view::npos) return 1;
+    StreamLayout stream;
+    if (ReadStream(Reader(), record, number, kData, stream) != kOk) return 1;
+    if (stream.resident) {
+        if (stream.residentData.empty()) return 0;
+        return CheckFileContent(stream.residentData, extension, source_,
+                                static_cast<int>(geometry_.bytesPerSector), 0) != 0
+                   ? 1
+                   : 0;
+    }
+    if (stream.runs.empty() || stream.runs.front().sparse) return 1;
+    const uint64_t sector = geometry_.SectorOfCluster(stream.runs.front().lcn);
+    if (sector == 0) return 1;
+    std::vector<std::byte> first(geometry_.bytesPerSector);
+    uint32_t read = 0;
+    if (ReadSectors(source_, 1, first, sector, static_cast<int>(geometry_.bytesPerSector), read) !=
+            kOk ||
+        read != 1) {
+        return 1;
+    }
+    return CheckFileContent(first, extension, source_, static_cast<int>(geometry_.bytesPerSector),
+                            sector) != 0
+               ? 1
+               : 0;
 }
 
 std::optional<uint32_t> CFastNtfsRecovery::FolderParent(uint32_t number) {
