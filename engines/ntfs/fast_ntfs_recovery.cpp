@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <filesystem>
 
 #include "engines/carving/carve_at_sector.h"
 #include "engines/extension_categories.h"
@@ -114,8 +115,16 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return StartNewLog(folder, *logName);
-    StartNewLog(folder,
-                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
+    // A new scan starts a new log: two scans in the same minute of sources starting at the
+    // same sector (two images) would otherwise share one name and mix their records.
+    const std::string base =
+        MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart));
+    std::string name = base;
+    std::error_code error;
+    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / name, error); ++n) {
+        name = base + "_" + std::to_string(n);
+    }
+    StartNewLog(folder, name);
     return ScanMft();
 }
 

@@ -37,7 +37,8 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     Status OpenSource(SectorSource source, uint64_t partitionStart, uint64_t sectorCount,
                       uint16_t sourceTag);
 
-    // No name: a new "Fast_" log in the scan folder and a scan; a name: that log reopened.
+    // No name: a new "Fast_" log in the scan folder and a scan ("_2", "_3", ... is added to the
+    // name while a log of that name exists there); a name: that log reopened.
     // A scan stopped by the callback or by a read error still writes the folders of what it
     // found, then returns the callback's answer or the error.
     Status Scan(const std::optional<std::string>& logName) override;

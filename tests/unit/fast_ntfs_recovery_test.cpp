@@ -267,6 +267,17 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
     ASSERT_EQ(again.Scan(logName), kOk);
     EXPECT_EQ(again.GetRecordCount(), found);
     EXPECT_EQ(ListTree(again).size(), tree.size());
+
+    // A new scan in the same folder and minute gets a log of its own.
+    CFastNtfsRecovery fresh;
+    ASSERT_EQ(fresh.OpenImage(image_, 8), kOk);
+    fresh.SetLogFolder(logs_ / "scan");
+    ASSERT_EQ(fresh.Scan(std::nullopt), kOk);
+    CFastNtfsRecovery alone;
+    ASSERT_EQ(alone.OpenImage(image_, 8), kOk);
+    alone.SetLogFolder(logs_ / "alone");
+    ASSERT_EQ(alone.Scan(std::nullopt), kOk);
+    EXPECT_EQ(fresh.GetRecordCount(), alone.GetRecordCount());
 }
 
 TEST_F(FastNtfsScan, FreeRangesFollowTheVolumeBitmap) {
