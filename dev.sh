@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Developer entry point: ./dev.sh demo | test | bench | build | fuzz
+# Developer entry point: ./dev.sh demo | test | bench | build | fuzz | screenshots
 # Each command installs the Debian packages it needs when they are missing, then builds.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -8,7 +8,9 @@ jobs=$(nproc)
 
 base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libgmock-dev
     libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev libblkid-dev
-    ntfs-3g dosfstools mtools e2fsprogs fdisk util-linux sleuthkit attr)
+    ntfs-3g dosfstools mtools e2fsprogs fdisk util-linux sleuthkit attr
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libinih-dev fonts-dejavu-core)
+skin_packages=(librsvg2-bin)
 fuzz_packages=(clang libclang-rt-14-dev)
 demo_packages=(imagemagick)
 
@@ -64,13 +66,27 @@ bench)
     configure_and_build build/bench -DCMAKE_BUILD_TYPE=Release -DKELTRA_BUILD_BENCH=ON
     bash "$root/bench/run.sh" "$root/build/bench" "$root/build/fixtures"
     ;;
+screenshots)
+    # The main window's pages in every language and each kind of message box, drawn with Qt's
+    # offscreen platform into build/screenshots/ (and at double scale into build/screenshots/2x/).
+    # Pass "pictures" to render the skin's drawings again first.
+    install_missing "${base_packages[@]}"
+    if [ "${2:-}" = pictures ]; then
+        install_missing "${skin_packages[@]}"
+        bash "$root/skin/render_pictures.sh"
+    fi
+    configure_and_build build/release
+    QT_QPA_PLATFORM=offscreen "$root/build/release/keltra-screenshots" "$root/build/screenshots"
+    QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 \
+        "$root/build/release/keltra-screenshots" "$root/build/screenshots/2x"
+    ;;
 fuzz)
     install_missing "${base_packages[@]}" "${fuzz_packages[@]}"
     CXX=clang++ configure_and_build build/fuzz -DKELTRA_BUILD_FUZZ=ON -DKELTRA_SANITIZE=ON
     bash "$root/fuzz/run.sh" "$root/build/fuzz" "${2:-60}"
     ;;
 *)
-    echo "usage: ./dev.sh demo | test | bench | build | fuzz [SECONDS]" >&2
+    echo "usage: ./dev.sh demo | test | bench | build | fuzz [SECONDS] | screenshots [pictures]" >&2
     exit 2
     ;;
 esac

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     AddScanCommand(app, run);
     AddRecoverCommand(app, run);
     AddCatCommand(app, run);
+    AddHistoryCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engines/ext/fast_ext_recovery.h"
+#include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/mounts.h"
 
@@ -30,6 +31,7 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass
             return std::make_unique<CFastNtfsRecovery>();
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
+            return std::make_unique<CFastFatRecovery>();
         case SourceClass::Unrecognised:
             break;
     }

@@ -107,7 +107,8 @@ ScanLogStore::~ScanLogStore() {
     if (IsOpen()) Flush();
 }
 
-Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName) {
+Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName,
+                             bool startEmpty) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) return StatusFromErrno(ec.value(), true);
@@ -119,6 +120,11 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
     if (const Status s = FileHandle::OpenOrCreate(mainPath_, main_); s != kOk) return s;
     if (const Status s = FileHandle::OpenOrCreate(relationPath_, relation_); s != kOk) return s;
     if (const Status s = FileHandle::OpenOrCreate(folderInfoPath_, folderInfo_); s != kOk) return s;
+    if (startEmpty) {
+        for (const FileHandle* file : {&main_, &relation_, &folderInfo_}) {
+            if (const Status s = file->Truncate(0); s != kOk) return s;
+        }
+    }
 
     // A reopened log continues after its last whole record; a torn last record is cut off.
     uint64_t mainBytes = 0;
@@ -144,7 +150,7 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
     if (const Status s = ReadWholeFile(folderInfo_, text); s != kOk) return s;
     const size_t entries = text.size() / sizeof(FolderInfoEntry);
     folders_.resize(entries);
-    std::memcpy(folders_.data(), text.data(), entries * sizeof(FolderInfoEntry));
+    if (entries != 0) std::memcpy(folders_.data(), text.data(), entries * sizeof(FolderInfoEntry));
     for (size_t i = 0; i < folders_.size(); ++i) {
         folders_[i].name[sizeof(folders_[i].name) - 1] = '\0';
         firstFolderEntry_.try_emplace(folders_[i].folderKey, i);
@@ -222,7 +228,7 @@ void ScanLogStore::Link(uint64_t parentKey, uint32_t childIndex, uint32_t childK
     entry.folderKey = childKey;
     entry.recordIndex = childIndex;
     const std::string_view fitted = Utf8Prefix(*folderName, sizeof(entry.name) - 1);
-    std::memcpy(entry.name, fitted.data(), fitted.size());
+    if (!fitted.empty()) std::memcpy(entry.name, fitted.data(), fitted.size());
     firstFolderEntry_.try_emplace(childKey, folders_.size());
     folders_.push_back(entry);
     foldersDirty_ = true;

@@ -39,6 +39,31 @@ int SeparatorCount(const std::string& path) {
         std::count_if(path.begin(), path.end() - 1, [](char c) { return c == '/' || c == '\\'; }));
 }
 
+// The path for a found child inside `folder`. Deleted files often share a name (and
+// SafePathComponent can make two names equal), so a name already taken gets "(n)" before its
+// extension instead of overwriting what an earlier child brought back. A child folder may join
+// a folder of its name.
+std::string FreeChildPath(const std::string& folder, const std::string& name, bool isFolder) {
+    std::string base = folder;
+    if (base.empty() || base.back() != '/') base += '/';
+    std::error_code ec;
+    const std::string path = base + name;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (!std::filesystem::exists(status) || (isFolder && std::filesystem::is_directory(status))) {
+        return path;
+    }
+    const size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot != 0;
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    for (int n = 1;; ++n) {
+        std::string candidate = base + stem + "(" + std::to_string(n) + ")" + extension;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
+            return candidate;
+        }
+    }
+}
+
 int PercentOf(uint64_t done, uint64_t total) {
     return total == 0 ? 100 : static_cast<int>(done * 100 / total);
 }
@@ -72,6 +97,13 @@ int StoreBackedEngine::ReportScanProgress(int percent, int secondsLeft, uint64_t
 }
 
 Status StoreBackedEngine::StartNewLog(const std::string& folder, const std::string& logName) {
+    store_.reset();
+    store_ = std::make_unique<ScanLogStore>();
+    store_->SetSearchCallback(searchCallback_, searchUser_);
+    return store_->OpenLog(folder, logName, /*startEmpty=*/true);
+}
+
+Status StoreBackedEngine::ReopenLog(const std::string& folder, const std::string& logName) {
     store_.reset();
     store_ = std::make_unique<ScanLogStore>();
     store_->SetSearchCallback(searchCallback_, searchUser_);
@@ -159,9 +191,8 @@ Status StoreBackedEngine::CopyFolderTree(const FoundRecord& folder, const std::s
             continue;
         }
         for (const FoundRecord& child : children) {
-            std::string target = item.target;
-            if (target.empty() || target.back() != '/') target += '/';
-            target += SafePathComponent(child.Name());
+            std::string target =
+                FreeChildPath(item.target, SafePathComponent(child.Name()), child.isFolder != 0);
             if (child.isFolder != 0) {
                 ::mkdir(target.c_str(), 0755);  // an existing folder is fine; others show later
                 work.push_back({child, std::move(target)});
@@ -241,7 +272,7 @@ Status StoreBackedEngine::ReadRecordData(const FoundRecord& record, std::string&
         const uint64_t total = std::min<uint64_t>({record.size, size, buffer.size()});
         const Status s = ReadFileData(record, total, [&](std::span<const std::byte> piece) {
             const size_t take = static_cast<size_t>(std::min<uint64_t>(piece.size(), total - done));
-            std::memcpy(buffer.data() + done, piece.data(), take);
+            if (take != 0) std::memcpy(buffer.data() + done, piece.data(), take);
             done += take;
             return static_cast<Status>(report(total));
         });

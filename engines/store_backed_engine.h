@@ -47,8 +47,10 @@ class StoreBackedEngine : public IFileRecoveryParse {
     // destination folder and walks the sub-tree breadth-first, creating every child folder
     // and copying every file; the depth of each folder is the separator count ("/" and "\") of
     // its target path (last character not counted) minus `rootSeparators`. Every found name
-    // passes through SafePathComponent. −9527 from a copy ends everything; other copy errors
-    // do not stop the folder (the copy callback has told the caller).
+    // passes through SafePathComponent; a child whose name is already taken in its folder
+    // gets "(n)" before its extension (a child folder joins a folder of its name). −9527 from
+    // a copy ends everything; other copy errors do not stop the folder (the copy callback has
+    // told the caller); the first listing error is returned at the end.
     Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                          int rootSeparators) override;
     Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
@@ -75,10 +77,13 @@ class StoreBackedEngine : public IFileRecoveryParse {
     virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                 const DataSink& sink) = 0;
 
-    // Replaces the store by a new one on the log `logName` in `folder` (flushing and closing
-    // the previous one); an existing log of that name is reopened. The store is kept even when
-    // opening fails (records then stay buffered), so that a scan can report its own result.
+    // Replaces the store by a new, empty one on the log `logName` in `folder` (flushing and
+    // closing the previous one); files of an older log of that name are emptied. The store is
+    // kept even when opening fails (records then stay buffered), so that a scan can report its
+    // own result.
     Status StartNewLog(const std::string& folder, const std::string& logName);
+    // The same for an existing log, read back with its records, relations and folders.
+    Status ReopenLog(const std::string& folder, const std::string& logName);
     // Flushes and drops the store.
     void CloseLog();
     ScanLogStore* Store() { return store_.get(); }

@@ -43,4 +43,24 @@ std::string FileBesideProgram(const std::string& relativePath) {
     return beside;
 }
 
+std::string UserConfigFolder() {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        // The same home-folder fallbacks as the application-data folder.
+        std::string home;
+        if (const char* h = std::getenv("HOME"); h != nullptr && h[0] != '\0') {
+            home = h;
+        } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+            home = pw->pw_dir;
+        } else {
+            home = "/tmp";
+        }
+        base = home + "/.config";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base + "/keltra-photo-recovery";
+}
+
 }  // namespace keltra

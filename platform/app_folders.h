@@ -8,6 +8,10 @@ namespace keltra {
 // $XDG_DATA_HOME, else ~/.local/share (no trailing "/").
 std::string ApplicationDataFolder();
 
+// The user's own settings folder for this program: $XDG_CONFIG_HOME, else ~/.config, followed
+// by "/keltra-photo-recovery" (not created here).
+std::string UserConfigFolder();
+
 // The folder of the running executable.
 std::string ExecutableFolder();
 

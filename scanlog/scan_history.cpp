@@ -123,8 +123,10 @@ Status ScanHistory::Load() {
     std::memcpy(&counter_, bytes.data(), sizeof(counter_));
     const size_t count = (total - kConfigHeaderBytes) / sizeof(ScanHistoryRecord);
     records_.resize(count);
-    std::memcpy(records_.data(), bytes.data() + kConfigHeaderBytes,
-                count * sizeof(ScanHistoryRecord));
+    if (count != 0) {
+        std::memcpy(records_.data(), bytes.data() + kConfigHeaderBytes,
+                    count * sizeof(ScanHistoryRecord));
+    }
     for (ScanHistoryRecord& r : records_) {
         r.imagePath[kHistoryPathChars - 1] = u'\0';
         r.scanFolder[kHistoryPathChars - 1] = u'\0';
@@ -140,8 +142,10 @@ Status ScanHistory::Save() {
     const std::string temporary = config + ".tmp";
     std::vector<std::byte> bytes(kConfigHeaderBytes + records_.size() * sizeof(ScanHistoryRecord));
     std::memcpy(bytes.data(), &counter_, sizeof(counter_));
-    std::memcpy(bytes.data() + kConfigHeaderBytes, records_.data(),
-                records_.size() * sizeof(ScanHistoryRecord));
+    if (!records_.empty()) {
+        std::memcpy(bytes.data() + kConfigHeaderBytes, records_.data(),
+                    records_.size() * sizeof(ScanHistoryRecord));
+    }
 
     Status status;
     {

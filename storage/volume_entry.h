@@ -28,7 +28,10 @@ struct VolumeEntry {
     uint64_t start = 0;          // in sectors of the disk
     uint64_t length = 0;         // in sectors of the disk
     std::string fileSystemName;  // "NTFS", "FAT32", "FAT", "exFAT", "ext4", ...; empty if none
-    std::string volumePath;      // the partition's device node ("/dev/sdb1"); empty if none
+    // The partition's device node ("/dev/sdb1"); the disk's own node for a whole-disk entry or a
+    // file system on the whole disk; empty for an unallocated stretch or a partition the kernel
+    // made no node for.
+    std::string volumePath;
     std::string volumeLabel;
     std::string mountPoint;  // where it is mounted; empty when it is not
 };

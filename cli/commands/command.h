@@ -21,5 +21,6 @@ void AddImageCommand(CLI::App& app, CommandRun& run);
 void AddScanCommand(CLI::App& app, CommandRun& run);
 void AddRecoverCommand(CLI::App& app, CommandRun& run);
 void AddCatCommand(CLI::App& app, CommandRun& run);
+void AddHistoryCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace keltra::cli

@@ -86,6 +86,7 @@ int RunImage(const ImageOptions& options) {
         base = spec.startSector;
         available = spec.sectorCount;
     }
+    if (available == 0) return Fail("'" + spec.text + "' holds no whole sector to copy");
     const uint64_t start = options.start.value_or(0);
     if (start >= available) {
         return Fail(fmt::format("--start {} is past the end of '{}' ({} sectors)", start, spec.text,
@@ -97,9 +98,17 @@ int RunImage(const ImageOptions& options) {
                                 count, spec.text, start, available - start));
     }
 
-    struct stat st {};
-    if (::stat(options.output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        return Fail("'" + options.output + "' is not a regular file; images are written to files");
+    struct stat st {
+    }, sourceStat{};
+    if (::stat(options.output.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            return Fail("'" + options.output +
+                        "' is not a regular file; images are written to files");
+        }
+        if (spec.isImage && ::fstat(source.handle.Descriptor(), &sourceStat) == 0 &&
+            st.st_dev == sourceStat.st_dev && st.st_ino == sourceStat.st_ino) {
+            return Fail("'" + options.output + "' is the source itself");
+        }
     }
     if (!spec.isImage && ImageLandsOnSource(options.output, spec.diskNumber, base + start, count)) {
         return Fail(

@@ -32,6 +32,7 @@ int RunScan(const ScanOptions& options) {
         PrintTree(std::cout, items, session);
     }
     std::cout.flush();
+    TellScanLogFolder();
     if (session.cancelled) {
         std::cerr << "keltra: the scan was stopped; what it had found is listed above\n";
         return kExitRuntimeError;

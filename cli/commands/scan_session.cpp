@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/commands/command.h"
@@ -10,6 +11,7 @@
 #include "cli/commands/progress_line.h"
 #include "engines/boot_area.h"
 #include "engines/engine_factory.h"
+#include "scanlog/scan_history.h"
 #include "storage/sector_source.h"
 
 namespace keltra::cli {
@@ -51,9 +53,34 @@ std::string NoEngineReason(SourceClass sourceClass, bool deep) {
                        SourceClassName(sourceClass));
 }
 
+// A deep scan of a source that the history remembers continues it, unless asked to restart:
+// then the earlier scan and its folder are forgotten first.
+void PrepareDeepScan(const SourceSpec& spec, bool restart) {
+    ScanHistory& history = ScanHistory::Instance();
+    ScanHistoryRecord earlier{};
+    const bool found = spec.isImage ? history.FindImageScan(spec.imagePath, earlier)
+                                    : history.FindPartitionScan(spec.diskNumber, spec.startSector,
+                                                                spec.sectorCount, earlier);
+    if (!found) return;
+    if (!restart) {
+        std::cerr << "keltra: continuing the earlier deep scan of '" << spec.text << "' ("
+                  << earlier.state.sectorsDone << " of " << earlier.sectorCount
+                  << " sectors done); --restart starts afresh\n";
+        return;
+    }
+    if (const Status s = history.ForgetScan(earlier.ScanFolder()); s != kOk) {
+        std::cerr << "keltra: warning: cannot delete the earlier scan folder '"
+                  << earlier.ScanFolder() << "': " << StatusMessage(s) << "\n";
+    }
+    if (const Status s = history.Save(); s != kOk) {
+        std::cerr << "keltra: warning: cannot save the scan history: " << StatusMessage(s) << "\n";
+    }
+    std::cerr << "keltra: the earlier deep scan of '" << spec.text << "' is forgotten\n";
+}
+
 // Makes the source's engine, or says on stderr why there is none.
 std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceSpec& spec, uint16_t tag, bool deep,
-                                               int& exitCode) {
+                                               bool restart, int& exitCode) {
     exitCode = kExitRuntimeError;
     auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
     if (const Status s = ReadSourceBootArea(spec, *boot); s != kOk) {
@@ -63,6 +90,7 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceSpec& spec, uint16_t 
         return nullptr;
     }
     const SourceClass sourceClass = ClassifyBootArea(*boot);
+    if (deep) PrepareDeepScan(spec, restart);
     std::unique_ptr<IFileRecoveryParse> engine =
         spec.isImage
             ? CreateImageEngine(spec.imagePath, tag, deep)
@@ -99,7 +127,8 @@ int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSess
         // Sources are numbered from 1 in the order given; the number tags their records.
         scanned.tag = static_cast<uint16_t>(i + 1);
         int exitCode = kExitOk;
-        scanned.engine = MakeEngine(scanned.spec, scanned.tag, request.deep, exitCode);
+        scanned.engine =
+            MakeEngine(scanned.spec, scanned.tag, request.deep, request.restart, exitCode);
         if (!scanned.engine) return exitCode;
         ScanProgressContext context{&line, "Scanning " + scanned.spec.text};
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
@@ -121,6 +150,14 @@ int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSess
         }
     }
     return kExitOk;
+}
+
+void TellScanLogFolder() {
+    const std::string folder = ScanHistory::Instance().CurrentScanFolder();
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec)) {
+        std::cerr << "keltra: the scan log is kept in " << folder << "\n";
+    }
 }
 
 }  // namespace keltra::cli

@@ -40,4 +40,7 @@ bool ResolveSources(const ScanRequest& request, std::vector<SourceSpec>& specs);
 // is scanned.
 int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSession& session);
 
+// Tells on stderr where the last scan's logs stay, when it wrote any.
+void TellScanLogFolder();
+
 }  // namespace keltra::cli

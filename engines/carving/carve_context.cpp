@@ -2,18 +2,6 @@
 
 namespace keltra {
 
-namespace {
-
-// The recognisers read at most 4096 bytes (the transport-stream look-ahead) or one sector.
-constexpr size_t kProbeBytes = 4096;
-
-std::span<std::byte, kProbeBytes> ProbeBuffer() {
-    static std::vector<std::byte> probe(kProbeBytes);
-    return std::span<std::byte, kProbeBytes>(probe.data(), kProbeBytes);
-}
-
-}  // namespace
-
 CarveContext& TheCarveContext() {
     static CarveContext context;
     return context;
@@ -29,13 +17,13 @@ bool IsCarvableSectorSize(int sectorSize) {
 }
 
 std::span<const std::byte> ReadProbeSectors(uint64_t lba, uint32_t count) {
-    const CarveContext& ctx = TheCarveContext();
+    CarveContext& ctx = TheCarveContext();
     const auto ss = static_cast<int>(ctx.sectorSize);
     if (ctx.source == nullptr || count == 0 || !IsCarvableSectorSize(ss) ||
-        uint64_t{count} * ctx.sectorSize > kProbeBytes) {
+        uint64_t{count} * ctx.sectorSize > ctx.probe.size()) {
         return {};
     }
-    const auto buffer = ProbeBuffer().first(size_t{count} * ctx.sectorSize);
+    const auto buffer = std::span(ctx.probe).first(size_t{count} * ctx.sectorSize);
     uint32_t read = 0;
     if (ReadSectors(*ctx.source, count, buffer, lba, ss, read) != kOk || read != count) return {};
     return buffer;

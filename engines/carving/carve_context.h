@@ -3,6 +3,7 @@
 // time (the scan worker); neither is re-entrant.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,6 +35,10 @@ struct CarveContext {
     int transportStreamFlag = 1;
     // 1 while (and after) an M2TS file is carved: its later association tables start nothing.
     int m2tsFlag = 0;
+
+    // What the recognisers read from the disk (at most the transport-stream look-ahead). Kept
+    // apart from the chunk buffer, which the stop scan is reading when it calls them.
+    std::array<std::byte, 4096> probe{};
 };
 
 CarveContext& TheCarveContext();

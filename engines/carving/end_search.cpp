@@ -6,6 +6,7 @@
 #include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_context.h"
 #include "engines/carving/signature_table.h"
+#include "engines/fat/fat_entry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {
@@ -56,7 +57,7 @@ bool IsVolumeMetadataSector(std::span<const std::byte> s) {
     if (BytesEqual(s, 0, "RSTR") && ContainsUtf16Ntfs(s)) return true;
     if (BytesEqual(s, 0, "$\0S\0T\0A\0"sv)) return true;
     if (IsBootSector(s)) return true;
-    return false;
+    return LooksLikeFatDirSector(s);
 }
 
 int ScanForNextHeader(std::span<const std::byte> bytes, uint64_t& size) {

@@ -22,10 +22,15 @@ constexpr char16_t kCp437High[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// Case flags of a short entry (byte 12): the base, or the extension, is shown in lower case.
+constexpr uint8_t kLowerCaseBase = 0x08;
+constexpr uint8_t kLowerCaseExtension = 0x10;
+
 // Offsets of the 13 UTF-16 units inside a long-name entry.
 constexpr size_t kUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 
-void AppendShortPart(std::u16string& out, const FatEntryView& entry, size_t from, size_t to) {
+void AppendShortPart(std::u16string& out, const FatEntryView& entry, size_t from, size_t to,
+                     bool lower) {
     size_t end = to;
     while (end > from && Byte(entry.Bytes(), end - 1) == ' ') --end;
     for (size_t i = from; i < end; ++i) {
@@ -35,7 +40,7 @@ void AppendShortPart(std::u16string& out, const FatEntryView& entry, size_t from
         } else if (c >= 0x80) {
             out += kCp437High[c - 0x80];
         } else {
-            out += static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            out += static_cast<char16_t>(lower && c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
     }
 }
@@ -60,10 +65,11 @@ std::string LongNameGatherer::Name() const {
 
 std::string ShortEntryName(const FatEntryView& entry, bool folder) {
     std::u16string name;
-    AppendShortPart(name, entry, 0, 8);
+    const uint8_t caseFlags = Byte(entry.Bytes(), 12);
+    AppendShortPart(name, entry, 0, 8, (caseFlags & kLowerCaseBase) != 0);
     if (!folder && Byte(entry.Bytes(), 8) != ' ') {
         name += u'.';
-        AppendShortPart(name, entry, 8, 11);
+        AppendShortPart(name, entry, 8, 11, (caseFlags & kLowerCaseExtension) != 0);
     }
     return Utf16ToUtf8(name);
 }

@@ -29,9 +29,11 @@ class LongNameGatherer {
     size_t entries_ = 0;
 };
 
-// The 8.3 name of a short entry, lower-cased: the base without trailing blanks, and for a file
-// "." and the extension unless byte 8 is a blank (a folder's extension bytes are not used).
-// Bytes of 0x80 and above are read in code page 437; a leading 0xE5 deletion mark becomes "!".
+// The 8.3 name of a short entry: the base without trailing blanks, and for a file "." and the
+// extension unless byte 8 is a blank (a folder's extension bytes are not used). Each part is in
+// lower case when the entry's case flags (byte 12: 0x08 base, 0x10 extension) say so, as the
+// systems that wrote them show them. Bytes of 0x80 and above are read in code page 437; a
+// leading 0xE5 deletion mark becomes "!".
 std::string ShortEntryName(const FatEntryView& entry, bool folder);
 
 // The name of a short entry: the gathered long name when there is one, else the short name.

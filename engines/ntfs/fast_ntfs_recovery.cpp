@@ -114,9 +114,10 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     walk_.Clear();
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
-    if (logName) return StartNewLog(folder, *logName);
-    // A new scan starts a new log: two scans in the same minute of sources starting at the
-    // same sector (two images) would otherwise share one name and mix their records.
+    if (logName) return ReopenLog(folder, *logName);
+    // A new scan starts a log of its own: two sources starting at the same sector (two images)
+    // scanned in the same minute would otherwise share one name, and the second scan would
+    // empty the log the first one's engine still lists from.
     const std::string base =
         MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart));
     std::string name = base;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "cli/commands/interrupt.h"
+#include "scanlog/scan_history.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -312,6 +313,57 @@ TEST(CliCommands, FirstInterruptRaisesTheFlagAndTheHandlerIsPutBack) {
     struct sigaction after {};
     sigaction(SIGINT, nullptr, &after);
     EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+}  // namespace
+}  // namespace keltra
+
+namespace keltra {
+namespace {
+
+TEST(CliHistory, ListsDeepScansAndRestartForgetsOne) {
+    test::ScratchDir dir;
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    const std::string image = dir / "card.img";
+    fs::copy_file(test::FixturePath("ext4.img"), image);
+    const std::string scanLog = dir / "xdg/KeltraPhotoRecovery/ScanLog";
+    {
+        ScanHistory history(scanLog);
+        history.NewScanFolder();
+        const std::string folder = history.CurrentScanFolder();
+        fs::create_directories(folder);
+        DeepScanState state;
+        state.sectorsDone = 4096;
+        state.filesFound = 7;
+        ASSERT_EQ(history.SaveScanState(kImageDiskNumber, 0, 16384, state, folder, image), kOk);
+    }
+    const auto empty = RunKeltra({"history"}, {"XDG_DATA_HOME=" + (dir / "other")});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_NE(empty.out.find("no deep scans remembered"), std::string::npos) << empty.out;
+
+    const auto listed = RunKeltra({"history"}, {env});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("image " + image), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("deep scan: 4096 of 16384 sectors (25%), 7 files found"),
+              std::string::npos)
+        << listed.out;
+    const auto json = RunKeltra({"history", "--json"}, {env});
+    ASSERT_EQ(json.exitCode, 0);
+    const auto j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j["image"], image);
+    EXPECT_EQ(j["scan_folder"], scanLog + "/1/");
+    EXPECT_EQ(j["folder_exists"], true);
+    EXPECT_EQ(j["percent_done"], 25);
+
+    // A deep scan continues the remembered one; with --restart it is forgotten first.
+    const auto resumed = RunKeltra({"scan", image, "--deep"}, {env});
+    EXPECT_NE(resumed.err.find("continuing the earlier deep scan"), std::string::npos)
+        << resumed.err;
+    const auto restarted = RunKeltra({"scan", image, "--deep", "--restart"}, {env});
+    EXPECT_NE(restarted.err.find("is forgotten"), std::string::npos) << restarted.err;
+    EXPECT_FALSE(fs::exists(scanLog + "/1"));
+    EXPECT_NE(RunKeltra({"history"}, {env}).out.find("no deep scans remembered"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -228,6 +228,10 @@ TEST(CliImage, BadArgumentsGiveOneLineAndAnExitCode) {
     const auto device = test::RunKeltra({"image", source, "/dev/null"});
     EXPECT_EQ(device.exitCode, 1);
     EXPECT_NE(device.err.find("not a regular file"), std::string::npos) << device.err;
+    const auto itself = test::RunKeltra({"image", source, source});
+    EXPECT_EQ(itself.exitCode, 1);
+    EXPECT_NE(itself.err.find("the source itself"), std::string::npos) << itself.err;
+    EXPECT_EQ(test::ReadWholeFile(source), Pattern(64 * 512));
     EXPECT_FALSE(fs::exists(dir / "o.img"));
     EXPECT_EQ(test::RunKeltra({"image", source}).exitCode, 2);
 

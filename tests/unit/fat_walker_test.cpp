@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -8,6 +10,7 @@
 
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/fat/fat_file_reader.h"
+#include "engines/fat/fat_names.h"
 #include "platform/little_endian.h"
 #include "tests/unit/fat_test_support.h"
 
@@ -276,6 +279,64 @@ TEST(FatWalker, LoopsAndSelfReferencesEndTheWalk) {
     WalkResult walk;
     Walk(v, walk, 10000);
     EXPECT_TRUE(walk.files.count("docs/old report.txt"));
+}
+
+}  // namespace
+}  // namespace keltra
+
+namespace keltra {
+namespace {
+
+std::array<std::byte, 32> ShortNameEntry(const char* name11, uint8_t caseFlags) {
+    std::array<std::byte, 32> e{};
+    std::memcpy(e.data(), name11, 11);
+    e[11] = std::byte{kFatAttrArchive};
+    e[12] = std::byte{caseFlags};
+    return e;
+}
+
+TEST(FatNames, ShortNamesKeepTheCaseTheirFlagsGive) {
+    auto name = [](const char* n, uint8_t flags, bool folder = false) {
+        const auto e = ShortNameEntry(n, flags);
+        return ShortEntryName(FatEntryView(e), folder);
+    };
+    EXPECT_EQ(name("DCIM       ", 0, true), "DCIM");
+    EXPECT_EQ(name("KEEP    BIN", 0x18), "keep.bin");
+    EXPECT_EQ(name("KEEP    BIN", 0x08), "keep.BIN");
+    EXPECT_EQ(name("README     ", 0), "README");
+    EXPECT_EQ(name("FOLDER  EXT", 0, true), "FOLDER");  // a folder's extension bytes are not used
+    EXPECT_EQ(name("\xE5OTES   TXT", 0x18), "!otes.txt");
+    EXPECT_EQ(name("CAF\x82    TXT", 0), "CAF\xC3\xA9.TXT");  // code page 437
+}
+
+TEST(FatNames, LongNamesAreGatheredLastPartFirst) {
+    auto part = [](uint8_t sequence, std::u16string_view units) {
+        std::array<std::byte, 32> e{};
+        e[0] = std::byte{sequence};
+        e[11] = std::byte{kFatAttrLongName};
+        static constexpr size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (size_t i = 0; i < 13; ++i) {
+            StoreLE<uint16_t>(e, kOffsets[i],
+                              i < units.size()    ? units[i]
+                              : i == units.size() ? 0
+                                                  : 0xFFFF);
+        }
+        return e;
+    };
+    LongNameGatherer g;
+    EXPECT_EQ(g.Name(), "");
+    ASSERT_TRUE(g.Add(FatEntryView(part(0x42, u".jpg"))));
+    ASSERT_TRUE(g.Add(FatEntryView(part(0x01, u"Beach \u00e9t\u00e9 day"))));
+    EXPECT_EQ(g.Name(), "Beach \xC3\xA9t\xC3\xA9 day.jpg");
+    const auto shortEntry = ShortNameEntry("BEACH~1 JPG", 0);
+    EXPECT_EQ(EntryName(g, FatEntryView(shortEntry), false), "Beach \xC3\xA9t\xC3\xA9 day.jpg");
+    g.Clear();
+    EXPECT_EQ(EntryName(g, FatEntryView(shortEntry), false), "BEACH~1.JPG");
+    // Nineteen parts fit; a twentieth does not.
+    for (int i = 0; i < 19; ++i)
+        ASSERT_TRUE(g.Add(FatEntryView(part(static_cast<uint8_t>(19 - i), u"abcdefghijklm"))));
+    EXPECT_FALSE(g.Add(FatEntryView(part(1, u"x"))));
+    EXPECT_EQ(g.Name().size(), 19u * 13);
 }
 
 }  // namespace

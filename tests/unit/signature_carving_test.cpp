@@ -390,6 +390,19 @@ TEST_F(SignatureCarving, VolumeMetadataInsideAVideoEndsIt) {
         EXPECT_EQ(IsVolumeMetadataSector(s), oem != "mkfs.fat") << oem;
     }
     EXPECT_FALSE(IsVolumeMetadataSector(std::span(s).first(31)));
+
+    // A FAT directory sector: one file entry, then zeros.
+    std::fill(s.begin(), s.end(), std::byte{0});
+    std::memcpy(s.data(), "README  TXT\x20", 12);
+    for (size_t at : {14u, 22u}) {  // creation and modification: 12:00:00 on 1 January 2020
+        std::memcpy(s.data() + at, "\x00\x60\x21\x50", 4);
+    }
+    std::memcpy(s.data() + 18, "\x21\x50", 2);
+    s[26] = std::byte{5};
+    s[28] = std::byte{100};
+    EXPECT_TRUE(IsVolumeMetadataSector(s));
+    s[0] = std::byte{0x01};
+    EXPECT_FALSE(IsVolumeMetadataSector(s));
 }
 
 // A transport stream is carved once: its later sectors that begin with aligned packets do not
@@ -434,6 +447,28 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     image.Put(2, Bytes("\xFF\xD9"sv));
     const SectorSource failing = image.Source(2 * kSector);
     EXPECT_EQ(CarveAt(failing, image, 1).size, jpg.size());
+
+    // An Exif JPEG whose thumbnail ends after the header sector: its end marker, followed by
+    // more of the file, is passed over for the image's own end in the same chunk.
+    const auto exif = Corpus("exif.jpg");
+    std::vector<std::byte> photo(exif.begin(), exif.begin() + 20);
+    photo.resize(700, std::byte{0x11});
+    for (const auto b : Bytes("\xFF\xD9"sv)) photo.push_back(b);
+    photo.resize(1500, std::byte{0x22});
+    for (const auto b : Bytes("\xFF\xD9"sv)) photo.push_back(b);
+    Image photoImage(300);
+    photoImage.Put(1, photo);
+    const SectorSource photoSource = photoImage.Source();
+    EXPECT_EQ(CarveAt(photoSource, photoImage, 1).size, photo.size());
+
+    // Nothing carvable: the outputs stay as they were.
+    Carved untouched{-1, "keep", kTypeGif, 7};
+    untouched.status = CarveAtSector(kSector, photoSource, photoImage.Sector(0), 0, 0, 300, -1, 0,
+                                     untouched.name, untouched.type, untouched.size);
+    EXPECT_EQ(untouched.status, kErrInvalidParameter);
+    EXPECT_EQ(untouched.name, "keep");
+    EXPECT_EQ(untouched.type, kTypeGif);
+    EXPECT_EQ(untouched.size, 7u);
 
     // A GIF whose first 00 3B is followed by other bytes goes on to the next one.
     auto gif = Corpus("sample.gif");

@@ -1,0 +1,55 @@
+// Helpers of the GUI tests: the registry of test classes, language files in a scratch folder,
+// and answering the next message box.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace keltra::test {
+
+struct GuiTestClass {
+    const char* name;
+    std::function<std::unique_ptr<QObject>()> make;
+};
+
+std::vector<GuiTestClass>& GuiTestClasses();
+
+// Registers a test class under `name` at static initialisation.
+struct RegisterGuiTest {
+    template <typename T>
+    RegisterGuiTest(const char* name, T*) {
+        GuiTestClasses().push_back({name, [] { return std::make_unique<T>(); }});
+    }
+};
+#define KELTRA_GUI_TEST(Name, Class)                                    \
+    static const ::keltra::test::RegisterGuiTest kRegister##Class(Name, \
+                                                                  static_cast<Class*>(nullptr))
+
+// The shipped config.ini and language files copied into a scratch folder, with the
+// process-wide language table pointed at the copy (user file: user/config.ini inside it).
+class ScratchLanguages {
+  public:
+    ScratchLanguages();
+    QString Path(const QString& name) const { return dir_.filePath(name); }
+
+  private:
+    QTemporaryDir dir_;
+};
+
+// What a message box showed and how it was answered.
+struct SeenBox {
+    bool shown = false;
+    int kind = -1;
+    QString title;
+    QString text;
+};
+
+// Clicks `button` ("okbtn", "cancelbtn", "closebtn") of the next message box to open, and
+// records what it showed.
+void AnswerNextBox(const QString& button, SeenBox& seen);
+
+}  // namespace keltra::test
