@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <filesystem>
 
+#include "engines/carving/carve_at_sector.h"
+#include "engines/extension_categories.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_data_copy.h"
@@ -112,8 +115,17 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return ReopenLog(folder, *logName);
-    StartNewLog(folder,
-                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
+    // A new scan starts a log of its own: two sources starting at the same sector (two images)
+    // scanned in the same minute would otherwise share one name, and the second scan would
+    // empty the log the first one's engine still lists from.
+    const std::string base =
+        MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart));
+    std::string name = base;
+    std::error_code error;
+    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / name, error); ++n) {
+        name = base + "_" + std::to_string(n);
+    }
+    StartNewLog(folder, name);
     return ScanMft();
 }
 
@@ -208,12 +220,42 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
     if (!summary->hasName) return;
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = walk_.DepthOf(summary->parent);
+    const uint32_t intact = ContentIntact(number, record, name);
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     FillRecord(r, number, sector, *summary, name);
     r.isFolder = 0;
-    r.contentIntact = 1;
+    r.contentIntact = intact;
     store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
+}
+
+uint32_t CFastNtfsRecovery::ContentIntact(uint64_t number, std::span<const std::byte> record,
+                                          std::string_view name) {
+    const std::string_view extension = ExtensionOf(name);
+    if (name.find('.') == std::string_view::npos) return 1;
+    StreamLayout stream;
+    if (ReadStream(Reader(), record, number, kData, stream) != kOk) return 1;
+    if (stream.resident) {
+        if (stream.residentData.empty()) return 0;
+        return CheckFileContent(stream.residentData, extension, source_,
+                                static_cast<int>(geometry_.bytesPerSector), 0) != 0
+                   ? 1
+                   : 0;
+    }
+    if (stream.runs.empty() || stream.runs.front().sparse) return 1;
+    const uint64_t sector = geometry_.SectorOfCluster(stream.runs.front().lcn);
+    if (sector == 0) return 1;
+    std::vector<std::byte> first(geometry_.bytesPerSector);
+    uint32_t read = 0;
+    if (ReadSectors(source_, 1, first, sector, static_cast<int>(geometry_.bytesPerSector), read) !=
+            kOk ||
+        read != 1) {
+        return 1;
+    }
+    return CheckFileContent(first, extension, source_, static_cast<int>(geometry_.bytesPerSector),
+                            sector) != 0
+               ? 1
+               : 0;
 }
 
 std::optional<uint32_t> CFastNtfsRecovery::FolderParent(uint32_t number) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engines/carve_chunk_buffer.h"
@@ -36,7 +37,8 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     Status OpenSource(SectorSource source, uint64_t partitionStart, uint64_t sectorCount,
                       uint16_t sourceTag);
 
-    // No name: a new "Fast_" log in the scan folder and a scan; a name: that log reopened.
+    // No name: a new "Fast_" log in the scan folder and a scan ("_2", "_3", ... is added to the
+    // name while a log of that name exists there); a name: that log reopened.
     // A scan stopped by the callback or by a read error still writes the folders of what it
     // found, then returns the callback's answer or the error.
     Status Scan(const std::optional<std::string>& logName) override;
@@ -61,6 +63,10 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     // The parent of a folder, for the walk up: nothing when its record cannot be read, is no
     // FILE record, is no directory or has no name.
     std::optional<uint32_t> FolderParent(uint32_t number);
+    // 1 when the file's first data passes the content check of its extension, else 0 (also for
+    // a resident file without data); a read error or no data to test leaves 1.
+    uint32_t ContentIntact(uint64_t number, std::span<const std::byte> record,
+                           std::string_view name);
     void FillRecord(FoundRecord& r, uint64_t number, uint64_t sector,
                     const ntfs::RecordSummary& summary, const std::string& name) const;
     ntfs::RecordReader Reader() const { return ntfs::RecordReader(source_, geometry_, mft_); }

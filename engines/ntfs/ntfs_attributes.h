@@ -20,12 +20,10 @@ inline constexpr uint32_t kStandardInformation = 0x10;
 inline constexpr uint32_t kAttributeList = 0x20;
 inline constexpr uint32_t kFileName = 0x30;
 inline constexpr uint32_t kData = 0x80;
-inline constexpr uint32_t kIndexAllocation = 0xA0;
 
 inline constexpr uint16_t kRecordInUse = 0x0001;
 inline constexpr uint16_t kRecordIsDirectory = 0x0002;
 
-inline constexpr uint8_t kNamespacePosix = 0;
 inline constexpr uint8_t kNamespaceWin32 = 1;
 inline constexpr uint8_t kNamespaceDos = 2;
 
@@ -35,7 +33,6 @@ struct RecordHeader {
     uint32_t bytesInUse = 0;
     uint32_t baseRecord = 0;  // low 32 bits of the base record reference; 0 in a base record
 
-    bool InUse() const { return (flags & kRecordInUse) != 0; }
     bool IsDirectory() const { return (flags & kRecordIsDirectory) != 0; }
 };
 

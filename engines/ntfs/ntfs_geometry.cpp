@@ -64,10 +64,6 @@ MftMap::MftMap(const Geometry& geometry, std::vector<DataRun> runs)
     total_ = offset;
 }
 
-uint64_t MftMap::RecordCount() const {
-    return TotalSectors() / geometry_.sectorsPerRecord;
-}
-
 std::optional<uint64_t> MftMap::SectorOfRecord(uint64_t number) const {
     const uint64_t offset = MulAdd(number, geometry_.sectorsPerRecord, 0);
     if (firstSector_.empty() || offset >= total_) return std::nullopt;

@@ -55,7 +55,6 @@ class MftMap {
     const std::vector<DataRun>& Runs() const { return runs_; }
     // Sectors the $MFT's runs cover.
     uint64_t TotalSectors() const { return firstSector_.empty() ? 0 : total_; }
-    uint64_t RecordCount() const;
     // The disk sector of record `number`, or nothing when no run holds it.
     std::optional<uint64_t> SectorOfRecord(uint64_t number) const;
 

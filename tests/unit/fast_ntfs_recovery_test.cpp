@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +155,7 @@ TEST_F(FastNtfsScan, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
     int compared = 0;
     while (std::getline(lines, line)) {
         if (line.rfind("-/r", 0) != 0 || line.find("OrphanFile-") != std::string::npos) continue;
+        if (line.find("fake.jpg") != std::string::npos) continue;  // hidden, see below
         const size_t star = line.find("* ");
         const uint32_t key = static_cast<uint32_t>(std::stoul(line.substr(star + 2)));
         std::string path = line.substr(line.find('\t') + 1);
@@ -186,6 +188,21 @@ TEST_F(FastNtfsScan, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
     EXPECT_TRUE(tree.count("A/B/C/D"));
     EXPECT_TRUE(tree.count("Docs/A long file name for testing.bin"));
     EXPECT_FALSE(tree.count("Photos/2017/kept.bin")) << "a file in use";
+    // A photo whose first data is no JPEG failed the content check: hidden from the listing
+    // and from searches; real JPEGs, resident or not, passed it.
+    EXPECT_FALSE(tree.count("Photos/fake.jpg"));
+    EXPECT_EQ(tree.at("Photos/real.jpg").record.contentIntact, 1u);
+    EXPECT_EQ(tree.at("Photos/tiny.jpg").record.contentIntact, 1u);
+    std::vector<FoundRecord> photos;
+    ASSERT_EQ(engine_.FindByExtensions("*.jpg|", photos), kOk);
+    ASSERT_EQ(photos.size(), 2u);
+    EXPECT_EQ(photos[0].Name(), "real.jpg");
+    // A name longer than a record holds is cut at a character boundary.
+    std::string accents;
+    for (int i = 0; i < 129; ++i) accents += "\xC3\xA9";
+    const std::string cut = "Docs/" + accents.substr(0, 258);
+    ASSERT_TRUE(tree.count(cut));
+    EXPECT_EQ(tree.at(cut).record.Name().size(), 258u);
     std::string path;
     ASSERT_EQ(engine_.GetRecordPath(tree.at("A/B/C/D/deep.bin").record, path), kOk);
     EXPECT_EQ(path, "A/B/C/D/");
@@ -216,6 +233,25 @@ TEST_F(FastNtfsScan, RecoversFilesAndFolderTreesByteForByte) {
         ASSERT_EQ(engine_.RecoverRecord(tree.at(path).record, target, 0), kOk) << path;
         EXPECT_EQ(test::Sha256OfFile(target), m.sha) << path;
     }
+    // A preview: a document into the caller's buffer, at most its size; a photo into the
+    // temporary file.
+    std::vector<std::byte> buffer(100);
+    std::string temp;
+    uint32_t size = static_cast<uint32_t>(buffer.size());
+    ASSERT_EQ(engine_.ReadRecordData(tree.at("resident.txt").record, temp, buffer, size, nullptr,
+                                     nullptr),
+              kOk);
+    EXPECT_EQ(size, 100u);
+    EXPECT_TRUE(temp.empty());
+    EXPECT_EQ(
+        std::memcmp(buffer.data(), test::ReadWholeFile(out / "files/resident.txt").data(), 100), 0);
+    size = static_cast<uint32_t>(buffer.size());
+    ASSERT_EQ(engine_.ReadRecordData(tree.at("Photos/real.jpg").record, temp, buffer, size, nullptr,
+                                     nullptr),
+              kOk);
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(test::Sha256OfFile(temp), test::Sha256OfFile(out / "files/Photos/real.jpg"));
+
     // A deleted folder brings its whole sub-tree. The folder lies at depth 1, one separator
     // below the destination root.
     const std::string dest = out / "tree/A";
@@ -257,6 +293,17 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
     ASSERT_EQ(again.Scan(logName), kOk);
     EXPECT_EQ(again.GetRecordCount(), found);
     EXPECT_EQ(ListTree(again).size(), tree.size());
+
+    // A new scan in the same folder and minute gets a log of its own.
+    CFastNtfsRecovery fresh;
+    ASSERT_EQ(fresh.OpenImage(image_, 8), kOk);
+    fresh.SetLogFolder(logs_ / "scan");
+    ASSERT_EQ(fresh.Scan(std::nullopt), kOk);
+    CFastNtfsRecovery alone;
+    ASSERT_EQ(alone.OpenImage(image_, 8), kOk);
+    alone.SetLogFolder(logs_ / "alone");
+    ASSERT_EQ(alone.Scan(std::nullopt), kOk);
+    EXPECT_EQ(fresh.GetRecordCount(), alone.GetRecordCount());
 }
 
 TEST_F(FastNtfsScan, FreeRangesFollowTheVolumeBitmap) {
@@ -289,6 +336,30 @@ TEST_F(FastNtfsScan, FreeRangesFollowTheVolumeBitmap) {
     engine_.NextFreeRange(past, length);
     EXPECT_EQ(past, sectors);
     EXPECT_EQ(length, 0u);
+}
+
+TEST(FastNtfsFourKiBSectors, RecordsOfOneSectorWithFixupsEvery512Bytes) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir scratch;
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(engine.OpenImage(test::FixturePath("ntfs_4k.img"), 1), kOk);
+    engine.SetLogFolder(scratch / "logs");
+    ASSERT_EQ(engine.Scan(std::nullopt), kOk);
+    const auto tree = ListTree(engine);
+    std::ifstream manifest(test::FixturePath("ntfs_4k.manifest"));
+    std::string sha, path;
+    uint64_t size = 0;
+    int files = 0;
+    while (manifest >> sha >> size >> path) {
+        ASSERT_TRUE(tree.count(path)) << path;
+        const FoundRecord& r = tree.at(path).record;
+        EXPECT_EQ(r.size, size);
+        EXPECT_EQ(r.clusterBytes, 4096);
+        ASSERT_EQ(engine.RecoverRecord(r, scratch / ("out" + std::to_string(files)), 0), kOk);
+        EXPECT_EQ(test::Sha256OfFile(scratch / ("out" + std::to_string(files))), sha) << path;
+        ++files;
+    }
+    EXPECT_EQ(files, 2);
 }
 
 TEST(FastNtfsFactory, QuickScanOfAnNtfsImageGetsThisEngine) {
