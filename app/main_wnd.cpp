@@ -94,11 +94,7 @@ void CMainWnd::WindowInit() {
     auto* typeTree = Control<QTreeWidget>("TypeTree");
     for (const char* node : {"NodePhoto", "NodeAudio", "NodeVideo"}) NamedNode(typeTree, node);
 
-    assistMenu_ = new QMenu(this);
-    assistMenu_->setObjectName("MenuWnd");
-    connect(assistMenu_, &QMenu::aboutToShow, this, &CMainWnd::FillAssistMenu);
-    FillAssistMenu();
-    Control<QPushButton>("BtnAssist")->setMenu(assistMenu_);
+    BuildAssistMenu();
 
     ConnectControls();
     diskProblems_ = UnreadableDisks();
@@ -152,7 +148,9 @@ void CMainWnd::StartMode(int mode) {
 void CMainWnd::StartScan() {
     auto* diskList = Control<QTreeWidget>("DiskList");
     if (!sourceSelected_ || diskList->currentItem() == nullptr) {
-        ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
+        // In image-creation mode the button makes an image of the selection.
+        ShowMessage(kMessageInformation, this,
+                    MessageText(mode_ == kModeCreateImage ? "MSG0216" : "MSG0505"));
         return;
     }
     deepScan_ = CurrentPage() == kPageFileType;
@@ -229,6 +227,9 @@ void CMainWnd::ShowPageTexts() {
     auto* tabScan = Control<QPushButton>("TabScan");
     const bool imageMode = mode_ == kModeCreateImage;
     tabScan->setText(QText(messages, imageMode ? "MSG0211" : "MSG0503"));
+    const TextMap& controls = LanguageTable().Section("MainWnd");
+    Control<CButtonExUI>("BtnScan")->setText(
+        QText(controls, imageMode ? "BtnCreateImage" : "BtnScan"));
     Control<CButtonExUI>("BtnScan")->SetImage(imageMode
                                                   ? "file='btn_create_image.png' dest='49,5,77,37'"
                                                   : "file='btn_scan.png' dest='49,5,81,37'");
@@ -277,32 +278,38 @@ void CMainWnd::ShowDiskAccessProblems() {
     label->show();
 }
 
-void CMainWnd::FillAssistMenu() {
-    assistMenu_->clear();
-    // clear() drops the entries but leaves the language submenu it made.
-    for (auto* submenu : assistMenu_->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
-        delete submenu;
-    const TextMap& texts = LanguageTable().Section("MenuWnd");
-    QMenu* languages = assistMenu_->addMenu(QText(texts, "item_language"));
-    languages->setObjectName("item_language");
-    const QPixmap point =
-        PictureToPixmap(ParsePictureAttr(kLanguagePoint), QSize(16, 16), devicePixelRatioF());
-    for (const auto& [name, display] : LanguageTable().Languages()) {
-        QAction* action = languages->addAction(QString::fromStdString(display));
-        action->setObjectName(QString::fromStdString(name));
-        if (name == LanguageTable().CurrentLanguage()) action->setIcon(QIcon(point));
-        connect(action, &QAction::triggered, this, [this, name] { ChooseLanguage(name); });
-    }
+void CMainWnd::BuildAssistMenu() {
+    assistMenu_ = new QMenu(this);
+    assistMenu_->setObjectName("MenuWnd");
+    languageMenu_ = assistMenu_->addMenu(QString());
+    languageMenu_->setObjectName("item_language");
     assistMenu_->addSeparator();
     for (const char* item : {"item_help", "item_faq", "item_about", "item_support"}) {
-        QAction* action = assistMenu_->addAction(QText(texts, item));
+        QAction* action = assistMenu_->addAction(QString());
         action->setObjectName(item);
         connect(action, &QAction::triggered, this, [this, item] { OpenDocument(item); });
     }
     assistMenu_->addSeparator();
-    QAction* exit = assistMenu_->addAction(QText(texts, "item_exit"));
+    QAction* exit = assistMenu_->addAction(QString());
     exit->setObjectName("item_exit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(assistMenu_, &QMenu::aboutToShow, this, &CMainWnd::FillAssistMenu);
+    FillAssistMenu();
+    Control<QPushButton>("BtnAssist")->setMenu(assistMenu_);
+}
+
+// The menu's texts, and one entry per language with the current one marked.
+void CMainWnd::FillAssistMenu() {
+    ApplySection(assistMenu_, "MenuWnd");
+    languageMenu_->clear();
+    const QPixmap point =
+        PictureToPixmap(ParsePictureAttr(kLanguagePoint), QSize(16, 16), devicePixelRatioF());
+    for (const auto& [name, display] : LanguageTable().Languages()) {
+        QAction* action = languageMenu_->addAction(QString::fromStdString(display));
+        action->setObjectName(QString::fromStdString(name));
+        if (name == LanguageTable().CurrentLanguage()) action->setIcon(QIcon(point));
+        connect(action, &QAction::triggered, this, [this, name] { ChooseLanguage(name); });
+    }
 }
 
 // Help, questions and support are in the README shipped with the program, opened in the

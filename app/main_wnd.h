@@ -50,6 +50,7 @@ class CMainWnd : public QWidget {
     void ApplyLanguage();
     void ShowPageTexts();
     void ShowDiskAccessProblems();
+    void BuildAssistMenu();
     void FillAssistMenu();
     void OpenDocument(const QString& name);
 
@@ -64,6 +65,7 @@ class CMainWnd : public QWidget {
     std::vector<FoundRecord> foundRecords_;
     std::vector<DiskAccessProblem> diskProblems_;
     QMenu* assistMenu_ = nullptr;
+    QMenu* languageMenu_ = nullptr;
 };
 
 }  // namespace keltra

@@ -120,10 +120,17 @@ class MainWndTest : public QObject {
         QCOMPARE(Label(window, "TabScan"), MessageText("MSG0211"));
         QVERIFY(window.findChild<QWidget*>("BtnScan")->property("image").toString().contains(
             "btn_create_image.png"));
+        QCOMPARE(Label(window, "BtnScan"), QString("Create Image"));
+        window.findChild<QWidget*>("BtnScan")->setEnabled(true);
+        SeenBox noSource;
+        AnswerNextBox("okbtn", noSource);
+        Click(window, "BtnScan");
+        QCOMPARE(noSource.text, MessageText("MSG0216"));
         Click(window, "BtnPrev");
         Click(window, "BtnRecoverMode");
         QCOMPARE(window.CurrentMode(), int(CMainWnd::kModeRecover));
         QCOMPARE(Label(window, "TabScan"), MessageText("MSG0503"));
+        QCOMPARE(Label(window, "BtnScan"), QString("Scan"));
     }
 
     void HoveringAModeExplainsIt() {
