@@ -12,6 +12,7 @@ base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libg
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libinih-dev fonts-dejavu-core)
 skin_packages=(librsvg2-bin)
 fuzz_packages=(clang libclang-rt-14-dev)
+demo_packages=(imagemagick)
 
 install_missing() {
     local missing=()
@@ -56,7 +57,7 @@ test)
         run_tests build/sanitize
     ;;
 demo)
-    install_missing "${base_packages[@]}"
+    install_missing "${base_packages[@]}" "${demo_packages[@]}"
     configure_and_build build/release
     bash "$root/tests/fixtures/demo.sh" "$root/build/release/keltra" "$root/build/demo"
     ;;

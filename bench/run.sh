@@ -18,7 +18,27 @@ echo "== cat of the same image (page cache)"
 start=$(date +%s.%N); cat "$image" > /dev/null; end=$(date +%s.%N)
 python3 -c "print(f'cat: {512/($end-$start):.0f} MiB/s')"
 
+# An NTFS volume with over 100,000 MFT records for the quick scan, made once (it takes minutes).
+ntfs_image="$fixtures/ntfs_bench.img"
+[ -f "$ntfs_image" ] || bash "$here/make_ntfs_bench_image.sh" "$ntfs_image"
+cat "$ntfs_image" > /dev/null
+echo "== fls -rd of the same NTFS volume (The Sleuth Kit)"
+start=$(date +%s.%N); fls -rd "$ntfs_image" > /dev/null; end=$(date +%s.%N)
+python3 -c "print(f'fls -rd: {($end-$start)*1000:.0f} ms')"
+
 for b in "$build"/bench/*_bench; do
     echo "== $(basename "$b")"
-    KELTRA_BENCH_IMAGE="$image" KELTRA_FIXTURE_DIR="$fixtures" "$b" --benchmark_min_time=1
+    KELTRA_BENCH_IMAGE="$image" KELTRA_BENCH_NTFS_IMAGE="$ntfs_image" \
+        KELTRA_FIXTURE_DIR="$fixtures" "$b" --benchmark_min_time=1
 done
+
+echo "== disk imaging: keltra image against dd bs=64K"
+if loop=$(losetup --find --show --read-only "$image" 2>/dev/null); then
+    rc=0
+    bash "$here/disk_image_vs_dd.sh" "$build/keltra" "$loop" "$work" || rc=$?
+    losetup -d "$loop"
+    [ "$rc" -eq 0 ]
+else
+    echo "(no loop devices here: the image file itself is the source)"
+    bash "$here/disk_image_vs_dd.sh" "$build/keltra" "$image" "$work"
+fi

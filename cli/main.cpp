@@ -1,6 +1,5 @@
 // keltra: the command line of Keltra Photo Recovery.
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 
 #include "cli/commands/command.h"
@@ -13,6 +12,12 @@ int main(int argc, char** argv) {
     app.set_help_all_flag("--help-all", "show help for every command");
     CommandRun run;
     AddProbeCommand(app, run);
+    AddDisksCommand(app, run);
+    AddImageCommand(app, run);
+    AddScanCommand(app, run);
+    AddRecoverCommand(app, run);
+    AddCatCommand(app, run);
+    AddHistoryCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

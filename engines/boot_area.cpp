@@ -6,7 +6,9 @@ namespace keltra {
 
 namespace {
 
-bool IsPowerOfTwoUpTo(uint32_t v, uint32_t max) { return v != 0 && v <= max && (v & (v - 1)) == 0; }
+bool IsPowerOfTwoUpTo(uint32_t v, uint32_t max) {
+    return v != 0 && v <= max && (v & (v - 1)) == 0;
+}
 
 bool HasBootSignature(std::span<const std::byte> b) {
     return Byte(b, 510) == 0x55 && Byte(b, 511) == 0xAA;
@@ -101,11 +103,16 @@ SourceClass ClassifyBootArea(std::span<const std::byte> bootArea) {
 
 std::string SourceClassName(SourceClass c) {
     switch (c) {
-        case SourceClass::Ntfs: return "NTFS";
-        case SourceClass::Fat32: return "FAT32";
-        case SourceClass::Fat12or16: return "FAT12/16";
-        case SourceClass::Ext: return "Ext";
-        case SourceClass::Unrecognised: break;
+        case SourceClass::Ntfs:
+            return "NTFS";
+        case SourceClass::Fat32:
+            return "FAT32";
+        case SourceClass::Fat12or16:
+            return "FAT12/16";
+        case SourceClass::Ext:
+            return "Ext";
+        case SourceClass::Unrecognised:
+            break;
     }
     return "unrecognised";
 }

@@ -16,7 +16,9 @@ enum class SourceClass { Unrecognised, Ntfs, Fat32, Fat12or16, Ext };
 // cluster count suggests), Ext; else unrecognised. `bootArea` must hold 16,384 bytes.
 SourceClass ClassifyBootArea(std::span<const std::byte> bootArea);
 
-inline bool IsFat(SourceClass c) { return c == SourceClass::Fat32 || c == SourceClass::Fat12or16; }
+inline bool IsFat(SourceClass c) {
+    return c == SourceClass::Fat32 || c == SourceClass::Fat12or16;
+}
 std::string SourceClassName(SourceClass c);  // "NTFS", "FAT32", "FAT12/16", "Ext", "unrecognised"
 
 struct NtfsBootFields {
@@ -37,12 +39,12 @@ struct FatBootFields {
     uint16_t reservedSectors;
     uint8_t fatCount;
     uint16_t rootEntries;
-    uint32_t totalSectors;   // the 32-bit field, else the 16-bit one
-    uint32_t fatSectors;     // the 16-bit field, else the FAT32 32-bit one
-    uint32_t rootCluster;    // FAT32 only (0 otherwise)
+    uint32_t totalSectors;    // the 32-bit field, else the 16-bit one
+    uint32_t fatSectors;      // the 16-bit field, else the FAT32 32-bit one
+    uint32_t rootCluster;     // FAT32 only (0 otherwise)
     uint32_t rootDirSectors;  // rootEntries × 32 rounded up to whole sectors
-    uint64_t clusterCount;   // data sectors ÷ sectors per cluster (0 on nonsense geometry)
-    std::string label;       // volume label of the extended boot record, trailing blanks cut
+    uint64_t clusterCount;    // data sectors ÷ sectors per cluster (0 on nonsense geometry)
+    std::string label;        // volume label of the extended boot record, trailing blanks cut
 };
 FatBootFields ReadFatBootFields(std::span<const std::byte> bootSector, bool fat32);
 

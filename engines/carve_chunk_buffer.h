@@ -9,7 +9,7 @@
 namespace keltra {
 
 class CarveChunkBuffer {
-public:
+  public:
     static constexpr size_t kBytes = 65536;
 
     CarveChunkBuffer();

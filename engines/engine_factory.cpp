@@ -3,6 +3,8 @@
 #include <array>
 
 #include "engines/ext/fast_ext_recovery.h"
+#include "engines/fat/fast_fat_recovery.h"
+#include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/mounts.h"
 
 namespace keltra {
@@ -14,7 +16,8 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
     }
     const uint32_t count = static_cast<uint32_t>(kBootAreaBytes / sectorSize);
     uint32_t read = 0;
-    const Status s = ReadSectors(source, count, out, startSector, static_cast<int>(sectorSize), read);
+    const Status s =
+        ReadSectors(source, count, out, startSector, static_cast<int>(sectorSize), read);
     if (s != kOk) return s;
     return read == count ? kOk : kErrReadFault;
 }
@@ -22,11 +25,15 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
 std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
     if (deep) return nullptr;
     switch (sourceClass) {
-        case SourceClass::Ext: return std::make_unique<CFastExtRecovery>();
+        case SourceClass::Ext:
+            return std::make_unique<CFastExtRecovery>();
         case SourceClass::Ntfs:
+            return std::make_unique<CFastNtfsRecovery>();
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
-        case SourceClass::Unrecognised: break;
+            return std::make_unique<CFastFatRecovery>();
+        case SourceClass::Unrecognised:
+            break;
     }
     return nullptr;
 }

@@ -43,24 +43,36 @@ FileCategory CategoryOf(std::string_view name) {
 
 std::string_view CategoryName(FileCategory category) {
     switch (category) {
-        case FileCategory::Photo: return "photo";
-        case FileCategory::Audio: return "audio";
-        case FileCategory::Video: return "video";
-        case FileCategory::Document: return "document";
-        case FileCategory::Archive: return "archive";
-        case FileCategory::Others: break;
+        case FileCategory::Photo:
+            return "photo";
+        case FileCategory::Audio:
+            return "audio";
+        case FileCategory::Video:
+            return "video";
+        case FileCategory::Document:
+            return "document";
+        case FileCategory::Archive:
+            return "archive";
+        case FileCategory::Others:
+            break;
     }
     return "others";
 }
 
 std::string_view CategoryExtensions(FileCategory category) {
     switch (category) {
-        case FileCategory::Photo: return kPhotoExtensions;
-        case FileCategory::Audio: return kAudioExtensions;
-        case FileCategory::Video: return kVideoExtensions;
-        case FileCategory::Document: return kDocumentExtensions;
-        case FileCategory::Archive: return kArchiveExtensions;
-        case FileCategory::Others: break;
+        case FileCategory::Photo:
+            return kPhotoExtensions;
+        case FileCategory::Audio:
+            return kAudioExtensions;
+        case FileCategory::Video:
+            return kVideoExtensions;
+        case FileCategory::Document:
+            return kDocumentExtensions;
+        case FileCategory::Archive:
+            return kArchiveExtensions;
+        case FileCategory::Others:
+            break;
     }
     return {};
 }

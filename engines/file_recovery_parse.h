@@ -32,7 +32,7 @@ using PreviewCallback = int (*)(void* user, int percent, int zero);
 
 // The operations in their slot order. Paths are UTF-8 with "/" separators.
 class IFileRecoveryParse {
-public:
+  public:
     // Slot 0: binds the engine to an image file; the tag goes into every record.
     virtual Status OpenImage(const std::string& imagePath, uint16_t sourceTag) = 0;
     // Slot 1: binds the engine to the partition of disk `diskNumber` starting at `startSector`;

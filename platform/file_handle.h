@@ -20,7 +20,7 @@ struct DiskGeometry {
 };
 
 class FileHandle {
-public:
+  public:
     FileHandle() = default;
     ~FileHandle();
     FileHandle(FileHandle&& other) noexcept;
@@ -56,7 +56,7 @@ public:
     bool IsBlockDevice() const;
     Status Flush() const;
 
-private:
+  private:
     explicit FileHandle(int fd) : fd_(fd) {}
     int fd_ = -1;
 };

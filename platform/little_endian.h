@@ -1,10 +1,10 @@
 // Little-endian loads and stores on byte views. Offsets are the caller's to check.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <bit>
 #include <span>
 #include <string_view>
 
@@ -18,9 +18,15 @@ inline T LoadLE(std::span<const std::byte> bytes, size_t offset) {
     return value;
 }
 
-inline uint16_t Le16(std::span<const std::byte> b, size_t off) { return LoadLE<uint16_t>(b, off); }
-inline uint32_t Le32(std::span<const std::byte> b, size_t off) { return LoadLE<uint32_t>(b, off); }
-inline uint64_t Le64(std::span<const std::byte> b, size_t off) { return LoadLE<uint64_t>(b, off); }
+inline uint16_t Le16(std::span<const std::byte> b, size_t off) {
+    return LoadLE<uint16_t>(b, off);
+}
+inline uint32_t Le32(std::span<const std::byte> b, size_t off) {
+    return LoadLE<uint32_t>(b, off);
+}
+inline uint64_t Le64(std::span<const std::byte> b, size_t off) {
+    return LoadLE<uint64_t>(b, off);
+}
 inline uint8_t Byte(std::span<const std::byte> b, size_t off) {
     return std::to_integer<uint8_t>(b[off]);
 }

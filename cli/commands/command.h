@@ -3,7 +3,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <functional>
 
 namespace keltra::cli {
@@ -12,9 +11,16 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitRuntimeError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitSomeFailed = 3;
+inline constexpr int kExitCancelled = 130;  // stopped by Ctrl-C
 
 using CommandRun = std::function<int()>;
 
 void AddProbeCommand(CLI::App& app, CommandRun& run);
+void AddDisksCommand(CLI::App& app, CommandRun& run);
+void AddImageCommand(CLI::App& app, CommandRun& run);
+void AddScanCommand(CLI::App& app, CommandRun& run);
+void AddRecoverCommand(CLI::App& app, CommandRun& run);
+void AddCatCommand(CLI::App& app, CommandRun& run);
+void AddHistoryCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace keltra::cli

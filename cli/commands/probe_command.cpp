@@ -92,11 +92,14 @@ int RunProbe(const ProbeOptions& options) {
     }
     for (const auto& [key, value] : j.items()) {
         if (key == "boot_sector") {
+            std::cout << "boot_sector\n";
             for (const auto& [k, v] : value.items()) {
-                std::cout << fmt::format("  {:<20} {}\n", k, v.is_string() ? v.get<std::string>() : v.dump());
+                std::cout << fmt::format("  {:<20} {}\n", k,
+                                         v.is_string() ? v.get<std::string>() : v.dump());
             }
         } else {
-            std::cout << fmt::format("{:<22} {}\n", key, value.is_string() ? value.get<std::string>() : value.dump());
+            std::cout << fmt::format("{:<22} {}\n", key,
+                                     value.is_string() ? value.get<std::string>() : value.dump());
         }
     }
     return kExitOk;
@@ -106,7 +109,8 @@ int RunProbe(const ProbeOptions& options) {
 
 void AddProbeCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<ProbeOptions>();
-    CLI::App* sub = app.add_subcommand("probe", "Classify a source and show its boot-sector fields");
+    CLI::App* sub =
+        app.add_subcommand("probe", "Classify a source and show its boot-sector fields");
     sub->add_option("SOURCE", options->source, "image file, device node, or disk:N[:START:COUNT]")
         ->required();
     sub->add_flag("--json", options->json, "print one JSON object");

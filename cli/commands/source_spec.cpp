@@ -38,7 +38,8 @@ bool FillWholeDisk(SourceSpec& out, std::string& error) {
         return false;
     }
     if (out.sectorCount == 0) out.sectorCount = disk.totalSectors - out.startSector;
-    if (out.startSector >= disk.totalSectors || out.sectorCount > disk.totalSectors - out.startSector) {
+    if (out.startSector >= disk.totalSectors ||
+        out.sectorCount > disk.totalSectors - out.startSector) {
         error = "the range passes the end of disk " + std::to_string(out.diskNumber) + " (" +
                 std::to_string(disk.totalSectors) + " sectors)";
         return false;
@@ -55,8 +56,9 @@ bool ParseSourceSpec(const std::string& text, SourceSpec& out, std::string& erro
         const auto parts = Split(text.substr(5), ':');
         if ((parts.size() != 1 && parts.size() != 3) || !ParseNumber(parts[0], out.diskNumber) ||
             out.diskNumber < 0 ||
-            (parts.size() == 3 && (!ParseNumber(parts[1], out.startSector) ||
-                                   !ParseNumber(parts[2], out.sectorCount) || out.sectorCount == 0))) {
+            (parts.size() == 3 &&
+             (!ParseNumber(parts[1], out.startSector) || !ParseNumber(parts[2], out.sectorCount) ||
+              out.sectorCount == 0))) {
             error = "bad source '" + text + "': expected disk:N or disk:N:START:COUNT";
             return false;
         }

@@ -8,7 +8,7 @@
 namespace keltra {
 
 class CFastExtRecovery final : public IFileRecoveryParse {
-public:
+  public:
     Status OpenImage(const std::string&, uint16_t) override { return kOk; }
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;
@@ -37,7 +37,7 @@ public:
         return kOk;
     }
 
-private:
+  private:
     SectorSource source_;
     uint64_t startSector_ = 0;
     uint64_t sectorCount_ = 0;

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,22 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
+ScopedAppDataFolder::ScopedAppDataFolder() {
+    if (const char* old = std::getenv("XDG_DATA_HOME"); old != nullptr) {
+        saved_ = old;
+        hadValue_ = true;
+    }
+    ::setenv("XDG_DATA_HOME", dir_.Path().c_str(), 1);
+}
+
+ScopedAppDataFolder::~ScopedAppDataFolder() {
+    if (hadValue_) {
+        ::setenv("XDG_DATA_HOME", saved_.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
 namespace {
 
 std::string RunCapture(const std::string& command) {
@@ -58,15 +75,32 @@ std::string ShellQuote(const std::string& s) {
 
 }  // namespace
 
-LoopDevice::LoopDevice(const std::string& file) {
-    std::string dev = RunCapture("losetup --find --show --read-only " + ShellQuote(file) +
-                                 " 2>/dev/null");
+namespace {
+int loopHolders = 0;  // LoopDevices alive in this process
+int loopLockFd = -1;  // held while any of them is alive
+}  // namespace
+
+LoopDevice::LoopDevice(const std::string& file, bool partitionScan) {
+    if (loopHolders++ == 0) {
+        loopLockFd = ::open("/tmp/keltra-test-loop.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (loopLockFd >= 0) ::flock(loopLockFd, LOCK_EX);
+    }
+    std::string dev =
+        RunCapture(std::string("losetup --find --show --read-only ") +
+                   (partitionScan ? "--partscan " : "") + ShellQuote(file) + " 2>/dev/null");
     while (!dev.empty() && (dev.back() == '\n' || dev.back() == ' ')) dev.pop_back();
-    if (dev.rfind("/dev/", 0) == 0) device_ = dev;
+    if (dev.rfind("/dev/", 0) != 0) return;
+    device_ = dev;
+    // Kernels without the table's parser leave the partitions to user space.
+    if (partitionScan) RunCapture("partx -a " + ShellQuote(device_) + " 2>/dev/null");
 }
 
 LoopDevice::~LoopDevice() {
     if (!device_.empty()) RunCapture("losetup -d " + ShellQuote(device_) + " 2>/dev/null");
+    if (--loopHolders == 0 && loopLockFd >= 0) {
+        ::close(loopLockFd);  // releases the lock
+        loopLockFd = -1;
+    }
 }
 
 Status MemoryReader::ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) {
@@ -90,7 +124,8 @@ std::vector<std::byte> ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, std::span<const std::byte> bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string Sha256OfFile(const std::string& path) {

@@ -18,7 +18,7 @@ std::string TestDataPath(const std::string& name);
 
 // A fresh folder removed with everything in it at the end of the test.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -26,33 +26,52 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
+// Points the application-data folder ($XDG_DATA_HOME) at a fresh scratch folder for the
+// object's lifetime, so that ScanLog files of a test never touch the user's own.
+class ScopedAppDataFolder {
+  public:
+    ScopedAppDataFolder();
+    ~ScopedAppDataFolder();
+    ScopedAppDataFolder(const ScopedAppDataFolder&) = delete;
+    ScopedAppDataFolder& operator=(const ScopedAppDataFolder&) = delete;
+    const std::filesystem::path& Path() const { return dir_.Path(); }
+
+  private:
+    ScratchDir dir_;
+    std::string saved_;
+    bool hadValue_ = false;
+};
+
 // A read-only loop device over a file, detached at the end. Valid() is false when loop devices
-// cannot be made here (not root, no loop support).
+// cannot be made here (not root, no loop support). Attaching a loop device renumbers the disks,
+// so while any LoopDevice is alive in a test process, the others wait (a lock shared by all
+// test processes). With `partitionScan` the partitions of the file's table get device nodes
+// (/dev/loopNpM), by the kernel or, where it lacks the table's parser, by partx.
 class LoopDevice {
-public:
-    explicit LoopDevice(const std::string& file);
+  public:
+    explicit LoopDevice(const std::string& file, bool partitionScan = false);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
     bool Valid() const { return !device_.empty(); }
     const std::string& Device() const { return device_; }
 
-private:
+  private:
     std::string device_;
 };
 
 // Bytes in memory behind a sector source; reads past `faultFrom` (bytes) fail.
 class MemoryReader : public SectorReader {
-public:
+  public:
     explicit MemoryReader(std::vector<std::byte> bytes, uint64_t faultFrom = UINT64_MAX)
         : bytes_(std::move(bytes)), faultFrom_(faultFrom) {}
     Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override;
 
-private:
+  private:
     std::vector<std::byte> bytes_;
     uint64_t faultFrom_;
 };

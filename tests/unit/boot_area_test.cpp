@@ -1,9 +1,10 @@
+#include "engines/boot_area.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <random>
 
-#include "engines/boot_area.h"
 #include "engines/engine_factory.h"
 #include "platform/little_endian.h"
 #include "support/test_support.h"

@@ -111,8 +111,8 @@ TEST(DiskNames, WholeDisksInOneStableOrder) {
     const auto disks = ListWholeDisks(sys.Path().string());
     std::vector<std::string> names;
     for (const auto& d : disks) names.push_back(d.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"nvme0n2", "nvme0n10", "sda", "sdb", "loop2",
-                                               "loop10"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"nvme0n2", "nvme0n10", "sda", "sdb", "loop2", "loop10"}));
     EXPECT_EQ(disks[0].devicePath, "/dev/nvme0n2");
 }
 

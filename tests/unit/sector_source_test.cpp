@@ -1,10 +1,11 @@
-#include <gtest/gtest.h>
+#include "storage/sector_source.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <numeric>
 
-#include "storage/sector_source.h"
 #include "support/test_support.h"
 
 namespace keltra {

@@ -1,0 +1,122 @@
+#include "cli/commands/found_items.h"
+
+#include <algorithm>
+#include <iostream>
+#include <unordered_set>
+
+#include "engines/extension_categories.h"
+#include "engines/recovery_target.h"
+#include "platform/text.h"
+
+namespace keltra::cli {
+
+namespace {
+
+void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundItem>& out) {
+    IFileRecoveryParse& engine = *source.engine;
+    std::unordered_set<uint32_t> entered;  // folder record indices already listed
+    // Folders still to list; null stands for the root. Pre-order: a folder, its files, then
+    // each of its folders with everything under it.
+    std::vector<std::optional<FoundItem>> pending;
+    pending.emplace_back(std::nullopt);
+    while (!pending.empty()) {
+        std::optional<FoundItem> folder = std::move(pending.back());
+        pending.pop_back();
+        std::vector<FoundRecord> children;
+        Status status;
+        std::string childPath;
+        int childDepth = 1;
+        if (folder) {
+            if (!entered.insert(folder->record.recordIndex).second) continue;
+            out.push_back(*folder);
+            status = engine.ListFolder(&folder->record, folder->depth, children);
+            childPath = folder->FullPath() + "/";
+            childDepth = folder->depth + 1;
+        } else {
+            status = engine.ListFolder(nullptr, 0, children);
+        }
+        if (status != kOk) {
+            std::cerr << "keltra: cannot list '" << (folder ? folder->FullPath() : "/") << "' of '"
+                      << source.spec.text << "': " << StatusMessage(status) << "\n";
+        }
+        std::vector<FoundItem> folders;
+        for (const FoundRecord& child : children) {
+            FoundItem item{child, childPath, sourceIndex, childDepth};
+            if (child.isFolder != 0) {
+                folders.push_back(std::move(item));
+            } else {
+                out.push_back(std::move(item));
+            }
+        }
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) pending.emplace_back(*it);
+    }
+}
+
+bool UnderPrefix(const std::string& path, const std::string& prefix) {
+    if (prefix.empty()) return true;
+    return path == prefix ||
+           (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+            path[prefix.size()] == '/');
+}
+
+}  // namespace
+
+std::string NormalizeFoundPath(std::string_view path) {
+    while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    return std::string(path);
+}
+
+std::vector<FoundItem> CollectFound(ScanSession& session) {
+    std::vector<FoundItem> items;
+    for (size_t i = 0; i < session.sources.size(); ++i) {
+        CollectSource(session.sources[i], i, items);
+    }
+    return items;
+}
+
+const std::vector<std::string> kFileTypeNames = {"photo",    "audio",   "video",
+                                                 "document", "archive", "others"};
+
+void AddScanOptions(CLI::App& sub, ScanRequest& request, Selection& selection) {
+    sub.add_option("SOURCE", request.sources, "image file, device node, or disk:N[:START:COUNT]")
+        ->required();
+    CLI::Option* deep = sub.add_flag("--deep", request.deep,
+                                     "deep scan: search every sector, not only the file system");
+    sub.add_flag("--restart", request.restart,
+                 "with --deep: forget an earlier unfinished deep scan and start afresh")
+        ->needs(deep);
+    sub.add_option("--types", selection.types, "only these kinds of file, comma-separated")
+        ->delimiter(',')
+        ->check(CLI::IsMember(kFileTypeNames));
+    sub.add_option("--ext", selection.extensions,
+                   "only files with these extensions, comma-separated (jpg,png,...)")
+        ->delimiter(',');
+}
+
+std::vector<FoundItem> Select(const std::vector<FoundItem>& items, const Selection& selection) {
+    std::vector<std::string> extensions;
+    for (std::string_view e : selection.extensions) {
+        if (!e.empty() && e.front() == '.') e.remove_prefix(1);
+        if (!e.empty()) extensions.push_back(AsciiLower(e));
+    }
+    const std::string prefix = NormalizeFoundPath(selection.pathPrefix);
+    std::vector<FoundItem> chosen;
+    for (const FoundItem& item : items) {
+        if (!UnderPrefix(item.FullPath(), prefix)) continue;
+        if (selection.FiltersFiles()) {
+            if (item.record.isFolder != 0) continue;
+            const std::string_view name = item.record.Name();
+            const bool typeMatch = std::find(selection.types.begin(), selection.types.end(),
+                                             GetFileCategory(name)) != selection.types.end();
+            const bool extensionMatch =
+                std::find(extensions.begin(), extensions.end(), AsciiLower(ExtensionOf(name))) !=
+                extensions.end();
+            if (!typeMatch && !extensionMatch) continue;
+        }
+        chosen.push_back(item);
+    }
+    return chosen;
+}
+
+}  // namespace keltra::cli

@@ -1,0 +1,126 @@
+#include "cli/commands/found_output.h"
+
+#include <fmt/format.h>
+
+#include <ctime>
+
+#include "engines/recovery_target.h"
+#include "platform/clock.h"
+
+namespace keltra::cli {
+
+namespace {
+
+std::string OriginName(uint32_t origin) {
+    switch (static_cast<RecordOrigin>(origin)) {
+        case RecordOrigin::QuickNtfs:
+            return "quick-ntfs";
+        case RecordOrigin::QuickFat:
+            return "quick-fat";
+        case RecordOrigin::DeepNtfs:
+            return "deep-ntfs";
+        case RecordOrigin::DeepFat:
+            return "deep-fat";
+        case RecordOrigin::Carving:
+            return "carving";
+    }
+    return std::to_string(origin);
+}
+
+nlohmann::ordered_json TimeJson(uint64_t fileTime) {
+    const std::optional<std::string> text = IsoTime(fileTime);
+    return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json();
+}
+
+std::vector<std::string> SplitPath(std::string_view path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
+std::optional<std::string> IsoTime(uint64_t fileTime) {
+    if (fileTime == 0) return std::nullopt;
+    const std::time_t seconds = static_cast<std::time_t>(UnixFromFileTime(fileTime));
+    std::tm utc{};
+    if (::gmtime_r(&seconds, &utc) == nullptr) return std::nullopt;
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", utc.tm_year + 1900, utc.tm_mon + 1,
+                       utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+}
+
+std::string JsonLine(const nlohmann::ordered_json& j) {
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = '?';
+    }
+    return out;
+}
+
+nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& session) {
+    const FoundRecord& r = item.record;
+    const bool folder = r.isFolder != 0;
+    nlohmann::ordered_json j;
+    j["name"] = std::string(r.Name());
+    j["path"] = item.folderPath;
+    j["size"] = r.size;
+    j["is_folder"] = folder;
+    j["origin"] = OriginName(r.origin);
+    j["intact"] = r.contentIntact != 0;
+    j["created"] = TimeJson(r.created);
+    j["modified"] = TimeJson(r.modified);
+    j["accessed"] = TimeJson(r.accessed);
+    j["category"] = folder ? nlohmann::ordered_json()
+                           : nlohmann::ordered_json(std::string(GetFileCategory(r.Name())));
+    j["location"] = r.location;
+    j["source"] = session.sources[item.source].spec.text;
+    return j;
+}
+
+void PrintTree(std::ostream& out, const std::vector<FoundItem>& items, const ScanSession& session) {
+    size_t files = 0, folders = 0;
+    auto item = items.begin();
+    for (size_t source = 0; source < session.sources.size(); ++source) {
+        out << Printable(session.sources[source].spec.text) << "\n";
+        std::vector<std::string> open;  // folders drawn on the way to the current item
+        for (; item != items.end() && item->source == source; ++item) {
+            const std::vector<std::string> parts = SplitPath(item->folderPath);
+            size_t common = 0;
+            while (common < open.size() && common < parts.size() && open[common] == parts[common]) {
+                ++common;
+            }
+            open.resize(common);
+            for (size_t i = common; i < parts.size(); ++i) {
+                out << std::string(2 * (i + 1), ' ') << Printable(parts[i]) << "/\n";
+                open.push_back(parts[i]);
+            }
+            const std::string indent(2 * (parts.size() + 1), ' ');
+            const FoundRecord& r = item->record;
+            if (r.isFolder != 0) {
+                ++folders;
+                out << indent << Printable(r.Name()) << "/\n";
+                open.emplace_back(r.Name());
+                continue;
+            }
+            ++files;
+            out << fmt::format("{}{}  {} bytes  {}{}\n", indent, Printable(r.Name()), r.size,
+                               IsoTime(r.modified).value_or("-"),
+                               r.contentIntact != 0 ? "" : "  (content does not match its type)");
+        }
+    }
+    out << fmt::format("{} file{}, {} folder{}\n", files, files == 1 ? "" : "s", folders,
+                       folders == 1 ? "" : "s");
+}
+
+}  // namespace keltra::cli

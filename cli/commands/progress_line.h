@@ -1,0 +1,35 @@
+// One line of progress on stderr, redrawn in place. It is drawn only when stderr is a
+// terminal, so logs and pipes get nothing but the results.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace keltra::cli {
+
+class ProgressLine {
+  public:
+    // Draws when stderr is a terminal.
+    ProgressLine();
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    bool Enabled() const { return enabled_; }
+    // Redraws the line with `text`; at most ten times a second unless `force`.
+    void Show(const std::string& text, bool force = false);
+    // Removes the line so that other output starts on a clean line.
+    void Clear();
+
+  private:
+    bool enabled_;
+    bool drawn_ = false;
+    uint64_t lastDrawMs_ = 0;
+};
+
+// The scan's line: percent, then, when the engine reports them, sectors and files found, and
+// the time left once the engine has an estimate.
+std::string ScanProgressText(const std::string& what, int percent, int secondsLeft,
+                             uint64_t currentSector, uint64_t totalSectors, uint64_t filesFound);
+
+}  // namespace keltra::cli

@@ -1,0 +1,227 @@
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "cli/commands/command.h"
+#include "cli/commands/found_items.h"
+#include "cli/commands/found_output.h"
+#include "cli/commands/interrupt.h"
+#include "cli/commands/progress_line.h"
+#include "cli/commands/scan_session.h"
+#include "engines/recovery_target.h"
+#include "storage/destination_volume.h"
+
+namespace keltra::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RecoverOptions {
+    ScanRequest request;
+    Selection selection;
+    std::string destination;
+    bool keepPaths = false;
+    bool json = false;
+    bool force = false;
+};
+
+// What the copy callback learns of the file being recovered.
+struct CopyContext {
+    ProgressLine* line = nullptr;
+    std::string prefix;  // "Recovering 3 of 10"
+    bool finished = false;
+    Status outcome = kOk;
+};
+
+int OnCopyProgress(void* user, int percent, int hundred, Status error,
+                   const std::string& destination) {
+    auto* context = static_cast<CopyContext*>(user);
+    if (InterruptGuard::Requested()) return kCancelled;
+    const int shown = percent * hundred / 100;
+    if (shown == 100) {
+        context->finished = true;
+        context->outcome = error;
+    }
+    context->line->Show(fmt::format("{}: {} {}%", context->prefix, Printable(destination), shown),
+                        shown == 100);
+    return 0;
+}
+
+// Makes the destination folder and checks that files can be written into it; one line on
+// stderr when not.
+bool PrepareDestination(const std::string& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec || !fs::is_directory(folder, ec)) {
+        const Status s = ec ? StatusFromErrno(ec.value(), true) : kErrPathNotFound;
+        std::cerr << "keltra: cannot make the destination folder '" << folder
+                  << "': " << StatusMessage(s == kErrAlreadyExists ? kErrPathNotFound : s) << "\n";
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        std::cerr << "keltra: cannot write into '" << folder << "': " << StatusMessage(LastStatus())
+                  << "\n";
+        return false;
+    }
+    return true;
+}
+
+// A destination on a source's own disk area is refused unless forced: recovered files written
+// there can take the clusters of the deleted files still to be recovered.
+bool DestinationAllowed(const std::string& folder, const std::vector<SourceSpec>& specs,
+                        bool force) {
+    for (const SourceSpec& spec : specs) {
+        if (spec.isImage) continue;
+        if (!PathOnDiskArea(folder, spec.diskNumber, spec.startSector, spec.sectorCount)) continue;
+        if (force) {
+            std::cerr << "keltra: warning: '" << folder << "' lies on '" << spec.text
+                      << "', which is being recovered; writing there anyway (--force)\n";
+            continue;
+        }
+        std::cerr << "keltra: '" << folder << "' lies on '" << spec.text
+                  << "', which is being recovered: files written there can overwrite the deleted "
+                     "files still to be recovered. Choose a folder on another disk, or add "
+                     "--force to write there anyway.\n";
+        return false;
+    }
+    return true;
+}
+
+struct Tally {
+    uint64_t recovered = 0;
+    uint64_t failed = 0;
+};
+
+void Report(const RecoverOptions& options, const FoundItem& item, const std::string& target,
+            Status outcome, Tally& tally) {
+    if (outcome == kOk) {
+        ++tally.recovered;
+    } else {
+        ++tally.failed;
+    }
+    if (options.json) {
+        nlohmann::ordered_json j;
+        j["name"] = std::string(item.record.Name());
+        j["path"] = item.folderPath;
+        j["target"] = target;
+        j["recovered"] = outcome == kOk;
+        j["error"] = outcome == kOk ? nlohmann::ordered_json()
+                                    : nlohmann::ordered_json(StatusMessage(outcome));
+        std::cout << JsonLine(j) << "\n";
+    } else if (outcome == kOk) {
+        std::cout << "recovered: " << Printable(target) << "\n";
+    } else {
+        std::cerr << "failed: " << Printable(target) << ": " << StatusMessage(outcome) << "\n";
+    }
+}
+
+int RunRecover(RecoverOptions options) {
+    InterruptGuard interrupt;
+    std::string folder = options.destination;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::vector<SourceSpec> specs;
+    if (!ResolveSources(options.request, specs)) return kExitRuntimeError;
+    if (!DestinationAllowed(folder, specs, options.force)) return kExitRuntimeError;
+    if (!PrepareDestination(folder)) return kExitRuntimeError;
+
+    ScanSession session;
+    if (const int code = RunScans(options.request, std::move(specs), session); code != kExitOk) {
+        return code;
+    }
+    if (session.cancelled) {
+        std::cerr << "keltra: stopped during the scan; nothing was recovered\n";
+        return kExitRuntimeError;
+    }
+    std::vector<FoundItem> chosen = Select(CollectFound(session), options.selection);
+    if (!options.selection.pathPrefix.empty() && chosen.empty()) {
+        std::cerr << "keltra: nothing was found at '" << options.selection.pathPrefix << "'\n";
+        return kExitRuntimeError;
+    }
+    const RecoveryLayout layout =
+        options.keepPaths ? RecoveryLayout::KeepPaths : RecoveryLayout::ByCategory;
+    const int rootSeparators = RootSeparatorCount(folder);
+    size_t fileCount = 0;
+    for (const FoundItem& item : chosen) fileCount += item.record.isFolder == 0 ? 1 : 0;
+
+    ProgressLine line;
+    Tally tally;
+    size_t done = 0;
+    bool cancelled = false;
+    for (const FoundItem& item : chosen) {
+        if (InterruptGuard::Requested()) {
+            cancelled = true;
+            break;
+        }
+        const std::string target = RecoveryTargetPath(folder, item.record, item.folderPath, layout);
+        if (item.record.isFolder != 0) {
+            // Only the found tree is rebuilt here (empty folders included); the files in it
+            // come as items of their own.
+            if (layout != RecoveryLayout::KeepPaths) continue;
+            std::error_code ec;
+            fs::create_directories(target, ec);
+            if (ec) Report(options, item, target, StatusFromErrno(ec.value(), true), tally);
+            continue;
+        }
+        ++done;
+        CopyContext context{&line, fmt::format("Recovering {} of {}", done, fileCount)};
+        IFileRecoveryParse& engine = *session.sources[item.source].engine;
+        engine.SetCallbacks(nullptr, OnCopyProgress, &context, 100);
+        const Status status = engine.RecoverRecord(item.record, target, rootSeparators);
+        engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
+        line.Clear();
+        if (status == kCancelled) {
+            cancelled = true;
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(target, ec))) {
+                std::cerr << "keltra: the partly written file is kept: " << Printable(target)
+                          << "\n";
+            }
+            break;
+        }
+        // The callback's last word is the file's outcome; an engine that failed before it
+        // could copy anything only answers with its result.
+        Report(options, item, target, context.finished ? context.outcome : status, tally);
+    }
+    line.Clear();
+    const std::string summary =
+        fmt::format("{} recovered, {} failed", tally.recovered, tally.failed);
+    (options.json ? std::cerr : std::cout) << summary << "\n";
+    if (cancelled) {
+        std::cerr << "keltra: the recovery was stopped\n";
+        return kExitRuntimeError;
+    }
+    if (session.anyFailed) return kExitRuntimeError;
+    return tally.failed != 0 ? kExitSomeFailed : kExitOk;
+}
+
+}  // namespace
+
+void AddRecoverCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<RecoverOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "recover", "Scan sources and copy the deleted files found into a folder");
+    AddScanOptions(*sub, options->request, options->selection);
+    sub->add_option("--to", options->destination, "the folder to recover into (made if missing)")
+        ->required();
+    sub->add_option("--path", options->selection.pathPrefix,
+                    "only this found file or folder and what lies under it (a/b/c.jpg)");
+    sub->add_flag("--keep-paths", options->keepPaths,
+                  "rebuild the found folders: DIR/<folder path>/<name> instead of "
+                  "DIR/<category>/<name>");
+    sub->add_flag("--force", options->force,
+                  "write into DIR even when it lies on a source being recovered");
+    sub->add_flag("--json", options->json, "one JSON object per file, per line");
+    sub->footer(
+        "Files go to DIR/<category>/<name> (photo, audio, video, document, archive, others);\n"
+        "a name already there gets (1), (2), ... before its extension: nothing is overwritten.\n"
+        "Every failed file is named with the reason. The last line reads\n"
+        "\"N recovered, M failed\" (on stderr with --json).\n"
+        "Exit codes: 0 all recovered, 1 error or stopped, 2 usage, 3 some files failed.");
+    sub->callback([&run, options] { run = [options] { return RunRecover(*options); }; });
+}
+
+}  // namespace keltra::cli

@@ -1,0 +1,60 @@
+#include <iostream>
+#include <memory>
+
+#include "cli/commands/command.h"
+#include "cli/commands/found_items.h"
+#include "cli/commands/found_output.h"
+#include "cli/commands/interrupt.h"
+#include "cli/commands/scan_session.h"
+
+namespace keltra::cli {
+
+namespace {
+
+struct ScanOptions {
+    ScanRequest request;
+    Selection selection;
+    bool json = false;
+};
+
+int RunScan(const ScanOptions& options) {
+    InterruptGuard interrupt;
+    std::vector<SourceSpec> specs;
+    if (!ResolveSources(options.request, specs)) return kExitRuntimeError;
+    ScanSession session;
+    if (const int code = RunScans(options.request, std::move(specs), session); code != kExitOk) {
+        return code;
+    }
+    const std::vector<FoundItem> items = Select(CollectFound(session), options.selection);
+    if (options.json) {
+        for (const FoundItem& item : items) std::cout << JsonLine(ItemJson(item, session)) << "\n";
+    } else {
+        PrintTree(std::cout, items, session);
+    }
+    std::cout.flush();
+    TellScanLogFolder();
+    if (session.cancelled) {
+        std::cerr << "keltra: the scan was stopped; what it had found is listed above\n";
+        return kExitRuntimeError;
+    }
+    return session.anyFailed ? kExitRuntimeError : kExitOk;
+}
+
+}  // namespace
+
+void AddScanCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<ScanOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "scan", "Scan sources for deleted files and list what was found, by folder");
+    AddScanOptions(*sub, options->request, options->selection);
+    sub->add_flag("--json", options->json, "one JSON object per found file or folder, per line");
+    sub->footer(
+        "Sources are scanned in the order given. Types: photo, audio, video, document,\n"
+        "archive, others; with --types and --ext together, files of either kind are listed.\n"
+        "A progress line is drawn on stderr when it is a terminal. The scan log stays in the\n"
+        "ScanLog folder (see 'keltra history').\n"
+        "Exit codes: 0 done, 1 error or stopped, 2 usage.");
+    sub->callback([&run, options] { run = [options] { return RunScan(*options); }; });
+}
+
+}  // namespace keltra::cli

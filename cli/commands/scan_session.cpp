@@ -1,0 +1,163 @@
+#include "cli/commands/scan_session.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/commands/command.h"
+#include "cli/commands/interrupt.h"
+#include "cli/commands/progress_line.h"
+#include "engines/boot_area.h"
+#include "engines/engine_factory.h"
+#include "scanlog/scan_history.h"
+#include "storage/sector_source.h"
+
+namespace keltra::cli {
+
+namespace {
+
+struct ScanProgressContext {
+    ProgressLine* line;
+    std::string what;
+};
+
+int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_t currentSector,
+                   uint64_t totalSectors, uint64_t filesFound, int /*reserved*/) {
+    auto* context = static_cast<ScanProgressContext*>(user);
+    if (InterruptGuard::Requested()) return kCancelled;
+    context->line->Show(ScanProgressText(context->what, percent * weight / 100, secondsLeft,
+                                         currentSector, totalSectors, filesFound),
+                        percent >= 100);
+    return 0;
+}
+
+Status ReadSourceBootArea(const SourceSpec& spec, std::span<std::byte, kBootAreaBytes> boot) {
+    SectorSource source;
+    uint32_t sectorSize = kImageSectorSize;
+    Status status = spec.isImage ? OpenImageSource(source, spec.imagePath)
+                                 : OpenDiskSource(source, spec.diskNumber);
+    if (status == kOk && !spec.isImage) status = source.handle.LogicalSectorSize(sectorSize);
+    if (status == kOk) status = ReadBootArea(source, spec.startSector, sectorSize, boot);
+    return status;
+}
+
+// Why the factory made no engine for a source it could read.
+std::string NoEngineReason(SourceClass sourceClass, bool deep) {
+    if (deep) return "the deep scan is not available in this build yet";
+    if (sourceClass == SourceClass::Unrecognised) {
+        return "no NTFS, FAT or Ext file system found at its start";
+    }
+    return fmt::format("the quick scan of {} volumes is not available in this build yet",
+                       SourceClassName(sourceClass));
+}
+
+// A deep scan of a source that the history remembers continues it, unless asked to restart:
+// then the earlier scan and its folder are forgotten first.
+void PrepareDeepScan(const SourceSpec& spec, bool restart) {
+    ScanHistory& history = ScanHistory::Instance();
+    ScanHistoryRecord earlier{};
+    const bool found = spec.isImage ? history.FindImageScan(spec.imagePath, earlier)
+                                    : history.FindPartitionScan(spec.diskNumber, spec.startSector,
+                                                                spec.sectorCount, earlier);
+    if (!found) return;
+    if (!restart) {
+        std::cerr << "keltra: continuing the earlier deep scan of '" << spec.text << "' ("
+                  << earlier.state.sectorsDone << " of " << earlier.sectorCount
+                  << " sectors done); --restart starts afresh\n";
+        return;
+    }
+    if (const Status s = history.ForgetScan(earlier.ScanFolder()); s != kOk) {
+        std::cerr << "keltra: warning: cannot delete the earlier scan folder '"
+                  << earlier.ScanFolder() << "': " << StatusMessage(s) << "\n";
+    }
+    if (const Status s = history.Save(); s != kOk) {
+        std::cerr << "keltra: warning: cannot save the scan history: " << StatusMessage(s) << "\n";
+    }
+    std::cerr << "keltra: the earlier deep scan of '" << spec.text << "' is forgotten\n";
+}
+
+// Makes the source's engine, or says on stderr why there is none.
+std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceSpec& spec, uint16_t tag, bool deep,
+                                               bool restart, int& exitCode) {
+    exitCode = kExitRuntimeError;
+    auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
+    if (const Status s = ReadSourceBootArea(spec, *boot); s != kOk) {
+        std::cerr << "keltra: cannot read the first 16 KiB of '" << spec.text << "': "
+                  << (s == kErrInvalidParameter ? "the source is too small" : StatusMessage(s))
+                  << "\n";
+        return nullptr;
+    }
+    const SourceClass sourceClass = ClassifyBootArea(*boot);
+    if (deep) PrepareDeepScan(spec, restart);
+    std::unique_ptr<IFileRecoveryParse> engine =
+        spec.isImage
+            ? CreateImageEngine(spec.imagePath, tag, deep)
+            : CreatePartitionEngine(spec.diskNumber, spec.startSector, spec.sectorCount, tag, deep);
+    if (!engine) {
+        std::cerr << "keltra: cannot scan '" << spec.text
+                  << "': " << NoEngineReason(sourceClass, deep) << "\n";
+        return nullptr;
+    }
+    exitCode = kExitOk;
+    return engine;
+}
+
+}  // namespace
+
+bool ResolveSources(const ScanRequest& request, std::vector<SourceSpec>& specs) {
+    specs.assign(request.sources.size(), {});
+    for (size_t i = 0; i < specs.size(); ++i) {
+        std::string error;
+        if (!ParseSourceSpec(request.sources[i], specs[i], error)) {
+            std::cerr << "keltra: " << error << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSession& session) {
+    session = {};
+    ProgressLine line;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        ScannedSource scanned;
+        scanned.spec = std::move(specs[i]);
+        // Sources are numbered from 1 in the order given; the number tags their records.
+        scanned.tag = static_cast<uint16_t>(i + 1);
+        int exitCode = kExitOk;
+        scanned.engine =
+            MakeEngine(scanned.spec, scanned.tag, request.deep, request.restart, exitCode);
+        if (!scanned.engine) return exitCode;
+        ScanProgressContext context{&line, "Scanning " + scanned.spec.text};
+        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
+        line.Show(context.what + ": 0%", true);
+        scanned.status = scanned.engine->Scan(std::nullopt);
+        line.Clear();
+        scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
+        session.sources.push_back(std::move(scanned));
+        const Status status = session.sources.back().status;
+        if (status == kCancelled) {
+            session.cancelled = true;
+            break;
+        }
+        if (status != kOk) {
+            session.anyFailed = true;
+            std::cerr << "keltra: the scan of '" << session.sources.back().spec.text
+                      << "' ended early: " << StatusMessage(status)
+                      << " (what it found so far is listed)\n";
+        }
+    }
+    return kExitOk;
+}
+
+void TellScanLogFolder() {
+    const std::string folder = ScanHistory::Instance().CurrentScanFolder();
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec)) {
+        std::cerr << "keltra: the scan log is kept in " << folder << "\n";
+    }
+}
+
+}  // namespace keltra::cli

@@ -1,0 +1,54 @@
+#include "engines/carving/carve_at_sector.h"
+
+#include <fmt/format.h>
+
+#include "engines/carving/carve_context.h"
+#include "engines/carving/signature_table.h"
+
+namespace keltra {
+
+Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const std::byte> header,
+                     uint64_t startSector, uint64_t sectorsDoneBefore, uint64_t totalSectors,
+                     int secondsLeft, uint64_t filesFound, std::string& name, FileTypeCode& type,
+                     uint64_t& size) {
+    if (!IsCarvableSectorSize(sectorSize)) return kErrInvalidParameter;
+    CarveContext& ctx = TheCarveContext();
+    ctx.sectorSize = static_cast<uint32_t>(sectorSize);
+    ctx.source = &source;
+    ctx.startSector = startSector;
+    ctx.currentSector = startSector;
+    ctx.sectorsDoneBefore = sectorsDoneBefore;
+    ctx.totalSectors = totalSectors;
+    ctx.secondsLeft = secondsLeft;
+    ctx.filesFound = filesFound;
+
+    const Recognition found = RecogniseSector(header);
+    ctx.transportStreamFlag = 1;
+    ctx.m2tsFlag = 0;
+    if (found.row == nullptr || found.row->findEnd == nullptr) return kErrInvalidParameter;
+    const SignatureRow* row = FirstRowWithCode(found.code);
+    if (row == nullptr || row->findEnd == nullptr) return kErrInvalidParameter;
+    if (found.code != kTypeTransportStream) ctx.transportStreamFlag = 0;
+    if (found.code == kTypeM2ts) ctx.m2tsFlag = 1;
+
+    name = fmt::format("{}.{}", static_cast<long long>(startSector), row->extension);
+    type = found.code;
+    ctx.lastCallbackResult = 0;
+    size = row->findEnd(header);
+    return ctx.lastCallbackResult == kCancelled ? kCancelled : kOk;
+}
+
+int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,
+                     const SectorSource& source, int sectorSize, uint64_t startSector) {
+    CarveContext& ctx = TheCarveContext();
+    ctx.sectorSize = static_cast<uint32_t>(sectorSize > 0 ? sectorSize : 0);
+    ctx.source = &source;
+    ctx.startSector = startSector;
+    ctx.currentSector = startSector;
+    ctx.transportStreamFlag = 0;
+    const SignatureRow* row = FirstRowWithExtension(extension);
+    if (row == nullptr) return 1;
+    return row->recognise(firstBytes) == row->code ? 1 : 0;
+}
+
+}  // namespace keltra

@@ -1,0 +1,62 @@
+// The state one carving attempt shares with the recognisers and end finders it runs, and the
+// list of transport streams carved so far. Both are process-wide and used by one thread at a
+// time (the scan worker); neither is re-entrant.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engines/file_recovery_parse.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+struct CarveContext {
+    const SectorSource* source = nullptr;
+    uint32_t sectorSize = 512;
+    uint64_t startSector = 0;    // header sector of the current attempt
+    uint64_t currentSector = 0;  // the sector being tested; advanced by the stop scan
+
+    // Passed through to the progress callback by the end finders.
+    uint64_t sectorsDoneBefore = 0;
+    uint64_t totalSectors = 0;
+    int secondsLeft = 0;
+    uint64_t filesFound = 0;
+    ScanProgressCallback progress = nullptr;
+    void* progressUser = nullptr;
+    int progressWeight = 0;
+    int lastCallbackResult = 0;
+
+    // 0 only while the end of a file of another type than a transport stream is sought (and
+    // after a content check): then a sector of aligned packets starts a new stream.
+    int transportStreamFlag = 1;
+    // 1 while (and after) an M2TS file is carved: its later association tables start nothing.
+    int m2tsFlag = 0;
+
+    // What the recognisers read from the disk (at most the transport-stream look-ahead). Kept
+    // apart from the chunk buffer, which the stop scan is reading when it calls them.
+    std::array<std::byte, 4096> probe{};
+};
+
+CarveContext& TheCarveContext();
+
+struct TsStreamRange {
+    uint64_t firstSector;
+    uint64_t lastSector;
+};
+
+// Every transport stream carved since the deep scan started.
+std::vector<TsStreamRange>& TsStreamRanges();
+
+// Sector sizes the carving code works with: powers of two from 512 to 4096.
+bool IsCarvableSectorSize(int sectorSize);
+
+// Reads `count` sectors at `lba` of the context's source into the recognisers' own probe
+// buffer (never the chunk buffer, which the end finders' stop scan is reading at the time).
+// Returns the bytes, or an empty span when the read fails or is short.
+std::span<const std::byte> ReadProbeSectors(uint64_t lba, uint32_t count);
+
+}  // namespace keltra

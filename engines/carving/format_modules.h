@@ -1,0 +1,129 @@
+// The recognisers and end finders of every format module, for the one table that registers
+// them (signature_table.cpp). Each block is one file of this folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "engines/carving/file_type_code.h"
+
+namespace keltra {
+
+using ByteView = std::span<const std::byte>;
+
+// mpeg_format.cpp: MPEG program and elementary streams.
+FileTypeCode RecogniseMpeg(ByteView bytes);
+uint64_t FindMpegEnd(ByteView header);
+
+// iso_media_format.cpp: MP4, 3GP and QuickTime.
+FileTypeCode RecogniseMp4(ByteView bytes);
+FileTypeCode Recognise3gp(ByteView bytes);
+FileTypeCode RecogniseQuickTime(ByteView bytes);
+uint64_t FindMp4End(ByteView header);
+uint64_t FindIsoMediaEnd(ByteView header);  // 3gp and mov: to the next header
+
+// real_media_format.cpp
+FileTypeCode RecogniseRealMedia(ByteView bytes);
+uint64_t FindRealMediaEnd(ByteView header);
+
+// asf_format.cpp: wmv, asf, wma.
+FileTypeCode RecogniseAsf(ByteView bytes);
+uint64_t FindAsfEnd(ByteView header);
+
+// swf_format.cpp
+FileTypeCode RecogniseSwf(ByteView bytes);
+uint64_t FindSwfEnd(ByteView header);
+
+// riff_format.cpp: AVI and WAVE.
+FileTypeCode RecogniseAvi(ByteView bytes);
+FileTypeCode RecogniseWave(ByteView bytes);
+uint64_t FindRiffEnd(ByteView header);
+
+// flv_format.cpp
+FileTypeCode RecogniseFlv(ByteView bytes);
+uint64_t FindFlvEnd(ByteView header);
+
+// matroska_format.cpp
+FileTypeCode RecogniseMatroska(ByteView bytes);
+uint64_t FindMatroskaEnd(ByteView header);
+
+// transport_stream_format.cpp: MPEG transport streams and M2TS.
+FileTypeCode RecogniseTransportStream(ByteView bytes);
+uint64_t FindTransportStreamEnd(ByteView header);
+FileTypeCode RecogniseM2ts(ByteView bytes);
+uint64_t FindM2tsEnd(ByteView header);
+
+// mxf_format.cpp
+FileTypeCode RecogniseMxf(ByteView bytes);
+uint64_t FindMxfEnd(ByteView header);
+
+// mpeg_audio_format.cpp: MP3 with an ID3v2 tag, and MPEG audio layer 2.
+FileTypeCode RecogniseMp3(ByteView bytes);
+uint64_t FindMp3End(ByteView header);
+FileTypeCode RecogniseMp2(ByteView bytes);
+uint64_t FindMp2End(ByteView header);
+
+// midi_format.cpp
+FileTypeCode RecogniseMidi(ByteView bytes);
+uint64_t FindMidiEnd(ByteView header);
+
+// ape_format.cpp: Monkey's Audio.
+FileTypeCode RecogniseApe(ByteView bytes);
+uint64_t FindApeEnd(ByteView header);
+
+// mmf_format.cpp: SMAF.
+FileTypeCode RecogniseMmf(ByteView bytes);
+uint64_t FindMmfEnd(ByteView header);
+
+// compound_file_format.cpp: compound files (fla, and the Office classification).
+FileTypeCode RecogniseFla(ByteView bytes);
+uint64_t FindFlaEnd(ByteView header);
+FileTypeCode RecogniseCompoundFile(ByteView bytes);
+
+// gif_format.cpp, bmp_format.cpp, jpeg_format.cpp, png_format.cpp
+FileTypeCode RecogniseGif(ByteView bytes);
+uint64_t FindGifEnd(ByteView header);
+FileTypeCode RecogniseBmp(ByteView bytes);
+uint64_t FindBmpEnd(ByteView header);
+FileTypeCode RecogniseJpeg(ByteView bytes);
+uint64_t FindJpegEnd(ByteView header);
+FileTypeCode RecognisePng(ByteView bytes);
+uint64_t FindPngEnd(ByteView header);
+
+// psd_format.cpp, tiff_format.cpp, icon_format.cpp
+FileTypeCode RecognisePsd(ByteView bytes);
+uint64_t FindPsdEnd(ByteView header);
+FileTypeCode RecogniseTiff(ByteView bytes);
+uint64_t FindTiffEnd(ByteView header);
+FileTypeCode RecogniseIcon(ByteView bytes);
+uint64_t FindIconEnd(ByteView header);
+
+// open_xml_format.cpp: Office open-XML packages.
+FileTypeCode RecogniseOpenXml(ByteView bytes);
+
+// pdf_format.cpp
+FileTypeCode RecognisePdf(ByteView bytes);
+
+// archive_formats.cpp: gzip, 7z, zip, rar, cabinet.
+FileTypeCode RecogniseGzip(ByteView bytes);
+FileTypeCode Recognise7z(ByteView bytes);
+FileTypeCode RecogniseZip(ByteView bytes);
+FileTypeCode RecogniseRar(ByteView bytes);
+FileTypeCode RecogniseCabinet(ByteView bytes);
+
+// pe_format.cpp: exe, dll, sys.
+FileTypeCode RecognisePortableExecutable(ByteView bytes);
+
+// ghost_format.cpp
+FileTypeCode RecogniseGhost(ByteView bytes);
+
+// store_formats.cpp: SQLite, Outlook Express dbx, Outlook pst.
+FileTypeCode RecogniseSqlite(ByteView bytes);
+FileTypeCode RecogniseDbx(ByteView bytes);
+FileTypeCode RecognisePst(ByteView bytes);
+
+// truetype_format.cpp
+FileTypeCode RecogniseTrueType(ByteView bytes);
+
+}  // namespace keltra

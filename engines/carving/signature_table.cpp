@@ -1,0 +1,258 @@
+#include "engines/carving/signature_table.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "engines/carving/format_modules.h"
+
+namespace keltra {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr Anchor At0(std::string_view bytes) {
+    return Anchor{0, bytes};
+}
+constexpr Anchor kFtyp{4, "f"sv};
+
+constexpr SignatureRow Row(std::string_view ext, FileTypeCode code, Recogniser r, EndFinder e,
+                           Anchor anchor, Anchor other = {}, bool readsDisk = false) {
+    return SignatureRow{ext, code, r, e, anchor, other, readsDisk};
+}
+
+constexpr Anchor kMpegA = At0("\x00"sv);
+constexpr Anchor kAsfA = At0("\x30"sv);
+constexpr Anchor kCompoundA = At0("\xD0"sv);
+constexpr Anchor kZipA = At0("P"sv);
+
+constexpr std::array kRows = {
+    Row("mpeg", kTypeMpeg, RecogniseMpeg, FindMpegEnd, kMpegA),
+    Row("mpg", kTypeMpeg, RecogniseMpeg, FindMpegEnd, kMpegA),
+    Row("vob", kTypeMpeg, RecogniseMpeg, FindMpegEnd, kMpegA),
+    Row("mp4", kTypeMp4, RecogniseMp4, FindMp4End, kFtyp),
+    Row("rmvb", kTypeRealMedia, RecogniseRealMedia, FindRealMediaEnd, At0("."sv)),
+    Row("rm", kTypeRealMedia, RecogniseRealMedia, FindRealMediaEnd, At0("."sv)),
+    Row("wmv", kTypeAsf, RecogniseAsf, FindAsfEnd, kAsfA),
+    Row("asf", kTypeAsf, RecogniseAsf, FindAsfEnd, kAsfA),
+    Row("wma", kTypeAsf, RecogniseAsf, FindAsfEnd, kAsfA),
+    Row("swf", kTypeFlash, RecogniseSwf, FindSwfEnd, At0("CF"sv)),
+    Row("avi", kTypeAvi, RecogniseAvi, FindRiffEnd, At0("R"sv)),
+    Row("flv", kTypeFlv, RecogniseFlv, FindFlvEnd, At0("F"sv)),
+    Row("3gp", kType3gp, Recognise3gp, FindIsoMediaEnd, kFtyp),
+    Row("mkv", kTypeMatroska, RecogniseMatroska, FindMatroskaEnd, At0("\x1A"sv)),
+    Row("ts", kTypeTransportStream, RecogniseTransportStream, FindTransportStreamEnd, At0("\x47"sv),
+        {}, true),
+    Row("mts", kTypeM2ts, RecogniseM2ts, FindM2tsEnd, Anchor{10, "\xB0"sv}),
+    Row("mxf", kTypeMxf, RecogniseMxf, FindMxfEnd, At0("\x06"sv)),
+    Row("mp3", kTypeMp3, RecogniseMp3, FindMp3End, At0("I"sv)),
+    Row("mid", kTypeMidi, RecogniseMidi, FindMidiEnd, At0("M"sv)),
+    Row("ape", kTypeMonkeysAudio, RecogniseApe, FindApeEnd, At0("M"sv)),
+    Row("wav", kTypeWave, RecogniseWave, FindRiffEnd, At0("R"sv)),
+    Row("mov", kTypeQuickTime, RecogniseQuickTime, FindIsoMediaEnd, At0("m"sv), kFtyp),
+    Row("mp2", kTypeMpegAudioLayer2, RecogniseMp2, FindMp2End, At0("\xFF"sv)),
+    Row("mmf", kTypeMmf, RecogniseMmf, FindMmfEnd, At0("M"sv)),
+    Row("fla", kTypeFla, RecogniseFla, FindFlaEnd, kCompoundA),
+    Row("gif", kTypeGif, RecogniseGif, FindGifEnd, At0("G"sv)),
+    Row("bmp", kTypeBmp, RecogniseBmp, FindBmpEnd, At0("B"sv)),
+    Row("dib", kTypeBmp, RecogniseBmp, FindBmpEnd, At0("B"sv)),
+    Row("jpg", kTypeJpeg, RecogniseJpeg, FindJpegEnd, At0("\xFF"sv)),
+    Row("jpeg", kTypeJpeg, RecogniseJpeg, FindJpegEnd, At0("\xFF"sv)),
+    Row("jpe", kTypeJpeg, RecogniseJpeg, FindJpegEnd, At0("\xFF"sv)),
+    Row("jfif", kTypeJpeg, RecogniseJpeg, FindJpegEnd, At0("\xFF"sv)),
+    Row("png", kTypePng, RecognisePng, FindPngEnd, At0("\x89"sv)),
+    Row("psd", kTypePhotoshop, RecognisePsd, FindPsdEnd, At0("8"sv)),
+    Row("tif", kTypeTiff, RecogniseTiff, FindTiffEnd, At0("MI"sv)),
+    Row("tiff", kTypeTiff, RecogniseTiff, FindTiffEnd, At0("MI"sv)),
+    Row("ico", kTypeIcon, RecogniseIcon, FindIconEnd, At0("\x00"sv)),
+
+    Row("doc", kTypeWord, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("dot", kTypeWord, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("wps", kTypeWord, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("wpt", kTypeWord, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("xls", kTypeExcel, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("xlt", kTypeExcel, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("xla", kTypeExcel, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("et", kTypeExcel, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("ett", kTypeExcel, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("ppt", kTypePowerPoint, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("pot", kTypePowerPoint, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("pps", kTypePowerPoint, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("dps", kTypePowerPoint, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("dpt", kTypePowerPoint, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("ole", kTypeCompoundOther, RecogniseCompoundFile, nullptr, kCompoundA, {}, true),
+    Row("docx", kTypeWordOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("docm", kTypeWordOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("dotm", kTypeWordOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("dotx", kTypeWordOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xlsx", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xlsb", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xlsm", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xlsx", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xlam", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xltx", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("xltm", kTypeExcelOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("pptx", kTypePowerPointOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("pptm", kTypePowerPointOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("potx", kTypePowerPointOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("potm", kTypePowerPointOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("ppsx", kTypePowerPointOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("ppsm", kTypePowerPointOpenXml, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("mso07", kTypeOfficePackage, RecogniseOpenXml, nullptr, kZipA, {}, true),
+    Row("pdf", kTypePdf, RecognisePdf, nullptr, At0("%"sv)),
+    Row("gz", kTypeGzip, RecogniseGzip, nullptr, At0("\x1F"sv)),
+    Row("gzip", kTypeGzip, RecogniseGzip, nullptr, At0("\x1F"sv)),
+    Row("7z", kType7z, Recognise7z, nullptr, At0("7"sv)),
+    Row("zip", kTypeZip, RecogniseZip, nullptr, kZipA),
+    Row("rar", kTypeRar, RecogniseRar, nullptr, At0("R"sv)),
+    Row("cab", kTypeCabinet, RecogniseCabinet, nullptr, At0("M"sv)),
+    Row("exe", kTypeExe, RecognisePortableExecutable, nullptr, At0("M"sv)),
+    Row("dll", kTypeDll, RecognisePortableExecutable, nullptr, At0("M"sv)),
+    Row("sys", kTypeSys, RecognisePortableExecutable, nullptr, At0("M"sv)),
+    Row("gho", kTypeGhost, RecogniseGhost, nullptr, At0("\xFE"sv)),
+    Row("db", kTypeSqlite, RecogniseSqlite, nullptr, At0("S"sv)),
+    Row("dbx", kTypeDbx, RecogniseDbx, nullptr, At0("\xCF"sv)),
+    Row("pst", kTypePst, RecognisePst, nullptr, At0("!"sv)),
+    Row("ttf", kTypeTrueType, RecogniseTrueType, nullptr, At0("\x00"sv)),
+
+    SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false},
+};
+static_assert(kRows.size() == 86, "85 rows and the terminating row");
+
+// Dispatch on the sector's first byte: for each value, the recognisers (each once, at its first
+// row) that can answer for a sector starting with it. Recognisers anchored elsewhere are kept
+// in every list with the byte they need. A sector that nothing can claim costs a table look-up
+// and a few byte comparisons.
+struct DispatchEntry {
+    Recogniser recognise;
+    const SignatureRow* row;
+    bool conditional;  // only when byte `offset` is one of `bytes`
+    uint8_t offset;
+    std::string_view bytes;
+};
+using DispatchList = std::vector<DispatchEntry>;
+
+struct Dispatch {
+    std::array<uint16_t, 256> carveList{};  // table order
+    std::array<uint16_t, 256> stopList{};   // pure recognisers before those that read the disk
+    std::vector<DispatchList> lists;
+};
+
+bool Holds(std::string_view bytes, uint8_t value) {
+    return bytes.find(static_cast<char>(value)) != std::string_view::npos;
+}
+
+uint16_t Intern(std::vector<DispatchList>& lists, const DispatchList& list) {
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const DispatchList& l = lists[i];
+        if (l.size() == list.size() &&
+            std::equal(l.begin(), l.end(), list.begin(), [](const auto& a, const auto& b) {
+                return a.recognise == b.recognise && a.conditional == b.conditional;
+            })) {
+            return static_cast<uint16_t>(i);
+        }
+    }
+    lists.push_back(list);
+    return static_cast<uint16_t>(lists.size() - 1);
+}
+
+Dispatch BuildDispatch() {
+    Dispatch d;
+    for (int v = 0; v < 256; ++v) {
+        const auto value = static_cast<uint8_t>(v);
+        DispatchList list;
+        for (const SignatureRow& row : kRows) {
+            if (row.recognise == nullptr) continue;
+            const bool seen = std::any_of(list.begin(), list.end(), [&](const DispatchEntry& e) {
+                return e.recognise == row.recognise;
+            });
+            if (seen) continue;
+            DispatchEntry entry{row.recognise, &row, false, 0, {}};
+            const Anchor* other = nullptr;
+            bool direct = row.anchor.bytes.empty();
+            for (const Anchor* a : {&row.anchor, &row.otherAnchor}) {
+                if (a->bytes.empty()) continue;
+                if (a->offset == 0) {
+                    direct = direct || Holds(a->bytes, value);
+                } else {
+                    other = a;
+                }
+            }
+            if (!direct) {
+                if (other == nullptr) continue;
+                entry.conditional = true;
+                entry.offset = other->offset;
+                entry.bytes = other->bytes;
+            }
+            list.push_back(entry);
+        }
+        d.carveList[value] = Intern(d.lists, list);
+        std::stable_partition(list.begin(), list.end(),
+                              [](const DispatchEntry& e) { return !e.row->readsDisk; });
+        d.stopList[value] = Intern(d.lists, list);
+    }
+    return d;
+}
+
+const Dispatch& TheDispatch() {
+    static const Dispatch dispatch = BuildDispatch();
+    return dispatch;
+}
+
+inline bool EntryApplies(const DispatchEntry& e, std::span<const std::byte> bytes) {
+    return !e.conditional ||
+           (e.offset < bytes.size() && Holds(e.bytes, std::to_integer<uint8_t>(bytes[e.offset])));
+}
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+std::span<const SignatureRow> FileSignatureTable() {
+    return kRows;
+}
+
+Recognition RecogniseSector(std::span<const std::byte> bytes) {
+    if (bytes.empty()) return {};
+    const Dispatch& d = TheDispatch();
+    for (const DispatchEntry& e : d.lists[d.carveList[std::to_integer<uint8_t>(bytes[0])]]) {
+        if (!EntryApplies(e, bytes)) continue;
+        const FileTypeCode code = e.recognise(bytes);
+        if (code != kTypeNone) return {e.row, code};
+    }
+    return {};
+}
+
+bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored) {
+    if (bytes.empty()) return false;
+    const Dispatch& d = TheDispatch();
+    for (const DispatchEntry& e : d.lists[d.stopList[std::to_integer<uint8_t>(bytes[0])]]) {
+        if (!EntryApplies(e, bytes)) continue;
+        const FileTypeCode code = e.recognise(bytes);
+        if (code != kTypeNone && code != ignored) return true;
+    }
+    return false;
+}
+
+const SignatureRow* FirstRowWithCode(FileTypeCode code) {
+    for (const SignatureRow& row : kRows) {
+        if (row.recognise != nullptr && row.code == code) return &row;
+    }
+    return nullptr;
+}
+
+const SignatureRow* FirstRowWithExtension(std::string_view extension) {
+    for (const SignatureRow& row : kRows) {
+        if (row.recognise == nullptr || row.extension.size() != extension.size()) continue;
+        if (std::equal(row.extension.begin(), row.extension.end(), extension.begin(),
+                       [](char a, char b) { return a == Lower(b); })) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace keltra

@@ -1,0 +1,55 @@
+// The ordered table of known file formats: extension, type code, recogniser and end finder.
+// The first row whose recogniser answers wins, so the order is part of the behaviour.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "engines/carving/file_type_code.h"
+
+namespace keltra {
+
+// Does this sector begin a file of this kind? The row's code, another code of the same
+// family, or kTypeNone. Needing more bytes than given answers kTypeNone.
+using Recogniser = FileTypeCode (*)(std::span<const std::byte> bytes);
+// Given a recognised header sector, the file's size in bytes from the start of that sector.
+using EndFinder = uint64_t (*)(std::span<const std::byte> header);
+
+// What a recogniser tests first: byte `offset` is one of `bytes`. A row may name a second
+// anchor; the recogniser can only answer when one of them holds. Used to dispatch cheaply.
+struct Anchor {
+    uint8_t offset = 0;
+    std::string_view bytes;  // empty: no anchor
+};
+
+struct SignatureRow {
+    std::string_view extension;  // lower case, no dot
+    FileTypeCode code;
+    Recogniser recognise;  // null only on the terminating row
+    EndFinder findEnd;     // null: recognised but never carved
+    Anchor anchor;
+    Anchor otherAnchor;
+    bool readsDisk = false;  // the recogniser may read the source after its cheap test
+};
+
+// The 85 rows and the terminating row (code kTypeNone, no functions).
+std::span<const SignatureRow> FileSignatureTable();
+
+// The first row whose recogniser answers, in table order, and its answer; null and kTypeNone
+// when none does.
+struct Recognition {
+    const SignatureRow* row = nullptr;
+    FileTypeCode code = kTypeNone;
+};
+Recognition RecogniseSector(std::span<const std::byte> bytes);
+
+// True when any row's recogniser answers with a code other than `ignored`.
+bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored = kTypeNone);
+
+// The first row with this code / with this extension (case-insensitive); null when none.
+const SignatureRow* FirstRowWithCode(FileTypeCode code);
+const SignatureRow* FirstRowWithExtension(std::string_view extension);
+
+}  // namespace keltra

@@ -1,0 +1,100 @@
+// MPEG transport streams (188-byte packets) and M2TS (192-byte packets whose first carries the
+// program association table).
+#include "engines/carving/byte_tests.h"
+#include "engines/carving/carve_context.h"
+#include "engines/carving/end_search.h"
+#include "engines/carving/format_modules.h"
+
+namespace keltra {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr size_t kPacket = 188;
+constexpr uint8_t kSync = 0x47;
+constexpr size_t kLookAhead = 4096;
+
+bool SyncAtEveryPacket(ByteView b, size_t limit) {
+    for (size_t p = 0; p < limit; p += kPacket) {
+        if (Byte(b, p) != kSync) return false;
+    }
+    return true;
+}
+
+// True when the sector before the current one ends with packets aligned to it, or the current
+// sector lies in a stream carved before: the sector continues a stream, it does not start one.
+bool ContinuesStream() {
+    const CarveContext& ctx = TheCarveContext();
+    if (ctx.currentSector > 0) {
+        const ByteView before = ReadProbeSectors(ctx.currentSector - 1, 1);
+        if (before.empty()) return true;  // unreadable: not taken as a start
+        for (size_t j = 1; j * kPacket <= ctx.sectorSize; ++j) {
+            if (Byte(before, ctx.sectorSize - j * kPacket) == kSync) return true;
+        }
+    }
+    for (const TsStreamRange& r : TsStreamRanges()) {
+        if (ctx.currentSector >= r.firstSector && ctx.currentSector <= r.lastSector) return true;
+    }
+    return false;
+}
+
+// Follows the packet chain after the header sector and notes where it first breaks.
+class PacketWalk : public FooterTest {
+  public:
+    std::optional<uint64_t> OnChunk(const Chunk& c) override {
+        if (broken_) return std::nullopt;
+        const uint64_t end = c.offset + c.read.size();
+        for (uint64_t p = (c.offset + kPacket - 1) / kPacket * kPacket; p + kPacket <= end;
+             p += kPacket) {
+            if (Byte(c.read, static_cast<size_t>(p - c.offset)) != kSync) {
+                broken_ = p;
+                break;
+            }
+        }
+        return std::nullopt;
+    }
+    void Finish(uint64_t& size) override {
+        if (broken_ && *broken_ < size) size = *broken_;
+    }
+
+  private:
+    std::optional<uint64_t> broken_;
+};
+
+}  // namespace
+
+FileTypeCode RecogniseTransportStream(ByteView b) {
+    if (b.size() < kPacket || Byte(b, 0) != kSync) return kTypeNone;
+    if (Byte(b, 1) == 0 && Byte(b, 2) == 0 && Byte(b, 3) == 0) return kTypeNone;
+    if (!SyncAtEveryPacket(b, b.size())) return kTypeNone;
+
+    const CarveContext& ctx = TheCarveContext();
+    if (ctx.sectorSize == 0) return kTypeNone;
+    const ByteView ahead =
+        ReadProbeSectors(ctx.currentSector, static_cast<uint32_t>(kLookAhead / ctx.sectorSize));
+    if (ahead.size() < kLookAhead || !SyncAtEveryPacket(ahead, 22 * kPacket)) return kTypeNone;
+    if (ctx.transportStreamFlag == 1 && ContinuesStream()) return kTypeNone;
+    return kTypeTransportStream;
+}
+
+uint64_t FindTransportStreamEnd(ByteView) {
+    PacketWalk walk;
+    const uint64_t size = RunEndSearch(64 * kGiB, kTypeNone, &walk);
+    const CarveContext& ctx = TheCarveContext();
+    const uint64_t sectors = (size + ctx.sectorSize - 1) / ctx.sectorSize;
+    TsStreamRanges().push_back({ctx.startSector, ctx.startSector + sectors - 1});
+    return size;
+}
+
+FileTypeCode RecogniseM2ts(ByteView b) {
+    if (b.size() < 16 || !At(b, 8, "\x00\x00\xB0\x11\x00\x00\xC1\x00"sv)) return kTypeNone;
+    const bool zeroStamp = At(b, 0, "\x00\x00\x00\x00"sv);
+    return zeroStamp || TheCarveContext().m2tsFlag == 0 ? kTypeM2ts : kTypeNone;
+}
+
+uint64_t FindM2tsEnd(ByteView) {
+    return RunEndSearch(6 * kGiB, kTypeNone, nullptr);
+}
+
+}  // namespace keltra

@@ -1,0 +1,171 @@
+#include "engines/fat/fast_fat_recovery.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <vector>
+
+#include "engines/carving/carve_at_sector.h"
+#include "engines/fat/fat_file_reader.h"
+#include "platform/clock.h"
+#include "scanlog/scan_history.h"
+#include "scanlog/scan_log_folder.h"
+
+namespace keltra {
+namespace {
+
+constexpr uint64_t kReportIntervalMs = 5000;
+
+// A new scan's log must start empty. Two sources scanned into one folder within the same minute
+// (two images both start at sector 0) would get the same name, and the second scan would append
+// to the first one's log; the later one gets "_2", "_3", ... added instead.
+std::string UnusedLogName(const std::string& folder, const std::string& name) {
+    std::string candidate = name;
+    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / candidate); ++n) {
+        candidate = name + "_" + std::to_string(n);
+    }
+    return candidate;
+}
+
+// Files the walk finds go straight into the store.
+class StoreSink final : public FatScanSink {
+  public:
+    explicit StoreSink(ScanLogStore& store) : store_(store) {}
+    void FileFound(const FoundRecord& record, uint64_t parentKey) override {
+        const uint32_t index = Add(record);
+        store_.Link(parentKey, index, record.key);
+    }
+    void FolderFound(const FoundRecord& record, uint64_t parentKey) override {
+        const uint32_t index = Add(record);
+        store_.Link(parentKey, index, record.key, record.Name());
+    }
+
+  private:
+    uint32_t Add(const FoundRecord& record) {
+        FoundRecord& slot = store_.NewRecord();
+        const uint32_t index = slot.recordIndex;
+        slot = record;
+        slot.recordIndex = index;
+        return index;
+    }
+    ScanLogStore& store_;
+};
+
+}  // namespace
+
+Status CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    if (source_.IsOpen()) return kOk;
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
+    const uint64_t sectors = source.totalSectors;
+    return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
+}
+
+Status CFastFatRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                                       uint16_t driveLetter) {
+    if (source_.IsOpen()) return kOk;
+    SectorSource source;
+    if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
+    uint32_t sectorSize = 512;
+    if (source.handle.LogicalSectorSize(sectorSize) != kOk || sectorSize == 0) sectorSize = 512;
+    return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
+}
+
+Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
+                                    uint64_t startSector, uint64_t sectorCount,
+                                    uint16_t sourceTag) {
+    if (source_.IsOpen()) return kOk;
+    source_ = std::move(source);
+    sourceTag_ = sourceTag;
+    startSector_ = startSector;
+    std::array<std::byte, kFatBootAreaBytes> boot{};
+    const uint32_t bootSectors = std::max<uint32_t>(1, kFatBootAreaBytes / sourceSectorSize);
+    if (sourceSectorSize > kFatBootAreaBytes) return kErrInvalidParameter;
+    uint32_t read = 0;
+    const Status s = ReadSectors(source_, bootSectors, boot, startSector,
+                                 static_cast<int>(sourceSectorSize), read);
+    if (s != kOk) return s;
+    if (read != bootSectors) return kErrReadFault;
+    const auto geometry = ReadFatGeometry(boot);
+    if (!geometry) return kErrInvalidParameter;
+    // Every later read is in the volume's own sectors.
+    const uint64_t bps = geometry->bytesPerSector;
+    volume_.source = &source_;
+    volume_.start = startSector * sourceSectorSize / bps;
+    volume_.sectors = sectorCount * sourceSectorSize / bps;
+    volume_.geometry = *geometry;
+    volumeValid_ = true;
+    // A FAT that cannot be read now is read again at each lookup.
+    table_.Load(source_, volume_.start, volume_.geometry);
+    return kOk;
+}
+
+int CFastFatRecovery::ReportWalkProgress(int reports) {
+    switch (Weight()) {
+        case 100:
+            return ReportScanProgress(std::min(1 + reports, 79), std::max(100 - reports, 1));
+        case 9:
+            return ReportScanProgress(std::min(20 + reports, 79), -1);
+        default:
+            return 0;
+    }
+}
+
+Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
+    const std::string folder =
+        logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
+    if (logName) return StartNewLog(folder, *logName);
+    if (!volumeValid_) return kErrInvalidParameter;
+    const Status logStatus = StartNewLog(
+        folder,
+        UnusedLogName(folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(startSector_))));
+    StoreSink sink(*Store());
+    FatContentCheck check = [this](std::span<const std::byte> bytes, std::string_view extension,
+                                   uint64_t sector) {
+        return CheckFileContent(bytes, extension, source_,
+                                static_cast<int>(volume_.geometry.bytesPerSector), sector) != 0;
+    };
+    FatDirectoryWalker walker(volume_, table_, sourceTag_, std::move(check), sink);
+    walker.Start();
+
+    int answer = ReportScanProgress(1, -1);
+    uint64_t lastReport = TickCountMs();
+    int reports = 0;
+    while (answer == 0 && walker.Step()) {
+        if (TickCountMs() - lastReport < kReportIntervalMs) continue;
+        lastReport = TickCountMs();
+        answer = ReportWalkProgress(++reports);
+    }
+    walker.StopWalk();
+    if (answer == 0) answer = ReportScanProgress(80, 10);
+    // The folders above the files already logged are written even after a stop, so that what
+    // was found can still be browsed.
+    walker.ReportFolders();
+    const Status flushStatus = Store()->Flush();
+    if (answer == 0) answer = ReportScanProgress(100, 0);
+    if (answer != 0) return answer;
+    return logStatus != kOk ? logStatus : flushStatus;
+}
+
+int CFastFatRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {
+    bitmap_.NextFreeRange(position, length, volume_.sectors);
+    return 1;
+}
+
+Status CFastFatRecovery::LoadVolumeBitmap() {
+    if (volumeValid_) bitmap_.Load(table_, volume_.geometry);
+    return kOk;
+}
+
+Status CFastFatRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                                      const DataSink& sink) {
+    if (!volumeValid_) return kErrInvalidParameter;
+    FatFileLayout layout;
+    layout.bytesPerSector = volume_.geometry.bytesPerSector;
+    layout.rootDirSectors = volume_.geometry.rootDirSectors;
+    layout.maxCluster = volume_.geometry.MaxCluster();
+    layout.next = [this](uint32_t n) { return table_.Next(n); };
+    return ReadFatFileData(source_, layout, record, maxBytes, sink);
+}
+
+}  // namespace keltra

@@ -1,0 +1,116 @@
+// The folder walk of the quick FAT scan: reads folders from the root down, breadth first, and
+// reports every deleted file, every file inside a deleted folder, and at the end the folders on
+// the paths to them.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "engines/fat/fat_entry.h"
+#include "engines/fat/fat_geometry.h"
+#include "engines/fat/fat_names.h"
+#include "engines/fat/fat_table.h"
+#include "engines/found_record.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+// The parent key under which a record is filed: the parent folder's first cluster in the low
+// half, that folder's depth (root 0) in the high half.
+inline uint64_t FolderKey(uint32_t cluster, uint32_t depth) {
+    return (uint64_t{depth} << 32) | cluster;
+}
+
+// Where the walk reads: the volume's source, its first sector on it, its size and its layout.
+struct FatVolume {
+    const SectorSource* source = nullptr;
+    uint64_t start = 0;    // absolute sector of the volume's boot sector
+    uint64_t sectors = 0;  // sectors of the partition (reads never go past its end)
+    FatGeometry geometry;
+
+    // Absolute sector of cluster n (0: the FAT12/16 root area).
+    uint64_t ClusterSector(uint32_t n) const { return start + geometry.ClusterSector(n); }
+    uint64_t End() const { return start + sectors; }
+};
+
+// Whether the first bytes of a found file match what its extension promises (true for
+// extensions no recogniser knows). `sector` is the absolute sector the bytes were read from.
+using FatContentCheck = std::function<bool(std::span<const std::byte> firstBytes,
+                                           std::string_view extension, uint64_t sector)>;
+
+// Receives what the walk finds. Records come complete but for their record index.
+class FatScanSink {
+  public:
+    virtual ~FatScanSink() = default;
+    // A deleted file, or a file inside a deleted folder, filed under `parentKey`.
+    virtual void FileFound(const FoundRecord& record, uint64_t parentKey) = 0;
+    // A folder on the path from the root to a found file, filed under `parentKey`.
+    virtual void FolderFound(const FoundRecord& record, uint64_t parentKey) = 0;
+};
+
+class FatDirectoryWalker {
+  public:
+    FatDirectoryWalker(const FatVolume& volume, FatTable& table, uint16_t sourceTag,
+                       FatContentCheck check, FatScanSink& sink);
+
+    // Empties every list and puts the root folder in the queue.
+    void Start();
+    // Reads the next folder of the queue; false when the queue was empty.
+    bool Step();
+    // Drops the folders still queued (a stopped scan).
+    void StopWalk() { queue_.clear(); }
+    // Reports the folders on the paths to the files found (the root is never reported).
+    void ReportFolders();
+
+    // Depth of a folder as the walk met it: 0 for the root, parent's depth + 1 below.
+    uint32_t Depth(uint32_t cluster);
+    // The cluster of a deleted FAT32 entry whose high word reads 0: the first high word
+    // 0 … 256 whose cluster starts like the entry (a folder's dot pair naming that cluster; a
+    // file's content check for `extension`), else the stored low word.
+    uint32_t GuessFolderCluster(uint16_t low);
+    uint32_t GuessFileCluster(uint16_t low, std::string_view extension);
+
+  private:
+    void ReadFolder(uint32_t first);
+    // Walks one block's entries; false when the folder ends inside it.
+    bool WalkBlock(std::span<const std::byte> block, uint64_t firstSector);
+    void FolderEntry(const FatEntryView& e, const std::string& name);
+    void FileEntry(const FatEntryView& e, const std::string& name, uint64_t entrySector);
+    uint32_t EntryCluster(const FatEntryView& e, bool folder, std::string_view extension);
+    bool ContentIntact(uint32_t cluster, std::string_view extension);
+    void AddPathFolders(uint32_t cluster);
+    Status ReadVolumeSectors(uint64_t sector, uint32_t count, std::span<std::byte> out);
+    FoundRecord BaseRecord(const FatEntryView& e, const std::string& name) const;
+
+    const FatVolume& volume_;
+    FatTable& table_;
+    uint16_t sourceTag_;
+    FatContentCheck check_;
+    FatScanSink& sink_;
+
+    std::deque<uint32_t> queue_;
+    std::unordered_set<uint32_t> visited_;
+    struct FolderEntryInfo {
+        FoundRecord record;
+        uint32_t parent;  // first cluster of the folder the entry was read in
+    };
+    std::map<uint32_t, FolderEntryInfo> folderMap_;  // by the folder's first cluster
+    std::vector<uint32_t> pathFolders_;
+    std::unordered_set<uint32_t> pathFolderSet_;
+
+    // State of the folder being read.
+    uint32_t current_ = 0;
+    bool currentDeleted_ = false;
+    LongNameGatherer longName_;
+    std::vector<std::byte> buffer_;
+    std::vector<std::byte> sector_;
+};
+
+}  // namespace keltra

@@ -1,0 +1,335 @@
+#include "engines/ntfs/fast_ntfs_recovery.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "engines/ntfs/ntfs_attribute_list.h"
+#include "engines/ntfs/ntfs_attributes.h"
+#include "engines/ntfs/ntfs_data_copy.h"
+#include "engines/ntfs/ntfs_fixups.h"
+#include "platform/clock.h"
+#include "platform/little_endian.h"
+#include "platform/text.h"
+#include "scanlog/scan_history.h"
+#include "scanlog/scan_log_folder.h"
+
+namespace keltra {
+
+using namespace ntfs;
+
+namespace {
+
+constexpr size_t kRecordsPerChunk = 1024;
+constexpr size_t kBootReadBytes = 4096;
+constexpr uint64_t kEstimateEveryMs = 5000;
+
+}  // namespace
+
+CFastNtfsRecovery::CFastNtfsRecovery()
+    : walk_([this](uint32_t number) { return FolderParent(number); }) {}
+
+CFastNtfsRecovery::~CFastNtfsRecovery() {
+    CloseLog();
+}
+
+Status CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    source_.Close();
+    sourceTag_ = sourceTag;
+    const Status s = OpenImageSource(source_, imagePath);
+    if (s != kOk) return s;
+    geometry_.partitionStart = 0;
+    geometry_.sectorCount = source_.totalSectors;
+    return FinishOpening(kImageSectorSize);
+}
+
+Status CFastNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                                        uint16_t driveLetter) {
+    source_.Close();
+    sourceTag_ = driveLetter;
+    const Status s = OpenDiskSource(source_, diskNumber);
+    if (s != kOk) return s;
+    uint32_t diskSector = 512;
+    if (source_.handle.LogicalSectorSize(diskSector) != kOk || diskSector == 0) diskSector = 512;
+    geometry_.partitionStart = startSector;
+    geometry_.sectorCount = sectorCount;
+    return FinishOpening(diskSector);
+}
+
+Status CFastNtfsRecovery::OpenSource(SectorSource source, uint64_t partitionStart,
+                                     uint64_t sectorCount, uint16_t sourceTag) {
+    source_ = std::move(source);
+    sourceTag_ = sourceTag;
+    geometry_.partitionStart = partitionStart;
+    geometry_.sectorCount = sectorCount;
+    return FinishOpening(kImageSectorSize);
+}
+
+Status CFastNtfsRecovery::FinishOpening(uint32_t bootSectorSize) {
+    mft_ = MftMap();
+    chunk_.clear();
+    if (bootSectorSize > kBootReadBytes || kBootReadBytes % bootSectorSize != 0) {
+        return kErrInvalidParameter;
+    }
+    std::array<std::byte, kBootReadBytes> boot{};
+    const uint32_t count = static_cast<uint32_t>(kBootReadBytes / bootSectorSize);
+    uint32_t read = 0;
+    Status s = ReadSectors(source_, count, boot, geometry_.partitionStart,
+                           static_cast<int>(bootSectorSize), read);
+    if (s == kOk && read != count) s = kErrReadFault;
+    if (s != kOk) return s;
+    Geometry g;
+    s = GeometryFromBootSector(boot, geometry_.partitionStart, geometry_.sectorCount, g);
+    if (s != kOk) return s;
+    geometry_ = g;
+    chunk_.resize(size_t{geometry_.recordSize} * kRecordsPerChunk);
+    scratch_.resize(geometry_.recordSize);
+    LoadMftRuns();
+    return kOk;
+}
+
+void CFastNtfsRecovery::LoadMftRuns() {
+    // The base record's own runs first, so that extension records of the $MFT (when its
+    // attribute list spreads it out) can be found through them.
+    const RecordReader reader = Reader();
+    if (reader.ReadAt(geometry_.mftStart, scratch_) != kOk) return;
+    const auto header = ReadRecordHeader(scratch_);
+    if (!header) return;
+    const auto data = FindAttribute(scratch_, *header, kData, true);
+    if (!data || !data->nonResident) return;
+    std::vector<DataRun> runs;
+    DecodeRunList(*data, runs);
+    mft_ = MftMap(geometry_, runs);
+    StreamLayout stream;
+    if (ReadStream(Reader(), scratch_, kMftRecord, kData, stream) == kOk && !stream.resident &&
+        !stream.runs.empty()) {
+        mft_ = MftMap(geometry_, std::move(stream.runs));
+    }
+}
+
+Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
+    walk_.Clear();
+    const std::string folder =
+        logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
+    if (logName) return StartNewLog(folder, *logName);
+    StartNewLog(folder,
+                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
+    return ScanMft();
+}
+
+Status CFastNtfsRecovery::ScanMft() {
+    const uint64_t startMs = TickCountMs();
+    uint64_t lastEstimateMs = startMs;
+    int secondsLeft = -1;
+    const uint64_t total = mft_.TotalSectors();
+    const uint32_t bps = geometry_.bytesPerSector;
+    const uint32_t spr = geometry_.sectorsPerRecord;
+    const uint64_t chunkSectors = chunk_.size() / bps;
+    uint64_t done = 0;
+    uint64_t number = 0;
+    Status status = kOk;
+    for (const DataRun& run : mft_.Runs()) {
+        if (status != kOk) break;
+        const uint64_t runSectors = run.clusters * geometry_.sectorsPerCluster;
+        const uint64_t first = geometry_.SectorOfCluster(run.lcn);
+        for (uint64_t offset = 0; offset < runSectors && status == kOk;) {
+            const uint32_t count =
+                static_cast<uint32_t>(std::min(chunkSectors, runSectors - offset));
+            uint32_t read = 0;
+            if (!run.sparse) {
+                status = ReadSectors(source_, count, chunk_, first + offset, static_cast<int>(bps),
+                                     read);
+            }
+            for (uint32_t i = 0; i < read / spr; ++i) {
+                const auto record = std::span(chunk_).subspan(size_t{i} * geometry_.recordSize,
+                                                              geometry_.recordSize);
+                try {
+                    ProcessFileRecord(number + i, first + offset + uint64_t{i} * spr, record);
+                } catch (const std::exception&) {
+                    // A record that cannot be taken (out of memory on a damaged one) is skipped.
+                }
+            }
+            if (status != kOk) break;
+            number += count / spr;
+            offset += count;
+            done += count;
+            const uint64_t now = TickCountMs();
+            if (now - lastEstimateMs >= kEstimateEveryMs && Weight() == 100) {
+                lastEstimateMs = now;
+                const uint64_t seconds = std::max<uint64_t>(1, (now - startMs) / 1000);
+                const uint64_t rate = std::max<uint64_t>(1, done * bps / seconds);
+                secondsLeft = static_cast<int>((total - done) * bps / rate);
+            }
+            const int answer = ReportScanProgress(
+                static_cast<int>(total == 0 ? 100 : done * 100 / total), secondsLeft);
+            if (answer != 0) status = answer;
+        }
+    }
+    // Folders are written also after a stop, so that what was found stays reachable.
+    for (size_t i = 0; i < walk_.FolderKeys().size(); ++i) {
+        try {
+            ProcessFolder(walk_.FolderKeys()[i]);
+        } catch (const std::exception&) {
+        }
+    }
+    if (status == kOk) ReportScanProgress(100);
+    return status;
+}
+
+void CFastNtfsRecovery::FillRecord(FoundRecord& r, uint64_t number, uint64_t sector,
+                                   const RecordSummary& summary, const std::string& name) const {
+    r.sourceTag = sourceTag_;
+    r.origin = static_cast<uint32_t>(RecordOrigin::QuickNtfs);
+    r.key = static_cast<uint32_t>(number);
+    r.clusterBytes = static_cast<int32_t>(geometry_.ClusterBytes());
+    r.created = summary.created;
+    r.accessed = summary.accessed;
+    r.modified = summary.modified;
+    r.size = summary.size;
+    r.location = sector;
+    r.partitionStart = geometry_.partitionStart;
+    r.SetName(name);
+}
+
+void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
+                                          std::span<std::byte> record) {
+    // Only records that are neither in use nor folders, and base records only: an extension
+    // record belongs to the file its base record describes.
+    if (Le32(record, 0) != kFileSignature || Le16(record, 22) != 0 || Le32(record, 32) != 0) {
+        return;
+    }
+    if (number <= kLastSystemRecord || number > UINT32_MAX) return;
+    ApplyFixups(record);
+    auto summary = SummariseRecord(record);
+    if (!summary) return;
+    if (!summary->hasName || !summary->hasDataSize) {
+        CompleteFromAttributeList(Reader(), record, number, *summary);
+    }
+    if (!summary->hasName) return;
+    const std::string name = Utf16ToUtf8(summary->name);
+    const uint32_t depth = walk_.DepthOf(summary->parent);
+    ScanLogStore* store = Store();
+    FoundRecord& r = store->NewRecord();
+    FillRecord(r, number, sector, *summary, name);
+    r.isFolder = 0;
+    r.contentIntact = 1;
+    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
+}
+
+std::optional<uint32_t> CFastNtfsRecovery::FolderParent(uint32_t number) {
+    const RecordReader reader = Reader();
+    if (reader.ReadNumber(number, scratch_) != kOk) return std::nullopt;
+    auto summary = SummariseRecord(scratch_);
+    if (!summary || !summary->header.IsDirectory()) return std::nullopt;
+    if (!summary->hasName) CompleteFromAttributeList(reader, scratch_, number, *summary);
+    if (!summary->hasName) return std::nullopt;
+    return summary->parent;
+}
+
+void CFastNtfsRecovery::ProcessFolder(uint32_t key) {
+    const RecordReader reader = Reader();
+    const auto sector = mft_.SectorOfRecord(key);
+    if (!sector || reader.ReadAt(*sector, scratch_) != kOk) return WriteLostFolder(key);
+    auto summary = SummariseRecord(scratch_);
+    if (!summary || !summary->header.IsDirectory()) return WriteLostFolder(key);
+    if (!summary->hasName) CompleteFromAttributeList(reader, scratch_, key, *summary);
+    if (!summary->hasName) return WriteLostFolder(key);
+    if (key <= kLastSystemRecord) return;
+    const std::string name = Utf16ToUtf8(summary->name);
+    const uint64_t location = *sector;
+    const uint32_t depth = walk_.DepthOf(summary->parent);
+    ScanLogStore* store = Store();
+    FoundRecord& r = store->NewRecord();
+    FillRecord(r, key, location, *summary, name);
+    r.isFolder = 1;
+    r.contentIntact = 1;  // no content check applies to a folder
+    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key, r.Name());
+}
+
+void CFastNtfsRecovery::WriteLostFolder(uint32_t key) {
+    ScanLogStore* store = Store();
+    FoundRecord& r = store->NewRecord();
+    r.sourceTag = sourceTag_;
+    r.origin = static_cast<uint32_t>(RecordOrigin::QuickNtfs);
+    r.isFolder = 1;
+    r.contentIntact = 1;
+    r.key = key;
+    r.clusterBytes = -1;
+    r.SetName("LostFolder" + std::to_string(key));
+    store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
+}
+
+Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                                       const DataSink& sink) {
+    if (!source_.IsOpen() || scratch_.empty()) return kErrInvalidParameter;
+    std::vector<std::byte> bytes(geometry_.recordSize);
+    const RecordReader reader = Reader();
+    const Status s = reader.ReadAt(record.location, bytes);
+    if (s != kOk) return s;
+    if (!ReadRecordHeader(bytes)) return kErrInvalidParameter;
+    StreamLayout stream;
+    // A record without data (an empty file) gives no bytes.
+    if (ReadStream(reader, bytes, record.key, kData, stream) != kOk) return kOk;
+    return ReadStreamData(source_, geometry_, stream, std::min(record.size, maxBytes), sink);
+}
+
+Status CFastNtfsRecovery::LoadVolumeBitmap() {
+    bitmap_.clear();
+    const RecordReader reader = Reader();
+    const auto sector = mft_.SectorOfRecord(kBitmapRecord);
+    if (!sector) return kErrInvalidParameter;
+    std::vector<std::byte> bytes(geometry_.recordSize);
+    Status s = reader.ReadAt(*sector, bytes);
+    if (s != kOk) return s;
+    StreamLayout stream;
+    if (ReadStream(reader, bytes, kBitmapRecord, kData, stream) != kOk) return kErrInvalidParameter;
+    // One bit per cluster: a bitmap longer than the volume needs is damaged.
+    const uint64_t limit = geometry_.sectorCount / geometry_.sectorsPerCluster / 8 + 4096;
+    const uint64_t size = std::min(stream.realSize, limit);
+    std::vector<std::byte> bitmap;
+    bitmap.reserve(static_cast<size_t>(size));
+    s = ReadStreamData(source_, geometry_, stream, size, [&](std::span<const std::byte> piece) {
+        bitmap.insert(bitmap.end(), piece.begin(), piece.end());
+        return kOk;
+    });
+    if (s != kOk) return s;
+    bitmap_ = std::move(bitmap);
+    return kOk;
+}
+
+int CFastNtfsRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {
+    length = 0;
+    const uint64_t sectors = geometry_.sectorCount;
+    if (position > sectors) {
+        position = sectors;
+        return 1;
+    }
+    const uint64_t spc = geometry_.sectorsPerCluster;
+    const uint64_t bits = uint64_t{bitmap_.size()} * 8;
+    const auto bit = [&](uint64_t c) { return (Byte(bitmap_, c / 8) >> (c % 8)) & 1; };
+    const uint64_t cluster = position / spc;
+    if (cluster < bits) {
+        uint64_t c = cluster;
+        while (c < bits && bit(c)) {
+            if (c % 8 == 0 && Byte(bitmap_, c / 8) == 0xFF)
+                c += 8;
+            else
+                ++c;
+        }
+        if (c < bits) {
+            position += (c - cluster) * spc;
+            uint64_t e = c;
+            while (e < bits && !bit(e)) {
+                if (e % 8 == 0 && Byte(bitmap_, e / 8) == 0)
+                    e += 8;
+                else
+                    ++e;
+            }
+            length = (e - c) * spc;
+        }
+    }
+    if (position + length > sectors) length = position >= sectors ? 0 : sectors - position;
+    return 1;
+}
+
+}  // namespace keltra

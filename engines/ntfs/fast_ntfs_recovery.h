@@ -1,0 +1,80 @@
+// The quick scan of an NTFS volume: reads the master file table once from start to end, keeps
+// every record of a deleted file and files it under its folder path; the folders are read from
+// their own records afterwards. Also copies and previews what it listed, and offers the
+// volume's allocation bitmap to the deep scan.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engines/carve_chunk_buffer.h"
+#include "engines/ntfs/ntfs_folder_walk.h"
+#include "engines/ntfs/ntfs_geometry.h"
+#include "engines/ntfs/ntfs_record_parse.h"
+#include "engines/ntfs/ntfs_record_reader.h"
+#include "engines/store_backed_engine.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+class CFastNtfsRecovery final : public StoreBackedEngine {
+  public:
+    CFastNtfsRecovery();
+    ~CFastNtfsRecovery() override;
+
+    // Open the source, read the boot sector and the $MFT's runs. The result is the status of
+    // opening the source or reading its boot sector (87 when the boot sector describes no
+    // usable volume); a $MFT that cannot be read is not reported: the scan then finds nothing.
+    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                         uint16_t driveLetter) override;
+    // The same on a source that is already open (the boot sector is read with 512-byte
+    // sectors at `partitionStart`).
+    Status OpenSource(SectorSource source, uint64_t partitionStart, uint64_t sectorCount,
+                      uint16_t sourceTag);
+
+    // No name: a new "Fast_" log in the scan folder and a scan; a name: that log reopened.
+    // A scan stopped by the callback or by a read error still writes the folders of what it
+    // found, then returns the callback's answer or the error.
+    Status Scan(const std::optional<std::string>& logName) override;
+    int NextFreeRange(uint64_t& position, uint64_t& length) override;
+    Status LoadVolumeBitmap() override;
+
+    // Where new logs go; the scan history's current folder unless set.
+    void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
+
+  protected:
+    uint32_t RootKey() const override { return ntfs::kRootRecord; }
+    Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                        const DataSink& sink) override;
+
+  private:
+    Status FinishOpening(uint32_t bootSectorSize);
+    void LoadMftRuns();
+    Status ScanMft();
+    void ProcessFileRecord(uint64_t number, uint64_t sector, std::span<std::byte> record);
+    void ProcessFolder(uint32_t key);
+    void WriteLostFolder(uint32_t key);
+    // The parent of a folder, for the walk up: nothing when its record cannot be read, is no
+    // FILE record, is no directory or has no name.
+    std::optional<uint32_t> FolderParent(uint32_t number);
+    void FillRecord(FoundRecord& r, uint64_t number, uint64_t sector,
+                    const ntfs::RecordSummary& summary, const std::string& name) const;
+    ntfs::RecordReader Reader() const { return ntfs::RecordReader(source_, geometry_, mft_); }
+
+    CarveChunkBuffer carveHold_;
+    SectorSource source_;
+    ntfs::Geometry geometry_;
+    ntfs::MftMap mft_;
+    uint16_t sourceTag_ = 0;
+    std::vector<std::byte> chunk_;
+    std::vector<std::byte> scratch_;  // one record, for folders and data
+    ntfs::FolderWalk walk_;
+    std::vector<std::byte> bitmap_;
+    std::string logFolder_;
+};
+
+}  // namespace keltra

@@ -1,0 +1,370 @@
+// The keltra command run as a user runs it, on the photo fixture images.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "cli/commands/interrupt.h"
+#include "scanlog/scan_history.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunKeltra;
+
+// The deleted files of the photo images (tests/fixtures/make_photos.sh), by found path.
+const std::vector<std::string> kDeleted = {"DCIM/Holiday_001.JPG",      "Photos/2017/Beach day.jpg",
+                                           "Photos/2018/Beach day.jpg", "Photos/Company logo.png",
+                                           "Photos/Read me first",      "Docs/Meeting notes.txt"};
+
+std::string Original(const std::string& path) {
+    return test::FixturePath("photos_originals/" + path);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Runs keltra with the ScanLog folder inside a scratch folder of its own.
+class CliOnPhotos : public testing::TestWithParam<const char*> {
+  protected:
+    std::string Image() const { return test::FixturePath(GetParam()); }
+    test::CommandResult Run(std::vector<std::string> args) {
+        return RunKeltra(args, {"XDG_DATA_HOME=" + (data_ / "xdg")});
+    }
+    // Skips while the engine of the image's file system is not built in yet.
+    bool EngineMissing(const test::CommandResult& r) {
+        return r.exitCode == 1 &&
+               r.err.find("not available in this build yet") != std::string::npos;
+    }
+    test::ScratchDir data_;
+};
+
+#define SKIP_WITHOUT_ENGINE(r) \
+    if (EngineMissing(r)) GTEST_SKIP() << (r).err
+
+TEST_P(CliOnPhotos, ScanJsonListsTheDeletedFiles) {
+    const auto r = Run({"scan", Image(), "--json"});
+    SKIP_WITHOUT_ENGINE(r);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::map<std::string, nlohmann::json> found;
+    for (const std::string& line : Lines(r.out)) {
+        const auto j = nlohmann::json::parse(line);
+        found[j["path"].get<std::string>() + j["name"].get<std::string>()] = j;
+    }
+    for (const std::string& path : kDeleted) {
+        ASSERT_TRUE(found.count(path)) << path << " not listed:\n" << r.out;
+        const auto& j = found[path];
+        EXPECT_EQ(j["size"], fs::file_size(Original(path))) << path;
+        EXPECT_EQ(j["is_folder"], false);
+        EXPECT_EQ(j["intact"], true) << path;
+        ASSERT_TRUE(j["modified"].is_string()) << path;
+        EXPECT_EQ(j["modified"].get<std::string>().size(), 20u) << j["modified"];
+        EXPECT_EQ(j["modified"].get<std::string>().back(), 'Z');
+        EXPECT_TRUE(j["location"].is_number());
+    }
+    EXPECT_EQ(found["DCIM/Holiday_001.JPG"]["category"], "photo");
+    EXPECT_EQ(found["Photos/Read me first"]["category"], "photo");
+    EXPECT_EQ(found["Docs/Meeting notes.txt"]["category"], "document");
+    ASSERT_TRUE(found.count("Photos/2017")) << "folders are listed too";
+    EXPECT_EQ(found["Photos/2017"]["is_folder"], true);
+    EXPECT_EQ(found["Photos/2017"]["path"], "Photos/");
+    EXPECT_NE(r.err.find("ScanLog"), std::string::npos) << "says where the scan log is: " << r.err;
+
+    const auto tree = Run({"scan", Image(), "--types", "document"});
+    ASSERT_EQ(tree.exitCode, 0) << tree.err;
+    EXPECT_NE(tree.out.find("  Docs/\n    Meeting notes.txt  "), std::string::npos) << tree.out;
+    EXPECT_EQ(tree.out.find(".jpg"), std::string::npos) << tree.out;
+}
+
+TEST_P(CliOnPhotos, RecoverIntoCategoryFolders) {
+    test::ScratchDir out;
+    const auto r = Run({"recover", Image(), "--to", out / "dest"});
+    SKIP_WITHOUT_ENGINE(r);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string dest = out / "dest";
+    for (const auto& [recovered, original] : std::vector<std::pair<std::string, std::string>>{
+             {"photo/Holiday_001.JPG", "DCIM/Holiday_001.JPG"},
+             {"photo/Company logo.png", "Photos/Company logo.png"},
+             {"photo/Read me first", "Photos/Read me first"},
+             {"document/Meeting notes.txt", "Docs/Meeting notes.txt"}}) {
+        EXPECT_EQ(test::Sha256OfFile(dest + "/" + recovered),
+                  test::Sha256OfFile(Original(original)))
+            << recovered;
+    }
+    // Two found files of one name: the second gets "(1)" before its extension.
+    const std::set<std::string> beaches = {test::Sha256OfFile(dest + "/photo/Beach day.jpg"),
+                                           test::Sha256OfFile(dest + "/photo/Beach day(1).jpg")};
+    EXPECT_EQ(beaches,
+              (std::set<std::string>{test::Sha256OfFile(Original("Photos/2017/Beach day.jpg")),
+                                     test::Sha256OfFile(Original("Photos/2018/Beach day.jpg"))}));
+    const auto lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().ends_with(" recovered, 0 failed")) << lines.back();
+
+    // A second run into the same folder overwrites nothing.
+    const auto again = Run({"recover", Image(), "--to", dest, "--types", "document"});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(Lines(again.out).back(), "1 recovered, 0 failed");
+    EXPECT_EQ(test::Sha256OfFile(dest + "/document/Meeting notes(1).txt"),
+              test::Sha256OfFile(Original("Docs/Meeting notes.txt")));
+}
+
+TEST_P(CliOnPhotos, RecoverKeepingTheFoundFolders) {
+    test::ScratchDir out;
+    const auto r =
+        Run({"recover", Image(), "--to", out.Path().string() + "/", "--keep-paths", "--json"});
+    SKIP_WITHOUT_ENGINE(r);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const std::string& path : kDeleted) {
+        EXPECT_EQ(test::Sha256OfFile(out / path), test::Sha256OfFile(Original(path))) << path;
+    }
+    for (const std::string& line : Lines(r.out)) {
+        const auto j = nlohmann::json::parse(line);
+        EXPECT_EQ(j["recovered"], true) << line;
+        EXPECT_TRUE(j["target"].get<std::string>().starts_with(out.Path().string() + "/")) << line;
+    }
+    EXPECT_NE(r.err.find(" recovered, 0 failed"), std::string::npos) << r.err;
+}
+
+TEST_P(CliOnPhotos, SelectionsAndFailures) {
+    test::ScratchDir out;
+    const auto one = Run({"recover", Image(), "--to", out / "one", "--path", "Photos/2017/"});
+    SKIP_WITHOUT_ENGINE(one);
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_EQ(Lines(one.out).back(), "1 recovered, 0 failed");
+    EXPECT_TRUE(fs::exists(out / "one/photo/Beach day.jpg"));
+
+    const auto ext = Run({"recover", Image(), "--to", out / "ext", "--ext", "JPG", "--keep-paths"});
+    ASSERT_EQ(ext.exitCode, 0) << ext.err;
+    EXPECT_TRUE(fs::exists(out / "ext/DCIM/Holiday_001.JPG"));
+    EXPECT_TRUE(fs::exists(out / "ext/Photos/2018/Beach day.jpg"));
+    EXPECT_FALSE(fs::exists(out / "ext/Photos/Company logo.png"));
+
+    const auto none = Run({"recover", Image(), "--to", out / "none", "--path", "No/Such"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("nothing was found at 'No/Such'"), std::string::npos) << none.err;
+
+    // Photos cannot land where a file stands in for the photo folder; the rest still does.
+    fs::create_directories(out / "blocked");
+    std::ofstream(out / "blocked/photo") << "in the way";
+    const auto blocked = Run({"recover", Image(), "--to", out / "blocked"});
+    EXPECT_EQ(blocked.exitCode, 3) << blocked.err;
+    EXPECT_NE(blocked.err.find("failed: " + (out / "blocked/photo/Holiday_001.JPG") + ": "),
+              std::string::npos)
+        << blocked.err;
+    EXPECT_NE(blocked.err.find("The system cannot find the path specified."), std::string::npos)
+        << blocked.err;
+    EXPECT_TRUE(Lines(blocked.out).back().starts_with("1 recovered, "));
+    EXPECT_TRUE(fs::exists(out / "blocked/document/Meeting notes.txt"));
+}
+
+TEST_P(CliOnPhotos, CatWritesOneFoundFile) {
+    const auto text = Run({"cat", Image(), "Docs/Meeting notes.txt"});
+    SKIP_WITHOUT_ENGINE(text);
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    const auto original = test::ReadWholeFile(Original("Docs/Meeting notes.txt"));
+    EXPECT_EQ(text.out,
+              std::string(reinterpret_cast<const char*>(original.data()), original.size()));
+
+    test::ScratchDir out;
+    const auto photo = Run({"cat", Image(), "/Photos/2018/Beach day.jpg"});
+    ASSERT_EQ(photo.exitCode, 0) << photo.err;
+    test::WriteWholeFile(out / "got.jpg", std::as_bytes(std::span(photo.out)));
+    EXPECT_EQ(test::Sha256OfFile(out / "got.jpg"),
+              test::Sha256OfFile(Original("Photos/2018/Beach day.jpg")));
+
+    const auto folder = Run({"cat", Image(), "Photos/2018"});
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+    const auto missing = Run({"cat", Image(), "Photos/nothing.jpg"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("nothing was found"), std::string::npos) << missing.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, CliOnPhotos, testing::Values("photos_fat.img", "photos_ntfs.img"),
+                         [](const auto& info) {
+                             return std::string(info.param).find("fat") != std::string::npos
+                                        ? "Fat32"
+                                        : "Ntfs";
+                         });
+
+TEST(CliCommands, HelpOfEveryCommand) {
+    for (const char* command : {"probe", "scan", "recover", "cat", "history"}) {
+        const auto r = RunKeltra({command, "--help"});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_NE(r.out.find("Usage: keltra " + std::string(command)), std::string::npos) << r.out;
+    }
+    const auto top = RunKeltra({"--help"});
+    EXPECT_EQ(top.exitCode, 0);
+    for (const char* command : {"probe", "scan", "recover", "cat", "history"}) {
+        EXPECT_NE(top.out.find(command), std::string::npos) << command;
+    }
+}
+
+TEST(CliCommands, BadInputGivesOneLineAndTheRightCode) {
+    test::ScratchDir dir;
+    const std::string ext4 = test::FixturePath("ext4.img");
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"scan"}, 2},
+        {{"scan", ext4, "--types", "pictures"}, 2},
+        {{"scan", ext4, "--restart"}, 2},
+        {{"scan", ext4, "--bogus"}, 2},
+        {{"recover", ext4}, 2},
+        {{"cat", ext4}, 2},
+        {{"scan", dir / "missing.img"}, 1},
+        {{"recover", dir / "missing.img", "--to", dir / "out"}, 1},
+        {{"scan", ext4, "--deep"}, 1},
+        {{"scan", test::FixturePath("mbr.img")}, 1},
+        {{"recover", ext4, "--to", ext4 + "/under-a-file"}, 1},
+        {{"cat", ext4, "a/b.jpg"}, 1},
+    };
+    for (const auto& [args, code] : cases) {
+        const auto r = RunKeltra(args, {"XDG_DATA_HOME=" + (dir / "xdg")});
+        std::string shown;
+        for (const auto& a : args) shown += a + " ";
+        EXPECT_EQ(r.exitCode, code) << shown << "\n" << r.err;
+        EXPECT_FALSE(r.err.empty()) << shown;
+        EXPECT_EQ(r.err.find("terminate"), std::string::npos) << shown << r.err;
+    }
+    const auto deep = RunKeltra({"scan", ext4, "--deep"}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    EXPECT_NE(deep.err.find("deep scan is not available"), std::string::npos) << deep.err;
+    const auto mbr =
+        RunKeltra({"scan", test::FixturePath("mbr.img")}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    EXPECT_NE(mbr.err.find("no NTFS, FAT or Ext file system"), std::string::npos) << mbr.err;
+
+    const std::string tiny = dir / "tiny.img";
+    test::WriteWholeFile(tiny, std::vector<std::byte>(4096));
+    const auto small = RunKeltra({"scan", tiny}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    EXPECT_EQ(small.exitCode, 1);
+    EXPECT_NE(small.err.find("too small"), std::string::npos) << small.err;
+}
+
+TEST(CliCommands, ProgressIsDrawnOnlyOnATerminal) {
+    test::ScratchDir dir;
+    const std::string ext4 = test::FixturePath("ext4.img");
+    const auto piped = RunKeltra({"scan", ext4}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.err.find("Scanning"), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+
+    // script(1) gives the command a terminal and copies what it drew.
+    const std::string log = dir / "typescript";
+    const std::string command = "XDG_DATA_HOME='" + (dir / "xdg") + "' script -qec \"'" +
+                                std::string(KELTRA_BINARY) + "' scan '" + ext4 + "'\" '" + log +
+                                "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto drawn = test::ReadWholeFile(log);
+    const std::string text(reinterpret_cast<const char*>(drawn.data()), drawn.size());
+    EXPECT_NE(text.find("\rScanning " + ext4 + ": 0%"), std::string::npos) << text;
+}
+
+TEST(CliCommands, DestinationOnTheSourceIsRefusedUnlessForced) {
+    test::ScratchDir dir;
+    const std::string image = dir / "volume.img";
+    fs::copy_file(test::FixturePath("ext4.img"), image);
+    const std::string mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    const std::string setup = "dev=$(losetup --find --show '" + image + "') && echo $dev > '" +
+                              (dir / "dev") + "' && mount $dev '" + mnt + "'";
+    if (std::system((setup + " 2>/dev/null").c_str()) != 0) {
+        std::system(("losetup -d $(cat '" + (dir / "dev") + "') 2>/dev/null").c_str());
+        GTEST_SKIP() << "cannot mount a loop device here";
+    }
+    std::ifstream devFile(dir / "dev");
+    std::string device;
+    devFile >> device;
+    const auto refused =
+        RunKeltra({"recover", device, "--to", mnt + "/out"}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    const auto forced = RunKeltra({"recover", device, "--to", mnt + "/out", "--force"},
+                                  {"XDG_DATA_HOME=" + (dir / "xdg")});
+    const auto elsewhere =
+        RunKeltra({"recover", device, "--to", dir / "out"}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    std::system(("umount '" + mnt + "'; losetup -d " + device).c_str());
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("which is being recovered"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--force"), std::string::npos);
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_NE(forced.err.find("warning"), std::string::npos) << forced.err;
+    EXPECT_EQ(elsewhere.exitCode, 0) << elsewhere.err;
+    EXPECT_EQ(elsewhere.err.find("warning"), std::string::npos) << elsewhere.err;
+}
+
+TEST(CliCommands, FirstInterruptRaisesTheFlagAndTheHandlerIsPutBack) {
+    struct sigaction before {};
+    sigaction(SIGINT, nullptr, &before);
+    {
+        cli::InterruptGuard guard;
+        EXPECT_FALSE(cli::InterruptGuard::Requested());
+        std::raise(SIGINT);
+        EXPECT_TRUE(cli::InterruptGuard::Requested()) << "the process lives on";
+    }
+    struct sigaction after {};
+    sigaction(SIGINT, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+}  // namespace
+}  // namespace keltra
+
+namespace keltra {
+namespace {
+
+TEST(CliHistory, ListsDeepScansAndRestartForgetsOne) {
+    test::ScratchDir dir;
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    const std::string image = dir / "card.img";
+    fs::copy_file(test::FixturePath("ext4.img"), image);
+    const std::string scanLog = dir / "xdg/KeltraPhotoRecovery/ScanLog";
+    {
+        ScanHistory history(scanLog);
+        history.NewScanFolder();
+        const std::string folder = history.CurrentScanFolder();
+        fs::create_directories(folder);
+        DeepScanState state;
+        state.sectorsDone = 4096;
+        state.filesFound = 7;
+        ASSERT_EQ(history.SaveScanState(kImageDiskNumber, 0, 16384, state, folder, image), kOk);
+    }
+    const auto empty = RunKeltra({"history"}, {"XDG_DATA_HOME=" + (dir / "other")});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_NE(empty.out.find("no deep scans remembered"), std::string::npos) << empty.out;
+
+    const auto listed = RunKeltra({"history"}, {env});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("image " + image), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("deep scan: 4096 of 16384 sectors (25%), 7 files found"),
+              std::string::npos)
+        << listed.out;
+    const auto json = RunKeltra({"history", "--json"}, {env});
+    ASSERT_EQ(json.exitCode, 0);
+    const auto j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j["image"], image);
+    EXPECT_EQ(j["scan_folder"], scanLog + "/1/");
+    EXPECT_EQ(j["folder_exists"], true);
+    EXPECT_EQ(j["percent_done"], 25);
+
+    // A deep scan continues the remembered one; with --restart it is forgotten first.
+    const auto resumed = RunKeltra({"scan", image, "--deep"}, {env});
+    EXPECT_NE(resumed.err.find("continuing the earlier deep scan"), std::string::npos)
+        << resumed.err;
+    const auto restarted = RunKeltra({"scan", image, "--deep", "--restart"}, {env});
+    EXPECT_NE(restarted.err.find("is forgotten"), std::string::npos) << restarted.err;
+    EXPECT_FALSE(fs::exists(scanLog + "/1"));
+    EXPECT_NE(RunKeltra({"history"}, {env}).out.find("no deep scans remembered"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace keltra
