@@ -13,16 +13,20 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QUrl>
+#include <cctype>
 
+#include "app/disk_list.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
+#include "app/size_text.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "platform/app_folders.h"
+#include "storage/volume_enumerator.h"
 #include "ui_skin.h"
 
 namespace keltra {
@@ -76,7 +80,7 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
 }
 
 void CMainWnd::WindowInit() {
-    auto* diskList = Control<QTreeWidget>("DiskList");
+    auto* diskList = Control<CDiskListUI>("DiskList");
     NameColumns(diskList, {"LblDiskName", "LblDiskFileSystem", "LblDiskSize"});
     diskList->header()->setObjectName("DiskListHeader");
     diskList->header()->setStretchLastSection(false);
@@ -97,8 +101,13 @@ void CMainWnd::WindowInit() {
     BuildAssistMenu();
 
     ConnectControls();
+    connect(diskList, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { ShowSourceInfo(item); });
     diskProblems_ = UnreadableDisks();
     ApplyLanguage();
+    DiskMap disks;
+    RefreshVolumes(disks);
+    diskList->Build(disks);
     ShowPage(kPageStart);
 }
 
@@ -142,6 +151,7 @@ void CMainWnd::OnClick(const QString& name) {
 
 void CMainWnd::StartMode(int mode) {
     mode_ = mode;
+    Control<CDiskListUI>("DiskList")->SelectDefaultRow();
     ShowPage(kPageSource);
 }
 
@@ -254,12 +264,39 @@ void CMainWnd::ShowPageTexts() {
     }
 }
 
+// The information panel of a partition row; a disk row changes nothing. Showing a partition
+// makes it the source, and the scan button (and with it the way on) becomes available.
+void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
+    const VolumeEntry* entry = Control<CDiskListUI>("DiskList")->EntryOf(item);
+    if (entry == nullptr) return;
+    const TextMap& messages = LanguageTable().Section("Messages");
+    const bool letter = entry->letter < 128 && std::isalpha(entry->letter);
+    const QString label = QString::fromStdString(entry->volumeLabel);
+    const QString lines[] = {
+        FormatMessage(letter ? "%s %c" : "%s %d",
+                      {QText(messages, "MSG0203"),
+                       letter ? QString(QChar(entry->letter)) : QString::number(entry->letter)}),
+        label.isEmpty() ? QText(messages, "MSG0204") : QText(messages, "MSG0204") + ' ' + label,
+        QText(messages, "MSG0205") + ' ' + QString::fromStdString(entry->fileSystemName),
+        QText(messages, "MSG0206") + ' ' + SizeText(entry->totalBytes),
+        QText(messages, "MSG0207") + ' ' + SizeText(entry->usedBytes),
+        QText(messages, "MSG0208") + ' ' + SizeText(entry->freeBytes),
+    };
+    for (int i = 0; i < 6; ++i) {
+        Control<QLabel>(QStringLiteral("Label%1").arg(i + 1).toLatin1().constData())
+            ->setText(lines[i]);
+    }
+    sourceSelected_ = true;
+    Control("BtnScan")->setEnabled(true);
+}
+
 void CMainWnd::ApplyLanguage() {
     ApplySection(this, "MainWnd");
     Control<QLabel>("LblProductName")->setText(MessageText("MSG1209"));
     Control<QLabel>("SelectedFileInfo")->setText(MessageText("MSG0803"));
     ShowDiskAccessProblems();
     ShowPageTexts();
+    ShowSourceInfo(Control<CDiskListUI>("DiskList")->currentItem());
 }
 
 void CMainWnd::ShowDiskAccessProblems() {
