@@ -13,16 +13,20 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QUrl>
+#include <cctype>
 
+#include "app/disk_list.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
+#include "app/size_text.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "platform/app_folders.h"
+#include "storage/volume_enumerator.h"
 #include "ui_skin.h"
 
 namespace keltra {
@@ -76,7 +80,7 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
 }
 
 void CMainWnd::WindowInit() {
-    auto* diskList = Control<QTreeWidget>("DiskList");
+    auto* diskList = Control<CDiskListUI>("DiskList");
     NameColumns(diskList, {"LblDiskName", "LblDiskFileSystem", "LblDiskSize"});
     diskList->header()->setObjectName("DiskListHeader");
     diskList->header()->setStretchLastSection(false);
@@ -94,15 +98,16 @@ void CMainWnd::WindowInit() {
     auto* typeTree = Control<QTreeWidget>("TypeTree");
     for (const char* node : {"NodePhoto", "NodeAudio", "NodeVideo"}) NamedNode(typeTree, node);
 
-    assistMenu_ = new QMenu(this);
-    assistMenu_->setObjectName("MenuWnd");
-    connect(assistMenu_, &QMenu::aboutToShow, this, &CMainWnd::FillAssistMenu);
-    FillAssistMenu();
-    Control<QPushButton>("BtnAssist")->setMenu(assistMenu_);
+    BuildAssistMenu();
 
     ConnectControls();
+    connect(diskList, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { ShowSourceInfo(item); });
     diskProblems_ = UnreadableDisks();
     ApplyLanguage();
+    DiskMap disks;
+    RefreshVolumes(disks);
+    diskList->Build(disks);
     ShowPage(kPageStart);
 }
 
@@ -146,13 +151,16 @@ void CMainWnd::OnClick(const QString& name) {
 
 void CMainWnd::StartMode(int mode) {
     mode_ = mode;
+    Control<CDiskListUI>("DiskList")->SelectDefaultRow();
     ShowPage(kPageSource);
 }
 
 void CMainWnd::StartScan() {
     auto* diskList = Control<QTreeWidget>("DiskList");
     if (!sourceSelected_ || diskList->currentItem() == nullptr) {
-        ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
+        // In image-creation mode the button makes an image of the selection.
+        ShowMessage(kMessageInformation, this,
+                    MessageText(mode_ == kModeCreateImage ? "MSG0216" : "MSG0505"));
         return;
     }
     deepScan_ = CurrentPage() == kPageFileType;
@@ -229,6 +237,9 @@ void CMainWnd::ShowPageTexts() {
     auto* tabScan = Control<QPushButton>("TabScan");
     const bool imageMode = mode_ == kModeCreateImage;
     tabScan->setText(QText(messages, imageMode ? "MSG0211" : "MSG0503"));
+    const TextMap& controls = LanguageTable().Section("MainWnd");
+    Control<CButtonExUI>("BtnScan")->setText(
+        QText(controls, imageMode ? "BtnCreateImage" : "BtnScan"));
     Control<CButtonExUI>("BtnScan")->SetImage(imageMode
                                                   ? "file='btn_create_image.png' dest='49,5,77,37'"
                                                   : "file='btn_scan.png' dest='49,5,81,37'");
@@ -253,12 +264,39 @@ void CMainWnd::ShowPageTexts() {
     }
 }
 
+// The information panel of a partition row; a disk row changes nothing. Showing a partition
+// makes it the source, and the scan button (and with it the way on) becomes available.
+void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
+    const VolumeEntry* entry = Control<CDiskListUI>("DiskList")->EntryOf(item);
+    if (entry == nullptr) return;
+    const TextMap& messages = LanguageTable().Section("Messages");
+    const bool letter = entry->letter < 128 && std::isalpha(entry->letter);
+    const QString label = QString::fromStdString(entry->volumeLabel);
+    const QString lines[] = {
+        FormatMessage(letter ? "%s %c" : "%s %d",
+                      {QText(messages, "MSG0203"),
+                       letter ? QString(QChar(entry->letter)) : QString::number(entry->letter)}),
+        label.isEmpty() ? QText(messages, "MSG0204") : QText(messages, "MSG0204") + ' ' + label,
+        QText(messages, "MSG0205") + ' ' + QString::fromStdString(entry->fileSystemName),
+        QText(messages, "MSG0206") + ' ' + SizeText(entry->totalBytes),
+        QText(messages, "MSG0207") + ' ' + SizeText(entry->usedBytes),
+        QText(messages, "MSG0208") + ' ' + SizeText(entry->freeBytes),
+    };
+    for (int i = 0; i < 6; ++i) {
+        Control<QLabel>(QStringLiteral("Label%1").arg(i + 1).toLatin1().constData())
+            ->setText(lines[i]);
+    }
+    sourceSelected_ = true;
+    Control("BtnScan")->setEnabled(true);
+}
+
 void CMainWnd::ApplyLanguage() {
     ApplySection(this, "MainWnd");
     Control<QLabel>("LblProductName")->setText(MessageText("MSG1209"));
     Control<QLabel>("SelectedFileInfo")->setText(MessageText("MSG0803"));
     ShowDiskAccessProblems();
     ShowPageTexts();
+    ShowSourceInfo(Control<CDiskListUI>("DiskList")->currentItem());
 }
 
 void CMainWnd::ShowDiskAccessProblems() {
@@ -277,32 +315,38 @@ void CMainWnd::ShowDiskAccessProblems() {
     label->show();
 }
 
-void CMainWnd::FillAssistMenu() {
-    assistMenu_->clear();
-    // clear() drops the entries but leaves the language submenu it made.
-    for (auto* submenu : assistMenu_->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
-        delete submenu;
-    const TextMap& texts = LanguageTable().Section("MenuWnd");
-    QMenu* languages = assistMenu_->addMenu(QText(texts, "item_language"));
-    languages->setObjectName("item_language");
-    const QPixmap point =
-        PictureToPixmap(ParsePictureAttr(kLanguagePoint), QSize(16, 16), devicePixelRatioF());
-    for (const auto& [name, display] : LanguageTable().Languages()) {
-        QAction* action = languages->addAction(QString::fromStdString(display));
-        action->setObjectName(QString::fromStdString(name));
-        if (name == LanguageTable().CurrentLanguage()) action->setIcon(QIcon(point));
-        connect(action, &QAction::triggered, this, [this, name] { ChooseLanguage(name); });
-    }
+void CMainWnd::BuildAssistMenu() {
+    assistMenu_ = new QMenu(this);
+    assistMenu_->setObjectName("MenuWnd");
+    languageMenu_ = assistMenu_->addMenu(QString());
+    languageMenu_->setObjectName("item_language");
     assistMenu_->addSeparator();
     for (const char* item : {"item_help", "item_faq", "item_about", "item_support"}) {
-        QAction* action = assistMenu_->addAction(QText(texts, item));
+        QAction* action = assistMenu_->addAction(QString());
         action->setObjectName(item);
         connect(action, &QAction::triggered, this, [this, item] { OpenDocument(item); });
     }
     assistMenu_->addSeparator();
-    QAction* exit = assistMenu_->addAction(QText(texts, "item_exit"));
+    QAction* exit = assistMenu_->addAction(QString());
     exit->setObjectName("item_exit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(assistMenu_, &QMenu::aboutToShow, this, &CMainWnd::FillAssistMenu);
+    FillAssistMenu();
+    Control<QPushButton>("BtnAssist")->setMenu(assistMenu_);
+}
+
+// The menu's texts, and one entry per language with the current one marked.
+void CMainWnd::FillAssistMenu() {
+    ApplySection(assistMenu_, "MenuWnd");
+    languageMenu_->clear();
+    const QPixmap point =
+        PictureToPixmap(ParsePictureAttr(kLanguagePoint), QSize(16, 16), devicePixelRatioF());
+    for (const auto& [name, display] : LanguageTable().Languages()) {
+        QAction* action = languageMenu_->addAction(QString::fromStdString(display));
+        action->setObjectName(QString::fromStdString(name));
+        if (name == LanguageTable().CurrentLanguage()) action->setIcon(QIcon(point));
+        connect(action, &QAction::triggered, this, [this, name] { ChooseLanguage(name); });
+    }
 }
 
 // Help, questions and support are in the README shipped with the program, opened in the

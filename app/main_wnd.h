@@ -12,6 +12,7 @@
 #include "engines/found_record.h"
 
 class QMenu;
+class QTreeWidgetItem;
 
 namespace keltra {
 
@@ -50,6 +51,8 @@ class CMainWnd : public QWidget {
     void ApplyLanguage();
     void ShowPageTexts();
     void ShowDiskAccessProblems();
+    void ShowSourceInfo(QTreeWidgetItem* item);
+    void BuildAssistMenu();
     void FillAssistMenu();
     void OpenDocument(const QString& name);
 
@@ -64,6 +67,7 @@ class CMainWnd : public QWidget {
     std::vector<FoundRecord> foundRecords_;
     std::vector<DiskAccessProblem> diskProblems_;
     QMenu* assistMenu_ = nullptr;
+    QMenu* languageMenu_ = nullptr;
 };
 
 }  // namespace keltra

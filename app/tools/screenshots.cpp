@@ -3,6 +3,7 @@
 // files are copied to a scratch folder first, so the shipped choice of language is untouched.
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <filesystem>
@@ -57,6 +58,17 @@ int main(int argc, char** argv) {
                  ok;
         }
     }
+
+    // The assist menu with its language list opened, the current language marked.
+    QMenu* menu = window.AssistMenu();
+    menu->popup(window.mapToGlobal(QPoint(560, 50)));
+    QMenu* languages = menu->findChild<QMenu*>("item_language");
+    menu->setActiveAction(languages->menuAction());
+    languages->popup(menu->mapToGlobal(QPoint(menu->width(), 0)));
+    ok = Save(*menu, QStringLiteral("%1/menu.png").arg(out)) && ok;
+    ok = Save(*languages, QStringLiteral("%1/menu_languages.png").arg(out)) && ok;
+    languages->hide();
+    menu->hide();
 
     window.ChooseLanguage("English");
     QApplication::sendPostedEvents();

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QGroupBox>
+#include <QMenu>
 #include <QMetaProperty>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -14,6 +15,10 @@ namespace {
 bool SetControlText(QObject* control, const QString& text) {
     if (auto* group = qobject_cast<QGroupBox*>(control)) {
         group->setTitle(text);
+        return true;
+    }
+    if (auto* menu = qobject_cast<QMenu*>(control)) {
+        menu->setTitle(text);
         return true;
     }
     // Labels, buttons, actions and the skin's own controls all carry a "text" property.

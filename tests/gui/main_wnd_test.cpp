@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/disk_list.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
 #include "app/ui/apply_section.h"
@@ -120,10 +121,17 @@ class MainWndTest : public QObject {
         QCOMPARE(Label(window, "TabScan"), MessageText("MSG0211"));
         QVERIFY(window.findChild<QWidget*>("BtnScan")->property("image").toString().contains(
             "btn_create_image.png"));
+        QCOMPARE(Label(window, "BtnScan"), QString("Create Image"));
+        window.findChild<QWidget*>("BtnScan")->setEnabled(true);
+        SeenBox noSource;
+        AnswerNextBox("okbtn", noSource);
+        Click(window, "BtnScan");
+        QCOMPARE(noSource.text, MessageText("MSG0216"));
         Click(window, "BtnPrev");
         Click(window, "BtnRecoverMode");
         QCOMPARE(window.CurrentMode(), int(CMainWnd::kModeRecover));
         QCOMPARE(Label(window, "TabScan"), MessageText("MSG0503"));
+        QCOMPARE(Label(window, "BtnScan"), QString("Scan"));
     }
 
     void HoveringAModeExplainsIt() {
@@ -169,6 +177,58 @@ class MainWndTest : public QObject {
         // A new window starts in the chosen language.
         CMainWnd again;
         QCOMPARE(Label(again, "BtnPrev"), QString("Zurück"));
+    }
+
+    void SelectedPartitionFillsThePanelAndOpensTheWayOn() {
+        CMainWnd window;
+        window.show();
+        DiskMap disks;
+        VolumeEntry photos;
+        photos.letter = 1;
+        photos.kind = kKindNtfs;
+        photos.diskNumber = 97;
+        photos.totalBytes = 2ull << 30;
+        photos.usedBytes = 1536ull << 20;
+        photos.freeBytes = 512ull << 20;
+        photos.fileSystemName = "NTFS";
+        photos.volumeLabel = "Photos";
+        VolumeEntry gap;
+        gap.letter = 2;
+        gap.diskNumber = 97;
+        gap.totalBytes = 1000;
+        disks[97] = {photos, gap};
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        list->Build(disks);
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QTreeWidgetItem* disk = list->topLevelItem(0);
+        QCOMPARE(MarkupToPlainText(disk->text(0)), QString("Hard disk 98"));
+        QCOMPARE(disk->childCount(), 2);
+        QCOMPARE(MarkupToPlainText(disk->child(0)->text(0)), QString("1:\\ Photos"));
+        QCOMPARE(MarkupToPlainText(disk->child(0)->text(2)), QString("2.00 GB"));
+        QCOMPARE(MarkupToPlainText(disk->child(1)->text(2)), QString("1000 B"));
+        QVERIFY(list->EntryOf(disk) == nullptr);
+
+        Click(window, "BtnRecoverMode");  // selects the first partition
+        QCOMPARE(list->currentItem(), disk->child(0));
+        QCOMPARE(Label(window, "Label1"), QString("Drive: 1"));
+        QCOMPARE(Label(window, "Label2"), QString("Volume label: Photos"));
+        QCOMPARE(Label(window, "Label3"), QString("File system: NTFS"));
+        QCOMPARE(Label(window, "Label4"), QString("Total size: 2.00 GB"));
+        QCOMPARE(Label(window, "Label5"), QString("Used space: 1.50 GB"));
+        QCOMPARE(Label(window, "Label6"), QString("Free space: 512.00 MB"));
+        list->setCurrentItem(disk->child(1));
+        QCOMPARE(Label(window, "Label2"), QString("Volume label:"));
+        list->setCurrentItem(disk);  // a disk row leaves the panel as it is
+        QCOMPARE(Label(window, "Label2"), QString("Volume label:"));
+
+        QVERIFY(window.findChild<QWidget*>("BtnScan")->isEnabled());
+        Click(window, "BtnNext");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageFileType));
+
+        list->setCurrentItem(disk->child(0));
+        window.ChooseLanguage("German");
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(Label(window, "Label1"), QString("Laufwerk: 1"));
     }
 
     void MissingLanguageFileGivesEmptyTexts() {
