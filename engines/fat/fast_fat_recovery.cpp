@@ -16,9 +16,9 @@ namespace {
 
 constexpr uint64_t kReportIntervalMs = 5000;
 
-// A new scan's log must start empty. Two sources scanned into one folder within the same minute
-// (two images both start at sector 0) would get the same name, and the second scan would append
-// to the first one's log; the later one gets "_2", "_3", ... added instead.
+// Two sources scanned into one folder within the same minute (two images both start at sector 0)
+// would get the same log name, and the second scan would empty the log the first source's
+// engine still lists and copies from; the later one gets "_2", "_3", ... added instead.
 std::string UnusedLogName(const std::string& folder, const std::string& name) {
     std::string candidate = name;
     for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / candidate); ++n) {
