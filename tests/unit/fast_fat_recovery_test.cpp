@@ -212,6 +212,20 @@ TEST(FastFatRecovery, ACopyCutShortByTheChainReportsTheShortfall) {
     EXPECT_EQ(FileText(target), Original("gone.bin").substr(0, g.ClusterBytes()));
 }
 
+TEST(FastFatRecovery, TwoImagesScannedIntoOneFolderKeepTheirOwnLogs) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir logs;
+    auto first = CreateImageEngine(test::FixturePath("fat12.img"), 1, false);
+    auto second = CreateImageEngine(test::FixturePath("fat32.img"), 2, false);
+    dynamic_cast<CFastFatRecovery&>(*first).SetLogFolder(logs.Path().string());
+    dynamic_cast<CFastFatRecovery&>(*second).SetLogFolder(logs.Path().string());
+    ASSERT_EQ(first->Scan(std::nullopt), kOk);
+    const auto before = ListTree(*first);
+    ASSERT_EQ(second->Scan(std::nullopt), kOk);
+    EXPECT_EQ(ListTree(*first).size(), before.size());
+    EXPECT_TRUE(ListTree(*second).count("photos/high cluster.jpg"));
+}
+
 TEST(FastFatRecovery, AVolumeInsideADiskIsReadAtItsStart) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
