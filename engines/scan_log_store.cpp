@@ -107,8 +107,7 @@ ScanLogStore::~ScanLogStore() {
     if (IsOpen()) Flush();
 }
 
-Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName,
-                             bool startEmpty) {
+Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) return StatusFromErrno(ec.value(), true);
@@ -120,11 +119,6 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
     if (const Status s = FileHandle::OpenOrCreate(mainPath_, main_); s != kOk) return s;
     if (const Status s = FileHandle::OpenOrCreate(relationPath_, relation_); s != kOk) return s;
     if (const Status s = FileHandle::OpenOrCreate(folderInfoPath_, folderInfo_); s != kOk) return s;
-    if (startEmpty) {
-        for (const FileHandle* file : {&main_, &relation_, &folderInfo_}) {
-            if (const Status s = file->Truncate(0); s != kOk) return s;
-        }
-    }
 
     // A reopened log continues after its last whole record; a torn last record is cut off.
     uint64_t mainBytes = 0;

@@ -66,11 +66,8 @@ class ScanLogStore {
     // `logName` in it, and reads back an existing log: the record count from the main file's
     // size (a torn last record is cut off), the relation map and the folder list. Records
     // appended afterwards continue the indices. Returns the system error of a file that cannot
-    // be created, opened, sized or read. Call once per store. A new scan passes `startEmpty`:
-    // its log name holds the minute it started, so a second scan of the same source within
-    // that minute would otherwise append its records to the first one's and list every file
-    // twice.
-    Status OpenLog(const std::string& folder, const std::string& logName, bool startEmpty = false);
+    // be created, opened, sized or read. Call once per store.
+    Status OpenLog(const std::string& folder, const std::string& logName);
 
     // The next record: a zero-filled slot in the write buffer whose recordIndex is already set
     // (the new record count). The reference stays valid until the next NewRecord, Flush or

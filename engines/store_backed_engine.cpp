@@ -100,7 +100,12 @@ Status StoreBackedEngine::StartNewLog(const std::string& folder, const std::stri
     store_.reset();
     store_ = std::make_unique<ScanLogStore>();
     store_->SetSearchCallback(searchCallback_, searchUser_);
-    return store_->OpenLog(folder, logName, /*startEmpty=*/true);
+    std::string unused = logName;
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / unused, ec); ++n) {
+        unused = logName + "_" + std::to_string(n);
+    }
+    return store_->OpenLog(folder, unused);
 }
 
 Status StoreBackedEngine::ReopenLog(const std::string& folder, const std::string& logName) {

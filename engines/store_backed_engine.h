@@ -77,10 +77,13 @@ class StoreBackedEngine : public IFileRecoveryParse {
     virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                 const DataSink& sink) = 0;
 
-    // Replaces the store by a new, empty one on the log `logName` in `folder` (flushing and
-    // closing the previous one); files of an older log of that name are emptied. The store is
-    // kept even when opening fails (records then stay buffered), so that a scan can report its
-    // own result.
+    // Replaces the store by a new, empty one in `folder` (flushing and closing the previous
+    // one), named `logName`, or `logName` + "_2", "_3", ... when a log of that name exists: log
+    // names hold the minute a scan started, and a second scan within it (of the same source,
+    // or of another image, which also starts at sector 0) must neither append to the first
+    // one's log nor empty it while the first engine still lists and copies from it. The name
+    // taken is Store()->LogName(). The store is kept even when opening fails (records then stay
+    // buffered), so that a scan can report its own result.
     Status StartNewLog(const std::string& folder, const std::string& logName);
     // The same for an existing log, read back with its records, relations and folders.
     Status ReopenLog(const std::string& folder, const std::string& logName);

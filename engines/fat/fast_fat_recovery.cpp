@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
@@ -15,17 +14,6 @@ namespace keltra {
 namespace {
 
 constexpr uint64_t kReportIntervalMs = 5000;
-
-// Two sources scanned into one folder within the same minute (two images both start at sector 0)
-// would get the same log name, and the second scan would empty the log the first source's
-// engine still lists and copies from; the later one gets "_2", "_3", ... added instead.
-std::string UnusedLogName(const std::string& folder, const std::string& name) {
-    std::string candidate = name;
-    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / candidate); ++n) {
-        candidate = name + "_" + std::to_string(n);
-    }
-    return candidate;
-}
 
 // Files the walk finds go straight into the store.
 class StoreSink final : public FatScanSink {
@@ -116,9 +104,8 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return ReopenLog(folder, *logName);
     if (!volumeValid_) return kErrInvalidParameter;
-    const Status logStatus = StartNewLog(
-        folder,
-        UnusedLogName(folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(startSector_))));
+    const Status logStatus =
+        StartNewLog(folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(startSector_)));
     StoreSink sink(*Store());
     FatContentCheck check = [this](std::span<const std::byte> bytes, std::string_view extension,
                                    uint64_t sector) {

@@ -73,15 +73,6 @@ TEST(ScanLogStore, RelationTextIsExactAndReopenRestoresEverything) {
     std::memcpy(&tenth, bytes.data() + 9 * kFoundRecordSize, sizeof(tenth));
     EXPECT_EQ(tenth.recordIndex, 10u);
     EXPECT_EQ(tenth.Name(), "r10");
-
-    // A new scan that gets the same log name starts from nothing instead of appending.
-    ScanLogStore fresh;
-    ASSERT_EQ(fresh.OpenLog(folder, "Fast_2048_2018349 5", /*startEmpty=*/true), kOk);
-    EXPECT_EQ(fresh.RecordCount(), 0u);
-    out.clear();
-    ASSERT_EQ(fresh.ListChildren(5, out), kOk);
-    EXPECT_TRUE(out.empty());
-    EXPECT_EQ(fresh.NewRecord().recordIndex, 1u);
 }
 
 TEST(ScanLogStore, RoundTripOfATreeWithFolderNames) {

@@ -112,6 +112,23 @@ TEST(LogNames, FormatOfTheEngines) {
               "59");
 }
 
+TEST(StoreBackedEngine, ANewLogNeverTakesOverAnOlderOneOfTheSameName) {
+    ScratchDir dir;
+    FakeEngine first, second;
+    ASSERT_EQ(first.StartNewLog(dir / "scan", "Fast_0_20261271 0"), kOk);
+    first.Add(ParentKey(5, 0), "first.txt", false, 100, 10, 1);
+    ASSERT_EQ(first.Store()->Flush(), kOk);
+    // A second scan within the same minute gets a log of its own and starts empty; the first
+    // engine keeps its records.
+    ASSERT_EQ(second.StartNewLog(dir / "scan", "Fast_0_20261271 0"), kOk);
+    EXPECT_EQ(second.Store()->LogName(), "Fast_0_20261271 0_2");
+    EXPECT_EQ(second.GetRecordCount(), 0u);
+    std::vector<FoundRecord> listed;
+    ASSERT_EQ(first.ListFolder(nullptr, 0, listed), kOk);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Name(), "first.txt");
+}
+
 class StoreBackedEngineTest : public ::testing::Test {
   protected:
     void SetUp() override {
