@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
