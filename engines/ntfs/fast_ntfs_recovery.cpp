@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <filesystem>
 
 #include "engines/carving/carve_at_sector.h"
 #include "engines/extension_categories.h"
@@ -115,17 +114,8 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return ReopenLog(folder, *logName);
-    // A new scan starts a log of its own: two sources starting at the same sector (two images)
-    // scanned in the same minute would otherwise share one name, and the second scan would
-    // empty the log the first one's engine still lists from.
-    const std::string base =
-        MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart));
-    std::string name = base;
-    std::error_code error;
-    for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / name, error); ++n) {
-        name = base + "_" + std::to_string(n);
-    }
-    StartNewLog(folder, name);
+    StartNewLog(folder,
+                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
     return ScanMft();
 }
 
