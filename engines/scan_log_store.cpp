@@ -147,7 +147,8 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
     if (entries != 0) std::memcpy(folders_.data(), text.data(), entries * sizeof(FolderInfoEntry));
     for (size_t i = 0; i < folders_.size(); ++i) {
         folders_[i].name[sizeof(folders_[i].name) - 1] = '\0';
-        firstFolderEntry_.try_emplace(folders_[i].folderKey, i);
+        const uint32_t folderKey = folders_[i].folderKey;
+        firstFolderEntry_.try_emplace(folderKey, i);
     }
     relationsDirty_ = foldersDirty_ = false;
     return kOk;
@@ -379,9 +380,10 @@ Status ScanLogStore::Ancestors(const FoundRecord& record, std::vector<FoundRecor
             if (s == kErrInvalidParameter) return kOk;
             if (s != kOk) return s;
         }
-        if (folder.recordIndex == current || !seen.insert(folder.recordIndex).second) return kOk;
+        const uint32_t folderIndex = folder.recordIndex;  // a copy: the record is packed
+        if (folderIndex == current || !seen.insert(folderIndex).second) return kOk;
         out.push_back(folder);
-        current = folder.recordIndex;
+        current = folderIndex;
     }
 }
 

@@ -51,8 +51,8 @@ TEST(ScanHistory, FirstDeepScanOnAFreshInstallation) {
     ASSERT_EQ(reloaded.Records().size(), 1u);
     EXPECT_EQ(reloaded.FolderCounter(), 1u);
     ASSERT_TRUE(reloaded.FindPartitionScan(kAbsentDisk, 2048, 100000, found));
-    EXPECT_EQ(found.state.sectorsDone, 5000u);
-    EXPECT_EQ(found.state.filesFound, 6u);
+    EXPECT_EQ(+found.state.sectorsDone, 5000u);
+    EXPECT_EQ(+found.state.filesFound, 6u);
     EXPECT_EQ(found.ScanFolder(), folder);
     EXPECT_EQ(reloaded.CurrentScanFolder(), folder);
     EXPECT_FALSE(reloaded.FindPartitionScan(kAbsentDisk, 2048, 99999, found));

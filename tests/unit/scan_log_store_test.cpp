@@ -14,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadWholeFile;
 using test::ScratchDir;
+// Record fields are packed: the tests compare copies of them (unary +), never references.
 
 std::string FileText(const std::string& path) {
     const auto bytes = ReadWholeFile(path);
@@ -62,7 +63,7 @@ TEST(ScanLogStore, RelationTextIsExactAndReopenRestoresEverything) {
     EXPECT_EQ(Names(out), (std::vector<std::string>{"r7", "r9"}));
     // New records continue the indices and land at their positions.
     FoundRecord& next = again.NewRecord();
-    EXPECT_EQ(next.recordIndex, 10u);
+    EXPECT_EQ(+next.recordIndex, 10u);
     next.SetName("r10");
     again.Link(ParentKey(12, 1), 10, 0);
     ASSERT_EQ(again.Flush(), kOk);
@@ -71,7 +72,7 @@ TEST(ScanLogStore, RelationTextIsExactAndReopenRestoresEverything) {
     ASSERT_EQ(bytes.size(), 10 * kFoundRecordSize);
     FoundRecord tenth;
     std::memcpy(&tenth, bytes.data() + 9 * kFoundRecordSize, sizeof(tenth));
-    EXPECT_EQ(tenth.recordIndex, 10u);
+    EXPECT_EQ(+tenth.recordIndex, 10u);
     EXPECT_EQ(tenth.Name(), "r10");
 }
 
@@ -111,7 +112,7 @@ TEST(ScanLogStore, RoundTripOfATreeWithFolderNames) {
     EXPECT_EQ(Names(after), Names(before));
     FoundRecord photos;
     ASSERT_EQ(store.FindFolderRecord(40, photos), kOk);
-    EXPECT_EQ(photos.recordIndex, 451u);
+    EXPECT_EQ(+photos.recordIndex, 451u);
     EXPECT_EQ(store.FindFolderRecord(999, photos), kErrInvalidParameter);
 }
 
@@ -247,7 +248,7 @@ TEST(ScanLogStore, WriteErrorOfAFullBufferLosesNothing) {
     for (uint32_t i = 0; i < 450; ++i) {
         FoundRecord r;
         std::memcpy(&r, bytes.data() + i * kFoundRecordSize, sizeof(r));
-        ASSERT_EQ(r.recordIndex, i + 1);
+        ASSERT_EQ(+r.recordIndex, i + 1);
         ASSERT_EQ(r.Name(), std::to_string(i + 1));
     }
 }

@@ -48,7 +48,8 @@ class FakeEngine final : public StoreBackedEngine {
     uint32_t RootKey() const override { return 5; }
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                         const DataSink& sink) override {
-        const uint64_t total = std::min<uint64_t>(record.size, maxBytes);
+        const uint64_t size = record.size;
+        const uint64_t total = std::min(size, maxBytes);
         std::vector<std::byte> piece;
         for (uint64_t done = 0; done < total;) {
             if (record.location == kFailingLocation && done > 0) return kErrReadFault;
