@@ -86,7 +86,7 @@ int RunCat(const CatOptions& options) {
     const FoundRecord& record = file->record;
     IFileRecoveryParse& engine = *session.sources[file->source].engine;
     std::vector<std::byte> buffer(
-        static_cast<size_t>(std::min<uint64_t>(record.size, kMaxBufferedPreview)));
+        static_cast<size_t>(std::min(uint64_t{record.size}, uint64_t{kMaxBufferedPreview})));
     std::string tempPath;
     uint32_t size = static_cast<uint32_t>(buffer.size());
     Status status =

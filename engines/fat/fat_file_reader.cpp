@@ -14,7 +14,7 @@ Status ReadFatFileData(const SectorSource& source, const FatFileLayout& layout,
         return kErrInvalidParameter;
     const uint64_t sectorsPerCluster = static_cast<uint64_t>(record.clusterBytes) / bps;
     const uint64_t dataStart = record.partitionStart + record.dataAreaStart;
-    uint64_t remaining = std::min<uint64_t>(maxBytes, record.size);
+    uint64_t remaining = std::min(maxBytes, uint64_t{record.size});
     if (remaining == 0) return kOk;
 
     const uint32_t piecesSectors =

@@ -302,7 +302,7 @@ Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBy
     StreamLayout stream;
     // A record without data (an empty file) gives no bytes.
     if (ReadStream(reader, bytes, record.key, kData, stream) != kOk) return kOk;
-    return ReadStreamData(source_, geometry_, stream, std::min(record.size, maxBytes), sink);
+    return ReadStreamData(source_, geometry_, stream, std::min(uint64_t{record.size}, maxBytes), sink);
 }
 
 Status CFastNtfsRecovery::LoadVolumeBitmap() {
