@@ -26,9 +26,9 @@ QString FormatMessage(const QString& format, const QStringList& args) {
         }
         QString arg = args.value(next++);
         // A zero-padded width ("%02d") pads numbers as the date wording needs.
-        const QString spec = format.mid(i + 1, j - i - 1);
-        if (spec.startsWith(QLatin1Char('0')) && spec.size() > 1) {
-            arg = arg.rightJustified(spec.mid(1).toInt(), QLatin1Char('0'));
+        const QString sourceArg = format.mid(i + 1, j - i - 1);
+        if (sourceArg.startsWith(QLatin1Char('0')) && sourceArg.size() > 1) {
+            arg = arg.rightJustified(sourceArg.mid(1).toInt(), QLatin1Char('0'));
         }
         out += arg;
         i = j;

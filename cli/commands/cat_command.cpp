@@ -57,10 +57,11 @@ Status CopyFileToStdout(const std::string& path) {
 
 int RunCat(const CatOptions& options) {
     InterruptGuard interrupt;
-    std::vector<SourceSpec> specs;
-    if (!ResolveSources(options.request, specs)) return kExitRuntimeError;
+    std::vector<SourceArgument> sourceArgs;
+    if (!ResolveSources(options.request, sourceArgs)) return kExitRuntimeError;
     ScanSession session;
-    if (const int code = RunScans(options.request, std::move(specs), session); code != kExitOk) {
+    if (const int code = RunScans(options.request, std::move(sourceArgs), session);
+        code != kExitOk) {
         return code;
     }
     if (session.cancelled) {

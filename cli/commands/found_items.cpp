@@ -37,7 +37,7 @@ void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundI
         }
         if (status != kOk) {
             std::cerr << "keltra: cannot list '" << (folder ? folder->FullPath() : "/") << "' of '"
-                      << source.spec.text << "': " << StatusMessage(status) << "\n";
+                      << source.sourceArg.text << "': " << StatusMessage(status) << "\n";
         }
         std::vector<FoundItem> folders;
         for (const FoundRecord& child : children) {

@@ -84,7 +84,7 @@ nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& sessio
     j["category"] = folder ? nlohmann::ordered_json()
                            : nlohmann::ordered_json(std::string(GetFileCategory(r.Name())));
     j["location"] = r.location;
-    j["source"] = session.sources[item.source].spec.text;
+    j["source"] = session.sources[item.source].sourceArg.text;
     return j;
 }
 
@@ -92,7 +92,7 @@ void PrintTree(std::ostream& out, const std::vector<FoundItem>& items, const Sca
     size_t files = 0, folders = 0;
     auto item = items.begin();
     for (size_t source = 0; source < session.sources.size(); ++source) {
-        out << Printable(session.sources[source].spec.text) << "\n";
+        out << Printable(session.sources[source].sourceArg.text) << "\n";
         std::vector<std::string> open;  // folders drawn on the way to the current item
         for (; item != items.end() && item->source == source; ++item) {
             const std::vector<std::string> parts = SplitPath(item->folderPath);

@@ -9,7 +9,7 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "cli/commands/size_text.h"
-#include "cli/commands/source_spec.h"
+#include "cli/commands/source_argument.h"
 #include "platform/clock.h"
 #include "platform/duration_text.h"
 #include "storage/disk_image_writer.h"
@@ -48,37 +48,37 @@ int Fail(const std::string& message) {
 }
 
 int RunImage(const ImageOptions& options) {
-    SourceSpec spec;
+    SourceArgument sourceArg;
     std::string error;
-    if (!ParseSourceSpec(options.source, spec, error)) return Fail(error);
+    if (!ParseSourceArgument(options.source, sourceArg, error)) return Fail(error);
 
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;
     uint64_t base = 0, available = 0;
-    if (spec.isImage) {
-        if (Status s = OpenImageSource(source, spec.imagePath); s != kOk) {
-            return Fail("cannot open '" + spec.text + "': " + StatusMessage(s));
+    if (sourceArg.isImage) {
+        if (Status s = OpenImageSource(source, sourceArg.imagePath); s != kOk) {
+            return Fail("cannot open '" + sourceArg.text + "': " + StatusMessage(s));
         }
         available = source.totalSectors;
     } else {
-        if (Status s = OpenDiskSource(source, spec.diskNumber); s != kOk) {
-            return Fail("cannot open disk " + std::to_string(spec.diskNumber) + ": " +
+        if (Status s = OpenDiskSource(source, sourceArg.diskNumber); s != kOk) {
+            return Fail("cannot open disk " + std::to_string(sourceArg.diskNumber) + ": " +
                         StatusMessage(s));
         }
         source.handle.LogicalSectorSize(sectorSize);
-        base = spec.startSector;
-        available = spec.sectorCount;
+        base = sourceArg.startSector;
+        available = sourceArg.sectorCount;
     }
-    if (available == 0) return Fail("'" + spec.text + "' holds no whole sector to copy");
+    if (available == 0) return Fail("'" + sourceArg.text + "' holds no whole sector to copy");
     const uint64_t start = options.start.value_or(0);
     if (start >= available) {
-        return Fail(fmt::format("--start {} is past the end of '{}' ({} sectors)", start, spec.text,
-                                available));
+        return Fail(fmt::format("--start {} is past the end of '{}' ({} sectors)", start,
+                                sourceArg.text, available));
     }
     const uint64_t count = options.count.value_or(available - start);
     if (count == 0 || count > available - start) {
         return Fail(fmt::format("--count {} does not fit in '{}' after sector {} ({} sectors)",
-                                count, spec.text, start, available - start));
+                                count, sourceArg.text, start, available - start));
     }
 
     struct stat st {
@@ -88,12 +88,13 @@ int RunImage(const ImageOptions& options) {
             return Fail("'" + options.output +
                         "' is not a regular file; images are written to files");
         }
-        if (spec.isImage && ::fstat(source.handle.Descriptor(), &sourceStat) == 0 &&
+        if (sourceArg.isImage && ::fstat(source.handle.Descriptor(), &sourceStat) == 0 &&
             st.st_dev == sourceStat.st_dev && st.st_ino == sourceStat.st_ino) {
             return Fail("'" + options.output + "' is the source itself");
         }
     }
-    if (!spec.isImage && ImageLandsOnSource(options.output, spec.diskNumber, base + start, count)) {
+    if (!sourceArg.isImage &&
+        ImageLandsOnSource(options.output, sourceArg.diskNumber, base + start, count)) {
         return Fail(
             "'" + options.output +
             "' lies on the sectors being copied; choose a folder on another disk or partition");
@@ -105,11 +106,11 @@ int RunImage(const ImageOptions& options) {
     writer.SetSkipBadSectors(options.skipBad);
     const uint64_t startMs = TickCountMs();
     Status result;
-    if (spec.isImage) {
+    if (sourceArg.isImage) {
         result = writer.CopyFrom(source, sectorSize, start, count, options.output);
     } else {
         source.Close();  // the writer opens the disk itself
-        result = writer.Copy(spec.diskNumber, base + start, count, options.output);
+        result = writer.Copy(sourceArg.diskNumber, base + start, count, options.output);
     }
     const uint64_t seconds = (TickCountMs() - startMs) / 1000;
     line.Clear();
@@ -127,7 +128,7 @@ int RunImage(const ImageOptions& options) {
         return Fail(message);
     }
     std::cout << fmt::format("Copied {} sectors ({}) from {} to {} in {}\n", written,
-                             ByteCountText(written * sectorSize), spec.text, options.output,
+                             ByteCountText(written * sectorSize), sourceArg.text, options.output,
                              DurationText(seconds));
     if (!writer.BadRanges().empty()) {
         uint64_t bad = 0;

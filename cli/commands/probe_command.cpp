@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands/command.h"
-#include "cli/commands/source_spec.h"
+#include "cli/commands/source_argument.h"
 #include "engines/engine_factory.h"
 #include "storage/sector_source.h"
 
@@ -47,9 +47,9 @@ nlohmann::ordered_json BootFields(SourceClass c, std::span<const std::byte> boot
 }
 
 int RunProbe(const ProbeOptions& options) {
-    SourceSpec spec;
+    SourceArgument sourceArg;
     std::string error;
-    if (!ParseSourceSpec(options.source, spec, error)) {
+    if (!ParseSourceArgument(options.source, sourceArg, error)) {
         std::cerr << "keltra: " << error << "\n";
         return kExitRuntimeError;
     }
@@ -57,33 +57,34 @@ int RunProbe(const ProbeOptions& options) {
     uint32_t sectorSize = kImageSectorSize;
     uint64_t sectorCount = 0;
     Status status;
-    if (spec.isImage) {
-        status = OpenImageSource(source, spec.imagePath);
+    if (sourceArg.isImage) {
+        status = OpenImageSource(source, sourceArg.imagePath);
         sectorCount = source.totalSectors;
     } else {
-        status = OpenDiskSource(source, spec.diskNumber);
+        status = OpenDiskSource(source, sourceArg.diskNumber);
         if (status == kOk) status = source.handle.LogicalSectorSize(sectorSize);
-        sectorCount = spec.sectorCount;
+        sectorCount = sourceArg.sectorCount;
     }
     if (status != kOk) {
-        std::cerr << "keltra: cannot open '" << spec.text << "': " << StatusMessage(status) << "\n";
+        std::cerr << "keltra: cannot open '" << sourceArg.text << "': " << StatusMessage(status)
+                  << "\n";
         return kExitRuntimeError;
     }
     auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
-    if (ReadBootArea(source, spec.startSector, sectorSize, *boot) != kOk) {
-        std::cerr << "keltra: cannot read the 16 KiB boot area of '" << spec.text
+    if (ReadBootArea(source, sourceArg.startSector, sectorSize, *boot) != kOk) {
+        std::cerr << "keltra: cannot read the 16 KiB boot area of '" << sourceArg.text
                   << "': the source is too small or unreadable\n";
         return kExitRuntimeError;
     }
     const SourceClass c = ClassifyBootArea(*boot);
     nlohmann::ordered_json j;
-    j["source"] = spec.text;
+    j["source"] = sourceArg.text;
     j["class"] = SourceClassName(c);
     j["sector_size"] = sectorSize;
     j["sector_count"] = sectorCount;
-    if (!spec.isImage) {
-        j["disk"] = spec.diskNumber;
-        j["start_sector"] = spec.startSector;
+    if (!sourceArg.isImage) {
+        j["disk"] = sourceArg.diskNumber;
+        j["start_sector"] = sourceArg.startSector;
     }
     if (c == SourceClass::Ntfs || IsFat(c)) j["boot_sector"] = BootFields(c, *boot);
     if (options.json) {

@@ -72,17 +72,19 @@ bool PrepareDestination(const std::string& folder) {
 
 // A destination on a source's own disk area is refused unless forced: recovered files written
 // there can take the clusters of the deleted files still to be recovered.
-bool DestinationAllowed(const std::string& folder, const std::vector<SourceSpec>& specs,
+bool DestinationAllowed(const std::string& folder, const std::vector<SourceArgument>& sourceArgs,
                         bool force) {
-    for (const SourceSpec& spec : specs) {
-        if (spec.isImage) continue;
-        if (!PathOnDiskArea(folder, spec.diskNumber, spec.startSector, spec.sectorCount)) continue;
+    for (const SourceArgument& sourceArg : sourceArgs) {
+        if (sourceArg.isImage) continue;
+        if (!PathOnDiskArea(folder, sourceArg.diskNumber, sourceArg.startSector,
+                            sourceArg.sectorCount))
+            continue;
         if (force) {
-            std::cerr << "keltra: warning: '" << folder << "' lies on '" << spec.text
+            std::cerr << "keltra: warning: '" << folder << "' lies on '" << sourceArg.text
                       << "', which is being recovered; writing there anyway (--force)\n";
             continue;
         }
-        std::cerr << "keltra: '" << folder << "' lies on '" << spec.text
+        std::cerr << "keltra: '" << folder << "' lies on '" << sourceArg.text
                   << "', which is being recovered: files written there can overwrite the deleted "
                      "files still to be recovered. Choose a folder on another disk, or add "
                      "--force to write there anyway.\n";
@@ -123,13 +125,14 @@ int RunRecover(RecoverOptions options) {
     InterruptGuard interrupt;
     std::string folder = options.destination;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    std::vector<SourceSpec> specs;
-    if (!ResolveSources(options.request, specs)) return kExitRuntimeError;
-    if (!DestinationAllowed(folder, specs, options.force)) return kExitRuntimeError;
+    std::vector<SourceArgument> sourceArgs;
+    if (!ResolveSources(options.request, sourceArgs)) return kExitRuntimeError;
+    if (!DestinationAllowed(folder, sourceArgs, options.force)) return kExitRuntimeError;
     if (!PrepareDestination(folder)) return kExitRuntimeError;
 
     ScanSession session;
-    if (const int code = RunScans(options.request, std::move(specs), session); code != kExitOk) {
+    if (const int code = RunScans(options.request, std::move(sourceArgs), session);
+        code != kExitOk) {
         return code;
     }
     if (session.cancelled) {

@@ -19,10 +19,11 @@ struct ScanOptions {
 
 int RunScan(const ScanOptions& options) {
     InterruptGuard interrupt;
-    std::vector<SourceSpec> specs;
-    if (!ResolveSources(options.request, specs)) return kExitRuntimeError;
+    std::vector<SourceArgument> sourceArgs;
+    if (!ResolveSources(options.request, sourceArgs)) return kExitRuntimeError;
     ScanSession session;
-    if (const int code = RunScans(options.request, std::move(specs), session); code != kExitOk) {
+    if (const int code = RunScans(options.request, std::move(sourceArgs), session);
+        code != kExitOk) {
         return code;
     }
     const std::vector<FoundItem> items = Select(CollectFound(session), options.selection);

@@ -33,13 +33,14 @@ int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_
     return 0;
 }
 
-Status ReadSourceBootArea(const SourceSpec& spec, std::span<std::byte, kBootAreaBytes> boot) {
+Status ReadSourceBootArea(const SourceArgument& sourceArg,
+                          std::span<std::byte, kBootAreaBytes> boot) {
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;
-    Status status = spec.isImage ? OpenImageSource(source, spec.imagePath)
-                                 : OpenDiskSource(source, spec.diskNumber);
-    if (status == kOk && !spec.isImage) status = source.handle.LogicalSectorSize(sectorSize);
-    if (status == kOk) status = ReadBootArea(source, spec.startSector, sectorSize, boot);
+    Status status = sourceArg.isImage ? OpenImageSource(source, sourceArg.imagePath)
+                                      : OpenDiskSource(source, sourceArg.diskNumber);
+    if (status == kOk && !sourceArg.isImage) status = source.handle.LogicalSectorSize(sectorSize);
+    if (status == kOk) status = ReadBootArea(source, sourceArg.startSector, sectorSize, boot);
     return status;
 }
 
@@ -55,15 +56,16 @@ std::string NoEngineReason(SourceClass sourceClass, bool deep) {
 
 // A deep scan of a source that the history remembers continues it, unless asked to restart:
 // then the earlier scan and its folder are forgotten first.
-void PrepareDeepScan(const SourceSpec& spec, bool restart) {
+void PrepareDeepScan(const SourceArgument& sourceArg, bool restart) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
-    const bool found = spec.isImage ? history.FindImageScan(spec.imagePath, earlier)
-                                    : history.FindPartitionScan(spec.diskNumber, spec.startSector,
-                                                                spec.sectorCount, earlier);
+    const bool found = sourceArg.isImage
+                           ? history.FindImageScan(sourceArg.imagePath, earlier)
+                           : history.FindPartitionScan(sourceArg.diskNumber, sourceArg.startSector,
+                                                       sourceArg.sectorCount, earlier);
     if (!found) return;
     if (!restart) {
-        std::cerr << "keltra: continuing the earlier deep scan of '" << spec.text << "' ("
+        std::cerr << "keltra: continuing the earlier deep scan of '" << sourceArg.text << "' ("
                   << earlier.state.sectorsDone << " of " << earlier.sectorCount
                   << " sectors done); --restart starts afresh\n";
         return;
@@ -75,28 +77,28 @@ void PrepareDeepScan(const SourceSpec& spec, bool restart) {
     if (const Status s = history.Save(); s != kOk) {
         std::cerr << "keltra: warning: cannot save the scan history: " << StatusMessage(s) << "\n";
     }
-    std::cerr << "keltra: the earlier deep scan of '" << spec.text << "' is forgotten\n";
+    std::cerr << "keltra: the earlier deep scan of '" << sourceArg.text << "' is forgotten\n";
 }
 
 // Makes the source's engine, or says on stderr why there is none.
-std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceSpec& spec, uint16_t tag, bool deep,
-                                               bool restart, int& exitCode) {
+std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, uint16_t tag,
+                                               bool deep, bool restart, int& exitCode) {
     exitCode = kExitRuntimeError;
     auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
-    if (const Status s = ReadSourceBootArea(spec, *boot); s != kOk) {
-        std::cerr << "keltra: cannot read the first 16 KiB of '" << spec.text << "': "
+    if (const Status s = ReadSourceBootArea(sourceArg, *boot); s != kOk) {
+        std::cerr << "keltra: cannot read the first 16 KiB of '" << sourceArg.text << "': "
                   << (s == kErrInvalidParameter ? "the source is too small" : StatusMessage(s))
                   << "\n";
         return nullptr;
     }
     const SourceClass sourceClass = ClassifyBootArea(*boot);
-    if (deep) PrepareDeepScan(spec, restart);
+    if (deep) PrepareDeepScan(sourceArg, restart);
     std::unique_ptr<IFileRecoveryParse> engine =
-        spec.isImage
-            ? CreateImageEngine(spec.imagePath, tag, deep)
-            : CreatePartitionEngine(spec.diskNumber, spec.startSector, spec.sectorCount, tag, deep);
+        sourceArg.isImage ? CreateImageEngine(sourceArg.imagePath, tag, deep)
+                          : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
+                                                  sourceArg.sectorCount, tag, deep);
     if (!engine) {
-        std::cerr << "keltra: cannot scan '" << spec.text
+        std::cerr << "keltra: cannot scan '" << sourceArg.text
                   << "': " << NoEngineReason(sourceClass, deep) << "\n";
         return nullptr;
     }
@@ -106,11 +108,11 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceSpec& spec, uint16_t 
 
 }  // namespace
 
-bool ResolveSources(const ScanRequest& request, std::vector<SourceSpec>& specs) {
-    specs.assign(request.sources.size(), {});
-    for (size_t i = 0; i < specs.size(); ++i) {
+bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
+    sourceArgs.assign(request.sources.size(), {});
+    for (size_t i = 0; i < sourceArgs.size(); ++i) {
         std::string error;
-        if (!ParseSourceSpec(request.sources[i], specs[i], error)) {
+        if (!ParseSourceArgument(request.sources[i], sourceArgs[i], error)) {
             std::cerr << "keltra: " << error << "\n";
             return false;
         }
@@ -118,19 +120,20 @@ bool ResolveSources(const ScanRequest& request, std::vector<SourceSpec>& specs) 
     return true;
 }
 
-int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSession& session) {
+int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
+             ScanSession& session) {
     session = {};
     ProgressLine line;
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < sourceArgs.size(); ++i) {
         ScannedSource scanned;
-        scanned.spec = std::move(specs[i]);
+        scanned.sourceArg = std::move(sourceArgs[i]);
         // Sources are numbered from 1 in the order given; the number tags their records.
         scanned.tag = static_cast<uint16_t>(i + 1);
         int exitCode = kExitOk;
         scanned.engine =
-            MakeEngine(scanned.spec, scanned.tag, request.deep, request.restart, exitCode);
+            MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
         if (!scanned.engine) return exitCode;
-        ScanProgressContext context{&line, "Scanning " + scanned.spec.text};
+        ScanProgressContext context{&line, "Scanning " + scanned.sourceArg.text};
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
         line.Show(context.what + ": 0%", true);
         scanned.status = scanned.engine->Scan(std::nullopt);
@@ -144,7 +147,7 @@ int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSess
         }
         if (status != kOk) {
             session.anyFailed = true;
-            std::cerr << "keltra: the scan of '" << session.sources.back().spec.text
+            std::cerr << "keltra: the scan of '" << session.sources.back().sourceArg.text
                       << "' ended early: " << StatusMessage(status)
                       << " (what it found so far is listed)\n";
         }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands/source_spec.h"
+#include "cli/commands/source_argument.h"
 #include "engines/file_recovery_parse.h"
 
 namespace keltra::cli {
@@ -18,7 +18,7 @@ struct ScanRequest {
 };
 
 struct ScannedSource {
-    SourceSpec spec;
+    SourceArgument sourceArg;
     uint16_t tag = 0;  // the source tag of its records
     std::unique_ptr<IFileRecoveryParse> engine;
     Status status = kOk;  // the scan's result
@@ -32,13 +32,14 @@ struct ScanSession {
 
 // Resolves every source of the request; the first that cannot be resolved is told on stderr
 // and gives false.
-bool ResolveSources(const ScanRequest& request, std::vector<SourceSpec>& specs);
+bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs);
 
 // Scans the sources in turn. A source that cannot be read or given an engine ends the whole
 // pass with one line on stderr and the exit code to return; kExitOk otherwise (also when
 // cancelled: see `session.cancelled`). A scan that fails is told on stderr and the next source
 // is scanned.
-int RunScans(const ScanRequest& request, std::vector<SourceSpec> specs, ScanSession& session);
+int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
+             ScanSession& session);
 
 // Tells on stderr where the last scan's logs stay, when it wrote any.
 void TellScanLogFolder();

@@ -31,7 +31,7 @@ TEST(CliOutput, ProgressTextShowsWhatTheEngineReports) {
 TEST(CliOutput, JsonFieldsAndTimes) {
     ScanSession session;
     session.sources.emplace_back();
-    session.sources[0].spec.text = "disk.img";
+    session.sources[0].sourceArg.text = "disk.img";
     FoundItem item = Item("IMG_1.JPG", "Photos/2017/");
     item.record.size = 1234;
     item.record.location = 99;
@@ -61,7 +61,7 @@ TEST(CliOutput, JsonFieldsAndTimes) {
 TEST(CliOutput, TreeDrawsFoldersOnceAndCounts) {
     ScanSession session;
     session.sources.emplace_back();
-    session.sources[0].spec.text = "disk.img";
+    session.sources[0].sourceArg.text = "disk.img";
     const std::vector<FoundItem> items = {
         Item("top.txt", ""),           Item("Photos", "", true),      Item("a.jpg", "Photos/"),
         Item("b.jpg", "Photos/2017/"), Item("c.jpg", "Photos/2017/"), Item("d.jpg", "Other/")};

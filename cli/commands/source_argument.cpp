@@ -1,4 +1,4 @@
-#include "cli/commands/source_spec.h"
+#include "cli/commands/source_argument.h"
 
 #include <sys/stat.h>
 
@@ -31,7 +31,7 @@ std::vector<std::string> Split(const std::string& text, char sep) {
     return parts;
 }
 
-bool FillWholeDisk(SourceSpec& out, std::string& error) {
+bool FillWholeDisk(SourceArgument& out, std::string& error) {
     SectorSource disk;
     if (const Status s = OpenDiskSource(disk, out.diskNumber); s != kOk) {
         error = "cannot open disk " + std::to_string(out.diskNumber) + ": " + StatusMessage(s);
@@ -49,7 +49,7 @@ bool FillWholeDisk(SourceSpec& out, std::string& error) {
 
 }  // namespace
 
-bool ParseSourceSpec(const std::string& text, SourceSpec& out, std::string& error) {
+bool ParseSourceArgument(const std::string& text, SourceArgument& out, std::string& error) {
     out = {};
     out.text = text;
     if (text.rfind("disk:", 0) == 0) {

@@ -9,7 +9,7 @@
 
 namespace keltra::cli {
 
-struct SourceSpec {
+struct SourceArgument {
     bool isImage = false;
     std::string imagePath;  // images
     int diskNumber = -1;    // disks and partitions
@@ -19,6 +19,6 @@ struct SourceSpec {
 };
 
 // Resolves the argument. On failure `error` holds one line for the user.
-bool ParseSourceSpec(const std::string& text, SourceSpec& out, std::string& error);
+bool ParseSourceArgument(const std::string& text, SourceArgument& out, std::string& error);
 
 }  // namespace keltra::cli
