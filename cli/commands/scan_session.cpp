@@ -183,7 +183,8 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         if (!scanned.engine) return exitCode;
         ScanProgressContext context{
             &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text};
-        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
+        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context,
+                                     carver != nullptr ? kCarvePassWeight : 100);
         line.Show(context.what + ": 0%", true);
         scanned.status = carver != nullptr ? CarveSource(scanned.sourceArg, *carver, context)
                                            : scanned.engine->Scan(std::nullopt);

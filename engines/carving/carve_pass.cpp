@@ -49,7 +49,7 @@ Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, in
         }
         if (progress == nullptr) return kOk;
         const int percent = totalSectors == 0 ? 100 : static_cast<int>(done * 100 / totalSectors);
-        return progress(user, percent, 100, secondsLeft, done, totalSectors,
+        return progress(user, percent + 10, kCarvePassWeight, secondsLeft, done, totalSectors,
                         engine.GetRecordCount(), 0);
     };
 

@@ -255,5 +255,51 @@ TEST(FileTypeRecovery, PreviewFallsBackToTheBufferWhenTheTemporaryPathIsTooLong)
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + size, image.begin() + 2 * kSector));
 }
 
+struct PassSeen {
+    std::vector<std::pair<int, int>> calls;  // percent, weight
+    int stopAfter = -1;
+};
+
+int OnPass(void* user, int percent, int weight, int, uint64_t, uint64_t, uint64_t, int) {
+    auto* seen = static_cast<PassSeen*>(user);
+    seen->calls.emplace_back(percent, weight);
+    return static_cast<int>(seen->calls.size()) == seen->stopAfter ? kCancelled : 0;
+}
+
+TEST(FileTypeRecovery, WholeRangePassReportsOnTheDeepScaleAndStopsKeepingItsFinds) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    std::vector<std::byte> image(1024 * kSector);
+    PutJpeg(image, 3);
+    PutJpeg(image, 127);  // runs into the next chunk, which then starts after it, at 129
+    PutJpeg(image, 700);
+    Carver c(image, dir.Path().string());
+
+    PassSeen seen;
+    ASSERT_EQ(CarveWholeRange(c.engine, c.source, kSector, {0, 1024}, OnPass, &seen), kOk);
+    // Chunks at 0, 129, 257, ..., 897, then the end.
+    ASSERT_EQ(seen.calls.size(), 9u);
+    for (size_t i = 0; i + 1 < seen.calls.size(); ++i) {
+        EXPECT_EQ(seen.calls[i].second, kCarvePassWeight);
+        EXPECT_GE(seen.calls[i].first, i == 0 ? 10 : seen.calls[i - 1].first);
+    }
+    EXPECT_EQ(seen.calls[0].first, 22);  // 129 of 1024 sectors passed
+    EXPECT_EQ(seen.calls[7].first, 110);
+    EXPECT_EQ(seen.calls.back(), std::make_pair(100, 100));
+    std::vector<std::string> names;
+    for (const FoundRecord& r : c.Root()) names.emplace_back(r.Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"127.jpg", "3.jpg", "700.jpg"}));
+
+    // A stop after the first chunk keeps the files carved in it.
+    CFileTypeRecovery second;
+    second.SetLogFolder(dir.Path().string());
+    ASSERT_EQ(second.OpenImage(dir / "image.img", 1), kOk);
+    PassSeen stopped;
+    stopped.stopAfter = 1;
+    EXPECT_EQ(CarveWholeRange(second, c.source, kSector, {0, 1024}, OnPass, &stopped), kCancelled);
+    EXPECT_EQ(stopped.calls.size(), 1u);
+    EXPECT_EQ(second.GetRecordCount(), 2u);
+}
+
 }  // namespace
 }  // namespace keltra
