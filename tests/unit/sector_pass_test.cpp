@@ -74,7 +74,7 @@ class CountingReader : public SectorReader {
 
 class SectorPassSources : public testing::TestWithParam<bool> {};
 
-// From memory, and from an image file (whose chunks in memory are mapped, not read).
+// From memory, and from an image file.
 TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) {
     constexpr uint64_t kSectors = 5000;
     test::ScratchDir dir;
