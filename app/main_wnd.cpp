@@ -341,8 +341,9 @@ void CMainWnd::FillAssistMenu() {
     languageMenu_->clear();
     const QPixmap point =
         PictureToPixmap(ParsePictureAttr(kLanguagePoint), QSize(16, 16), devicePixelRatioF());
-    for (const auto& [name, display] : LanguageTable().Languages()) {
-        QAction* action = languageMenu_->addAction(QString::fromStdString(display));
+    for (const auto& language : LanguageTable().Languages()) {
+        const std::string name = language.first;
+        QAction* action = languageMenu_->addAction(QString::fromStdString(language.second));
         action->setObjectName(QString::fromStdString(name));
         if (name == LanguageTable().CurrentLanguage()) action->setIcon(QIcon(point));
         connect(action, &QAction::triggered, this, [this, name] { ChooseLanguage(name); });
