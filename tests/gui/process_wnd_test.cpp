@@ -221,7 +221,7 @@ class ProcessWndTest : public QObject {
         Sources sources;
         for (int i = 0; i < 2; ++i) {
             auto engine = std::make_unique<CTestEngine>();
-            engine->reports = 300;
+            engine->reports = 2000;
             sources.engines.push_back(std::move(engine));
         }
         CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
@@ -250,8 +250,8 @@ class ProcessWndTest : public QObject {
         QVERIFY2(held >= 0 && held <= 1, qPrintable(QString::number(held)));
         QVERIFY(!window.CancelRequested());
         QCOMPARE(sources.made.size(), size_t(2));
-        QCOMPARE(sources.made[0]->calls.load(), 300);
-        QCOMPARE(sources.made[1]->calls.load(), 300);
+        QCOMPARE(sources.made[0]->calls.load(), 2000);
+        QCOMPARE(sources.made[1]->calls.load(), 2000);
         QCoreApplication::sendPostedEvents(&owner);
         QCOMPARE(owner.scanEvents, 1);
     }
