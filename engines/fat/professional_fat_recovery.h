@@ -51,7 +51,7 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
     static constexpr size_t kMaxSavedSectors = 16384;
     static constexpr size_t kMaxFragments = 4096;
     static constexpr size_t kMaxPendingFiles = 200000;
-    static constexpr size_t kMaxFolders = 500000;
+    static constexpr size_t kMaxFolders = 250000;
 
     struct DroppedItems {
         uint64_t volumes = 0;
