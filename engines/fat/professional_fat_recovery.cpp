@@ -443,7 +443,6 @@ uint32_t CProfessionalFatRecovery::FixCurrentFolder(std::span<const std::byte> d
     }
     // A subfolder's ".." names the folder these entries lie in.
     std::vector<std::byte> sub;
-    LongNameGatherer none;
     for (size_t off = 0; off + kFatEntryBytes <= data.size(); off += kFatEntryBytes) {
         const auto bytes = data.subspan(off);
         const FatEntryView e(bytes);
