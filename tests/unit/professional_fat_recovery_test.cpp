@@ -212,6 +212,14 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
             search.engine.GetRecordPath(listed.at("photos/2017/summer beach.jpg").record, path),
             kOk);
         EXPECT_EQ(path, "Photos/2017/");
+        // A picture previews through the temporary file, read from consecutive clusters.
+        std::string temp;
+        std::vector<std::byte> buffer(16);
+        uint32_t size = 16;
+        ASSERT_EQ(search.engine.ReadRecordData(listed.at("photos/harbour at night.jpg").record,
+                                               temp, buffer, size, nullptr, nullptr),
+                  kOk);
+        EXPECT_TRUE(Text(test::ReadWholeFile(temp)) == Original("Harbour at night.jpg"));
         // The driver's merged search: where the data of a record starts.
         const FoundRecord& beach = listed.at("photos/2017/summer beach.jpg").record;
         EXPECT_EQ(search.engine.FirstDataSector(beach),
