@@ -64,13 +64,15 @@ void ZeroBootSectors(std::vector<std::byte>& image) {
 // A deep search over the image file with the pass run through it.
 class DeepSearch {
   public:
-    explicit DeepSearch(const std::string& image, const std::string& logFolder) {
+    // The pass starts at `firstSector`.
+    DeepSearch(const std::string& image, const std::string& logFolder, uint64_t firstSector = 0) {
         EXPECT_EQ(engine.OpenImage(image, 7), kOk);
         engine.SetLogFolder(logFolder);
         EXPECT_EQ(engine.OpenLog(std::nullopt), kOk);
         SectorSource pass;
         EXPECT_EQ(OpenImageSource(pass, image), kOk);
-        const auto result = test::RunNtfsRecordPass(engine, pass, 0, pass.totalSectors);
+        const auto result =
+            test::RunNtfsRecordPass(engine, pass, firstSector, pass.totalSectors - firstSector);
         EXPECT_GT(result.handed, 0u);
         tree = test::ListTree(engine);
     }
@@ -375,6 +377,14 @@ TEST_F(DeepNtfs, PlacesRecordsOfAFragmentedMftThroughItsRecordZero) {
     const uint64_t mftStart =
         Le64(test::ReadWholeFile(test::FixturePath("ntfs_fragmented_mft.img")), 48) * 8;
     EXPECT_NE(late.location, mftStart + uint64_t{late.key} * 2);
+
+    // An intact boot sector gives the $MFT's runs at once: a pass that starts past record 0
+    // places the record all the same; without the boot sector it cannot.
+    const std::string intact = test::FixturePath("ntfs_fragmented_mft.img");
+    DeepSearch booted(intact, scratch_ / "logs3", mftStart + 2);
+    EXPECT_TRUE(booted.tree.count("early/sub/late.bin"));
+    DeepSearch bootless(zeroed, scratch_ / "logs4", mftStart + 2);
+    EXPECT_FALSE(bootless.tree.count("early/sub/late.bin"));
 
     // Without its record 0 (and the mirror's), the same record is placed by a contiguous MFT
     // assumed around it, which cannot find its folder.
