@@ -415,8 +415,8 @@ void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
 }
 
-CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFound(
-    const FoundRecord& record, Volume& scratch) {
+const CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFound(
+    const FoundRecord& record, Volume& scratch) const {
     const uint64_t location = record.location;
     const uint64_t partitionStart = record.partitionStart;
     const uint32_t key = record.key;
@@ -448,7 +448,8 @@ Status CProfessionalNtfsRecovery::ReadFileData(const FoundRecord& record, uint64
                               sink);
 }
 
-std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(const FoundRecord& record) {
+std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
+    const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
     if ((origin != RecordOrigin::QuickNtfs && origin != RecordOrigin::DeepNtfs) ||
         record.isFolder != 0 || !source_.IsOpen() || scratch_.empty()) {

@@ -56,7 +56,7 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
 
     // The absolute sector of the first data run of an NTFS record (quick or deep), for the
     // deep scan's merged search; nothing for resident data, no runs or an unreadable record.
-    std::optional<uint64_t> FirstDataSector(const FoundRecord& record);
+    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const;
 
     // The deep scan has no walk of its own, no bitmap and no free ranges.
     Status Scan(const std::optional<std::string>&) override { return kOk; }
@@ -116,7 +116,7 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     Status WriteFolder(const FolderEntry& entry);
     void WriteLostFolder(uint32_t key, const Volume& v);
     // The volume and geometry to read a found record's data with.
-    Volume& VolumeOfFound(const FoundRecord& record, Volume& scratch);
+    const Volume& VolumeOfFound(const FoundRecord& record, Volume& scratch) const;
 
     CarveChunkBuffer carveHold_;
     SectorSource source_;
