@@ -401,6 +401,54 @@ TEST_F(DeepNtfs, PlacesRecordsOfAFragmentedMftThroughItsRecordZero) {
     EXPECT_TRUE(guess.tree.count("early/sub/first.bin")) << "the first piece is contiguous";
 }
 
+// Bytes in memory whose sectors [badFrom, badTo) cannot be read.
+class BadSectorsReader : public SectorReader {
+  public:
+    BadSectorsReader(std::vector<std::byte> bytes, uint64_t badFrom, uint64_t badTo)
+        : bytes_(std::move(bytes)), badFrom_(badFrom * 512), badTo_(badTo * 512) {}
+    Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override {
+        done = 0;
+        if (offset < badTo_ && offset + buffer.size() > badFrom_) return kErrReadFault;
+        if (offset >= bytes_.size()) return kOk;
+        done = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes_.size() - offset));
+        std::memcpy(buffer.data(), bytes_.data() + offset, done);
+        return kOk;
+    }
+
+  private:
+    std::vector<std::byte> bytes_;
+    uint64_t badFrom_;
+    uint64_t badTo_;
+};
+
+TEST_F(DeepNtfs, AFolderRecordThatCannotBeReadLeavesTheOtherFoldersWhole) {
+    // The record of early/sub (the first folder met) sits on a bad sector; the pass itself
+    // read it before it went bad.
+    auto bytes = test::ReadWholeFile(ZeroedCopy("ntfs_fragmented_mft.img"));
+    const uint64_t mftStart =
+        Le64(test::ReadWholeFile(test::FixturePath("ntfs_fragmented_mft.img")), 48) * 8;
+    const uint64_t sub = std::stoull(
+        "0" + Capture("ifind -n early/sub " + test::FixturePath("ntfs_fragmented_mft.img")));
+    ASSERT_NE(sub, 0u);
+    const uint64_t sectors = bytes.size() / 512;
+    SectorSource source;
+    OpenReaderSource(
+        source,
+        std::make_unique<BadSectorsReader>(bytes, mftStart + 2 * sub, mftStart + 2 * sub + 2),
+        sectors);
+    SectorSource pass;
+    OpenReaderSource(pass, std::make_unique<test::MemoryReader>(bytes), sectors);
+    CProfessionalNtfsRecovery engine;
+    ASSERT_EQ(engine.OpenSource(std::move(source), 0, sectors, 1), kOk);
+    engine.SetLogFolder(scratch_ / "logs");
+    ASSERT_EQ(engine.OpenLog(std::nullopt), kOk);
+    EXPECT_EQ(test::RunNtfsRecordPass(engine, pass, 0, sectors).finish, kOk);
+    const auto tree = test::ListTree(engine);
+    const std::string lost = "LostFolder" + std::to_string(sub);
+    EXPECT_TRUE(tree.count(lost + "/late.bin"));
+    EXPECT_TRUE(tree.count("h/h2.bin")) << "a folder after the unreadable one";
+}
+
 TEST_F(DeepNtfs, ReadsVolumesOfLargeSectors) {
     // 4,096-byte sectors hold one record each; the fixups still come every 512 bytes.
     const std::string path = ZeroedCopy("ntfs_4k.img");
