@@ -124,9 +124,7 @@ void AddCatCommand(CLI::App& app, CommandRun& run) {
     options->request.sources.resize(1);
     CLI::App* sub =
         app.add_subcommand("cat", "Scan a source and write one found file's data to stdout");
-    sub->add_option("SOURCE", options->request.sources[0],
-                    "image file, device node, or disk:N[:START:COUNT]")
-        ->required();
+    sub->add_option("SOURCE", options->request.sources[0], kSourceForms)->required();
     sub->add_option("PATH", options->path, "the found file: its folder path and name (a/b/c.jpg)")
         ->required();
     sub->footer(

@@ -94,12 +94,17 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
     const SourceClass sourceClass = ClassifyBootArea(*boot);
     if (deep) PrepareDeepScan(sourceArg, restart);
     std::unique_ptr<IFileRecoveryParse> engine =
-        sourceArg.isImage ? CreateImageEngine(sourceArg.imagePath, tag, deep)
-                          : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
-                                                  sourceArg.sectorCount, tag, deep);
+        sourceArg.IsWholeImage() ? CreateImageEngine(sourceArg.imagePath, tag, deep)
+        : sourceArg.isImage ? CreateImageVolumeEngine(sourceArg.imagePath, sourceArg.startSector,
+                                                      sourceArg.sectorCount, tag, deep)
+                            : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
+                                                    sourceArg.sectorCount, tag, deep);
     if (!engine) {
-        std::cerr << "keltra: cannot scan '" << sourceArg.text
-                  << "': " << NoEngineReason(sourceClass, deep) << "\n";
+        std::cerr << "keltra: cannot scan '" << sourceArg.text << "'"
+                  << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
+                  << NoEngineReason(sourceClass, deep)
+                  << (sourceArg.inWholeImage ? "; passed over" : "") << "\n";
+        if (sourceArg.inWholeImage) exitCode = kExitOk;  // nothing there to scan: no failure
         return nullptr;
     }
     exitCode = kExitOk;
@@ -109,13 +114,19 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
 }  // namespace
 
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
-    sourceArgs.assign(request.sources.size(), {});
-    for (size_t i = 0; i < sourceArgs.size(); ++i) {
+    sourceArgs.clear();
+    for (const std::string& text : request.sources) {
+        SourceArgument sourceArg;
         std::string error;
-        if (!ParseSourceArgument(request.sources[i], sourceArgs[i], error)) {
+        if (!ParseSourceArgument(text, sourceArg, error)) {
             std::cerr << "keltra: " << error << "\n";
             return false;
         }
+        std::vector<std::string> notes;
+        for (SourceArgument& part : ExpandImageVolumes(sourceArg, notes)) {
+            sourceArgs.push_back(std::move(part));
+        }
+        for (const std::string& note : notes) std::cerr << "keltra: warning: " << note << "\n";
     }
     return true;
 }
@@ -132,7 +143,12 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         int exitCode = kExitOk;
         scanned.engine =
             MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
-        if (!scanned.engine) return exitCode;
+        if (!scanned.engine) {
+            // One volume of an image that cannot be scanned does not stop the others.
+            if (!scanned.sourceArg.inWholeImage) return exitCode;
+            if (exitCode != kExitOk) session.anyFailed = true;
+            continue;
+        }
         ScanProgressContext context{&line, "Scanning " + scanned.sourceArg.text};
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
         line.Show(context.what + ": 0%", true);

@@ -58,6 +58,17 @@ Status CFastNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector, ui
     return FinishOpening(diskSector);
 }
 
+Status CFastNtfsRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                          uint64_t sectorCount, uint16_t sourceTag) {
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) {
+        source_.Close();
+        sourceTag_ = sourceTag;
+        return s;
+    }
+    return OpenSource(std::move(source), startSector, sectorCount, sourceTag);
+}
+
 Status CFastNtfsRecovery::OpenSource(SectorSource source, uint64_t partitionStart,
                                      uint64_t sectorCount, uint16_t sourceTag) {
     source_ = std::move(source);
@@ -302,7 +313,8 @@ Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBy
     StreamLayout stream;
     // A record without data (an empty file) gives no bytes.
     if (ReadStream(reader, bytes, record.key, kData, stream) != kOk) return kOk;
-    return ReadStreamData(source_, geometry_, stream, std::min(uint64_t{record.size}, maxBytes), sink);
+    return ReadStreamData(source_, geometry_, stream, std::min(uint64_t{record.size}, maxBytes),
+                          sink);
 }
 
 Status CFastNtfsRecovery::LoadVolumeBitmap() {
