@@ -3,8 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 
 #include "platform/file_handle.h"
+#include "platform/little_endian.h"
 #include "storage/partition_probe.h"
 #include "storage/sector_source.h"
 #include "storage/volume_enumerator.h"
@@ -28,6 +30,17 @@ std::string Sectors(uint64_t start, uint64_t length) {
     return fmt::format("sectors {} to {}", start, start + length - 1);
 }
 
+// The sectors of the disk a GPT header at sector 1 was written for (its backup header's
+// sector + 1); 0 without one. libblkid refuses a GPT whose disk is longer than the image.
+uint64_t GptDiskSectors(const FileHandle& image) {
+    std::array<std::byte, kImageSectorSize> header{};
+    size_t done = 0;
+    if (image.ReadAt(kImageSectorSize, header, done) != kOk || done != header.size()) return 0;
+    if (!BytesEqual(header, 0, "EFI PART")) return 0;
+    const uint64_t backup = Le64(header, 32);
+    return backup < UINT64_MAX / kImageSectorSize ? backup + 1 : 0;
+}
+
 }  // namespace
 
 std::string ImageVolumeName(const VolumeEntry& volume) {
@@ -45,7 +58,16 @@ Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
     out.totalSectors = bytes / kImageSectorSize;
     std::string tableType;
     const auto table = ReadPartitionTable(image, &tableType);
-    if (!table) return kOk;
+    if (!table) {
+        if (const uint64_t diskSectors = GptDiskSectors(image); diskSectors > out.totalSectors) {
+            out.problems.push_back(fmt::format(
+                "its GPT partition table is of a disk of {} sectors, but the image holds only {} "
+                "(it was cut short): the table cannot be used; IMAGE@START:COUNT scans a part "
+                "of it",
+                diskSectors, out.totalSectors));
+        }
+        return kOk;
+    }
     out.tableType = tableType;
 
     // Entries the image cannot hold are told and left out; one cut by the image's end keeps

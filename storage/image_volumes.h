@@ -24,7 +24,8 @@ struct ImageVolumes {
     std::vector<VolumeEntry> entries;
     // One line for each table entry that is left out or cut short: it starts past the end of
     // the image, ends past it (cut to the image's end), or overlaps a volume that starts before
-    // it (left out).
+    // it (left out). Without a table: one line when the image starts with a GPT table that
+    // cannot be read because the image is shorter than its disk.
     std::vector<std::string> problems;
 };
 

@@ -111,6 +111,9 @@ int RunProbe(const ProbeOptions& options) {
         if (ListImageVolumes(sourceArg.imagePath, image) == kOk && !image.tableType.empty()) {
             return PrintImageTable(sourceArg, image, options.json);
         }
+        for (const std::string& problem : image.problems) {
+            std::cerr << "keltra: warning: '" << sourceArg.text << "': " << problem << "\n";
+        }
     }
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;

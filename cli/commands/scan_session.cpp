@@ -104,7 +104,8 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
                   << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
                   << NoEngineReason(sourceClass, deep)
                   << (sourceArg.inWholeImage ? "; passed over" : "") << "\n";
-        if (sourceArg.inWholeImage) exitCode = kExitOk;  // nothing there to scan: no failure
+        // A volume of an image that holds nothing a quick scan reads is no failure.
+        if (sourceArg.inWholeImage && !deep) exitCode = kExitOk;
         return nullptr;
     }
     exitCode = kExitOk;

@@ -97,7 +97,10 @@ bool ParseImagePart(const std::string& path, const std::string& part, SourceArgu
         return false;
     }
     if (image.tableType.empty()) {
-        error = "'" + path + "' holds no partition table; IMAGE@START:COUNT picks sectors of it";
+        error = "'" + path + "'" +
+                (image.problems.empty()
+                     ? " holds no partition table; IMAGE@START:COUNT picks sectors of it"
+                     : ": " + image.problems.front());
         return false;
     }
     std::string numbers;
@@ -128,9 +131,7 @@ std::vector<SourceArgument> ExpandImageVolumes(const SourceArgument& source,
                                                std::vector<std::string>& notes) {
     if (!source.IsWholeImage()) return {source};
     ImageVolumes image;
-    if (ListImageVolumes(source.imagePath, image) != kOk || image.tableType.empty()) {
-        return {source};
-    }
+    if (ListImageVolumes(source.imagePath, image) != kOk) return {source};
     for (const std::string& problem : image.problems) {
         notes.push_back("'" + source.text + "': " + problem);
     }

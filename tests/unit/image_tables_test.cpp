@@ -75,6 +75,19 @@ TEST(ImageVolumes, TablesAreReadLikeADisks) {
     EXPECT_EQ(gap.entries[1].start, 34816u);
     EXPECT_EQ(gap.entries[1].length, 239616u - 34816u);
 
+    // An image cut short keeps a GPT header that names a longer disk: libblkid refuses the
+    // table, and the reason is told.
+    test::ScratchDir cut;
+    fs::copy_file(test::FixturePath("tables_gpt.img"), cut / "cut.img");
+    fs::resize_file(cut / "cut.img", 20u << 20);
+    ImageVolumes shortGpt;
+    ASSERT_EQ(ListImageVolumes(cut / "cut.img", shortGpt), kOk);
+    EXPECT_TRUE(shortGpt.tableType.empty());
+    ASSERT_EQ(shortGpt.problems.size(), 1u);
+    EXPECT_NE(shortGpt.problems[0].find("a disk of 69632 sectors, but the image holds only 40960"),
+              std::string::npos)
+        << shortGpt.problems[0];
+
     // A file system image holds no table; a missing file is an error.
     ImageVolumes plain;
     ASSERT_EQ(ListImageVolumes(test::FixturePath("photos_ntfs.img"), plain), kOk);
