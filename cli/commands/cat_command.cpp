@@ -128,6 +128,7 @@ void AddCatCommand(CLI::App& app, CommandRun& run) {
     sub->add_option("PATH", options->path, "the found file: its folder path and name (a/b/c.jpg)")
         ->required();
     sub->footer(
+        std::string(kImageTablesHelp) +
         "The data is what the preview reads: pictures, audio and video whole, other files up\n"
         "to 64 MiB. When several found files have the path, the first listed is written.\n"
         "Exit codes: 0 done, 1 error or nothing at PATH, 2 usage.");

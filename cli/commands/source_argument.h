@@ -15,6 +15,13 @@ inline constexpr char kSourceForms[] =
     "image file, IMAGE@N (partition N of an image), IMAGE@START:COUNT (sectors of an image), "
     "device node, or disk:N[:START:COUNT]";
 
+// How images of whole disks are scanned, for the commands' help.
+inline constexpr char kImageTablesHelp[] =
+    "An image with a partition table (MBR or GPT) is scanned partition by partition, the\n"
+    "files of each under a first folder naming it (\"Partition 1 (NTFS)/...\"); IMAGE@N\n"
+    "scans partition N only, IMAGE@START:COUNT the 512-byte sectors given ('keltra probe\n"
+    "IMAGE' lists them). Table entries past the image's end or overlapping are told.\n";
+
 struct SourceArgument {
     bool isImage = false;
     std::string imagePath;  // images
