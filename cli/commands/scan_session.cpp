@@ -169,6 +169,10 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
                       << " (what it found so far is listed)\n";
         }
     }
+    if (session.sources.empty()) {  // every volume of the images was passed over
+        std::cerr << "keltra: nothing could be scanned\n";
+        return kExitRuntimeError;
+    }
     return kExitOk;
 }
 

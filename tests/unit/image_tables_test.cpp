@@ -2,6 +2,7 @@
 // files kept apart, one volume or a sector range picked, and damaged tables told about.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -302,6 +303,37 @@ TEST_F(CliOnTables, BadEntriesAreToldAndTheOthersScanned) {
     const auto j = nlohmann::json::parse(probe.out);
     EXPECT_EQ(j["table"], "MBR");
     EXPECT_EQ(j["problems"].size(), 3u);
+}
+
+TEST_F(CliOnTables, APartitionIsCopiedOutAndNothingToScanIsAnError) {
+    // `keltra image` copies one partition of an image into an image of its own.
+    test::ScratchDir out;
+    const std::string gpt = test::FixturePath("tables_gpt.img");
+    const auto copy = Run({"image", gpt + "@2", out / "part.img"});
+    ASSERT_EQ(copy.exitCode, 0) << copy.err;
+    const auto whole = test::ReadWholeFile(gpt);
+    const auto part = test::ReadWholeFile(out / "part.img");
+    ASSERT_EQ(part.size(), 32768u * 512);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + 34816 * 512));
+    const auto scan = Run({"scan", out / "part.img", "--json", "--types", "document"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_EQ(Lines(scan.out).size(), 1u) << scan.out;
+
+    // A table whose only volume holds no file system: told, and nothing scanned is an error.
+    std::vector<std::byte> disk(2u << 20);
+    const uint8_t entry[16] = {0,    0xfe, 0xff, 0xff, 0x83, 0xfe, 0xff, 0xff,
+                               0x40, 0,    0,    0,    0,    0x04, 0,    0};  // sectors 64 to 1087
+    for (size_t i = 0; i < 16; ++i) disk[446 + i] = std::byte{entry[i]};
+    disk[510] = std::byte{0x55};
+    disk[511] = std::byte{0xAA};
+    test::WriteWholeFile(out / "blank.img", disk);
+    const auto blank = Run({"scan", out / "blank.img"});
+    EXPECT_EQ(blank.exitCode, 1);
+    EXPECT_NE(blank.err.find("blank.img@1' (Partition 1): no NTFS, FAT or Ext file system "
+                             "found at its start; passed over"),
+              std::string::npos)
+        << blank.err;
+    EXPECT_NE(blank.err.find("nothing could be scanned"), std::string::npos) << blank.err;
 }
 
 TEST_F(CliOnTables, ProbeListsThePartitions) {
