@@ -109,7 +109,6 @@ Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
         if (reach == nullptr || c.End() > reach->End()) reach = &c;
         VolumeEntry entry = DescribeVolume(image, c.slot.number, c.start * kImageSectorSize,
                                            c.length * kImageSectorSize, KindOfSlot(c.slot));
-        entry.volumePath = imagePath;
         entry.totalBytes = entry.length;
         entry.usedBytes = entry.length;
         entries.push_back(std::move(entry));
