@@ -267,6 +267,15 @@ TEST_F(CliOnTables, PickingOneVolumeOrARangeScansOnlyIt) {
             << file;
     }
 
+    // Carving keeps to the partition too.
+    const auto carved = Run({"scan", gpt + "@2", "--carve-only", "--json"});
+    ASSERT_EQ(carved.exitCode, 0) << carved.err;
+    ASSERT_FALSE(Lines(carved.out).empty());
+    for (const auto& [path, j] : Found(carved.out)) {
+        EXPECT_GE(j["location"], 34816u) << path;
+        EXPECT_LT(j["location"], 34816u + 32768u) << path;
+    }
+
     const auto missing = Run({"scan", gpt + "@7"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("has no partition 7; its partitions: 1, 2"), std::string::npos)
