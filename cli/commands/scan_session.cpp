@@ -96,12 +96,18 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
     const SourceClass sourceClass = ClassifyBootArea(*boot);
     if (deep) PrepareDeepScan(sourceArg, restart);
     std::unique_ptr<IFileRecoveryParse> engine =
-        sourceArg.isImage ? CreateImageEngine(sourceArg.imagePath, tag, deep)
-                          : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
-                                                  sourceArg.sectorCount, tag, deep);
+        sourceArg.IsWholeImage() ? CreateImageEngine(sourceArg.imagePath, tag, deep)
+        : sourceArg.isImage ? CreateImageVolumeEngine(sourceArg.imagePath, sourceArg.startSector,
+                                                      sourceArg.sectorCount, tag, deep)
+                            : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
+                                                    sourceArg.sectorCount, tag, deep);
     if (!engine) {
-        std::cerr << "keltra: cannot scan '" << sourceArg.text
-                  << "': " << NoEngineReason(sourceClass, deep) << "\n";
+        std::cerr << "keltra: cannot scan '" << sourceArg.text << "'"
+                  << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
+                  << NoEngineReason(sourceClass, deep)
+                  << (sourceArg.inWholeImage ? "; passed over" : "") << "\n";
+        // A volume of an image that holds nothing a quick scan reads is no failure.
+        if (sourceArg.inWholeImage && !deep) exitCode = kExitOk;
         return nullptr;
     }
     exitCode = kExitOk;
@@ -125,7 +131,8 @@ std::unique_ptr<CFileTypeRecovery> MakeCarvingEngine(const SourceArgument& sourc
 }
 
 // Offers every sector of the source to the carving engine, reading through a handle of its
-// own.
+// own. A part of an image is carved within its range; the engine reads the whole image, whose
+// sectors its records count from the image's start.
 Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
                    ScanProgressContext& context) {
     SectorSource source;
@@ -135,7 +142,7 @@ Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
     if (status == kOk && !sourceArg.isImage) status = source.handle.LogicalSectorSize(sectorSize);
     if (status != kOk) return status;
     CarvePassRange range{sourceArg.startSector, 0};
-    if (sourceArg.isImage) {
+    if (sourceArg.IsWholeImage()) {
         range = {0, source.totalSectors};
     } else if (sourceArg.sectorCount != 0) {
         range.sectorCount = sourceArg.sectorCount;
@@ -149,13 +156,19 @@ Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
 }  // namespace
 
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
-    sourceArgs.assign(request.sources.size(), {});
-    for (size_t i = 0; i < sourceArgs.size(); ++i) {
+    sourceArgs.clear();
+    for (const std::string& text : request.sources) {
+        SourceArgument sourceArg;
         std::string error;
-        if (!ParseSourceArgument(request.sources[i], sourceArgs[i], error)) {
+        if (!ParseSourceArgument(text, sourceArg, error)) {
             std::cerr << "keltra: " << error << "\n";
             return false;
         }
+        std::vector<std::string> notes;
+        for (SourceArgument& part : ExpandImageVolumes(sourceArg, notes)) {
+            sourceArgs.push_back(std::move(part));
+        }
+        for (const std::string& note : notes) std::cerr << "keltra: warning: " << note << "\n";
     }
     return true;
 }
@@ -180,7 +193,12 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
             scanned.engine =
                 MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
         }
-        if (!scanned.engine) return exitCode;
+        if (!scanned.engine) {
+            // One volume of an image that cannot be scanned does not stop the others.
+            if (!scanned.sourceArg.inWholeImage) return exitCode;
+            if (exitCode != kExitOk) session.anyFailed = true;
+            continue;
+        }
         ScanProgressContext context{
             &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text};
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context,
@@ -202,6 +220,10 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
                       << "' ended early: " << StatusMessage(status)
                       << " (what it found so far is listed)\n";
         }
+    }
+    if (session.sources.empty()) {  // every volume of the images was passed over
+        std::cerr << "keltra: nothing could be scanned\n";
+        return kExitRuntimeError;
     }
     return kExitOk;
 }

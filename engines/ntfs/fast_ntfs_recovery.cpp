@@ -60,6 +60,17 @@ Status CFastNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector, ui
     return FinishOpening(diskSector);
 }
 
+Status CFastNtfsRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                          uint64_t sectorCount, uint16_t sourceTag) {
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) {
+        source_.Close();
+        sourceTag_ = sourceTag;
+        return s;
+    }
+    return OpenSource(std::move(source), startSector, sectorCount, sourceTag);
+}
+
 Status CFastNtfsRecovery::OpenSource(SectorSource source, uint64_t partitionStart,
                                      uint64_t sectorCount, uint16_t sourceTag) {
     source_ = std::move(source);
