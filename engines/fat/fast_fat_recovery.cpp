@@ -151,7 +151,7 @@ Status CFastFatRecovery::ReadFileData(const FoundRecord& record, uint64_t maxByt
     layout.bytesPerSector = volume_.geometry.bytesPerSector;
     layout.rootDirSectors = volume_.geometry.rootDirSectors;
     layout.maxCluster = volume_.geometry.MaxCluster();
-    layout.next = [this](uint32_t n) { return table_.Next(n); };
+    layout.table = &table_;
     return ReadFatFileData(source_, layout, record, maxBytes, sink);
 }
 

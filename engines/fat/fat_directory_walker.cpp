@@ -2,23 +2,15 @@
 
 #include <cstring>
 
+#include "engines/fat/fat_volume_reads.h"
 #include "platform/little_endian.h"
 
 namespace keltra {
 namespace {
 
-constexpr uint32_t kMaxGuessedHighWord = 256;
-
 std::string_view ExtensionOf(std::string_view name) {
     const size_t dot = name.rfind('.');
     return dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
-}
-
-bool IsDotName(const FatEntryView& e) {
-    return BytesEqual(e.Bytes(), 0, ".          ");
-}
-bool IsDotDotName(const FatEntryView& e) {
-    return BytesEqual(e.Bytes(), 0, "..         ");
 }
 
 }  // namespace
@@ -50,12 +42,7 @@ bool FatDirectoryWalker::Step() {
 
 Status FatDirectoryWalker::ReadVolumeSectors(uint64_t sector, uint32_t count,
                                              std::span<std::byte> out) {
-    if (sector < volume_.start || sector + count > volume_.End()) return kErrInvalidParameter;
-    uint32_t read = 0;
-    const Status s = ReadSectors(*volume_.source, count, out, sector,
-                                 static_cast<int>(volume_.geometry.bytesPerSector), read);
-    if (s != kOk) return s;
-    return read == count ? kOk : kErrReadFault;
+    return keltra::ReadVolumeSectors(volume_, sector, count, out);
 }
 
 void FatDirectoryWalker::ReadFolder(uint32_t first) {
@@ -104,11 +91,11 @@ bool FatDirectoryWalker::WalkBlock(std::span<const std::byte> block, uint64_t fi
             continue;
         }
         if (e.IsFolder()) {
-            if (IsDotName(e)) {
+            if (e.IsDotName()) {
                 const uint32_t self =
                     volume_.geometry.kind == FatKind::Fat32 ? e.Cluster() : e.LowCluster();
                 if (volume_.geometry.IsDataCluster(self)) current_ = self;
-            } else if (!IsDotDotName(e)) {
+            } else if (!e.IsDotDotName()) {
                 FolderEntry(e, EntryName(longName_, e, true));
             }
         } else if ((e.Attr() & kFatAttrArchive) != 0 && !e.IsVolumeLabel()) {
@@ -174,32 +161,11 @@ uint32_t FatDirectoryWalker::EntryCluster(const FatEntryView& e, bool folder,
 }
 
 uint32_t FatDirectoryWalker::GuessFolderCluster(uint16_t low) {
-    const FatGeometry& g = volume_.geometry;
-    sector_.resize(g.bytesPerSector);
-    for (uint32_t h = 0; h <= kMaxGuessedHighWord; ++h) {
-        const uint32_t cluster = (h << 16) | low;
-        if (cluster < 2) continue;
-        if (!g.IsDataCluster(cluster)) break;
-        if (ReadVolumeSectors(volume_.ClusterSector(cluster), 1, sector_) != kOk) break;
-        const bool dotPair = BytesEqual(sector_, 0, ". ") && BytesEqual(sector_, 32, "..");
-        if (dotPair && FatEntryView(sector_).Cluster() == cluster) return cluster;
-    }
-    return low;
+    return keltra::GuessFolderCluster(volume_, low, sector_);
 }
 
 uint32_t FatDirectoryWalker::GuessFileCluster(uint16_t low, std::string_view extension) {
-    if (extension.empty() || !check_) return low;
-    const FatGeometry& g = volume_.geometry;
-    sector_.resize(g.bytesPerSector);
-    for (uint32_t h = 0; h <= kMaxGuessedHighWord; ++h) {
-        const uint32_t cluster = (h << 16) | low;
-        if (cluster < 2) continue;
-        if (!g.IsDataCluster(cluster)) break;
-        const uint64_t sector = volume_.ClusterSector(cluster);
-        if (ReadVolumeSectors(sector, 1, sector_) != kOk) break;
-        if (check_(sector_, extension, sector)) return cluster;
-    }
-    return low;
+    return keltra::GuessFileCluster(volume_, low, extension, check_, sector_);
 }
 
 bool FatDirectoryWalker::ContentIntact(uint32_t cluster, std::string_view extension) {
