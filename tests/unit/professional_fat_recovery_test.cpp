@@ -154,7 +154,7 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
         {"docs/report.txt", "REPORT.TXT"},
         {"docs/minutes of the meeting.doc", "Minutes of the meeting.doc"},
         {"pages/pages number 5.txt", "Pages number 5.txt"},
-        {"pages/pages number 12.txt", "Pages number 12.txt"},
+        {"pages/pages number 10.txt", "Pages number 10.txt"},
         {"first.bin", "First.bin"},
         {"middle.bin", "Middle.bin"},
     };
@@ -175,7 +175,10 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
 
         const auto listed = ListTree(search.engine);
         for (const auto& [path, original] : expected) {
-            ASSERT_TRUE(listed.count(path)) << path;
+            if (!listed.count(path)) {
+                ADD_FAILURE() << path;
+                continue;
+            }
             EXPECT_TRUE(Recovered(search.engine, listed.at(path).record, out) == Original(original))
                 << path;
         }
@@ -191,8 +194,10 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
         }
         std::cout << image << " without boot sector and FATs: " << exact << " of " << files
                   << " files recovered byte-exact\n";
-        // Only Around.bin, written around Middle.bin, cannot be read as contiguous clusters.
-        EXPECT_EQ(files, 14u);
+        // All are found (on FAT32, the Pages folder's second cluster, which lies apart from its
+        // first, as a lost folder of its own). Only Around.bin, written around Middle.bin,
+        // cannot be read as contiguous clusters.
+        EXPECT_EQ(files, 20u);
         EXPECT_EQ(exact, files - 1);
 
         std::string path;
@@ -219,7 +224,7 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
     for (const std::string image : {"fat16_deep.img", "fat32_deep.img"}) {
         SCOPED_TRACE(image);
         const std::string path = test::FixturePath(image);
-        const std::string orphans = test::RunCommand("fls -r -d '" + path + "'");
+        const std::string orphans = test::RunCommand("fls -r -d -p '" + path + "'");
         EXPECT_NE(orphans.find("$OrphanFiles/_RPHAN2.BIN"), std::string::npos);
 
         DeepSearch search(test::ReadWholeFile(path), logs);
