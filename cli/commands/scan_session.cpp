@@ -10,7 +10,9 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "engines/boot_area.h"
+#include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
+#include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "storage/sector_source.h"
 
@@ -21,13 +23,23 @@ namespace {
 struct ScanProgressContext {
     ProgressLine* line;
     std::string what;
+    PassSpeed speed;
+    int shownPercent = 0;  // of the whole scan, as last shown
 };
 
 int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_t currentSector,
                    uint64_t totalSectors, uint64_t filesFound, int /*reserved*/) {
     auto* context = static_cast<ScanProgressContext*>(user);
     if (InterruptGuard::Requested()) return kCancelled;
-    context->line->Show(ScanProgressText(context->what, percent * weight / 100, secondsLeft,
+    context->shownPercent = percent * weight / 100;
+    if (totalSectors != 0 && context->speed.sectorSize != 0) {
+        context->speed.Update(currentSector, TickCountMs());
+        context->line->Show(DeepScanProgressText(context->what, context->shownPercent, secondsLeft,
+                                                 currentSector, context->speed, filesFound),
+                            percent >= 100);
+        return 0;
+    }
+    context->line->Show(ScanProgressText(context->what, context->shownPercent, secondsLeft,
                                          currentSector, totalSectors, filesFound),
                         percent >= 100);
     return 0;
@@ -46,7 +58,7 @@ Status ReadSourceBootArea(const SourceArgument& sourceArg,
 
 // Why the factory made no engine for a source it could read.
 std::string NoEngineReason(SourceClass sourceClass, bool deep) {
-    if (deep) return "the deep scan is not available in this build yet";
+    if (deep) return "the deep scan cannot open it";
     if (sourceClass == SourceClass::Unrecognised) {
         return "no NTFS, FAT or Ext file system found at its start";
     }
@@ -106,6 +118,14 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
     return engine;
 }
 
+// A stopped deep scan has saved where it stood; the same command continues it.
+void TellHowToContinue(const SourceArgument& sourceArg, const ScanProgressContext& context) {
+    std::cerr << "keltra: the deep scan of '" << sourceArg.text << "' was stopped at "
+              << context.shownPercent
+              << "%; where it stood is saved: run the same command again to continue it "
+                 "(--restart starts afresh)\n";
+}
+
 }  // namespace
 
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
@@ -133,7 +153,9 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         scanned.engine =
             MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
         if (!scanned.engine) return exitCode;
-        ScanProgressContext context{&line, "Scanning " + scanned.sourceArg.text};
+        ScanProgressContext context{&line, "Scanning " + scanned.sourceArg.text, {}};
+        const auto* deep = dynamic_cast<const CProfessionalRecovery*>(scanned.engine.get());
+        if (deep != nullptr) context.speed.sectorSize = static_cast<uint32_t>(deep->SectorSize());
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
         line.Show(context.what + ": 0%", true);
         scanned.status = scanned.engine->Scan(std::nullopt);
@@ -143,6 +165,7 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         const Status status = session.sources.back().status;
         if (status == kCancelled) {
             session.cancelled = true;
+            if (deep != nullptr) TellHowToContinue(session.sources.back().sourceArg, context);
             break;
         }
         if (status != kOk) {
