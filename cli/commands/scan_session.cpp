@@ -126,6 +126,13 @@ void TellHowToContinue(const SourceArgument& sourceArg, const ScanProgressContex
                  "(--restart starts afresh)\n";
 }
 
+// Whether the pass kept to the volume's free space, and how much it read.
+void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecovery& deep) {
+    std::cerr << "keltra: the deep scan of '" << sourceArg.text << "' passed "
+              << (deep.FreeSpaceOnly() ? "the free space of the volume" : "every sector") << ": "
+              << deep.SectorsRead() << " sectors read\n";
+}
+
 }  // namespace
 
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
@@ -161,6 +168,7 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         scanned.status = scanned.engine->Scan(std::nullopt);
         line.Clear();
         scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
+        if (deep != nullptr) TellWhatWasPassed(scanned.sourceArg, *deep);
         session.sources.push_back(std::move(scanned));
         const Status status = session.sources.back().status;
         if (status == kCancelled) {

@@ -141,6 +141,54 @@ INSTANTIATE_TEST_SUITE_P(Sources, DeepCli,
                                         : std::string("NtfsWithoutBoot");
                          });
 
+// Unallocated sectors of the image by The Sleuth Kit (blkls writes the unallocated data units).
+uint64_t UnallocatedSectors(const std::string& image) {
+    std::string out;
+    if (FILE* pipe = popen(("blkls '" + image + "' 2>/dev/null | wc -c").c_str(), "r")) {
+        char buffer[64];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+        pclose(pipe);
+    }
+    return out.empty() ? 0 : std::stoull(out) / 512;
+}
+
+TEST(DeepCliIntact, ListsWhatTheQuickScanListsAndPassesOnlyTheFreeSpace) {
+    for (const char* fixture : {"photos_fat.img", "photos_ntfs.img"}) {
+        test::ScratchDir dir;
+        const std::string image = dir / fixture;
+        fs::copy_file(test::FixturePath(fixture), image);
+        const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+        const auto quick = RunKeltra({"scan", image, "--json"}, {env});
+        ASSERT_EQ(quick.exitCode, 0) << quick.err;
+        const auto deep = RunKeltra({"scan", image, "--deep", "--json"}, {env});
+        ASSERT_EQ(deep.exitCode, 0) << deep.err;
+        std::multiset<std::pair<std::string, uint64_t>> quickItems, deepItems;
+        for (const nlohmann::json& j : JsonLines(quick.out)) {
+            quickItems.insert({j["path"].get<std::string>() + j["name"].get<std::string>(),
+                               j["size"].get<uint64_t>()});
+        }
+        for (const nlohmann::json& j : JsonLines(deep.out)) {
+            const std::pair<std::string, uint64_t> item{
+                j["path"].get<std::string>() + j["name"].get<std::string>(),
+                j["size"].get<uint64_t>()};
+            deepItems.insert(item);
+            if (quickItems.count(item) == 0) {
+                EXPECT_TRUE(j["origin"] == "carving" || j["origin"] == "deep-ntfs" ||
+                            j["origin"] == "deep-fat")
+                    << fixture << ": " << item.first;
+            }
+        }
+        for (const auto& item : quickItems) {
+            EXPECT_EQ(deepItems.count(item), quickItems.count(item))
+                << fixture << ": " << item.first;
+        }
+        const std::string passed =
+            "passed the free space of the volume: " + std::to_string(UnallocatedSectors(image)) +
+            " sectors read";
+        EXPECT_NE(deep.err.find(passed), std::string::npos) << fixture << ": " << deep.err;
+    }
+}
+
 // Runs keltra in the background; its stderr goes to `errPath`.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& env,
             const std::string& errPath) {

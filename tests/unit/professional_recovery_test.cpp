@@ -1,16 +1,15 @@
 // The deep scan driver on the photo images (tests/fixtures/make_photos.sh) and ext4.img:
-// free-space mode, progress, stopping and continuing a pass, and the quick phase's stop.
+// progress, stopping and continuing a pass, a volume without a bitmap, and the quick phase's
+// stop.
 #include "engines/deep/professional_recovery.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <tuple>
 
-#include "engines/engine_factory.h"
 #include "scanlog/scan_history.h"
 #include "support/test_support.h"
 
@@ -18,17 +17,6 @@ namespace keltra {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
 
 struct Call {
     int percent;
@@ -114,46 +102,6 @@ class DeepOnPhotos : public testing::TestWithParam<const char*> {
     test::ScopedAppDataFolder appData_;
     test::ScratchDir dir_;
 };
-
-// Unallocated sectors of the image by The Sleuth Kit (blkls writes the unallocated data units).
-uint64_t UnallocatedSectors(const std::string& image) {
-    const std::string out = Capture("blkls '" + image + "' 2>/dev/null | wc -c");
-    return std::stoull(out.empty() ? "0" : out) / 512;
-}
-
-TEST_P(DeepOnPhotos, IntactVolumePassesOnlyItsFreeRunsAndAddsToTheQuickListing) {
-    const std::string image = CopyOf(dir_, GetParam(), "intact.img");
-    auto quick = CreateImageEngine(image, 1, false);
-    ASSERT_NE(quick, nullptr);
-    ASSERT_EQ(quick->Scan(std::nullopt), kOk);
-    const Listing quickListing = ListAll(*quick);
-
-    auto deep = OpenDeep(image);
-    Recorder recorder;
-    ASSERT_EQ(ScanDeep(*deep, recorder), kOk);
-    EXPECT_TRUE(deep->FreeSpaceOnly());
-    const uint64_t sectors = fs::file_size(image) / 512;
-    EXPECT_LT(deep->SectorsRead(), sectors);
-    const uint64_t unallocated = UnallocatedSectors(image);
-    if (unallocated != 0) {
-        // TSK and the volume's bitmap agree up to a cluster or so at the volume's end.
-        EXPECT_NEAR(static_cast<double>(deep->SectorsRead()), static_cast<double>(unallocated),
-                    64.0);
-    }
-    const std::vector<Call> pass = recorder.PassCalls();
-    ASSERT_FALSE(pass.empty());
-    EXPECT_EQ(pass.back().total, deep->SectorsRead()) << "the total is the free runs' sum";
-
-    const Listing deepListing = ListAll(*deep);
-    for (const auto& item : quickListing) {
-        EXPECT_EQ(deepListing.count(item), 1u) << std::get<0>(item);
-    }
-    for (const auto& item : deepListing) {
-        if (quickListing.count(item) != 0) continue;
-        EXPECT_NE(std::get<2>(item), static_cast<uint32_t>(RecordOrigin::QuickNtfs));
-        EXPECT_NE(std::get<2>(item), static_cast<uint32_t>(RecordOrigin::QuickFat));
-    }
-}
 
 TEST_P(DeepOnPhotos, ProgressRunsFromTenToOneHundredTenAndEndsAtOneHundred) {
     const std::string image = CopyOf(dir_, GetParam(), "progress.img");
