@@ -90,6 +90,10 @@ void AddScanOptions(CLI::App& sub, ScanRequest& request, Selection& selection) {
     sub.add_flag("--restart", request.restart,
                  "with --deep: forget an earlier unfinished deep scan and start afresh")
         ->needs(deep);
+    sub.add_flag("--carve-only", request.carveOnly,
+                 "find files by their signatures in every sector, ignoring the file system "
+                 "(for a card whose file system is gone)")
+        ->excludes(deep);
     sub.add_option("--types", selection.types, "only these kinds of file, comma-separated")
         ->delimiter(',')
         ->check(CLI::IsMember(kFileTypeNames));

@@ -10,6 +10,8 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "engines/boot_area.h"
+#include "engines/carving/carve_pass.h"
+#include "engines/carving/file_type_recovery.h"
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "platform/clock.h"
@@ -133,6 +135,44 @@ void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecov
               << deep.SectorsRead() << " sectors read\n";
 }
 
+// Carving alone needs no file system: the engine is opened on the source whatever it holds.
+std::unique_ptr<CFileTypeRecovery> MakeCarvingEngine(const SourceArgument& sourceArg,
+                                                     uint16_t tag) {
+    auto engine = std::make_unique<CFileTypeRecovery>();
+    const Status s = sourceArg.isImage
+                         ? engine->OpenImage(sourceArg.imagePath, tag)
+                         : engine->OpenPartition(sourceArg.diskNumber, sourceArg.startSector,
+                                                 sourceArg.sectorCount, tag);
+    if (s != kOk) {
+        std::cerr << "keltra: cannot open '" << sourceArg.text
+                  << "' for carving: " << StatusMessage(s) << "\n";
+        return nullptr;
+    }
+    return engine;
+}
+
+// Offers every sector of the source to the carving engine, reading through a handle of its
+// own.
+Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
+                   ScanProgressContext& context) {
+    SectorSource source;
+    uint32_t sectorSize = kImageSectorSize;
+    Status status = sourceArg.isImage ? OpenImageSource(source, sourceArg.imagePath)
+                                      : OpenDiskSource(source, sourceArg.diskNumber);
+    if (status == kOk && !sourceArg.isImage) status = source.handle.LogicalSectorSize(sectorSize);
+    if (status != kOk) return status;
+    CarvePassRange range{sourceArg.startSector, 0};
+    if (sourceArg.isImage) {
+        range = {0, source.totalSectors};
+    } else if (sourceArg.sectorCount != 0) {
+        range.sectorCount = sourceArg.sectorCount;
+    } else if (sourceArg.startSector < source.totalSectors) {
+        range.sectorCount = source.totalSectors - sourceArg.startSector;
+    }
+    return CarveWholeRange(engine, source, static_cast<int>(sectorSize), range, OnScanProgress,
+                           &context);
+}
+
 }  // namespace
 
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
@@ -157,15 +197,26 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         // Sources are numbered from 1 in the order given; the number tags their records.
         scanned.tag = static_cast<uint16_t>(i + 1);
         int exitCode = kExitOk;
-        scanned.engine =
-            MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
+        CFileTypeRecovery* carver = nullptr;
+        if (request.carveOnly) {
+            auto engine = MakeCarvingEngine(scanned.sourceArg, scanned.tag);
+            carver = engine.get();
+            scanned.engine = std::move(engine);
+            exitCode = kExitRuntimeError;
+        } else {
+            scanned.engine =
+                MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
+        }
         if (!scanned.engine) return exitCode;
-        ScanProgressContext context{&line, "Scanning " + scanned.sourceArg.text, {}};
+        ScanProgressContext context{
+            &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text, {}};
         const auto* deep = dynamic_cast<const CProfessionalRecovery*>(scanned.engine.get());
         if (deep != nullptr) context.speed.sectorSize = static_cast<uint32_t>(deep->SectorSize());
-        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
+        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context,
+                                     carver != nullptr ? kCarvePassWeight : 100);
         line.Show(context.what + ": 0%", true);
-        scanned.status = scanned.engine->Scan(std::nullopt);
+        scanned.status = carver != nullptr ? CarveSource(scanned.sourceArg, *carver, context)
+                                           : scanned.engine->Scan(std::nullopt);
         line.Clear();
         scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
         if (deep != nullptr) TellWhatWasPassed(scanned.sourceArg, *deep);

@@ -14,7 +14,8 @@ namespace keltra::cli {
 struct ScanRequest {
     std::vector<std::string> sources;
     bool deep = false;
-    bool restart = false;  // a deep scan forgets an earlier one of the same source
+    bool restart = false;    // a deep scan forgets an earlier one of the same source
+    bool carveOnly = false;  // carve every sector by signature, without the file system
 };
 
 struct ScannedSource {
