@@ -98,6 +98,10 @@ Status CProfessionalRecovery::OpenPartition(int diskNumber, uint64_t startSector
             bytes <= CarveChunkBuffer::kBytes) {
             sectorSize_ = static_cast<int>(bytes);
         }
+        // No length given: the rest of the disk.
+        if (sectorCount_ == 0 && startSector < source_.totalSectors) {
+            sectorCount_ = source_.totalSectors - startSector;
+        }
     }
     resumeRecord_ = ScanHistoryRecord{};
     resuming_ = ScanHistory::Instance().FindPartitionScan(diskNumber, startSector, sectorCount,
@@ -177,6 +181,8 @@ Status CProfessionalRecovery::OpenMemberLogs() {
 }
 
 Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/) {
+    // Never opened, or the source could not be: nothing to scan and nothing to remember.
+    if (!source_.IsOpen() || sectorCount_ == 0) return kErrInvalidParameter;
     ScanHistory& history = ScanHistory::Instance();
     // The lookup is made again: the history's current folder must be the resumed scan's when
     // the engines open their logs in it.
@@ -248,6 +254,7 @@ Status CProfessionalRecovery::RunPass(uint64_t& filesFound, DeepScanState& state
     startMs_ = TickCountMs();
     lastEstimateMs_ = startMs_;
     secondsLeft_ = -1;
+    sessionStartDone_ = 0;
     uint64_t sectorsDone = 0;
     filesFound = 0;
     uint64_t offset = 0;
@@ -262,9 +269,9 @@ Status CProfessionalRecovery::RunPass(uint64_t& filesFound, DeepScanState& state
         if (resuming_) {
             offset = std::min(resumeRecord_.state.offsetInRun, run.length);
             sectorsDone = resumeRecord_.state.sectorsDone;
+            sessionStartDone_ = sectorsDone;
             resuming_ = false;
         }
-        sessionStartDone_ = sectorsDone;
         passDone_ = sectorsDone;
         Status stopped = kOk;
         uint64_t examinedTo = 0;
