@@ -430,6 +430,8 @@ TEST(CliHistory, ListsDeepScansAndRestartForgetsOne) {
         const std::string folder = history.CurrentScanFolder();
         fs::create_directories(folder);
         DeepScanState state;
+        state.runLength = 16384;
+        state.offsetInRun = 4096;
         state.sectorsDone = 4096;
         state.filesFound = 7;
         ASSERT_EQ(history.SaveScanState(kImageDiskNumber, 0, 16384, state, folder, image), kOk);
@@ -463,6 +465,8 @@ TEST(CliHistory, ListsDeepScansAndRestartForgetsOne) {
     const auto after = nlohmann::json::parse(RunKeltra({"history", "--json"}, {env}).out);
     EXPECT_EQ(after["scan_folder"], scanLog + "/2/");
     EXPECT_EQ(after["sectors_done"], 16384);
+    EXPECT_EQ(after["finished"], true);
+    EXPECT_EQ(after["percent_done"], 100);
 }
 
 }  // namespace
