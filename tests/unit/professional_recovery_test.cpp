@@ -182,6 +182,31 @@ INSTANTIATE_TEST_SUITE_P(Images, DeepOnPhotos, testing::Values("photos_fat.img",
                                         : "Ntfs";
                          });
 
+TEST(DeepScan, SearchLeavesOutCarvedCopiesOfFilesTheFileSystemFound) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::string image = CopyOf(dir, "photos_ntfs.img", "search.img");
+    auto deep = OpenDeep(image);
+    Recorder recorder;
+    ASSERT_EQ(ScanDeep(*deep, recorder), kOk);
+    std::vector<FoundRecord> found;
+    ASSERT_EQ(deep->FindByExtensions("*.jpg|*.png|", found), kOk);
+    std::multiset<std::string> names;
+    for (const FoundRecord& r : found) {
+        EXPECT_NE(r.origin, static_cast<uint32_t>(RecordOrigin::Carving)) << r.Name();
+        names.insert(std::string(r.Name()));
+    }
+    // The quick scan lists the deleted files only.
+    EXPECT_EQ(names, (std::multiset<std::string>{"Beach day.jpg", "Beach day.jpg",
+                                                 "Company logo.png", "Holiday_001.JPG"}));
+    // Their data lies in the free space, where carving found them again.
+    deep.reset();
+    const std::string folder = ScanHistory::Instance().Records().at(0).ScanFolder();
+    std::string carvingLog;
+    ASSERT_EQ(ScanHistory::FindLogFile("File_Type_", folder, carvingLog), kOk);
+    EXPECT_GE(fs::file_size(folder + carvingLog) / kFoundRecordSize, 3u);
+}
+
 TEST(DeepScan, ExtVolumeIsPassedWhole) {
     test::ScopedAppDataFolder appData;
     auto deep = OpenDeep(test::FixturePath("ext4.img"));
