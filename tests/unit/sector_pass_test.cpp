@@ -72,11 +72,20 @@ class CountingReader : public SectorReader {
     std::atomic<int>& reads_;
 };
 
-TEST(SectorPass, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) {
+class SectorPassSources : public testing::TestWithParam<bool> {};
+
+// From memory, and from an image file.
+TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) {
     constexpr uint64_t kSectors = 5000;
+    test::ScratchDir dir;
     SectorSource source;
-    OpenReaderSource(source, std::make_unique<test::MemoryReader>(NumberedSectors(kSectors)),
-                     kSectors);
+    if (GetParam()) {
+        test::WriteWholeFile(dir / "image.img", NumberedSectors(kSectors));
+        ASSERT_EQ(OpenImageSource(source, dir / "image.img"), kOk);
+    } else {
+        OpenReaderSource(source, std::make_unique<test::MemoryReader>(NumberedSectors(kSectors)),
+                         kSectors);
+    }
     // Skips of every size: none, inside the next chunk, over several chunks, to past the end.
     const auto skipAt = [](uint64_t lba) -> uint64_t {
         switch ((lba / 7) % 5) {
@@ -131,6 +140,11 @@ TEST(SectorPass, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) {
     EXPECT_EQ(last.offset, 1000u);
     EXPECT_EQ(last.sectorsDone, 1000u);
 }
+
+INSTANTIATE_TEST_SUITE_P(SectorPass, SectorPassSources, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ImageFile" : "Memory";
+                         });
 
 TEST(SectorPass, ShortAndFailedReadsAreExaminedAsFarAsReadAndStillAdvance) {
     constexpr uint64_t kSectors = 1000;
