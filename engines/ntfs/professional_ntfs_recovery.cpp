@@ -356,33 +356,29 @@ std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v,
 
 Status CProfessionalNtfsRecovery::Finish() {
     if (Store() == nullptr) return kErrInvalidParameter;
-    Status status = kOk;
     // Writing a folder can meet new folders above it: they join the list while it is walked.
-    for (size_t i = 0; i < folders_.size(); ++i) status = WriteFolder(folders_[i]);
-    return status;
+    for (size_t i = 0; i < folders_.size(); ++i) WriteFolder(folders_[i]);
+    return kOk;
 }
 
-Status CProfessionalNtfsRecovery::WriteFolder(const FolderEntry& entry) {
+void CProfessionalNtfsRecovery::WriteFolder(FolderEntry entry) {
     Volume& v = *entry.volume;
     const uint32_t key = entry.number;
     uint64_t sector = 0;
     if (!ReadOwnRecord(v, key, scratch_, sector)) {
-        WriteLostFolder(key, v);
-        return kOk;
+        return WriteLostFolder(key, v);
     }
     auto summary = SummariseRecord(scratch_);
     if (summary && summary->header.IsDirectory() && !summary->hasName) {
         CompleteFromAttributeList(Reader(v), scratch_, key, *summary);
     }
     if (!summary || !summary->header.IsDirectory() || !summary->hasName) {
-        WriteLostFolder(key, v);
-        return kOk;
+        return WriteLostFolder(key, v);
     }
     // The volume's own system folders ($Extend) are not listed.
-    if (key <= kLastSystemRecord) return kOk;
+    if (key <= kLastSystemRecord) return;
     const std::string name = Utf16ToUtf8(summary->name);
-    const RecordSummary copy = *summary;
-    const uint32_t depth = DepthOf(v, copy.parent);
+    const uint32_t depth = DepthOf(v, summary->parent);
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     r.sourceTag = sourceTag_;
@@ -391,15 +387,14 @@ Status CProfessionalNtfsRecovery::WriteFolder(const FolderEntry& entry) {
     r.contentIntact = 1;
     r.key = key;
     r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
-    r.created = copy.created;
-    r.accessed = copy.accessed;
-    r.modified = copy.modified;
-    r.size = copy.size;
+    r.created = summary->created;
+    r.accessed = summary->accessed;
+    r.modified = summary->modified;
+    r.size = summary->size;
     r.location = sector;
     r.partitionStart = v.geometry.partitionStart;
     r.SetName(name);
-    store->Link(ParentKey(copy.parent, depth), r.recordIndex, r.key, r.Name());
-    return kOk;
+    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key, r.Name());
 }
 
 void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
@@ -415,8 +410,8 @@ void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
 }
 
-CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFound(
-    const FoundRecord& record, Volume& scratch) {
+const CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFound(
+    const FoundRecord& record, Volume& scratch) const {
     const uint64_t location = record.location;
     const uint64_t partitionStart = record.partitionStart;
     const uint32_t key = record.key;
@@ -448,7 +443,8 @@ Status CProfessionalNtfsRecovery::ReadFileData(const FoundRecord& record, uint64
                               sink);
 }
 
-std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(const FoundRecord& record) {
+std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
+    const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
     if ((origin != RecordOrigin::QuickNtfs && origin != RecordOrigin::DeepNtfs) ||
         record.isFolder != 0 || !source_.IsOpen() || scratch_.empty()) {

@@ -48,15 +48,16 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     // One FILE record of a file (its bytes, at least one record long, and the absolute sector
     // it was found at): written to the log under its folder. 0 when taken or passed over
     // (directories, system files 1 to 11, extension records, records without a name); 87 when
-    // its offsets do not fit the record; -1 without the "FILE" signature.
+    // its offsets do not fit the record or no log is open; -1 without the "FILE" signature.
     Status HandleFileRecord(std::span<const std::byte> record, uint64_t absoluteSector);
     // After the pass: writes every folder met, from its own record, or as "LostFolder<n>"
-    // under the root when that record is gone. The status of the last folder record handled.
+    // under the root when that record is gone or cannot be read (the other folders are still
+    // written). 87 when no log is open.
     Status Finish();
 
     // The absolute sector of the first data run of an NTFS record (quick or deep), for the
     // deep scan's merged search; nothing for resident data, no runs or an unreadable record.
-    std::optional<uint64_t> FirstDataSector(const FoundRecord& record);
+    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const;
 
     // The deep scan has no walk of its own, no bitmap and no free ranges.
     Status Scan(const std::optional<std::string>&) override { return kOk; }
@@ -113,10 +114,11 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
                        uint64_t& sector) const;
     // Learns the cluster size of unknown volumes from a record's first non-resident $DATA.
     void LearnClusterSize(std::span<const std::byte> record);
-    Status WriteFolder(const FolderEntry& entry);
+    // By value: writing it may add entries to folders_.
+    void WriteFolder(FolderEntry entry);
     void WriteLostFolder(uint32_t key, const Volume& v);
     // The volume and geometry to read a found record's data with.
-    Volume& VolumeOfFound(const FoundRecord& record, Volume& scratch);
+    const Volume& VolumeOfFound(const FoundRecord& record, Volume& scratch) const;
 
     CarveChunkBuffer carveHold_;
     SectorSource source_;
