@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engines/fat/fat_volume_reads.h"
+#include "engines/fat/fat_high_word_guess.h"
 #include "platform/little_endian.h"
 
 namespace keltra {
@@ -42,7 +42,12 @@ bool FatDirectoryWalker::Step() {
 
 Status FatDirectoryWalker::ReadVolumeSectors(uint64_t sector, uint32_t count,
                                              std::span<std::byte> out) {
-    return keltra::ReadVolumeSectors(volume_, sector, count, out);
+    if (sector < volume_.start || sector + count > volume_.End()) return kErrInvalidParameter;
+    uint32_t read = 0;
+    const Status s = ReadSectors(*volume_.source, count, out, sector,
+                                 static_cast<int>(volume_.geometry.bytesPerSector), read);
+    if (s != kOk) return s;
+    return read == count ? kOk : kErrReadFault;
 }
 
 void FatDirectoryWalker::ReadFolder(uint32_t first) {
@@ -161,11 +166,17 @@ uint32_t FatDirectoryWalker::EntryCluster(const FatEntryView& e, bool folder,
 }
 
 uint32_t FatDirectoryWalker::GuessFolderCluster(uint16_t low) {
-    return keltra::GuessFolderCluster(volume_, low, sector_);
+    return keltra::GuessFolderCluster(
+        volume_, low,
+        [this](uint64_t s, std::span<std::byte> out) { return ReadVolumeSectors(s, 1, out); },
+        sector_);
 }
 
 uint32_t FatDirectoryWalker::GuessFileCluster(uint16_t low, std::string_view extension) {
-    return keltra::GuessFileCluster(volume_, low, extension, check_, sector_);
+    return keltra::GuessFileCluster(
+        volume_, low, extension, check_,
+        [this](uint64_t s, std::span<std::byte> out) { return ReadVolumeSectors(s, 1, out); },
+        sector_);
 }
 
 bool FatDirectoryWalker::ContentIntact(uint32_t cluster, std::string_view extension) {

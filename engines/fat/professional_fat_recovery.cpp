@@ -10,8 +10,8 @@
 #include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
 #include "engines/fat/fat_file_reader.h"
+#include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_names.h"
-#include "engines/fat/fat_volume_reads.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
@@ -251,6 +251,15 @@ void CProfessionalFatRecovery::FillGeometry(FoundRecord& record, int volume) con
     record.partitionStart = v.start;
 }
 
+FatSectorRead CProfessionalFatRecovery::OneSectorRead() const {
+    return [this](uint64_t sector, std::span<std::byte> out) {
+        uint32_t read = 0;
+        const Status s = ReadSectors(source_, 1, out, sector, static_cast<int>(sectorSize_), read);
+        if (s != kOk) return s;
+        return read == 1 ? kOk : kErrReadFault;
+    };
+}
+
 bool CProfessionalFatRecovery::ReadFirstSector(int volume, uint32_t cluster,
                                                std::vector<std::byte>& out) const {
     if (volume < 0) return false;
@@ -434,7 +443,6 @@ uint32_t CProfessionalFatRecovery::FixCurrentFolder(std::span<const std::byte> d
     }
     // A subfolder's ".." names the folder these entries lie in.
     std::vector<std::byte> sub;
-    LongNameGatherer none;
     for (size_t off = 0; off + kFatEntryBytes <= data.size(); off += kFatEntryBytes) {
         const auto bytes = data.subspan(off);
         const FatEntryView e(bytes);
@@ -444,7 +452,7 @@ uint32_t CProfessionalFatRecovery::FixCurrentFolder(std::span<const std::byte> d
         if (ShortEntryName(e, true).empty()) continue;
         uint32_t cluster = e.Cluster();
         if (e.IsDeleted() && e.HighCluster() == 0 && GuessesHighWord(volume))
-            cluster = GuessFolderCluster(VolumeView(volume), e.LowCluster(), sub);
+            cluster = GuessFolderCluster(VolumeView(volume), e.LowCluster(), OneSectorRead(), sub);
         if (cluster < 2) continue;
         if (!ReadFirstSector(volume, cluster, sub)) break;
         if (!BytesEqual(sub, 0, ". ")) continue;
@@ -528,7 +536,7 @@ void CProfessionalFatRecovery::FolderEntryFound(const FatEntryView& e, const std
                                                 int volume, uint32_t folder, uint64_t dataSector) {
     FoundRecord r = EntryRecord(e, name, sourceTag_);
     if (e.IsDeleted() && e.HighCluster() == 0 && GuessesHighWord(volume))
-        r.key = GuessFolderCluster(VolumeView(volume), e.LowCluster(), scratch_);
+        r.key = GuessFolderCluster(VolumeView(volume), e.LowCluster(), OneSectorRead(), scratch_);
     r.isFolder = 1;
     r.contentIntact = 1;
     r.folderDeleted = e.IsDeleted() ? 1 : 0;
@@ -581,7 +589,7 @@ void CProfessionalFatRecovery::WriteFile(FoundRecord record, uint32_t parent, in
                    0;
         };
         record.key = GuessFileCluster(VolumeView(volume), static_cast<uint16_t>(record.key),
-                                      extension, check, scratch_);
+                                      extension, check, OneSectorRead(), scratch_);
     }
     record.contentIntact = ContentIntact(record.key, extension, volume) ? 1 : 0;
     const uint64_t parentKey = FolderKey(parent, Depth(volume, parent));

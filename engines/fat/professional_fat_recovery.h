@@ -17,6 +17,7 @@
 
 #include "engines/carve_chunk_buffer.h"
 #include "engines/fat/fat_directory_walker.h"
+#include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_table.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
@@ -50,7 +51,7 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
     static constexpr size_t kMaxSavedSectors = 16384;
     static constexpr size_t kMaxFragments = 4096;
     static constexpr size_t kMaxPendingFiles = 200000;
-    static constexpr size_t kMaxFolders = 500000;
+    static constexpr size_t kMaxFolders = 250000;
 
     struct DroppedItems {
         uint64_t volumes = 0;
@@ -165,6 +166,7 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
     // the sector cannot be read or does not start with a dot pair.
     std::optional<uint32_t> ParentOnDisk(int volume, uint32_t folder);
     bool ReadFirstSector(int volume, uint32_t cluster, std::vector<std::byte>& out) const;
+    FatSectorRead OneSectorRead() const;
     // A fragment that `sector` (at `absoluteSector`) continues, taken off the list.
     std::optional<Fragment> TakeFragment(std::span<const std::byte> sector,
                                          uint64_t absoluteSector);

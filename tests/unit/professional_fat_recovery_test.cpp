@@ -83,6 +83,22 @@ struct DeepSearch {
     CProfessionalFatRecovery engine;
 };
 
+// Of the files listed under the name of an original: how many, and how many come back whole.
+std::pair<size_t, size_t> ShareRecovered(IFileRecoveryParse& engine,
+                                         const std::map<std::string, Listed>& listed,
+                                         const test::ScratchDir& out) {
+    size_t files = 0;
+    size_t exact = 0;
+    for (const auto& [path, l] : listed) {
+        if (l.record.isFolder != 0) continue;
+        const std::string name(l.record.Name());
+        if (!std::filesystem::exists(test::FixturePath("fat_deep_originals/" + name))) continue;
+        ++files;
+        exact += Recovered(engine, l.record, out) == Original(name) ? 1 : 0;
+    }
+    return {files, exact};
+}
+
 // The image with its boot sector (and FAT32's backup), FSInfo sectors and both FATs zeroed.
 std::vector<std::byte> WithoutBootAndFats(std::vector<std::byte> bytes, FatGeometry& g) {
     g = *ReadFatGeometry(std::span(bytes).first(512));
@@ -182,16 +198,7 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
             EXPECT_TRUE(Recovered(search.engine, listed.at(path).record, out) == Original(original))
                 << path;
         }
-        // Every file listed with the name of an original: the share that comes back whole.
-        size_t files = 0;
-        size_t exact = 0;
-        for (const auto& [path, l] : listed) {
-            if (l.record.isFolder != 0) continue;
-            const std::string name(l.record.Name());
-            if (!std::filesystem::exists(test::FixturePath("fat_deep_originals/" + name))) continue;
-            ++files;
-            exact += Recovered(search.engine, l.record, out) == Original(name) ? 1 : 0;
-        }
+        const auto [files, exact] = ShareRecovered(search.engine, listed, out);
         std::cout << image << " without boot sector and FATs: " << exact << " of " << files
                   << " files recovered byte-exact\n";
         // All are found (on FAT32, the Pages folder's second cluster, which lies apart from its
@@ -205,6 +212,14 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
             search.engine.GetRecordPath(listed.at("photos/2017/summer beach.jpg").record, path),
             kOk);
         EXPECT_EQ(path, "Photos/2017/");
+        // A picture previews through the temporary file, read from consecutive clusters.
+        std::string temp;
+        std::vector<std::byte> buffer(16);
+        uint32_t size = 16;
+        ASSERT_EQ(search.engine.ReadRecordData(listed.at("photos/harbour at night.jpg").record,
+                                               temp, buffer, size, nullptr, nullptr),
+                  kOk);
+        EXPECT_TRUE(Text(test::ReadWholeFile(temp)) == Original("Harbour at night.jpg"));
         // The driver's merged search: where the data of a record starts.
         const FoundRecord& beach = listed.at("photos/2017/summer beach.jpg").record;
         EXPECT_EQ(search.engine.FirstDataSector(beach),
@@ -227,7 +242,8 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
         const std::string orphans = test::RunCommand("fls -r -d -p '" + path + "'");
         EXPECT_NE(orphans.find("$OrphanFiles/_RPHAN2.BIN"), std::string::npos);
 
-        DeepSearch search(test::ReadWholeFile(path), logs);
+        test::ScratchDir deepLogs;
+        DeepSearch search(test::ReadWholeFile(path), deepLogs);
         ASSERT_FALSE(search.engine.Volumes().empty());
         const auto listed = ListTree(search.engine);
         std::string lost;
@@ -247,6 +263,24 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
         EXPECT_TRUE(Recovered(search.engine, listed.at(lost + "/_rphan2.bin").record, out) ==
                     Original("ORPHAN2.BIN"));
         EXPECT_TRUE(listed.count("docs/reused.txt"));
+        // A resumed deep scan reopens the log and lists what was found before.
+        std::string logName;
+        for (const auto& entry : std::filesystem::directory_iterator(deepLogs.Path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("Pro_Fat_0_", 0) == 0 && name.find("_Relation") == std::string::npos &&
+                name.find("_DirInfo") == std::string::npos)
+                logName = name;
+        }
+        ASSERT_FALSE(logName.empty());
+        {
+            DeepSearch resumed(std::vector<std::byte>(512 * 64), deepLogs, false);
+            ASSERT_EQ(resumed.engine.OpenLog(logName), kOk);
+            EXPECT_EQ(ListTree(resumed.engine).size(), listed.size());
+        }
+        const auto [files, exact] = ShareRecovered(search.engine, listed, out);
+        std::cout << image << " intact: " << exact << " of " << files
+                  << " files recovered byte-exact\n";
+        EXPECT_EQ(exact, files);
         EXPECT_FALSE(listed.count("docs/orphan"));
 
         // Around.bin: the Sleuth Kit, the deep search and the quick scan read the same bytes.

@@ -1,4 +1,4 @@
-#include "engines/fat/fat_volume_reads.h"
+#include "engines/fat/fat_high_word_guess.h"
 
 #include "platform/little_endian.h"
 
@@ -9,17 +9,7 @@ constexpr uint32_t kMaxGuessedHighWord = 256;
 
 }  // namespace
 
-Status ReadVolumeSectors(const FatVolume& volume, uint64_t sector, uint32_t count,
-                         std::span<std::byte> out) {
-    if (sector < volume.start || sector + count > volume.End()) return kErrInvalidParameter;
-    uint32_t read = 0;
-    const Status s = ReadSectors(*volume.source, count, out, sector,
-                                 static_cast<int>(volume.geometry.bytesPerSector), read);
-    if (s != kOk) return s;
-    return read == count ? kOk : kErrReadFault;
-}
-
-uint32_t GuessFolderCluster(const FatVolume& volume, uint16_t low,
+uint32_t GuessFolderCluster(const FatVolume& volume, uint16_t low, const FatSectorRead& read,
                             std::vector<std::byte>& scratch) {
     const FatGeometry& g = volume.geometry;
     scratch.resize(g.bytesPerSector);
@@ -27,7 +17,7 @@ uint32_t GuessFolderCluster(const FatVolume& volume, uint16_t low,
         const uint32_t cluster = (h << 16) | low;
         if (cluster < 2) continue;
         if (!g.IsDataCluster(cluster)) break;
-        if (ReadVolumeSectors(volume, volume.ClusterSector(cluster), 1, scratch) != kOk) break;
+        if (read(volume.ClusterSector(cluster), scratch) != kOk) break;
         const bool dotPair = BytesEqual(scratch, 0, ". ") && BytesEqual(scratch, 32, "..");
         if (dotPair && FatEntryView(scratch).Cluster() == cluster) return cluster;
     }
@@ -35,7 +25,8 @@ uint32_t GuessFolderCluster(const FatVolume& volume, uint16_t low,
 }
 
 uint32_t GuessFileCluster(const FatVolume& volume, uint16_t low, std::string_view extension,
-                          const FatContentCheck& check, std::vector<std::byte>& scratch) {
+                          const FatContentCheck& check, const FatSectorRead& read,
+                          std::vector<std::byte>& scratch) {
     if (extension.empty() || !check) return low;
     const FatGeometry& g = volume.geometry;
     scratch.resize(g.bytesPerSector);
@@ -44,7 +35,7 @@ uint32_t GuessFileCluster(const FatVolume& volume, uint16_t low, std::string_vie
         if (cluster < 2) continue;
         if (!g.IsDataCluster(cluster)) break;
         const uint64_t sector = volume.ClusterSector(cluster);
-        if (ReadVolumeSectors(volume, sector, 1, scratch) != kOk) break;
+        if (read(sector, scratch) != kOk) break;
         if (check(scratch, extension, sector)) return cluster;
     }
     return low;
