@@ -119,7 +119,9 @@ TEST(DeepNtfsDamagedVolumes, NeverCrashOrHang) {
             ASSERT_LE(size, buffer.size());
             engine.FirstDataSector(l.record);
             if (l.record.size < 256 * 1024 && copied++ < 4) {
-                engine.RecoverRecord(l.record, scratch / ("out/f" + std::to_string(copied)), 0);
+                engine.RecoverRecord(
+                    l.record,
+                    scratch / ("out/" + std::to_string(round) + "f" + std::to_string(copied)), 0);
             }
         }
     }
