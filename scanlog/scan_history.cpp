@@ -187,11 +187,13 @@ long ScanHistory::FindPartitionIndex(int diskNumber, uint64_t firstSector, uint6
     return -1;
 }
 
-long ScanHistory::FindImageIndex(const std::string& imagePath) {
+long ScanHistory::FindImageIndex(const std::string& imagePath, uint64_t firstSector,
+                                 uint64_t sectorCount) {
     const uint64_t writeTime = FileWriteTime(imagePath);
     for (size_t i = 0; i < records_.size(); ++i) {
         const ScanHistoryRecord& r = records_[i];
-        if (r.ImagePath() != imagePath) continue;
+        if (r.ImagePath() != imagePath || r.firstSector != firstSector) continue;
+        if (firstSector != 0 && r.sectorCount != sectorCount) continue;
         if (r.imageWriteTime == writeTime) return static_cast<long>(i);
         ForgetScan(r.ScanFolder());
         return -1;
@@ -207,8 +209,9 @@ bool ScanHistory::FindPartitionScan(int diskNumber, uint64_t firstSector, uint64
     return found_;
 }
 
-bool ScanHistory::FindImageScan(const std::string& imagePath, ScanHistoryRecord& out) {
-    const long index = imagePath.empty() ? -1 : FindImageIndex(imagePath);
+bool ScanHistory::FindImageScan(const std::string& imagePath, ScanHistoryRecord& out,
+                                uint64_t firstSector, uint64_t sectorCount) {
+    const long index = imagePath.empty() ? -1 : FindImageIndex(imagePath, firstSector, sectorCount);
     SetFound(index);
     if (index >= 0) out = records_[static_cast<size_t>(index)];
     return found_;
@@ -232,7 +235,7 @@ Status ScanHistory::SaveScanState(int diskNumber, uint64_t firstSector, uint64_t
                                   const DeepScanState& state, const std::string& scanFolder,
                                   const std::string& imagePath) {
     const bool image = !imagePath.empty();
-    const long index = image ? FindImageIndex(imagePath)
+    const long index = image ? FindImageIndex(imagePath, firstSector, sectorCount)
                              : FindPartitionIndex(diskNumber, firstSector, sectorCount);
     SetFound(index);
     if (index >= 0) {

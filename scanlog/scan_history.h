@@ -94,8 +94,11 @@ class ScanHistory {
     bool FindPartitionScan(int diskNumber, uint64_t firstSector, uint64_t sectorCount,
                            ScanHistoryRecord& out);
     // The same for an image file: the path must be equal (case-sensitive) and the image's
-    // last-write time unchanged.
-    bool FindImageScan(const std::string& imagePath, ScanHistoryRecord& out);
+    // last-write time unchanged. A volume inside the image (at a `firstSector` other than 0)
+    // must also have the record's first sector and sector count; the whole image is the record
+    // of first sector 0, whatever its sector count.
+    bool FindImageScan(const std::string& imagePath, ScanHistoryRecord& out,
+                       uint64_t firstSector = 0, uint64_t sectorCount = 0);
 
     // Hands out the next numbered folder: counter + 1; a record still naming that folder is
     // dropped and a leftover folder of that name deleted. The folder itself is created by the
@@ -110,7 +113,8 @@ class ScanHistory {
 
     // Records the deep-scan state of a source and saves `config`. An image is named by a
     // non-empty `imagePath` (disk number, first sector and sector count are then stored as
-    // given: kImageDiskNumber, 0 and the image's sectors); a partition by disk and first sector.
+    // given: kImageDiskNumber, 0 and the image's sectors for a whole image, the volume's start
+    // and length for a volume inside it); a partition by disk and first sector.
     // The source is looked up as by Find*Scan; found: its state is overwritten; not found: a
     // record is appended with the current free bytes or the image's path and write time, and
     // `scanFolder`. 206 when a path does not fit 259 UTF-16 characters.
@@ -140,7 +144,7 @@ class ScanHistory {
     std::string NumberedFolder(uint64_t number) const;
     // Index of the first record matching, after the stale-record rule; -1 when none.
     long FindPartitionIndex(int diskNumber, uint64_t firstSector, uint64_t sectorCount);
-    long FindImageIndex(const std::string& imagePath);
+    long FindImageIndex(const std::string& imagePath, uint64_t firstSector, uint64_t sectorCount);
     void SetFound(long index);
 
     std::string folder_;

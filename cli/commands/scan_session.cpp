@@ -74,7 +74,8 @@ void PrepareDeepScan(const SourceArgument& sourceArg, bool restart) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
     const bool found = sourceArg.isImage
-                           ? history.FindImageScan(sourceArg.imagePath, earlier)
+                           ? history.FindImageScan(sourceArg.imagePath, earlier,
+                                                   sourceArg.startSector, sourceArg.sectorCount)
                            : history.FindPartitionScan(sourceArg.diskNumber, sourceArg.startSector,
                                                        sourceArg.sectorCount, earlier);
     if (!found) return;

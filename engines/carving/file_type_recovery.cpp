@@ -63,12 +63,18 @@ std::string CFileTypeRecovery::LogFolder() const {
 }
 
 Status CFileTypeRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    return OpenImageVolume(imagePath, 0, 0, sourceTag);
+}
+
+Status CFileTypeRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                          uint64_t /*sectorCount*/, uint16_t sourceTag) {
     CloseLog();
     sourceTag_ = sourceTag;
-    startSector_ = 0;
+    startSector_ = startSector;
     sectorSize_ = static_cast<int>(kImageSectorSize);
     const Status openStatus = OpenImageSource(source_, imagePath);
-    const Status logStatus = StartNewLog(LogFolder(), MakeLogName(kCarvingLogPrefix, 0));
+    const Status logStatus = StartNewLog(
+        LogFolder(), MakeLogName(kCarvingLogPrefix, static_cast<int64_t>(startSector_)));
     return openStatus != kOk ? openStatus : logStatus;
 }
 

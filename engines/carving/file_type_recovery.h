@@ -26,6 +26,8 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     // Returns the open status (the log is made even when the image cannot be opened), else
     // the log's.
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
     // The same for a partition of a disk; the log is named after its start sector.
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;

@@ -64,21 +64,41 @@ CProfessionalRecovery::~CProfessionalRecovery() {
 }
 
 Status CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    return OpenImageAt(imagePath, 0, std::nullopt, sourceTag);
+}
+
+Status CProfessionalRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                              uint64_t sectorCount, uint16_t sourceTag) {
+    return OpenImageAt(imagePath, startSector, sectorCount, sourceTag);
+}
+
+Status CProfessionalRecovery::OpenImageAt(const std::string& imagePath, uint64_t startSector,
+                                          std::optional<uint64_t> sectorCount, uint16_t sourceTag) {
     sourceTag_ = sourceTag;
     isImage_ = true;
     imagePath_ = imagePath;
     diskNumber_ = static_cast<int>(kImageDiskNumber);
-    startSector_ = 0;
+    startSector_ = startSector;
     sectorSize_ = static_cast<int>(kImageSectorSize);
     source_.Close();
     if (const Status s = OpenImageSource(source_, imagePath); s != kOk) return s;
-    sectorCount_ = source_.totalSectors;
+    sectorCount_ = sectorCount.value_or(source_.totalSectors);
+    // A volume must start inside the image.
+    if (startSector_ >= source_.totalSectors) sectorCount_ = 0;
     if (sectorCount_ == 0) return kErrHandleEof;
     resumeRecord_ = ScanHistoryRecord{};
-    resuming_ = ScanHistory::Instance().FindImageScan(imagePath, resumeRecord_);
-    fat_->OpenImage(imagePath, sourceTag);
-    const Status ntfsStatus = ntfs_->OpenImage(imagePath, sourceTag);
-    quick_ = CreateImageEngine(imagePath, sourceTag, false);
+    resuming_ =
+        ScanHistory::Instance().FindImageScan(imagePath, resumeRecord_, startSector_, sectorCount_);
+    Status ntfsStatus = kOk;
+    if (sectorCount) {
+        fat_->OpenImageVolume(imagePath, startSector_, sectorCount_, sourceTag);
+        ntfsStatus = ntfs_->OpenImageVolume(imagePath, startSector_, sectorCount_, sourceTag);
+        quick_ = CreateImageVolumeEngine(imagePath, startSector_, sectorCount_, sourceTag, false);
+    } else {
+        fat_->OpenImage(imagePath, sourceTag);
+        ntfsStatus = ntfs_->OpenImage(imagePath, sourceTag);
+        quick_ = CreateImageEngine(imagePath, sourceTag, false);
+    }
     return ntfsStatus;
 }
 
@@ -169,7 +189,7 @@ Status CProfessionalRecovery::OpenMemberLogs() {
             carving_->OpenPartitionWithLog(sectorSize_, diskNumber_, *carvingLog, sourceTag_);
         }
     } else if (isImage_) {
-        carving_->OpenImage(imagePath_, sourceTag_);
+        carving_->OpenImageVolume(imagePath_, startSector_, sectorCount_, sourceTag_);
     } else {
         carving_->OpenPartition(diskNumber_, startSector_, sectorCount_, sourceTag_);
     }
@@ -187,9 +207,10 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
     // The lookup is made again: the history's current folder must be the resumed scan's when
     // the engines open their logs in it.
     if (resuming_) {
-        resuming_ = isImage_ ? history.FindImageScan(imagePath_, resumeRecord_)
-                             : history.FindPartitionScan(diskNumber_, startSector_, sectorCount_,
-                                                         resumeRecord_);
+        resuming_ =
+            isImage_
+                ? history.FindImageScan(imagePath_, resumeRecord_, startSector_, sectorCount_)
+                : history.FindPartitionScan(diskNumber_, startSector_, sectorCount_, resumeRecord_);
     }
     const bool resumed = resuming_;
     if (resuming_) {

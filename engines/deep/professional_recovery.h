@@ -42,6 +42,10 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // last-write time), opens the two searches and makes the quick engine. The system error
     // when the image cannot be opened or is empty; else the deep NTFS search's open status.
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    // The same for the volume of `sectorCount` sectors at `startSector` inside an image with a
+    // partition table; its earlier scan must also have had this start and length.
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
     // The same for a partition of a disk (an earlier scan counts when the volume's free bytes
     // are unchanged).
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
@@ -98,6 +102,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     };
 
     Status OpenMembers();
+    // Opens the image, or its volume at `startSector` when `sectorCount` is given.
+    Status OpenImageAt(const std::string& imagePath, uint64_t startSector,
+                       std::optional<uint64_t> sectorCount, uint16_t sourceTag);
     // Whether the quick engine can give free runs: it has a bitmap and answers NextFreeRange.
     bool QuickEngineHasFreeRuns();
     Run NextRun(uint64_t position);

@@ -85,6 +85,14 @@ Status CProfessionalFatRecovery::OpenImage(const std::string& imagePath, uint16_
     return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
 }
 
+Status CProfessionalFatRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                                 uint64_t sectorCount, uint16_t sourceTag) {
+    if (source_.IsOpen()) return kOk;
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
+    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
+}
+
 Status CProfessionalFatRecovery::OpenPartition(int diskNumber, uint64_t startSector,
                                                uint64_t sectorCount, uint16_t driveLetter) {
     if (source_.IsOpen()) return kOk;

@@ -69,6 +69,8 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
 
     // Opens the image read-only; 512-byte sectors, the source starts at sector 0.
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
     // Opens whole disk `diskNumber` read-only; the searched source starts at `startSector`.
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;

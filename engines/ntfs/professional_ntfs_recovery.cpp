@@ -79,6 +79,18 @@ Status CProfessionalNtfsRecovery::OpenImage(const std::string& imagePath, uint16
     return FinishOpening(kImageSectorSize);
 }
 
+Status CProfessionalNtfsRecovery::OpenImageVolume(const std::string& imagePath,
+                                                  uint64_t startSector, uint64_t sectorCount,
+                                                  uint16_t sourceTag) {
+    source_.Close();
+    sourceTag_ = sourceTag;
+    const Status s = OpenImageSource(source_, imagePath);
+    if (s != kOk) return s;
+    sourceStart_ = startSector;
+    sectorCount_ = sectorCount;
+    return FinishOpening(kImageSectorSize);
+}
+
 Status CProfessionalNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector,
                                                 uint64_t sectorCount, uint16_t driveLetter) {
     source_.Close();

@@ -34,6 +34,8 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     // from its $MFT runs. The result is the status of opening the source or reading its first
     // 4,096 bytes; a boot sector that describes no volume is not an error.
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;
     // The same on a source that is already open, with sectors of `bytesPerSector` bytes and
