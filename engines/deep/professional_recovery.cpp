@@ -282,6 +282,8 @@ Status CProfessionalRecovery::RunPass(uint64_t& filesFound, DeepScanState& state
     if (resuming_) {
         run = {resumeRecord_.state.runPosition, resumeRecord_.state.runLength};
         filesFound = resumeRecord_.state.filesFound;
+        // A finished pass has no run left to take it up again: it keeps its count as it was.
+        sectorsDone = resumeRecord_.state.sectorsDone;
     }
     Status result = kOk;
     SectorPass pass(source_, sectorSize_);

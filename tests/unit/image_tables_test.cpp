@@ -282,6 +282,79 @@ TEST_F(CliOnTables, PickingOneVolumeOrARangeScansOnlyIt) {
         << missing.err;
 }
 
+TEST_F(CliOnTables, DeepScanKeepsEachVolumeApartAndRecoversItsFiles) {
+    const std::string mbr = test::FixturePath("tables_mbr.img");
+    const std::map<std::string, std::pair<uint64_t, uint64_t>> volumes = {
+        {"Partition 1 (FAT)", {2048, 32768}},
+        {"Partition 2 (NTFS)", {34816, 32768}},
+        {"Partition 5 (FAT)", {69632, 32768}}};
+    const auto r = Run({"scan", mbr, "--deep", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto found = Found(r.out);
+    for (const auto& [volume, range] : volumes) {
+        for (const std::string& file : kDeleted) {
+            const std::string at = volume + "/" + file;
+            ASSERT_TRUE(found.count(at)) << at << " not listed:\n" << r.out;
+            EXPECT_EQ(found.at(at)["size"], fs::file_size(Original(file))) << at;
+        }
+    }
+    for (const auto& [path, j] : found) {
+        const std::string volume = path.substr(0, path.find('/'));
+        ASSERT_TRUE(volumes.count(volume)) << path << " outside every volume";
+        if (j["origin"] == "carving") {
+            EXPECT_GE(j["location"], volumes.at(volume).first) << path;
+            EXPECT_LT(j["location"], volumes.at(volume).first + volumes.at(volume).second) << path;
+        }
+    }
+
+    test::ScratchDir out;
+    const auto rec = Run({"recover", mbr, "--deep", "--to", out / "dest", "--keep-paths"});
+    ASSERT_EQ(rec.exitCode, 0) << rec.err;
+    for (const auto& [volume, range] : volumes) {
+        for (const std::string& file : kDeleted) {
+            const std::string at = out / ("dest/" + volume + "/" + file);
+            EXPECT_EQ(test::Sha256OfFile(at), test::Sha256OfFile(Original(file))) << at;
+        }
+    }
+}
+
+TEST_F(CliOnTables, DeepScanOfOneVolumeScansAndContinuesOnlyIt) {
+    const std::string mbr = test::FixturePath("tables_mbr.img");
+    const std::string env = "XDG_DATA_HOME=" + (data_ / "shared");
+    const auto first = test::RunKeltra({"scan", mbr + "@2", "--deep", "--json"}, {env});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const auto found = Found(first.out);
+    for (const std::string& file : kDeleted) {
+        ASSERT_TRUE(found.count(file)) << file << " not listed at the root:\n" << first.out;
+    }
+    for (const auto& [path, j] : found) {
+        EXPECT_EQ(j["source"], mbr + "@2") << path;
+        if (j["origin"] == "carving") {
+            EXPECT_GE(j["location"], 34816u) << path;
+            EXPECT_LT(j["location"], 34816u + 32768u) << path;
+        }
+    }
+
+    // The scan of another volume of the same image is a scan of its own, not a continuation.
+    const auto other = test::RunKeltra({"scan", mbr + "@5", "--deep", "--json"}, {env});
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    EXPECT_EQ(other.err.find("continuing"), std::string::npos) << other.err;
+    const auto otherFound = Found(other.out);
+    for (const std::string& file : kDeleted) {
+        EXPECT_TRUE(otherFound.count(file)) << file << "\n" << other.out;
+    }
+    const auto again = test::RunKeltra({"scan", mbr + "@2", "--deep"}, {env});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.err.find("continuing the earlier deep scan of '" + mbr + "@2'"),
+              std::string::npos)
+        << again.err;
+    // Continuing a finished pass leaves it as it was.
+    const auto third = test::RunKeltra({"scan", mbr + "@2", "--deep"}, {env});
+    ASSERT_EQ(third.exitCode, 0) << third.err;
+    const auto told = [](const std::string& err) { return err.substr(0, err.find('\n')); };
+    EXPECT_EQ(told(third.err), told(again.err));
+}
+
 TEST_F(CliOnTables, BadEntriesAreToldAndTheOthersScanned) {
     const std::string bad = test::FixturePath("tables_bad.img");
     const auto r = Run({"scan", bad, "--json"});

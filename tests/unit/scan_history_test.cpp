@@ -85,6 +85,49 @@ TEST(ScanHistory, TruncatedConfigAndLeftoverTemporaryFile) {
     EXPECT_EQ(ScanHistory(folder).Records().size(), 1u);
 }
 
+TEST(ScanHistory, VolumesOfOneImageKeepTheirOwnScans) {
+    test::ScratchDir dir;
+    const std::string image = dir / "card.img";
+    Touch(image, "image bytes");
+    ScanHistory history(dir.Path().string());
+    auto saveIn = [&history](uint64_t first, uint64_t count, uint64_t done,
+                             const std::string& path) {
+        history.NewScanFolder();
+        DeepScanState state;
+        state.sectorsDone = done;
+        return history.SaveScanState(kImageDiskNumber, first, count, state,
+                                     history.CurrentScanFolder(), path);
+    };
+    ASSERT_EQ(saveIn(2048, 32768, 11, image), kOk);
+    ASSERT_EQ(saveIn(34816, 32768, 22, image), kOk);
+    ASSERT_EQ(saveIn(0, 102400, 33, image), kOk);
+    ASSERT_EQ(history.Records().size(), 3u) << "each volume has a record of its own";
+
+    ScanHistoryRecord found{};
+    ASSERT_TRUE(history.FindImageScan(image, found, 34816, 32768));
+    EXPECT_EQ(found.state.sectorsDone, 22u);
+    EXPECT_EQ(found.firstSector, 34816u);
+    ASSERT_TRUE(history.FindImageScan(image, found, 2048, 32768));
+    EXPECT_EQ(found.state.sectorsDone, 11u);
+    ASSERT_TRUE(history.FindImageScan(image, found));
+    EXPECT_EQ(found.state.sectorsDone, 33u) << "the whole image is the record at sector 0";
+    EXPECT_FALSE(history.FindImageScan(image, found, 2048, 100)) << "another range";
+    EXPECT_FALSE(history.FindImageScan(image, found, 69632, 32768));
+
+    // Saving again overwrites only that volume's record, and the file keeps it so.
+    DeepScanState later;
+    later.sectorsDone = 44;
+    ASSERT_EQ(
+        history.SaveScanState(kImageDiskNumber, 2048, 32768, later, found.ScanFolder(), image),
+        kOk);
+    ScanHistory reloaded(dir.Path().string());
+    ASSERT_EQ(reloaded.Records().size(), 3u);
+    ASSERT_TRUE(reloaded.FindImageScan(image, found, 2048, 32768));
+    EXPECT_EQ(found.state.sectorsDone, 44u);
+    ASSERT_TRUE(reloaded.FindImageScan(image, found, 34816, 32768));
+    EXPECT_EQ(found.state.sectorsDone, 22u);
+}
+
 TEST(ScanHistory, ChangedSourcesForgetTheirScans) {
     test::ScratchDir dir;
     const std::string folder = dir.Path().string();
