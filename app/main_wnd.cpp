@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <cctype>
 
+#include "app/create_image_flow.h"
 #include "app/disk_list.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
@@ -138,7 +139,10 @@ void CMainWnd::OnClick(const QString& name) {
     } else if (name == "BtnPrev") {
         PreviousPage();
     } else if (name == "BtnScan") {
-        StartScan();
+        // In image-creation mode the button makes an image of the selection.
+        mode_ == kModeCreateImage ? CreateImage() : StartScan();
+    } else if (name == "BtnCreateImage") {
+        CreateImage();
     } else if (name == "ChkAllListSel") {
         const Qt::CheckState state =
             Control<QCheckBox>("ChkAllListSel")->isChecked() ? Qt::Checked : Qt::Unchecked;
@@ -164,6 +168,25 @@ void CMainWnd::StartScan() {
         return;
     }
     deepScan_ = CurrentPage() == kPageFileType;
+}
+
+// An image of the selected partition, or of the whole disk of a selected disk row.
+void CMainWnd::CreateImage() {
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    QTreeWidgetItem* item = diskList->currentItem();
+    ImageSourceChoice source;
+    if (const VolumeEntry* entry = diskList->EntryOf(item)) {
+        source = ImageOfVolume(*entry);
+    } else if (item != nullptr && item->childCount() > 0) {
+        if (const VolumeEntry* first = diskList->EntryOf(item->child(0))) {
+            source = ImageOfDisk(first->diskNumber);
+        }
+    }
+    if (!sourceSelected_ || source.diskNumber < 0) {
+        ShowMessage(kMessageInformation, this, MessageText("MSG0216"));
+        return;
+    }
+    CreateImageFromSource(this, source);
 }
 
 int CMainWnd::CurrentPage() const {

@@ -48,6 +48,7 @@ class CMainWnd : public QWidget {
     void PreviousPage();
     void StartMode(int mode);
     void StartScan();
+    void CreateImage();
     void ApplyLanguage();
     void ShowPageTexts();
     void ShowDiskAccessProblems();
