@@ -49,30 +49,32 @@ QString DefaultImageName(const ImageSourceChoice& source) {
     return QStringLiteral("Physical Disk %1").arg(source.diskNumber + 1);
 }
 
+std::string ImageDestinationProblem(bool onSource, const std::optional<std::string>& fileSystem,
+                                    std::optional<uint64_t> freeBytes, uint64_t imageBytes) {
+    if (onSource) return "MSG0218";
+    if (fileSystem) {
+        const QString upper = QString::fromStdString(*fileSystem).toUpper();
+        // exFAT holds files of any size; only FAT12, FAT16 and FAT32 have the limits.
+        const bool fat =
+            upper.contains(QLatin1String("FAT")) && !upper.contains(QLatin1String("EXFAT"));
+        const bool fat32 = fat && upper.contains(QLatin1String("FAT32"));
+        if (fat32 && imageBytes > kFat32MaxImageBytes) return "MSG0220";
+        if (fat && !fat32 && imageBytes > kFatMaxImageBytes) return "MSG0219";
+    }
+    if (freeBytes && *freeBytes <= imageBytes) return "MSG0221";
+    return {};
+}
+
 std::string ImageDestinationProblem(const std::string& imagePath, const ImageSourceChoice& source) {
     const uint64_t first = source.volume ? source.volume->start : 0;
     const uint64_t count = source.volume ? source.volume->length : UINT64_MAX;
-    if (ImageLandsOnSource(imagePath, source.diskNumber, first, count)) return "MSG0218";
+    const bool onSource = ImageLandsOnSource(imagePath, source.diskNumber, first, count);
     const std::string folder = HoldingFolder(imagePath);
-    std::string fileSystem;
-    if (VolumeFileSystemName(folder, fileSystem) == kOk) {
-        const QString upper = QString::fromStdString(fileSystem).toUpper();
-        // exFAT holds files of any size; only FAT12/16/32 have the limits.
-        const bool exFat = upper.contains(QLatin1String("EXFAT"));
-        if (!exFat && upper.contains(QLatin1String("FAT32")) &&
-            source.sizeBytes > kFat32MaxImageBytes) {
-            return "MSG0220";
-        }
-        if (!exFat && upper.contains(QLatin1String("FAT")) &&
-            !upper.contains(QLatin1String("FAT32")) && source.sizeBytes > kFatMaxImageBytes) {
-            return "MSG0219";
-        }
-    }
-    uint64_t freeBytes = 0;
-    if (VolumeFreeBytes(folder, freeBytes) == kOk && freeBytes <= source.sizeBytes) {
-        return "MSG0221";
-    }
-    return {};
+    std::optional<std::string> fileSystem;
+    if (std::string name; VolumeFileSystemName(folder, name) == kOk) fileSystem = name;
+    std::optional<uint64_t> freeBytes;
+    if (uint64_t bytes = 0; VolumeFreeBytes(folder, bytes) == kOk) freeBytes = bytes;
+    return ImageDestinationProblem(onSource, fileSystem, freeBytes, source.sizeBytes);
 }
 
 std::optional<std::string> CreateImageFromSource(QWidget* owner, const ImageSourceChoice& source) {

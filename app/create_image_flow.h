@@ -29,6 +29,11 @@ QString DefaultImageName(const ImageSourceChoice& source);
 // ("MSG0221"; passes when the free space cannot be read).
 std::string ImageDestinationProblem(const std::string& imagePath, const ImageSourceChoice& source);
 
+// The same rules on what is known of the destination: whether it lies on the source, its file
+// system's name and its free bytes (nothing when they could not be read).
+std::string ImageDestinationProblem(bool onSource, const std::optional<std::string>& fileSystem,
+                                    std::optional<uint64_t> freeBytes, uint64_t imageBytes);
+
 // The save dialog (reopened after a failed check), the copy window and "MSG0217" when it failed.
 // Then "MSG0214": the image's path when the user wants it added as a source; nothing when the
 // save dialog was cancelled or the answer was no.

@@ -4,7 +4,9 @@
 
 #include <QLabel>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "app/create_image_flow.h"
 #include "app/create_image_process_wnd.h"
@@ -84,30 +86,45 @@ class ImageTest : public QObject {
     }
 
     void PathChecksInOrder() {
-        const std::string fixture = test::FixturePath("fat16.img");
-        if (!fs::exists(fixture)) QSKIP("fat16.img is not built");
-        test::LoopDevice loop(fixture);
+        constexpr uint64_t kGiB = 1ULL << 30;
+        // 3 GiB fits FAT32 but not FAT16; 5 GiB fits neither; exFAT and others have no limit.
+        QCOMPARE(ImageDestinationProblem(false, "FAT32", 100 * kGiB, 3 * kGiB), std::string());
+        QCOMPARE(ImageDestinationProblem(false, "FAT32", 100 * kGiB, 5 * kGiB),
+                 std::string("MSG0220"));
+        QCOMPARE(ImageDestinationProblem(false, "FAT", 100 * kGiB, 3 * kGiB),
+                 std::string("MSG0219"));
+        QCOMPARE(ImageDestinationProblem(false, "exFAT", 100 * kGiB, 5 * kGiB), std::string());
+        QCOMPARE(ImageDestinationProblem(false, "ext4", 100 * kGiB, 5 * kGiB), std::string());
+        // Exactly as much free space as the image needs is not enough; unknown space passes.
+        QCOMPARE(ImageDestinationProblem(false, "ext4", 4096, 4096), std::string("MSG0221"));
+        QCOMPARE(ImageDestinationProblem(false, std::nullopt, std::nullopt, 4096), std::string());
+        // On the source comes first.
+        QCOMPARE(ImageDestinationProblem(true, "FAT", 0, 5 * kGiB), std::string("MSG0218"));
+
+        // A real volume: an ext4 file system on a loop device, mounted read-only.
+        test::ScratchDir dir;
+        const std::string volume = dir / "ext4.img";
+        {
+            std::ofstream(volume).close();
+            fs::resize_file(volume, 8 << 20);
+        }
+        if (std::system(("mkfs.ext4 -q -F " + volume + " >/dev/null 2>&1").c_str()) != 0)
+            QSKIP("mkfs.ext4 is not available");
+        test::LoopDevice loop(volume);
         if (!loop.Valid()) QSKIP("no loop devices here");
         const auto disk = DiskNumberOfDevice(loop.Device());
         QVERIFY(disk.has_value());
         test::ScratchDir mountPoint;
-        ReadOnlyMount mount(loop.Device(), mountPoint.Path().string(), "vfat");
+        ReadOnlyMount mount(loop.Device(), mountPoint.Path().string(), "ext4");
         if (!mount.Mounted()) QSKIP("cannot mount here");
-        const std::string onFat = mountPoint / "image.img";
-
-        // The volume being copied holds the path.
-        ImageSourceChoice self{std::nullopt, *disk, 1024};
-        QCOMPARE(ImageDestinationProblem(onFat, self), std::string("MSG0218"));
-        // Another source onto this FAT16 volume: over 2 GiB does not fit a FAT file, and
-        // neither does more than its free space.
-        ImageSourceChoice other{std::nullopt, -1, 3ULL << 30};
-        QCOMPARE(ImageDestinationProblem(onFat, other), std::string("MSG0219"));
-        other.sizeBytes = 1ULL << 30;
-        QCOMPARE(ImageDestinationProblem(onFat, other), std::string("MSG0221"));
-        // Somewhere with room.
-        test::ScratchDir elsewhere;
-        other.sizeBytes = 4096;
-        QCOMPARE(ImageDestinationProblem(elsewhere / "x.img", other), std::string());
+        const std::string onVolume = mountPoint / "image.img";
+        QCOMPARE(ImageDestinationProblem(onVolume, {std::nullopt, *disk, 1024}),
+                 std::string("MSG0218"));
+        // From another source: the 8 MiB volume has no room for 1 GiB.
+        QCOMPARE(ImageDestinationProblem(onVolume, {std::nullopt, -1, kGiB}),
+                 std::string("MSG0221"));
+        QCOMPARE(ImageDestinationProblem(dir / "x.img", {std::nullopt, *disk, 4096}),
+                 std::string());
     }
 
     void DefaultNames() {

@@ -162,9 +162,8 @@ class RecoverTest : public QObject {
         } releaseAtEnd{held};
         bool finishSeen = false;
         auto* watch = new QTimer(&window);
-        connect(watch, &QTimer::timeout, &window, [&] {
-            finishSeen |= window.findChild<QWidget*>("FinishBtn")->isVisible();
-        });
+        connect(watch, &QTimer::timeout, &window,
+                [&] { finishSeen |= window.findChild<QWidget*>("FinishBtn")->isVisible(); });
         watch->start(5);
         window.open();
         QTRY_VERIFY(held.Waiting());
