@@ -1,6 +1,7 @@
 #include "app/preview_display.h"
 
 #include <QImageReader>
+#include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -45,6 +46,9 @@ bool ShowPicture(QTextEdit* edit, const QString& path) {
     format.setWidth(picture.width());
     format.setHeight(picture.height());
     QTextCursor cursor(edit->document());
+    QTextBlockFormat centred;
+    centred.setAlignment(Qt::AlignHCenter);
+    cursor.setBlockFormat(centred);
     cursor.insertImage(format);
     return true;
 }

@@ -190,8 +190,11 @@ class PreviewTest : public QObject {
     void PlayerReportsPlayingOrFailure() {
         PlayerProgram player = FindPlayer();
         if (player.program.isEmpty()) QSKIP("no media player installed");
-        if (player.program.endsWith("mpv") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-            player.arguments = {"--ao=null", "--vo=null"};
+        // Test machines have no sound device (and perhaps no display): the player's output goes
+        // nowhere, which is all the same to what is watched here.
+        if (player.program.endsWith("mpv")) {
+            player.arguments << "--ao=null";
+            if (qEnvironmentVariableIsEmpty("DISPLAY")) player.arguments << "--vo=null";
         }
         test::ScratchDir dir;
         WriteTone(dir / "tmp.avi");
