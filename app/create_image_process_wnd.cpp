@@ -2,11 +2,9 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 
 #include "app/message_format.h"
 #include "app/size_text.h"
-#include "app/ui/apply_section.h"
 #include "platform/clock.h"
 #include "platform/duration_text.h"
 #include "storage/disk_image_writer.h"
@@ -17,44 +15,30 @@ namespace keltra {
 
 CCreateImageProcessWnd::CCreateImageProcessWnd(QWidget* owner, std::string imagePath,
                                                ImageSourceChoice source)
-    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint),
-      imagePath_(std::move(imagePath)),
-      source_(std::move(source)) {
+    : CProcessWnd(owner, "MSG0306"), imagePath_(std::move(imagePath)), source_(std::move(source)) {
     Ui::CreateImageProcessWnd skin;
     skin.setupUi(this);
-    setModal(true);
     resize(kWidth, kHeight);
-    gate_.Reset();
-    connect(findChild<QPushButton*>("cancelbtn"), &QPushButton::clicked, this,
-            &CCreateImageProcessWnd::reject);
-    connect(findChild<QPushButton*>("closebtn"), &QPushButton::clicked, this,
-            &CCreateImageProcessWnd::reject);
+    InitialiseWindow("CreateImageWnd");
+    findChild<QLabel*>("stage")->setText(FormatMessage(
+        QStringLiteral("%s %s"), {Text("MSG0302"), QString::fromStdString(imagePath_)}));
 }
 
 CCreateImageProcessWnd::~CCreateImageProcessWnd() {
-    if (worker_.joinable()) worker_.join();
+    StopWorker();
 }
 
-void CCreateImageProcessWnd::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (started_) return;
-    started_ = true;
-    ApplySection(this, "CreateImageWnd");
-    findChild<QLabel*>("stage")->setText(FormatMessage(
-        QStringLiteral("%s %s"), {MessageText("MSG0302"), QString::fromStdString(imagePath_)}));
-    startMs_ = TickCountMs();
-    worker_ = std::thread([this] { CreateImageThread(); });
-}
-
-void CCreateImageProcessWnd::CreateImageThread() {
+void CCreateImageProcessWnd::RunWorker() {
     {
         SectorSource disk;
         uint32_t sectorSize = kImageSectorSize;
         if (OpenDiskSource(disk, source_.diskNumber) == kOk &&
             disk.handle.LogicalSectorSize(sectorSize) == kOk) {
+            std::lock_guard lock(Lock());
             bytesPerSector_ = sectorSize;
         }
     }
+    startMs_ = TickCountMs();
     DiskImageWriter writer(&OnImageProgress, this);
     Status result = kErrInvalidParameter;
     if (source_.volume) {
@@ -64,50 +48,43 @@ void CCreateImageProcessWnd::CreateImageThread() {
         result = writer.Copy(source_.diskNumber, 0, 0, imagePath_);
     }
     copyResult_ = result;
-    const int code = result == kCancelled ? kResultCancelled
-                     : result == kOk      ? kResultComplete
-                                          : kResultFailed;
-    gate_.SetWorkerDone();
-    QMetaObject::invokeMethod(
-        this, [this, code] { done(code); }, Qt::QueuedConnection);
+    CloseLater(result == kCancelled ? kResultCancelled
+               : result == kOk      ? kResultComplete
+                                    : kResultFailed);
 }
 
 int CCreateImageProcessWnd::OnImageProgress(void* user, int percent, uint64_t sectorsDone,
                                             uint64_t totalSectors, int secondsLeft) {
     auto* window = static_cast<CCreateImageProcessWnd*>(user);
-    std::lock_guard lock(window->gate_.Lock());
-    if (window->gate_.CancelRequested()) return kCancelled;
-    const QString percentText = FormatMessage(QStringLiteral("%s %d%%"),
-                                              {MessageText("MSG0301"), QString::number(percent)});
-    const QString time =
-        secondsLeft == -1 ? MessageText("MSG0304")
-                          : MessageText("MSG0305") + QLatin1Char(' ') +
-                                QString::fromStdString(
-                                    DurationText(static_cast<uint64_t>(std::max(secondsLeft, 0))));
-    QString sectors = FormatMessage(
-        QStringLiteral("%s %I64u / %I64u"),
-        {MessageText("MSG0303"), QString::number(sectorsDone), QString::number(totalSectors)});
-    // The speed so far, from the bytes copied (the image's own sector size).
+    std::lock_guard lock(window->Lock());
+    if (window->CancelRequested()) return kCancelled;
+    window->percent_ = percent;
+    window->sectorsDone_ = sectorsDone;
+    window->totalSectors_ = totalSectors;
+    window->secondsLeft_ = secondsLeft;
     const uint64_t elapsedMs = TickCountMs() - window->startMs_;
-    const uint64_t bytesPerSector = window->bytesPerSector_;
     if (elapsedMs >= 1000) {
-        sectors += QStringLiteral("  (%1/s)")
-                       .arg(SizeText(sectorsDone * bytesPerSector * 1000 / elapsedMs));
+        window->bytesPerSecond_ = sectorsDone * window->bytesPerSector_ * 1000 / elapsedMs;
     }
-    QMetaObject::invokeMethod(
-        window,
-        [window, percent, percentText, time, sectors] {
-            window->findChild<QLabel*>("percent")->setText(percentText);
-            window->findChild<QProgressBar*>("progress")->setValue(percent);
-            window->findChild<QLabel*>("time")->setText(time);
-            window->findChild<QLabel*>("sectors")->setText(sectors);
-        },
-        Qt::QueuedConnection);
+    window->QueueRefresh();
     return 0;
 }
 
-void CCreateImageProcessWnd::reject() {
-    gate_.AskCancel(this, MessageText("MSG0306"));
+void CCreateImageProcessWnd::RefreshControls() {
+    findChild<QLabel*>("percent")->setText(
+        FormatMessage(QStringLiteral("%s %d%%"), {Text("MSG0301"), QString::number(percent_)}));
+    findChild<QProgressBar*>("progress")->setValue(percent_);
+    findChild<QLabel*>("time")->setText(
+        secondsLeft_ < 0
+            ? Text("MSG0304")
+            : Text("MSG0305") + QLatin1Char(' ') +
+                  QString::fromStdString(DurationText(static_cast<uint64_t>(secondsLeft_))));
+    QString sectors = FormatMessage(
+        QStringLiteral("%s %I64u / %I64u"),
+        {Text("MSG0303"), QString::number(sectorsDone_), QString::number(totalSectors_)});
+    // The speed so far.
+    if (bytesPerSecond_ != 0) sectors += QStringLiteral("  (%1/s)").arg(SizeText(bytesPerSecond_));
+    findChild<QLabel*>("sectors")->setText(sectors);
 }
 
 }  // namespace keltra

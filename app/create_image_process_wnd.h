@@ -3,14 +3,12 @@
 // offers to cancel.
 #pragma once
 
-#include <QDialog>
 #include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 
-#include "app/progress_gate.h"
+#include "app/process_wnd.h"
 #include "storage/volume_entry.h"
 
 namespace keltra {
@@ -22,7 +20,7 @@ struct ImageSourceChoice {
     uint64_t sizeBytes = 0;
 };
 
-class CCreateImageProcessWnd : public QDialog {
+class CCreateImageProcessWnd : public CProcessWnd {
     Q_OBJECT
 
   public:
@@ -35,27 +33,28 @@ class CCreateImageProcessWnd : public QDialog {
     CCreateImageProcessWnd(QWidget* owner, std::string imagePath, ImageSourceChoice source);
     ~CCreateImageProcessWnd() override;
 
-    // The copy's result code once the worker is done (0, a system code, 30, or kCancelled).
+    // The copy's result once the worker is done: 0, a system code, 30, or kCancelled.
     int CopyResult() const { return copyResult_; }
 
-    void reject() override;  // the cancel question
-
   protected:
-    void showEvent(QShowEvent* event) override;
+    void RunWorker() override;
+    void RefreshControls() override;
 
   private:
     static int OnImageProgress(void* user, int percent, uint64_t sectorsDone, uint64_t totalSectors,
                                int secondsLeft);
-    void CreateImageThread();
 
     std::string imagePath_;
     ImageSourceChoice source_;
-    CProgressGate gate_;
+    uint32_t bytesPerSector_ = 512;  // the disk's, once the worker knows it
     uint64_t startMs_ = 0;
-    std::atomic<uint32_t> bytesPerSector_{512};  // the disk's, once the worker knows it
     std::atomic<int> copyResult_{0};
-    bool started_ = false;
-    std::thread worker_;
+    // The view, under the lock.
+    int percent_ = 0;
+    uint64_t sectorsDone_ = 0;
+    uint64_t totalSectors_ = 0;
+    int secondsLeft_ = -1;
+    uint64_t bytesPerSecond_ = 0;  // 0 until a second has passed
 };
 
 }  // namespace keltra

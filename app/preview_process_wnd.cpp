@@ -2,12 +2,11 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <chrono>
+#include <thread>
 
 #include "app/message_format.h"
 #include "app/player_launcher.h"
-#include "app/ui/apply_section.h"
 #include "ui_PreviewProcessWnd.h"
 
 namespace keltra {
@@ -22,45 +21,28 @@ constexpr auto kMediaSettle = std::chrono::milliseconds(1000);
 CPreviewProcessWnd::CPreviewProcessWnd(QWidget* owner, const FoundRecord& record,
                                        IFileRecoveryParse* engine, PreviewExtraction& out,
                                        CPlayerLauncher* players)
-    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint),
-      record_(record),
-      engine_(engine),
-      out_(out),
-      players_(players) {
+    : CProcessWnd(owner, "MSG0903"), engine_(engine), out_(out) {
     Ui::PreviewProcessWnd skin;
     skin.setupUi(this);
-    setModal(true);
     resize(kWidth, kHeight);
-    gate_.Reset();
-    connect(findChild<QPushButton*>("cancelbtn"), &QPushButton::clicked, this,
-            &CPreviewProcessWnd::reject);
-    connect(findChild<QPushButton*>("closebtn"), &QPushButton::clicked, this,
-            &CPreviewProcessWnd::reject);
+    InitialiseWindow("PreviewProcessWnd");
+    out_.record = record;
+    out_.ClassifyMedia();
+    const QString name =
+        QString::fromUtf8(record.Name().data(), static_cast<qsizetype>(record.Name().size()));
+    findChild<QLabel*>("FileName")->setText(name);
+    findChild<QLabel*>("stage")->setText(
+        FormatMessage(QStringLiteral("%s %s"), {Text("MSG0902"), name}));
+    // Players run on this (the window's) thread, so they are ended here, before the worker
+    // overwrites the file they may still hold.
+    if (players != nullptr) players->EndAll();
 }
 
 CPreviewProcessWnd::~CPreviewProcessWnd() {
-    if (worker_.joinable()) worker_.join();
+    StopWorker();
 }
 
-void CPreviewProcessWnd::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (started_) return;
-    started_ = true;
-    ApplySection(this, "PreviewProcessWnd");
-    const QString name =
-        QString::fromUtf8(record_.Name().data(), static_cast<qsizetype>(record_.Name().size()));
-    findChild<QLabel*>("FileName")->setText(name);
-    findChild<QLabel*>("stage")->setText(
-        FormatMessage(QStringLiteral("%s %s"), {MessageText("MSG0902"), name}));
-    // Players run on this (the window's) thread, so they are ended here, before the worker
-    // overwrites the file they may still hold.
-    out_.record = record_;
-    out_.ClassifyMedia();
-    if (players_ != nullptr) players_->EndAll();
-    worker_ = std::thread([this] { PreviewThread(); });
-}
-
-void CPreviewProcessWnd::PreviewThread() {
+void CPreviewProcessWnd::RunWorker() {
     out_.size = static_cast<uint32_t>(out_.buffer.size());
     if (out_.media) std::this_thread::sleep_for(kMediaSettle);
     out_.tempPath.clear();
@@ -70,33 +52,24 @@ void CPreviewProcessWnd::PreviewThread() {
     } else {
         result = engine_->ReadRecordData(out_.record, out_.tempPath, out_.buffer, out_.size,
                                          &OnPreviewProgress, this);
-        if (result != kOk && !out_.tempPath.empty()) out_.tempPath.clear();
+        if (result != kOk) out_.tempPath.clear();
     }
-    const int code = result == kCancelled ? kResultCancelled : kResultExtracted;
-    gate_.SetWorkerDone();
-    QMetaObject::invokeMethod(
-        this, [this, code] { done(code); }, Qt::QueuedConnection);
+    CloseLater(result == kCancelled ? kResultCancelled : kResultExtracted);
 }
 
 int CPreviewProcessWnd::OnPreviewProgress(void* user, int percent, int) {
     auto* window = static_cast<CPreviewProcessWnd*>(user);
-    std::lock_guard lock(window->gate_.Lock());
-    if (window->gate_.CancelRequested()) return kCancelled;
-    const QString text = FormatMessage(QStringLiteral("%s %d%%"),
-                                       {MessageText("MSG0901"), QString::number(percent)});
-    QMetaObject::invokeMethod(
-        window,
-        [window, percent, text] {
-            window->findChild<QLabel*>("percent")->setText(text);
-            window->findChild<QProgressBar*>("progress")->setValue(percent);
-        },
-        Qt::QueuedConnection);
+    std::lock_guard lock(window->Lock());
+    if (window->CancelRequested()) return kCancelled;
+    window->percent_ = percent;
+    window->QueueRefresh();
     return 0;
 }
 
-void CPreviewProcessWnd::reject() {
-    // The worker closes the window itself once it has stopped.
-    gate_.AskCancel(this, MessageText("MSG0903"));
+void CPreviewProcessWnd::RefreshControls() {
+    findChild<QLabel*>("percent")->setText(
+        FormatMessage(QStringLiteral("%s %d%%"), {Text("MSG0901"), QString::number(percent_)}));
+    findChild<QProgressBar*>("progress")->setValue(percent_);
 }
 
 int ExtractPreview(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,

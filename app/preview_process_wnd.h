@@ -3,18 +3,15 @@
 // offers to cancel.
 #pragma once
 
-#include <QDialog>
-#include <thread>
-
 #include "app/preview_extraction.h"
-#include "app/progress_gate.h"
+#include "app/process_wnd.h"
 #include "engines/file_recovery_parse.h"
 
 namespace keltra {
 
 class CPlayerLauncher;
 
-class CPreviewProcessWnd : public QDialog {
+class CPreviewProcessWnd : public CProcessWnd {
     Q_OBJECT
 
   public:
@@ -29,22 +26,16 @@ class CPreviewProcessWnd : public QDialog {
                        PreviewExtraction& out, CPlayerLauncher* players);
     ~CPreviewProcessWnd() override;
 
-    void reject() override;  // the cancel question
-
   protected:
-    void showEvent(QShowEvent* event) override;
+    void RunWorker() override;
+    void RefreshControls() override;
 
   private:
     static int OnPreviewProgress(void* user, int percent, int unused);
-    void PreviewThread();
 
-    FoundRecord record_;
     IFileRecoveryParse* engine_;
     PreviewExtraction& out_;
-    CPlayerLauncher* players_;
-    CProgressGate gate_;
-    bool started_ = false;
-    std::thread worker_;
+    int percent_ = 0;  // under the lock
 };
 
 // Runs the window modally and answers its result. Without an engine the preview stays empty

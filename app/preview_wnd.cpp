@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
+#include "app/found_files.h"
 #include "app/preview_display.h"
 #include "app/preview_process_wnd.h"
 #include "app/recover_process_wnd.h"
@@ -13,18 +14,13 @@
 
 namespace keltra {
 
-uint64_t RecordKey(const FoundRecord& record) {
-    return (uint64_t{record.sourceTag} << 48) | (uint64_t{record.origin & 0xFFFFU} << 32) |
-           record.recordIndex;
-}
-
 int NextPictureIndex(const std::vector<FoundRecord>& list, const FoundRecord& current,
                      bool forward) {
     const int count = static_cast<int>(list.size());
-    const uint64_t key = RecordKey(current);
+    const uint64_t key = CheckedFileKey(current);
     int at = -1;
     for (int i = 0; i < count; ++i) {
-        if (RecordKey(list[i]) == key) {
+        if (CheckedFileKey(list[i]) == key) {
             at = i;
             break;
         }

@@ -18,9 +18,6 @@ class CPlayerLauncher;
 // The fixed text of the preview window for a picture it cannot show.
 inline constexpr const char* kCannotPreviewPicture = "\nCan not preview the picture!";
 
-// The identity of a record across sources: source tag, origin and record index.
-uint64_t RecordKey(const FoundRecord& record);
-
 // The index in `list` of the picture to show after (`forward`) or before the record with the
 // key of `current`, wrapping around the list; -1 when the list holds no picture. A current
 // record missing from the list counts as standing before its first entry.

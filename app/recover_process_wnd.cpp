@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -10,7 +11,6 @@
 #include <QUrl>
 
 #include "app/message_format.h"
-#include "app/ui/apply_section.h"
 #include "engines/recovery_target.h"
 #include "ui_RecoverProcessWnd.h"
 
@@ -27,7 +27,7 @@ constexpr QRgb kFailureColor = 0xFFFF0000;
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                                        std::vector<FoundRecord> records,
                                        std::function<IFileRecoveryParse*(uint16_t)> engineOf)
-    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint),
+    : CProcessWnd(owner, "MSG1103"),
       mode_(mode),
       folder_(std::move(folder)),
       records_(std::move(records)),
@@ -36,10 +36,15 @@ CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string fo
     if (mode_ == kOneFile && records_.size() > 1) records_.resize(1);
     Ui::RecoverProcessWnd skin;
     skin.setupUi(this);
-    setModal(true);
     resize(kWidth, kHeight);
     setMinimumSize(kWidth, kHeight);
-    gate_.Reset();
+    InitialiseWindow("RecoverProcessWnd");
+    // Once recovery has finished the close button closes without a question.
+    auto* close = findChild<QPushButton*>("closebtn");
+    close->disconnect(this);
+    connect(close, &QPushButton::clicked, this, &CRecoverProcessWnd::Cancel);
+    connect(findChild<QPushButton*>("CancelBtn"), &QPushButton::clicked, this,
+            &CRecoverProcessWnd::Cancel);
     auto* list = findChild<QTreeWidget*>("DetailList");
     list->header()->setStretchLastSection(false);
     list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -52,80 +57,76 @@ CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string fo
             [this] { done(kResultFinished); });
     connect(findChild<QPushButton*>("DetailBtn"), &QPushButton::clicked, this,
             &CRecoverProcessWnd::ToggleDetails);
-    connect(findChild<QPushButton*>("CancelBtn"), &QPushButton::clicked, this,
-            &CRecoverProcessWnd::Cancel);
-    connect(findChild<QPushButton*>("closebtn"), &QPushButton::clicked, this,
-            &CRecoverProcessWnd::Cancel);
 }
 
 CRecoverProcessWnd::~CRecoverProcessWnd() {
-    if (worker_.joinable()) worker_.join();
+    StopWorker();
 }
 
 unsigned CRecoverProcessWnd::Processed() {
-    std::lock_guard lock(gate_.Lock());
+    std::lock_guard lock(Lock());
     return processed_;
 }
 
 unsigned CRecoverProcessWnd::Failed() {
-    std::lock_guard lock(gate_.Lock());
+    std::lock_guard lock(Lock());
     return failed_;
 }
 
-// "windowinit": the language, then the worker.
-void CRecoverProcessWnd::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (started_) return;
-    started_ = true;
-    ApplySection(this, "RecoverProcessWnd");
-    worker_ =
-        std::thread([this] { mode_ == kAllChecked ? RecoverCheckedThread() : RecoverOneThread(); });
+void CRecoverProcessWnd::RunWorker() {
+    mode_ == kAllChecked ? RecoverCheckedThread() : RecoverOneThread();
 }
 
 void CRecoverProcessWnd::RecoverCheckedThread() {
-    if (RecoverRecords()) PostFinished();
-    gate_.SetWorkerDone();
+    if (!RecoverRecords()) return;
+    std::lock_guard lock(Lock());
+    finished_ = true;
+    QueueRefresh();
 }
 
 void CRecoverProcessWnd::RecoverOneThread() {
-    if (RecoverRecords()) PostFinished();
-    gate_.SetWorkerDone();
+    RecoverCheckedThread();
 }
 
 bool CRecoverProcessWnd::RecoverRecords() {
     const int depth = RootSeparatorCount(folder_);
     for (const FoundRecord& record : records_) {
-        if (gate_.CancelRequested()) return false;
+        if (CancelRequested()) return false;
         const std::string target =
             RecoveryTargetPath(folder_, record, std::string_view(), RecoveryLayout::ByCategory);
         IFileRecoveryParse* engine = engineOf_ ? engineOf_(record.sourceTag) : nullptr;
         Status status = kErrInvalidParameter;  // no source holds the record's tag any more
         {
-            std::lock_guard lock(gate_.Lock());
+            std::lock_guard lock(Lock());
             fileReported_ = false;
         }
         if (engine != nullptr) {
             if (engine->SetCallbacks(nullptr, &OnRecoverProgress, this, 100) != kOk) break;
+            bool faulted = false;
             try {
                 status = engine->RecoverRecord(record, target, depth);
             } catch (const std::exception&) {
-                // A fault while copying this one file: counted as failed, the next one goes on.
-                engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
-                std::lock_guard lock(gate_.Lock());
-                ++processed_;
-                ++failed_;
-                PostProgress(0, target);
-                continue;
+                faulted = true;
             }
             engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
+            if (faulted) {
+                // A fault while copying this one file: it counts as failed, the next goes on.
+                std::lock_guard lock(Lock());
+                ++processed_;
+                ++failed_;
+                QueueRefresh();
+                continue;
+            }
             if (status == kCancelled) return false;
         }
         // An engine that failed before it could copy anything answers only with its result;
         // the file still counts, as failed, and is listed with the reason.
-        std::lock_guard lock(gate_.Lock());
+        std::lock_guard lock(Lock());
         if (!fileReported_ && status != kOk) {
             CountOutcome(status, target);
-            PostProgress(100, target);
+            percent_ = 100;
+            current_ = QString::fromStdString(target);
+            QueueRefresh();
         }
     }
     return true;
@@ -134,54 +135,42 @@ bool CRecoverProcessWnd::RecoverRecords() {
 int CRecoverProcessWnd::OnRecoverProgress(void* user, int part, int scale, Status error,
                                           const std::string& targetPath) {
     auto* window = static_cast<CRecoverProcessWnd*>(user);
-    std::lock_guard lock(window->gate_.Lock());
-    if (window->gate_.CancelRequested()) return kCancelled;
+    std::lock_guard lock(window->Lock());
+    if (window->CancelRequested()) return kCancelled;
     const int percent = part * scale / 100;
     if (percent == 100) {
         window->fileReported_ = true;
         window->CountOutcome(error, targetPath);
     }
-    window->PostProgress(percent, targetPath);
+    window->percent_ = percent;
+    window->current_ = QString::fromStdString(targetPath);
+    window->QueueRefresh();
     return 0;
 }
 
 void CRecoverProcessWnd::CountOutcome(Status error, const std::string& targetPath) {
-    const QString status =
-        error != kOk ? QString::fromStdString(StatusMessage(error)) : QString::fromLatin1(kSuccess);
     if (error != kOk) ++failed_;
     ++processed_;
-    const QString path = QString::fromStdString(targetPath);
-    QMetaObject::invokeMethod(
-        this, [this, status, path] { AddDetailRow(status, path); }, Qt::QueuedConnection);
+    newRows_.push_back({error != kOk ? QString::fromStdString(StatusMessage(error))
+                                     : QString::fromLatin1(kSuccess),
+                        QString::fromStdString(targetPath)});
 }
 
-void CRecoverProcessWnd::PostProgress(int percent, const std::string& targetPath) {
-    const QString path = QString::fromStdString(targetPath);
-    const QString percentText = FormatMessage(QStringLiteral("%s %d%%"),
-                                              {MessageText("MSG1101"), QString::number(percent)});
-    const QString recovered = FormatMessage(
-        MessageText("MSG1102"), {QString::number(processed_), QString::number(total_),
-                                 QString::number(processed_ - failed_), QString::number(failed_)});
-    QMetaObject::invokeMethod(
-        this,
-        [this, percent, path, percentText, recovered] {
-            findChild<QProgressBar*>("progress")->setValue(percent);
-            findChild<QLabel*>("current")->setText(path);
-            findChild<QLabel*>("percent")->setText(percentText);
-            findChild<QLabel*>("recovered")->setText(recovered);
-        },
-        Qt::QueuedConnection);
-}
-
-void CRecoverProcessWnd::PostFinished() {
-    finished_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            findChild<QWidget*>("FinishBtn")->show();
-            findChild<QWidget*>("CancelBtn")->hide();
-        },
-        Qt::QueuedConnection);
+void CRecoverProcessWnd::RefreshControls() {
+    findChild<QProgressBar*>("progress")->setValue(percent_);
+    findChild<QLabel*>("current")->setText(current_);
+    findChild<QLabel*>("percent")->setText(
+        FormatMessage(QStringLiteral("%s %d%%"), {Text("MSG1101"), QString::number(percent_)}));
+    findChild<QLabel*>("recovered")
+        ->setText(FormatMessage(Text("MSG1102"),
+                                {QString::number(processed_), QString::number(total_),
+                                 QString::number(processed_ - failed_), QString::number(failed_)}));
+    for (const DetailRow& row : newRows_) AddDetailRow(row.status, row.targetPath);
+    newRows_.clear();
+    if (finished_) {
+        findChild<QWidget*>("FinishBtn")->show();
+        findChild<QWidget*>("CancelBtn")->hide();
+    }
 }
 
 void CRecoverProcessWnd::AddDetailRow(const QString& status, const QString& targetPath) {
@@ -216,11 +205,16 @@ void CRecoverProcessWnd::ToggleDetails() {
 }
 
 void CRecoverProcessWnd::Cancel() {
-    if (finished_) {
+    bool finished = false;
+    {
+        std::lock_guard lock(Lock());
+        finished = finished_;
+    }
+    if (finished) {
         done(kResultFinished);
         return;
     }
-    if (gate_.AskCancel(this, MessageText("MSG1103"))) done(kResultCancelled);
+    if (AskCancel()) done(kResultCancelled);
 }
 
 void CRecoverProcessWnd::reject() {

@@ -3,20 +3,18 @@
 // the window counts the outcomes and lists them, failures in red at the top.
 #pragma once
 
-#include <QDialog>
-#include <atomic>
+#include <QString>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "app/progress_gate.h"
+#include "app/process_wnd.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_record.h"
 
 namespace keltra {
 
-class CRecoverProcessWnd : public QDialog {
+class CRecoverProcessWnd : public CProcessWnd {
     Q_OBJECT
 
   public:
@@ -47,9 +45,15 @@ class CRecoverProcessWnd : public QDialog {
     void reject() override;
 
   protected:
-    void showEvent(QShowEvent* event) override;
+    void RunWorker() override;
+    void RefreshControls() override;
 
   private:
+    struct DetailRow {
+        QString status;
+        QString targetPath;
+    };
+
     static int OnRecoverProgress(void* user, int part, int scale, Status error,
                                  const std::string& targetPath);
     void RecoverCheckedThread();
@@ -58,9 +62,6 @@ class CRecoverProcessWnd : public QDialog {
     bool RecoverRecords();
     // Under the lock: counts a file's outcome and lists it.
     void CountOutcome(Status error, const std::string& targetPath);
-    // Under the lock: the labels and the bar for this report.
-    void PostProgress(int percent, const std::string& targetPath);
-    void PostFinished();
     void AddDetailRow(const QString& status, const QString& targetPath);
     void ToggleDetails();
     void Cancel();
@@ -69,16 +70,16 @@ class CRecoverProcessWnd : public QDialog {
     std::string folder_;
     std::vector<FoundRecord> records_;
     std::function<IFileRecoveryParse*(uint16_t)> engineOf_;
-    CProgressGate gate_;
-    // Guarded by the gate's lock.
+    const unsigned total_;
+    bool detailsShown_ = false;
+    // Under the lock: the counters and the view the worker leaves for the window.
     unsigned processed_ = 0;
     unsigned failed_ = 0;
     bool fileReported_ = false;  // the current file's outcome came through the callback
-    const unsigned total_;
-    std::atomic<bool> finished_{false};  // "FinishBtn" is shown (or about to be)
-    bool detailsShown_ = false;
-    bool started_ = false;
-    std::thread worker_;
+    int percent_ = 0;
+    QString current_;
+    std::vector<DetailRow> newRows_;
+    bool finished_ = false;  // all files done: "FinishBtn" shows
 };
 
 }  // namespace keltra

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <fstream>
 
+#include "app/found_files.h"
 #include "app/player_launcher.h"
 #include "app/preview_display.h"
 #include "app/preview_process_wnd.h"
@@ -147,9 +148,9 @@ class PreviewTest : public QObject {
         ExtractPreview(nullptr, found.front(), engine.get(), shown, nullptr);
         CPreviewWnd window(nullptr, shown, found, sources, folder, nullptr);
         window.show();
-        const uint64_t before = RecordKey(shown.record);
+        const uint64_t before = CheckedFileKey(shown.record);
         window.Step(true);
-        QVERIFY(RecordKey(window.Shown().record) != before);
+        QVERIFY(CheckedFileKey(window.Shown().record) != before);
         QVERIFY(HoldsPicture(*window.findChild<QTextBrowser*>("PreviewEdit")));
 
         PreviewExtraction text;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/found_files.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/preview_wnd.h"
@@ -62,7 +63,7 @@ class RecoverTest : public QObject {
         }
         QCOMPARE(checked.size(), size_t(5));  // two files named "Beach day.jpg"
         std::sort(checked.begin(), checked.end(), [](const FoundRecord& a, const FoundRecord& b) {
-            return RecordKey(a) < RecordKey(b);
+            return CheckedFileKey(a) < CheckedFileKey(b);
         });
 
         test::ScratchDir dest;
