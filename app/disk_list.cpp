@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QTreeWidgetItemIterator>
+#include <vector>
 
 #include "app/message_format.h"
 #include "app/size_text.h"
@@ -132,14 +134,13 @@ void CDiskListUI::SelectDefaultRow() {
             return;
         }
     }
-    // Row 1 counts the rows as shown: the first disk's first partition, or the second disk.
-    if (topLevelItemCount() > 0) {
-        QTreeWidgetItem* first = topLevelItem(0);
-        QTreeWidgetItem* second = first->childCount() > 0   ? first->child(0)
-                                  : topLevelItemCount() > 1 ? topLevelItem(1)
-                                                            : nullptr;
-        if (second != nullptr) setCurrentItem(second);
+    // Row 1 counts the rows as shown, leaving out the greyed disks that cannot be chosen.
+    std::vector<QTreeWidgetItem*> rows;
+    for (QTreeWidgetItemIterator it(this); *it != nullptr && rows.size() < 2; ++it) {
+        QTreeWidgetItem* row = *it;
+        if (!row->isHidden() && (row->flags() & Qt::ItemIsEnabled)) rows.push_back(row);
     }
+    if (rows.size() > 1) setCurrentItem(rows[1]);
 }
 
 }  // namespace keltra

@@ -93,11 +93,13 @@ int CScanProcessWnd::OnProgress(int percent, int weight, int secondsLeft, uint64
     const int overall = percent * weight / 100;
     std::lock_guard guard(Lock());
     if (CancelRequested()) return kCancelled;
-    const QString timeText =
-        secondsLeft < 0 || weight < 90
-            ? Text("MSG0705")
-            : Text("MSG0708") +
-                  QString::fromStdString(DurationText(static_cast<uint64_t>(secondsLeft)));
+    // "MSG0708" is followed directly by the duration; a language file cannot keep the blank at
+    // the end of its text, so a text that does not end in one gets it here.
+    QString timeText = Text(secondsLeft < 0 || weight < 90 ? "MSG0705" : "MSG0708");
+    if (secondsLeft >= 0 && weight >= 90) {
+        if (!timeText.isEmpty() && !timeText.back().isSpace()) timeText += ' ';
+        timeText += QString::fromStdString(DurationText(static_cast<uint64_t>(secondsLeft)));
+    }
     view_.progress = overall;
     view_.time = secondsLeft < 0 && weight == 100 ? QString() : timeText;
     view_.percent = QStringLiteral("%1 %2%").arg(Text("MSG0704")).arg(overall);
