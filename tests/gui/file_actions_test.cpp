@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include <functional>
 
 #include "app/main_wnd.h"
+#include "app/message_box.h"
 #include "app/player_launcher.h"
 #include "app/recover_process_wnd.h"
 #include "app/ui/apply_section.h"
@@ -26,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Calls `act` once on the first modal window of type T to come up (within ten seconds).
+// Calls `act` once on the first modal window of type T to come up (within thirty seconds).
 template <typename T>
 void WhenModal(std::function<void(T*)> act) {
     auto* timer = new QTimer(qApp);
@@ -35,7 +37,7 @@ void WhenModal(std::function<void(T*)> act) {
         if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
             timer->deleteLater();
             act(window);
-        } else if (++*ticks > 1000) {
+        } else if (++*ticks > 3000) {
             timer->deleteLater();
         }
     });
@@ -137,11 +139,15 @@ class FileActionsTest : public QObject {
 
         // The video goes to the player, which cannot play noise (or there is none).
         QSignalSpy failed(window.FileActions()->Players(), &CPlayerLauncher::Failed);
-        test::SeenBox seen;
-        test::AnswerNextBox("okbtn", seen);
         QVERIFY(SelectFile(window, "NodeVideo", "clip.avi"));
-        QVERIFY(failed.wait(20000));
-        QCOMPARE(seen.text, MessageText("MSG1207"));
+        // The player has been started; its end is told once the event loop runs again.
+        QString told;
+        WhenModal<CMessageBox>([&told](CMessageBox* box) {
+            told = box->findChild<QLabel*>("message")->text();
+            box->findChild<QPushButton*>("okbtn")->click();
+        });
+        QVERIFY(failed.wait(30000));
+        QCOMPARE(told, MessageText("MSG1207"));
         QVERIFY(window.findChild<QTextBrowser*>("PreviewEdit")->toPlainText().isEmpty());
     }
 

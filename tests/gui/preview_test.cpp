@@ -1,10 +1,8 @@
 // Previews of found files: pictures decoded into the edit, an undecodable picture, text lines,
 // stepping through the pictures, and the media player launcher. With KELTRA_SCREENSHOT_DIR set
 // the preview windows are also saved as pictures there.
-#include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -34,19 +32,6 @@ bool HoldsPicture(const QTextEdit& edit) {
         }
     }
     return false;
-}
-
-// Saves the window as it appears on the screen when KELTRA_SCREENSHOT_DIR names a folder.
-void Screenshot(QWidget& window, const QString& name) {
-    const QString dir = qEnvironmentVariable("KELTRA_SCREENSHOT_DIR");
-    if (dir.isEmpty()) return;
-    QDir().mkpath(dir);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(300);
-    QPixmap shot = window.screen()->grabWindow(window.winId());
-    if (shot.isNull() || QGuiApplication::platformName() == "offscreen") shot = window.grab();
-    QVERIFY(shot.save(dir + "/" + name + ".png"));
 }
 
 FoundRecord Record(const char* name, uint32_t index) {
@@ -140,7 +125,7 @@ class PreviewTest : public QObject {
             QVERIFY(HoldsPicture(*edit));
             QVERIFY(window.findChild<QWidget*>("NextBar")->isVisible());
             QCOMPARE(window.findChild<QLabel*>("FileName")->text(), QString(picture.name));
-            Screenshot(window, picture.shot);
+            test::Screenshot(window, picture.shot);
         }
 
         // Stepping on from a picture extracts the next one.
@@ -164,7 +149,7 @@ class PreviewTest : public QObject {
         QVERIFY(textWindow.findChild<QWidget*>("NextBar")->isHidden());
         const QString shownText = textWindow.findChild<QTextBrowser*>("PreviewEdit")->toPlainText();
         QVERIFY(shownText.startsWith("line 0: the quick brown fox"));
-        Screenshot(textWindow, "preview_text");
+        test::Screenshot(textWindow, "preview_text");
     }
 
     void BrokenPictureSaysSo() {
@@ -185,7 +170,7 @@ class PreviewTest : public QObject {
         window.show();
         QCOMPARE(window.findChild<QTextBrowser*>("PreviewEdit")->toPlainText(),
                  QString(kCannotPreviewPicture));
-        Screenshot(window, "preview_broken_jpeg");
+        test::Screenshot(window, "preview_broken_jpeg");
     }
 
     void PlayerReportsPlayingOrFailure() {

@@ -31,6 +31,10 @@ void FinishWhenDone(CRecoverProcessWnd& window) {
         auto* finish = window.findChild<QPushButton*>("FinishBtn");
         if (!finish->isVisible()) return;
         timer->stop();
+        if (!qEnvironmentVariableIsEmpty("KELTRA_SCREENSHOT_DIR")) {
+            QTest::mouseClick(window.findChild<QPushButton*>("DetailBtn"), Qt::LeftButton);
+            test::Screenshot(window, "recover_details");
+        }
         QTest::mouseClick(finish, Qt::LeftButton);
     });
     timer->start(20);
