@@ -24,7 +24,8 @@ std::vector<FoundRecord> FindFiles(IFileRecoveryParse& engine, const std::string
 // The record named `name`, or an empty record.
 FoundRecord Named(const std::vector<FoundRecord>& records, std::string_view name);
 
-// Passes every operation to `inner`; RecoverRecord first waits until Release() was called.
+// Passes every operation to `inner`; RecoverRecord and ReadRecordData first wait until
+// Release() was called.
 class HeldEngine : public IFileRecoveryParse {
   public:
     explicit HeldEngine(IFileRecoveryParse& inner) : inner_(inner) {}
@@ -50,9 +51,7 @@ class HeldEngine : public IFileRecoveryParse {
         return inner_.GetRecordPath(r, p);
     }
     Status RecoverRecord(const FoundRecord& r, const std::string& d, int s) override {
-        waiting_ = true;
-        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        waiting_ = false;
+        Hold();
         return inner_.RecoverRecord(r, d, s);
     }
     int NextFreeRange(uint64_t& p, uint64_t& l) override { return inner_.NextFreeRange(p, l); }

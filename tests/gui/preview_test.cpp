@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "app/found_files.h"
+#include "app/message_box.h"
 #include "app/player_launcher.h"
 #include "app/preview_display.h"
 #include "app/preview_process_wnd.h"
@@ -150,6 +151,41 @@ class PreviewTest : public QObject {
         const QString shownText = textWindow.findChild<QTextBrowser*>("PreviewEdit")->toPlainText();
         QVERIFY(shownText.startsWith("line 0: the quick brown fox"));
         test::Screenshot(textWindow, "preview_text");
+    }
+
+    void CancelStopsTheExtraction() {
+        auto engine = test::ScannedImageEngine("photos_fat.img", 1);
+        if (engine == nullptr) QSKIP("photos_fat.img is not built");
+        test::HeldEngine held(*engine);
+        const auto found = test::FindFiles(*engine, "*.jpg|");
+        PreviewExtraction shown;
+        CPreviewProcessWnd window(nullptr, found.front(), &held, shown, nullptr);
+        const struct ReleaseAtEnd {
+            test::HeldEngine& engine;
+            ~ReleaseAtEnd() { engine.Release(); }
+        } releaseAtEnd{held};
+        window.open();
+        QTRY_VERIFY(held.Waiting());
+        // Let go while the question is open: the extraction waits at its first report for the
+        // answer, then stops there.
+        QString asked;
+        auto* answer = new QTimer(&window);
+        connect(answer, &QTimer::timeout, &window, [&] {
+            auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            answer->stop();
+            held.Release();
+            while (held.Waiting()) QTest::qSleep(5);
+            QTest::qSleep(100);
+            asked = box->findChild<QLabel*>("message")->text();
+            box->findChild<QPushButton*>("okbtn")->click();
+        });
+        answer->start(10);
+        QTest::mouseClick(window.findChild<QPushButton*>("cancelbtn"), Qt::LeftButton);
+        QCOMPARE(asked, MessageText("MSG0903"));
+        QTRY_VERIFY(!window.isVisible());
+        QCOMPARE(window.result(), int(CPreviewProcessWnd::kResultCancelled));
+        QVERIFY(shown.tempPath.empty());
     }
 
     void BrokenPictureSaysSo() {
