@@ -9,6 +9,7 @@
 #include "app/preview_process_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/recovery_destination.h"
+#include "app/ui/apply_section.h"
 #include "engines/extension_categories.h"
 #include "ui_PreviewWnd.h"
 
@@ -49,6 +50,7 @@ CPreviewWnd::CPreviewWnd(QWidget* owner, PreviewExtraction& shown,
     skin.setupUi(this);
     setModal(true);
     resize(kWidth, kHeight);
+    ApplySection(this, "PreviewWnd");
     edit_ = findChild<QTextBrowser*>("PreviewEdit");
     edit_->setLineWrapMode(QTextEdit::NoWrap);
     if (shown_.tempPath.empty()) {

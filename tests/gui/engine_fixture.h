@@ -64,10 +64,17 @@ class HeldEngine : public IFileRecoveryParse {
     Status LoadVolumeBitmap() override { return inner_.LoadVolumeBitmap(); }
     Status ReadRecordData(const FoundRecord& r, std::string& t, std::span<std::byte> b, uint32_t& s,
                           PreviewCallback c, void* u) override {
+        Hold();
         return inner_.ReadRecordData(r, t, b, s, c, u);
     }
 
   private:
+    void Hold() {
+        waiting_ = true;
+        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        waiting_ = false;
+    }
+
     IFileRecoveryParse& inner_;
     std::atomic<bool> released_{false};
     std::atomic<bool> waiting_{false};
