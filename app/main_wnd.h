@@ -57,7 +57,8 @@ class CMainWnd : public QWidget {
     QMenu* AssistMenu() const { return assistMenu_; }
 
     // --- Sources ---
-    // Adds an image file as a source with its own row; null when the file cannot be sized.
+    // Adds an image file as a source with its own row (size 0 when it cannot be read), selects
+    // the row and returns the source. Image sources are tagged kFirstImageTag + 1, + 2, ...
     SourceItem* AddImageSource(const QString& path);
     // Lists exactly these disks (the start-up listing; tests give their own).
     void SetDisks(const DiskMap& disks);
@@ -83,7 +84,7 @@ class CMainWnd : public QWidget {
     std::string SearchExtensions() const;
 
     // Device polling: how often the machine's disks are looked at, and how long after a change
-    // the list is refreshed (5 s; tests shorten neither).
+    // the list is refreshed.
     static constexpr int kDevicePollMs = 1000;
     static constexpr int kDeviceSettleMs = 5000;
 

@@ -6,7 +6,6 @@
 
 #include "app/message_box.h"
 #include "app/message_format.h"
-#include "engines/resumable_scan.h"
 #include "platform/duration_text.h"
 #include "scanlog/scan_history.h"
 #include "ui_ScanProcessWnd.h"
@@ -58,24 +57,31 @@ void CScanProcessWnd::RunWorker() {
         }
         QueueRefresh();
         source->engine.reset();
+        if (deep_) AskToResume(*source);
         source->engine = makeEngine_(*source, deep_);
         if (!source->engine) {
             CloseLater(kProcessNoEngine);
             return;
         }
-        if (deep_) AskToResume(*source->engine);
         source->engine->SetCallbacks(&ScanProgress, nullptr, this, 100);
         if (source->engine->Scan(std::nullopt) == kCancelled) break;
     }
     FinishAndNotify(kScanFinishedEvent);
 }
 
-// An engine that found an unfinished scan of its source continues it only when the user says
-// so; otherwise that scan's folder is forgotten and the scan starts afresh. The window stays up
-// under the question box (hiding a modal window would end it).
-void CScanProcessWnd::AskToResume(IFileRecoveryParse& engine) {
-    auto* resumable = dynamic_cast<IResumableScan*>(&engine);
-    if (resumable == nullptr || !resumable->ResumePending()) return;
+// A deep scan continues an unfinished earlier deep scan of the same source, which the engine
+// finds in the scan history when it opens, only when the user says so; otherwise that scan is
+// forgotten (with its folder) before the engine is made, so that it starts afresh. The window
+// stays up under the question box (hiding a modal window would end it).
+void CScanProcessWnd::AskToResume(const SourceItem& source) {
+    ScanHistory& history = ScanHistory::Instance();
+    ScanHistoryRecord earlier{};
+    const bool found =
+        source.IsPartition()
+            ? history.FindPartitionScan(source.partition->diskNumber, source.partition->start,
+                                        source.partition->length, earlier)
+            : history.FindImageScan(source.imagePath, earlier);
+    if (!found) return;
     int answer = 0;
     const QString question = Text("MSG1206");
     QMetaObject::invokeMethod(
@@ -83,9 +89,8 @@ void CScanProcessWnd::AskToResume(IFileRecoveryParse& engine) {
         [this, &answer, &question] { answer = ShowMessage(kMessageQuestion, this, question); },
         Qt::BlockingQueuedConnection);
     if (answer == kAnswerOk) return;
-    const std::string folder = resumable->ResumeScanFolder();
-    resumable->DropResume();
-    ScanHistory::Instance().ForgetScan(folder);
+    history.ForgetScan(earlier.ScanFolder());
+    history.Save();
 }
 
 int CScanProcessWnd::OnProgress(int percent, int weight, int secondsLeft, uint64_t currentSector,

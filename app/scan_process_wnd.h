@@ -44,7 +44,7 @@ class CScanProcessWnd : public CProcessWnd {
         bool changed = false;
     };
 
-    void AskToResume(IFileRecoveryParse& engine);
+    void AskToResume(const SourceItem& source);
 
     std::vector<SourceItem*> sources_;
     bool deep_;

@@ -9,13 +9,15 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
-#include "engines/resumable_scan.h"
 #include "gui_test_support.h"
+#include "scanlog/scan_history.h"
+#include "support/test_support.h"
 
 namespace keltra {
 namespace {
@@ -33,15 +35,13 @@ struct Report {
 };
 
 // Reports `reports` times (the last report repeated), a millisecond apart, and finds two files.
-class CTestEngine : public IFileRecoveryParse, public IResumableScan {
+class CTestEngine : public IFileRecoveryParse {
   public:
     std::atomic<int> calls{0};
     std::atomic<bool> scanned{false};
     Status scanResult = kOk;
     int reports = 1;
     std::vector<Report> script{{50, 100, -1, 0, 0}};
-    bool resumePending = false;
-    bool dropped = false;
 
     Status OpenImage(const std::string&, uint16_t) override { return kOk; }
     Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
@@ -90,13 +90,6 @@ class CTestEngine : public IFileRecoveryParse, public IResumableScan {
                           PreviewCallback, void*) override {
         return kOk;
     }
-    bool ResumePending() const override { return resumePending; }
-    std::string ResumeScanFolder() const override { return "/nowhere/7/"; }
-    void DropResume() override {
-        resumePending = false;
-        dropped = true;
-    }
-
     std::string lastPattern;
 
   private:
@@ -150,6 +143,8 @@ class ProcessWndTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void initTestCase() { appData_ = std::make_unique<test::ScopedAppDataFolder>(); }
+    void cleanupTestCase() { appData_.reset(); }
     void init() { languages_ = std::make_unique<test::ScratchLanguages>(); }
     void cleanup() { languages_.reset(); }
 
@@ -226,7 +221,7 @@ class ProcessWndTest : public QObject {
         Sources sources;
         for (int i = 0; i < 2; ++i) {
             auto engine = std::make_unique<CTestEngine>();
-            engine->reports = 300;
+            engine->reports = 2000;
             sources.engines.push_back(std::move(engine));
         }
         CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
@@ -255,8 +250,8 @@ class ProcessWndTest : public QObject {
         QVERIFY2(held >= 0 && held <= 1, qPrintable(QString::number(held)));
         QVERIFY(!window.CancelRequested());
         QCOMPARE(sources.made.size(), size_t(2));
-        QCOMPARE(sources.made[0]->calls.load(), 300);
-        QCOMPARE(sources.made[1]->calls.load(), 300);
+        QCOMPARE(sources.made[0]->calls.load(), 2000);
+        QCOMPARE(sources.made[1]->calls.load(), 2000);
         QCoreApplication::sendPostedEvents(&owner);
         QCOMPARE(owner.scanEvents, 1);
     }
@@ -288,33 +283,46 @@ class ProcessWndTest : public QObject {
         QCOMPARE(owner.scanEvents, 1);
     }
 
-    // A deep scan asks about an unfinished earlier scan; "no" makes the engine start afresh.
+    // A deep scan of a source with an unfinished deep scan in the history asks whether to
+    // continue it; "no" forgets that scan and its folder before the engine is made. A quick scan
+    // never asks.
     void UnfinishedDeepScanIsContinuedOnlyWhenWanted() {
-        for (const bool yes : {true, false}) {
+        const test::ScratchDir scratch;
+        const std::string image = scratch / "card.img";
+        test::WriteWholeFile(image, std::vector<std::byte>(64 * 1024));
+        ScanHistory& history = ScanHistory::Instance();
+        for (const int answer : {kAnswerOk, kAnswerCancel, 0}) {
+            history.NewScanFolder();
+            const std::string folder = history.CurrentScanFolder();
+            std::filesystem::create_directories(folder);
+            test::WriteWholeFile(folder + "log", std::vector<std::byte>(16));
+            QCOMPARE(
+                history.SaveScanState(kImageDiskNumber, 0, 128, DeepScanState{}, folder, image),
+                kOk);
+
+            const bool deep = answer != 0;
             Owner owner;
             Sources sources;
-            auto engine = std::make_unique<CTestEngine>();
-            engine->resumePending = true;
-            sources.engines.push_back(std::move(engine));
-            CScanProcessWnd window(&owner, {&sources.first}, true, sources.Maker());
+            sources.first.imagePath = image;
+            sources.engines.push_back(std::make_unique<CTestEngine>());
+            CScanProcessWnd window(&owner, {&sources.first}, deep, sources.Maker());
             SeenBox seen;
-            AnswerNextBox(yes ? "okbtn" : "cancelbtn", seen);
+            if (deep) AnswerNextBox(answer == kAnswerOk ? "okbtn" : "cancelbtn", seen);
             QCOMPARE(window.exec(), kProcessDone);
-            QVERIFY(seen.shown);
-            QCOMPARE(seen.text, QString("This source was partly deep-scanned before. Continue "
-                                        "that scan where it stopped?"));
-            QCOMPARE(sources.made[0]->dropped, !yes);
-            QVERIFY(sources.made[0]->scanned);
+            QCOMPARE(seen.shown, deep);
+            if (deep) {
+                QCOMPARE(seen.text, QString("This source was partly deep-scanned before. "
+                                            "Continue that scan where it stopped?"));
+            }
+            QVERIFY(sources.made.at(0)->scanned);
+            const bool forgotten = answer == kAnswerCancel;
+            QCOMPARE(std::filesystem::exists(folder), !forgotten);
+            ScanHistory saved(history.Folder());  // what `config` now holds
+            ScanHistoryRecord record{};
+            QCOMPARE(saved.FindImageScan(image, record), !forgotten);
+            if (!forgotten) history.ForgetScan(folder);
+            history.Save();
         }
-        // A quick scan never asks.
-        Owner owner;
-        Sources sources;
-        auto engine = std::make_unique<CTestEngine>();
-        engine->resumePending = true;
-        sources.engines.push_back(std::move(engine));
-        CScanProcessWnd window(&owner, {&sources.first}, false, sources.Maker());
-        QCOMPARE(window.exec(), kProcessDone);
-        QVERIFY(!sources.made[0]->dropped);
     }
 
     void SearchCollectsFromEverySource() {
@@ -349,6 +357,7 @@ class ProcessWndTest : public QObject {
     }
 
   private:
+    std::unique_ptr<test::ScopedAppDataFolder> appData_;
     std::unique_ptr<test::ScratchLanguages> languages_;
 };
 

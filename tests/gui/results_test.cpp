@@ -126,7 +126,12 @@ class ResultsTest : public QObject {
         window.show();
         Click(window, "BtnStart");
         window.AddImageSource(QString::fromStdString(test::FixturePath("gui_photos.img")));
-        Click(window, "BtnScan");
+        // A double click on an image row scans it.
+        auto* sources = window.findChild<QTreeWidget*>("DiskList");
+        const QRect row = sources->visualItemRect(sources->currentItem());
+        QTest::mouseClick(sources->viewport(), Qt::LeftButton, {}, row.center());
+        QTest::mouseDClick(sources->viewport(), Qt::LeftButton, {}, row.center());
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
         auto* tree = window.findChild<QTreeWidget*>("TypeTree");
         tree->setCurrentItem(TypeNode(window, "NodePhoto")->child(0));  // JPEG
         auto* list = window.findChild<QTreeWidget*>("FileList");
