@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Carving throughput and recall of `keltra scan --carve-only` against `cat` and PhotoRec, in the
-# same run on the same image: MIB MiB of random bytes (2048 by default) with the sample files of
+# Carving throughput and recall of `keltra scan --carve-only` (or, with MODE --deep, of the deep
+# scan, whose pass also offers every sector to the NTFS and FAT searches) against `cat` and
+# PhotoRec, in the same run on the same image: MIB MiB of random bytes (2048 by default) with the sample files of
 # tests/data/signatures and tests/data/photos written at random sector boundaries (COPIES of
 # each). The image is read into the page cache first, so that all three read from memory.
 # Each is run ROUNDS times (3), alternating. Prints the times, throughputs and ratios, the recall of both carvers (a sample counts as
 # found when a carved file starts at its first sector) and the peak resident memory of each.
 set -euo pipefail
-keltra=${1:?usage: carve_only_vs_photorec.sh KELTRA WORKDIR [MIB] [COPIES] [ROUNDS]}
-work=${2:?usage: carve_only_vs_photorec.sh KELTRA WORKDIR [MIB] [COPIES] [ROUNDS]}
+usage="usage: carve_only_vs_photorec.sh KELTRA WORKDIR [MIB] [COPIES] [ROUNDS] [MODE]"
+keltra=${1:?$usage}
+work=${2:?$usage}
 mib=${3:-2048}
 copies=${4:-20}
 rounds=${5:-3}
+mode=${6:---carve-only}
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 command -v photorec > /dev/null || { echo "photorec is missing (apt-get install testdisk)" >&2; exit 1; }
@@ -57,7 +60,7 @@ cpu() { python3 -c "print($(field "$1" 'User time') + $(field "$1" 'System time'
 run_cat() { timed cat cat "$image" > /dev/null; }
 run_keltra() {
     rm -rf "$work/xdg"
-    XDG_DATA_HOME="$work/xdg" timed keltra "$keltra" scan "$image" --carve-only --json \
+    XDG_DATA_HOME="$work/xdg" timed keltra "$keltra" scan "$image" "$mode" --json \
         > "$work/keltra.json"
 }
 run_photorec() {
@@ -97,8 +100,9 @@ placed = [(int(s), n) for s, n in (line.split(' ', 1) for line in open(manifest)
 
 keltra_starts = set()
 for line in open(os.path.join(work, 'keltra.json')):
-    name = json.loads(line)['name']
-    keltra_starts.add(int(name.split('.')[0]))
+    found = json.loads(line)
+    if found['origin'] == 'carving':
+        keltra_starts.add(found['location'])
 photorec_starts = set()
 for path in glob.glob(os.path.join(work, 'recup*', '*')):
     m = re.match(r'[ft](\d+)', os.path.basename(path))

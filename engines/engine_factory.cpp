@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engines/deep/professional_recovery.h"
 #include "engines/ext/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
@@ -23,7 +24,8 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
-    if (deep) return nullptr;
+    // A deep scan has its driver whatever the file system, even an unrecognised one.
+    if (deep) return std::make_unique<CProfessionalRecovery>();
     switch (sourceClass) {
         case SourceClass::Ext:
             return std::make_unique<CFastExtRecovery>();

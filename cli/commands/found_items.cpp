@@ -14,7 +14,9 @@ namespace {
 
 void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundItem>& out) {
     IFileRecoveryParse& engine = *source.engine;
-    std::unordered_set<uint32_t> entered;  // folder record indices already listed
+    // Folders already listed, by origin and record index: a deep scan's engines each number
+    // their own records from 1.
+    std::unordered_set<uint64_t> entered;
     // Folders still to list; null stands for the root. Pre-order: a folder, its files, then
     // each of its folders with everything under it.
     std::vector<std::optional<FoundItem>> pending;
@@ -29,7 +31,9 @@ void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundI
             source.sourceArg.inWholeImage ? source.sourceArg.volumeName + "/" : "";
         int childDepth = 1;
         if (folder) {
-            if (!entered.insert(folder->record.recordIndex).second) continue;
+            const uint64_t identity =
+                (uint64_t{folder->record.origin} << 32) | folder->record.recordIndex;
+            if (!entered.insert(identity).second) continue;
             out.push_back(*folder);
             status = engine.ListFolder(&folder->record, folder->depth, children);
             childPath = folder->FullPath() + "/";

@@ -24,8 +24,15 @@ std::string SourceText(const ScanHistoryRecord& record) {
                        record.firstSector + record.sectorCount);
 }
 
-// How far the deep scan got, in percent of the source's sectors.
+// A deep scan is remembered with no run left once its pass is over.
+bool DeepFinished(const ScanHistoryRecord& record) {
+    return record.state.runLength == 0;
+}
+
+// How far the deep scan got, in percent of the source's sectors (a pass over the free space
+// only ends below 100 by that measure, so a finished one counts as 100).
 unsigned DeepPercent(const ScanHistoryRecord& record) {
+    if (DeepFinished(record)) return 100;
     if (record.sectorCount == 0) return 0;
     const uint64_t done = std::min(record.state.sectorsDone, record.sectorCount);
     return static_cast<unsigned>(done * 100 / record.sectorCount);
@@ -48,6 +55,7 @@ int RunHistory(const HistoryOptions& options) {
             j["folder_exists"] = std::filesystem::is_directory(r.ScanFolder(), ec);
             j["sectors_done"] = r.state.sectorsDone;
             j["percent_done"] = DeepPercent(r);
+            j["finished"] = DeepFinished(r);
             j["files_found"] = r.state.filesFound;
             std::cout << JsonLine(j) << "\n";
         }
@@ -62,9 +70,12 @@ int RunHistory(const HistoryOptions& options) {
         std::cout << Printable(SourceText(r)) << "\n"
                   << "  scan folder: " << Printable(r.ScanFolder())
                   << (std::filesystem::is_directory(r.ScanFolder(), ec) ? "" : " (missing)") << "\n"
-                  << fmt::format("  deep scan: {} of {} sectors ({}%), {} files found\n",
-                                 r.state.sectorsDone, r.sectorCount, DeepPercent(r),
-                                 r.state.filesFound);
+                  << (DeepFinished(r)
+                          ? fmt::format("  deep scan: finished, {} files found\n",
+                                        r.state.filesFound)
+                          : fmt::format("  deep scan: {} of {} sectors ({}%), {} files found\n",
+                                        r.state.sectorsDone, r.sectorCount, DeepPercent(r),
+                                        r.state.filesFound));
     }
     return kExitOk;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "cli/commands/size_text.h"
 #include "platform/clock.h"
 #include "platform/duration_text.h"
 #include "platform/text.h"
@@ -52,6 +53,35 @@ std::string ScanProgressText(const std::string& what, int percent, int secondsLe
                             filesFound);
     }
     if (secondsLeft >= 0) text += "  time left " + DurationText(static_cast<uint64_t>(secondsLeft));
+    return text;
+}
+
+}  // namespace keltra::cli
+
+namespace keltra::cli {
+
+void PassSpeed::Update(uint64_t sectorsDone, uint64_t nowMs) {
+    if (!started || sectorsDone < firstSector) {
+        started = true;
+        firstSector = sectorsDone;
+        firstMs = nowMs;
+        bytesPerSecond = 0;
+        return;
+    }
+    const uint64_t elapsedMs = nowMs - firstMs;
+    if (elapsedMs < 1000) return;
+    bytesPerSecond = (sectorsDone - firstSector) * sectorSize * 1000 / elapsedMs;
+}
+
+std::string DeepScanProgressText(const std::string& what, int percent, int secondsLeft,
+                                 uint64_t sectorsDone, const PassSpeed& speed,
+                                 uint64_t filesFound) {
+    std::string text = fmt::format("{}: {}%  {} scanned", what, percent,
+                                   ByteCountText(sectorsDone * speed.sectorSize));
+    if (speed.bytesPerSecond != 0)
+        text += fmt::format("  {}/s", ByteCountText(speed.bytesPerSecond));
+    if (secondsLeft >= 0) text += "  time left " + DurationText(static_cast<uint64_t>(secondsLeft));
+    text += fmt::format("  files found {}", filesFound);
     return text;
 }
 

@@ -54,7 +54,8 @@ void AddScanCommand(CLI::App& app, CommandRun& run) {
         "Sources are scanned in the order given. Types: photo, audio, video, document,\n"
         "archive, others; with --types and --ext together, files of either kind are listed.\n"
         "A progress line is drawn on stderr when it is a terminal. The scan log stays in the\n"
-        "ScanLog folder (see 'keltra history').\n"
+        "ScanLog folder (see 'keltra history'). A deep scan stopped with Ctrl-C keeps where it\n"
+        "stood: the same command continues it, --restart starts afresh.\n"
         "Exit codes: 0 done, 1 error or stopped, 2 usage.");
     sub->callback([&run, options] { run = [options] { return RunScan(*options); }; });
 }

@@ -12,7 +12,9 @@
 #include "engines/boot_area.h"
 #include "engines/carving/carve_pass.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
+#include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "storage/sector_source.h"
 
@@ -23,13 +25,23 @@ namespace {
 struct ScanProgressContext {
     ProgressLine* line;
     std::string what;
+    PassSpeed speed;
+    int shownPercent = 0;  // of the whole scan, as last shown
 };
 
 int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_t currentSector,
                    uint64_t totalSectors, uint64_t filesFound, int /*reserved*/) {
     auto* context = static_cast<ScanProgressContext*>(user);
     if (InterruptGuard::Requested()) return kCancelled;
-    context->line->Show(ScanProgressText(context->what, percent * weight / 100, secondsLeft,
+    context->shownPercent = percent * weight / 100;
+    if (totalSectors != 0 && context->speed.sectorSize != 0) {
+        context->speed.Update(currentSector, TickCountMs());
+        context->line->Show(DeepScanProgressText(context->what, context->shownPercent, secondsLeft,
+                                                 currentSector, context->speed, filesFound),
+                            percent >= 100);
+        return 0;
+    }
+    context->line->Show(ScanProgressText(context->what, context->shownPercent, secondsLeft,
                                          currentSector, totalSectors, filesFound),
                         percent >= 100);
     return 0;
@@ -48,7 +60,7 @@ Status ReadSourceBootArea(const SourceArgument& sourceArg,
 
 // Why the factory made no engine for a source it could read.
 std::string NoEngineReason(SourceClass sourceClass, bool deep) {
-    if (deep) return "the deep scan is not available in this build yet";
+    if (deep) return "the deep scan cannot open it";
     if (sourceClass == SourceClass::Unrecognised) {
         return "no NTFS, FAT or Ext file system found at its start";
     }
@@ -112,6 +124,21 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
     }
     exitCode = kExitOk;
     return engine;
+}
+
+// A stopped deep scan has saved where it stood; the same command continues it.
+void TellHowToContinue(const SourceArgument& sourceArg, const ScanProgressContext& context) {
+    std::cerr << "keltra: the deep scan of '" << sourceArg.text << "' was stopped at "
+              << context.shownPercent
+              << "%; where it stood is saved: run the same command again to continue it "
+                 "(--restart starts afresh)\n";
+}
+
+// Whether the pass kept to the volume's free space, and how much it read.
+void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecovery& deep) {
+    std::cerr << "keltra: the deep scan of '" << sourceArg.text << "' passed "
+              << (deep.FreeSpaceOnly() ? "the free space of the volume" : "every sector") << ": "
+              << deep.SectorsRead() << " sectors read\n";
 }
 
 // Carving alone needs no file system: the engine is opened on the source whatever it holds.
@@ -200,7 +227,9 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
             continue;
         }
         ScanProgressContext context{
-            &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text};
+            &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text, {}};
+        const auto* deep = dynamic_cast<const CProfessionalRecovery*>(scanned.engine.get());
+        if (deep != nullptr) context.speed.sectorSize = static_cast<uint32_t>(deep->SectorSize());
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context,
                                      carver != nullptr ? kCarvePassWeight : 100);
         line.Show(context.what + ": 0%", true);
@@ -208,10 +237,12 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
                                            : scanned.engine->Scan(std::nullopt);
         line.Clear();
         scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
+        if (deep != nullptr) TellWhatWasPassed(scanned.sourceArg, *deep);
         session.sources.push_back(std::move(scanned));
         const Status status = session.sources.back().status;
         if (status == kCancelled) {
             session.cancelled = true;
+            if (deep != nullptr) TellHowToContinue(session.sources.back().sourceArg, context);
             break;
         }
         if (status != kOk) {

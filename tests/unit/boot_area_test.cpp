@@ -5,6 +5,7 @@
 #include <array>
 #include <random>
 
+#include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "platform/little_endian.h"
 #include "support/test_support.h"
@@ -148,6 +149,12 @@ TEST(EngineFactory, ImageEnginesByClass) {
     EXPECT_EQ(CreateImageEngine(dir / "missing.img", 1, false), nullptr);
     EXPECT_EQ(CreateImageEngine(test::FixturePath("mbr.img"), 1, false), nullptr)
         << "no quick engine for an unrecognised source";
+    // A deep scan has its driver whatever the source holds.
+    test::ScopedAppDataFolder appData;
+    for (const char* image : {"mbr.img", "ext4.img", "photos_ntfs.img", "photos_fat.img"}) {
+        const auto deep = CreateImageEngine(test::FixturePath(image), 1, true);
+        EXPECT_NE(dynamic_cast<const CProfessionalRecovery*>(deep.get()), nullptr) << image;
+    }
 }
 
 TEST(EngineFactory, ExtEngineFindsNothing) {

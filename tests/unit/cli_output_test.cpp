@@ -26,6 +26,16 @@ TEST(CliOutput, ProgressTextShowsWhatTheEngineReports) {
     EXPECT_EQ(ScanProgressText("Scanning a.img", 40, 3599, 10, 100, 7),
               "Scanning a.img: 40%  sector 10 / 100  files found 7  time left 59 Min 59 Sec");
     EXPECT_EQ(ScanProgressText("x", 1, 3600, 0, 0, 0), "x: 1%  time left 1 Hour 0 Min");
+
+    // A deep pass: the speed from the first report on (a continued pass starts mid-way).
+    PassSpeed speed;
+    speed.sectorSize = 512;
+    speed.Update(1000, 5000);
+    EXPECT_EQ(DeepScanProgressText("d", 12, -1, 1000, speed, 3),
+              "d: 12%  500.0 KiB scanned  files found 3");
+    speed.Update(1000 + 4096, 7000);
+    EXPECT_EQ(DeepScanProgressText("d", 14, 61, 5096, speed, 4),
+              "d: 14%  2.5 MiB scanned  1.0 MiB/s  time left 1 Min 1 Sec  files found 4");
 }
 
 TEST(CliOutput, JsonFieldsAndTimes) {

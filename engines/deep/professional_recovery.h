@@ -1,0 +1,154 @@
+// The deep scan: one engine over four. A quick engine for the source's file system runs first;
+// then one pass over the free runs of the volume (or all of its sectors) offers every sector,
+// in this order, to the deep NTFS record search, the deep FAT directory search and the
+// signature carving engine. The pass can be stopped and continued later: where it stood is
+// kept in the scan history. Browsing, search, preview and recovery go to the engine that found
+// each record.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engines/carve_chunk_buffer.h"
+#include "engines/carving/file_type_recovery.h"
+#include "engines/fat/professional_fat_recovery.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "scanlog/scan_history.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+class CProfessionalRecovery final : public IFileRecoveryParse {
+  public:
+    // The weight of the pass; the quick phase gets kQuickWeight.
+    static constexpr int kPassWeight = 90;
+    static constexpr int kQuickWeight = 9;
+    // The pass's percent runs from kPassPercentBase to kPassPercentBase + 100.
+    static constexpr int kPassPercentBase = 10;
+    static constexpr uint64_t kEstimateEveryMs = 5000;
+
+    CProfessionalRecovery();
+    ~CProfessionalRecovery() override;
+    CProfessionalRecovery(const CProfessionalRecovery&) = delete;
+    CProfessionalRecovery& operator=(const CProfessionalRecovery&) = delete;
+
+    // Opens the image, looks its earlier deep scan up in the history (same path, same
+    // last-write time), opens the two searches and makes the quick engine. The system error
+    // when the image cannot be opened or is empty; else the deep NTFS search's open status.
+    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    // The same for a partition of a disk (an earlier scan counts when the volume's free bytes
+    // are unchanged).
+    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                         uint16_t driveLetter) override;
+    // The quick engine gets the weight kQuickWeight, the three members kPassWeight, whatever
+    // `weight` says.
+    Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                        void* user, int weight) override;
+    // The deep scan: a new one, or the continuation of the earlier one that opening found.
+    // `logName` is not used. Called once.
+    Status Scan(const std::optional<std::string>& logName) override;
+    // The root: the four engines' roots, sorted, without carved copies of files that a file
+    // system search found (see FindByExtensions). A folder: its engine's listing.
+    Status ListFolder(const FoundRecord* folder, int depth, std::vector<FoundRecord>& out) override;
+    Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
+    uint64_t GetRecordCount() override;
+    Status GetRecordPath(const FoundRecord& record, std::string& path) override;
+    Status RecoverRecord(const FoundRecord& record, const std::string& destination,
+                         int rootSeparators) override;
+    int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
+    Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
+    // The finds of the quick engine and the two searches, then the carved files, leaving out
+    // each carved file that starts where a file found by a file system starts and has its
+    // extension (or is a jpg where the other is a thm: a camera's thumbnail). Sorted.
+    Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override;
+    Status LoadVolumeBitmap() override { return kOk; }
+    Status ReadRecordData(const FoundRecord& record, std::string& tempPath,
+                          std::span<std::byte> buffer, uint32_t& size, PreviewCallback callback,
+                          void* user) override;
+
+    // Whether opening found an unfinished deep scan of this source, and where it stood.
+    bool Resuming() const { return resuming_; }
+    const ScanHistoryRecord& ResumeRecord() const { return resumeRecord_; }
+    int SectorSize() const { return sectorSize_; }
+    // How the last Scan went: whether it passed only the free runs, and how many sectors the
+    // pass read from the source.
+    bool FreeSpaceOnly() const { return freeSpaceMode_; }
+    uint64_t SectorsRead() const { return sectorsRead_; }
+
+    // Examines the whole sectors of `buffer` (the first being `firstSector`) in the order NTFS
+    // FILE record, FAT folder start, FAT directory sector, carving. Returns the sectors to
+    // skip beyond the buffer's end (a carved file that runs on past it); `stopped` receives
+    // a non-zero answer of the progress callback met while carving (the rest of the buffer is
+    // then left, and `examinedTo` is the first sector not examined).
+    uint64_t ExamineBuffer(std::span<const std::byte> buffer, uint64_t firstSector,
+                           uint64_t sectorsDone, uint64_t totalSectors, int secondsLeft,
+                           uint64_t& filesFound, Status& stopped, uint64_t& examinedTo);
+
+  private:
+    // One run of the pass, in sectors from the partition start.
+    struct Run {
+        uint64_t position = 0;
+        uint64_t length = 0;
+    };
+
+    Status OpenMembers();
+    // Whether the quick engine can give free runs: it has a bitmap and answers NextFreeRange.
+    bool QuickEngineHasFreeRuns();
+    Run NextRun(uint64_t position);
+    Status OpenMemberLogs();
+    Status RunPass(uint64_t& filesFound, DeepScanState& state);
+    Status ReportPass(uint64_t sectorsDone, uint64_t totalSectors, uint64_t& filesFound);
+
+    // The engine of a record's origin; null for an unknown origin.
+    IFileRecoveryParse* EngineOf(const FoundRecord& record);
+    // Where a file found by a file system has its first data, by absolute sector.
+    std::optional<uint64_t> FirstDataSector(const FoundRecord& record);
+    // The carved records of `carved` that are not copies of a file noted in `found`.
+    std::vector<FoundRecord> WithoutCarvedCopies(const std::vector<FoundRecord>& found,
+                                                 std::vector<FoundRecord> carved);
+    // The carved files of the root listing, without the copies of files the file systems found.
+    Status CarvedRootFiles(std::vector<FoundRecord>& out);
+
+    CarveChunkBuffer chunkHold_;
+    uint16_t sourceTag_ = 0;
+    int sectorSize_ = static_cast<int>(kImageSectorSize);
+    int diskNumber_ = static_cast<int>(kImageDiskNumber);
+    uint64_t startSector_ = 0;
+    uint64_t sectorCount_ = 0;
+    std::string imagePath_;
+    bool isImage_ = false;
+    SectorSource source_;
+
+    std::unique_ptr<CProfessionalFatRecovery> fat_;
+    std::unique_ptr<CProfessionalNtfsRecovery> ntfs_;
+    std::unique_ptr<CFileTypeRecovery> carving_;
+    std::unique_ptr<IFileRecoveryParse> quick_;
+
+    ScanProgressCallback scanProgress_ = nullptr;
+    CopyProgressCallback copyProgress_ = nullptr;
+    void* user_ = nullptr;
+    int weight_ = 0;
+    SearchProgressCallback searchCallback_ = nullptr;
+    void* searchUser_ = nullptr;
+
+    bool resuming_ = false;
+    ScanHistoryRecord resumeRecord_{};
+    std::string scanFolder_;
+
+    // The pass.
+    bool freeSpaceMode_ = false;
+    uint64_t sectorsRead_ = 0;
+    uint64_t startMs_ = 0;
+    uint64_t lastEstimateMs_ = 0;
+    uint64_t sessionStartDone_ = 0;
+    uint64_t passDone_ = 0;  // progress numerator after the last chunk
+    int secondsLeft_ = -1;
+};
+
+}  // namespace keltra

@@ -1,0 +1,277 @@
+// `keltra scan --deep` and `keltra recover --deep` as a user runs them: volumes whose boot
+// sector is gone, a disk whose partition table is gone, Ctrl-C and continuing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "scanlog/scan_history.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunKeltra;
+
+// The deleted files of the photo images (tests/fixtures/make_photos.sh), by found path.
+const std::vector<std::string> kDeleted = {
+    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
+    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
+
+std::string Original(const std::string& path) {
+    return test::FixturePath("photos_originals/" + path);
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+std::vector<std::byte> Slice(const std::vector<std::byte>& bytes, uint64_t offset, size_t n) {
+    if (offset >= bytes.size()) return {};
+    const size_t end = std::min<size_t>(bytes.size(), offset + n);
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+            bytes.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+// The image with its first sector zeroed.
+std::string WithoutBootSector(const test::ScratchDir& dir, const std::string& fixture) {
+    std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath(fixture));
+    std::fill_n(bytes.begin(), 512, std::byte{0});
+    const std::string path = dir / ("noboot_" + fixture);
+    test::WriteWholeFile(path, bytes);
+    return path;
+}
+
+// A disk: the NTFS photo volume at sector 2048, the FAT32 one right after it, and a master
+// boot record whose partition table is zeroed (only its signature is left).
+std::string DiskWithoutPartitionTable(const test::ScratchDir& dir) {
+    std::vector<std::byte> disk(2048 * 512);
+    disk[510] = std::byte{0x55};
+    disk[511] = std::byte{0xAA};
+    for (const char* fixture : {"photos_ntfs.img", "photos_fat.img"}) {
+        const std::vector<std::byte> volume = test::ReadWholeFile(test::FixturePath(fixture));
+        disk.insert(disk.end(), volume.begin(), volume.end());
+    }
+    disk.resize(disk.size() + 2048 * 512);
+    const std::string path = dir / "notable.img";
+    test::WriteWholeFile(path, disk);
+    return path;
+}
+
+class DeepCli : public testing::TestWithParam<const char*> {
+  protected:
+    std::string MakeSource() {
+        const std::string which = GetParam();
+        if (which == "disk") return DiskWithoutPartitionTable(dir_);
+        return WithoutBootSector(dir_, which);
+    }
+    std::string Env() const { return "XDG_DATA_HOME=" + (dir_ / "xdg"); }
+    test::ScratchDir dir_;
+};
+
+TEST_P(DeepCli, FindsAndRecoversTheDeletedFilesWithoutCarvedCopies) {
+    const std::string source = MakeSource();
+    const auto scanned = RunKeltra({"scan", source, "--deep", "--json"}, {Env()});
+    ASSERT_EQ(scanned.exitCode, 0) << scanned.err;
+    std::multiset<std::string> paths;
+    std::vector<nlohmann::json> carved;
+    for (const nlohmann::json& j : JsonLines(scanned.out)) {
+        if (j["is_folder"]) continue;
+        paths.insert(j["path"].get<std::string>() + j["name"].get<std::string>());
+        if (j["origin"] == "carving") carved.push_back(j);
+    }
+    for (const std::string& path : kDeleted) EXPECT_GE(paths.count(path), 1u) << path;
+
+    // No carved file starts with the data of a file the file-system searches found.
+    const std::vector<std::byte> image = test::ReadWholeFile(source);
+    for (const std::string& path : kDeleted) {
+        const std::vector<std::byte> original = test::ReadWholeFile(Original(path));
+        const size_t n = std::min<size_t>(original.size(), 4096);
+        const std::vector<std::byte> head(original.begin(),
+                                          original.begin() + static_cast<std::ptrdiff_t>(n));
+        for (const nlohmann::json& j : carved) {
+            EXPECT_NE(Slice(image, j["location"].get<uint64_t>() * 512, n), head)
+                << j["name"] << " is a carved copy of " << path;
+        }
+    }
+
+    const std::string out = dir_ / "out";
+    const auto recovered = RunKeltra({"recover", source, "--deep", "--keep-paths", "--to", out,
+                                      "--types", "photo,document,others"},
+                                     {Env()});
+    ASSERT_NE(recovered.exitCode, 1) << recovered.err;
+    // On the disk every file is there twice (NTFS and FAT); "(1)" marks the second.
+    for (const std::string& path : kDeleted) {
+        const std::string expected = test::Sha256OfFile(Original(path));
+        const fs::path target = fs::path(out) / path;
+        std::set<std::string> copies;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(target.parent_path(), ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(target.stem().string(), 0) == 0) {
+                copies.insert(test::Sha256OfFile(entry.path().string()));
+            }
+        }
+        EXPECT_EQ(copies.count(expected), 1u) << path;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DeepCli,
+                         testing::Values("photos_ntfs.img", "photos_fat.img", "disk"),
+                         [](const auto& info) {
+                             const std::string which = info.param;
+                             if (which == "disk") return std::string("DiskWithoutTable");
+                             return which.find("fat") != std::string::npos
+                                        ? std::string("Fat32WithoutBoot")
+                                        : std::string("NtfsWithoutBoot");
+                         });
+
+// Unallocated sectors of the image by The Sleuth Kit (blkls writes the unallocated data units).
+uint64_t UnallocatedSectors(const std::string& image) {
+    std::string out;
+    if (FILE* pipe = popen(("blkls '" + image + "' 2>/dev/null | wc -c").c_str(), "r")) {
+        char buffer[64];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+        pclose(pipe);
+    }
+    return out.empty() ? 0 : std::stoull(out) / 512;
+}
+
+TEST(DeepCliIntact, ListsWhatTheQuickScanListsAndPassesOnlyTheFreeSpace) {
+    for (const char* fixture : {"photos_fat.img", "photos_ntfs.img"}) {
+        test::ScratchDir dir;
+        const std::string image = dir / fixture;
+        fs::copy_file(test::FixturePath(fixture), image);
+        const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+        const auto quick = RunKeltra({"scan", image, "--json"}, {env});
+        ASSERT_EQ(quick.exitCode, 0) << quick.err;
+        const auto deep = RunKeltra({"scan", image, "--deep", "--json"}, {env});
+        ASSERT_EQ(deep.exitCode, 0) << deep.err;
+        std::multiset<std::pair<std::string, uint64_t>> quickItems, deepItems;
+        for (const nlohmann::json& j : JsonLines(quick.out)) {
+            quickItems.insert({j["path"].get<std::string>() + j["name"].get<std::string>(),
+                               j["size"].get<uint64_t>()});
+        }
+        for (const nlohmann::json& j : JsonLines(deep.out)) {
+            const std::pair<std::string, uint64_t> item{
+                j["path"].get<std::string>() + j["name"].get<std::string>(),
+                j["size"].get<uint64_t>()};
+            deepItems.insert(item);
+            if (quickItems.count(item) == 0) {
+                EXPECT_TRUE(j["origin"] == "carving" || j["origin"] == "deep-ntfs" ||
+                            j["origin"] == "deep-fat")
+                    << fixture << ": " << item.first;
+            }
+        }
+        for (const auto& item : quickItems) {
+            EXPECT_EQ(deepItems.count(item), quickItems.count(item))
+                << fixture << ": " << item.first;
+        }
+        const std::string passed =
+            "passed the free space of the volume: " + std::to_string(UnallocatedSectors(image)) +
+            " sectors read";
+        EXPECT_NE(deep.err.find(passed), std::string::npos) << fixture << ": " << deep.err;
+    }
+}
+
+// Runs keltra in the background; its stderr goes to `errPath`.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& env,
+            const std::string& errPath) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    std::vector<std::string> all = {KELTRA_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string envCopy = env;
+    char* envp[] = {envCopy.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), envp) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+std::string ReadText(const std::string& path) {
+    const std::vector<std::byte> bytes = test::ReadWholeFile(path);
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+TEST(DeepCliStop, CtrlCSavesThePassAndTheSameCommandContinuesIt) {
+    test::ScratchDir dir;
+    // A large, mostly empty image: the pass takes long enough to be stopped in.
+    const std::string image = dir / "big.img";
+    {
+        std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("photos_fat.img"));
+        std::fill_n(bytes.begin(), 512, std::byte{0});
+        test::WriteWholeFile(image, bytes);
+        fs::resize_file(image, uint64_t{1} << 30);
+    }
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    const std::string folder = dir / "xdg/KeltraPhotoRecovery/ScanLog/1";
+    const std::string err = dir / "err";
+    const pid_t pid = Spawn({"scan", image, "--deep"}, env, err);
+    ASSERT_NE(pid, 0);
+    // Ctrl-C once the pass has begun (its carving log exists) and has gone a little way.
+    int status = 0;
+    bool exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (!exited && std::chrono::steady_clock::now() < deadline) {
+        std::string log;
+        if (ScanHistory::FindLogFile("File_Type_", folder, log) == kOk) break;
+        exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!exited) {
+        ::kill(pid, SIGINT);
+        ::waitpid(pid, &status, 0);
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) GTEST_SKIP() << "the pass was over first";
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string stopped = ReadText(err);
+    EXPECT_NE(stopped.find("was stopped at"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("run the same command again to continue"), std::string::npos) << stopped;
+
+    ScanHistory history(dir / "xdg/KeltraPhotoRecovery/ScanLog");
+    ASSERT_EQ(history.Records().size(), 1u);
+    const DeepScanState saved = history.Records()[0].state;
+    EXPECT_NE(saved.runLength, 0u);
+    EXPECT_GT(saved.sectorsDone, 0u);
+
+    const auto continued = RunKeltra({"scan", image, "--deep", "--json"}, {env});
+    ASSERT_EQ(continued.exitCode, 0) << continued.err;
+    EXPECT_NE(continued.err.find("continuing the earlier deep scan"), std::string::npos)
+        << continued.err;
+    std::set<std::string> paths;
+    for (const nlohmann::json& j : JsonLines(continued.out)) {
+        paths.insert(j["path"].get<std::string>() + j["name"].get<std::string>());
+    }
+    for (const std::string& path : kDeleted) EXPECT_EQ(paths.count(path), 1u) << path;
+    ASSERT_EQ(history.Load(), kOk);
+    ASSERT_EQ(history.Records().size(), 1u);
+    EXPECT_EQ(history.Records()[0].state.runLength, 0u) << "finished";
+}
+
+}  // namespace
+}  // namespace keltra

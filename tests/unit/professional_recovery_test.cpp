@@ -1,0 +1,262 @@
+// The deep scan driver on the photo images (tests/fixtures/make_photos.sh) and ext4.img:
+// progress, stopping and continuing a pass, a volume without a bitmap, and the quick phase's
+// stop.
+#include "engines/deep/professional_recovery.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "scanlog/scan_history.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Call {
+    int percent;
+    int weight;
+    uint64_t current;
+    uint64_t total;
+    uint64_t files;
+};
+
+// Records every progress call; answers kCancelled at the pass call number `stopAt` (counted
+// from 1, 0 = never) or, with `stopQuick`, at the first call of the quick phase.
+struct Recorder {
+    std::vector<Call> calls;
+    int stopAt = 0;
+    bool stopQuick = false;
+    int passCalls = 0;
+
+    static int OnProgress(void* user, int percent, int weight, int, uint64_t current,
+                          uint64_t total, uint64_t files, int) {
+        auto* self = static_cast<Recorder*>(user);
+        self->calls.push_back({percent, weight, current, total, files});
+        if (weight == CProfessionalRecovery::kQuickWeight && self->stopQuick) return kCancelled;
+        if (weight == CProfessionalRecovery::kPassWeight && ++self->passCalls == self->stopAt) {
+            return kCancelled;
+        }
+        return 0;
+    }
+    std::vector<Call> PassCalls() const {
+        std::vector<Call> pass;
+        for (const Call& c : calls) {
+            if (c.weight == CProfessionalRecovery::kPassWeight) pass.push_back(c);
+        }
+        return pass;
+    }
+};
+
+using Listing = std::multiset<std::tuple<std::string, uint64_t, uint32_t, uint64_t>>;
+
+// Every record reachable from the root: (path, size, origin, location).
+Listing ListAll(IFileRecoveryParse& engine) {
+    Listing out;
+    struct Pending {
+        std::optional<FoundRecord> folder;
+        int depth;
+        std::string prefix;
+    };
+    std::vector<Pending> work{{std::nullopt, 0, ""}};
+    while (!work.empty() && out.size() < 100000) {
+        const Pending p = work.back();
+        work.pop_back();
+        std::vector<FoundRecord> children;
+        EXPECT_EQ(engine.ListFolder(p.folder ? &*p.folder : nullptr, p.depth, children), kOk);
+        for (const FoundRecord& c : children) {
+            const std::string path = p.prefix + std::string(c.Name());
+            out.insert({path + (c.isFolder ? "/" : ""), c.size, c.origin, c.location});
+            if (c.isFolder != 0 && p.depth < 64) work.push_back({c, p.depth + 1, path + "/"});
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<CProfessionalRecovery> OpenDeep(const std::string& image) {
+    auto engine = std::make_unique<CProfessionalRecovery>();
+    EXPECT_EQ(engine->OpenImage(image, 1), kOk);
+    return engine;
+}
+
+Status ScanDeep(CProfessionalRecovery& engine, Recorder& recorder) {
+    engine.SetCallbacks(Recorder::OnProgress, nullptr, &recorder, 100);
+    return engine.Scan(std::nullopt);
+}
+
+// A copy of a fixture image, so that each scan has a history record of its own.
+std::string CopyOf(const test::ScratchDir& dir, const std::string& fixture,
+                   const std::string& name) {
+    const std::string path = dir / name;
+    fs::copy_file(test::FixturePath(fixture), path);
+    return path;
+}
+
+class DeepOnPhotos : public testing::TestWithParam<const char*> {
+  protected:
+    test::ScopedAppDataFolder appData_;
+    test::ScratchDir dir_;
+};
+
+TEST_P(DeepOnPhotos, ProgressRunsFromTenToOneHundredTenAndEndsAtOneHundred) {
+    const std::string image = CopyOf(dir_, GetParam(), "progress.img");
+    auto deep = OpenDeep(image);
+    Recorder recorder;
+    ASSERT_EQ(ScanDeep(*deep, recorder), kOk);
+    ASSERT_GE(recorder.calls.size(), 3u);
+    bool quickSeen = false;
+    for (size_t i = 0; i + 1 < recorder.calls.size(); ++i) {
+        const Call& c = recorder.calls[i];
+        if (c.weight == CProfessionalRecovery::kQuickWeight) {
+            quickSeen = true;
+            continue;
+        }
+        EXPECT_EQ(c.weight, CProfessionalRecovery::kPassWeight);
+        EXPECT_GE(c.percent, 10);
+        EXPECT_LE(c.percent, 110);
+        EXPECT_LE(c.current, c.total);
+    }
+    EXPECT_TRUE(quickSeen);
+    const Call& last = recorder.calls.back();
+    EXPECT_EQ(std::tie(last.percent, last.weight, last.current, last.total, last.files),
+              std::make_tuple(100, 100, uint64_t{0}, uint64_t{0}, uint64_t{0}));
+    // A finished scan is remembered with nothing left to read.
+    ScanHistoryRecord saved{};
+    ASSERT_TRUE(ScanHistory::Instance().FindImageScan(image, saved));
+    EXPECT_EQ(saved.state.runLength, 0u);
+}
+
+TEST_P(DeepOnPhotos, StoppedPassContinuesWhereItStoodAndListsTheSame) {
+    // The whole pass in one go, for comparison.
+    const std::string whole = CopyOf(dir_, GetParam(), "whole.img");
+    auto reference = OpenDeep(whole);
+    Recorder uninterrupted;
+    ASSERT_EQ(ScanDeep(*reference, uninterrupted), kOk);
+    const Listing expected = ListAll(*reference);
+    const size_t passCalls = uninterrupted.PassCalls().size();
+    ASSERT_GE(passCalls, 4u);
+
+    const std::string image = CopyOf(dir_, GetParam(), "stopped.img");
+    ScanHistoryRecord saved{};
+    uint64_t readBefore = 0;
+    {
+        auto first = OpenDeep(image);
+        EXPECT_FALSE(first->Resuming());
+        Recorder stopping;
+        stopping.stopAt = static_cast<int>(passCalls / 2);
+        ASSERT_EQ(ScanDeep(*first, stopping), kCancelled);
+        readBefore = first->SectorsRead();
+        ASSERT_TRUE(ScanHistory::Instance().FindImageScan(image, saved));
+        EXPECT_NE(saved.state.runLength, 0u);
+        // The stop may come from an end search inside a chunk: the pass is then taken up
+        // again at the sector being carved, not after the chunk.
+        EXPECT_LE(saved.state.sectorsDone, stopping.PassCalls().back().current);
+    }
+    auto second = OpenDeep(image);
+    ASSERT_TRUE(second->Resuming());
+    EXPECT_EQ(second->ResumeRecord().state.offsetInRun, saved.state.offsetInRun);
+    Recorder resumed;
+    ASSERT_EQ(ScanDeep(*second, resumed), kOk);
+    const std::vector<Call> pass = resumed.PassCalls();
+    ASSERT_FALSE(pass.empty());
+    const Call& firstCall = pass.front();
+    EXPECT_GT(firstCall.current, saved.state.sectorsDone);
+    EXPECT_LE(firstCall.current - saved.state.sectorsDone, 128u) << "one chunk after the saved";
+    EXPECT_GE(firstCall.percent,
+              static_cast<int>(saved.state.sectorsDone * 100 / firstCall.total) + 10);
+    // Nothing left out; at most the chunk that carving was stopped in is read twice.
+    EXPECT_GE(readBefore + second->SectorsRead(), reference->SectorsRead());
+    EXPECT_LE(readBefore + second->SectorsRead(), reference->SectorsRead() + 128);
+    EXPECT_EQ(ListAll(*second), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DeepOnPhotos, testing::Values("photos_fat.img", "photos_ntfs.img"),
+                         [](const auto& info) {
+                             return std::string(info.param).find("fat") != std::string::npos
+                                        ? "Fat32"
+                                        : "Ntfs";
+                         });
+
+TEST(DeepScan, SearchLeavesOutCarvedCopiesOfFilesTheFileSystemFound) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::string image = CopyOf(dir, "photos_ntfs.img", "search.img");
+    auto deep = OpenDeep(image);
+    Recorder recorder;
+    ASSERT_EQ(ScanDeep(*deep, recorder), kOk);
+    std::vector<FoundRecord> found;
+    ASSERT_EQ(deep->FindByExtensions("*.jpg|*.png|", found), kOk);
+    std::multiset<std::string> names;
+    for (const FoundRecord& r : found) {
+        EXPECT_NE(r.origin, static_cast<uint32_t>(RecordOrigin::Carving)) << r.Name();
+        names.insert(std::string(r.Name()));
+    }
+    // The quick scan lists the deleted files only.
+    EXPECT_EQ(names, (std::multiset<std::string>{"Beach day.jpg", "Beach day.jpg",
+                                                 "Company logo.png", "Holiday_001.JPG"}));
+    // Their data lies in the free space, where carving found them again.
+    deep.reset();
+    const std::string folder = ScanHistory::Instance().Records().at(0).ScanFolder();
+    std::string carvingLog;
+    ASSERT_EQ(ScanHistory::FindLogFile("File_Type_", folder, carvingLog), kOk);
+    EXPECT_GE(fs::file_size(folder + carvingLog) / kFoundRecordSize, 3u);
+}
+
+TEST(DeepScan, ExtVolumeIsPassedWhole) {
+    test::ScopedAppDataFolder appData;
+    auto deep = OpenDeep(test::FixturePath("ext4.img"));
+    Recorder recorder;
+    ASSERT_EQ(ScanDeep(*deep, recorder), kOk);
+    EXPECT_FALSE(deep->FreeSpaceOnly());
+    EXPECT_EQ(deep->SectorsRead(), fs::file_size(test::FixturePath("ext4.img")) / 512);
+}
+
+TEST(DeepScan, StopInTheQuickPhaseGivesTheFolderBackOrKeepsTheEarlierState) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::string image = CopyOf(dir, "photos_fat.img", "card.img");
+    ScanHistory& history = ScanHistory::Instance();
+    {
+        auto deep = OpenDeep(image);
+        Recorder recorder;
+        recorder.stopQuick = true;
+        EXPECT_EQ(ScanDeep(*deep, recorder), kCancelled);
+        EXPECT_EQ(history.FolderCounter(), 0u);
+        EXPECT_TRUE(history.Records().empty());
+    }
+    // A pass stopped half-way, then a continuation stopped in its quick phase: the state of
+    // the first stays.
+    ScanHistoryRecord saved{};
+    {
+        auto deep = OpenDeep(image);
+        Recorder recorder;
+        recorder.stopAt = 3;
+        EXPECT_EQ(ScanDeep(*deep, recorder), kCancelled);
+        ASSERT_TRUE(history.FindImageScan(image, saved));
+    }
+    {
+        // Without its earlier log the quick engine scans again, and is stopped.
+        for (std::string quickLog;
+             ScanHistory::FindLogFile("Fast_", saved.ScanFolder(), quickLog) == kOk;) {
+            fs::remove(saved.ScanFolder() + quickLog);
+        }
+        auto deep = OpenDeep(image);
+        ASSERT_TRUE(deep->Resuming());
+        Recorder recorder;
+        recorder.stopQuick = true;
+        EXPECT_EQ(ScanDeep(*deep, recorder), kCancelled);
+    }
+    ScanHistoryRecord after{};
+    ASSERT_TRUE(history.FindImageScan(image, after));
+    EXPECT_EQ(after.state.sectorsDone, saved.state.sectorsDone);
+    EXPECT_EQ(after.state.offsetInRun, saved.state.offsetInRun);
+    EXPECT_EQ(history.FolderCounter(), 1u);
+}
+
+}  // namespace
+}  // namespace keltra
