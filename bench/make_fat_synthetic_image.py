@@ -28,7 +28,7 @@ def dir_entry(name11, attr, cluster, size, deleted=False):
 def main():
     out, folders, per_folder = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
     per_cluster = SECTOR // ENTRY
-    root_clusters = max(1, -(-folders // per_cluster))
+    root_clusters = -(-(folders + 1) // per_cluster)  # the volume label and the folders
     folder_clusters = -(-(per_folder + 2) // per_cluster)
     data_clusters = folders * per_folder
     clusters = root_clusters + folders * folder_clusters + data_clusters

@@ -64,15 +64,18 @@ Status RewriteWhole(const FileHandle& file, std::span<const std::byte> bytes) {
 constexpr size_t kRelationWriteBytes = 65536;
 
 // One relation entry " | <key> - [<i>,<i>,...]" appended to `text`.
-void AppendRelation(std::string& text, uint64_t key, const std::vector<uint32_t>& children) {
+void AppendRelation(std::string& text, uint64_t key, const ChildList& children) {
     std::array<char, 24> digits;
     text += " | ";
     text.append(digits.data(), std::to_chars(digits.begin(), digits.end(), key).ptr);
     text += " - [";
-    for (size_t i = 0; i < children.size(); ++i) {
-        if (i != 0) text += ',';
-        text.append(digits.data(), std::to_chars(digits.begin(), digits.end(), children[i]).ptr);
-    }
+    bool first = true;
+    children.ForEach([&](uint32_t index) {
+        if (!first) text += ',';
+        first = false;
+        text.append(digits.data(), std::to_chars(digits.begin(), digits.end(), index).ptr);
+        return true;
+    });
     text += ']';
 }
 
@@ -189,7 +192,7 @@ void ScanLogStore::ParseRelationText(std::string_view text) {
         if (keyError != std::errc()) return;
         p = afterKey;
         if (!take(" - [")) return;
-        std::vector<uint32_t>& children = relations_[key];
+        ChildList& children = relations_[key];
         if (take("]")) continue;
         while (true) {
             uint32_t index = 0;
@@ -212,13 +215,14 @@ std::optional<uint64_t> ScanLogStore::ParentOf(uint32_t childIndex) {
         for (const auto& [key, children] : relations_) {
             parentKeys_.push_back(key);
             const uint32_t slot = static_cast<uint32_t>(parentKeys_.size());
-            for (const uint32_t child : children) {
+            children.ForEach([&](uint32_t child) {
                 if (child < parentSlot_.size()) {
                     if (parentSlot_[child] == 0) parentSlot_[child] = slot;
                 } else {
                     strayParents_.try_emplace(child, key);
                 }
-            }
+                return true;
+            });
         }
         parentsStale_ = false;
     }
@@ -265,12 +269,6 @@ void ScanLogStore::Link(uint64_t parentKey, uint32_t childIndex, uint32_t childK
     firstFolderEntry_.try_emplace(childKey, folders_.size());
     folders_.push_back(entry);
     foldersDirty_ = true;
-}
-
-std::string ScanLogStore::RelationText(const std::map<uint64_t, std::vector<uint32_t>>& relations) {
-    std::string text;
-    for (const auto& [key, children] : relations) AppendRelation(text, key, children);
-    return text;
 }
 
 Status ScanLogStore::RewriteRelations() {
@@ -364,21 +362,25 @@ Status ScanLogStore::ReadRecord(uint32_t index, FoundRecord& out) {
     return kOk;
 }
 
-const std::vector<uint32_t>* ScanLogStore::ChildrenOf(uint64_t parentKey) const {
+const ChildList* ScanLogStore::ChildrenOf(uint64_t parentKey) const {
     if (relations_.empty()) return nullptr;
     const auto it = parentKey == 0 ? relations_.begin() : relations_.find(parentKey);
     return it == relations_.end() ? nullptr : &it->second;
 }
 
 Status ScanLogStore::ListChildren(uint64_t parentKey, std::vector<FoundRecord>& out) {
-    const std::vector<uint32_t>* children = ChildrenOf(parentKey);
+    const ChildList* children = ChildrenOf(parentKey);
     if (children == nullptr) return kOk;
     out.reserve(out.size() + children->size());
     FoundRecord record;
-    for (const uint32_t index : *children) {
-        if (const Status s = ReadRecord(index, record); s != kOk) return s;
+    Status status = kOk;
+    children->ForEach([&](uint32_t index) {
+        status = ReadRecord(index, record);
+        if (status != kOk) return false;
         if (!IsHiddenPhoto(record)) out.push_back(record);
-    }
+        return true;
+    });
+    if (status != kOk) return status;
     SortListedRecords(out);
     return kOk;
 }
@@ -396,15 +398,19 @@ Status ScanLogStore::CountFiles(uint64_t parentKey, uint32_t& count) {
         const auto it = relations_.find(key);
         if (it == relations_.end()) continue;
         const uint32_t depth = static_cast<uint32_t>(key >> 32);
-        for (const uint32_t index : it->second) {
-            if (const Status s = ReadRecord(index, record); s != kOk) return s;
+        Status status = kOk;
+        it->second.ForEach([&](uint32_t index) {
+            status = ReadRecord(index, record);
+            if (status != kOk) return false;
             if (!IsFolderRecord(record)) {
                 ++count;
-                continue;
+                return true;
             }
             const uint64_t childKey = ParentKey(record.key, depth + 1);
             if (visited.insert(childKey).second) queue.push_back(childKey);
-        }
+            return true;
+        });
+        if (status != kOk) return status;
     }
     return kOk;
 }

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engines/child_list.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_record.h"
 #include "platform/file_handle.h"
@@ -123,9 +124,6 @@ class ScanLogStore {
     const std::string& RelationPath() const { return relationPath_; }
     const std::string& FolderInfoPath() const { return folderInfoPath_; }
 
-    // The relation file's text for a map (exposed for tests and tools).
-    static std::string RelationText(const std::map<uint64_t, std::vector<uint32_t>>& relations);
-
   private:
     // Records read back for listing: a few pieces of the main file, the least recently used
     // replaced, so that listing folder after folder reads the file in large pieces.
@@ -145,7 +143,7 @@ class ScanLogStore {
     Status ReadPiece(uint32_t first, uint32_t count);
     void ParseRelationText(std::string_view text);
     Status RewriteRelations();
-    const std::vector<uint32_t>* ChildrenOf(uint64_t parentKey) const;
+    const ChildList* ChildrenOf(uint64_t parentKey) const;
     // The smallest parent key of a child index, from the relation map.
     std::optional<uint64_t> ParentOf(uint32_t childIndex);
 
@@ -161,7 +159,7 @@ class ScanLogStore {
     uint32_t recordsInFile_ = 0;  // records already written to the main file
     std::vector<FoundRecord> pending_;
 
-    std::map<uint64_t, std::vector<uint32_t>> relations_;
+    std::map<uint64_t, ChildList> relations_;
     std::vector<FolderInfoEntry> folders_;
     // Lookups kept beside them: the first folder entry of each folder key; and, made from the
     // relation map when a path is first asked for (a scan and its listing never need it), the

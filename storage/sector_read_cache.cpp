@@ -40,19 +40,22 @@ Status SectorReadCache::Read(uint64_t lba, uint32_t count, std::span<std::byte> 
         sectorsRead = count;
         return kOk;
     }
-    // A miss a little ahead of the previous one: the reads are walking forward, read ahead.
-    const bool forward =
-        lastMiss_ != UINT64_MAX && lba > lastMiss_ && lba - lastMiss_ <= windowSectors_;
-    lastMiss_ = lba;
+    // A miss at most a window beyond what the previous miss read: the reads are walking
+    // forward, read ahead.
+    const bool forward = lastMissEnd_ != 0 && lba >= lastMissStart_ &&
+                         lba - lastMissStart_ <= lastMissEnd_ - lastMissStart_ + windowSectors_;
     const uint64_t wanted = forward ? std::min(windowSectors_, source_.totalSectors - lba) : count;
+    lastMissStart_ = lba;
+    lastMissEnd_ = lba + wanted;
     Window& w = Victim();
     w.bytes.resize(wanted * sectorSize_);
     uint32_t got = 0;
     ++sourceReads_;
-    const Status s = ReadSectors(source_, static_cast<uint32_t>(wanted), w.bytes, lba,
-                                 static_cast<int>(sectorSize_), got, kLargeReadPieceBytes);
-    if (s != kOk || got < count) {
-        // What the window could not give is asked for as the caller asked.
+    ReadSectors(source_, static_cast<uint32_t>(wanted), w.bytes, lba, static_cast<int>(sectorSize_),
+                got, kLargeReadPieceBytes);
+    if (got < count) {
+        // What the window could not give is asked for as the caller asked; a window cut short
+        // by a fault past the request still holds good sectors.
         w.sectors = 0;
         w.lastUse = 0;
         ++sourceReads_;

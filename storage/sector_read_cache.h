@@ -25,8 +25,9 @@ class SectorReadCache {
     // read-only).
     SectorReadCache(const SectorSource& source, uint32_t sectorSize);
 
-    // As ReadSectors(source, count, buffer, lba, sectorSize, sectorsRead). A read that fails or
-    // falls short is repeated as asked, so errors come out as ReadSectors reports them.
+    // As ReadSectors(source, count, buffer, lba, sectorSize, sectorsRead). A request the window
+    // read could not cover is read again as asked, so errors come out as ReadSectors reports
+    // them.
     Status Read(uint64_t lba, uint32_t count, std::span<std::byte> buffer, uint32_t& sectorsRead);
 
     // Read calls made on the source so far (for the benchmarks and tests).
@@ -47,7 +48,8 @@ class SectorReadCache {
     uint64_t windowSectors_;
     std::vector<Window> windows_;
     uint64_t clock_ = 0;
-    uint64_t lastMiss_ = UINT64_MAX;
+    uint64_t lastMissStart_ = 0;  // the sectors the previous miss read; none while the end is 0
+    uint64_t lastMissEnd_ = 0;
     uint64_t sourceReads_ = 0;
 };
 

@@ -161,7 +161,8 @@ Status CFastNtfsRecovery::ScanMft() {
                 if (Le32(record, 0) != kFileSignature) continue;
                 ApplyFixups(record);
                 try {
-                    if (numbered && number + i <= UINT32_MAX) {
+                    if (numbered && number + i <= UINT32_MAX &&
+                        (Le16(record, 22) & kRecordIsDirectory) != 0) {
                         folders_.Note(static_cast<uint32_t>(number + i), sector, record);
                     }
                     ProcessFileRecord(number + i, sector, record);
