@@ -212,10 +212,11 @@ std::optional<uint64_t> ScanLogStore::ParentOf(uint32_t childIndex) {
         parentSlot_.assign(size_t{recordCount_} + 1, 0);
         parentKeys_.clear();
         strayParents_.clear();
-        for (const auto& [key, children] : relations_) {
+        for (const auto& entry : relations_) {
+            const uint64_t key = entry.first;
             parentKeys_.push_back(key);
             const uint32_t slot = static_cast<uint32_t>(parentKeys_.size());
-            children.ForEach([&](uint32_t child) {
+            entry.second.ForEach([&](uint32_t child) {
                 if (child < parentSlot_.size()) {
                     if (parentSlot_[child] == 0) parentSlot_[child] = slot;
                 } else {
