@@ -160,11 +160,15 @@ Status CFastNtfsRecovery::ScanMft() {
                 const uint64_t sector = first + offset + uint64_t{i} * spr;
                 if (Le32(record, 0) != kFileSignature) continue;
                 ApplyFixups(record);
-                try {
-                    if (numbered && number + i <= UINT32_MAX &&
-                        (Le16(record, 22) & kRecordIsDirectory) != 0) {
+                if (numbered && number + i <= UINT32_MAX &&
+                    (Le16(record, 22) & kRecordIsDirectory) != 0) {
+                    try {
                         folders_.Note(static_cast<uint32_t>(number + i), sector, record);
+                    } catch (const std::exception&) {
+                        numbered = false;  // from here on, folders are read from the disk
                     }
+                }
+                try {
                     ProcessFileRecord(number + i, sector, record);
                 } catch (const std::exception&) {
                     // A record that cannot be taken (out of memory on a damaged one) is skipped.
