@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Developer entry point: ./dev.sh demo | test | bench | build | fuzz | screenshots
+# Developer entry point: ./dev.sh demo | test | bench | build | fuzz | screenshots | package
+# | package-check
 # Each command installs the Debian packages it needs when they are missing, then builds.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -28,13 +29,28 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# configure_and_build BUILD_DIR [cmake options...]
-configure_and_build() {
+# configure BUILD_DIR [cmake options...]
+configure() {
     local dir=$1
     shift
-    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELTRA_WERROR=ON \
         -DKELTRA_FIXTURE_DIR="$root/build/fixtures" "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
+}
+
+# configure_and_build BUILD_DIR [cmake options...]
+configure_and_build() {
+    configure "$@"
+    cmake --build "$1" -j "$jobs"
+}
+
+# stage NAME COMMAND...: runs one stage and prints how long it took.
+stage() {
+    local name=$1
+    shift
+    local start=$SECONDS
+    echo "dev.sh: == $name"
+    "$@"
+    echo "dev.sh: == $name took $((SECONDS - start)) s"
 }
 
 run_tests() {
@@ -49,18 +65,43 @@ build)
     configure_and_build build/release
     ;;
 test)
-    install_missing "${base_packages[@]}"
-    configure_and_build build/release
-    run_tests build/release
+    total_start=$SECONDS
+    stage "packages" install_missing "${base_packages[@]}" "${fuzz_packages[@]}"
+    stage "build (g++, RelWithDebInfo)" configure_and_build build/release
+    stage "tests" run_tests build/release
+    # The command line as a user or a distribution builds it: Release, clang++, no -Werror
+    # added by us, from a clean folder.
+    rm -rf build/user-release
+    stage "build (clang++, Release, from clean)" env CXX=clang++ cmake -S "$root" \
+        -B build/user-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELTRA_BUILD_GUI=OFF >/dev/null
+    stage "build (clang++, Release, from clean)" cmake --build build/user-release -j "$jobs" \
+        --target keltra
+    build/user-release/keltra --version
     echo "dev.sh: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-    configure_and_build build/sanitize -DKELTRA_SANITIZE=ON
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        run_tests build/sanitize
+    stage "build (ASan + UBSan)" configure_and_build build/sanitize -DKELTRA_SANITIZE=ON
+    stage "tests (ASan + UBSan)" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1 run_tests build/sanitize
+    echo "dev.sh: test took $((SECONDS - total_start)) s in all"
     ;;
 demo)
+    # Only what the demo runs: the command line, not the tests or the desktop program.
     install_missing "${base_packages[@]}" "${demo_packages[@]}"
-    configure_and_build build/release
-    bash "$root/tests/fixtures/demo.sh" "$root/build/release/keltra" "$root/build/demo"
+    configure build/demo-build -DKELTRA_BUILD_GUI=OFF
+    cmake --build build/demo-build -j "$jobs" --target keltra
+    bash "$root/tests/fixtures/demo.sh" "$root/build/demo-build/keltra" "$root/build/demo"
+    ;;
+package)
+    # A Debian package of the Release build, its Depends computed by dpkg-shlibdeps.
+    install_missing "${base_packages[@]}" dpkg-dev file
+    configure build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
+    cmake --build build/package -j "$jobs" --target keltra keltra-photo-recovery keltra_manpage
+    (cd build/package && cpack -G DEB >/dev/null)
+    ls build/package/keltra_*.deb
+    ;;
+package-check)
+    # Installs the package into a clean Debian 12 root and runs it there.
+    install_missing "${base_packages[@]}" dpkg-dev file debootstrap xvfb xauth
+    bash "$root/tests/package_check.sh" "$root"
     ;;
 bench)
     install_missing "${base_packages[@]}" "${bench_packages[@]}"
@@ -87,7 +128,8 @@ fuzz)
     bash "$root/fuzz/run.sh" "$root/build/fuzz" "${2:-60}"
     ;;
 *)
-    echo "usage: ./dev.sh demo | test | bench | build | fuzz [SECONDS] | screenshots [pictures]" >&2
+    echo "usage: ./dev.sh demo | test | bench | build | fuzz [SECONDS] | screenshots [pictures]" \
+        "| package | package-check" >&2
     exit 2
     ;;
 esac

@@ -147,7 +147,14 @@ void WriteCrashDump(int sig, siginfo_t* info, void* context) {
     char path[128];
     const LocalTimeFields time = LocalTimeInHandler();
     DumpPath(time, path);
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The report folder may lie where others can write: neither it nor the report is reached
+    // through a link, and an existing file is never replaced.
+    const int folderFd = ::open(kCrashDumpFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = folderFd < 0
+                       ? -1
+                       : ::openat(folderFd, path + std::strlen(kCrashDumpFolder) + 1,
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (folderFd >= 0) ::close(folderFd);
     if (fd >= 0) {
         {
             DumpWriter out(fd);

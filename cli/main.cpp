@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/commands/command.h"
+#include "keltra_version.h"
 
 int main(int argc, char** argv) {
     using namespace keltra::cli;
@@ -10,6 +11,8 @@ int main(int argc, char** argv) {
                  "keltra"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "show help for every command");
+    app.set_version_flag("--version", "keltra " KELTRA_VERSION " (commit " KELTRA_COMMIT ")",
+                         "print the version and the commit it was built from");
     CommandRun run;
     AddProbeCommand(app, run);
     AddDisksCommand(app, run);
@@ -23,6 +26,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << "keltra: " << e.what() << "\n";

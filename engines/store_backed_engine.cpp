@@ -12,6 +12,7 @@
 
 #include "engines/extension_categories.h"
 #include "engines/safe_name.h"
+#include "platform/safe_create.h"
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
@@ -26,12 +27,6 @@ Status CreateFolders(const std::string& path) {
     return kOk;
 }
 
-std::string ParentFolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return {};
-    return path.substr(0, slash == 0 ? 1 : slash);
-}
-
 // "/" and "\" in the path, its last character not counted.
 int SeparatorCount(const std::string& path) {
     if (path.empty()) return 0;
@@ -39,29 +34,22 @@ int SeparatorCount(const std::string& path) {
         std::count_if(path.begin(), path.end() - 1, [](char c) { return c == '/' || c == '\\'; }));
 }
 
-// The path for a found child inside `folder`. Deleted files often share a name (and
-// SafePathComponent can make two names equal), so a name already taken gets "(n)" before its
-// extension instead of overwriting what an earlier child brought back. A child folder may join
-// a folder of its name.
-std::string FreeChildPath(const std::string& folder, const std::string& name, bool isFolder) {
-    std::string base = folder;
-    if (base.empty() || base.back() != '/') base += '/';
-    std::error_code ec;
-    const std::string path = base + name;
-    const auto status = std::filesystem::symlink_status(path, ec);
-    if (!std::filesystem::exists(status) || (isFolder && std::filesystem::is_directory(status))) {
-        return path;
-    }
-    const size_t dot = name.rfind('.');
-    const bool hasExtension = dot != std::string::npos && dot != 0;
-    const std::string stem = hasExtension ? name.substr(0, dot) : name;
-    const std::string extension = hasExtension ? name.substr(dot) : std::string();
-    for (int n = 1;; ++n) {
-        std::string candidate = base + stem + "(" + std::to_string(n) + ")" + extension;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
-            return candidate;
+// Opens (making it when missing) the folder `name` inside `parent` for a found child folder. A
+// child folder joins a folder of its name; when the name is taken by a file or a link, the
+// first free name(n) is made instead. `taken` gets the name used.
+Status OpenChildFolder(const FolderHandle& parent, const std::string& name, FolderHandle& out,
+                       std::string& taken) {
+    Status first = kOk;
+    for (int n = 0; n < 10000; ++n) {
+        std::string candidate = n == 0 ? name : name + "(" + std::to_string(n) + ")";
+        const Status s = parent.OpenBelow(candidate, true, out);
+        if (s == kOk) {
+            taken = std::move(candidate);
+            return kOk;
         }
+        if (n == 0) first = s;
     }
+    return first;
 }
 
 int PercentOf(uint64_t done, uint64_t total) {
@@ -164,16 +152,35 @@ Status StoreBackedEngine::GetRecordPath(const FoundRecord& record, std::string& 
 
 Status StoreBackedEngine::RecoverRecord(const FoundRecord& record, const std::string& destination,
                                         int rootSeparators) {
+    // Everything below the destination folder is made through descriptors, never through a
+    // link that may lie (or be planted) in the way.
+    // The destination folder itself is the caller's choice and is made as named.
+    const SplitDestination split = SplitAtRoot(destination, rootSeparators);
+    FolderHandle root;
+    if (const Status s = CreateFolders(split.root); s != kOk) return s;
+    if (const Status s = FolderHandle::OpenRoot(split.root, root); s != kOk) return s;
     if (record.isFolder == 0) {
-        if (const Status s = CreateFolders(ParentFolderOf(destination)); s != kOk) return s;
-        return CopyFile(record, destination);
+        const size_t slash = split.relative.find_last_of('/');
+        const std::string parent =
+            slash == std::string::npos ? std::string() : split.relative.substr(0, slash);
+        FolderHandle folder;
+        if (const Status s = root.OpenBelow(parent, true, folder); s != kOk) {
+            NotifyCopy(100, s, destination);
+            return s;
+        }
+        const size_t pathEnd = destination.find_last_of('/');
+        return CopyFile(
+            record, folder,
+            slash == std::string::npos ? split.relative : split.relative.substr(slash + 1),
+            pathEnd == std::string::npos ? std::string(".") : destination.substr(0, pathEnd));
     }
-    if (const Status s = CreateFolders(destination); s != kOk) return s;
-    return CopyFolderTree(record, destination, rootSeparators);
+    FolderHandle folder;
+    if (const Status s = root.OpenBelow(split.relative, true, folder); s != kOk) return s;
+    return CopyFolderTree(record, folder, destination, rootSeparators);
 }
 
-Status StoreBackedEngine::CopyFolderTree(const FoundRecord& folder, const std::string& destination,
-                                         int rootSeparators) {
+Status StoreBackedEngine::CopyFolderTree(const FoundRecord& folder, const FolderHandle& top,
+                                         const std::string& destination, int rootSeparators) {
     struct WorkItem {
         FoundRecord folder;
         std::string target;
@@ -190,35 +197,52 @@ Status StoreBackedEngine::CopyFolderTree(const FoundRecord& folder, const std::s
         if (FolderParentKey(&item.folder, depth, key) == kOk && !walked.insert(key).second) {
             continue;  // a corrupt log listing one folder twice
         }
+        // Each folder is opened from the top one when its turn comes, so that a wide tree never
+        // holds a descriptor per waiting folder.
+        FolderHandle here;
+        const std::string_view relative =
+            std::string_view(item.target)
+                .substr(std::min(item.target.size(), destination.size() + 1));
+        if (const Status s = top.OpenBelow(relative, false, here); s != kOk) {
+            if (result == kOk) result = s;
+            continue;
+        }
         children.clear();
         if (const Status s = ListFolder(&item.folder, depth, children); s != kOk) {
             if (result == kOk) result = s;
             continue;
         }
         for (const FoundRecord& child : children) {
-            std::string target =
-                FreeChildPath(item.target, SafePathComponent(child.Name()), child.isFolder != 0);
+            const std::string name = SafePathComponent(child.Name());
             if (child.isFolder != 0) {
-                ::mkdir(target.c_str(), 0755);  // an existing folder is fine; others show later
-                work.push_back({child, std::move(target)});
+                FolderHandle made;
+                std::string taken;
+                if (OpenChildFolder(here, name, made, taken) != kOk) continue;
+                work.push_back({child, item.target + "/" + taken});
                 continue;
             }
-            if (CopyFile(child, target) == kCancelled) return kCancelled;
+            if (CopyFile(child, here, name, item.target) == kCancelled) return kCancelled;
         }
     }
     return result;
 }
 
-Status StoreBackedEngine::CopyFile(const FoundRecord& record, const std::string& destinationPath) {
-    auto notify = [&](int percent, Status error) {
-        return copyProgress_ == nullptr
-                   ? 0
-                   : copyProgress_(user_, percent, 100, error, destinationPath);
-    };
+int StoreBackedEngine::NotifyCopy(int percent, Status error, const std::string& destination) {
+    return copyProgress_ == nullptr ? 0 : copyProgress_(user_, percent, 100, error, destination);
+}
+
+Status StoreBackedEngine::CopyFile(const FoundRecord& record, const FolderHandle& folder,
+                                   const std::string& name, const std::string& folderPath) {
     FileHandle out;
-    if (const Status s = FileHandle::CreateForWriting(destinationPath, out); s != kOk) {
-        notify(100, s);
-        return s;
+    std::string taken;
+    const Status created = folder.CreateNewFile(name, out, taken);
+    const std::string destinationPath = folderPath + "/" + (created == kOk ? taken : name);
+    auto notify = [&](int percent, Status error) {
+        return NotifyCopy(percent, error, destinationPath);
+    };
+    if (created != kOk) {
+        notify(100, created);
+        return created;
     }
     const uint64_t size = record.size;
     if (size == 0) {
@@ -291,7 +315,7 @@ Status StoreBackedEngine::ReadRecordData(const FoundRecord& record, std::string&
     const std::string path = folder + "/" + std::string(tempName);
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return LastStatus();
     FileHandle out;
-    if (const Status s = FileHandle::CreateForWriting(path, out); s != kOk) return s;
+    if (const Status s = FileHandle::CreateNew(path, out); s != kOk) return s;
     const uint64_t total = record.size;
     const Status s = ReadFileData(record, total, [&](std::span<const std::byte> piece) -> Status {
         piece = piece.first(std::min<uint64_t>(piece.size(), total - done));

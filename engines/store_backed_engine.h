@@ -17,6 +17,7 @@
 
 #include "engines/file_recovery_parse.h"
 #include "engines/scan_log_store.h"
+#include "platform/safe_create.h"
 
 namespace keltra {
 
@@ -95,10 +96,14 @@ class StoreBackedEngine : public IFileRecoveryParse {
     // The scan progress callback with this engine's weight; 0 without a callback.
     int ReportScanProgress(int percent, int secondsLeft = -1, uint64_t currentSector = 0,
                            uint64_t totalSectors = 0, uint64_t filesFound = 0);
-    // Copies one file's data to `destinationPath` (created, or cut to zero when it exists),
-    // telling the copy callback the percent after each piece and, once at the end, 100 with
-    // the outcome. A partly written file stays. Engines use it for their RecoverRecord.
-    Status CopyFile(const FoundRecord& record, const std::string& destinationPath);
+    // Copies one file's data into a new file `name` inside `folder` (a name already taken gets
+    // "(n)" before its extension; nothing is replaced and no link is followed), telling the copy
+    // callback the percent after each piece and, once at the end, 100 with the outcome, with
+    // folderPath + "/" + the name used as the destination. A partly written file stays.
+    Status CopyFile(const FoundRecord& record, const FolderHandle& folder, const std::string& name,
+                    const std::string& folderPath);
+    // The copy callback, if any, with (percent, 100, error, destination); its answer.
+    int NotifyCopy(int percent, Status error, const std::string& destination);
 
     ScanProgressCallback ScanCallback() const { return scanProgress_; }
     CopyProgressCallback CopyCallback() const { return copyProgress_; }
@@ -106,8 +111,8 @@ class StoreBackedEngine : public IFileRecoveryParse {
     int Weight() const { return weight_; }
 
   private:
-    Status CopyFolderTree(const FoundRecord& folder, const std::string& destination,
-                          int rootSeparators);
+    Status CopyFolderTree(const FoundRecord& folder, const FolderHandle& top,
+                          const std::string& destination, int rootSeparators);
     Status FolderParentKey(const FoundRecord* folder, int depth, uint64_t& key) const;
 
     std::unique_ptr<ScanLogStore> store_;

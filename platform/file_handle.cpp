@@ -46,7 +46,17 @@ Status FileHandle::OpenForReading(const std::string& path, FileHandle& out) {
 Status FileHandle::CreateForWriting(const std::string& path, FileHandle& out) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return LastStatus();
+    out = FileHandle(fd);
+    return kOk;
+}
+
+Status FileHandle::CreateNew(const std::string& path, FileHandle& out) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return LastStatus();
     out = FileHandle(fd);
@@ -56,7 +66,7 @@ Status FileHandle::CreateForWriting(const std::string& path, FileHandle& out) {
 Status FileHandle::OpenOrCreate(const std::string& path, FileHandle& out) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return LastStatus();
     out = FileHandle(fd);

@@ -30,9 +30,15 @@ class FileHandle {
 
     // Opens an existing file or block device for reading only.
     static Status OpenForReading(const std::string& path, FileHandle& out);
-    // Creates the file, or opens it and cuts it to zero length.
+    // Creates the file, or opens it and cuts it to zero length. A link in its place is not
+    // followed (ELOOP).
     static Status CreateForWriting(const std::string& path, FileHandle& out);
-    // Opens the file for reading and writing, creating it when missing; keeps its contents.
+    // Creates a new file for writing; a name already taken (a link included) gives 80.
+    static Status CreateNew(const std::string& path, FileHandle& out);
+    // Takes ownership of an open descriptor.
+    static FileHandle Adopt(int fd) { return FileHandle(fd); }
+    // Opens the file for reading and writing, creating it when missing; keeps its contents. A
+    // link in its place is not followed.
     static Status OpenOrCreate(const std::string& path, FileHandle& out);
 
     bool IsOpen() const { return fd_ >= 0; }

@@ -12,6 +12,7 @@
 #include "cli/commands/progress_line.h"
 #include "cli/commands/scan_session.h"
 #include "engines/recovery_target.h"
+#include "platform/safe_create.h"
 #include "storage/destination_volume.h"
 
 namespace keltra::cli {
@@ -35,6 +36,7 @@ struct CopyContext {
     std::string prefix;  // "Recovering 3 of 10"
     bool finished = false;
     Status outcome = kOk;
+    std::string destination;  // where the engine wrote the file (a taken name moves it on)
 };
 
 int OnCopyProgress(void* user, int percent, int hundred, Status error,
@@ -42,6 +44,7 @@ int OnCopyProgress(void* user, int percent, int hundred, Status error,
     auto* context = static_cast<CopyContext*>(user);
     if (InterruptGuard::Requested()) return kCancelled;
     const int shown = percent * hundred / 100;
+    context->destination = destination;
     if (shown == 100) {
         context->finished = true;
         context->outcome = error;
@@ -164,30 +167,35 @@ int RunRecover(RecoverOptions options) {
             // Only the found tree is rebuilt here (empty folders included); the files in it
             // come as items of their own.
             if (layout != RecoveryLayout::KeepPaths) continue;
-            std::error_code ec;
-            fs::create_directories(target, ec);
-            if (ec) Report(options, item, target, StatusFromErrno(ec.value(), true), tally);
+            // Made through descriptors: a link planted in the way is never followed.
+            const SplitDestination split = SplitAtRoot(target, rootSeparators);
+            if (const Status s = CreateFolderBelow(split.root, split.relative); s != kOk) {
+                Report(options, item, target, s, tally);
+            }
             continue;
         }
         ++done;
-        CopyContext context{&line, fmt::format("Recovering {} of {}", done, fileCount)};
+        CopyContext context;
+        context.line = &line;
+        context.prefix = fmt::format("Recovering {} of {}", done, fileCount);
         IFileRecoveryParse& engine = *session.sources[item.source].engine;
         engine.SetCallbacks(nullptr, OnCopyProgress, &context, 100);
         const Status status = engine.RecoverRecord(item.record, target, rootSeparators);
         engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
         line.Clear();
+        const std::string written = context.destination.empty() ? target : context.destination;
         if (status == kCancelled) {
             cancelled = true;
             std::error_code ec;
-            if (fs::exists(fs::symlink_status(target, ec))) {
-                std::cerr << "keltra: the partly written file is kept: " << Printable(target)
+            if (fs::exists(fs::symlink_status(written, ec))) {
+                std::cerr << "keltra: the partly written file is kept: " << Printable(written)
                           << "\n";
             }
             break;
         }
         // The callback's last word is the file's outcome; an engine that failed before it
         // could copy anything only answers with its result.
-        Report(options, item, target, context.finished ? context.outcome : status, tally);
+        Report(options, item, written, context.finished ? context.outcome : status, tally);
     }
     line.Clear();
     const std::string summary =

@@ -146,6 +146,43 @@ TEST_P(CliOnPhotos, RecoverKeepingTheFoundFolders) {
     EXPECT_NE(r.err.find(" recovered, 0 failed"), std::string::npos) << r.err;
 }
 
+// Links planted in the destination (as anyone may in /tmp or on a shared card) are never
+// followed: nothing outside the destination changes, and the files land under free names.
+TEST_P(CliOnPhotos, PlantedLinksInTheDestinationAreNotFollowed) {
+    test::ScratchDir out;
+    const fs::path outside = out / "outside";
+    fs::create_directories(outside);
+    { std::ofstream(outside / "victim") << "precious"; }
+    const fs::path byCategory = out / "bycat";
+    fs::create_directories(byCategory / "photo");
+    fs::create_symlink(outside / "victim", byCategory / "photo/Company logo.png");
+    fs::create_symlink(outside, byCategory / "document");  // a whole category folder
+    const auto r = Run({"recover", Image(), "--to", byCategory});
+    SKIP_WITHOUT_ENGINE(r);
+    EXPECT_EQ(r.exitCode, 3) << "the document folder cannot be made: " << r.err;
+    EXPECT_EQ(test::Sha256OfFile(byCategory / "photo/Company logo(1).png"),
+              test::Sha256OfFile(Original("Photos/Company logo.png")));
+    EXPECT_NE(r.out.find("Company logo(1).png"), std::string::npos) << "names the file made";
+    EXPECT_NE(r.err.find("Meeting notes.txt"), std::string::npos) << r.err;
+
+    const fs::path kept = out / "kept";
+    fs::create_directories(kept / "Camera roll");
+    fs::create_symlink(outside, kept / "Photos");
+    fs::create_symlink(outside / "victim", kept / "Camera roll/Holiday_001.JPG");
+    const auto k = Run({"recover", Image(), "--to", kept, "--keep-paths"});
+    EXPECT_EQ(k.exitCode, 3) << k.err;
+    EXPECT_EQ(test::Sha256OfFile(kept / "Camera roll/Holiday_001(1).JPG"),
+              test::Sha256OfFile(Original("Camera roll/Holiday_001.JPG")));
+    EXPECT_EQ(test::Sha256OfFile(kept / "Docs/Meeting notes.txt"),
+              test::Sha256OfFile(Original("Docs/Meeting notes.txt")));
+
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(outside)) left.insert(entry.path().filename());
+    EXPECT_EQ(left, std::set<std::string>{"victim"}) << "nothing was written through a link";
+    std::ifstream in(outside / "victim");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+}
+
 TEST_P(CliOnPhotos, SelectionsAndFailures) {
     test::ScratchDir out;
     const auto one = Run({"recover", Image(), "--to", out / "one", "--path", "Photos/2017/"});
