@@ -1,25 +1,27 @@
 #include "app/disk_list.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QTreeWidgetItemIterator>
+#include <vector>
 
 #include "app/message_format.h"
 #include "app/size_text.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/markup_item_delegate.h"
-#include "storage/disk_queries.h"
 
 namespace keltra {
 
 namespace {
 
 constexpr int kRowHeight = 30;
-constexpr int kEntryRole = Qt::UserRole + 1;      // index into entries_; -1 for a disk row
+constexpr int kSourceRole = Qt::UserRole + 1;     // SourceItem* of a partition or image row
 constexpr int kRemovableRole = Qt::UserRole + 2;  // the row's disk is removable
+constexpr int kIdentityRole = Qt::UserRole + 3;   // a disk row's device node
 
 // The markup of a partition row's name column.
 QString PartitionName(const VolumeEntry& entry) {
-    const bool letter = entry.letter < 128 && std::isalpha(entry.letter);
-    if (letter) {
+    if (IsDriveLetter(entry.letter)) {
         return FormatMessage("{f 5}{x 2}%c:\\ %s{/f}", {QString(QChar(entry.letter)),
                                                         QString::fromStdString(entry.volumeLabel)});
     }
@@ -33,61 +35,112 @@ QString PartitionName(const VolumeEntry& entry) {
 CDiskListUI::CDiskListUI(QWidget* parent) : QTreeWidget(parent) {
     setItemDelegate(new CMarkupItemDelegate(kRowHeight, this));
     setUniformRowHeights(true);
+    setExpandsOnDoubleClick(false);  // the window decides what a double click does
 }
 
-void CDiskListUI::Build(const DiskMap& disks) {
-    clear();
-    entries_.clear();
-    for (const auto& [diskNumber, entries] : disks) {
-        if (entries.empty()) continue;
-        const bool removable = IsRemovableDisk(diskNumber);
-        auto* disk = new QTreeWidgetItem(this);
-        disk->setText(
-            0, FormatMessage(removable ? "{f 5}{x 5}{i removable_drive.png 1 0}{x 2}%s %d{/5}"
-                                       : "{f 5}{x 5}{i physical_drive.png 1 0}{x 2}%s %d{/5}",
-                             {MessageText(removable ? "MSG0202" : "MSG0201"),
-                              QString::number(diskNumber + 1)}));
-        disk->setData(0, kEntryRole, -1);
-        disk->setData(0, kRemovableRole, removable);
-        for (const auto& entry : entries) {
-            auto* row = new QTreeWidgetItem(disk);
-            row->setText(0, PartitionName(entry));
-            row->setData(0, kPictureRole,
-                         removable ? "file='drive_usb.png' dest='28,0,50,24'"
-                                   : "file='drive.png' dest='28,0,50,24'");
-            row->setText(
-                1, FormatMessage("{f 5}%s{/f}", {QString::fromStdString(entry.fileSystemName)}));
-            row->setText(2, FormatMessage("{f 5}%s{/f}", {SizeText(entry.totalBytes)}));
-            row->setData(0, kEntryRole, static_cast<int>(entries_.size()));
-            row->setData(0, kRemovableRole, removable);
-            entries_.push_back(entry);
-        }
-        disk->setExpanded(true);
+QTreeWidgetItem* CDiskListUI::AddDisk(int diskNumber, const std::string& identity, bool removable) {
+    auto* disk = new QTreeWidgetItem();
+    disk->setText(0, FormatMessage(removable ? "{f 5}{x 5}{i removable_drive.png 1 0}{x 2}%s %d{/5}"
+                                             : "{f 5}{x 5}{i physical_drive.png 1 0}{x 2}%s %d{/5}",
+                                   {MessageText(removable ? "MSG0202" : "MSG0201"),
+                                    QString::number(diskNumber + 1)}));
+    disk->setData(0, kRemovableRole, removable);
+    disk->setData(0, kIdentityRole, QString::fromStdString(identity));
+    const int at = imageGroup_ != nullptr ? indexOfTopLevelItem(imageGroup_) : topLevelItemCount();
+    insertTopLevelItem(at, disk);
+    disk->setExpanded(true);
+    return disk;
+}
+
+QTreeWidgetItem* CDiskListUI::AddPartition(QTreeWidgetItem* disk, SourceItem* source) {
+    const VolumeEntry& entry = *source->partition;
+    const bool removable = IsRemovableRow(disk);
+    auto* row = new QTreeWidgetItem(disk);
+    row->setText(0, PartitionName(entry));
+    row->setData(0, kPictureRole,
+                 removable ? "file='drive_usb.png' dest='28,0,50,24'"
+                           : "file='drive.png' dest='28,0,50,24'");
+    row->setText(1, FormatMessage("{f 5}%s{/f}", {QString::fromStdString(entry.fileSystemName)}));
+    row->setText(2, FormatMessage("{f 5}%s{/f}", {SizeText(entry.totalBytes)}));
+    row->setData(0, kSourceRole, QVariant::fromValue(reinterpret_cast<quintptr>(source)));
+    row->setData(0, kRemovableRole, removable);
+    disk->setExpanded(true);
+    return row;
+}
+
+void CDiskListUI::AddUnreadableDisk(const QString& device, const QString& reason) {
+    auto* disk = new QTreeWidgetItem();
+    disk->setText(0, FormatMessage("{f 5}{x 5}{i physical_drive.png 1 0}{x 2}%s{/5}", {device}));
+    disk->setText(1, FormatMessage("{f 5}{c #8A96A3}%s{/c}{/f}", {reason}));
+    disk->setToolTip(0, reason);
+    disk->setFlags(disk->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+    const int at = imageGroup_ != nullptr ? indexOfTopLevelItem(imageGroup_) : topLevelItemCount();
+    insertTopLevelItem(at, disk);
+}
+
+QTreeWidgetItem* CDiskListUI::AddImage(SourceItem* source, uint64_t sizeBytes) {
+    if (imageGroup_ == nullptr) {
+        imageGroup_ = new QTreeWidgetItem(this);
+        imageGroup_->setText(0, "{f 7}{x 5}{i image_files.png 1 0}{x 2}Image File{/f}");
+        imageGroup_->setData(0, kControlNameRole, QStringLiteral("ImageFile"));
     }
+    auto* row = new QTreeWidgetItem(imageGroup_);
+    row->setData(0, kPictureRole, "file='image_file.png' dest='26,0,50,24'");
+    row->setText(0,
+                 FormatMessage("{f 5}%s{/f}",
+                               {QFileInfo(QString::fromStdString(source->imagePath)).fileName()}));
+    row->setText(2, FormatMessage("{f 5}%s{/f}", {SizeText(sizeBytes)}));
+    row->setData(0, kSourceRole, QVariant::fromValue(reinterpret_cast<quintptr>(source)));
+    imageGroup_->setExpanded(true);
+    return row;
 }
 
-const VolumeEntry* CDiskListUI::EntryOf(const QTreeWidgetItem* item) const {
+void CDiskListUI::SetImagesVisible(bool visible) {
+    if (imageGroup_ != nullptr) imageGroup_->setHidden(!visible);
+}
+
+QTreeWidgetItem* CDiskListUI::DiskRow(const std::string& identity) const {
+    const QString wanted = QString::fromStdString(identity);
+    for (int d = 0; d < topLevelItemCount(); ++d) {
+        QTreeWidgetItem* disk = topLevelItem(d);
+        if (disk != imageGroup_ && disk->data(0, kIdentityRole).toString() == wanted) return disk;
+    }
+    return nullptr;
+}
+
+std::string CDiskListUI::IdentityOf(const QTreeWidgetItem* diskRow) {
+    return diskRow->data(0, kIdentityRole).toString().toStdString();
+}
+
+bool CDiskListUI::IsRemovableRow(const QTreeWidgetItem* row) {
+    return row->data(0, kRemovableRole).toBool();
+}
+
+SourceItem* CDiskListUI::SourceOf(const QTreeWidgetItem* item) {
     if (item == nullptr) return nullptr;
-    const int index = item->data(0, kEntryRole).toInt();
-    return index >= 0 && index < static_cast<int>(entries_.size()) ? &entries_[index] : nullptr;
+    return reinterpret_cast<SourceItem*>(item->data(0, kSourceRole).value<quintptr>());
+}
+
+const VolumeEntry* CDiskListUI::EntryOf(const QTreeWidgetItem* item) {
+    const SourceItem* source = SourceOf(item);
+    return source != nullptr && source->partition ? &*source->partition : nullptr;
 }
 
 void CDiskListUI::SelectDefaultRow() {
     for (int d = 0; d < topLevelItemCount(); ++d) {
         QTreeWidgetItem* disk = topLevelItem(d);
-        if (disk->data(0, kRemovableRole).toBool() && disk->childCount() > 0) {
+        if (IsRemovableRow(disk) && disk->childCount() > 0) {
             setCurrentItem(disk->child(0));
             return;
         }
     }
-    // Row 1 counts the rows as shown: the first disk's first partition, or the second disk.
-    if (topLevelItemCount() > 0) {
-        QTreeWidgetItem* first = topLevelItem(0);
-        QTreeWidgetItem* second = first->childCount() > 0   ? first->child(0)
-                                  : topLevelItemCount() > 1 ? topLevelItem(1)
-                                                            : nullptr;
-        if (second != nullptr) setCurrentItem(second);
+    // Row 1 counts the rows as shown, leaving out the greyed disks that cannot be chosen.
+    std::vector<QTreeWidgetItem*> rows;
+    for (QTreeWidgetItemIterator it(this); *it != nullptr && rows.size() < 2; ++it) {
+        QTreeWidgetItem* row = *it;
+        if (!row->isHidden() && (row->flags() & Qt::ItemIsEnabled)) rows.push_back(row);
     }
+    if (rows.size() > 1) setCurrentItem(rows[1]);
 }
 
 }  // namespace keltra

@@ -1,12 +1,15 @@
-// The source page's disk list ("DiskList"): a row per disk and, below it, a row per entry of
-// the disk and partition list (volumes and unallocated stretches). Rows are 30 high, their
-// texts row markup.
+// The source page's disk list ("DiskList"): a row per disk with, below it, a row per entry of
+// the disk and partition list (volumes and unallocated stretches); a row per disk this process
+// cannot read, greyed, with the reason; and an "Image File" group with a row per image file
+// added. Rows are 30 high, their texts row markup. Partition and image rows point at the main
+// window's source items.
 #pragma once
 
 #include <QTreeWidget>
-#include <vector>
+#include <cstdint>
+#include <string>
 
-#include "storage/volume_entry.h"
+#include "app/source_item.h"
 
 namespace keltra {
 
@@ -16,17 +19,33 @@ class CDiskListUI : public QTreeWidget {
   public:
     explicit CDiskListUI(QWidget* parent = nullptr);
 
-    // Rebuilds the rows from the enumeration, in its order; disk names come from the current
-    // language ("MSG0201" fixed, "MSG0202" removable).
-    void Build(const DiskMap& disks);
-    // The entry behind a partition row; null for a disk row.
-    const VolumeEntry* EntryOf(const QTreeWidgetItem* item) const;
+    // A disk row (tag: the disk number), identified by `identity` (its device node), kept above
+    // the image group. Disk names come from the current language ("MSG0201" fixed, "MSG0202"
+    // removable).
+    QTreeWidgetItem* AddDisk(int diskNumber, const std::string& identity, bool removable);
+    // A partition row of `source` under `disk`.
+    QTreeWidgetItem* AddPartition(QTreeWidgetItem* disk, SourceItem* source);
+    // A greyed disk row that cannot be selected: the device and why it cannot be read.
+    void AddUnreadableDisk(const QString& device, const QString& reason);
+    // An image row of `source` (made with the group row on first use).
+    QTreeWidgetItem* AddImage(SourceItem* source, uint64_t sizeBytes);
+    void SetImagesVisible(bool visible);
+
+    // The disk row of `identity`; null when it is not listed.
+    QTreeWidgetItem* DiskRow(const std::string& identity) const;
+    static std::string IdentityOf(const QTreeWidgetItem* diskRow);
+    static bool IsRemovableRow(const QTreeWidgetItem* row);
+    // The source behind a partition or image row; null for any other row.
+    static SourceItem* SourceOf(const QTreeWidgetItem* item);
+    // The entry behind a partition row; null for any other row.
+    static const VolumeEntry* EntryOf(const QTreeWidgetItem* item);
+
     // The row chosen after a mode button: the first partition row of a removable disk, else
     // the second row when there is more than one.
     void SelectDefaultRow();
 
   private:
-    std::vector<VolumeEntry> entries_;  // indexed by the rows' entry role
+    QTreeWidgetItem* imageGroup_ = nullptr;
 };
 
 }  // namespace keltra

@@ -5,27 +5,35 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
-#include <cctype>
+#include <algorithm>
 
 #include "app/disk_list.h"
+#include "app/found_files.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
+#include "app/scan_process_wnd.h"
+#include "app/search_process_wnd.h"
 #include "app/size_text.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
+#include "engines/extension_categories.h"
 #include "platform/app_folders.h"
+#include "platform/disk_names.h"
+#include "storage/disk_queries.h"
 #include "storage/volume_enumerator.h"
 #include "ui_skin.h"
 
@@ -68,6 +76,43 @@ QTreeWidgetItem* NamedNode(QTreeWidget* tree, const char* name) {
     return item;
 }
 
+constexpr const char* kTopNodes[] = {"NodePhoto", "NodeAudio", "NodeVideo"};
+constexpr const char* kTypeGroups[] = {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo"};
+constexpr const char* kTopNodeTexts[] = {"MSG0807", "MSG0808", "MSG0809"};
+constexpr const char* kNoText = "    ----    ";
+
+constexpr int kRecordRole = Qt::UserRole + 1;     // file list row: index into the found records
+constexpr int kSizeRole = Qt::UserRole + 2;       // file list row: the record's size
+constexpr int kExtensionRole = Qt::UserRole + 3;  // type tree child: its extension group
+
+constexpr int kSizeColumn = 2;
+
+// A file list row: sorts by the text of the sort column, ignoring case, and by the record's
+// size in the size column.
+class CFileRow : public QTreeWidgetItem {
+  public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+        if (column == kSizeColumn) {
+            return data(0, kSizeRole).toULongLong() < other.data(0, kSizeRole).toULongLong();
+        }
+        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
+    }
+};
+
+// Disks by their device node; disks without one (tests) by their number.
+std::string DiskIdentity(int diskNumber) {
+    return DiskDevicePath(diskNumber).value_or("disk " + std::to_string(diskNumber));
+}
+
+std::vector<std::string> WholeDiskNodes() {
+    std::vector<std::string> nodes;
+    for (const auto& disk : ListWholeDisks()) nodes.push_back(disk.devicePath);
+    std::sort(nodes.begin(), nodes.end());
+    return nodes;
+}
+
 }  // namespace
 
 CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
@@ -95,19 +140,56 @@ void CMainWnd::WindowInit() {
     for (int column = 0; column < 7; ++column)
         fileList->header()->resizeSection(column, widths[column]);
 
+    fileList->header()->setSectionsClickable(true);
+    fileList->setRootIsDecorated(false);
+    connect(fileList->header(), &QHeaderView::sectionClicked, this, &CMainWnd::OnHeaderClick);
+    connect(fileList, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* row, int column) {
+        if (column == 0) OnFileRowChecked(row);
+    });
+    connect(fileList, &QTreeWidget::currentItemChanged, this, &CMainWnd::SelectedFileChanged);
+
     auto* typeTree = Control<QTreeWidget>("TypeTree");
-    for (const char* node : {"NodePhoto", "NodeAudio", "NodeVideo"}) NamedNode(typeTree, node);
+    for (const char* node : kTopNodes) {
+        QTreeWidgetItem* item = NamedNode(typeTree, node);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    connect(typeTree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* node, int column) {
+        if (column == 0) OnTypeNodeChecked(node);
+    });
+    connect(typeTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* node) { FillFileList(node); });
 
     BuildAssistMenu();
 
     ConnectControls();
     connect(diskList, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { ShowSourceInfo(item); });
+    connect(diskList, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { OnDiskDoubleClick(item); });
     diskProblems_ = UnreadableDisks();
     ApplyLanguage();
     DiskMap disks;
     RefreshVolumes(disks);
-    diskList->Build(disks);
+    SetDisks(disks);
+    PrepareFileTypes();
+
+    // Devices: a poll of the machine's disks notices arrivals and removals; the list follows
+    // five seconds later, when the new device's partitions have settled.
+    auto* bar = Control("PartitionListBar");
+    arrivalTimer_ = new QTimer(bar);
+    removalTimer_ = new QTimer(bar);
+    for (QTimer* timer : {arrivalTimer_, removalTimer_}) {
+        timer->setSingleShot(true);
+        timer->setInterval(kDeviceSettleMs);
+    }
+    connect(arrivalTimer_, &QTimer::timeout, this, [this] { RefreshDisks(true); });
+    connect(removalTimer_, &QTimer::timeout, this, [this] { RefreshDisks(false); });
+    knownDisks_ = WholeDiskNodes();
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &CMainWnd::PollDevices);
+    poll->start(kDevicePollMs);
+
     ShowPage(kPageStart);
 }
 
@@ -139,18 +221,19 @@ void CMainWnd::OnClick(const QString& name) {
         PreviousPage();
     } else if (name == "BtnScan") {
         StartScan();
+    } else if (name == "BtnLoadImage") {
+        LoadImage();
+    } else if (name == "BtnRecover") {
+        emit RecoverClicked();
     } else if (name == "ChkAllListSel") {
-        const Qt::CheckState state =
-            Control<QCheckBox>("ChkAllListSel")->isChecked() ? Qt::Checked : Qt::Unchecked;
-        auto* fileList = Control<QTreeWidget>("FileList");
-        for (int row = 0; row < fileList->topLevelItemCount(); ++row) {
-            fileList->topLevelItem(row)->setCheckState(0, state);
-        }
+        // A click on the partial state checks every row.
+        SetAllRowsChecked(Control<QCheckBox>("ChkAllListSel")->checkState() != Qt::Unchecked);
     }
 }
 
 void CMainWnd::StartMode(int mode) {
     mode_ = mode;
+    Control<CDiskListUI>("DiskList")->SetImagesVisible(mode == kModeRecover);
     Control<CDiskListUI>("DiskList")->SelectDefaultRow();
     ShowPage(kPageSource);
 }
@@ -163,7 +246,455 @@ void CMainWnd::StartScan() {
                     MessageText(mode_ == kModeCreateImage ? "MSG0216" : "MSG0505"));
         return;
     }
+    if (mode_ == kModeCreateImage) return;  // the image window takes it from here
+
+    // A partition or image row, or all the volumes of a disk row, in order.
+    std::vector<SourceItem*> sources;
+    QTreeWidgetItem* item = diskList->currentItem();
+    if (SourceItem* source = CDiskListUI::SourceOf(item)) {
+        sources.push_back(source);
+    } else {
+        for (int i = 0; i < item->childCount(); ++i) {
+            SourceItem* child = CDiskListUI::SourceOf(item->child(i));
+            if (child != nullptr && !child->partition->fileSystemName.empty()) {
+                sources.push_back(child);
+            }
+        }
+    }
+    if (sources.empty()) {
+        ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
+        return;
+    }
+    for (SourceItem* scanned : lastScanned_) DropEngine(scanned);
+    lastScanned_ = sources;
     deepScan_ = CurrentPage() == kPageFileType;
+
+    CScanProcessWnd scan(this, sources, deepScan_);
+    scanning_ = true;
+    scanFinished_ = false;
+    const int result = scan.exec();
+    scanning_ = false;
+    if (result == kProcessNoEngine) ShowMessage(kMessageWarning, this, MessageText("MSG0504"));
+    if (scanFinished_) {
+        scanFinished_ = false;
+        RunSearch();
+    }
+}
+
+// The engine goes, and with it the checked files it would have recovered.
+void CMainWnd::DropEngine(SourceItem* source) {
+    if (!source->engine) return;
+    source->engine.reset();
+    const uint64_t tag = source->SourceTag();
+    std::erase_if(checkedFiles_, [tag](const auto& entry) { return entry.first >> 48 == tag; });
+    ShowCheckState();
+}
+
+// The search over every scanned source, with the extension list of the file-type page.
+void CMainWnd::RunSearch() {
+    std::vector<SourceItem*> sources;
+    for (const auto& source : sources_) {
+        if (source->engine) sources.push_back(source.get());
+    }
+    SearchRequest request;
+    CSearchProcessWnd search(this, sources, &request, SearchExtensions());
+    searching_ = true;
+    searchFinished_ = false;
+    search.exec();
+    searching_ = false;
+    if (!searchFinished_) return;
+    searchFinished_ = false;
+    foundRecords_ = std::move(request.found);
+    ShowResults();
+}
+
+void CMainWnd::ShowResults() {
+    byExtension_.clear();
+    for (size_t i = 0; i < foundRecords_.size(); ++i) {
+        byExtension_[GroupExtension(foundRecords_[i].Name())].push_back(i);
+    }
+    Control<QTreeWidget>("FileList")->clear();
+    FillTypeTree();
+    ShowCheckState();
+    ShowPage(kPageRecover);
+}
+
+// Each option of the file-type page names its extensions in its user data ("jpg|jpeg").
+void CMainWnd::PrepareFileTypes() {
+    extensionOption_.clear();
+    for (const char* group : kTypeGroups) {
+        for (auto* option : Control(group)->findChildren<QCheckBox*>()) {
+            const QStringList extensions = option->property("userdata").toString().split('|');
+            for (const QString& extension : extensions) {
+                if (!extension.isEmpty()) {
+                    extensionOption_[extension.toStdString()] = option->objectName();
+                }
+            }
+        }
+    }
+}
+
+std::string CMainWnd::SearchExtensions() const {
+    std::vector<std::string> chosen;
+    for (const char* group : kTypeGroups) {
+        for (auto* option : Control(group)->findChildren<QCheckBox*>()) {
+            if (!option->isChecked()) continue;
+            for (const QString& extension : option->property("userdata").toString().split('|')) {
+                if (!extension.isEmpty()) chosen.push_back(extension.toStdString());
+            }
+        }
+    }
+    if (chosen.empty()) {
+        return std::string(kPhotoExtensions) + "|" + std::string(kAudioExtensions) + "|" +
+               std::string(kVideoExtensions);
+    }
+    std::string list;
+    for (const std::string& extension : chosen) {
+        list += list.empty() ? "*." : "|*.";
+        list += extension;
+    }
+    return list;
+}
+
+void CMainWnd::FillTypeTree() {
+    const bool wasUpdating = updatingChecks_;
+    updatingChecks_ = true;
+    QTreeWidgetItem* tops[3];
+    for (int i = 0; i < 3; ++i) {
+        tops[i] = FindTreeItem(this, QString::fromLatin1(kTopNodes[i]));
+        qDeleteAll(tops[i]->takeChildren());
+        tops[i]->setText(0, MessageText(kTopNodeTexts[i]));
+        tops[i]->setCheckState(0, Qt::Unchecked);
+    }
+    for (const auto& [extension, records] : byExtension_) {
+        const auto option = extensionOption_.find(extension);
+        if (option == extensionOption_.end()) continue;
+        auto* box = findChild<QCheckBox*>(option->second);
+        int group = 0;
+        while (group < 3 && !Control(kTypeGroups[group])->isAncestorOf(box)) ++group;
+        if (group == 3) continue;
+        const QString text = box->text();
+        const qsizetype paren = text.indexOf(QStringLiteral(" ("));
+        auto* node = new QTreeWidgetItem(tops[group]);
+        node->setText(0, QStringLiteral("%1 (%2)")
+                             .arg(paren >= 0 ? text.left(paren) : text)
+                             .arg(static_cast<qulonglong>(records.size())));
+        node->setData(0, kControlNameRole, option->second);
+        node->setData(0, kExtensionRole, QString::fromStdString(extension));
+        node->setFlags(node->flags() | Qt::ItemIsUserCheckable);
+        node->setCheckState(0, Qt::Unchecked);
+    }
+    for (QTreeWidgetItem* top : tops) {
+        qulonglong total = 0;
+        for (const FoundRecord* record : NodeRecords(top)) total += record != nullptr;
+        top->setText(0, QStringLiteral("%1 (%2)").arg(top->text(0)).arg(total));
+        top->setExpanded(true);
+    }
+    updatingChecks_ = wasUpdating;
+}
+
+// The records a type-tree node holds: a child its extension group's, a top node its
+// children's.
+std::vector<const FoundRecord*> CMainWnd::NodeRecords(const QTreeWidgetItem* node) const {
+    std::vector<const FoundRecord*> records;
+    if (node == nullptr) return records;
+    if (node->parent() == nullptr) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            const auto more = NodeRecords(node->child(i));
+            records.insert(records.end(), more.begin(), more.end());
+        }
+        return records;
+    }
+    const auto group = byExtension_.find(node->data(0, kExtensionRole).toString().toStdString());
+    if (group == byExtension_.end()) return records;
+    for (size_t index : group->second) records.push_back(&foundRecords_[index]);
+    return records;
+}
+
+void CMainWnd::FillFileList(QTreeWidgetItem* node) {
+    auto* fileList = Control<QTreeWidget>("FileList");
+    const bool wasUpdating = updatingChecks_;
+    updatingChecks_ = true;
+    fileList->clear();
+    QList<QTreeWidgetItem*> rows;
+    for (const FoundRecord* record : NodeRecords(node)) {
+        auto* row = new CFileRow();
+        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+        row->setCheckState(
+            0, checkedFiles_.contains(CheckedFileKey(*record)) ? Qt::Checked : Qt::Unchecked);
+        row->setText(1, QString::fromUtf8(record->Name()));
+        row->setText(kSizeColumn, record->isFolder != 0 ? QString() : SizeText(record->size));
+        row->setText(3, FileTimeText(record->modified));
+        row->setText(4, FileTimeText(record->created));
+        row->setText(5, QString::fromLatin1(kNoText));
+        row->setText(6, FileTypeText(*record));
+        row->setData(0, kRecordRole, static_cast<qulonglong>(record - foundRecords_.data()));
+        row->setData(0, kSizeRole, static_cast<qulonglong>(record->size));
+        rows.push_back(row);
+    }
+    fileList->addTopLevelItems(rows);
+    updatingChecks_ = wasUpdating;
+    ShowCheckState();
+}
+
+void CMainWnd::SetRecordChecked(const FoundRecord& record, bool checked) {
+    const uint64_t key = CheckedFileKey(record);
+    if (checked) {
+        checkedFiles_.try_emplace(key, record);
+    } else {
+        checkedFiles_.erase(key);
+    }
+}
+
+void CMainWnd::OnFileRowChecked(QTreeWidgetItem* row) {
+    if (updatingChecks_) return;
+    const size_t index = row->data(0, kRecordRole).toULongLong();
+    if (index >= foundRecords_.size()) return;
+    SetRecordChecked(foundRecords_[index], row->checkState(0) == Qt::Checked);
+    ShowCheckState();
+}
+
+void CMainWnd::SetAllRowsChecked(bool checked) {
+    auto* fileList = Control<QTreeWidget>("FileList");
+    updatingChecks_ = true;
+    for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = fileList->topLevelItem(i);
+        row->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+        const size_t index = row->data(0, kRecordRole).toULongLong();
+        if (index < foundRecords_.size()) SetRecordChecked(foundRecords_[index], checked);
+    }
+    updatingChecks_ = false;
+    ShowCheckState();
+}
+
+// Checking a node checks every file it holds (a top node: its children's too).
+void CMainWnd::OnTypeNodeChecked(QTreeWidgetItem* node) {
+    if (updatingChecks_) return;
+    const bool checked = node->checkState(0) == Qt::Checked;
+    updatingChecks_ = true;
+    for (int i = 0; i < node->childCount(); ++i) {
+        node->child(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    }
+    for (const FoundRecord* record : NodeRecords(node)) SetRecordChecked(*record, checked);
+    auto* fileList = Control<QTreeWidget>("FileList");
+    for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = fileList->topLevelItem(i);
+        const size_t index = row->data(0, kRecordRole).toULongLong();
+        const bool rowChecked = index < foundRecords_.size() &&
+                                checkedFiles_.contains(CheckedFileKey(foundRecords_[index]));
+        row->setCheckState(0, rowChecked ? Qt::Checked : Qt::Unchecked);
+    }
+    updatingChecks_ = false;
+    ShowCheckState();
+}
+
+// The list's check state on "ChkAllListSel" and the selected node; the checked files' total on
+// "SelectedFileInfo"; "BtnRecover" usable only with checked files.
+void CMainWnd::ShowCheckState() {
+    auto* fileList = Control<QTreeWidget>("FileList");
+    int checkedRows = 0;
+    const int rows = fileList->topLevelItemCount();
+    for (int i = 0; i < rows; ++i)
+        checkedRows += fileList->topLevelItem(i)->checkState(0) == Qt::Checked;
+    const Qt::CheckState state = rows > 0 && checkedRows == rows ? Qt::Checked
+                                 : checkedRows > 0               ? Qt::PartiallyChecked
+                                                                 : Qt::Unchecked;
+    auto* all = Control<QCheckBox>("ChkAllListSel");
+    {
+        const QSignalBlocker blocker(all);
+        all->setCheckState(state);
+    }
+    if (QTreeWidgetItem* node = Control<QTreeWidget>("TypeTree")->currentItem(); node && rows > 0) {
+        const bool wasUpdating = updatingChecks_;
+        updatingChecks_ = true;
+        node->setCheckState(0, state);
+        updatingChecks_ = wasUpdating;
+    }
+    uint64_t total = 0;
+    for (const auto& entry : checkedFiles_) total += entry.second.size;
+    auto* info = Control<QLabel>("SelectedFileInfo");
+    Control("BtnRecover")->setEnabled(!checkedFiles_.empty());
+    if (checkedFiles_.empty()) {
+        info->setText(MessageText("MSG0803"));
+    } else {
+        info->setText(FormatMessage(MessageText("MSG0804"),
+                                    {SizeText(total), QString::number(checkedFiles_.size())}));
+    }
+}
+
+// The first click on a name or type sorts ascending, on a size or time descending; every
+// further click turns the order round. The check-box column does not sort.
+void CMainWnd::OnHeaderClick(int column) {
+    if (column <= 0) return;
+    const auto last = sortAscending_.find(column);
+    const bool ascending =
+        last != sortAscending_.end() ? !last->second : !(column >= kSizeColumn && column <= 4);
+    sortAscending_[column] = ascending;
+    auto* fileList = Control<QTreeWidget>("FileList");
+    fileList->sortItems(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    fileList->header()->setSortIndicatorShown(true);
+}
+
+const FoundRecord* CMainWnd::SelectedRecord() const {
+    QTreeWidgetItem* row = Control<QTreeWidget>("FileList")->currentItem();
+    if (row == nullptr) return nullptr;
+    const size_t index = row->data(0, kRecordRole).toULongLong();
+    return index < foundRecords_.size() ? &foundRecords_[index] : nullptr;
+}
+
+std::vector<FoundRecord> CMainWnd::ListedRecords() const {
+    std::vector<FoundRecord> records;
+    auto* fileList = Control<QTreeWidget>("FileList");
+    for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
+        const size_t index = fileList->topLevelItem(i)->data(0, kRecordRole).toULongLong();
+        if (index < foundRecords_.size()) records.push_back(foundRecords_[index]);
+    }
+    return records;
+}
+
+SourceItem* CMainWnd::SourceByTag(uint16_t tag) const {
+    for (const auto& source : sources_) {
+        if (source->SourceTag() == tag) return source.get();
+    }
+    return nullptr;
+}
+
+IFileRecoveryParse* CMainWnd::EngineOf(const FoundRecord& record) const {
+    const SourceItem* source = SourceByTag(record.sourceTag);
+    return source != nullptr ? source->engine.get() : nullptr;
+}
+
+void CMainWnd::LoadImage() {
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                      QStringLiteral("Image Files (*.img)"));
+    if (!path.isEmpty()) AddImageSource(path);
+}
+
+SourceItem* CMainWnd::AddImageSource(const QString& path) {
+    auto source = std::make_unique<SourceItem>();
+    source->imagePath = path.toStdString();
+    source->imageTag = static_cast<uint16_t>(kFirstImageTag + ++imageCount_);
+    SourceItem* added = source.get();
+    sources_.push_back(std::move(source));
+    const qint64 size = QFileInfo(path).size();
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    diskList->setCurrentItem(diskList->AddImage(added, size > 0 ? static_cast<uint64_t>(size) : 0));
+    return added;
+}
+
+void CMainWnd::SetDisks(const DiskMap& disks) {
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    for (int d = diskList->topLevelItemCount() - 1; d >= 0; --d) {
+        QTreeWidgetItem* row = diskList->topLevelItem(d);
+        if (row->data(0, kControlNameRole).toString() != "ImageFile") RemoveDiskRow(row);
+    }
+    for (const auto& problem : diskProblems_) {
+        diskList->AddUnreadableDisk(QString::fromStdString(problem.devicePath),
+                                    QString::fromStdString(StatusMessage(problem.status)));
+    }
+    for (const auto& [diskNumber, entries] : disks) AddDiskRows(diskNumber, entries, false);
+}
+
+// A disk that can be read, with a source per entry. Entries keep their running number as their
+// source tag unless a listed source has it already (numbers shift as devices come and go);
+// then they take the next free one.
+void CMainWnd::AddDiskRows(int diskNumber, const std::vector<VolumeEntry>& entries,
+                           bool selectNew) {
+    if (entries.empty()) return;
+    const std::string identity = DiskIdentity(diskNumber);
+    for (const auto& problem : diskProblems_) {
+        if (problem.devicePath == identity) return;  // listed greyed
+    }
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    const bool removable = IsRemovableDisk(diskNumber);
+    QTreeWidgetItem* disk = diskList->AddDisk(diskNumber, identity, removable);
+    for (const VolumeEntry& entry : entries) {
+        auto source = std::make_unique<SourceItem>();
+        source->partition = entry;
+        uint16_t tag = entry.letter;
+        if (tag == 0 || tag >= kFirstImageTag || SourceByTag(tag) != nullptr)
+            tag = nextPartitionTag_;
+        source->partition->letter = tag;
+        nextPartitionTag_ = std::max<uint16_t>(nextPartitionTag_, tag + 1);
+        QTreeWidgetItem* row = diskList->AddPartition(disk, source.get());
+        sources_.push_back(std::move(source));
+        if (selectNew && removable && row->parent()->indexOfChild(row) == 0) {
+            diskList->setCurrentItem(row);
+        }
+    }
+}
+
+void CMainWnd::RemoveDiskRow(QTreeWidgetItem* disk) {
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    std::vector<SourceItem*> gone;
+    for (int i = 0; i < disk->childCount(); ++i) {
+        if (SourceItem* source = CDiskListUI::SourceOf(disk->child(i))) gone.push_back(source);
+    }
+    delete diskList->takeTopLevelItem(diskList->indexOfTopLevelItem(disk));
+    for (SourceItem* source : gone) {
+        DropEngine(source);
+        std::erase(lastScanned_, source);
+        std::erase_if(sources_, [source](const auto& owned) { return owned.get() == source; });
+    }
+}
+
+void CMainWnd::PollDevices() {
+    std::vector<std::string> now = WholeDiskNodes();
+    const bool arrived = std::any_of(now.begin(), now.end(), [this](const std::string& node) {
+        return !std::binary_search(knownDisks_.begin(), knownDisks_.end(), node);
+    });
+    const bool removed =
+        std::any_of(knownDisks_.begin(), knownDisks_.end(), [&now](const std::string& node) {
+            return !std::binary_search(now.begin(), now.end(), node);
+        });
+    knownDisks_ = std::move(now);
+    if (arrived) arrivalTimer_->start();
+    if (removed) removalTimer_->start();
+}
+
+// Timer 0 adds the disks that are not listed yet, selecting the first volume of a new removable
+// disk unless a scan is running; timer 1 removes the disks that are gone. Kept disks take their
+// new disk numbers. A removal waits while a progress window works with the engines.
+void CMainWnd::RefreshDisks(bool addNew) {
+    if (!addNew && QApplication::activeModalWidget() != nullptr) {
+        removalTimer_->start();
+        return;
+    }
+    DiskMap disks;
+    RefreshVolumes(disks);
+    std::map<std::string, int> numbers;
+    for (const auto& [diskNumber, entries] : disks) {
+        if (!entries.empty()) numbers[DiskIdentity(diskNumber)] = diskNumber;
+    }
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    for (int d = diskList->topLevelItemCount() - 1; d >= 0; --d) {
+        QTreeWidgetItem* disk = diskList->topLevelItem(d);
+        const std::string identity = CDiskListUI::IdentityOf(disk);
+        if (identity.empty()) continue;  // the image group, or a disk that cannot be read
+        const auto found = numbers.find(identity);
+        if (found == numbers.end()) {
+            if (!addNew) RemoveDiskRow(disk);
+            continue;
+        }
+        for (int i = 0; i < disk->childCount(); ++i) {
+            if (SourceItem* source = CDiskListUI::SourceOf(disk->child(i))) {
+                source->partition->diskNumber = found->second;
+            }
+        }
+        numbers.erase(found);
+    }
+    if (!addNew) return;
+    for (const auto& [identity, diskNumber] : numbers) {
+        AddDiskRows(diskNumber, disks[diskNumber], !scanning_);
+    }
+}
+
+void CMainWnd::OnDiskDoubleClick(QTreeWidgetItem* item) {
+    if (CDiskListUI::SourceOf(item) != nullptr) {
+        if (mode_ == kModeRecover) StartScan();
+    } else if (item->childCount() > 0) {
+        item->setExpanded(!item->isExpanded());
+    }
 }
 
 int CMainWnd::CurrentPage() const {
@@ -264,24 +795,34 @@ void CMainWnd::ShowPageTexts() {
     }
 }
 
-// The information panel of a partition row; a disk row changes nothing. Showing a partition
-// makes it the source, and the scan button (and with it the way on) becomes available.
+// The information panel of a partition or image row; a disk row changes nothing. Showing a
+// source makes it the one to scan, and the scan button (and with it the way on) available.
 void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
-    const VolumeEntry* entry = Control<CDiskListUI>("DiskList")->EntryOf(item);
-    if (entry == nullptr) return;
+    const SourceItem* source = CDiskListUI::SourceOf(item);
+    if (source == nullptr) return;
     const TextMap& messages = LanguageTable().Section("Messages");
-    const bool letter = entry->letter < 128 && std::isalpha(entry->letter);
-    const QString label = QString::fromStdString(entry->volumeLabel);
-    const QString lines[] = {
-        FormatMessage(letter ? "%s %c" : "%s %d",
-                      {QText(messages, "MSG0203"),
-                       letter ? QString(QChar(entry->letter)) : QString::number(entry->letter)}),
-        label.isEmpty() ? QText(messages, "MSG0204") : QText(messages, "MSG0204") + ' ' + label,
-        QText(messages, "MSG0205") + ' ' + QString::fromStdString(entry->fileSystemName),
-        QText(messages, "MSG0206") + ' ' + SizeText(entry->totalBytes),
-        QText(messages, "MSG0207") + ' ' + SizeText(entry->usedBytes),
-        QText(messages, "MSG0208") + ' ' + SizeText(entry->freeBytes),
-    };
+    QString lines[6];
+    if (source->IsPartition()) {
+        const VolumeEntry& entry = *source->partition;
+        const bool letter = IsDriveLetter(entry.letter);
+        const QString label = QString::fromStdString(entry.volumeLabel);
+        lines[0] =
+            FormatMessage(letter ? "%s %c" : "%s %d",
+                          {QText(messages, "MSG0203"),
+                           letter ? QString(QChar(entry.letter)) : QString::number(entry.letter)});
+        lines[1] =
+            label.isEmpty() ? QText(messages, "MSG0204") : QText(messages, "MSG0204") + ' ' + label;
+        lines[2] = QText(messages, "MSG0205") + ' ' + QString::fromStdString(entry.fileSystemName);
+        lines[3] = QText(messages, "MSG0206") + ' ' + SizeText(entry.totalBytes);
+        lines[4] = QText(messages, "MSG0207") + ' ' + SizeText(entry.usedBytes);
+        lines[5] = QText(messages, "MSG0208") + ' ' + SizeText(entry.freeBytes);
+    } else {
+        const QString path = QString::fromStdString(source->imagePath);
+        const qint64 size = QFileInfo(path).size();
+        lines[0] = QText(messages, "MSG0209") + ' ' + path;
+        lines[1] =
+            QText(messages, "MSG0210") + ' ' + SizeText(size > 0 ? static_cast<uint64_t>(size) : 0);
+    }
     for (int i = 0; i < 6; ++i) {
         Control<QLabel>(QStringLiteral("Label%1").arg(i + 1).toLatin1().constData())
             ->setText(lines[i]);
@@ -293,8 +834,8 @@ void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
 void CMainWnd::ApplyLanguage() {
     ApplySection(this, "MainWnd");
     Control<QLabel>("LblProductName")->setText(MessageText("MSG1209"));
-    Control<QLabel>("SelectedFileInfo")->setText(MessageText("MSG0803"));
     ShowDiskAccessProblems();
+    ShowCheckState();
     ShowPageTexts();
     ShowSourceInfo(Control<CDiskListUI>("DiskList")->currentItem());
 }
@@ -305,13 +846,7 @@ void CMainWnd::ShowDiskAccessProblems() {
         label->hide();
         return;
     }
-    QStringList lines{MessageText("MSG0222")};
-    for (const auto& problem : diskProblems_) {
-        lines << FormatMessage(QStringLiteral("%s: %s"),
-                               {QString::fromStdString(problem.devicePath),
-                                QString::fromStdString(StatusMessage(problem.status))});
-    }
-    label->setText(lines.join('\n'));
+    label->setText(MessageText("MSG0222"));
     label->show();
 }
 
@@ -341,8 +876,9 @@ void CMainWnd::FillAssistMenu() {
     languageMenu_->clear();
     const QPixmap point =
         PictureToPixmap(ParsePictureAttr(kLanguagePoint), QSize(16, 16), devicePixelRatioF());
-    for (const auto& [name, display] : LanguageTable().Languages()) {
-        QAction* action = languageMenu_->addAction(QString::fromStdString(display));
+    for (const auto& language : LanguageTable().Languages()) {
+        const std::string name = language.first;
+        QAction* action = languageMenu_->addAction(QString::fromStdString(language.second));
         action->setObjectName(QString::fromStdString(name));
         if (name == LanguageTable().CurrentLanguage()) action->setIcon(QIcon(point));
         connect(action, &QAction::triggered, this, [this, name] { ChooseLanguage(name); });
@@ -371,6 +907,19 @@ void CMainWnd::ChooseLanguage(const std::string& name) {
 bool CMainWnd::event(QEvent* event) {
     if (event->type() == kLanguageChanged) {
         ApplyLanguage();
+        return true;
+    }
+    if (event->type() == kScanFinishedEvent) {
+        // Comes while the scan window is still open; the search follows once it has closed.
+        if (scanning_) {
+            scanFinished_ = true;
+        } else {
+            RunSearch();
+        }
+        return true;
+    }
+    if (event->type() == kSearchFinishedEvent) {
+        searchFinished_ = true;
         return true;
     }
     return QWidget::event(event);

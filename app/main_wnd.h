@@ -1,17 +1,33 @@
 // The main window: four pages (start, source, file types, results) with their banners, the
-// mode buttons, page navigation, and the assist menu with the language choice.
+// mode buttons, page navigation, and the assist menu with the language choice; the source list
+// (disks, partitions, image files) kept up to date as devices come and go; the scan and the
+// search; the results by type with the checked files.
+//
+// For preview and recovery the window offers:
+//  - CheckedFiles(): every checked file, keyed by CheckedFileKey (source tag, origin, record
+//    index), each a copy of its record;
+//  - SelectedRecord() and SelectedFileChanged(): the record of the file list's current row;
+//  - EngineOf(record): the engine that found a record (by the record's source tag);
+//  - ListedRecords(): the records of the file list's rows in row order;
+//  - RecoverClicked(): "BtnRecover" was pressed (it is enabled only with checked files);
+//  - AddImageSource(path): adds an image file as a source (also after an image was made).
 #pragma once
 
 #include <QEvent>
 #include <QString>
 #include <QWidget>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/disk_access.h"
+#include "app/source_item.h"
 #include "engines/found_record.h"
+#include "storage/volume_entry.h"
 
 class QMenu;
+class QTimer;
 class QTreeWidgetItem;
 
 namespace keltra {
@@ -37,6 +53,38 @@ class CMainWnd : public QWidget {
 
     QMenu* AssistMenu() const { return assistMenu_; }
 
+    // --- Sources ---
+    // Adds an image file as a source with its own row (size 0 when it cannot be read), selects
+    // the row and returns the source. Image sources are tagged kFirstImageTag + 1, + 2, ...
+    SourceItem* AddImageSource(const QString& path);
+    // Lists exactly these disks (the start-up listing; tests give their own).
+    void SetDisks(const DiskMap& disks);
+    // The source whose engine stamps `tag` on its records; null when there is none.
+    SourceItem* SourceByTag(uint16_t tag) const;
+    // The engine that found `record`; null when its source is gone or not scanned.
+    IFileRecoveryParse* EngineOf(const FoundRecord& record) const;
+    bool Scanning() const { return scanning_; }
+
+    // --- Results ---
+    // Every record the last search found.
+    const std::vector<FoundRecord>& FoundRecords() const { return foundRecords_; }
+    const std::map<uint64_t, FoundRecord>& CheckedFiles() const { return checkedFiles_; }
+    // The record of the file list's current row; null when no row is current.
+    const FoundRecord* SelectedRecord() const;
+    // The records of the file list's rows, in row order.
+    std::vector<FoundRecord> ListedRecords() const;
+    // The extension list the search uses, from the file-type page's chosen options.
+    std::string SearchExtensions() const;
+
+    // Device polling: how often the machine's disks are looked at, and how long after a change
+    // the list is refreshed.
+    static constexpr int kDevicePollMs = 1000;
+    static constexpr int kDeviceSettleMs = 5000;
+
+  signals:
+    void SelectedFileChanged();
+    void RecoverClicked();
+
   protected:
     bool event(QEvent* event) override;
 
@@ -55,6 +103,25 @@ class CMainWnd : public QWidget {
     void BuildAssistMenu();
     void FillAssistMenu();
     void OpenDocument(const QString& name);
+    void LoadImage();
+    void PollDevices();
+    void RefreshDisks(bool addNew);
+    void AddDiskRows(int diskNumber, const std::vector<VolumeEntry>& entries, bool selectNew);
+    void RemoveDiskRow(QTreeWidgetItem* disk);
+    void DropEngine(SourceItem* source);
+    void OnDiskDoubleClick(QTreeWidgetItem* item);
+    void RunSearch();
+    void ShowResults();
+    void PrepareFileTypes();
+    void FillTypeTree();
+    void FillFileList(QTreeWidgetItem* node);
+    std::vector<const FoundRecord*> NodeRecords(const QTreeWidgetItem* node) const;
+    void OnTypeNodeChecked(QTreeWidgetItem* node);
+    void OnFileRowChecked(QTreeWidgetItem* row);
+    void SetAllRowsChecked(bool checked);
+    void SetRecordChecked(const FoundRecord& record, bool checked);
+    void ShowCheckState();
+    void OnHeaderClick(int column);
 
     template <typename T = QWidget>
     T* Control(const char* name) const {
@@ -64,7 +131,23 @@ class CMainWnd : public QWidget {
     int mode_ = kModeRecover;
     bool sourceSelected_ = false;
     bool deepScan_ = false;
+    bool scanning_ = false;
+    bool searching_ = false;
+    bool scanFinished_ = false;    // the scan worker's event came while its window was open
+    bool searchFinished_ = false;  // the same for the search
+    bool updatingChecks_ = false;  // check states being set by the window itself
+    std::vector<std::unique_ptr<SourceItem>> sources_;
+    std::vector<SourceItem*> lastScanned_;
+    uint16_t nextPartitionTag_ = 1;
+    uint16_t imageCount_ = 0;
+    std::vector<std::string> knownDisks_;  // the device nodes the last poll saw
+    QTimer* arrivalTimer_ = nullptr;       // timer 0
+    QTimer* removalTimer_ = nullptr;       // timer 1
     std::vector<FoundRecord> foundRecords_;
+    std::map<std::string, std::vector<size_t>> byExtension_;  // indices into foundRecords_
+    std::map<std::string, QString> extensionOption_;          // extension -> option name
+    std::map<uint64_t, FoundRecord> checkedFiles_;
+    std::map<int, bool> sortAscending_;  // file list column -> last direction
     std::vector<DiskAccessProblem> diskProblems_;
     QMenu* assistMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;

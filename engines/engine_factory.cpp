@@ -66,4 +66,18 @@ std::unique_ptr<IFileRecoveryParse> CreateImageEngine(const std::string& imagePa
     return engine;
 }
 
+std::unique_ptr<IFileRecoveryParse> CreateImageVolumeEngine(const std::string& imagePath,
+                                                            uint64_t startSector,
+                                                            uint64_t sectorCount,
+                                                            uint16_t sourceTag, bool deep) {
+    SectorSource image;
+    if (OpenImageSource(image, imagePath) != kOk) return nullptr;
+    std::array<std::byte, kBootAreaBytes> boot{};
+    if (ReadBootArea(image, startSector, kImageSectorSize, boot) != kOk) return nullptr;
+    image.Close();
+    auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
+    if (engine) engine->OpenImageVolume(imagePath, startSector, sectorCount, sourceTag);
+    return engine;
+}
+
 }  // namespace keltra

@@ -27,5 +27,11 @@ std::unique_ptr<IFileRecoveryParse> CreatePartitionEngine(int diskNumber, uint64
                                                           uint16_t driveLetter, bool deep);
 std::unique_ptr<IFileRecoveryParse> CreateImageEngine(const std::string& imagePath,
                                                       uint16_t sourceTag, bool deep);
+// The engine of a volume inside an image that holds a partition table: `sectorCount` 512-byte
+// sectors at `startSector`, classified by their own first 16 KiB.
+std::unique_ptr<IFileRecoveryParse> CreateImageVolumeEngine(const std::string& imagePath,
+                                                            uint64_t startSector,
+                                                            uint64_t sectorCount,
+                                                            uint16_t sourceTag, bool deep);
 
 }  // namespace keltra

@@ -74,6 +74,15 @@ class IFileRecoveryParse {
                                   PreviewCallback callback, void* user) = 0;
     // Slot 14.
     virtual ~IFileRecoveryParse() = default;
+
+    // Beyond the slots: binds the engine to the volume of `sectorCount` sectors at
+    // `startSector` inside an image file (an image of a whole disk, with a partition table;
+    // 512-byte sectors); the tag goes into every record. An engine that cannot be opened on a
+    // part of an image answers 87.
+    virtual Status OpenImageVolume(const std::string& /*imagePath*/, uint64_t /*startSector*/,
+                                   uint64_t /*sectorCount*/, uint16_t /*sourceTag*/) {
+        return kErrInvalidParameter;
+    }
 };
 
 }  // namespace keltra

@@ -283,6 +283,21 @@ Status StoreBackedEngine::FindByExtensions(const std::string& extensions,
     return store_->SearchByExtension(extensions, out);
 }
 
+Status StoreBackedEngine::PreviewIntoBuffer(const FoundRecord& record, std::span<std::byte> buffer,
+                                            uint32_t& size, PreviewCallback callback, void* user) {
+    uint64_t done = 0;
+    const uint64_t total = std::min<uint64_t>({record.size, size, buffer.size()});
+    const Status s = ReadFileData(record, total, [&](std::span<const std::byte> piece) {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(piece.size(), total - done));
+        if (take != 0) std::memcpy(buffer.data() + done, piece.data(), take);
+        done += take;
+        return static_cast<Status>(callback == nullptr ? 0
+                                                       : callback(user, PercentOf(done, total), 0));
+    });
+    size = static_cast<uint32_t>(done);
+    return s;
+}
+
 Status StoreBackedEngine::ReadRecordData(const FoundRecord& record, std::string& tempPath,
                                          std::span<std::byte> buffer, uint32_t& size,
                                          PreviewCallback callback, void* user) {
@@ -297,17 +312,7 @@ Status StoreBackedEngine::ReadRecordData(const FoundRecord& record, std::string&
     };
 
     const std::string_view tempName = PreviewFileName(record.Name());
-    if (tempName.empty()) {
-        const uint64_t total = std::min<uint64_t>({record.size, size, buffer.size()});
-        const Status s = ReadFileData(record, total, [&](std::span<const std::byte> piece) {
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(piece.size(), total - done));
-            if (take != 0) std::memcpy(buffer.data() + done, piece.data(), take);
-            done += take;
-            return static_cast<Status>(report(total));
-        });
-        size = static_cast<uint32_t>(done);
-        return s;
-    }
+    if (tempName.empty()) return PreviewIntoBuffer(record, buffer, size, callback, user);
 
     size = 0;
     const std::string folder = ScanLogFolder();

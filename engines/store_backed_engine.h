@@ -93,6 +93,11 @@ class StoreBackedEngine : public IFileRecoveryParse {
     ScanLogStore* Store() { return store_.get(); }
     const ScanLogStore* Store() const { return store_.get(); }
 
+    // The buffer part of ReadRecordData: up to `size` bytes (and the buffer's length) of the
+    // file into `buffer`, `size` = bytes given.
+    Status PreviewIntoBuffer(const FoundRecord& record, std::span<std::byte> buffer, uint32_t& size,
+                             PreviewCallback callback, void* user);
+
     // The scan progress callback with this engine's weight; 0 without a callback.
     int ReportScanProgress(int percent, int secondsLeft = -1, uint64_t currentSector = 0,
                            uint64_t totalSectors = 0, uint64_t filesFound = 0);

@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FatTable table;
     table.Load(source, 0, *geometry);
     FatFileLayout layout{geometry->bytesPerSector, geometry->rootDirSectors, geometry->MaxCluster(),
-                         [&](uint32_t n) { return table.Next(n); }};
+                         &table};
     ReadingSink sink(source, layout);
     FatDirectoryWalker walker(volume, table, 1, nullptr, sink);
     walker.Start();

@@ -49,11 +49,17 @@ bool IsExtendedType(uint8_t type) {
 
 }  // namespace
 
-std::optional<std::vector<PartitionSlot>> ReadPartitionTable(const FileHandle& disk) {
+std::optional<std::vector<PartitionSlot>> ReadPartitionTable(const FileHandle& disk,
+                                                             std::string* tableType) {
     Probe probe = NewProbe(disk, 0, 0);
     if (!probe) return std::nullopt;
     blkid_partlist list = blkid_probe_get_partitions(probe.get());
-    if (list == nullptr || blkid_partlist_get_table(list) == nullptr) return std::nullopt;
+    blkid_parttable root = list != nullptr ? blkid_partlist_get_table(list) : nullptr;
+    if (root == nullptr) return std::nullopt;
+    if (tableType != nullptr) {
+        const char* type = blkid_parttable_get_type(root);
+        *tableType = type != nullptr ? type : "";
+    }
     std::vector<PartitionSlot> slots;
     const int count = blkid_partlist_numof_partitions(list);
     for (int i = 0; i < count; ++i) {

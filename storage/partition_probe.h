@@ -21,8 +21,10 @@ struct PartitionSlot {
 
 // The partitions of the table on the whole disk open in `disk`, in table order. Extended
 // partitions (containers of logical ones) and tables nested inside a partition are left out;
-// logical partitions are kept. Nothing when the disk has no partition table.
-std::optional<std::vector<PartitionSlot>> ReadPartitionTable(const FileHandle& disk);
+// logical partitions are kept. Nothing when the disk has no partition table. `tableType`, when
+// given, receives libblkid's name of the table: "dos" (MBR) or "gpt".
+std::optional<std::vector<PartitionSlot>> ReadPartitionTable(const FileHandle& disk,
+                                                             std::string* tableType = nullptr);
 
 struct FileSystemFound {
     std::string type;     // libblkid's name: "ntfs", "vfat", "exfat", "ext4", ...

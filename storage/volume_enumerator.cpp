@@ -36,17 +36,8 @@ void FillSpace(VolumeEntry& entry) {
 VolumeEntry ReadVolume(const FileHandle& disk, const std::string& diskDevice, int diskNumber,
                        uint32_t bytesPerSector, int partitionNumber, uint64_t startBytes,
                        uint64_t lengthBytes, uint8_t kind) {
-    VolumeEntry entry;
+    VolumeEntry entry = DescribeVolume(disk, partitionNumber, startBytes, lengthBytes, kind);
     entry.diskNumber = diskNumber;
-    entry.partitionNumber = partitionNumber;
-    entry.start = startBytes;
-    entry.length = lengthBytes;
-    if (const auto fs = ProbeFileSystem(disk, startBytes, lengthBytes)) {
-        entry.fileSystemName = FileSystemDisplayName(fs->type, fs->version);
-        entry.volumeLabel = fs->label;
-        if (const uint8_t byName = KindOfFileSystemName(entry.fileSystemName)) kind = byName;
-    }
-    entry.kind = kind;
     if (partitionNumber == 0) {
         entry.volumePath = diskDevice;
     } else if (auto node = PartitionDeviceAt(diskNumber, startBytes / bytesPerSector)) {
@@ -64,10 +55,9 @@ std::vector<VolumeEntry> ReadVolumes(const FileHandle& disk, const std::string& 
     std::vector<VolumeEntry> volumes;
     if (const auto table = ReadPartitionTable(disk)) {
         for (const PartitionSlot& slot : *table) {
-            const uint8_t kind =
-                slot.typeGuid.empty() ? slot.typeByte : KindOfGptType(slot.typeGuid);
-            VolumeEntry entry = ReadVolume(disk, diskDevice, diskNumber, bytesPerSector,
-                                           slot.number, slot.startBytes, slot.lengthBytes, kind);
+            VolumeEntry entry =
+                ReadVolume(disk, diskDevice, diskNumber, bytesPerSector, slot.number,
+                           slot.startBytes, slot.lengthBytes, KindOfSlot(slot));
             if (entry.kind != kKindNone) volumes.push_back(std::move(entry));
         }
         return volumes;
@@ -93,6 +83,25 @@ VolumeEntry Unallocated(int diskNumber, uint64_t start, uint64_t length, uint32_
 }
 
 }  // namespace
+
+uint8_t KindOfSlot(const PartitionSlot& slot) {
+    return slot.typeGuid.empty() ? slot.typeByte : KindOfGptType(slot.typeGuid);
+}
+
+VolumeEntry DescribeVolume(const FileHandle& device, int partitionNumber, uint64_t startBytes,
+                           uint64_t lengthBytes, uint8_t kind) {
+    VolumeEntry entry;
+    entry.partitionNumber = partitionNumber;
+    entry.start = startBytes;
+    entry.length = lengthBytes;
+    if (const auto fs = ProbeFileSystem(device, startBytes, lengthBytes)) {
+        entry.fileSystemName = FileSystemDisplayName(fs->type, fs->version);
+        entry.volumeLabel = fs->label;
+        if (const uint8_t byName = KindOfFileSystemName(entry.fileSystemName)) kind = byName;
+    }
+    entry.kind = kind;
+    return entry;
+}
 
 void CompleteDiskEntries(int diskNumber, const DiskLayout& layout, uint32_t& lastBytesPerSector,
                          std::vector<VolumeEntry>& entries) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/file_handle.h"
+#include "storage/partition_probe.h"
 #include "storage/volume_entry.h"
 
 namespace keltra {
@@ -18,6 +20,15 @@ struct DiskLayout {
     uint64_t sectorsPerCylinder = 0;
     uint64_t diskSectors = 0;
 };
+
+// The kind a table gives its partition: the MBR type byte, or for GPT the kind of its type.
+uint8_t KindOfSlot(const PartitionSlot& slot);
+
+// A volume of a disk or image open in `device`, start and length in bytes: its partition
+// number, place, file system, label, and kind (`kind`, unless its file system decides it).
+// Disk, device node, mount point and space are left for the caller.
+VolumeEntry DescribeVolume(const FileHandle& device, int partitionNumber, uint64_t startBytes,
+                           uint64_t lengthBytes, uint8_t kind);
 
 // Empties the map and fills it. 1 on success, 0 when the machine's disks cannot be listed.
 int RefreshVolumes(DiskMap& map);

@@ -124,12 +124,11 @@ void AddCatCommand(CLI::App& app, CommandRun& run) {
     options->request.sources.resize(1);
     CLI::App* sub =
         app.add_subcommand("cat", "Scan a source and write one found file's data to stdout");
-    sub->add_option("SOURCE", options->request.sources[0],
-                    "image file, device node, or disk:N[:START:COUNT]")
-        ->required();
+    sub->add_option("SOURCE", options->request.sources[0], kSourceForms)->required();
     sub->add_option("PATH", options->path, "the found file: its folder path and name (a/b/c.jpg)")
         ->required();
     sub->footer(
+        std::string(kImageTablesHelp) +
         "The data is what the preview reads: pictures, audio and video whole, other files up\n"
         "to 64 MiB. When several found files have the path, the first listed is written.\n"
         "Exit codes: 0 done, 1 error or nothing at PATH, 2 usage.");

@@ -25,7 +25,9 @@ void WalkSource(ScannedSource& source, size_t sourceIndex,
         pending.pop_back();
         std::vector<FoundRecord> children;
         Status status;
-        std::string childPath;
+        // The volumes of one image keep their files apart under the volume's name.
+        std::string childPath =
+            source.sourceArg.inWholeImage ? source.sourceArg.volumeName + "/" : "";
         int childDepth = 1;
         if (folder) {
             if (!entered.insert(folder->record.recordIndex).second) continue;
@@ -82,13 +84,16 @@ const std::vector<std::string> kFileTypeNames = {"photo",    "audio",   "video",
                                                  "document", "archive", "others"};
 
 void AddScanOptions(CLI::App& sub, ScanRequest& request, Selection& selection) {
-    sub.add_option("SOURCE", request.sources, "image file, device node, or disk:N[:START:COUNT]")
-        ->required();
+    sub.add_option("SOURCE", request.sources, kSourceForms)->required();
     CLI::Option* deep = sub.add_flag("--deep", request.deep,
                                      "deep scan: search every sector, not only the file system");
     sub.add_flag("--restart", request.restart,
                  "with --deep: forget an earlier unfinished deep scan and start afresh")
         ->needs(deep);
+    sub.add_flag("--carve-only", request.carveOnly,
+                 "find files by their signatures in every sector, ignoring the file system "
+                 "(for a card whose file system is gone)")
+        ->excludes(deep);
     sub.add_option("--types", selection.types, "only these kinds of file, comma-separated")
         ->delimiter(',')
         ->check(CLI::IsMember(kFileTypeNames));

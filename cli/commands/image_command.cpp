@@ -59,7 +59,9 @@ int RunImage(const ImageOptions& options) {
         if (Status s = OpenImageSource(source, sourceArg.imagePath); s != kOk) {
             return Fail("cannot open '" + sourceArg.text + "': " + StatusMessage(s));
         }
-        available = source.totalSectors;
+        // A part of an image (IMAGE@N, IMAGE@START:COUNT) is copied like a partition.
+        base = sourceArg.startSector;
+        available = sourceArg.IsWholeImage() ? source.totalSectors : sourceArg.sectorCount;
     } else {
         if (Status s = OpenDiskSource(source, sourceArg.diskNumber); s != kOk) {
             return Fail("cannot open disk " + std::to_string(sourceArg.diskNumber) + ": " +
@@ -107,7 +109,7 @@ int RunImage(const ImageOptions& options) {
     const uint64_t startMs = TickCountMs();
     Status result;
     if (sourceArg.isImage) {
-        result = writer.CopyFrom(source, sectorSize, start, count, options.output);
+        result = writer.CopyFrom(source, sectorSize, base + start, count, options.output);
     } else {
         source.Close();  // the writer opens the disk itself
         result = writer.Copy(sourceArg.diskNumber, base + start, count, options.output);
@@ -148,8 +150,7 @@ void AddImageCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<ImageOptions>();
     CLI::App* sub = app.add_subcommand(
         "image", "Copy a disk, a partition or a range of sectors into an image file");
-    sub->add_option("SOURCE", options->source, "device node, disk:N[:START:COUNT], or image file")
-        ->required();
+    sub->add_option("SOURCE", options->source, kSourceForms)->required();
     sub->add_option("OUT", options->output, "the image file to write (.img)")->required();
     sub->add_option("--start", options->start, "first sector to copy, counted within SOURCE");
     sub->add_option("--count", options->count, "number of sectors to copy (default: to the end)");

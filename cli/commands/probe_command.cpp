@@ -8,6 +8,7 @@
 #include "cli/commands/command.h"
 #include "cli/commands/source_argument.h"
 #include "engines/engine_factory.h"
+#include "storage/image_volumes.h"
 #include "storage/sector_source.h"
 
 namespace keltra::cli {
@@ -46,6 +47,58 @@ nlohmann::ordered_json BootFields(SourceClass c, std::span<const std::byte> boot
     return j;
 }
 
+std::string Cell(const nlohmann::ordered_json& value) {
+    if (value.is_null()) return "-";
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+// The partitions of an image that holds a partition table, as a disk's are listed.
+int PrintImageTable(const SourceArgument& sourceArg, const ImageVolumes& image, bool json) {
+    nlohmann::ordered_json j;
+    j["source"] = sourceArg.text;
+    j["table"] = image.tableType == "dos"   ? "MBR"
+                 : image.tableType == "gpt" ? "GPT"
+                                            : image.tableType;
+    j["sector_size"] = kImageSectorSize;
+    j["sector_count"] = image.totalSectors;
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    for (const VolumeEntry& e : image.entries) {
+        nlohmann::ordered_json row;
+        const bool volume = e.partitionNumber > 0;
+        row["partition"] = volume ? nlohmann::ordered_json(e.partitionNumber) : nullptr;
+        row["start_sector"] = e.start;
+        row["sector_count"] = e.length;
+        row["kind"] = volume ? nlohmann::ordered_json(fmt::format("0x{:02X}", e.kind))
+                             : nlohmann::ordered_json("unallocated");
+        row["file_system"] = e.fileSystemName.empty() ? nlohmann::ordered_json()
+                                                      : nlohmann::ordered_json(e.fileSystemName);
+        row["label"] = e.volumeLabel.empty() ? nlohmann::ordered_json()
+                                             : nlohmann::ordered_json(e.volumeLabel);
+        row["source"] = volume ? sourceArg.text + "@" + std::to_string(e.partitionNumber)
+                               : fmt::format("{}@{}:{}", sourceArg.text, e.start, e.length);
+        rows.push_back(std::move(row));
+    }
+    j["partitions"] = std::move(rows);
+    j["problems"] = image.problems;
+    if (json) {
+        std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return kExitOk;
+    }
+    for (const char* key : {"source", "table", "sector_size", "sector_count"}) {
+        std::cout << fmt::format("{:<22} {}\n", key, Cell(j[key]));
+    }
+    std::cout << fmt::format("{:>9}  {:>12}  {:>12}  {:<11}  {:<11}  {:<11}  {}\n", "partition",
+                             "start", "sectors", "kind", "file system", "label", "source");
+    for (const auto& row : j["partitions"]) {
+        std::cout << fmt::format("{:>9}  {:>12}  {:>12}  {:<11}  {:<11}  {:<11}  {}\n",
+                                 Cell(row["partition"]), Cell(row["start_sector"]),
+                                 Cell(row["sector_count"]), Cell(row["kind"]),
+                                 Cell(row["file_system"]), Cell(row["label"]), Cell(row["source"]));
+    }
+    for (const std::string& problem : image.problems) std::cout << "problem: " << problem << "\n";
+    return kExitOk;
+}
+
 int RunProbe(const ProbeOptions& options) {
     SourceArgument sourceArg;
     std::string error;
@@ -53,13 +106,22 @@ int RunProbe(const ProbeOptions& options) {
         std::cerr << "keltra: " << error << "\n";
         return kExitRuntimeError;
     }
+    if (sourceArg.IsWholeImage()) {
+        ImageVolumes image;
+        if (ListImageVolumes(sourceArg.imagePath, image) == kOk && !image.tableType.empty()) {
+            return PrintImageTable(sourceArg, image, options.json);
+        }
+        for (const std::string& problem : image.problems) {
+            std::cerr << "keltra: warning: '" << sourceArg.text << "': " << problem << "\n";
+        }
+    }
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;
     uint64_t sectorCount = 0;
     Status status;
     if (sourceArg.isImage) {
         status = OpenImageSource(source, sourceArg.imagePath);
-        sectorCount = source.totalSectors;
+        sectorCount = sourceArg.IsWholeImage() ? source.totalSectors : sourceArg.sectorCount;
     } else {
         status = OpenDiskSource(source, sourceArg.diskNumber);
         if (status == kOk) status = source.handle.LogicalSectorSize(sectorSize);
@@ -82,10 +144,8 @@ int RunProbe(const ProbeOptions& options) {
     j["class"] = SourceClassName(c);
     j["sector_size"] = sectorSize;
     j["sector_count"] = sectorCount;
-    if (!sourceArg.isImage) {
-        j["disk"] = sourceArg.diskNumber;
-        j["start_sector"] = sourceArg.startSector;
-    }
+    if (!sourceArg.isImage) j["disk"] = sourceArg.diskNumber;
+    if (!sourceArg.IsWholeImage()) j["start_sector"] = sourceArg.startSector;
     if (c == SourceClass::Ntfs || IsFat(c)) j["boot_sector"] = BootFields(c, *boot);
     if (options.json) {
         std::cout << j.dump() << "\n";
@@ -99,8 +159,7 @@ int RunProbe(const ProbeOptions& options) {
                                          v.is_string() ? v.get<std::string>() : v.dump());
             }
         } else {
-            std::cout << fmt::format("{:<22} {}\n", key,
-                                     value.is_string() ? value.get<std::string>() : value.dump());
+            std::cout << fmt::format("{:<22} {}\n", key, Cell(value));
         }
     }
     return kExitOk;
@@ -111,9 +170,10 @@ int RunProbe(const ProbeOptions& options) {
 void AddProbeCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<ProbeOptions>();
     CLI::App* sub =
-        app.add_subcommand("probe", "Classify a source and show its boot-sector fields");
-    sub->add_option("SOURCE", options->source, "image file, device node, or disk:N[:START:COUNT]")
-        ->required();
+        app.add_subcommand("probe",
+                           "Classify a source and show its boot-sector fields, or list the "
+                           "partitions of an image that holds a partition table");
+    sub->add_option("SOURCE", options->source, kSourceForms)->required();
     sub->add_flag("--json", options->json, "print one JSON object");
     sub->callback([&run, options] { run = [options] { return RunProbe(*options); }; });
 }

@@ -227,6 +227,7 @@ void AddRecoverCommand(CLI::App& app, CommandRun& run) {
                   "write into DIR even when it lies on a source being recovered");
     sub->add_flag("--json", options->json, "one JSON object per file, per line");
     sub->footer(
+        std::string(kImageTablesHelp) +
         "Files go to DIR/<category>/<name> (photo, audio, video, document, archive, others);\n"
         "a name already there gets (1), (2), ... before its extension: nothing is overwritten.\n"
         "Every failed file is named with the reason. The last line reads\n"

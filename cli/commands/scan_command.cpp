@@ -57,6 +57,7 @@ void AddScanCommand(CLI::App& app, CommandRun& run) {
     AddScanOptions(*sub, options->request, options->selection);
     sub->add_flag("--json", options->json, "one JSON object per found file or folder, per line");
     sub->footer(
+        std::string(kImageTablesHelp) +
         "Sources are scanned in the order given. Types: photo, audio, video, document,\n"
         "archive, others; with --types and --ext together, files of either kind are listed.\n"
         "A progress line is drawn on stderr when it is a terminal. The scan log stays in the\n"

@@ -10,6 +10,8 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "engines/boot_area.h"
+#include "engines/carving/carve_pass.h"
+#include "engines/carving/file_type_recovery.h"
 #include "engines/engine_factory.h"
 #include "scanlog/scan_history.h"
 #include "storage/sector_source.h"
@@ -94,28 +96,79 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
     const SourceClass sourceClass = ClassifyBootArea(*boot);
     if (deep) PrepareDeepScan(sourceArg, restart);
     std::unique_ptr<IFileRecoveryParse> engine =
-        sourceArg.isImage ? CreateImageEngine(sourceArg.imagePath, tag, deep)
-                          : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
-                                                  sourceArg.sectorCount, tag, deep);
+        sourceArg.IsWholeImage() ? CreateImageEngine(sourceArg.imagePath, tag, deep)
+        : sourceArg.isImage ? CreateImageVolumeEngine(sourceArg.imagePath, sourceArg.startSector,
+                                                      sourceArg.sectorCount, tag, deep)
+                            : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
+                                                    sourceArg.sectorCount, tag, deep);
     if (!engine) {
-        std::cerr << "keltra: cannot scan '" << sourceArg.text
-                  << "': " << NoEngineReason(sourceClass, deep) << "\n";
+        std::cerr << "keltra: cannot scan '" << sourceArg.text << "'"
+                  << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
+                  << NoEngineReason(sourceClass, deep)
+                  << (sourceArg.inWholeImage ? "; passed over" : "") << "\n";
+        // A volume of an image that holds nothing a quick scan reads is no failure.
+        if (sourceArg.inWholeImage && !deep) exitCode = kExitOk;
         return nullptr;
     }
     exitCode = kExitOk;
     return engine;
 }
 
+// Carving alone needs no file system: the engine is opened on the source whatever it holds.
+std::unique_ptr<CFileTypeRecovery> MakeCarvingEngine(const SourceArgument& sourceArg,
+                                                     uint16_t tag) {
+    auto engine = std::make_unique<CFileTypeRecovery>();
+    const Status s = sourceArg.isImage
+                         ? engine->OpenImage(sourceArg.imagePath, tag)
+                         : engine->OpenPartition(sourceArg.diskNumber, sourceArg.startSector,
+                                                 sourceArg.sectorCount, tag);
+    if (s != kOk) {
+        std::cerr << "keltra: cannot open '" << sourceArg.text
+                  << "' for carving: " << StatusMessage(s) << "\n";
+        return nullptr;
+    }
+    return engine;
+}
+
+// Offers every sector of the source to the carving engine, reading through a handle of its
+// own. A part of an image is carved within its range; the engine reads the whole image, whose
+// sectors its records count from the image's start.
+Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
+                   ScanProgressContext& context) {
+    SectorSource source;
+    uint32_t sectorSize = kImageSectorSize;
+    Status status = sourceArg.isImage ? OpenImageSource(source, sourceArg.imagePath)
+                                      : OpenDiskSource(source, sourceArg.diskNumber);
+    if (status == kOk && !sourceArg.isImage) status = source.handle.LogicalSectorSize(sectorSize);
+    if (status != kOk) return status;
+    CarvePassRange range{sourceArg.startSector, 0};
+    if (sourceArg.IsWholeImage()) {
+        range = {0, source.totalSectors};
+    } else if (sourceArg.sectorCount != 0) {
+        range.sectorCount = sourceArg.sectorCount;
+    } else if (sourceArg.startSector < source.totalSectors) {
+        range.sectorCount = source.totalSectors - sourceArg.startSector;
+    }
+    return CarveWholeRange(engine, source, static_cast<int>(sectorSize), range, OnScanProgress,
+                           &context);
+}
+
 }  // namespace
 
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs) {
-    sourceArgs.assign(request.sources.size(), {});
-    for (size_t i = 0; i < sourceArgs.size(); ++i) {
+    sourceArgs.clear();
+    for (const std::string& text : request.sources) {
+        SourceArgument sourceArg;
         std::string error;
-        if (!ParseSourceArgument(request.sources[i], sourceArgs[i], error)) {
+        if (!ParseSourceArgument(text, sourceArg, error)) {
             std::cerr << "keltra: " << error << "\n";
             return false;
         }
+        std::vector<std::string> notes;
+        for (SourceArgument& part : ExpandImageVolumes(sourceArg, notes)) {
+            sourceArgs.push_back(std::move(part));
+        }
+        for (const std::string& note : notes) std::cerr << "keltra: warning: " << note << "\n";
     }
     return true;
 }
@@ -130,13 +183,29 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         // Sources are numbered from 1 in the order given; the number tags their records.
         scanned.tag = static_cast<uint16_t>(i + 1);
         int exitCode = kExitOk;
-        scanned.engine =
-            MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
-        if (!scanned.engine) return exitCode;
-        ScanProgressContext context{&line, "Scanning " + scanned.sourceArg.text};
-        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context, 100);
+        CFileTypeRecovery* carver = nullptr;
+        if (request.carveOnly) {
+            auto engine = MakeCarvingEngine(scanned.sourceArg, scanned.tag);
+            carver = engine.get();
+            scanned.engine = std::move(engine);
+            exitCode = kExitRuntimeError;
+        } else {
+            scanned.engine =
+                MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
+        }
+        if (!scanned.engine) {
+            // One volume of an image that cannot be scanned does not stop the others.
+            if (!scanned.sourceArg.inWholeImage) return exitCode;
+            if (exitCode != kExitOk) session.anyFailed = true;
+            continue;
+        }
+        ScanProgressContext context{
+            &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text};
+        scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context,
+                                     carver != nullptr ? kCarvePassWeight : 100);
         line.Show(context.what + ": 0%", true);
-        scanned.status = scanned.engine->Scan(std::nullopt);
+        scanned.status = carver != nullptr ? CarveSource(scanned.sourceArg, *carver, context)
+                                           : scanned.engine->Scan(std::nullopt);
         line.Clear();
         scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
         session.sources.push_back(std::move(scanned));
@@ -151,6 +220,10 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
                       << "' ended early: " << StatusMessage(status)
                       << " (what it found so far is listed)\n";
         }
+    }
+    if (session.sources.empty()) {  // every volume of the images was passed over
+        std::cerr << "keltra: nothing could be scanned\n";
+        return kExitRuntimeError;
     }
     return kExitOk;
 }

@@ -14,7 +14,8 @@ namespace keltra::cli {
 struct ScanRequest {
     std::vector<std::string> sources;
     bool deep = false;
-    bool restart = false;  // a deep scan forgets an earlier one of the same source
+    bool restart = false;    // a deep scan forgets an earlier one of the same source
+    bool carveOnly = false;  // carve every sector by signature, without the file system
 };
 
 struct ScannedSource {
@@ -31,11 +32,13 @@ struct ScanSession {
 };
 
 // Resolves every source of the request; the first that cannot be resolved is told on stderr
-// and gives false.
+// and gives false. A whole image with a partition table becomes its volumes (the table's
+// entries the image cannot hold are told on stderr).
 bool ResolveSources(const ScanRequest& request, std::vector<SourceArgument>& sourceArgs);
 
 // Scans the sources in turn. A source that cannot be read or given an engine ends the whole
-// pass with one line on stderr and the exit code to return; kExitOk otherwise (also when
+// pass with one line on stderr and the exit code to return (a volume of a whole image is only
+// passed over); kExitOk otherwise (also when
 // cancelled: see `session.cancelled`). A scan that fails is told on stderr and the next source
 // is scanned.
 int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,

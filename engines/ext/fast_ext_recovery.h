@@ -10,6 +10,9 @@ namespace keltra {
 class CFastExtRecovery final : public IFileRecoveryParse {
   public:
     Status OpenImage(const std::string&, uint16_t) override { return kOk; }
+    Status OpenImageVolume(const std::string&, uint64_t, uint64_t, uint16_t) override {
+        return kOk;
+    }
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;
     Status SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override {

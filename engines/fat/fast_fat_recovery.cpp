@@ -49,6 +49,14 @@ Status CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t source
     return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
 }
 
+Status CFastFatRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                         uint64_t sectorCount, uint16_t sourceTag) {
+    if (source_.IsOpen()) return kOk;
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
+    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
+}
+
 Status CFastFatRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                                        uint16_t driveLetter) {
     if (source_.IsOpen()) return kOk;
@@ -151,7 +159,7 @@ Status CFastFatRecovery::ReadFileData(const FoundRecord& record, uint64_t maxByt
     layout.bytesPerSector = volume_.geometry.bytesPerSector;
     layout.rootDirSectors = volume_.geometry.rootDirSectors;
     layout.maxCluster = volume_.geometry.MaxCluster();
-    layout.next = [this](uint32_t n) { return table_.Next(n); };
+    layout.table = &table_;
     return ReadFatFileData(source_, layout, record, maxBytes, sink);
 }
 

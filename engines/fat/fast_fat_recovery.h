@@ -21,6 +21,9 @@ class CFastFatRecovery final : public StoreBackedEngine {
   public:
     // Opens the image read-only; its sectors are 512 bytes, the volume starts at sector 0.
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    // Opens the image read-only; the volume is `sectorCount` 512-byte sectors at `startSector`.
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
     // Opens whole disk `diskNumber` read-only; the volume starts at `startSector`.
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;

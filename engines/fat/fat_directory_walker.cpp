@@ -3,23 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engines/fat/fat_high_word_guess.h"
 #include "platform/little_endian.h"
 
 namespace keltra {
 namespace {
 
-constexpr uint32_t kMaxGuessedHighWord = 256;
-
 std::string_view ExtensionOf(std::string_view name) {
     const size_t dot = name.rfind('.');
     return dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
-}
-
-bool IsDotName(const FatEntryView& e) {
-    return BytesEqual(e.Bytes(), 0, ".          ");
-}
-bool IsDotDotName(const FatEntryView& e) {
-    return BytesEqual(e.Bytes(), 0, "..         ");
 }
 
 }  // namespace
@@ -63,12 +55,11 @@ Status FatDirectoryWalker::ReadVolumeSectors(uint64_t sector, uint32_t count,
     return read == count ? kOk : kErrReadFault;
 }
 
-Status FatDirectoryWalker::ReadFirstSector(uint64_t sector) {
-    sector_.resize(volume_.geometry.bytesPerSector);
-    if (!firstSectors_) return ReadVolumeSectors(sector, 1, sector_);
+Status FatDirectoryWalker::ReadFirstSector(uint64_t sector, std::span<std::byte> out) {
+    if (!firstSectors_) return ReadVolumeSectors(sector, 1, out);
     if (sector < volume_.start || sector + 1 > volume_.End()) return kErrInvalidParameter;
     uint32_t read = 0;
-    const Status s = firstSectors_->Read(sector, 1, sector_, read);
+    const Status s = firstSectors_->Read(sector, 1, out, read);
     if (s != kOk) return s;
     return read == 1 ? kOk : kErrReadFault;
 }
@@ -146,11 +137,11 @@ bool FatDirectoryWalker::WalkBlock(std::span<const std::byte> block, uint64_t fi
             continue;
         }
         if (e.IsFolder()) {
-            if (IsDotName(e)) {
+            if (e.IsDotName()) {
                 const uint32_t self =
                     volume_.geometry.kind == FatKind::Fat32 ? e.Cluster() : e.LowCluster();
                 if (volume_.geometry.IsDataCluster(self)) current_ = self;
-            } else if (!IsDotDotName(e)) {
+            } else if (!e.IsDotDotName()) {
                 FolderEntry(e, EntryName(longName_, e, true));
             }
         } else if ((e.Attr() & kFatAttrArchive) != 0 && !e.IsVolumeLabel()) {
@@ -216,36 +207,22 @@ uint32_t FatDirectoryWalker::EntryCluster(const FatEntryView& e, bool folder,
 }
 
 uint32_t FatDirectoryWalker::GuessFolderCluster(uint16_t low) {
-    const FatGeometry& g = volume_.geometry;
-    for (uint32_t h = 0; h <= kMaxGuessedHighWord; ++h) {
-        const uint32_t cluster = (h << 16) | low;
-        if (cluster < 2) continue;
-        if (!g.IsDataCluster(cluster)) break;
-        if (ReadFirstSector(volume_.ClusterSector(cluster)) != kOk) break;
-        const bool dotPair = BytesEqual(sector_, 0, ". ") && BytesEqual(sector_, 32, "..");
-        if (dotPair && FatEntryView(sector_).Cluster() == cluster) return cluster;
-    }
-    return low;
+    return keltra::GuessFolderCluster(
+        volume_, low,
+        [this](uint64_t s, std::span<std::byte> out) { return ReadFirstSector(s, out); }, sector_);
 }
 
 uint32_t FatDirectoryWalker::GuessFileCluster(uint16_t low, std::string_view extension) {
-    if (extension.empty() || !check_) return low;
-    const FatGeometry& g = volume_.geometry;
-    for (uint32_t h = 0; h <= kMaxGuessedHighWord; ++h) {
-        const uint32_t cluster = (h << 16) | low;
-        if (cluster < 2) continue;
-        if (!g.IsDataCluster(cluster)) break;
-        const uint64_t sector = volume_.ClusterSector(cluster);
-        if (ReadFirstSector(sector) != kOk) break;
-        if (check_(sector_, extension, sector)) return cluster;
-    }
-    return low;
+    return keltra::GuessFileCluster(
+        volume_, low, extension, check_,
+        [this](uint64_t s, std::span<std::byte> out) { return ReadFirstSector(s, out); }, sector_);
 }
 
 bool FatDirectoryWalker::ContentIntact(uint32_t cluster, std::string_view extension) {
     if (extension.empty() || !check_ || !volume_.geometry.IsDataCluster(cluster)) return true;
     const uint64_t sector = volume_.ClusterSector(cluster);
-    if (ReadFirstSector(sector) != kOk) return true;
+    sector_.resize(volume_.geometry.bytesPerSector);
+    if (ReadFirstSector(sector, sector_) != kOk) return true;
     return check_(sector_, extension, sector);
 }
 

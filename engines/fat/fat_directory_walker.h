@@ -93,7 +93,7 @@ class FatDirectoryWalker {
     void AddPathFolders(uint32_t cluster);
     Status ReadVolumeSectors(uint64_t sector, uint32_t count, std::span<std::byte> out);
     // One sector of a file's or folder's first cluster, read ahead where such sectors lie close.
-    Status ReadFirstSector(uint64_t sector);
+    Status ReadFirstSector(uint64_t sector, std::span<std::byte> out);
     FoundRecord BaseRecord(const FatEntryView& e, const std::string& name) const;
 
     const FatVolume& volume_;

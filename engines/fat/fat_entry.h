@@ -45,6 +45,9 @@ class FatEntryView {
     bool IsLongName() const { return Attr() == kFatAttrLongName; }
     bool IsVolumeLabel() const { return Attr() == kFatAttrVolumeLabel; }
     bool IsFolder() const { return !IsLongName() && (Attr() & kFatAttrDirectory) != 0; }
+    // The names of a folder's own two first entries.
+    bool IsDotName() const { return BytesEqual(b_, 0, ".          "); }
+    bool IsDotDotName() const { return BytesEqual(b_, 0, "..         "); }
 
   private:
     std::span<const std::byte> b_;

@@ -5,6 +5,17 @@
 
 namespace keltra {
 
+std::optional<uint32_t> NextFileCluster(const FatFileLayout& layout, uint32_t n) {
+    if (layout.table == nullptr) {
+        if (n >= layout.maxCluster) return std::nullopt;
+        return n + 1;
+    }
+    uint32_t value = 0;
+    if (layout.table->Entry(n, value) != kOk) return std::nullopt;
+    const bool free = (value & 0x0FFFFFFF) == 0;
+    return free ? layout.table->NextFree(n) : layout.table->Next(n);
+}
+
 Status ReadFatFileData(const SectorSource& source, const FatFileLayout& layout,
                        const FoundRecord& record, uint64_t maxBytes,
                        const std::function<Status(std::span<const std::byte>)>& sink) {
@@ -51,8 +62,8 @@ Status ReadFatFileData(const SectorSource& source, const FatFileLayout& layout,
             if (read < count && remaining > 0) return s != kOk ? s : kErrReadFault;
             done += count;
         }
-        if (remaining == 0 || rootArea || !layout.next) break;
-        const auto next = layout.next(cluster);
+        if (remaining == 0 || rootArea) break;
+        const auto next = NextFileCluster(layout, cluster);
         if (!next) break;
         cluster = *next;
     }

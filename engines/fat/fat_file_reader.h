@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "engines/fat/fat_table.h"
 #include "engines/found_record.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
@@ -21,14 +22,21 @@ struct FatFileLayout {
     uint32_t rootDirSectors = 0;
     // Clusters above this lie past the volume.
     uint32_t maxCluster = 0;
-    // The cluster after n, or nothing at the end of the chain.
-    std::function<std::optional<uint32_t>(uint32_t)> next;
+    // The volume's FAT where it survives; without it a file's clusters follow each other.
+    FatTable* table = nullptr;
 };
+
+// The cluster after n of a found file. Without the FAT: n + 1. With it, a cluster in use links
+// on by its entry (a live file, or a file inside a deleted folder); a free cluster, a deleted
+// file's, continues in the next free cluster: the file was written into the clusters free at
+// the time, around those in use, and those in use now still were. Nothing at the chain's end.
+std::optional<uint32_t> NextFileCluster(const FatFileLayout& layout, uint32_t n);
 
 // Delivers up to `maxBytes` (at most the record's size) of the file's data to `sink` in pieces
 // of at most 64 KiB, starting at the record's first cluster (key) and following
-// `layout.next`. Cluster n lies at partition start (offset 78) + data area start (offset 62) +
-// (n − 2) × cluster bytes (offset 26) ÷ bytes per sector. Returns kOk when all was delivered;
+// the chain. Cluster n lies at partition start (offset 78) + data area start (offset 62) +
+// (n − 2) × cluster bytes (offset 26) ÷ bytes per sector; NextFileCluster gives the clusters
+// after the first. Returns kOk when all was delivered;
 // the sink's non-zero answer; 29 for a cluster over 100 MiB; 30 for a read that returns
 // nothing; and 38 (end of file) when the chain ends before the bytes asked for, after
 // delivering what the chain holds.

@@ -49,6 +49,8 @@ void AppendShortPart(std::u16string& out, const FatEntryView& entry, size_t from
 
 bool LongNameGatherer::Add(const FatEntryView& entry) {
     if (entries_ == kMaxEntries) return false;
+    sequence_[entries_] = entry.First();
+    checksum_[entries_] = entry.LfnChecksumByte();
     ++entries_;
     const size_t at = units_.size() - entries_ * kUnitsPerEntry;
     for (size_t i = 0; i < kUnitsPerEntry; ++i) {
@@ -63,6 +65,29 @@ std::string LongNameGatherer::Name() const {
     return Utf16ToUtf8(gathered.substr(0, gathered.find(u'\0')));
 }
 
+bool LongNameGatherer::BelongsTo(const FatEntryView& shortEntry) const {
+    if (entries_ == 0) return false;
+    constexpr uint8_t kLastPart = 0x40;
+    for (size_t i = 0; i < entries_; ++i) {
+        if (checksum_[i] != checksum_[0]) return false;
+        const uint8_t sequence = sequence_[i];
+        if (sequence == kFatDeletedMark) continue;
+        const size_t expected = entries_ - i;  // 1 next to the short entry
+        const bool lastPart = (sequence & kLastPart) != 0;
+        if ((sequence & ~kLastPart) != expected || lastPart != (i == 0)) return false;
+    }
+    std::array<std::byte, 11> name{};
+    std::copy_n(shortEntry.ShortName().begin(), 11, name.begin());
+    if (!shortEntry.IsDeleted()) return LfnChecksum(name) == checksum_[0];
+    // The checksum takes each first byte to a different value: find the one that was there.
+    for (int first = 0x20; first <= 0xFF; ++first) {
+        name[0] = static_cast<std::byte>(first);
+        if (LfnChecksum(name) != checksum_[0]) continue;
+        return first != kFatDeletedMark && !HasBadShortNameChar(std::span(name).first(1));
+    }
+    return false;
+}
+
 std::string ShortEntryName(const FatEntryView& entry, bool folder) {
     std::u16string name;
     const uint8_t caseFlags = Byte(entry.Bytes(), 12);
@@ -75,7 +100,7 @@ std::string ShortEntryName(const FatEntryView& entry, bool folder) {
 }
 
 std::string EntryName(const LongNameGatherer& longName, const FatEntryView& entry, bool folder) {
-    if (!longName.Empty()) {
+    if (longName.BelongsTo(entry)) {
         std::string name = longName.Name();
         if (!name.empty()) return name;
     }

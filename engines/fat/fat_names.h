@@ -11,7 +11,8 @@
 namespace keltra {
 
 // Long-name entries come last part first; each one's 13 UTF-16 units go in front of those
-// gathered before it. No checksum or sequence check: a deleted run is gathered like a live one.
+// gathered before it. A deleted run is gathered like a live one; whether the run belongs to the
+// short entry after it is BelongsTo's question.
 class LongNameGatherer {
   public:
     static constexpr size_t kMaxEntries = 19;
@@ -22,10 +23,19 @@ class LongNameGatherer {
     void Clear() { entries_ = 0; }
     // The gathered units up to the first 0 unit, as UTF-8; empty when nothing is gathered.
     std::string Name() const;
+    // Whether the gathered run names `shortEntry`: every entry carries the short name's
+    // checksum, and the sequence numbers count down to 1 at the entry next to the short one,
+    // the farthest entry marked as the last part. Deletion overwrites a sequence number (it is
+    // then not checked) and a short name's first byte: a deleted short entry matches when some
+    // first byte that the short-name test allows gives the checksum.
+    bool BelongsTo(const FatEntryView& shortEntry) const;
 
   private:
     static constexpr size_t kUnitsPerEntry = 13;
     std::array<char16_t, kMaxEntries * kUnitsPerEntry> units_{};
+    // Sequence and checksum bytes, in the order gathered (farthest from the short entry first).
+    std::array<uint8_t, kMaxEntries> sequence_{};
+    std::array<uint8_t, kMaxEntries> checksum_{};
     size_t entries_ = 0;
 };
 
@@ -36,7 +46,8 @@ class LongNameGatherer {
 // leading 0xE5 deletion mark becomes "!".
 std::string ShortEntryName(const FatEntryView& entry, bool folder);
 
-// The name of a short entry: the gathered long name when there is one, else the short name.
+// The name of a short entry: the gathered long name when it belongs to the entry, else the
+// short name.
 std::string EntryName(const LongNameGatherer& longName, const FatEntryView& entry, bool folder);
 
 }  // namespace keltra

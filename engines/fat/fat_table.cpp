@@ -105,4 +105,13 @@ std::optional<uint32_t> FatTable::Next(uint32_t n) {
     return following;
 }
 
+std::optional<uint32_t> FatTable::NextFree(uint32_t n) {
+    for (uint32_t m = n + 1; m > n && geometry_.IsDataCluster(m); ++m) {
+        uint32_t v = 0;
+        if (Entry(m, v) != kOk) return std::nullopt;
+        if ((geometry_.kind == FatKind::Fat32 ? v & 0x0FFFFFFF : v) == 0) return m;
+    }
+    return std::nullopt;
+}
+
 }  // namespace keltra

@@ -31,6 +31,9 @@ class FatTable {
     // it names another data cluster; a free entry (a deleted file) is taken to continue into
     // n + 1 while that cluster is free too.
     std::optional<uint32_t> Next(uint32_t n);
+    // The first free cluster after n, clusters in use skipped; nothing when none is left or
+    // the FAT cannot be read there.
+    std::optional<uint32_t> NextFree(uint32_t n);
 
   private:
     Status MoveWindow(uint64_t bytePosition, size_t width);

@@ -8,8 +8,10 @@
 #include "engines/extension_categories.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
+#include "engines/ntfs/ntfs_content_check.h"
 #include "engines/ntfs/ntfs_data_copy.h"
 #include "engines/ntfs/ntfs_fixups.h"
+#include "engines/ntfs/ntfs_record_data.h"
 #include "platform/clock.h"
 #include "platform/little_endian.h"
 #include "platform/text.h"
@@ -57,6 +59,17 @@ Status CFastNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector, ui
     geometry_.partitionStart = startSector;
     geometry_.sectorCount = sectorCount;
     return FinishOpening(diskSector);
+}
+
+Status CFastNtfsRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                          uint64_t sectorCount, uint16_t sourceTag) {
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) {
+        source_.Close();
+        sourceTag_ = sourceTag;
+        return s;
+    }
+    return OpenSource(std::move(source), startSector, sectorCount, sourceTag);
 }
 
 Status CFastNtfsRecovery::OpenSource(SectorSource source, uint64_t partitionStart,
@@ -244,30 +257,7 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
 
 uint32_t CFastNtfsRecovery::ContentIntact(uint64_t number, std::span<const std::byte> record,
                                           std::string_view name) {
-    const std::string_view extension = ExtensionOf(name);
-    if (name.find('.') == std::string_view::npos) return 1;
-    StreamLayout stream;
-    if (ReadStream(Reader(), record, number, kData, stream) != kOk) return 1;
-    if (stream.resident) {
-        if (stream.residentData.empty()) return 0;
-        return CheckFileContent(stream.residentData, extension, source_,
-                                static_cast<int>(geometry_.bytesPerSector), 0) != 0
-                   ? 1
-                   : 0;
-    }
-    if (stream.runs.empty() || stream.runs.front().sparse) return 1;
-    const uint64_t sector = geometry_.SectorOfCluster(stream.runs.front().lcn);
-    if (sector == 0) return 1;
-    std::vector<std::byte> first(geometry_.bytesPerSector);
-    uint32_t read = 0;
-    const Status s = dataReads_ ? dataReads_->Read(sector, 1, first, read)
-                                : ReadSectors(source_, 1, first, sector,
-                                              static_cast<int>(geometry_.bytesPerSector), read);
-    if (s != kOk || read != 1) return 1;
-    return CheckFileContent(first, extension, source_, static_cast<int>(geometry_.bytesPerSector),
-                            sector) != 0
-               ? 1
-               : 0;
+    return ntfs::ContentIntact(Reader(), record, number, name, dataReads_ ? &*dataReads_ : nullptr);
 }
 
 std::optional<FolderRecords::Folder> CFastNtfsRecovery::NamedFolder(uint32_t number) {
@@ -321,16 +311,8 @@ void CFastNtfsRecovery::WriteLostFolder(uint32_t key) {
 Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                        const DataSink& sink) {
     if (!source_.IsOpen() || scratch_.empty()) return kErrInvalidParameter;
-    std::vector<std::byte> bytes(geometry_.recordSize);
-    const RecordReader reader = Reader();
-    const Status s = reader.ReadAt(record.location, bytes);
-    if (s != kOk) return s;
-    if (!ReadRecordHeader(bytes)) return kErrInvalidParameter;
-    StreamLayout stream;
-    // A record without data (an empty file) gives no bytes.
-    if (ReadStream(reader, bytes, record.key, kData, stream) != kOk) return kOk;
-    return ReadStreamData(source_, geometry_, stream, std::min(uint64_t{record.size}, maxBytes),
-                          sink);
+    return ReadRecordFileData(Reader(), record.location, record.key,
+                              std::min(uint64_t{record.size}, maxBytes), sink);
 }
 
 Status CFastNtfsRecovery::LoadVolumeBitmap() {

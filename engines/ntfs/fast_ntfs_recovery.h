@@ -34,6 +34,8 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
     // The same on a source that is already open (the boot sector is read with 512-byte
     // sectors at `partitionStart`).
     Status OpenSource(SectorSource source, uint64_t partitionStart, uint64_t sectorCount,

@@ -198,9 +198,8 @@ class MainWndTest : public QObject {
         gap.totalBytes = 1000;
         disks[97] = {photos, gap};
         auto* list = window.findChild<CDiskListUI*>("DiskList");
-        list->Build(disks);
-        QCOMPARE(list->topLevelItemCount(), 1);
-        QTreeWidgetItem* disk = list->topLevelItem(0);
+        window.SetDisks(disks);
+        QTreeWidgetItem* disk = list->topLevelItem(list->topLevelItemCount() - 1);
         QCOMPARE(MarkupToPlainText(disk->text(0)), QString("Hard disk 98"));
         QCOMPARE(disk->childCount(), 2);
         QCOMPARE(MarkupToPlainText(disk->child(0)->text(0)), QString("1:\\ Photos"));

@@ -120,7 +120,7 @@ std::vector<std::byte> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::byte> bytes(chars.size());
-    std::memcpy(bytes.data(), chars.data(), chars.size());
+    if (!chars.empty()) std::memcpy(bytes.data(), chars.data(), chars.size());
     return bytes;
 }
 

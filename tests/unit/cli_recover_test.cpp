@@ -276,10 +276,12 @@ TEST(CliCommands, SourcesAreScannedInTheOrderGiven) {
               (std::vector<std::string>{ntfs, ntfs, ntfs, ntfs, ntfs, fat, fat, fat, fat, fat}));
 
     // A source without an engine ends the pass: nothing is listed.
-    const auto stopped = RunKeltra({"scan", fat, test::FixturePath("mbr.img")}, {env});
+    const std::string blank = dir / "blank.img";
+    test::WriteWholeFile(blank, std::vector<std::byte>(1 << 20));
+    const auto stopped = RunKeltra({"scan", fat, blank}, {env});
     EXPECT_EQ(stopped.exitCode, 1);
     EXPECT_TRUE(stopped.out.empty()) << stopped.out;
-    EXPECT_NE(stopped.err.find("mbr.img"), std::string::npos) << stopped.err;
+    EXPECT_NE(stopped.err.find("blank.img"), std::string::npos) << stopped.err;
 }
 
 TEST(CliCommands, HelpOfEveryCommand) {
@@ -298,6 +300,8 @@ TEST(CliCommands, HelpOfEveryCommand) {
 TEST(CliCommands, BadInputGivesOneLineAndTheRightCode) {
     test::ScratchDir dir;
     const std::string ext4 = test::FixturePath("ext4.img");
+    const std::string blank = dir / "blank.img";  // no file system, no partition table
+    test::WriteWholeFile(blank, std::vector<std::byte>(1 << 20));
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
         {{"scan"}, 2},
         {{"scan", ext4, "--types", "pictures"}, 2},
@@ -308,7 +312,7 @@ TEST(CliCommands, BadInputGivesOneLineAndTheRightCode) {
         {{"scan", dir / "missing.img"}, 1},
         {{"recover", dir / "missing.img", "--to", dir / "out"}, 1},
         {{"scan", ext4, "--deep"}, 1},
-        {{"scan", test::FixturePath("mbr.img")}, 1},
+        {{"scan", blank}, 1},
         {{"recover", ext4, "--to", ext4 + "/under-a-file"}, 1},
         {{"cat", ext4, "a/b.jpg"}, 1},
     };
@@ -322,9 +326,8 @@ TEST(CliCommands, BadInputGivesOneLineAndTheRightCode) {
     }
     const auto deep = RunKeltra({"scan", ext4, "--deep"}, {"XDG_DATA_HOME=" + (dir / "xdg")});
     EXPECT_NE(deep.err.find("deep scan is not available"), std::string::npos) << deep.err;
-    const auto mbr =
-        RunKeltra({"scan", test::FixturePath("mbr.img")}, {"XDG_DATA_HOME=" + (dir / "xdg")});
-    EXPECT_NE(mbr.err.find("no NTFS, FAT or Ext file system"), std::string::npos) << mbr.err;
+    const auto none = RunKeltra({"scan", blank}, {"XDG_DATA_HOME=" + (dir / "xdg")});
+    EXPECT_NE(none.err.find("no NTFS, FAT or Ext file system"), std::string::npos) << none.err;
 
     const std::string tiny = dir / "tiny.img";
     test::WriteWholeFile(tiny, std::vector<std::byte>(4096));

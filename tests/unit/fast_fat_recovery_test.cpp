@@ -200,8 +200,10 @@ TEST(FastFatRecovery, ACopyCutShortByTheChainReportsTheShortfall) {
     ASSERT_EQ(probe->Scan(std::nullopt), kOk);
     const FoundRecord r = ListTree(*probe).at("photos/deleted long name.bin").record;
     const FatGeometry& g = probe->Volume().geometry;
-    // Another file took the cluster after the deleted file's first one.
-    StoreLE<uint16_t>(bytes, g.reservedSectors * 512 + (r.key + 1) * 2, 0xFFFF);
+    // Other files took every cluster after the deleted file's first one: no free cluster is
+    // left where the file could go on.
+    for (uint32_t n = r.key + 1; n <= g.MaxCluster(); ++n)
+        StoreLE<uint16_t>(bytes, g.reservedSectors * 512 + size_t{n} * 2, 0xFFFF);
     auto engine = MemoryEngine(bytes, logs.Path().string());
     ProgressLog progress;
     engine->SetCallbacks(nullptr, OnCopy, &progress, 100);

@@ -16,6 +16,7 @@
 
 #include "engines/engine_factory.h"
 #include "platform/clock.h"
+#include "support/engine_tree.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -34,33 +35,8 @@ std::string Capture(const std::string& command) {
     return out;
 }
 
-struct Listed {
-    std::string path;  // folders from the root, "/" after each, then the name
-    FoundRecord record;
-};
-
-// Every record of the engine's tree, by path.
-std::map<std::string, Listed> ListTree(IFileRecoveryParse& engine) {
-    std::map<std::string, Listed> out;
-    struct Pending {
-        std::optional<FoundRecord> folder;
-        int depth;
-        std::string prefix;
-    };
-    std::vector<Pending> work{{std::nullopt, 0, ""}};
-    while (!work.empty() && out.size() < 100000) {
-        const Pending p = work.back();
-        work.pop_back();
-        std::vector<FoundRecord> children;
-        EXPECT_EQ(engine.ListFolder(p.folder ? &*p.folder : nullptr, p.depth, children), kOk);
-        for (const FoundRecord& c : children) {
-            const std::string path = p.prefix + std::string(c.Name());
-            out[path] = {path, c};
-            if (c.isFolder != 0 && p.depth < 64) work.push_back({c, p.depth + 1, path + "/"});
-        }
-    }
-    return out;
-}
+using test::Listed;
+using test::ListTree;
 
 // "2026-12-07 08:24:52.200338300" as istat -z UTC prints a FILETIME.
 std::string IstatTime(uint64_t fileTime) {

@@ -86,7 +86,7 @@ MemoryVolume FixtureVolume(const std::string& image) {
 
 std::string ReadAll(MemoryVolume& v, const FoundRecord& r, Status& status) {
     FatFileLayout layout{v.geometry->bytesPerSector, v.geometry->rootDirSectors,
-                         v.geometry->MaxCluster(), [&](uint32_t n) { return v.table.Next(n); }};
+                         v.geometry->MaxCluster(), &v.table};
     std::string data;
     status =
         ReadFatFileData(v.source, layout, r, UINT64_MAX, [&](std::span<const std::byte> piece) {
@@ -327,10 +327,11 @@ TEST(FatNames, ShortNamesKeepTheCaseTheirFlagsGive) {
 }
 
 TEST(FatNames, LongNamesAreGatheredLastPartFirst) {
-    auto part = [](uint8_t sequence, std::u16string_view units) {
+    auto part = [](uint8_t sequence, std::u16string_view units, uint8_t checksum) {
         std::array<std::byte, 32> e{};
         e[0] = std::byte{sequence};
         e[11] = std::byte{kFatAttrLongName};
+        e[13] = std::byte{checksum};
         static constexpr size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
         for (size_t i = 0; i < 13; ++i) {
             StoreLE<uint16_t>(e, kOffsets[i],
@@ -340,20 +341,63 @@ TEST(FatNames, LongNamesAreGatheredLastPartFirst) {
         }
         return e;
     };
+    const auto shortEntry = ShortNameEntry("BEACH~1 JPG", 0);
+    const uint8_t sum = LfnChecksum(FatEntryView(shortEntry).ShortName());
     LongNameGatherer g;
     EXPECT_EQ(g.Name(), "");
-    ASSERT_TRUE(g.Add(FatEntryView(part(0x42, u".jpg"))));
-    ASSERT_TRUE(g.Add(FatEntryView(part(0x01, u"Beach \u00e9t\u00e9 day"))));
+    ASSERT_TRUE(g.Add(FatEntryView(part(0x42, u".jpg", sum))));
+    ASSERT_TRUE(g.Add(FatEntryView(part(0x01, u"Beach \u00e9t\u00e9 day", sum))));
     EXPECT_EQ(g.Name(), "Beach \xC3\xA9t\xC3\xA9 day.jpg");
-    const auto shortEntry = ShortNameEntry("BEACH~1 JPG", 0);
     EXPECT_EQ(EntryName(g, FatEntryView(shortEntry), false), "Beach \xC3\xA9t\xC3\xA9 day.jpg");
     g.Clear();
     EXPECT_EQ(EntryName(g, FatEntryView(shortEntry), false), "BEACH~1.JPG");
     // Nineteen parts fit; a twentieth does not.
     for (int i = 0; i < 19; ++i)
-        ASSERT_TRUE(g.Add(FatEntryView(part(static_cast<uint8_t>(19 - i), u"abcdefghijklm"))));
-    EXPECT_FALSE(g.Add(FatEntryView(part(1, u"x"))));
+        ASSERT_TRUE(g.Add(FatEntryView(part(static_cast<uint8_t>(19 - i), u"abcdefghijklm", 0))));
+    EXPECT_FALSE(g.Add(FatEntryView(part(1, u"x", 0))));
     EXPECT_EQ(g.Name().size(), 19u * 13);
+}
+
+// A long name stands only where its run belongs to the short entry after it; else the short
+// name does.
+TEST(FatNames, LongNamesNeedTheShortNamesChecksumAndAWholeRun) {
+    auto part = [](uint8_t sequence, uint8_t checksum) {
+        std::array<std::byte, 32> e{};
+        e[0] = std::byte{sequence};
+        e[11] = std::byte{kFatAttrLongName};
+        e[13] = std::byte{checksum};
+        StoreLE<uint16_t>(e, 1, u'x');
+        return e;
+    };
+    const auto live = ShortNameEntry("PHOTO~1 JPG", 0);
+    auto deleted = live;
+    deleted[0] = std::byte{kFatDeletedMark};
+    const uint8_t sum = LfnChecksum(FatEntryView(live).ShortName());
+    auto belongs = [&](std::initializer_list<std::array<std::byte, 32>> run,
+                       const std::array<std::byte, 32>& shortEntry) {
+        LongNameGatherer g;
+        for (const auto& e : run) g.Add(FatEntryView(e));
+        return g.BelongsTo(FatEntryView(shortEntry));
+    };
+    EXPECT_TRUE(belongs({part(0x43, sum), part(2, sum), part(1, sum)}, live));
+    EXPECT_TRUE(belongs({part(0x41, sum)}, live));
+    // Another short name's checksum, a run missing its last part or its first, a gap, two
+    // checksums in one run.
+    EXPECT_FALSE(belongs({part(0x41, static_cast<uint8_t>(sum + 1))}, live));
+    EXPECT_FALSE(belongs({part(2, sum), part(1, sum)}, live));
+    EXPECT_FALSE(belongs({part(0x43, sum), part(2, sum)}, live));
+    EXPECT_FALSE(belongs({part(0x43, sum), part(1, sum)}, live));
+    EXPECT_FALSE(belongs({part(0x42, static_cast<uint8_t>(sum ^ 1)), part(1, sum)}, live));
+    // Deletion overwrites sequence numbers and the short name's first byte: the checksum still
+    // has to come out of some first byte a short name may hold ("P" here).
+    const auto gone = part(kFatDeletedMark, sum);
+    EXPECT_TRUE(belongs({gone, gone}, deleted));
+    EXPECT_TRUE(belongs({gone, part(1, sum)}, deleted));
+    // The one first byte giving this checksum is a lower-case letter: no short name holds it.
+    auto lower = live;
+    lower[0] = std::byte{'a'};
+    const uint8_t lowerSum = LfnChecksum(FatEntryView(lower).ShortName());
+    EXPECT_FALSE(belongs({part(kFatDeletedMark, lowerSum)}, deleted));
 }
 
 }  // namespace

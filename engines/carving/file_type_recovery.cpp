@@ -1,0 +1,241 @@
+#include "engines/carving/file_type_recovery.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engines/carving/carve_at_sector.h"
+#include "engines/carving/carve_context.h"
+#include "scanlog/scan_history.h"
+#include "scanlog/scan_log_folder.h"
+
+namespace keltra {
+namespace {
+
+// Longest temporary preview path (in characters, its terminator not counted) that goes into a
+// file; a longer one falls back to the buffer.
+constexpr size_t kMaxPreviewPathChars = 259;
+
+// Types whose size is read from a header field, not found on the disk: the pass goes on with
+// the very next sector, so that what lies inside or behind such a file is still examined.
+bool SizeComesFromHeader(FileTypeCode type) {
+    switch (type) {
+        case kTypeWave:
+        case kTypeAvi:
+        case kTypeAsf:
+        case kTypeFlash:
+        case kTypeBmp:
+        case kTypeIcon:
+        // never carved, but sized by a header all the same
+        case kTypeWord:
+        case kTypeCompoundOther:
+        case kTypeExcel:
+        case kTypePowerPoint:
+        case kTypeCabinet:
+        case kTypeTrueType:
+            return true;
+        default:
+            return false;
+    }
+}
+
+uint32_t SectorSizeOfDisk(const SectorSource& source) {
+    uint32_t sectorSize = 512;
+    if (!source.handle.IsOpen() || source.handle.LogicalSectorSize(sectorSize) != kOk ||
+        sectorSize == 0) {
+        return 512;
+    }
+    return sectorSize;
+}
+
+}  // namespace
+
+CFileTypeRecovery::~CFileTypeRecovery() {
+    // The end searches must not call back into a caller that may be gone with this engine.
+    CarveContext& context = TheCarveContext();
+    if (context.progress == ScanCallback() && context.progressUser == CallbackUser()) {
+        context.progress = nullptr;
+        context.progressUser = nullptr;
+    }
+}
+
+std::string CFileTypeRecovery::LogFolder() const {
+    return logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
+}
+
+Status CFileTypeRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    CloseLog();
+    sourceTag_ = sourceTag;
+    startSector_ = 0;
+    sectorSize_ = static_cast<int>(kImageSectorSize);
+    const Status openStatus = OpenImageSource(source_, imagePath);
+    const Status logStatus = StartNewLog(LogFolder(), MakeLogName(kCarvingLogPrefix, 0));
+    return openStatus != kOk ? openStatus : logStatus;
+}
+
+Status CFileTypeRecovery::OpenPartition(int diskNumber, uint64_t startSector,
+                                        uint64_t /*sectorCount*/, uint16_t driveLetter) {
+    CloseLog();
+    sourceTag_ = driveLetter;
+    startSector_ = startSector;
+    const Status openStatus = OpenDiskSource(source_, diskNumber);
+    if (openStatus == kOk) sectorSize_ = static_cast<int>(SectorSizeOfDisk(source_));
+    const Status logStatus = StartNewLog(
+        LogFolder(), MakeLogName(kCarvingLogPrefix, static_cast<int64_t>(startSector_)));
+    return openStatus != kOk ? openStatus : logStatus;
+}
+
+Status CFileTypeRecovery::OpenPartitionWithLog(int sectorSize, int diskNumber,
+                                               const std::string& logName, uint16_t driveLetter) {
+    sourceTag_ = driveLetter;
+    sectorSize_ = sectorSize;
+    const Status openStatus = OpenDiskSource(source_, diskNumber);
+    const Status logStatus = ReopenLog(LogFolder(), logName);
+    return openStatus != kOk ? openStatus : logStatus;
+}
+
+Status CFileTypeRecovery::OpenImageWithLog(int sectorSize, const std::string& logName,
+                                           uint16_t sourceTag, const std::string& imagePath) {
+    sourceTag_ = sourceTag;
+    sectorSize_ = sectorSize;
+    const Status openStatus = OpenImageSource(source_, imagePath);
+    const Status logStatus = ReopenLog(LogFolder(), logName);
+    return openStatus != kOk ? openStatus : logStatus;
+}
+
+Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
+                                       CopyProgressCallback copyProgress, void* user, int weight) {
+    StoreBackedEngine::SetCallbacks(scanProgress, copyProgress, user, weight);
+    CarveContext& context = TheCarveContext();
+    context.progress = scanProgress;
+    context.progressUser = user;
+    context.progressWeight = weight;
+    return kOk;
+}
+
+Status CFileTypeRecovery::Scan(const std::optional<std::string>& /*logName*/) {
+    return kOk;
+}
+
+Status CFileTypeRecovery::ListFolder(const FoundRecord* folder, int depth,
+                                     std::vector<FoundRecord>& out) {
+    if (folder != nullptr || depth != 0) {
+        if (Store() != nullptr) Store()->Flush();
+        return kOk;
+    }
+    return StoreBackedEngine::ListFolder(nullptr, 0, out);
+}
+
+Status CFileTypeRecovery::CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) {
+    if (folder != nullptr || depth != 0) {
+        if (Store() != nullptr) Store()->Flush();
+        return kOk;
+    }
+    return StoreBackedEngine::CountFolderFiles(nullptr, 0, count);
+}
+
+Status CFileTypeRecovery::GetRecordPath(const FoundRecord& /*record*/, std::string& path) {
+    path.clear();
+    return kOk;
+}
+
+int CFileTypeRecovery::NextFreeRange(uint64_t& /*position*/, uint64_t& /*length*/) {
+    return 0;
+}
+
+Status CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
+    StoreBackedEngine::SetSearchCallback(callback, user);
+    return Store() == nullptr ? kErrInvalidParameter : kOk;
+}
+
+Status CFileTypeRecovery::LoadVolumeBitmap() {
+    return kOk;
+}
+
+Status CFileTypeRecovery::ReadRecordData(const FoundRecord& record, std::string& tempPath,
+                                         std::span<std::byte> buffer, uint32_t& size,
+                                         PreviewCallback callback, void* user) {
+    const std::string_view tempName = PreviewFileName(record.Name());
+    Status status;
+    if (!tempName.empty() && ScanLogFolder().size() + 1 + tempName.size() > kMaxPreviewPathChars) {
+        tempPath.clear();
+        status = PreviewIntoBuffer(record, buffer, size, callback, user);
+    } else {
+        status = StoreBackedEngine::ReadRecordData(record, tempPath, buffer, size, callback, user);
+    }
+    // An error is told once more, as the end of the preview.
+    if (status > 0 && callback != nullptr) callback(user, 100, status);
+    return status;
+}
+
+Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte> sector,
+                                      uint64_t sectorNumber, uint64_t sectorsDoneBefore,
+                                      uint64_t totalSectors, int secondsLeft,
+                                      const SectorSource& source, uint64_t& sectorsToSkip,
+                                      uint64_t& filesFound) {
+    if (Store() == nullptr) return kErrInvalidParameter;
+    sectorSize_ = sectorSize;
+    std::string name;
+    FileTypeCode type = kTypeNone;
+    uint64_t size = 0;
+    const Status status = CarveAtSector(sectorSize, source, sector, sectorNumber, sectorsDoneBefore,
+                                        totalSectors, secondsLeft, filesFound, name, type, size);
+    if (status != kOk) return status;
+
+    FoundRecord& record = Store()->NewRecord();
+    const uint32_t index = record.recordIndex;
+    record.sourceTag = sourceTag_;
+    record.origin = static_cast<uint32_t>(RecordOrigin::Carving);
+    record.contentIntact = 1;
+    record.key = 0;
+    record.clusterBytes = -1;
+    record.size = size;
+    record.location = sectorNumber;
+    record.SetName(name);
+    Store()->Link(0, index, 0);
+
+    const auto bytesPerSector = static_cast<uint64_t>(sectorSize);
+    // Never 0: the pass must move on even past a file the end search made empty.
+    sectorsToSkip = SizeComesFromHeader(type)
+                        ? 1
+                        : std::max<uint64_t>(1, (size + bytesPerSector - 1) / bytesPerSector);
+    ++filesFound;
+    return kOk;
+}
+
+Status CFileTypeRecovery::FlushLog() {
+    return Store() == nullptr ? kOk : Store()->Flush();
+}
+
+std::string CFileTypeRecovery::LogName() const {
+    return Store() == nullptr ? std::string() : Store()->LogName();
+}
+
+Status CFileTypeRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                                       const DataSink& sink) {
+    if (sectorSize_ <= 0 || !source_.IsOpen()) return kErrInvalidParameter;
+    const auto bytesPerSector = static_cast<uint64_t>(sectorSize_);
+    const uint64_t wanted = std::min(record.size, maxBytes);
+    const uint64_t sectors = (wanted + bytesPerSector - 1) / bytesPerSector;
+    const uint64_t pieceSectors = std::max<uint64_t>(1, kReadPieceBytes / bytesPerSector);
+    std::vector<std::byte> piece(pieceSectors * bytesPerSector);
+    uint64_t done = 0;
+    while (done < sectors) {
+        const uint64_t lba = record.location + done;
+        // The source refuses reads past its last sector: what lay before the end was given.
+        if (lba >= source_.totalSectors || lba < record.location) return kErrInvalidParameter;
+        const auto count = static_cast<uint32_t>(
+            std::min({pieceSectors, sectors - done, source_.totalSectors - lba}));
+        uint32_t read = 0;
+        const Status s = ReadSectors(source_, count, piece, lba, sectorSize_, read);
+        if (read == 0) return s == kOk ? kErrReadFault : s;
+        if (const Status answer = sink(std::span(piece).first(read * bytesPerSector));
+            answer != kOk) {
+            return answer;
+        }
+        if (s != kOk) return s;
+        done += read;
+    }
+    return kOk;
+}
+
+}  // namespace keltra

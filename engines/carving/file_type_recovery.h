@@ -1,0 +1,96 @@
+// The engine of what signature carving finds. It does not scan by itself: a whole-source pass
+// hands it sectors (CarveSector), it carves the files that start there into its "File_Type_…"
+// log, and afterwards lists, searches, previews and copies them. Carved files lie in one flat
+// root and are named after their first sector and type ("123456.jpg").
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "engines/carve_chunk_buffer.h"
+#include "engines/store_backed_engine.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+class CFileTypeRecovery final : public StoreBackedEngine {
+  public:
+    CFileTypeRecovery() = default;
+    ~CFileTypeRecovery() override;
+    CFileTypeRecovery(const CFileTypeRecovery&) = delete;
+    CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
+
+    // A new, empty "File_Type_0_…" log, and the image as the source of previews and copies.
+    // Returns the open status (the log is made even when the image cannot be opened), else
+    // the log's.
+    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    // The same for a partition of a disk; the log is named after its start sector.
+    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                         uint16_t driveLetter) override;
+    // Reopen an existing log of the current scan folder (a resumed pass): what was carved
+    // before stays listed, new records continue its indices. Returns the source's open status,
+    // else the log's.
+    Status OpenPartitionWithLog(int sectorSize, int diskNumber, const std::string& logName,
+                                uint16_t driveLetter);
+    Status OpenImageWithLog(int sectorSize, const std::string& logName, uint16_t sourceTag,
+                            const std::string& imagePath);
+
+    // Also publishes the scan callback to the carving code, whose end searches report through
+    // it.
+    Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                        void* user, int weight) override;
+    // Carving is driven sector by sector by the pass over the source: 0, nothing done.
+    Status Scan(const std::optional<std::string>& logName) override;
+    // The root lists every carved file; a folder, or a depth, lists nothing (0).
+    Status ListFolder(const FoundRecord* folder, int depth, std::vector<FoundRecord>& out) override;
+    Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
+    // Carved files have no folders: empty, 0.
+    Status GetRecordPath(const FoundRecord& record, std::string& path) override;
+    int NextFreeRange(uint64_t& position, uint64_t& length) override;
+    // 87 before the engine was opened.
+    Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
+    Status LoadVolumeBitmap() override;
+    // A photo, audio or video preview whose temporary path would be 260 characters or longer
+    // is given in the buffer instead.
+    Status ReadRecordData(const FoundRecord& record, std::string& tempPath,
+                          std::span<std::byte> buffer, uint32_t& size, PreviewCallback callback,
+                          void* user) override;
+
+    // Tries to carve a file starting at `sectorNumber` (an absolute sector of `source`, the
+    // pass's own handle), whose bytes are `sector`. On a carve the file is logged, `filesFound`
+    // grows by one and `sectorsToSkip` is set: 1 for the types whose size comes from a header
+    // field (what lies inside or behind them is still examined), else the carved file's
+    // sectors. Returns 0 on a carve, 87 for nothing carvable (outputs untouched, as without a
+    // log), kCancelled when the progress callback cancelled the end search.
+    Status CarveSector(int sectorSize, std::span<const std::byte> sector, uint64_t sectorNumber,
+                       uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
+                       const SectorSource& source, uint64_t& sectorsToSkip, uint64_t& filesFound);
+
+    // Writes buffered records to the log.
+    Status FlushLog();
+    // The log's name ("File_Type_…"), empty before the engine was opened.
+    std::string LogName() const;
+    // New and reopened logs are in `folder` instead of the scan history's current folder.
+    void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
+
+  protected:
+    uint32_t RootKey() const override { return 0; }
+    // The data lies contiguously from the record's location, read in 64 KiB pieces of whole
+    // sectors. Past the source's end: 87 after what lay before it was delivered.
+    Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                        const DataSink& sink) override;
+
+  private:
+    std::string LogFolder() const;
+
+    CarveChunkBuffer chunkHold_;
+    SectorSource source_;
+    uint16_t sourceTag_ = 0;
+    uint64_t startSector_ = 0;
+    int sectorSize_ = 512;
+    std::string logFolder_;
+};
+
+}  // namespace keltra

@@ -1,0 +1,201 @@
+#include "engines/deep/sector_pass.h"
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace keltra {
+
+namespace {
+
+// One chunk as the reader left it.
+struct Chunk {
+    std::vector<std::byte> bytes;
+    uint64_t offset = 0;    // in the run
+    uint32_t asked = 0;     // sectors
+    uint32_t read = 0;      // whole sectors read
+    uint64_t position = 0;  // the reader's position generation the chunk was read for
+};
+
+// The reader thread and its ring. The reader reads chunk after chunk from its position into
+// free buffers; the examiner takes them in order. Repositioning (after a skip) throws away
+// what was read ahead; a read under way for the old position is thrown away when it ends.
+class ReadAhead {
+  public:
+    ReadAhead(const SectorSource& source, int sectorSize, const SectorPassRun& run,
+              uint32_t chunkSectors)
+        : source_(source),
+          sectorSize_(sectorSize),
+          firstSector_(run.firstSector),
+          length_(run.length),
+          chunkSectors_(chunkSectors),
+          next_(run.offset) {
+        for (size_t i = 0; i < chunks_.size(); ++i) {
+            chunks_[i].bytes.resize(size_t{chunkSectors} * static_cast<size_t>(sectorSize));
+            free_.push_back(i);
+        }
+        thread_ = std::thread([this] { ReaderLoop(); });
+    }
+
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next chunk in order; the caller gives it back with Release.
+    size_t Take() {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return !filled_.empty(); });
+        const size_t index = filled_.front();
+        filled_.pop_front();
+        return index;
+    }
+
+    const Chunk& At(size_t index) const { return chunks_[index]; }
+
+    void Release(size_t index) {
+        {
+            std::lock_guard lock(mutex_);
+            free_.push_back(index);
+        }
+        wake_.notify_all();
+    }
+
+    // Goes on reading at run offset `offset`, dropping what was read ahead.
+    void Reposition(uint64_t offset) {
+        {
+            std::lock_guard lock(mutex_);
+            ++position_;
+            next_ = offset;
+            for (size_t index : filled_) free_.push_back(index);
+            filled_.clear();
+        }
+        wake_.notify_all();
+    }
+
+  private:
+    void ReaderLoop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || (!free_.empty() && next_ < length_); });
+            if (stop_) return;
+            const size_t index = free_.back();
+            free_.pop_back();
+            Chunk& chunk = chunks_[index];
+            chunk.offset = next_;
+            chunk.position = position_;
+            chunk.asked = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors_, length_ - next_));
+            next_ += chunk.asked;
+            lock.unlock();
+            chunk.read = ReadChunk(chunk);
+            lock.lock();
+            if (chunk.position == position_) {
+                filled_.push_back(index);
+            } else {
+                free_.push_back(index);
+            }
+            wake_.notify_all();
+        }
+    }
+
+    // Whole sectors read at the start of the chunk; sectors past the source's end are not read.
+    uint32_t ReadChunk(Chunk& chunk) const {
+        const uint64_t lba = firstSector_ + chunk.offset;
+        if (lba >= source_.totalSectors) return 0;
+        const auto count =
+            static_cast<uint32_t>(std::min<uint64_t>(chunk.asked, source_.totalSectors - lba));
+        uint32_t read = 0;
+        const Status status = ReadSectors(source_, count, chunk.bytes, lba, sectorSize_, read);
+        return status == kOk ? count : std::min(read, count);
+    }
+
+    const SectorSource& source_;
+    const int sectorSize_;
+    const uint64_t firstSector_;
+    const uint64_t length_;
+    const uint32_t chunkSectors_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::array<Chunk, SectorPass::kRingBuffers> chunks_;
+    std::vector<size_t> free_;
+    std::deque<size_t> filled_;
+    uint64_t next_;          // run offset of the next chunk to read
+    uint64_t position_ = 0;  // grows with every reposition
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+SectorPass::SectorPass(const SectorSource& source, int sectorSize)
+    : source_(source), sectorSize_(sectorSize) {}
+
+SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress progress,
+                                  const ChunkExaminer& examine, const PassProgress& report) {
+    SectorPassOutcome outcome;
+    outcome.offset = std::min(run.offset, run.length);
+    outcome.sectorsDone = progress.sectorsDone;
+    if (sectorSize_ <= 0) {
+        outcome.status = kErrInvalidParameter;
+        return outcome;
+    }
+    if (outcome.offset >= run.length) return outcome;
+
+    const uint32_t chunkSectors = std::max<uint32_t>(
+        1, static_cast<uint32_t>(kChunkBytes / static_cast<size_t>(sectorSize_)));
+    SectorPassRun start = run;
+    start.offset = outcome.offset;
+    std::optional<ReadAhead> reader;
+    try {
+        reader.emplace(source_, sectorSize_, start, chunkSectors);
+    } catch (const std::system_error&) {
+        outcome.status = kErrNotEnoughMemory;
+        return outcome;
+    }
+
+    uint64_t offset = outcome.offset;
+    while (offset < run.length) {
+        const size_t index = reader->Take();
+        const Chunk& chunk = reader->At(index);
+        ChunkVerdict verdict;
+        if (chunk.read > 0) {
+            const size_t bytes = size_t{chunk.read} * static_cast<size_t>(sectorSize_);
+            verdict = examine(std::span<const std::byte>(chunk.bytes).first(bytes),
+                              run.firstSector + chunk.offset);
+        }
+        const uint64_t remaining = run.length - offset;
+        const uint64_t advance = chunk.asked + verdict.skipCarry;
+        reader->Release(index);
+        outcome.sectorsDone += std::min(advance, remaining);
+        offset = advance >= remaining ? run.length : offset + advance;
+        outcome.offset = offset;
+        if (verdict.stop != kOk) {
+            outcome.status = verdict.stop;
+            return outcome;
+        }
+        if (verdict.skipCarry > 0 && offset < run.length) reader->Reposition(offset);
+        if (report) {
+            if (const Status s = report(outcome.sectorsDone, progress.totalSectors); s != kOk) {
+                outcome.status = s;
+                return outcome;
+            }
+        }
+    }
+    return outcome;
+}
+
+}  // namespace keltra

@@ -1,0 +1,75 @@
+// The one reading loop of every whole-source pass (the deep scan, carving a whole source): a
+// run of sectors is read in 64 KiB chunks and each chunk is handed, in order, to one examiner.
+// A reader thread fills a small ring of buffers ahead of the examiner, so that reading and
+// examining overlap; the examiner still sees exactly the chunks a plain loop would read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "platform/status.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+// What the examiner answers for one chunk.
+struct ChunkVerdict {
+    // Sectors to skip beyond the chunk's end (a carved file that runs on past it).
+    uint64_t skipCarry = 0;
+    // Non-zero ends the pass with this value (for example kCancelled).
+    Status stop = kOk;
+};
+
+// Looks at the sectors of one chunk: `sectors` holds the whole sectors actually read (fewer
+// than asked after a short read), the first of them being absolute sector `firstSector`.
+using ChunkExaminer =
+    std::function<ChunkVerdict(std::span<const std::byte> sectors, uint64_t firstSector)>;
+
+// Called after every chunk with the progress numerator and the total; a non-zero answer (for
+// example kCancelled) ends the pass with that value.
+using PassProgress = std::function<Status(uint64_t sectorsDone, uint64_t totalSectors)>;
+
+struct SectorPassRun {
+    uint64_t firstSector = 0;  // absolute sector of the source where the run starts
+    uint64_t length = 0;       // sectors in the run
+    uint64_t offset = 0;       // sectors of the run already passed (resume); 0 for a new pass
+};
+
+struct SectorPassProgress {
+    uint64_t sectorsDone = 0;   // numerator at the start of the run (sectors of earlier runs)
+    uint64_t totalSectors = 0;  // denominator handed to the progress hook
+};
+
+struct SectorPassOutcome {
+    Status status = kOk;       // kOk when the run was passed to its end, else the stop value
+    uint64_t offset = 0;       // sectors of the run passed (the run's length once finished)
+    uint64_t sectorsDone = 0;  // progress numerator at the end
+};
+
+class SectorPass {
+  public:
+    static constexpr size_t kChunkBytes = 65536;
+    // Buffers the reader may hold ahead of the examiner.
+    static constexpr size_t kRingBuffers = 4;
+
+    // `source` must allow reads from two threads at once (file handles and memory readers do:
+    // their reads are positioned): the examiner may read the source itself while the reader
+    // thread reads ahead.
+    SectorPass(const SectorSource& source, int sectorSize);
+
+    // Passes the run from its offset to its end. Each chunk is 65536 / sector size sectors,
+    // or what remains of the run. A chunk that reads short is examined as far as it was read;
+    // one that reads nothing is not examined; either way the pass advances by the whole chunk
+    // plus the examiner's last skip carry. Sectors beyond the source's end read as nothing.
+    // sectorsDone grows by each advance, never beyond what remained of the run.
+    SectorPassOutcome Run(const SectorPassRun& run, SectorPassProgress progress,
+                          const ChunkExaminer& examine, const PassProgress& report);
+
+  private:
+    const SectorSource& source_;
+    int sectorSize_;
+};
+
+}  // namespace keltra

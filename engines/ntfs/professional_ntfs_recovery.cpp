@@ -1,0 +1,465 @@
+#include "engines/ntfs/professional_ntfs_recovery.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engines/boot_area.h"
+#include "engines/ntfs/ntfs_attribute_list.h"
+#include "engines/ntfs/ntfs_attributes.h"
+#include "engines/ntfs/ntfs_content_check.h"
+#include "engines/ntfs/ntfs_fixups.h"
+#include "engines/ntfs/ntfs_record_data.h"
+#include "engines/ntfs/ntfs_record_parse.h"
+#include "platform/little_endian.h"
+#include "platform/text.h"
+#include "scanlog/scan_history.h"
+#include "scanlog/scan_log_folder.h"
+
+namespace keltra {
+
+using namespace ntfs;
+
+namespace {
+
+constexpr size_t kBootReadBytes = 4096;
+constexpr uint32_t kMaxSectorsPerCluster = 128;
+constexpr size_t kOwnNumberOffset = 44;
+constexpr size_t kBaseRecordOffset = 32;
+
+bool IsPowerOfTwoUpTo(uint64_t v, uint64_t max) {
+    return v != 0 && v <= max && (v & (v - 1)) == 0;
+}
+
+// The sectors per cluster that a first (VCN 0) non-resident extent implies: its allocated size
+// over its clusters; nothing unless that divides exactly into a sane cluster size.
+std::optional<uint32_t> SectorsPerClusterOf(const Attribute& data, uint32_t bytesPerSector) {
+    if (!data.nonResident || data.bytes.size() < 64 || data.LowestVcn() != 0) return std::nullopt;
+    std::vector<DataRun> runs;
+    DecodeRunList(data, runs);
+    uint64_t clusters = 0;
+    for (const DataRun& run : runs) {
+        if (__builtin_add_overflow(clusters, run.clusters, &clusters)) return std::nullopt;
+    }
+    const uint64_t allocated = Le64(data.bytes, 40);
+    uint64_t unit = 0;
+    if (clusters == 0 || __builtin_mul_overflow(clusters, uint64_t{bytesPerSector}, &unit) ||
+        allocated % unit != 0) {
+        return std::nullopt;
+    }
+    const uint64_t spc = allocated / unit;
+    if (!IsPowerOfTwoUpTo(spc, kMaxSectorsPerCluster)) return std::nullopt;
+    return static_cast<uint32_t>(spc);
+}
+
+bool IsMftName(const std::u16string& name) {
+    static constexpr std::u16string_view kMft = u"$MFT";
+    if (name.size() != kMft.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i] >= u'a' && name[i] <= u'z' ? name[i] - (u'a' - u'A') : name[i];
+        if (c != kMft[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() = default;
+
+CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
+    CloseLog();
+}
+
+Status CProfessionalNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    source_.Close();
+    sourceTag_ = sourceTag;
+    const Status s = OpenImageSource(source_, imagePath);
+    if (s != kOk) return s;
+    sourceStart_ = 0;
+    sectorCount_ = source_.totalSectors;
+    return FinishOpening(kImageSectorSize);
+}
+
+Status CProfessionalNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector,
+                                                uint64_t sectorCount, uint16_t driveLetter) {
+    source_.Close();
+    sourceTag_ = driveLetter;
+    const Status s = OpenDiskSource(source_, diskNumber);
+    if (s != kOk) return s;
+    uint32_t diskSector = 512;
+    if (source_.handle.LogicalSectorSize(diskSector) != kOk || diskSector == 0) diskSector = 512;
+    sourceStart_ = startSector;
+    sectorCount_ = sectorCount;
+    return FinishOpening(diskSector);
+}
+
+Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint64_t sourceStart,
+                                             uint64_t sectorCount, uint16_t sourceTag,
+                                             uint32_t bytesPerSector) {
+    source_ = std::move(source);
+    sourceTag_ = sourceTag;
+    sourceStart_ = sourceStart;
+    sectorCount_ = sectorCount;
+    return FinishOpening(bytesPerSector);
+}
+
+Status CProfessionalNtfsRecovery::FinishOpening(uint32_t bytesPerSector) {
+    folders_.clear();
+    known_.clear();
+    assumed_.clear();
+    if (!IsPowerOfTwoUpTo(bytesPerSector, kBootReadBytes) || bytesPerSector < 512) {
+        return kErrInvalidParameter;
+    }
+    bytesPerSector_ = bytesPerSector;
+    sectorsPerRecord_ = bytesPerSector == 512 ? 2 : 1;
+    recordSize_ = bytesPerSector * sectorsPerRecord_;
+    scratch_.assign(recordSize_, std::byte{0});
+
+    // Until a record tells, the cluster size NTFS formats a volume of this size with.
+    const uint64_t k = bytesPerSector / 512;
+    const uint64_t mib = sectorCount_ / (1048576 / bytesPerSector);  // the source's size
+    if (mib > 2048 * k) {
+        assumedSectorsPerCluster_ = 8;
+    } else if (mib > 1024 * k) {
+        assumedSectorsPerCluster_ = 4;
+    } else if (mib > 512 * k) {
+        assumedSectorsPerCluster_ = 2;
+    } else if (mib > 7 * k) {
+        assumedSectorsPerCluster_ = 1;
+    } else {
+        assumedSectorsPerCluster_ = 8;
+    }
+
+    // An intact boot sector gives its volume's $MFT at once.
+    const uint32_t want = static_cast<uint32_t>(
+        std::min<uint64_t>(kBootReadBytes / bytesPerSector, std::max<uint64_t>(sectorCount_, 1)));
+    std::array<std::byte, kBootAreaBytes> boot{};
+    uint32_t read = 0;
+    Status s =
+        ReadSectors(source_, want, boot, sourceStart_, static_cast<int>(bytesPerSector), read);
+    if (s == kOk && read != want) s = kErrReadFault;
+    if (s != kOk) return s;
+    Geometry g;
+    if (ClassifyBootArea(boot) == SourceClass::Ntfs &&
+        GeometryFromBootSector(boot, sourceStart_, sectorCount_, g) == kOk &&
+        g.bytesPerSector == bytesPerSector) {
+        std::vector<std::byte> record(recordSize_);
+        const Geometry volume = VolumeGeometry(sourceStart_, g.sectorsPerCluster);
+        const MftMap none;
+        if (RecordReader(source_, volume, none).ReadAt(g.mftStart, record) == kOk) {
+            AddKnownVolume(g.mftStart, record, g.sectorsPerCluster);
+        }
+    }
+    return kOk;
+}
+
+Geometry CProfessionalNtfsRecovery::VolumeGeometry(uint64_t partitionStart,
+                                                   uint32_t sectorsPerCluster) const {
+    Geometry g;
+    g.partitionStart = partitionStart;
+    g.sectorCount =
+        sourceStart_ + sectorCount_ - std::min(partitionStart, sourceStart_ + sectorCount_);
+    g.bytesPerSector = bytesPerSector_;
+    g.sectorsPerRecord = sectorsPerRecord_;
+    g.recordSize = recordSize_;
+    g.sectorsPerCluster = sectorsPerCluster;
+    return g;
+}
+
+std::unique_ptr<CProfessionalNtfsRecovery::Volume> CProfessionalNtfsRecovery::MakeVolume(
+    bool assumed, const Geometry& geometry, MftMap mft) {
+    auto v = std::make_unique<Volume>();
+    v->assumed = assumed;
+    v->geometry = geometry;
+    v->mft = std::move(mft);
+    const Volume* self = v.get();
+    v->walk = FolderWalk([this, self](uint32_t number) { return FolderParent(*self, number); });
+    return v;
+}
+
+void CProfessionalNtfsRecovery::AddKnownVolume(uint64_t mftStart,
+                                               std::span<const std::byte> mftRecord,
+                                               uint32_t sectorsPerCluster) {
+    if (known_.count(mftStart) != 0) return;
+    const auto header = ReadRecordHeader(mftRecord);
+    if (!header) return;
+    const auto data = FindAttribute(mftRecord, *header, kData, true);
+    if (!data || !data->nonResident) return;
+    std::vector<DataRun> runs;
+    DecodeRunList(*data, runs);
+    if (runs.empty() || runs.front().sparse) return;
+    const uint32_t spc = SectorsPerClusterOf(*data, bytesPerSector_).value_or(sectorsPerCluster);
+    // The volume begins the $MFT's first cluster before the $MFT; it cannot begin before the
+    // source does.
+    uint64_t offset = 0;
+    if (__builtin_mul_overflow(runs.front().lcn, uint64_t{spc}, &offset) ||
+        offset > mftStart - std::min(mftStart, sourceStart_)) {
+        return;
+    }
+    Geometry g = VolumeGeometry(mftStart - offset, spc);
+    g.mftStart = mftStart;
+    auto v = MakeVolume(false, g, MftMap(g, runs));
+    // The $MFT's later extents, when its attribute list spread them over other records.
+    StreamLayout stream;
+    if (ReadStream(Reader(*v), mftRecord, kMftRecord, kData, stream) == kOk && !stream.resident &&
+        !stream.runs.empty()) {
+        MftMap extended(g, std::move(stream.runs));
+        if (extended.SectorOfRecord(kMftRecord) == mftStart) v->mft = std::move(extended);
+    }
+    if (v->mft.SectorOfRecord(kMftRecord) != mftStart) return;
+    known_.emplace(mftStart, std::move(v));
+}
+
+MftMap CProfessionalNtfsRecovery::ContiguousMft(uint64_t number, uint64_t sector) const {
+    uint64_t offset = 0;
+    const uint64_t end = sourceStart_ + sectorCount_;
+    if (__builtin_mul_overflow(number, uint64_t{sectorsPerRecord_}, &offset) ||
+        sector < sourceStart_ || offset > sector - sourceStart_ || sector >= end) {
+        return MftMap();
+    }
+    // Counted in sectors: one "cluster" per sector from the assumed record 0 on.
+    const uint64_t base = sector - offset;
+    const Geometry g = VolumeGeometry(base, 1);
+    return MftMap(g, {{0, end - base, false}});
+}
+
+CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOf(uint64_t number,
+                                                                       uint64_t sector) {
+    for (auto& [start, v] : known_) {
+        if (v->mft.SectorOfRecord(number) == sector) return *v;
+    }
+    // Records of one contiguous MFT share the sector of their record 0 (and so their folders).
+    uint64_t offset = 0;
+    uint64_t base = UINT64_MAX;  // no contiguous MFT can hold it
+    if (!__builtin_mul_overflow(number, uint64_t{sectorsPerRecord_}, &offset) && sector >= offset) {
+        base = sector - offset;
+    }
+    auto& slot = assumed_[base];
+    if (!slot) {
+        slot = MakeVolume(true, VolumeGeometry(sourceStart_, assumedSectorsPerCluster_),
+                          ContiguousMft(number, sector));
+    }
+    slot->geometry.sectorsPerCluster = assumedSectorsPerCluster_;
+    return *slot;
+}
+
+Status CProfessionalNtfsRecovery::OpenLog(const std::optional<std::string>& resumeLogName) {
+    folders_.clear();
+    for (auto* volumes : {&known_, &assumed_}) {
+        for (auto& [key, v] : *volumes) {
+            v->walk.Clear();
+            v->foldersTaken = 0;
+        }
+    }
+    const std::string folder =
+        logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
+    if (resumeLogName) return ReopenLog(folder, *resumeLogName);
+    return StartNewLog(folder, MakeLogName(kDeepNtfsLogPrefix, static_cast<int64_t>(sourceStart_)));
+}
+
+void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> record) {
+    const auto header = ReadRecordHeader(record);
+    if (!header) return;
+    AttributeWalker walker(record, *header);
+    while (auto a = walker.Next()) {
+        if (a->type == kAttributeList) return;
+        if (a->type != kData) continue;
+        if (const auto spc = SectorsPerClusterOf(*a, bytesPerSector_)) {
+            assumedSectorsPerCluster_ = *spc;
+        }
+        return;
+    }
+}
+
+Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> record,
+                                                   uint64_t absoluteSector) {
+    ScanLogStore* store = Store();
+    if (store == nullptr || scratch_.empty()) return kErrInvalidParameter;
+    if (record.size() < 4 || Le32(record, 0) != kFileSignature) return -1;
+    if (record.size() < recordSize_) return kErrInvalidParameter;
+    std::vector<std::byte> bytes(record.begin(), record.begin() + recordSize_);
+    if ((Le16(bytes, 22) & kRecordIsDirectory) != 0) return kOk;
+    ApplyFixups(bytes);
+    const uint16_t firstAttribute = Le16(bytes, 20);
+    const uint32_t bytesInUse = Le32(bytes, 24);
+    if (firstAttribute > bytesInUse || bytesInUse > recordSize_) return kErrInvalidParameter;
+    // An extension record belongs to the file its base record describes.
+    if (Le32(bytes, kBaseRecordOffset) != 0) return kOk;
+    const uint32_t number = Le32(bytes, kOwnNumberOffset);
+    if (number != kMftRecord && number <= kLastSystemRecord) return kOk;
+
+    auto summary = SummariseRecord(bytes);
+    if (!summary) return kOk;
+    if (number == kMftRecord) {
+        // A $MFT met in the pass: its volume is known from now on.
+        if (summary->hasName && IsMftName(summary->name)) {
+            LearnClusterSize(bytes);
+            AddKnownVolume(absoluteSector, bytes, assumedSectorsPerCluster_);
+        }
+        return kOk;
+    }
+    LearnClusterSize(bytes);
+    Volume& v = VolumeOf(number, absoluteSector);
+    const RecordReader reader = Reader(v);
+    if (!summary->hasName || !summary->hasDataSize) {
+        CompleteFromAttributeList(reader, bytes, number, *summary);
+    }
+    if (!summary->hasName) return kOk;
+    const std::string name = Utf16ToUtf8(summary->name);
+    const uint32_t depth = DepthOf(v, summary->parent);
+    const uint32_t intact = ContentIntact(reader, bytes, number, name);
+    FoundRecord& r = store->NewRecord();
+    r.sourceTag = sourceTag_;
+    r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
+    r.isFolder = 0;
+    r.contentIntact = intact;
+    r.key = number;
+    r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
+    r.created = summary->created;
+    r.accessed = summary->accessed;
+    r.modified = summary->modified;
+    r.size = summary->size;
+    r.location = absoluteSector;
+    r.partitionStart = v.geometry.partitionStart;
+    r.SetName(name);
+    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
+    return kOk;
+}
+
+uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
+    const uint32_t depth = v.walk.DepthOf(folder);
+    const auto& keys = v.walk.FolderKeys();
+    for (; v.foldersTaken < keys.size(); ++v.foldersTaken) {
+        folders_.push_back({keys[v.foldersTaken], &v});
+    }
+    return depth;
+}
+
+bool CProfessionalNtfsRecovery::ReadOwnRecord(const Volume& v, uint32_t number,
+                                              std::span<std::byte> out, uint64_t& sector) const {
+    const auto at = v.mft.SectorOfRecord(number);
+    if (!at || Reader(v).ReadAt(*at, out) != kOk || !ReadRecordHeader(out)) return false;
+    // Where the MFT is only assumed, the sector may hold another record.
+    if (Le32(out, kOwnNumberOffset) != number) return false;
+    sector = *at;
+    return true;
+}
+
+std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v, uint32_t number) {
+    uint64_t sector = 0;
+    if (!ReadOwnRecord(v, number, scratch_, sector)) return std::nullopt;
+    auto summary = SummariseRecord(scratch_);
+    if (!summary || !summary->header.IsDirectory()) return std::nullopt;
+    if (!summary->hasName) CompleteFromAttributeList(Reader(v), scratch_, number, *summary);
+    if (!summary->hasName) return std::nullopt;
+    return summary->parent;
+}
+
+Status CProfessionalNtfsRecovery::Finish() {
+    if (Store() == nullptr) return kErrInvalidParameter;
+    // Writing a folder can meet new folders above it: they join the list while it is walked.
+    for (size_t i = 0; i < folders_.size(); ++i) WriteFolder(folders_[i]);
+    return kOk;
+}
+
+void CProfessionalNtfsRecovery::WriteFolder(FolderEntry entry) {
+    Volume& v = *entry.volume;
+    const uint32_t key = entry.number;
+    uint64_t sector = 0;
+    if (!ReadOwnRecord(v, key, scratch_, sector)) {
+        return WriteLostFolder(key, v);
+    }
+    auto summary = SummariseRecord(scratch_);
+    if (summary && summary->header.IsDirectory() && !summary->hasName) {
+        CompleteFromAttributeList(Reader(v), scratch_, key, *summary);
+    }
+    if (!summary || !summary->header.IsDirectory() || !summary->hasName) {
+        return WriteLostFolder(key, v);
+    }
+    // The volume's own system folders ($Extend) are not listed.
+    if (key <= kLastSystemRecord) return;
+    const std::string name = Utf16ToUtf8(summary->name);
+    const uint32_t depth = DepthOf(v, summary->parent);
+    ScanLogStore* store = Store();
+    FoundRecord& r = store->NewRecord();
+    r.sourceTag = sourceTag_;
+    r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
+    r.isFolder = 1;
+    r.contentIntact = 1;
+    r.key = key;
+    r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
+    r.created = summary->created;
+    r.accessed = summary->accessed;
+    r.modified = summary->modified;
+    r.size = summary->size;
+    r.location = sector;
+    r.partitionStart = v.geometry.partitionStart;
+    r.SetName(name);
+    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key, r.Name());
+}
+
+void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
+    ScanLogStore* store = Store();
+    FoundRecord& r = store->NewRecord();
+    r.sourceTag = sourceTag_;
+    r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
+    r.isFolder = 1;
+    r.contentIntact = 1;
+    r.key = key;
+    r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
+    r.SetName("LostFolder" + std::to_string(key));
+    store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
+}
+
+const CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFound(
+    const FoundRecord& record, Volume& scratch) const {
+    const uint64_t location = record.location;
+    const uint64_t partitionStart = record.partitionStart;
+    const uint32_t key = record.key;
+    for (auto& [start, v] : known_) {
+        if (v->geometry.partitionStart == partitionStart &&
+            v->mft.SectorOfRecord(key) == location) {
+            return *v;
+        }
+    }
+    const int32_t clusterBytes = record.clusterBytes;
+    uint32_t spc = assumedSectorsPerCluster_;
+    if (clusterBytes > 0 && static_cast<uint32_t>(clusterBytes) % bytesPerSector_ == 0 &&
+        IsPowerOfTwoUpTo(static_cast<uint32_t>(clusterBytes) / bytesPerSector_,
+                         kMaxSectorsPerCluster)) {
+        spc = static_cast<uint32_t>(clusterBytes) / bytesPerSector_;
+    }
+    scratch.geometry = VolumeGeometry(partitionStart, spc);
+    scratch.mft = ContiguousMft(key, location);
+    return scratch;
+}
+
+Status CProfessionalNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                                               const DataSink& sink) {
+    if (!source_.IsOpen() || scratch_.empty()) return kErrInvalidParameter;
+    Volume scratch;
+    const Volume& v = VolumeOfFound(record, scratch);
+    const uint64_t size = record.size;
+    return ReadRecordFileData(Reader(v), record.location, record.key, std::min(size, maxBytes),
+                              sink);
+}
+
+std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
+    const FoundRecord& record) const {
+    const auto origin = static_cast<RecordOrigin>(record.origin);
+    if ((origin != RecordOrigin::QuickNtfs && origin != RecordOrigin::DeepNtfs) ||
+        record.isFolder != 0 || !source_.IsOpen() || scratch_.empty()) {
+        return std::nullopt;
+    }
+    Volume scratch;
+    const Volume& v = VolumeOfFound(record, scratch);
+    StreamLayout stream;
+    if (ReadDataLayout(Reader(v), record.location, record.key, stream) != kOk || stream.resident ||
+        stream.runs.empty() || stream.runs.front().sparse) {
+        return std::nullopt;
+    }
+    const uint64_t sector = v.geometry.SectorOfCluster(stream.runs.front().lcn);
+    if (sector == UINT64_MAX) return std::nullopt;
+    return sector;
+}
+
+}  // namespace keltra

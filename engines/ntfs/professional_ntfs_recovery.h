@@ -1,0 +1,140 @@
+// The deep search for NTFS files: rebuilds files from MFT FILE records found anywhere on the
+// source, also where the boot sector or the $MFT's own run list is gone. It never walks an MFT
+// itself: the deep scan's one pass over the sectors hands it every FILE record of a file. Each
+// record is placed in the NTFS volume that holds it (through the $MFT runs it knows, or by
+// assuming a contiguous MFT around the record), written with its name, times and size under its
+// parent folder; the parent folders are written from their own records when the pass is over,
+// or as "LostFolder<n>" directly under the root when their record is gone. Afterwards it serves
+// listing, paths, preview and copies for its "Pro_Ntfs_" log.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engines/carve_chunk_buffer.h"
+#include "engines/ntfs/ntfs_folder_walk.h"
+#include "engines/ntfs/ntfs_geometry.h"
+#include "engines/ntfs/ntfs_record_reader.h"
+#include "engines/store_backed_engine.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+class CProfessionalNtfsRecovery final : public StoreBackedEngine {
+  public:
+    CProfessionalNtfsRecovery();
+    ~CProfessionalNtfsRecovery() override;
+
+    // Open the source and, when it begins with an intact NTFS boot sector, learn that volume
+    // from its $MFT runs. The result is the status of opening the source or reading its first
+    // 4,096 bytes; a boot sector that describes no volume is not an error.
+    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                         uint16_t driveLetter) override;
+    // The same on a source that is already open, with sectors of `bytesPerSector` bytes and
+    // the source's first sector at `sourceStart` on its disk.
+    Status OpenSource(SectorSource source, uint64_t sourceStart, uint64_t sectorCount,
+                      uint16_t sourceTag, uint32_t bytesPerSector = kImageSectorSize);
+
+    // A new "Pro_Ntfs_" log in the log folder, or the named log of an earlier deep scan
+    // reopened to be continued. Forgets the folders met so far.
+    Status OpenLog(const std::optional<std::string>& resumeLogName);
+
+    // One FILE record of a file (its bytes, at least one record long, and the absolute sector
+    // it was found at): written to the log under its folder. 0 when taken or passed over
+    // (directories, system files 1 to 11, extension records, records without a name); 87 when
+    // its offsets do not fit the record or no log is open; -1 without the "FILE" signature.
+    Status HandleFileRecord(std::span<const std::byte> record, uint64_t absoluteSector);
+    // After the pass: writes every folder met, from its own record, or as "LostFolder<n>"
+    // under the root when that record is gone or cannot be read (the other folders are still
+    // written). 87 when no log is open.
+    Status Finish();
+
+    // The absolute sector of the first data run of an NTFS record (quick or deep), for the
+    // deep scan's merged search; nothing for resident data, no runs or an unreadable record.
+    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const;
+
+    // The deep scan has no walk of its own, no bitmap and no free ranges.
+    Status Scan(const std::optional<std::string>&) override { return kOk; }
+    int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
+    Status LoadVolumeBitmap() override { return kOk; }
+
+    // Where new logs go; the scan history's current folder unless set.
+    void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
+
+  protected:
+    uint32_t RootKey() const override { return ntfs::kRootRecord; }
+    Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                        const DataSink& sink) override;
+
+  private:
+    // One NTFS volume: known by its $MFT runs (from an intact boot sector or from an "$MFT"
+    // record met in the pass), or assumed around a record whose volume is unknown, with a
+    // contiguous MFT. Its folder chains are learned once and reused by every record in it.
+    struct Volume {
+        Volume() : walk(nullptr) {}
+        bool assumed = false;
+        ntfs::Geometry geometry;  // partition start and cluster size of the volume
+        ntfs::MftMap mft;
+        ntfs::FolderWalk walk;
+        size_t foldersTaken = 0;  // walk.FolderKeys() already in folders_
+    };
+    // One folder to write at the end: its number and the volume it lies in.
+    struct FolderEntry {
+        uint32_t number;
+        Volume* volume;
+    };
+
+    Status FinishOpening(uint32_t bytesPerSector);
+    void AddKnownVolume(uint64_t mftStart, std::span<const std::byte> mftRecord,
+                        uint32_t sectorsPerCluster);
+    // The volume that holds record `number` at `sector`: the first known volume whose $MFT
+    // places it there, else the assumed volume of a contiguous MFT around it.
+    Volume& VolumeOf(uint64_t number, uint64_t sector);
+    std::unique_ptr<Volume> MakeVolume(bool assumed, const ntfs::Geometry& geometry,
+                                       ntfs::MftMap mft);
+    // The $MFT of an unknown volume, assumed contiguous: record `number` lies at `sector`.
+    ntfs::MftMap ContiguousMft(uint64_t number, uint64_t sector) const;
+    // A geometry on this source with the partition start and cluster size given.
+    ntfs::Geometry VolumeGeometry(uint64_t partitionStart, uint32_t sectorsPerCluster) const;
+    ntfs::RecordReader Reader(const Volume& v) const {
+        return ntfs::RecordReader(source_, v.geometry, v.mft);
+    }
+    // The depth of `folder` in the volume; new folders met on the way join folders_.
+    uint32_t DepthOf(Volume& v, uint32_t folder);
+    std::optional<uint32_t> FolderParent(const Volume& v, uint32_t number);
+    // Reads record `number` of the volume; nothing when it cannot be read, or the sector
+    // holds no FILE record of that number.
+    bool ReadOwnRecord(const Volume& v, uint32_t number, std::span<std::byte> out,
+                       uint64_t& sector) const;
+    // Learns the cluster size of unknown volumes from a record's first non-resident $DATA.
+    void LearnClusterSize(std::span<const std::byte> record);
+    // By value: writing it may add entries to folders_.
+    void WriteFolder(FolderEntry entry);
+    void WriteLostFolder(uint32_t key, const Volume& v);
+    // The volume and geometry to read a found record's data with.
+    const Volume& VolumeOfFound(const FoundRecord& record, Volume& scratch) const;
+
+    CarveChunkBuffer carveHold_;
+    SectorSource source_;
+    uint64_t sourceStart_ = 0;
+    uint64_t sectorCount_ = 0;
+    uint16_t sourceTag_ = 0;
+    uint32_t bytesPerSector_ = kImageSectorSize;
+    uint32_t sectorsPerRecord_ = 2;
+    uint32_t recordSize_ = 1024;
+    uint32_t assumedSectorsPerCluster_ = 8;
+    // Known volumes by the sector of their $MFT, assumed ones by the sector of their record 0.
+    std::map<uint64_t, std::unique_ptr<Volume>> known_;
+    std::map<uint64_t, std::unique_ptr<Volume>> assumed_;
+    std::vector<FolderEntry> folders_;
+    std::vector<std::byte> scratch_;  // one record, for the walks up
+    std::string logFolder_;
+};
+
+}  // namespace keltra

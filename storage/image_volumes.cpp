@@ -1,0 +1,133 @@
+#include "storage/image_volumes.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+
+#include "platform/file_handle.h"
+#include "platform/little_endian.h"
+#include "storage/partition_probe.h"
+#include "storage/sector_source.h"
+#include "storage/volume_enumerator.h"
+
+namespace keltra {
+
+namespace {
+
+// An image has no geometry: gaps are looked for as on a disk whose geometry is unknown.
+constexpr uint64_t kImageFirstTrack = 63;
+constexpr uint64_t kImageCylinder = 16065;
+
+struct Candidate {
+    PartitionSlot slot;
+    uint64_t start = 0;   // sectors
+    uint64_t length = 0;  // sectors, cut to the image's end
+    uint64_t End() const { return start + length; }
+};
+
+std::string Sectors(uint64_t start, uint64_t length) {
+    return fmt::format("sectors {} to {}", start, start + length - 1);
+}
+
+// The sectors of the disk a GPT header at sector 1 was written for (its backup header's
+// sector + 1); 0 without one. libblkid refuses a GPT whose disk is longer than the image.
+uint64_t GptDiskSectors(const FileHandle& image) {
+    std::array<std::byte, kImageSectorSize> header{};
+    size_t done = 0;
+    if (image.ReadAt(kImageSectorSize, header, done) != kOk || done != header.size()) return 0;
+    if (!BytesEqual(header, 0, "EFI PART")) return 0;
+    const uint64_t backup = Le64(header, 32);
+    return backup < UINT64_MAX / kImageSectorSize ? backup + 1 : 0;
+}
+
+}  // namespace
+
+std::string ImageVolumeName(const VolumeEntry& volume) {
+    std::string name = fmt::format("Partition {}", volume.partitionNumber);
+    if (!volume.fileSystemName.empty()) name += " (" + volume.fileSystemName + ")";
+    return name;
+}
+
+Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
+    out = {};
+    FileHandle image;
+    if (const Status s = FileHandle::OpenForReading(imagePath, image); s != kOk) return s;
+    uint64_t bytes = 0;
+    if (const Status s = image.Size(bytes); s != kOk) return s;
+    out.totalSectors = bytes / kImageSectorSize;
+    std::string tableType;
+    const auto table = ReadPartitionTable(image, &tableType);
+    if (!table) {
+        if (const uint64_t diskSectors = GptDiskSectors(image); diskSectors > out.totalSectors) {
+            out.problems.push_back(fmt::format(
+                "its GPT partition table is of a disk of {} sectors, but the image holds only {} "
+                "(it was cut short): the table cannot be used; IMAGE@START:COUNT scans a part "
+                "of it",
+                diskSectors, out.totalSectors));
+        }
+        return kOk;
+    }
+    out.tableType = tableType;
+
+    // Entries the image cannot hold are told and left out; one cut by the image's end keeps
+    // what is there (an image of a disk that could not be read to its end).
+    std::vector<Candidate> candidates;
+    for (const PartitionSlot& slot : *table) {
+        Candidate c{slot, slot.startBytes / kImageSectorSize, slot.lengthBytes / kImageSectorSize};
+        if (c.length == 0) continue;
+        const std::string what =
+            fmt::format("partition {} ({})", slot.number, Sectors(c.start, c.length));
+        if (c.start >= out.totalSectors) {
+            out.problems.push_back(
+                fmt::format("{} starts past the end of the image ({} sectors); left out", what,
+                            out.totalSectors));
+            continue;
+        }
+        if (c.length > out.totalSectors - c.start) {
+            c.length = out.totalSectors - c.start;
+            out.problems.push_back(fmt::format(
+                "{} ends past the end of the image ({} sectors); only its first {} sectors are "
+                "there",
+                what, out.totalSectors, c.length));
+        }
+        candidates.push_back(std::move(c));
+    }
+    // Of volumes that overlap, the one that starts first is kept (ties: the first in the table).
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.start < b.start; });
+    std::vector<VolumeEntry> entries;
+    const Candidate* reach = nullptr;  // the kept volume that ends last so far
+    for (const Candidate& c : candidates) {
+        if (reach != nullptr && c.start < reach->End()) {
+            out.problems.push_back(
+                fmt::format("partition {} ({}) overlaps partition {} ({}); left out", c.slot.number,
+                            Sectors(c.start, c.length), reach->slot.number,
+                            Sectors(reach->start, reach->length)));
+            continue;
+        }
+        if (reach == nullptr || c.End() > reach->End()) reach = &c;
+        VolumeEntry entry = DescribeVolume(image, c.slot.number, c.start * kImageSectorSize,
+                                           c.length * kImageSectorSize, KindOfSlot(c.slot));
+        entry.totalBytes = entry.length;
+        entry.usedBytes = entry.length;
+        entries.push_back(std::move(entry));
+    }
+    DiskLayout layout;
+    layout.known = true;
+    layout.bytesPerSector = kImageSectorSize;
+    layout.sectorsPerTrack = kImageFirstTrack;
+    layout.sectorsPerCylinder = kImageCylinder;
+    layout.diskSectors = out.totalSectors;
+    uint32_t bytesPerSector = kImageSectorSize;
+    CompleteDiskEntries(-1, layout, bytesPerSector, entries);
+    uint16_t number = 0;
+    for (VolumeEntry& entry : entries) {
+        entry.letter = ++number;
+        entry.volumePath = imagePath;
+    }
+    out.entries = std::move(entries);
+    return kOk;
+}
+
+}  // namespace keltra

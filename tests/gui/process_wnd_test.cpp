@@ -1,0 +1,369 @@
+// The scan and search windows with their real workers, on engines the test controls: the
+// progress lines, the cancel question that holds the worker, a source without an engine, and
+// the question about an unfinished deep scan.
+#include "app/process_wnd.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "app/message_box.h"
+#include "app/scan_process_wnd.h"
+#include "app/search_process_wnd.h"
+#include "gui_test_support.h"
+#include "scanlog/scan_history.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+using test::AnswerNextBox;
+using test::SeenBox;
+
+// One progress report of the test engine's scan.
+struct Report {
+    int percent;
+    int weight;
+    int secondsLeft;
+    uint64_t current;
+    uint64_t total;
+};
+
+// Reports `reports` times (the last report repeated), a millisecond apart, and finds two files.
+class CTestEngine : public IFileRecoveryParse {
+  public:
+    std::atomic<int> calls{0};
+    std::atomic<bool> scanned{false};
+    Status scanResult = kOk;
+    int reports = 1;
+    std::vector<Report> script{{50, 100, -1, 0, 0}};
+
+    Status OpenImage(const std::string&, uint16_t) override { return kOk; }
+    Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
+    Status SetCallbacks(ScanProgressCallback scan, CopyProgressCallback, void* user,
+                        int weight) override {
+        callback_ = scan;
+        user_ = user;
+        weight_ = weight;
+        return kOk;
+    }
+    Status Scan(const std::optional<std::string>&) override {
+        scanned = true;
+        for (int i = 0; i < reports; ++i) {
+            const Report& r = script[std::min<size_t>(i, script.size() - 1)];
+            ++calls;
+            const int answer = callback_(user_, r.percent, r.weight == 0 ? weight_ : r.weight,
+                                         r.secondsLeft, r.current, r.total, 2, 0);
+            if (answer != 0) return answer;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return scanResult;
+    }
+    Status ListFolder(const FoundRecord*, int, std::vector<FoundRecord>&) override { return kOk; }
+    Status CountFolderFiles(const FoundRecord*, int, uint32_t&) override { return kOk; }
+    uint64_t GetRecordCount() override { return 2; }
+    Status GetRecordPath(const FoundRecord&, std::string&) override { return kOk; }
+    Status RecoverRecord(const FoundRecord&, const std::string&, int) override { return kOk; }
+    int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
+    Status SetSearchCallback(SearchProgressCallback callback, void* user) override {
+        search_ = callback;
+        searchUser_ = user;
+        return kOk;
+    }
+    Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override {
+        lastPattern = extensions;
+        for (int i = 0; i < 2; ++i) {
+            if (search_(searchUser_, 50 * i, 0) != 0) return 1;
+            FoundRecord r = EmptyRecord();
+            r.SetName("found.jpg");
+            out.push_back(r);
+        }
+        return 1;
+    }
+    Status LoadVolumeBitmap() override { return kOk; }
+    Status ReadRecordData(const FoundRecord&, std::string&, std::span<std::byte>, uint32_t&,
+                          PreviewCallback, void*) override {
+        return kOk;
+    }
+    std::string lastPattern;
+
+  private:
+    ScanProgressCallback callback_ = nullptr;
+    SearchProgressCallback search_ = nullptr;
+    void* user_ = nullptr;
+    void* searchUser_ = nullptr;
+    int weight_ = 0;
+};
+
+// The owner window: counts the finished events it gets.
+class Owner : public QWidget {
+  public:
+    int scanEvents = 0;
+    int searchEvents = 0;
+    bool event(QEvent* e) override {
+        if (e->type() == kScanFinishedEvent) ++scanEvents;
+        if (e->type() == kSearchFinishedEvent) ++searchEvents;
+        return QWidget::event(e);
+    }
+};
+
+// Two image sources whose engines come from `engines` in turn (null once they run out).
+struct Sources {
+    SourceItem first;
+    SourceItem second;
+    std::vector<CTestEngine*> made;
+    std::vector<std::unique_ptr<CTestEngine>> engines;
+
+    Sources() {
+        first.imagePath = "/images/first.img";
+        second.imagePath = "/images/second.img";
+    }
+    std::vector<SourceItem*> List() { return {&first, &second}; }
+    EngineMaker Maker() {
+        return [this](const SourceItem&, bool) -> std::unique_ptr<IFileRecoveryParse> {
+            if (engines.empty()) return nullptr;
+            auto engine = std::move(engines.front());
+            engines.erase(engines.begin());
+            made.push_back(engine.get());
+            return engine;
+        };
+    }
+};
+
+QString Text(const QDialog& window, const char* name) {
+    return window.findChild<QLabel*>(name)->text();
+}
+
+class ProcessWndTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { appData_ = std::make_unique<test::ScopedAppDataFolder>(); }
+    void cleanupTestCase() { appData_.reset(); }
+    void init() { languages_ = std::make_unique<test::ScratchLanguages>(); }
+    void cleanup() { languages_.reset(); }
+
+    void ScansEverySourceAndShowsItsProgress() {
+        Owner owner;
+        Sources sources;
+        for (const Report& last : {Report{40, 100, 3600, 120, 1000}, Report{40, 9, 30, 0, 0}}) {
+            auto engine = std::make_unique<CTestEngine>();
+            engine->script = {last};
+            sources.engines.push_back(std::move(engine));
+        }
+        CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
+        QCOMPARE(window.size(), QSize(450, 250));
+        QCOMPARE(window.exec(), kProcessDone);
+        QVERIFY(window.WorkerDone());
+        QCoreApplication::sendPostedEvents(&owner);
+        QCOMPARE(owner.scanEvents, 1);
+        QVERIFY(sources.first.engine.get() == sources.made[0]);
+        QVERIFY(sources.second.engine.get() == sources.made[1]);
+        QCoreApplication::sendPostedEvents(&window);
+        // The second source's report: weight 9 has no estimate yet, and no sector counts.
+        QCOMPARE(Text(window, "stage"), QString("Scanning image file second.img"));
+        QCOMPARE(Text(window, "percent"), QString("Progress: 3%"));
+        QCOMPARE(Text(window, "time"), QString("Time left: estimating..."));
+        QVERIFY(window.findChild<QLabel*>("sectors")->isHidden());
+        QCOMPARE(window.findChild<QProgressBar*>("progress")->value(), 3);
+    }
+
+    void ProgressLinesOfADeepScan() {
+        Owner owner;
+        Sources sources;
+        auto engine = std::make_unique<CTestEngine>();
+        engine->script = {{40, 100, 3600, 120, 1000}};
+        sources.engines.push_back(std::move(engine));
+        SourceItem partition;
+        partition.partition = VolumeEntry{};
+        partition.partition->letter = 3;
+        CScanProcessWnd window(&owner, {&partition}, false, sources.Maker());
+        QCOMPARE(window.exec(), kProcessDone);
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(Text(window, "stage"), QString("Scanning volume 3"));
+        QCOMPARE(Text(window, "percent"), QString("Progress: 40%"));
+        QCOMPARE(Text(window, "time"), QString("Time left: 1 Hour 0 Min"));
+        QCOMPARE(Text(window, "sectors"), QString("Sectors read: 120 / 1000"));
+        QCOMPARE(Text(window, "totalfile"), QString("Files found: 2"));
+        QVERIFY(!window.findChild<QLabel*>("sectors")->isHidden());
+    }
+
+    void TimeLineStaysEmptyWithoutAnEstimate() {
+        Owner owner;
+        Sources sources;
+        sources.engines.push_back(std::make_unique<CTestEngine>());  // -1 at weight 100
+        CScanProcessWnd window(&owner, {&sources.first}, false, sources.Maker());
+        QCOMPARE(window.exec(), kProcessDone);
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(Text(window, "time"), QString());
+    }
+
+    void SourceWithoutEngineEndsThePass() {
+        Owner owner;
+        Sources sources;  // no engines at all
+        CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
+        QCOMPARE(window.exec(), kProcessNoEngine);
+        QTRY_VERIFY(window.WorkerDone());
+        QCoreApplication::sendPostedEvents(&owner);
+        QCOMPARE(owner.scanEvents, 0);
+        QVERIFY(sources.made.empty());
+    }
+
+    // While the cancel question is open the worker waits in its next report; "no" lets it go
+    // on to the end of its scan and the next source.
+    void OpenCancelQuestionHoldsTheWorker() {
+        Owner owner;
+        Sources sources;
+        for (int i = 0; i < 2; ++i) {
+            auto engine = std::make_unique<CTestEngine>();
+            engine->reports = 2000;
+            sources.engines.push_back(std::move(engine));
+        }
+        CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
+        int held = -1;
+        QString question;
+        QTimer::singleShot(0, &window, [&] {
+            QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls > 10);
+            CTestEngine* engine = sources.made[0];
+            auto* timer = new QTimer(&window);
+            QObject::connect(timer, &QTimer::timeout, timer, [&, engine, timer] {
+                auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr) return;
+                timer->stop();
+                question = box->findChild<QLabel*>("message")->text();
+                const int before = engine->calls;
+                QTest::qWait(300);
+                held = engine->calls - before;
+                box->findChild<QPushButton*>("cancelbtn")->click();  // "no"
+                timer->deleteLater();
+            });
+            timer->start(5);
+            window.findChild<QPushButton*>("cancelbtn")->click();
+        });
+        QCOMPARE(window.exec(), kProcessDone);
+        QCOMPARE(question, QString("Stop the scan now? The files found so far are kept."));
+        QVERIFY2(held >= 0 && held <= 1, qPrintable(QString::number(held)));
+        QVERIFY(!window.CancelRequested());
+        QCOMPARE(sources.made.size(), size_t(2));
+        QCOMPARE(sources.made[0]->calls.load(), 2000);
+        QCOMPARE(sources.made[1]->calls.load(), 2000);
+        QCoreApplication::sendPostedEvents(&owner);
+        QCOMPARE(owner.scanEvents, 1);
+    }
+
+    // "Yes" stops the engine at its next report and ends the pass; the owner still hears of it.
+    void ConfirmedCancelStopsThePass() {
+        Owner owner;
+        Sources sources;
+        for (int i = 0; i < 2; ++i) {
+            auto engine = std::make_unique<CTestEngine>();
+            engine->reports = 100000;
+            sources.engines.push_back(std::move(engine));
+        }
+        CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
+        SeenBox seen;
+        QTimer::singleShot(0, &window, [&] {
+            QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls > 5);
+            AnswerNextBox("okbtn", seen);
+            window.findChild<QPushButton*>("closebtn")->click();
+            // The click returns once the worker has finished.
+            QVERIFY(window.WorkerDone());
+        });
+        QCOMPARE(window.exec(), kProcessDone);
+        QVERIFY(seen.shown);
+        QVERIFY(window.CancelRequested());
+        QCOMPARE(sources.made.size(), size_t(1));
+        QVERIFY(sources.made[0]->calls < 100000);
+        QCoreApplication::sendPostedEvents(&owner);
+        QCOMPARE(owner.scanEvents, 1);
+    }
+
+    // A deep scan of a source with an unfinished deep scan in the history asks whether to
+    // continue it; "no" forgets that scan and its folder before the engine is made. A quick scan
+    // never asks.
+    void UnfinishedDeepScanIsContinuedOnlyWhenWanted() {
+        const test::ScratchDir scratch;
+        const std::string image = scratch / "card.img";
+        test::WriteWholeFile(image, std::vector<std::byte>(64 * 1024));
+        ScanHistory& history = ScanHistory::Instance();
+        for (const int answer : {kAnswerOk, kAnswerCancel, 0}) {
+            history.NewScanFolder();
+            const std::string folder = history.CurrentScanFolder();
+            std::filesystem::create_directories(folder);
+            test::WriteWholeFile(folder + "log", std::vector<std::byte>(16));
+            QCOMPARE(
+                history.SaveScanState(kImageDiskNumber, 0, 128, DeepScanState{}, folder, image),
+                kOk);
+
+            const bool deep = answer != 0;
+            Owner owner;
+            Sources sources;
+            sources.first.imagePath = image;
+            sources.engines.push_back(std::make_unique<CTestEngine>());
+            CScanProcessWnd window(&owner, {&sources.first}, deep, sources.Maker());
+            SeenBox seen;
+            if (deep) AnswerNextBox(answer == kAnswerOk ? "okbtn" : "cancelbtn", seen);
+            QCOMPARE(window.exec(), kProcessDone);
+            QCOMPARE(seen.shown, deep);
+            if (deep) {
+                QCOMPARE(seen.text, QString("This source was partly deep-scanned before. "
+                                            "Continue that scan where it stopped?"));
+            }
+            QVERIFY(sources.made.at(0)->scanned);
+            const bool forgotten = answer == kAnswerCancel;
+            QCOMPARE(std::filesystem::exists(folder), !forgotten);
+            ScanHistory saved(history.Folder());  // what `config` now holds
+            ScanHistoryRecord record{};
+            QCOMPARE(saved.FindImageScan(image, record), !forgotten);
+            if (!forgotten) history.ForgetScan(folder);
+            history.Save();
+        }
+    }
+
+    void SearchCollectsFromEverySource() {
+        QCOMPARE(SearchPatternFromWildcards("*.jpg|*.png|"), std::string(".\\.jpg|.\\.png|"));
+        QCOMPARE(SearchPatternFromWildcards("a\\*b+[c]"), std::string("a\\b\\+\\[c\\]"));
+
+        Owner owner;
+        Sources sources;
+        sources.first.engine = std::make_unique<CTestEngine>();
+        sources.second.engine = std::make_unique<CTestEngine>();
+        SearchRequest request;
+        CSearchProcessWnd window(&owner, sources.List(), &request, "*.jpg");
+        QCOMPARE(window.size(), QSize(450, 220));
+        QCOMPARE(window.exec(), kProcessDone);
+        QCOMPARE(request.found.size(), size_t(4));
+        QCOMPARE(static_cast<CTestEngine*>(sources.second.engine.get())->lastPattern,
+                 std::string(".\\.jpg"));
+        QCoreApplication::sendPostedEvents(&owner);
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(owner.searchEvents, 1);
+        QCOMPARE(Text(window, "stage"), QString("Searching second.img"));
+        QCOMPARE(Text(window, "percent"), QString("Progress: 50%"));
+
+        // A source that was not scanned ends the search without telling the owner.
+        sources.second.engine.reset();
+        SearchRequest partial;
+        CSearchProcessWnd unscanned(&owner, sources.List(), &partial, "*.jpg");
+        QCOMPARE(unscanned.exec(), kProcessDone);
+        QCoreApplication::sendPostedEvents(&owner);
+        QCOMPARE(owner.searchEvents, 1);
+        QCOMPARE(partial.found.size(), size_t(2));
+    }
+
+  private:
+    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+    std::unique_ptr<test::ScratchLanguages> languages_;
+};
+
+KELTRA_GUI_TEST("ProcessWnd", ProcessWndTest);
+
+}  // namespace
+}  // namespace keltra
+
+#include "process_wnd_test.moc"

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The desktop program in a real X server (Xvfb), driven with xdotool: a partitioned loop device
+# and an image file on the source page, the scan window while it scans, and the results page.
+# Screenshots go to OUTDIR. Needs root (loop devices), xvfb, xdotool, imagemagick and strace
+# (which slows the program's reads so that the scan window can be caught while it scans).
+#
+#   tests/gui/xvfb_walkthrough.sh build/release build/fixtures docs/screenshots
+set -euo pipefail
+build=$(realpath "$1")
+fixtures=$(realpath "$2")
+out=$3
+mkdir -p "$out"
+export DISPLAY=:93
+shots=$(mktemp -d)
+Xvfb "$DISPLAY" -screen 0 1024x640x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+loop=$(losetup -r -P -f --show "$fixtures/gui_disk.img")
+cleanup() {
+    [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+    losetup -d "$loop" 2>/dev/null || true
+    rm -rf "$shots"
+}
+trap cleanup EXIT
+sleep 2
+
+# Every read of the program waits 40 ms.
+(cd "$build" && XDG_DATA_HOME="$shots/data" exec strace -f -qq -o /dev/null -e trace=pread64 \
+    -e inject=pread64:delay_enter=40000 ./keltra-photo-recovery) &
+app=$!
+xdotool search --sync --name "Keltra Photo Recovery" >/dev/null
+sleep 3
+# The window is 800 x 500, centred at (112, 70) on this screen.
+click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-1}"; }
+shot() { import -window root "$shots/full.png" && convert "$shots/full.png" -crop 800x500+112+70 +repage "$out/$1.png"; }
+
+click 512 452            # Start
+click 176 496 2          # Load Image: the file dialog
+xdotool type --delay 5 "$fixtures/photos_fat.img"
+xdotool key Return
+sleep 1.5
+shot source_devices
+click 834 160 0.7        # Scan
+shot scanning
+sleep 5                  # the scan and the search end; the results page shows
+click 213 247            # the JPEG node
+click 296 271 0.5        # check two files
+click 296 295
+shot results
+echo "screenshots in $out"

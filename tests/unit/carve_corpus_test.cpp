@@ -1,0 +1,203 @@
+// Carving a whole image made of the sample files of tests/data/signatures, each at a sector
+// boundary, between gaps of random bytes and of zeros.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "engines/carving/carve_pass.h"
+#include "engines/carving/file_type_recovery.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uint64_t kSector = 512;
+
+// The extension each sample is carved under; samples not named here are of formats that are
+// recognised but never carved (archives, documents, executables, fonts, databases).
+const std::map<std::string, std::string> kCarvedAs = {
+    {"exif.jpg", "jpg"},   {"jfif.jpg", "jpg"},    {"sample.3gp", "3gp"}, {"sample.avi", "avi"},
+    {"sample.bmp", "bmp"}, {"sample.doc", "fla"},  {"sample.flv", "flv"}, {"sample.gif", "gif"},
+    {"sample.ico", "ico"}, {"sample.m1v", "mpeg"}, {"sample.mid", "mid"}, {"sample.mkv", "mkv"},
+    {"sample.mmf", "mmf"}, {"sample.mov", "mov"},  {"sample.mp2", "mp2"}, {"sample.mp3", "mp3"},
+    {"sample.mp4", "mp4"}, {"sample.mpg", "mpeg"}, {"sample.mts", "mts"}, {"sample.mxf", "mxf"},
+    {"sample.png", "png"}, {"sample.ppt", "fla"},  {"sample.psd", "psd"}, {"sample.rm", "rmvb"},
+    {"sample.swf", "swf"}, {"sample.tif", "tif"},  {"sample.ts", "ts"},   {"sample.wav", "wav"},
+    {"sample.wma", "wmv"}, {"sample.wmv", "wmv"},  {"sample.xls", "fla"}, {"signed.mp4", "mp4"},
+};
+
+// Samples whose end the end rule knows (a footer, or a size in the header): their recovered
+// bytes equal the original. The others run on to the next file and hold the original as a
+// prefix, except the MP4 whose signature text ends the file before its terminating zero.
+const std::set<std::string> kExactEnd = {
+    "exif.jpg",   "jfif.jpg",   "sample.avi", "sample.bmp", "sample.gif", "sample.ico",
+    "sample.m1v", "sample.mid", "sample.mp3", "sample.mpg", "sample.png", "sample.swf",
+    "sample.ts",  "sample.wav", "sample.wma", "sample.wmv",
+};
+const std::string kEndsBeforeItsLastByte = "signed.mp4";
+
+struct Placed {
+    std::string file;
+    uint64_t sector;
+    std::vector<std::byte> bytes;
+};
+
+struct CorpusImage {
+    std::vector<std::byte> bytes;
+    std::vector<Placed> files;
+};
+
+// Every sample in name order, each starting on a sector, the gaps before them alternating
+// between random bytes and zeros of 1 to 5 sectors.
+CorpusImage MakeCorpusImage() {
+    CorpusImage image;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(test::TestDataPath("signatures"))) {
+        if (entry.path().extension() != ".sh") names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::mt19937 random(12345);
+    image.bytes.resize(8 * kSector);
+    for (size_t i = 0; i < names.size(); ++i) {
+        const uint64_t gap = (1 + (i * 7) % 5) * kSector;
+        const size_t at = image.bytes.size();
+        image.bytes.resize(at + gap);
+        if (i % 2 == 0) {
+            for (size_t b = at; b < at + gap; ++b) image.bytes[b] = std::byte(random() & 0xFF);
+        }
+        Placed placed{names[i], image.bytes.size() / kSector,
+                      test::ReadWholeFile(test::TestDataPath("signatures/" + names[i]))};
+        image.bytes.insert(image.bytes.end(), placed.bytes.begin(), placed.bytes.end());
+        image.bytes.resize((image.bytes.size() + kSector - 1) / kSector * kSector);
+        image.files.push_back(std::move(placed));
+    }
+    const size_t at = image.bytes.size();
+    image.bytes.resize(at + 8 * kSector);
+    for (size_t b = at; b < image.bytes.size(); ++b) image.bytes[b] = std::byte(random() & 0xFF);
+    return image;
+}
+
+bool StartsWith(std::span<const std::byte> whole, std::span<const std::byte> prefix) {
+    return whole.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+TEST(CarveCorpus, EveryCarvableSampleIsFoundOnceAtItsFirstSector) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const CorpusImage image = MakeCorpusImage();
+    const std::string imagePath = dir / "corpus.img";
+    test::WriteWholeFile(imagePath, image.bytes);
+
+    CFileTypeRecovery engine;
+    engine.SetLogFolder(dir.Path().string());
+    ASSERT_EQ(engine.OpenImage(imagePath, 1), kOk);
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, imagePath), kOk);
+    ASSERT_EQ(CarveWholeRange(engine, source, kSector, {0, source.totalSectors}, nullptr, nullptr),
+              kOk);
+    std::vector<FoundRecord> found;
+    ASSERT_EQ(engine.ListFolder(nullptr, 0, found), kOk);
+    std::map<uint64_t, std::vector<FoundRecord>> bySector;
+    for (const FoundRecord& r : found) bySector[r.location].push_back(r);
+
+    int carvable = 0, recalled = 0, exact = 0, prefix = 0;
+    std::ostringstream table;
+    for (const Placed& placed : image.files) {
+        const auto expected = kCarvedAs.find(placed.file);
+        const auto at = bySector.find(placed.sector);
+        if (expected == kCarvedAs.end()) {
+            EXPECT_EQ(at, bySector.end()) << placed.file << " is not a carved format";
+            continue;
+        }
+        ++carvable;
+        SCOPED_TRACE(placed.file);
+        ASSERT_NE(at, bySector.end()) << "not found";
+        ASSERT_EQ(at->second.size(), 1u) << "found more than once";
+        const FoundRecord& record = at->second[0];
+        EXPECT_EQ(record.Name(), std::to_string(placed.sector) + "." + expected->second);
+        ++recalled;
+
+        const std::string out = dir / ("out/" + std::string(record.Name()));
+        ASSERT_EQ(engine.RecoverRecord(record, out, 0), kOk);
+        const auto copied = test::ReadWholeFile(out);
+        const bool same = copied == placed.bytes;
+        const bool isPrefix = StartsWith(copied, placed.bytes);
+        exact += same ? 1 : 0;
+        prefix += isPrefix ? 1 : 0;
+        if (placed.file == kEndsBeforeItsLastByte) {
+            EXPECT_TRUE(copied.size() + 1 == placed.bytes.size() &&
+                        StartsWith(placed.bytes, copied));
+        } else if (kExactEnd.count(placed.file) != 0) {
+            EXPECT_TRUE(same) << "recovered " << copied.size() << " bytes of "
+                              << placed.bytes.size();
+        } else {
+            EXPECT_TRUE(isPrefix) << "the original is not a prefix of the recovered bytes";
+        }
+        table << placed.file << " -> " << record.Name() << " " << record.size << "/"
+              << placed.bytes.size()
+              << (same       ? " exact"
+                  : isPrefix ? " prefix"
+                             : " DIFFERENT")
+              << "\n";
+    }
+    // Whatever else was carved lies inside a sample (a picture inside a video, say).
+    int inside = 0;
+    for (const FoundRecord& r : found) {
+        const bool isSampleStart =
+            std::any_of(image.files.begin(), image.files.end(),
+                        [&](const Placed& p) { return p.sector == r.location; });
+        if (!isSampleStart) {
+            ++inside;
+            table << "also carved: " << r.Name() << " " << r.size << "\n";
+        }
+    }
+    RecordProperty("recall", std::to_string(recalled) + "/" + std::to_string(carvable));
+    std::cout << table.str() << "carvable " << carvable << ", found " << recalled << ", exact "
+              << exact << ", prefix " << prefix << ", other finds " << inside << "\n";
+    EXPECT_EQ(recalled, carvable);
+}
+
+TEST(CarveCorpus, CarveOnlyCommandScansAndRecoversAnImage) {
+    test::ScratchDir dir;
+    const CorpusImage image = MakeCorpusImage();
+    const std::string imagePath = dir / "corpus.img";
+    test::WriteWholeFile(imagePath, image.bytes);
+    const std::string xdg = "XDG_DATA_HOME=" + (dir / "xdg");
+
+    const auto scan = test::RunKeltra({"scan", imagePath, "--carve-only", "--json"}, {xdg});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    std::set<std::string> listed;
+    std::istringstream lines(scan.out);
+    for (std::string line; std::getline(lines, line);) {
+        listed.insert(nlohmann::json::parse(line).at("name").get<std::string>());
+    }
+    for (const Placed& placed : image.files) {
+        const auto expected = kCarvedAs.find(placed.file);
+        if (expected == kCarvedAs.end()) continue;
+        EXPECT_EQ(listed.count(std::to_string(placed.sector) + "." + expected->second), 1u)
+            << placed.file;
+    }
+
+    const std::string to = dir / "recovered";
+    const auto recover = test::RunKeltra(
+        {"recover", imagePath, "--carve-only", "--types", "photo", "--to", to}, {xdg});
+    ASSERT_EQ(recover.exitCode, 0) << recover.err;
+    for (const Placed& placed : image.files) {
+        if (placed.file != "jfif.jpg" && placed.file != "sample.png") continue;
+        const std::string name = std::to_string(placed.sector) + "." + kCarvedAs.at(placed.file);
+        EXPECT_EQ(test::ReadWholeFile(to + "/photo/" + name), placed.bytes) << name;
+    }
+
+    // --deep and --carve-only do not go together.
+    EXPECT_EQ(test::RunKeltra({"scan", imagePath, "--carve-only", "--deep"}, {xdg}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace keltra

@@ -1,0 +1,378 @@
+// Images of whole disks: their partition tables read like a disk's, each volume scanned with its
+// files kept apart, one volume or a sector range picked, and damaged tables told about.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "cli/commands/source_argument.h"
+#include "storage/image_volumes.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The deleted files of every volume holding the photo tree (tests/fixtures/make_tables.sh).
+const std::vector<std::string> kDeleted = {
+    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
+    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
+
+std::string Original(const std::string& path) {
+    return test::FixturePath("photos_originals/" + path);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// "partition start length kind file-system" for each entry.
+std::vector<std::string> Rows(const ImageVolumes& image) {
+    std::vector<std::string> rows;
+    for (const VolumeEntry& e : image.entries) {
+        rows.push_back(std::to_string(e.partitionNumber) + " " + std::to_string(e.start) + " " +
+                       std::to_string(e.length) + " " + std::to_string(e.kind) + " " +
+                       e.fileSystemName);
+    }
+    return rows;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(ImageVolumes, TablesAreReadLikeADisks) {
+    ImageVolumes mbr;
+    ASSERT_EQ(ListImageVolumes(test::FixturePath("tables_mbr.img"), mbr), kOk);
+    EXPECT_EQ(mbr.tableType, "dos");
+    EXPECT_EQ(mbr.totalSectors, 102400u);
+    // The extended partition is a container only; its logical partition is numbered 5.
+    EXPECT_EQ(Rows(mbr),
+              (Strings{"1 2048 32768 6 FAT", "2 34816 32768 7 NTFS", "5 69632 32768 6 FAT"}));
+    EXPECT_TRUE(mbr.problems.empty());
+    EXPECT_EQ(mbr.entries[2].letter, 3);
+    EXPECT_EQ(mbr.entries[0].volumePath, test::FixturePath("tables_mbr.img"));
+    EXPECT_EQ(mbr.entries[0].volumeLabel, "PHOTOS1");
+    EXPECT_EQ(ImageVolumeName(mbr.entries[1]), "Partition 2 (NTFS)");
+
+    ImageVolumes gpt;
+    ASSERT_EQ(ListImageVolumes(test::FixturePath("tables_gpt.img"), gpt), kOk);
+    EXPECT_EQ(gpt.tableType, "gpt");
+    // The stretch after the last volume (backup table included) is shorter than a cylinder.
+    EXPECT_EQ(Rows(gpt), (Strings{"1 2048 32768 7 NTFS", "2 34816 32768 6 FAT"}));
+
+    // The older fixture leaves 100 MiB between its volumes: a stretch no volume covers.
+    ImageVolumes gap;
+    ASSERT_EQ(ListImageVolumes(test::FixturePath("mbr.img"), gap), kOk);
+    ASSERT_EQ(gap.entries.size(), 3u);
+    EXPECT_EQ(gap.entries[1].kind, kKindNone);
+    EXPECT_EQ(gap.entries[1].partitionNumber, -1);
+    EXPECT_EQ(gap.entries[1].start, 34816u);
+    EXPECT_EQ(gap.entries[1].length, 239616u - 34816u);
+
+    // An image cut short keeps a GPT header that names a longer disk: libblkid refuses the
+    // table, and the reason is told.
+    test::ScratchDir cut;
+    fs::copy_file(test::FixturePath("tables_gpt.img"), cut / "cut.img");
+    fs::resize_file(cut / "cut.img", 20u << 20);
+    ImageVolumes shortGpt;
+    ASSERT_EQ(ListImageVolumes(cut / "cut.img", shortGpt), kOk);
+    EXPECT_TRUE(shortGpt.tableType.empty());
+    ASSERT_EQ(shortGpt.problems.size(), 1u);
+    EXPECT_NE(shortGpt.problems[0].find("a disk of 69632 sectors, but the image holds only 40960"),
+              std::string::npos)
+        << shortGpt.problems[0];
+
+    // A file system image holds no table; a missing file is an error.
+    ImageVolumes plain;
+    ASSERT_EQ(ListImageVolumes(test::FixturePath("photos_ntfs.img"), plain), kOk);
+    EXPECT_TRUE(plain.tableType.empty());
+    EXPECT_TRUE(plain.entries.empty());
+    test::ScratchDir dir;
+    EXPECT_EQ(ListImageVolumes(dir / "missing.img", plain), kErrFileNotFound);
+}
+
+TEST(ImageVolumes, EntriesTheImageCannotHoldAreToldAndLeftOut) {
+    ImageVolumes bad;
+    ASSERT_EQ(ListImageVolumes(test::FixturePath("tables_bad.img"), bad), kOk);
+    EXPECT_EQ(bad.totalSectors, 40960u);
+    // Partition 4 is cut to the image's end; 2 (past the end) and 3 (inside 1) are left out.
+    EXPECT_EQ(Rows(bad), (Strings{"1 2048 32768 6 FAT", "4 36864 4096 6 FAT"}));
+    ASSERT_EQ(bad.problems.size(), 3u) << testing::PrintToString(bad.problems);
+    EXPECT_EQ(bad.problems[0],
+              "partition 2 (sectors 100000 to 102047) starts past the end of the image (40960 "
+              "sectors); left out");
+    EXPECT_EQ(bad.problems[1],
+              "partition 4 (sectors 36864 to 45055) ends past the end of the image (40960 "
+              "sectors); only its first 4096 sectors are there");
+    EXPECT_EQ(bad.problems[2],
+              "partition 3 (sectors 10000 to 14095) overlaps partition 1 (sectors 2048 to "
+              "34815); left out");
+}
+
+TEST(ImageSourceArgument, PicksAVolumeOrASectorRange) {
+    const std::string mbr = test::FixturePath("tables_mbr.img");
+    cli::SourceArgument arg;
+    std::string error;
+    ASSERT_TRUE(cli::ParseSourceArgument(mbr + "@5", arg, error)) << error;
+    EXPECT_TRUE(arg.isImage);
+    EXPECT_EQ(arg.imagePath, mbr);
+    EXPECT_EQ(arg.startSector, 69632u);
+    EXPECT_EQ(arg.sectorCount, 32768u);
+    EXPECT_EQ(arg.volumeName, "Partition 5 (FAT)");
+    EXPECT_EQ(arg.text, mbr + "@5");
+    EXPECT_FALSE(arg.inWholeImage);
+
+    ASSERT_TRUE(cli::ParseSourceArgument(mbr + "@34816:100", arg, error)) << error;
+    EXPECT_EQ(arg.startSector, 34816u);
+    EXPECT_EQ(arg.sectorCount, 100u);
+    EXPECT_FALSE(arg.IsWholeImage());
+
+    // A whole image becomes its volumes; anything else stays as it is.
+    ASSERT_TRUE(cli::ParseSourceArgument(mbr, arg, error)) << error;
+    EXPECT_TRUE(arg.IsWholeImage());
+    std::vector<std::string> notes;
+    const auto volumes = cli::ExpandImageVolumes(arg, notes);
+    ASSERT_EQ(volumes.size(), 3u);
+    EXPECT_EQ(volumes[1].text, mbr + "@2");
+    EXPECT_TRUE(volumes[1].inWholeImage);
+    EXPECT_TRUE(notes.empty());
+    ASSERT_TRUE(cli::ParseSourceArgument(test::FixturePath("photos_fat.img"), arg, error));
+    EXPECT_EQ(cli::ExpandImageVolumes(arg, notes).size(), 1u);
+
+    // A name that exists as written is a file, "@" or not.
+    test::ScratchDir dir;
+    fs::copy_file(test::FixturePath("photos_ntfs.img"), dir / "card@2");
+    ASSERT_TRUE(cli::ParseSourceArgument(dir / "card@2", arg, error)) << error;
+    EXPECT_TRUE(arg.IsWholeImage());
+    EXPECT_EQ(arg.imagePath, dir / "card@2");
+
+    const std::string bad = test::FixturePath("tables_bad.img");
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>>{
+             {mbr + "@3", "has no partition 3; its partitions: 1, 2, 5"},
+             {mbr + "@0", "expected IMAGE@N (a partition) or IMAGE@START:COUNT (sectors)"},
+             {mbr + "@x", "expected IMAGE@N"},
+             {mbr + "@1:0", "expected IMAGE@N"},
+             {mbr + "@102399:2", "the range passes the end of '" + mbr + "' (102400 sectors"},
+             {mbr + "@102400:1", "the range passes the end"},
+             {bad + "@3", "partition 3 (sectors 10000 to 14095) overlaps partition 1"},
+             {test::FixturePath("photos_fat.img") + "@1", "holds no partition table"},
+             {dir / "missing.img@1", "cannot open '" + (dir / "missing.img@1") + "'"},
+         }) {
+        EXPECT_FALSE(cli::ParseSourceArgument(text, arg, error)) << text;
+        EXPECT_NE(error.find(expected), std::string::npos) << text << "\n" << error;
+    }
+}
+
+class CliOnTables : public testing::Test {
+  protected:
+    test::CommandResult Run(std::vector<std::string> args) {
+        return test::RunKeltra(args,
+                               {"XDG_DATA_HOME=" + (data_ / ("xdg" + std::to_string(++runs_)))});
+    }
+    // Found path → JSON object, from one JSON line per item.
+    static std::map<std::string, nlohmann::json> Found(const std::string& out) {
+        std::map<std::string, nlohmann::json> found;
+        for (const std::string& line : Lines(out)) {
+            const auto j = nlohmann::json::parse(line);
+            found[j["path"].get<std::string>() + j["name"].get<std::string>()] = j;
+        }
+        return found;
+    }
+    test::ScratchDir data_;
+    int runs_ = 0;
+};
+
+TEST_F(CliOnTables, ScanListsEveryVolumesFilesUnderItsVolume) {
+    for (const auto& [image, volumes] :
+         std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>{
+             {"tables_mbr.img",
+              {{"Partition 1 (FAT)", "@1"},
+               {"Partition 2 (NTFS)", "@2"},
+               {"Partition 5 (FAT)", "@5"}}},
+             {"tables_gpt.img", {{"Partition 1 (NTFS)", "@1"}, {"Partition 2 (FAT)", "@2"}}}}) {
+        const std::string path = test::FixturePath(image);
+        const auto r = Run({"scan", path, "--json"});
+        ASSERT_EQ(r.exitCode, 0) << image << "\n" << r.err;
+        const auto found = Found(r.out);
+        std::set<std::string> files;
+        for (const auto& [found_path, j] : found) {
+            if (j["is_folder"] == false) files.insert(found_path);
+        }
+        std::set<std::string> expected;
+        for (const auto& [volume, pick] : volumes) {
+            for (const std::string& file : kDeleted) {
+                const std::string at = volume + "/" + file;
+                expected.insert(at);
+                ASSERT_TRUE(found.count(at)) << at << " not listed:\n" << r.out;
+                EXPECT_EQ(found.at(at)["size"], fs::file_size(Original(file))) << at;
+                EXPECT_EQ(found.at(at)["source"], path + pick) << at;
+            }
+        }
+        EXPECT_EQ(files, expected) << "no file is listed twice or outside its volume";
+    }
+}
+
+TEST_F(CliOnTables, RecoverKeepingPathsMakesOneFolderPerVolume) {
+    test::ScratchDir out;
+    const auto r =
+        Run({"recover", test::FixturePath("tables_mbr.img"), "--to", out / "dest", "--keep-paths"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).back(), "18 recovered, 0 failed");
+    for (const char* volume : {"Partition 1 (FAT)", "Partition 2 (NTFS)", "Partition 5 (FAT)"}) {
+        for (const std::string& file : kDeleted) {
+            const std::string at = out / ("dest/" + std::string(volume) + "/" + file);
+            EXPECT_EQ(test::Sha256OfFile(at), test::Sha256OfFile(Original(file))) << at;
+        }
+    }
+    std::set<std::string> top;
+    for (const auto& entry : fs::directory_iterator(out / "dest")) {
+        top.insert(entry.path().filename());
+    }
+    EXPECT_EQ(top, (std::set<std::string>{"Partition 1 (FAT)", "Partition 2 (NTFS)",
+                                          "Partition 5 (FAT)"}));
+
+    // cat reaches a file by the same path.
+    const auto text = Run(
+        {"cat", test::FixturePath("tables_gpt.img"), "Partition 2 (FAT)/Docs/Meeting notes.txt"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    const auto original = test::ReadWholeFile(Original("Docs/Meeting notes.txt"));
+    EXPECT_EQ(text.out,
+              std::string(reinterpret_cast<const char*>(original.data()), original.size()));
+}
+
+TEST_F(CliOnTables, PickingOneVolumeOrARangeScansOnlyIt) {
+    const std::string gpt = test::FixturePath("tables_gpt.img");
+    const auto one = Run({"scan", gpt + "@2", "--json"});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    const auto found = Found(one.out);
+    for (const std::string& file : kDeleted) {
+        ASSERT_TRUE(found.count(file)) << file << " not listed at the root:\n" << one.out;
+        EXPECT_EQ(found.at(file)["origin"], "quick-fat");
+        EXPECT_EQ(found.at(file)["source"], gpt + "@2");
+    }
+    for (const auto& [path, j] : found) EXPECT_EQ(j["origin"], "quick-fat") << path;
+
+    test::ScratchDir out;
+    const auto range = Run({"recover", gpt + "@2048:32768", "--to", out / "ntfs", "--keep-paths"});
+    ASSERT_EQ(range.exitCode, 0) << range.err;
+    for (const std::string& file : kDeleted) {
+        EXPECT_EQ(test::Sha256OfFile(out / ("ntfs/" + file)), test::Sha256OfFile(Original(file)))
+            << file;
+    }
+
+    // Carving keeps to the partition too.
+    const auto carved = Run({"scan", gpt + "@2", "--carve-only", "--json"});
+    ASSERT_EQ(carved.exitCode, 0) << carved.err;
+    ASSERT_FALSE(Lines(carved.out).empty());
+    for (const auto& [path, j] : Found(carved.out)) {
+        EXPECT_GE(j["location"], 34816u) << path;
+        EXPECT_LT(j["location"], 34816u + 32768u) << path;
+    }
+
+    const auto missing = Run({"scan", gpt + "@7"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("has no partition 7; its partitions: 1, 2"), std::string::npos)
+        << missing.err;
+}
+
+TEST_F(CliOnTables, BadEntriesAreToldAndTheOthersScanned) {
+    const std::string bad = test::FixturePath("tables_bad.img");
+    const auto r = Run({"scan", bad, "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* told : {"partition 2 (sectors 100000 to 102047) starts past the end",
+                             "partition 3 (sectors 10000 to 14095) overlaps partition 1",
+                             "partition 4 (sectors 36864 to 45055) ends past the end"}) {
+        EXPECT_NE(r.err.find(told), std::string::npos) << told << "\n" << r.err;
+    }
+    const auto found = Found(r.out);
+    for (const std::string& file : kDeleted) {
+        EXPECT_TRUE(found.count("Partition 1 (FAT)/" + file)) << file << "\n" << r.out;
+    }
+    // The volume cut short by the image's end is scanned as far as it goes.
+    std::string gone;
+    for (const auto& [path, item] : found) {
+        if (path.starts_with("Partition 4 (FAT)/") && item["size"] == 3000) gone = path;
+    }
+    ASSERT_FALSE(gone.empty()) << r.out;
+    const auto data = Run({"cat", bad, gone});
+    ASSERT_EQ(data.exitCode, 0) << data.err;
+    const auto original = test::ReadWholeFile(test::FixturePath("tables_gone.bin"));
+    EXPECT_EQ(data.out,
+              std::string(reinterpret_cast<const char*>(original.data()), original.size()));
+
+    const auto probe = Run({"probe", bad, "--json"});
+    ASSERT_EQ(probe.exitCode, 0) << probe.err;
+    const auto j = nlohmann::json::parse(probe.out);
+    EXPECT_EQ(j["table"], "MBR");
+    EXPECT_EQ(j["problems"].size(), 3u);
+}
+
+TEST_F(CliOnTables, APartitionIsCopiedOutAndNothingToScanIsAnError) {
+    // `keltra image` copies one partition of an image into an image of its own.
+    test::ScratchDir out;
+    const std::string gpt = test::FixturePath("tables_gpt.img");
+    const auto copy = Run({"image", gpt + "@2", out / "part.img"});
+    ASSERT_EQ(copy.exitCode, 0) << copy.err;
+    const auto whole = test::ReadWholeFile(gpt);
+    const auto part = test::ReadWholeFile(out / "part.img");
+    ASSERT_EQ(part.size(), 32768u * 512);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + 34816 * 512));
+    const auto scan = Run({"scan", out / "part.img", "--json", "--types", "document"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_EQ(Lines(scan.out).size(), 1u) << scan.out;
+
+    // A table whose only volume holds no file system: told, and nothing scanned is an error.
+    std::vector<std::byte> disk(2u << 20);
+    const uint8_t entry[16] = {0,    0xfe, 0xff, 0xff, 0x83, 0xfe, 0xff, 0xff,
+                               0x40, 0,    0,    0,    0,    0x04, 0,    0};  // sectors 64 to 1087
+    for (size_t i = 0; i < 16; ++i) disk[446 + i] = std::byte{entry[i]};
+    disk[510] = std::byte{0x55};
+    disk[511] = std::byte{0xAA};
+    test::WriteWholeFile(out / "blank.img", disk);
+    const auto blank = Run({"scan", out / "blank.img"});
+    EXPECT_EQ(blank.exitCode, 1);
+    EXPECT_NE(blank.err.find("blank.img@1' (Partition 1): no NTFS, FAT or Ext file system "
+                             "found at its start; passed over"),
+              std::string::npos)
+        << blank.err;
+    EXPECT_NE(blank.err.find("nothing could be scanned"), std::string::npos) << blank.err;
+}
+
+TEST_F(CliOnTables, ProbeListsThePartitions) {
+    const std::string mbr = test::FixturePath("tables_mbr.img");
+    const auto r = Run({"probe", mbr, "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["table"], "MBR");
+    EXPECT_EQ(j["sector_count"], 102400);
+    ASSERT_EQ(j["partitions"].size(), 3u);
+    EXPECT_EQ(j["partitions"][1]["partition"], 2);
+    EXPECT_EQ(j["partitions"][1]["start_sector"], 34816);
+    EXPECT_EQ(j["partitions"][1]["sector_count"], 32768);
+    EXPECT_EQ(j["partitions"][1]["kind"], "0x07");
+    EXPECT_EQ(j["partitions"][1]["file_system"], "NTFS");
+    EXPECT_EQ(j["partitions"][1]["source"], mbr + "@2");
+    EXPECT_EQ(j["partitions"][2]["label"], "PHOTOS2");
+
+    const auto text = Run({"probe", mbr});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("PHOTOS1"), std::string::npos) << text.out;
+
+    // One volume is probed as a file system of its own.
+    const auto one = Run({"probe", mbr + "@2", "--json"});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    const auto jo = nlohmann::json::parse(one.out);
+    EXPECT_EQ(jo["class"], "NTFS");
+    EXPECT_EQ(jo["start_sector"], 34816);
+    EXPECT_EQ(jo["sector_count"], 32768);
+}
+
+}  // namespace
+}  // namespace keltra

@@ -1,0 +1,250 @@
+#include "engines/deep/sector_pass.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+constexpr int kSector = 512;
+constexpr uint64_t kChunk = 128;  // sectors of 512 bytes in 64 KiB
+
+// Every sector holds its own number in its first 8 bytes.
+std::vector<std::byte> NumberedSectors(uint64_t count) {
+    std::vector<std::byte> bytes(count * kSector);
+    for (uint64_t s = 0; s < count; ++s) std::memcpy(&bytes[s * kSector], &s, sizeof s);
+    return bytes;
+}
+
+uint64_t SectorNumberAt(std::span<const std::byte> sectors, size_t index) {
+    uint64_t n = 0;
+    std::memcpy(&n, &sectors[index * kSector], sizeof n);
+    return n;
+}
+
+struct SeenChunk {
+    uint64_t firstSector;
+    size_t sectors;
+    bool operator==(const SeenChunk&) const = default;
+};
+
+// The chunks a plain single-threaded loop examines for a run, with the examiner's skips.
+std::vector<SeenChunk> PlainLoop(uint64_t first, uint64_t length, uint64_t offset,
+                                 uint64_t sourceSectors,
+                                 const std::function<uint64_t(uint64_t)>& skipAt) {
+    std::vector<SeenChunk> seen;
+    while (offset < length) {
+        const uint64_t chunk = std::min(kChunk, length - offset);
+        const uint64_t lba = first + offset;
+        const uint64_t readable = lba >= sourceSectors ? 0 : std::min(chunk, sourceSectors - lba);
+        uint64_t skip = 0;
+        if (readable > 0) {
+            seen.push_back({lba, readable});
+            skip = skipAt(lba);
+        }
+        offset += chunk + skip;
+    }
+    return seen;
+}
+
+// A reader that counts its reads and may take its time over each.
+class CountingReader : public SectorReader {
+  public:
+    CountingReader(std::vector<std::byte> bytes, std::chrono::milliseconds delay,
+                   std::atomic<int>& reads)
+        : inner_(std::move(bytes)), delay_(delay), reads_(reads) {}
+    Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override {
+        ++reads_;
+        std::this_thread::sleep_for(delay_);
+        return inner_.ReadAt(offset, buffer, done);
+    }
+
+  private:
+    test::MemoryReader inner_;
+    std::chrono::milliseconds delay_;
+    std::atomic<int>& reads_;
+};
+
+class SectorPassSources : public testing::TestWithParam<bool> {};
+
+// From memory, and from an image file.
+TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) {
+    constexpr uint64_t kSectors = 5000;
+    test::ScratchDir dir;
+    SectorSource source;
+    if (GetParam()) {
+        test::WriteWholeFile(dir / "image.img", NumberedSectors(kSectors));
+        ASSERT_EQ(OpenImageSource(source, dir / "image.img"), kOk);
+    } else {
+        OpenReaderSource(source, std::make_unique<test::MemoryReader>(NumberedSectors(kSectors)),
+                         kSectors);
+    }
+    // Skips of every size: none, inside the next chunk, over several chunks, to past the end.
+    const auto skipAt = [](uint64_t lba) -> uint64_t {
+        switch ((lba / 7) % 5) {
+            case 0:
+                return 0;
+            case 1:
+                return 3;
+            case 2:
+                return 200;
+            case 3:
+                return 1;
+            default:
+                return 0;
+        }
+    };
+    const uint64_t first = 17, length = 4500;
+    std::vector<SeenChunk> seen;
+    std::vector<uint64_t> progressSeen;
+    SectorPass pass(source, kSector);
+    const auto outcome = pass.Run(
+        {first, length, 0}, {0, length},
+        [&](std::span<const std::byte> sectors, uint64_t lba) {
+            seen.push_back({lba, sectors.size() / kSector});
+            for (size_t i = 0; i < sectors.size() / kSector; ++i) {
+                EXPECT_EQ(SectorNumberAt(sectors, i), lba + i);
+            }
+            return ChunkVerdict{skipAt(lba), kOk};
+        },
+        [&](uint64_t done, uint64_t total) {
+            EXPECT_EQ(total, length);
+            progressSeen.push_back(done);
+            return kOk;
+        });
+    EXPECT_EQ(outcome.status, kOk);
+    EXPECT_EQ(outcome.offset, length);
+    EXPECT_EQ(outcome.sectorsDone, length) << "skips count as done, never beyond the run";
+    EXPECT_EQ(seen, PlainLoop(first, length, 0, kSectors, skipAt));
+    EXPECT_GT(seen.size(), 10u);
+    EXPECT_EQ(progressSeen.size(), seen.size()) << "one progress call per chunk";
+    EXPECT_TRUE(std::is_sorted(progressSeen.begin(), progressSeen.end()));
+
+    // A skip that reaches past the run's end ends the run at once.
+    seen.clear();
+    const auto last = pass.Run(
+        {0, 1000, 0}, {0, 1000},
+        [&](std::span<const std::byte> sectors, uint64_t lba) {
+            seen.push_back({lba, sectors.size() / kSector});
+            return ChunkVerdict{5000, kOk};
+        },
+        nullptr);
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(last.offset, 1000u);
+    EXPECT_EQ(last.sectorsDone, 1000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(SectorPass, SectorPassSources, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ImageFile" : "Memory";
+                         });
+
+TEST(SectorPass, ShortAndFailedReadsAreExaminedAsFarAsReadAndStillAdvance) {
+    constexpr uint64_t kSectors = 1000;
+    SectorSource source;
+    // Bytes from sector 300 on fail; the source also claims more sectors than it has.
+    OpenReaderSource(source,
+                     std::make_unique<test::MemoryReader>(NumberedSectors(kSectors), 300 * kSector),
+                     kSectors);
+    std::vector<SeenChunk> seen;
+    SectorPass pass(source, kSector);
+    // The run passes the source's end (a partition table that claims too much).
+    const auto outcome = pass.Run(
+        {0, 1200, 0}, {0, 1200},
+        [&](std::span<const std::byte> sectors, uint64_t lba) {
+            seen.push_back({lba, sectors.size() / kSector});
+            return ChunkVerdict{};
+        },
+        nullptr);
+    EXPECT_EQ(outcome.status, kOk);
+    EXPECT_EQ(outcome.sectorsDone, 1200u);
+    // Chunks at 0 and 128 whole; at 256 only 44 sectors before the fault; the rest nothing.
+    EXPECT_EQ(seen, (std::vector<SeenChunk>{{0, 128}, {128, 128}, {256, 44}}));
+}
+
+TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {
+    constexpr uint64_t kSectors = 3000;
+    SectorSource source;
+    OpenReaderSource(source, std::make_unique<test::MemoryReader>(NumberedSectors(kSectors)),
+                     kSectors);
+    SectorPass pass(source, kSector);
+    std::vector<SeenChunk> seen;
+    const auto examine = [&](std::span<const std::byte> sectors, uint64_t lba) {
+        seen.push_back({lba, sectors.size() / kSector});
+        return ChunkVerdict{};
+    };
+    // A first pass stopped by its progress hook after three chunks...
+    int calls = 0;
+    const auto first = pass.Run({100, 2000, 0}, {0, 2500}, examine, [&](uint64_t, uint64_t) {
+        return ++calls == 3 ? kCancelled : kOk;
+    });
+    EXPECT_EQ(first.status, kCancelled);
+    EXPECT_EQ(first.offset, 3 * kChunk);
+    EXPECT_EQ(first.sectorsDone, 3 * kChunk);
+    // ...is continued where it stopped, progress counted on from the saved value.
+    seen.clear();
+    const auto second =
+        pass.Run({100, 2000, first.offset}, {first.sectorsDone + 500, 2500}, examine, nullptr);
+    EXPECT_EQ(second.status, kOk);
+    EXPECT_EQ(second.offset, 2000u);
+    EXPECT_EQ(second.sectorsDone, 2500u);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().firstSector, 100 + 3 * kChunk);
+    EXPECT_EQ(seen, PlainLoop(100, 2000, 3 * kChunk, kSectors, [](uint64_t) { return 0; }));
+
+    // A finished run passes nothing.
+    seen.clear();
+    const auto done = pass.Run({100, 2000, 2000}, {2500, 2500}, examine, nullptr);
+    EXPECT_EQ(done.status, kOk);
+    EXPECT_TRUE(seen.empty());
+
+    // The examiner can stop the pass too; the chunk it looked at counts as passed.
+    const auto stopped = pass.Run(
+        {0, 2000, 0}, {0, 2000},
+        [](std::span<const std::byte>, uint64_t) {
+            return ChunkVerdict{0, kCancelled};
+        },
+        nullptr);
+    EXPECT_EQ(stopped.status, kCancelled);
+    EXPECT_EQ(stopped.offset, kChunk);
+}
+
+TEST(SectorPass, CancelStopsTheReaderPromptly) {
+    constexpr uint64_t kSectors = 128 * 1000;  // 64 MiB claimed; reads are slow
+    std::atomic<int> reads{0};
+    SectorSource source;
+    OpenReaderSource(source,
+                     std::make_unique<CountingReader>(NumberedSectors(128 * 20),
+                                                      std::chrono::milliseconds(20), reads),
+                     kSectors);
+    SectorPass pass(source, kSector);
+    int chunks = 0;
+    const auto started = std::chrono::steady_clock::now();
+    const auto outcome = pass.Run(
+        {0, kSectors, 0}, {0, kSectors},
+        [&](std::span<const std::byte>, uint64_t) {
+            ++chunks;
+            return ChunkVerdict{};
+        },
+        [&](uint64_t, uint64_t) { return chunks == 5 ? kCancelled : kOk; });
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(outcome.status, kCancelled);
+    EXPECT_EQ(outcome.offset, 5 * kChunk);
+    // Run returns with its reader stopped: at most the ring and the read under way beyond
+    // the chunks examined, and no read after it has returned.
+    const int readsAtReturn = reads.load();
+    EXPECT_LE(readsAtReturn, 5 + static_cast<int>(SectorPass::kRingBuffers) + 1);
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(reads.load(), readsAtReturn);
+}
+
+}  // namespace
+}  // namespace keltra
