@@ -14,6 +14,7 @@ base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libg
 skin_packages=(librsvg2-bin)
 fuzz_packages=(clang libclang-rt-14-dev)
 demo_packages=(imagemagick)
+bench_packages=(strace time)
 
 install_missing() {
     local missing=()
@@ -106,7 +107,7 @@ package-check)
     bash "$root/tests/package_check.sh" "$root"
     ;;
 bench)
-    install_missing "${base_packages[@]}"
+    install_missing "${base_packages[@]}" "${bench_packages[@]}"
     configure_and_build build/bench -DCMAKE_BUILD_TYPE=Release -DKELTRA_BUILD_BENCH=ON
     bash "$root/bench/run.sh" "$root/build/bench" "$root/build/fixtures"
     ;;

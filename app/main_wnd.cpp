@@ -17,7 +17,9 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "app/create_image_flow.h"
 #include "app/disk_list.h"
+#include "app/file_actions.h"
 #include "app/found_files.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
@@ -122,6 +124,7 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
     setWindowIcon(QIcon(SkinPixmap("logo.png", 2.0)));
     setFixedSize(800, 500);
     WindowInit();
+    fileActions_ = new CFileActions(this);
 }
 
 void CMainWnd::WindowInit() {
@@ -220,7 +223,10 @@ void CMainWnd::OnClick(const QString& name) {
     } else if (name == "BtnPrev") {
         PreviousPage();
     } else if (name == "BtnScan") {
-        StartScan();
+        // In image-creation mode the button makes an image of the selection.
+        mode_ == kModeCreateImage ? CreateImage() : StartScan();
+    } else if (name == "BtnCreateImage") {
+        CreateImage();
     } else if (name == "BtnLoadImage") {
         LoadImage();
     } else if (name == "BtnRecover") {
@@ -559,6 +565,15 @@ SourceItem* CMainWnd::SourceByTag(uint16_t tag) const {
     return nullptr;
 }
 
+std::vector<VolumeEntry> CMainWnd::ScannedPartitions() const {
+    std::vector<VolumeEntry> partitions;
+    for (const auto& source : sources_) {
+        if (source->IsPartition() && source->engine != nullptr)
+            partitions.push_back(*source->partition);
+    }
+    return partitions;
+}
+
 IFileRecoveryParse* CMainWnd::EngineOf(const FoundRecord& record) const {
     const SourceItem* source = SourceByTag(record.sourceTag);
     return source != nullptr ? source->engine.get() : nullptr;
@@ -695,6 +710,29 @@ void CMainWnd::OnDiskDoubleClick(QTreeWidgetItem* item) {
     } else if (item->childCount() > 0) {
         item->setExpanded(!item->isExpanded());
     }
+}
+
+// An image of the selected partition, or of the whole disk of a selected disk row.
+void CMainWnd::CreateImage() {
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    QTreeWidgetItem* item = diskList->currentItem();
+    ImageSourceChoice source;
+    if (const VolumeEntry* entry = diskList->EntryOf(item)) {
+        source = ImageOfVolume(*entry);
+    } else if (item != nullptr && item->childCount() > 0) {
+        if (const VolumeEntry* first = diskList->EntryOf(item->child(0))) {
+            source = ImageOfDisk(first->diskNumber);
+        }
+    }
+    if (!sourceSelected_ || source.diskNumber < 0) {
+        ShowMessage(kMessageInformation, this, MessageText("MSG0216"));
+        return;
+    }
+    const std::optional<std::string> image = CreateImageFromSource(this, source);
+    if (!image) return;
+    // The new image as a source of recovery mode, its row selected.
+    StartMode(kModeRecover);
+    AddImageSource(QString::fromStdString(*image));
 }
 
 int CMainWnd::CurrentPage() const {

@@ -11,6 +11,7 @@
 //  - ListedRecords(): the records of the file list's rows in row order;
 //  - RecoverClicked(): "BtnRecover" was pressed (it is enabled only with checked files);
 //  - AddImageSource(path): adds an image file as a source (also after an image was made).
+// CFileActions (FileActions()) does the preview and the recovery.
 #pragma once
 
 #include <QEvent>
@@ -31,6 +32,8 @@ class QTimer;
 class QTreeWidgetItem;
 
 namespace keltra {
+
+class CFileActions;
 
 class CMainWnd : public QWidget {
     Q_OBJECT
@@ -63,6 +66,10 @@ class CMainWnd : public QWidget {
     SourceItem* SourceByTag(uint16_t tag) const;
     // The engine that found `record`; null when its source is gone or not scanned.
     IFileRecoveryParse* EngineOf(const FoundRecord& record) const;
+    // The partitions that have an engine, in source-list order.
+    std::vector<VolumeEntry> ScannedPartitions() const;
+    // Preview and recovery of the found files.
+    CFileActions* FileActions() const { return fileActions_; }
     bool Scanning() const { return scanning_; }
 
     // --- Results ---
@@ -96,6 +103,7 @@ class CMainWnd : public QWidget {
     void PreviousPage();
     void StartMode(int mode);
     void StartScan();
+    void CreateImage();
     void ApplyLanguage();
     void ShowPageTexts();
     void ShowDiskAccessProblems();
@@ -149,6 +157,7 @@ class CMainWnd : public QWidget {
     std::map<uint64_t, FoundRecord> checkedFiles_;
     std::map<int, bool> sortAscending_;  // file list column -> last direction
     std::vector<DiskAccessProblem> diskProblems_;
+    CFileActions* fileActions_ = nullptr;
     QMenu* assistMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;
 };

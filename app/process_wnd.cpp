@@ -49,13 +49,14 @@ void CProcessWnd::reject() {
     AskCancel();
 }
 
-void CProcessWnd::AskCancel() {
+bool CProcessWnd::AskCancel() {
     std::unique_lock guard(lock_);
-    if (!worker_.joinable() || workerDone_) return;
-    if (ShowMessage(kMessageQuestion, this, Text(cancelQuestion_)) != kAnswerOk) return;
+    if (!worker_.joinable() || workerDone_) return false;
+    if (ShowMessage(kMessageQuestion, this, Text(cancelQuestion_)) != kAnswerOk) return false;
     cancel_ = true;
     guard.unlock();
     while (!workerDone_) QThread::msleep(50);
+    return true;
 }
 
 void CProcessWnd::QueueRefresh() {

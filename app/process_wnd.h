@@ -68,9 +68,10 @@ class CProcessWnd : public QDialog {
 
     void showEvent(QShowEvent* event) override;
 
-  private:
-    void AskCancel();
+    // The cancel question; true when the user confirmed it and the worker has finished.
+    bool AskCancel();
 
+  private:
     std::string cancelQuestion_;
     QWidget* owner_;
     TextMap messages_;

@@ -26,28 +26,9 @@ echo "== fls -rd of the same NTFS volume (The Sleuth Kit)"
 start=$(date +%s.%N); fls -rd "$ntfs_image" > /dev/null; end=$(date +%s.%N)
 python3 -c "print(f'fls -rd: {($end-$start)*1000:.0f} ms')"
 
-# A FAT32 volume with 100,000 files in 100 folders (8.3 names, which mtools writes quickly),
-# one in ten holding a few bytes; then one in ten of them deleted. Made once.
+# A FAT32 volume with 100,000 entries, made once.
 fat="$fixtures/fat_bench.img"
-if [ ! -f "$fat" ]; then
-    mkdir -p "$work/fattree"
-    python3 - "$work/fattree" <<'PY'
-import os, sys
-root = sys.argv[1]
-for d in range(100):
-    folder = os.path.join(root, f"D{d:03d}")
-    os.mkdir(folder)
-    for f in range(1000):
-        with open(os.path.join(folder, f"P{f:04d}.JPG"), "wb") as out:
-            if f % 10 == 0:
-                out.write(b"\xff\xd8\xff\xe0\x00\x10JFIF\x00" + bytes(20))
-PY
-    mkfs.vfat -C -F 32 "$work/fat.img" 262144 >/dev/null
-    MTOOLS_SKIP_CHECK=1 mcopy -s -i "$work/fat.img" "$work/fattree"/* ::/
-    for d in $(seq -f %03g 0 99); do MTOOLS_SKIP_CHECK=1 mdel -i "$work/fat.img" "::/D$d/P*7.JPG"; done
-    rm -rf "$work/fattree"
-    mv "$work/fat.img" "$fat"
-fi
+[ -f "$fat" ] || bash "$here/make_fat_bench_image.sh" "$fat"
 cat "$fat" > /dev/null
 echo "== fls -rd of the 100,000-entry FAT32 volume (page cache)"
 python3 - "$fat" <<'PY'
@@ -67,6 +48,9 @@ for b in "$build"/bench/*_bench; do
         KELTRA_FIXTURE_DIR="$fixtures" "$b" --benchmark_min_time=1
 done
 
+quick=0
+bash "$here/quick_scan_vs_fls.sh" "$build/keltra" "$ntfs_image" "$fat" "$work/quick" || quick=$?
+
 echo "== disk imaging: keltra image against dd bs=64K"
 if loop=$(losetup --find --show --read-only "$image" 2>/dev/null); then
     rc=0
@@ -77,3 +61,4 @@ else
     echo "(no loop devices here: the image file itself is the source)"
     bash "$here/disk_image_vs_dd.sh" "$build/keltra" "$image" "$work"
 fi
+[ "$quick" -eq 0 ]

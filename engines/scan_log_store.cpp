@@ -61,6 +61,24 @@ Status RewriteWhole(const FileHandle& file, std::span<const std::byte> bytes) {
     return file.Truncate(bytes.size());
 }
 
+constexpr size_t kRelationWriteBytes = 65536;
+
+// One relation entry " | <key> - [<i>,<i>,...]" appended to `text`.
+void AppendRelation(std::string& text, uint64_t key, const ChildList& children) {
+    std::array<char, 24> digits;
+    text += " | ";
+    text.append(digits.data(), std::to_chars(digits.begin(), digits.end(), key).ptr);
+    text += " - [";
+    bool first = true;
+    children.ForEach([&](uint32_t index) {
+        if (!first) text += ',';
+        first = false;
+        text.append(digits.data(), std::to_chars(digits.begin(), digits.end(), index).ptr);
+        return true;
+    });
+    text += ']';
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') return folder + name;
     return folder + "/" + name;
@@ -132,10 +150,10 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
     pending_.clear();
     pending_.reserve(kBufferRecords);
     piece_.clear();
-    pieceFirst_ = 0;
+    listPieces_.clear();
 
     relations_.clear();
-    parentOf_.clear();
+    parentsStale_ = true;
     folders_.clear();
     firstFolderEntry_.clear();
     std::string text;
@@ -174,7 +192,7 @@ void ScanLogStore::ParseRelationText(std::string_view text) {
         if (keyError != std::errc()) return;
         p = afterKey;
         if (!take(" - [")) return;
-        std::vector<uint32_t>& children = relations_[key];
+        ChildList& children = relations_[key];
         if (take("]")) continue;
         while (true) {
             uint32_t index = 0;
@@ -182,16 +200,41 @@ void ScanLogStore::ParseRelationText(std::string_view text) {
             if (indexError != std::errc()) return;
             p = afterIndex;
             children.push_back(index);
-            NoteParent(index, key);
             if (take("]")) break;
             if (!take(",")) return;
         }
     }
 }
 
-void ScanLogStore::NoteParent(uint32_t childIndex, uint64_t parentKey) {
-    auto [it, added] = parentOf_.try_emplace(childIndex, parentKey);
-    if (!added && parentKey < it->second) it->second = parentKey;
+std::optional<uint64_t> ScanLogStore::ParentOf(uint32_t childIndex) {
+    if (parentsStale_) {
+        // Keys in ascending order: the first one met for a child is its smallest.
+        parentSlot_.assign(size_t{recordCount_} + 1, 0);
+        parentKeys_.clear();
+        strayParents_.clear();
+        for (const auto& entry : relations_) {
+            const uint64_t key = entry.first;
+            parentKeys_.push_back(key);
+            const uint32_t slot = static_cast<uint32_t>(parentKeys_.size());
+            entry.second.ForEach([&](uint32_t child) {
+                if (child < parentSlot_.size()) {
+                    if (parentSlot_[child] == 0) parentSlot_[child] = slot;
+                } else {
+                    strayParents_.try_emplace(child, key);
+                }
+                return true;
+            });
+        }
+        parentsStale_ = false;
+    }
+    if (childIndex < parentSlot_.size()) {
+        const uint32_t slot = parentSlot_[childIndex];
+        if (slot == 0) return std::nullopt;
+        return parentKeys_[slot - 1];
+    }
+    const auto stray = strayParents_.find(childIndex);
+    if (stray == strayParents_.end()) return std::nullopt;
+    return stray->second;
 }
 
 FoundRecord& ScanLogStore::NewRecord() {
@@ -216,8 +259,8 @@ Status ScanLogStore::WritePending() {
 void ScanLogStore::Link(uint64_t parentKey, uint32_t childIndex, uint32_t childKey,
                         std::optional<std::string_view> folderName) {
     relations_[parentKey].push_back(childIndex);
-    NoteParent(childIndex, parentKey);
     relationsDirty_ = true;
+    parentsStale_ = true;
     if (!folderName) return;
     FolderInfoEntry entry{};
     entry.folderKey = childKey;
@@ -229,27 +272,31 @@ void ScanLogStore::Link(uint64_t parentKey, uint32_t childIndex, uint32_t childK
     foldersDirty_ = true;
 }
 
-std::string ScanLogStore::RelationText(const std::map<uint64_t, std::vector<uint32_t>>& relations) {
+Status ScanLogStore::RewriteRelations() {
+    // Written in pieces, so that a large map never stands in memory a second time as text.
     std::string text;
-    for (const auto& [key, children] : relations) {
-        text += " | ";
-        text += std::to_string(key);
-        text += " - [";
-        for (size_t i = 0; i < children.size(); ++i) {
-            if (i != 0) text += ',';
-            text += std::to_string(children[i]);
+    uint64_t written = 0;
+    for (const auto& [key, children] : relations_) {
+        AppendRelation(text, key, children);
+        if (text.size() < kRelationWriteBytes) continue;
+        if (const Status s = relation_.WriteAllAt(written, std::as_bytes(std::span(text)));
+            s != kOk) {
+            return s;
         }
-        text += ']';
+        written += text.size();
+        text.clear();
     }
-    return text;
+    if (const Status s = relation_.WriteAllAt(written, std::as_bytes(std::span(text))); s != kOk) {
+        return s;
+    }
+    return relation_.Truncate(written + text.size());
 }
 
 Status ScanLogStore::Flush() {
     if (const Status s = WritePending(); s != kOk) return s;
     Status relationStatus = kOk;
     if (relationsDirty_) {
-        const std::string text = RelationText(relations_);
-        relationStatus = RewriteWhole(relation_, std::as_bytes(std::span(text)));
+        relationStatus = RewriteRelations();
         if (relationStatus == kOk) relationsDirty_ = false;
     }
     Status folderStatus = kOk;
@@ -260,22 +307,28 @@ Status ScanLogStore::Flush() {
     return folderStatus != kOk ? folderStatus : relationStatus;
 }
 
-Status ScanLogStore::ReadPiece(uint32_t first, uint32_t count) {
-    piece_.resize(count);
-    pieceFirst_ = 0;
-    const auto into = std::as_writable_bytes(std::span(piece_));
+Status ScanLogStore::ReadRecords(uint32_t first, uint32_t count, std::vector<FoundRecord>& into) {
+    into.resize(count);
+    const auto bytes = std::as_writable_bytes(std::span(into));
     const uint64_t offset = static_cast<uint64_t>(first - 1) * kFoundRecordSize;
     size_t total = 0;
-    while (total < into.size()) {
+    while (total < bytes.size()) {
         size_t done = 0;
-        if (const Status s = main_.ReadAt(offset + total, into.subspan(total), done); s != kOk) {
+        if (const Status s = main_.ReadAt(offset + total, bytes.subspan(total), done); s != kOk) {
+            into.clear();
             return s;
         }
-        if (done == 0) return kErrInvalidParameter;  // the file is shorter than it was
+        if (done == 0) {  // the file is shorter than it was
+            into.clear();
+            return kErrInvalidParameter;
+        }
         total += done;
     }
-    pieceFirst_ = first;
     return kOk;
+}
+
+Status ScanLogStore::ReadPiece(uint32_t first, uint32_t count) {
+    return ReadRecords(first, count, piece_);
 }
 
 Status ScanLogStore::ReadRecord(uint32_t index, FoundRecord& out) {
@@ -284,30 +337,51 @@ Status ScanLogStore::ReadRecord(uint32_t index, FoundRecord& out) {
         out = pending_[index - recordsInFile_ - 1];
         return kOk;
     }
-    if (pieceFirst_ == 0 || index < pieceFirst_ || index - pieceFirst_ >= piece_.size()) {
-        const uint32_t first = (index - 1) / kBufferRecords * kBufferRecords + 1;
-        const uint32_t count = std::min<uint32_t>(kBufferRecords, recordsInFile_ - first + 1);
-        if (const Status s = ReadPiece(first, count); s != kOk) return s;
+    const uint32_t first = (index - 1) / kListPieceRecords * kListPieceRecords + 1;
+    ListPiece* piece = nullptr;
+    for (ListPiece& p : listPieces_) {
+        if (p.first == first) piece = &p;
     }
-    out = piece_[index - pieceFirst_];
+    // A piece read while the file was shorter is read again.
+    if (piece == nullptr || index - first >= piece->records.size()) {
+        if (piece == nullptr) {
+            if (listPieces_.size() < kListPieces) {
+                piece = &listPieces_.emplace_back();
+            } else {
+                piece = &*std::min_element(
+                    listPieces_.begin(), listPieces_.end(),
+                    [](const ListPiece& a, const ListPiece& b) { return a.lastUse < b.lastUse; });
+            }
+        }
+        piece->first = 0;
+        const uint32_t count = std::min<uint32_t>(kListPieceRecords, recordsInFile_ - first + 1);
+        if (const Status s = ReadRecords(first, count, piece->records); s != kOk) return s;
+        piece->first = first;
+    }
+    piece->lastUse = ++listClock_;
+    out = piece->records[index - first];
     return kOk;
 }
 
-const std::vector<uint32_t>* ScanLogStore::ChildrenOf(uint64_t parentKey) const {
+const ChildList* ScanLogStore::ChildrenOf(uint64_t parentKey) const {
     if (relations_.empty()) return nullptr;
     const auto it = parentKey == 0 ? relations_.begin() : relations_.find(parentKey);
     return it == relations_.end() ? nullptr : &it->second;
 }
 
 Status ScanLogStore::ListChildren(uint64_t parentKey, std::vector<FoundRecord>& out) {
-    const std::vector<uint32_t>* children = ChildrenOf(parentKey);
+    const ChildList* children = ChildrenOf(parentKey);
     if (children == nullptr) return kOk;
     out.reserve(out.size() + children->size());
     FoundRecord record;
-    for (const uint32_t index : *children) {
-        if (const Status s = ReadRecord(index, record); s != kOk) return s;
+    Status status = kOk;
+    children->ForEach([&](uint32_t index) {
+        status = ReadRecord(index, record);
+        if (status != kOk) return false;
         if (!IsHiddenPhoto(record)) out.push_back(record);
-    }
+        return true;
+    });
+    if (status != kOk) return status;
     SortListedRecords(out);
     return kOk;
 }
@@ -325,15 +399,19 @@ Status ScanLogStore::CountFiles(uint64_t parentKey, uint32_t& count) {
         const auto it = relations_.find(key);
         if (it == relations_.end()) continue;
         const uint32_t depth = static_cast<uint32_t>(key >> 32);
-        for (const uint32_t index : it->second) {
-            if (const Status s = ReadRecord(index, record); s != kOk) return s;
+        Status status = kOk;
+        it->second.ForEach([&](uint32_t index) {
+            status = ReadRecord(index, record);
+            if (status != kOk) return false;
             if (!IsFolderRecord(record)) {
                 ++count;
-                continue;
+                return true;
             }
             const uint64_t childKey = ParentKey(record.key, depth + 1);
             if (visited.insert(childKey).second) queue.push_back(childKey);
-        }
+            return true;
+        });
+        if (status != kOk) return status;
     }
     return kOk;
 }
@@ -364,9 +442,9 @@ Status ScanLogStore::Ancestors(const FoundRecord& record, std::vector<FoundRecor
     std::unordered_set<uint32_t> seen{record.recordIndex};
     uint32_t current = record.recordIndex;
     while (true) {
-        const auto parent = parentOf_.find(current);
-        if (parent == parentOf_.end() || parent->second == rootKey) return kOk;
-        const uint32_t folderKey = static_cast<uint32_t>(parent->second);
+        const auto parent = ParentOf(current);
+        if (!parent || *parent == rootKey) return kOk;
+        const uint32_t folderKey = static_cast<uint32_t>(*parent);
         FoundRecord folder = EmptyRecord();
         if (const auto entry = firstFolderEntry_.find(folderKey);
             entry != firstFolderEntry_.end()) {

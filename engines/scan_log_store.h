@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engines/child_list.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_record.h"
 #include "platform/file_handle.h"
@@ -123,17 +124,28 @@ class ScanLogStore {
     const std::string& RelationPath() const { return relationPath_; }
     const std::string& FolderInfoPath() const { return folderInfoPath_; }
 
-    // The relation file's text for a map (exposed for tests and tools).
-    static std::string RelationText(const std::map<uint64_t, std::vector<uint32_t>>& relations);
-
   private:
+    // Records read back for listing: a few pieces of the main file, the least recently used
+    // replaced, so that listing folder after folder reads the file in large pieces.
+    static constexpr size_t kListPieceRecords = 3030;  // about 1 MiB
+    static constexpr size_t kListPieces = 4;
+    struct ListPiece {
+        uint32_t first = 0;  // index of records[0]
+        uint64_t lastUse = 0;
+        std::vector<FoundRecord> records;
+    };
+
     Status WritePending();
     Status ReadRecord(uint32_t index, FoundRecord& out);
-    // Reads records [first, first + count) of the main file into the scratch piece.
+    // Reads records [first, first + count) of the main file into `into`.
+    Status ReadRecords(uint32_t first, uint32_t count, std::vector<FoundRecord>& into);
+    // The same into the scratch piece.
     Status ReadPiece(uint32_t first, uint32_t count);
     void ParseRelationText(std::string_view text);
-    void NoteParent(uint32_t childIndex, uint64_t parentKey);
-    const std::vector<uint32_t>* ChildrenOf(uint64_t parentKey) const;
+    Status RewriteRelations();
+    const ChildList* ChildrenOf(uint64_t parentKey) const;
+    // The smallest parent key of a child index, from the relation map.
+    std::optional<uint64_t> ParentOf(uint32_t childIndex);
 
     std::string logName_;
     std::string mainPath_;
@@ -147,18 +159,24 @@ class ScanLogStore {
     uint32_t recordsInFile_ = 0;  // records already written to the main file
     std::vector<FoundRecord> pending_;
 
-    std::map<uint64_t, std::vector<uint32_t>> relations_;
+    std::map<uint64_t, ChildList> relations_;
     std::vector<FolderInfoEntry> folders_;
-    // Lookups kept beside them: the smallest parent key of each child index, the first folder
-    // entry of each folder key.
-    std::unordered_map<uint32_t, uint64_t> parentOf_;
+    // Lookups kept beside them: the first folder entry of each folder key; and, made from the
+    // relation map when a path is first asked for (a scan and its listing never need it), the
+    // smallest parent key of each child index: parentKeys_[parentSlot_[index] - 1], 0 = none
+    // (indices past the record count, only in a damaged log, in strayParents_).
     std::unordered_map<uint32_t, size_t> firstFolderEntry_;
+    std::vector<uint32_t> parentSlot_;
+    std::vector<uint64_t> parentKeys_;
+    std::unordered_map<uint32_t, uint64_t> strayParents_;
+    bool parentsStale_ = true;
     bool relationsDirty_ = false;
     bool foldersDirty_ = false;
 
-    // Read cache: one piece of up to 200 records of the main file.
+    // Scratch piece of up to 200 records for reading the whole main file.
     std::vector<FoundRecord> piece_;
-    uint32_t pieceFirst_ = 0;  // index of piece_[0]; 0 = nothing cached
+    std::vector<ListPiece> listPieces_;
+    uint64_t listClock_ = 0;
 
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUser_ = nullptr;

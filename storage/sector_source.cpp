@@ -45,8 +45,9 @@ void OpenReaderSource(SectorSource& source, std::unique_ptr<SectorReader> reader
 }
 
 Status ReadSectors(const SectorSource& source, uint32_t count, std::span<std::byte> buffer,
-                   uint64_t lba, int sectorSize, uint32_t& sectorsRead) {
-    if (sectorSize <= 0 || lba > source.totalSectors || count > source.totalSectors - lba) {
+                   uint64_t lba, int sectorSize, uint32_t& sectorsRead, size_t pieceBytes) {
+    if (sectorSize <= 0 || pieceBytes == 0 || lba > source.totalSectors ||
+        count > source.totalSectors - lba) {
         return kErrInvalidParameter;
     }
     const uint64_t total = uint64_t{count} * static_cast<uint64_t>(sectorSize);
@@ -57,7 +58,7 @@ Status ReadSectors(const SectorSource& source, uint32_t count, std::span<std::by
     uint64_t done = 0;
     Status status = kOk;
     while (done < total) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kReadPieceBytes, total - done));
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(pieceBytes, total - done));
         size_t got = 0;
         const auto target = buffer.subspan(static_cast<size_t>(done), piece);
         const Status s = source.reader ? source.reader->ReadAt(base + done, target, got)

@@ -37,6 +37,8 @@ struct SectorSource {
 
 inline constexpr uint32_t kImageSectorSize = 512;
 inline constexpr size_t kReadPieceBytes = 65536;
+// Pieces for reading long runs of metadata (an MFT, a FAT, a folder's clusters) in few calls.
+inline constexpr size_t kLargeReadPieceBytes = 1024 * 1024;
 
 // Opens whole disk N (see DiskDevicePath) for reading. Total sectors = length ÷ logical sector
 // size, or cylinders × heads × sectors when the length is unknown.
@@ -50,10 +52,12 @@ Status OpenImageSource(SectorSource& source, const std::string& path);
 void OpenReaderSource(SectorSource& source, std::unique_ptr<SectorReader> reader,
                       uint64_t totalSectors);
 
-// Reads `count` sectors of `sectorSize` bytes at `lba` into `buffer`.
+// Reads `count` sectors of `sectorSize` bytes at `lba` into `buffer`, one system call per piece
+// of at most `pieceBytes` (64 KiB unless the caller reads metadata in larger pieces).
 // 87 when the range passes the last sector or the buffer is too small (nothing read, the output
 // untouched); 30 when a read fails or returns nothing, with `sectorsRead` = whole sectors read.
 Status ReadSectors(const SectorSource& source, uint32_t count, std::span<std::byte> buffer,
-                   uint64_t lba, int sectorSize, uint32_t& sectorsRead);
+                   uint64_t lba, int sectorSize, uint32_t& sectorsRead,
+                   size_t pieceBytes = kReadPieceBytes);
 
 }  // namespace keltra

@@ -12,7 +12,8 @@ namespace keltra::cli {
 
 namespace {
 
-void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundItem>& out) {
+void WalkSource(ScannedSource& source, size_t sourceIndex,
+                const std::function<void(const FoundItem&)>& visit) {
     IFileRecoveryParse& engine = *source.engine;
     // Folders already listed, by origin and record index: a deep scan's engines each number
     // their own records from 1.
@@ -34,7 +35,7 @@ void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundI
             const uint64_t identity =
                 (uint64_t{folder->record.origin} << 32) | folder->record.recordIndex;
             if (!entered.insert(identity).second) continue;
-            out.push_back(*folder);
+            visit(*folder);
             status = engine.ListFolder(&folder->record, folder->depth, children);
             childPath = folder->FullPath() + "/";
             childDepth = folder->depth + 1;
@@ -51,7 +52,7 @@ void CollectSource(ScannedSource& source, size_t sourceIndex, std::vector<FoundI
             if (child.isFolder != 0) {
                 folders.push_back(std::move(item));
             } else {
-                out.push_back(std::move(item));
+                visit(item);
             }
         }
         for (auto it = folders.rbegin(); it != folders.rend(); ++it) pending.emplace_back(*it);
@@ -73,11 +74,13 @@ std::string NormalizeFoundPath(std::string_view path) {
     return std::string(path);
 }
 
+void WalkFound(ScanSession& session, const std::function<void(const FoundItem&)>& visit) {
+    for (size_t i = 0; i < session.sources.size(); ++i) WalkSource(session.sources[i], i, visit);
+}
+
 std::vector<FoundItem> CollectFound(ScanSession& session) {
     std::vector<FoundItem> items;
-    for (size_t i = 0; i < session.sources.size(); ++i) {
-        CollectSource(session.sources[i], i, items);
-    }
+    WalkFound(session, [&items](const FoundItem& item) { items.push_back(item); });
     return items;
 }
 
@@ -103,27 +106,33 @@ void AddScanOptions(CLI::App& sub, ScanRequest& request, Selection& selection) {
         ->delimiter(',');
 }
 
-std::vector<FoundItem> Select(const std::vector<FoundItem>& items, const Selection& selection) {
-    std::vector<std::string> extensions;
+SelectionFilter::SelectionFilter(const Selection& selection)
+    : filtersFiles_(selection.FiltersFiles()),
+      types_(selection.types),
+      prefix_(NormalizeFoundPath(selection.pathPrefix)) {
     for (std::string_view e : selection.extensions) {
         if (!e.empty() && e.front() == '.') e.remove_prefix(1);
-        if (!e.empty()) extensions.push_back(AsciiLower(e));
+        if (!e.empty()) extensions_.push_back(AsciiLower(e));
     }
-    const std::string prefix = NormalizeFoundPath(selection.pathPrefix);
+}
+
+bool SelectionFilter::Matches(const FoundItem& item) const {
+    if (!UnderPrefix(item.FullPath(), prefix_)) return false;
+    if (!filtersFiles_) return true;
+    if (item.record.isFolder != 0) return false;
+    const std::string_view name = item.record.Name();
+    const bool typeMatch =
+        std::find(types_.begin(), types_.end(), GetFileCategory(name)) != types_.end();
+    const bool extensionMatch = std::find(extensions_.begin(), extensions_.end(),
+                                          AsciiLower(ExtensionOf(name))) != extensions_.end();
+    return typeMatch || extensionMatch;
+}
+
+std::vector<FoundItem> Select(const std::vector<FoundItem>& items, const Selection& selection) {
+    const SelectionFilter filter(selection);
     std::vector<FoundItem> chosen;
     for (const FoundItem& item : items) {
-        if (!UnderPrefix(item.FullPath(), prefix)) continue;
-        if (selection.FiltersFiles()) {
-            if (item.record.isFolder != 0) continue;
-            const std::string_view name = item.record.Name();
-            const bool typeMatch = std::find(selection.types.begin(), selection.types.end(),
-                                             GetFileCategory(name)) != selection.types.end();
-            const bool extensionMatch =
-                std::find(extensions.begin(), extensions.end(), AsciiLower(ExtensionOf(name))) !=
-                extensions.end();
-            if (!typeMatch && !extensionMatch) continue;
-        }
-        chosen.push_back(item);
+        if (filter.Matches(item)) chosen.push_back(item);
     }
     return chosen;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,12 @@ struct FoundItem {
 };
 
 // Walks each source's folder tree depth-first from its root (each folder's files, then its
-// folders, in listing order). A folder met a second time on one branch (a loop in a corrupt
-// volume) is not entered again. Listing errors are told on stderr and end that branch only.
+// folders, in listing order) and hands every item to `visit` as it is listed, so that only the
+// folder being listed and the folders still to enter are held. A folder met a second time on one
+// branch (a loop in a corrupt volume) is not entered again. Listing errors are told on stderr
+// and end that branch only.
+void WalkFound(ScanSession& session, const std::function<void(const FoundItem&)>& visit);
+// The same items as one list.
 std::vector<FoundItem> CollectFound(ScanSession& session);
 
 // A path as the user writes it, in the form of FoundItem::FullPath: leading and trailing "/"
@@ -47,6 +52,19 @@ void AddScanOptions(CLI::App& sub, ScanRequest& request, Selection& selection);
 // Files of a chosen category or extension (an extension matches whole, ignoring case), or of
 // either when both are given; folders only when no file filter is given. Everything outside the
 // path prefix is left out.
+class SelectionFilter {
+  public:
+    explicit SelectionFilter(const Selection& selection);
+    bool Matches(const FoundItem& item) const;
+
+  private:
+    bool filtersFiles_;
+    std::vector<std::string> types_;
+    std::vector<std::string> extensions_;  // lower-case, without dots
+    std::string prefix_;
+};
+
+// The items the selection keeps, in their order.
 std::vector<FoundItem> Select(const std::vector<FoundItem>& items, const Selection& selection);
 
 }  // namespace keltra::cli

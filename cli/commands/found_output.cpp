@@ -88,39 +88,44 @@ nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& sessio
     return j;
 }
 
-void PrintTree(std::ostream& out, const std::vector<FoundItem>& items, const ScanSession& session) {
-    size_t files = 0, folders = 0;
-    auto item = items.begin();
-    for (size_t source = 0; source < session.sources.size(); ++source) {
-        out << Printable(session.sources[source].sourceArg.text) << "\n";
-        std::vector<std::string> open;  // folders drawn on the way to the current item
-        for (; item != items.end() && item->source == source; ++item) {
-            const std::vector<std::string> parts = SplitPath(item->folderPath);
-            size_t common = 0;
-            while (common < open.size() && common < parts.size() && open[common] == parts[common]) {
-                ++common;
-            }
-            open.resize(common);
-            for (size_t i = common; i < parts.size(); ++i) {
-                out << std::string(2 * (i + 1), ' ') << Printable(parts[i]) << "/\n";
-                open.push_back(parts[i]);
-            }
-            const std::string indent(2 * (parts.size() + 1), ' ');
-            const FoundRecord& r = item->record;
-            if (r.isFolder != 0) {
-                ++folders;
-                out << indent << Printable(r.Name()) << "/\n";
-                open.emplace_back(r.Name());
-                continue;
-            }
-            ++files;
-            out << fmt::format("{}{}  {} bytes  {}{}\n", indent, Printable(r.Name()), r.size,
-                               IsoTime(r.modified).value_or("-"),
-                               r.contentIntact != 0 ? "" : "  (content does not match its type)");
-        }
+void TreePrinter::ReachSource(size_t source) {
+    while (nextSource_ <= source && nextSource_ < session_.sources.size()) {
+        out_ << Printable(session_.sources[nextSource_].sourceArg.text) << "\n";
+        ++nextSource_;
+        open_.clear();
     }
-    out << fmt::format("{} file{}, {} folder{}\n", files, files == 1 ? "" : "s", folders,
-                       folders == 1 ? "" : "s");
+}
+
+void TreePrinter::Add(const FoundItem& item) {
+    ReachSource(item.source);
+    const std::vector<std::string> parts = SplitPath(item.folderPath);
+    size_t common = 0;
+    while (common < open_.size() && common < parts.size() && open_[common] == parts[common]) {
+        ++common;
+    }
+    open_.resize(common);
+    for (size_t i = common; i < parts.size(); ++i) {
+        out_ << std::string(2 * (i + 1), ' ') << Printable(parts[i]) << "/\n";
+        open_.push_back(parts[i]);
+    }
+    const std::string indent(2 * (parts.size() + 1), ' ');
+    const FoundRecord& r = item.record;
+    if (r.isFolder != 0) {
+        ++folders_;
+        out_ << indent << Printable(r.Name()) << "/\n";
+        open_.emplace_back(r.Name());
+        return;
+    }
+    ++files_;
+    out_ << fmt::format("{}{}  {} bytes  {}{}\n", indent, Printable(r.Name()), r.size,
+                        IsoTime(r.modified).value_or("-"),
+                        r.contentIntact != 0 ? "" : "  (content does not match its type)");
+}
+
+void TreePrinter::Finish() {
+    if (!session_.sources.empty()) ReachSource(session_.sources.size() - 1);
+    out_ << fmt::format("{} file{}, {} folder{}\n", files_, files_ == 1 ? "" : "s", folders_,
+                        folders_ == 1 ? "" : "s");
 }
 
 }  // namespace keltra::cli

@@ -25,8 +25,26 @@ std::string JsonLine(const nlohmann::ordered_json& j);
 // hold escape sequences) become "?".
 std::string Printable(std::string_view text);
 
-// The items as a tree of folders, indented two blanks a level, then a count line. Folders
-// that hold chosen files but were not chosen themselves are drawn from the items' paths.
-void PrintTree(std::ostream& out, const std::vector<FoundItem>& items, const ScanSession& session);
+// The items as a tree of folders, indented two blanks a level, each source under its name,
+// then a count line; printed item by item as they come (in the order WalkFound gives them).
+// Folders that hold chosen files but were not chosen themselves are drawn from the items' paths.
+class TreePrinter {
+  public:
+    TreePrinter(std::ostream& out, const ScanSession& session) : out_(out), session_(session) {}
+    void Add(const FoundItem& item);
+    // The names of the sources without items still to come, and the count line.
+    void Finish();
+
+  private:
+    // Prints the names of the sources up to `source`.
+    void ReachSource(size_t source);
+
+    std::ostream& out_;
+    const ScanSession& session_;
+    size_t nextSource_ = 0;          // sources whose name is printed
+    std::vector<std::string> open_;  // folders drawn on the way to the current item
+    size_t files_ = 0;
+    size_t folders_ = 0;
+};
 
 }  // namespace keltra::cli

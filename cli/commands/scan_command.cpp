@@ -26,11 +26,18 @@ int RunScan(const ScanOptions& options) {
         code != kExitOk) {
         return code;
     }
-    const std::vector<FoundItem> items = Select(CollectFound(session), options.selection);
+    // Listed folder by folder as the logs are read, never gathered first.
+    const SelectionFilter filter(options.selection);
     if (options.json) {
-        for (const FoundItem& item : items) std::cout << JsonLine(ItemJson(item, session)) << "\n";
+        WalkFound(session, [&](const FoundItem& item) {
+            if (filter.Matches(item)) std::cout << JsonLine(ItemJson(item, session)) << "\n";
+        });
     } else {
-        PrintTree(std::cout, items, session);
+        TreePrinter printer(std::cout, session);
+        WalkFound(session, [&](const FoundItem& item) {
+            if (filter.Matches(item)) printer.Add(item);
+        });
+        printer.Finish();
     }
     std::cout.flush();
     TellScanLogFolder();

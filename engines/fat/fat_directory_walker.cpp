@@ -1,5 +1,6 @@
 #include "engines/fat/fat_directory_walker.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engines/fat/fat_high_word_guess.h"
@@ -29,6 +30,9 @@ void FatDirectoryWalker::Start() {
     folderMap_.clear();
     pathFolders_.clear();
     pathFolderSet_.clear();
+    firstSectors_.reset();
+    if (volume_.source != nullptr)
+        firstSectors_.emplace(*volume_.source, volume_.geometry.bytesPerSector);
     queue_.push_back(volume_.geometry.rootCluster);
 }
 
@@ -44,10 +48,20 @@ Status FatDirectoryWalker::ReadVolumeSectors(uint64_t sector, uint32_t count,
                                              std::span<std::byte> out) {
     if (sector < volume_.start || sector + count > volume_.End()) return kErrInvalidParameter;
     uint32_t read = 0;
-    const Status s = ReadSectors(*volume_.source, count, out, sector,
-                                 static_cast<int>(volume_.geometry.bytesPerSector), read);
+    const Status s =
+        ReadSectors(*volume_.source, count, out, sector,
+                    static_cast<int>(volume_.geometry.bytesPerSector), read, kLargeReadPieceBytes);
     if (s != kOk) return s;
     return read == count ? kOk : kErrReadFault;
+}
+
+Status FatDirectoryWalker::ReadFirstSector(uint64_t sector, std::span<std::byte> out) {
+    if (!firstSectors_) return ReadVolumeSectors(sector, 1, out);
+    if (sector < volume_.start || sector + 1 > volume_.End()) return kErrInvalidParameter;
+    uint32_t read = 0;
+    const Status s = firstSectors_->Read(sector, 1, out, read);
+    if (s != kOk) return s;
+    return read == 1 ? kOk : kErrReadFault;
 }
 
 void FatDirectoryWalker::ReadFolder(uint32_t first) {
@@ -66,19 +80,46 @@ void FatDirectoryWalker::ReadFolder(uint32_t first) {
         if (ReadVolumeSectors(sector, g.rootDirSectors, buffer_) == kOk) WalkBlock(buffer_, sector);
         return;
     }
-    buffer_.resize(g.ClusterBytes());
+    // The chain is read in runs of clusters that follow one another on the disk, each run in
+    // one call.
+    const uint32_t maxRun =
+        std::max<uint32_t>(1, static_cast<uint32_t>(kLargeReadPieceBytes / g.ClusterBytes()));
+    const uint32_t maxClusters = g.MaxFolderClusters();
     uint32_t cluster = first;
-    for (uint32_t n = 0; n < g.MaxFolderClusters(); ++n) {
-        const uint64_t sector = volume_.ClusterSector(cluster);
-        if (ReadVolumeSectors(sector, g.sectorsPerCluster, buffer_) != kOk) return;
-        // A folder met through its entry must still start with its dot pair; otherwise its first
-        // cluster holds something else by now.
-        if (n == 0 && known != folderMap_.end() && !IsDotPair(buffer_)) return;
-        if (!WalkBlock(buffer_, sector)) return;
-        const auto next = table_.Next(cluster);
-        if (!next || *next == cluster) return;
+    for (uint32_t n = 0; n < maxClusters;) {
+        uint32_t count = 1;
+        uint32_t last = cluster;
+        std::optional<uint32_t> next;
+        while (true) {
+            next = table_.Next(last);
+            if (!next || *next != last + 1 || count >= maxRun || n + count >= maxClusters) break;
+            ++count;
+            last = *next;
+        }
+        if (!WalkClusters(cluster, count, n, known != folderMap_.end())) return;
+        n += count;
+        if (!next || *next == last) return;
         cluster = *next;
     }
+}
+
+bool FatDirectoryWalker::WalkClusters(uint32_t cluster, uint32_t count, uint32_t n, bool known) {
+    const FatGeometry& g = volume_.geometry;
+    const size_t clusterBytes = g.ClusterBytes();
+    buffer_.resize(clusterBytes * count);
+    const uint64_t first = volume_.ClusterSector(cluster);
+    // A run that cannot be read whole is read cluster by cluster, up to the one that fails.
+    const bool whole = ReadVolumeSectors(first, g.sectorsPerCluster * count, buffer_) == kOk;
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto block = std::span(buffer_).subspan(clusterBytes * i, clusterBytes);
+        const uint64_t sector = first + uint64_t{i} * g.sectorsPerCluster;
+        if (!whole && ReadVolumeSectors(sector, g.sectorsPerCluster, block) != kOk) return false;
+        // A folder met through its entry must still start with its dot pair; otherwise its first
+        // cluster holds something else by now.
+        if (n + i == 0 && known && !IsDotPair(block)) return false;
+        if (!WalkBlock(block, sector)) return false;
+    }
+    return true;
 }
 
 bool FatDirectoryWalker::WalkBlock(std::span<const std::byte> block, uint64_t firstSector) {
@@ -168,22 +209,20 @@ uint32_t FatDirectoryWalker::EntryCluster(const FatEntryView& e, bool folder,
 uint32_t FatDirectoryWalker::GuessFolderCluster(uint16_t low) {
     return keltra::GuessFolderCluster(
         volume_, low,
-        [this](uint64_t s, std::span<std::byte> out) { return ReadVolumeSectors(s, 1, out); },
-        sector_);
+        [this](uint64_t s, std::span<std::byte> out) { return ReadFirstSector(s, out); }, sector_);
 }
 
 uint32_t FatDirectoryWalker::GuessFileCluster(uint16_t low, std::string_view extension) {
     return keltra::GuessFileCluster(
         volume_, low, extension, check_,
-        [this](uint64_t s, std::span<std::byte> out) { return ReadVolumeSectors(s, 1, out); },
-        sector_);
+        [this](uint64_t s, std::span<std::byte> out) { return ReadFirstSector(s, out); }, sector_);
 }
 
 bool FatDirectoryWalker::ContentIntact(uint32_t cluster, std::string_view extension) {
     if (extension.empty() || !check_ || !volume_.geometry.IsDataCluster(cluster)) return true;
-    sector_.resize(volume_.geometry.bytesPerSector);
     const uint64_t sector = volume_.ClusterSector(cluster);
-    if (ReadVolumeSectors(sector, 1, sector_) != kOk) return true;
+    sector_.resize(volume_.geometry.bytesPerSector);
+    if (ReadFirstSector(sector, sector_) != kOk) return true;
     return check_(sector_, extension, sector);
 }
 

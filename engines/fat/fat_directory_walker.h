@@ -18,6 +18,7 @@
 #include "engines/fat/fat_names.h"
 #include "engines/fat/fat_table.h"
 #include "engines/found_record.h"
+#include "storage/sector_read_cache.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -79,6 +80,10 @@ class FatDirectoryWalker {
 
   private:
     void ReadFolder(uint32_t first);
+    // Walks `count` clusters of a folder that follow one another on the disk from `cluster` (its
+    // `n`-th); false when the folder ends among them. `known`: the folder was met through an
+    // entry, so its first cluster must start with its dot pair.
+    bool WalkClusters(uint32_t cluster, uint32_t count, uint32_t n, bool known);
     // Walks one block's entries; false when the folder ends inside it.
     bool WalkBlock(std::span<const std::byte> block, uint64_t firstSector);
     void FolderEntry(const FatEntryView& e, const std::string& name);
@@ -87,6 +92,8 @@ class FatDirectoryWalker {
     bool ContentIntact(uint32_t cluster, std::string_view extension);
     void AddPathFolders(uint32_t cluster);
     Status ReadVolumeSectors(uint64_t sector, uint32_t count, std::span<std::byte> out);
+    // One sector of a file's or folder's first cluster, read ahead where such sectors lie close.
+    Status ReadFirstSector(uint64_t sector, std::span<std::byte> out);
     FoundRecord BaseRecord(const FatEntryView& e, const std::string& name) const;
 
     const FatVolume& volume_;
@@ -111,6 +118,7 @@ class FatDirectoryWalker {
     LongNameGatherer longName_;
     std::vector<std::byte> buffer_;
     std::vector<std::byte> sector_;
+    std::optional<SectorReadCache> firstSectors_;
 };
 
 }  // namespace keltra

@@ -27,8 +27,8 @@ Status FatTable::MoveWindow(uint64_t bytePosition, size_t width) {
         static_cast<uint32_t>(std::min<uint64_t>(window_.size() / bps, sectorsLeft));
     uint32_t read = 0;
     windowBytes_ = 0;
-    const Status s =
-        ReadSectors(*source_, count, window_, fatStart_ + first, static_cast<int>(bps), read);
+    const Status s = ReadSectors(*source_, count, window_, fatStart_ + first, static_cast<int>(bps),
+                                 read, window_.size());
     if (read == 0) return s != kOk ? s : kErrReadFault;
     windowFirstSector_ = first;
     windowBytes_ = uint64_t{read} * bps;

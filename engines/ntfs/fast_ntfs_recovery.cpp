@@ -24,7 +24,8 @@ using namespace ntfs;
 
 namespace {
 
-constexpr size_t kRecordsPerChunk = 1024;
+// The MFT is read in pieces of this many bytes (4,096 records of 1 KiB), one read call each.
+constexpr size_t kChunkBytes = 4 * 1024 * 1024;
 constexpr size_t kBootReadBytes = 4096;
 constexpr uint64_t kEstimateEveryMs = 5000;
 
@@ -97,7 +98,7 @@ Status CFastNtfsRecovery::FinishOpening(uint32_t bootSectorSize) {
     s = GeometryFromBootSector(boot, geometry_.partitionStart, geometry_.sectorCount, g);
     if (s != kOk) return s;
     geometry_ = g;
-    chunk_.resize(size_t{geometry_.recordSize} * kRecordsPerChunk);
+    chunk_.resize(kChunkBytes / geometry_.recordSize * geometry_.recordSize);
     scratch_.resize(geometry_.recordSize);
     LoadMftRuns();
     return kOk;
@@ -124,12 +125,17 @@ void CFastNtfsRecovery::LoadMftRuns() {
 
 Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     walk_.Clear();
+    folders_.Clear();
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return ReopenLog(folder, *logName);
     StartNewLog(folder,
                 MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
-    return ScanMft();
+    dataReads_.emplace(source_, geometry_.bytesPerSector);
+    const Status s = ScanMft();
+    dataReads_.reset();
+    folders_.Clear();
+    return s;
 }
 
 Status CFastNtfsRecovery::ScanMft() {
@@ -142,30 +148,48 @@ Status CFastNtfsRecovery::ScanMft() {
     const uint64_t chunkSectors = chunk_.size() / bps;
     uint64_t done = 0;
     uint64_t number = 0;
+    uint64_t runOffset = 0;  // sectors of the $MFT before this run
+    // Whether record numbers still map to the sectors read (they do unless a run ends inside a
+    // record), so that the folder records read can stand in for reading them again.
+    bool numbered = true;
     Status status = kOk;
     for (const DataRun& run : mft_.Runs()) {
         if (status != kOk) break;
         const uint64_t runSectors = run.clusters * geometry_.sectorsPerCluster;
         const uint64_t first = geometry_.SectorOfCluster(run.lcn);
+        numbered = numbered && number * spr == runOffset;
+        runOffset += runSectors;
         for (uint64_t offset = 0; offset < runSectors && status == kOk;) {
             const uint32_t count =
                 static_cast<uint32_t>(std::min(chunkSectors, runSectors - offset));
             uint32_t read = 0;
             if (!run.sparse) {
                 status = ReadSectors(source_, count, chunk_, first + offset, static_cast<int>(bps),
-                                     read);
+                                     read, chunk_.size());
             }
             for (uint32_t i = 0; i < read / spr; ++i) {
                 const auto record = std::span(chunk_).subspan(size_t{i} * geometry_.recordSize,
                                                               geometry_.recordSize);
+                const uint64_t sector = first + offset + uint64_t{i} * spr;
+                if (Le32(record, 0) != kFileSignature) continue;
+                ApplyFixups(record);
+                if (numbered && number + i <= UINT32_MAX &&
+                    (Le16(record, 22) & kRecordIsDirectory) != 0) {
+                    try {
+                        folders_.Note(static_cast<uint32_t>(number + i), sector, record);
+                    } catch (const std::exception&) {
+                        numbered = false;  // from here on, folders are read from the disk
+                    }
+                }
                 try {
-                    ProcessFileRecord(number + i, first + offset + uint64_t{i} * spr, record);
+                    ProcessFileRecord(number + i, sector, record);
                 } catch (const std::exception&) {
                     // A record that cannot be taken (out of memory on a damaged one) is skipped.
                 }
             }
             if (status != kOk) break;
             number += count / spr;
+            if (numbered) folders_.SetPassed(number);
             offset += count;
             done += count;
             const uint64_t now = TickCountMs();
@@ -214,7 +238,6 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
         return;
     }
     if (number <= kLastSystemRecord || number > UINT32_MAX) return;
-    ApplyFixups(record);
     auto summary = SummariseRecord(record);
     if (!summary) return;
     if (!summary->hasName || !summary->hasDataSize) {
@@ -234,37 +257,42 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
 
 uint32_t CFastNtfsRecovery::ContentIntact(uint64_t number, std::span<const std::byte> record,
                                           std::string_view name) {
-    return ntfs::ContentIntact(Reader(), record, number, name);
+    return ntfs::ContentIntact(Reader(), record, number, name, dataReads_ ? &*dataReads_ : nullptr);
 }
 
-std::optional<uint32_t> CFastNtfsRecovery::FolderParent(uint32_t number) {
+std::optional<FolderRecords::Folder> CFastNtfsRecovery::NamedFolder(uint32_t number) {
+    if (const auto known = folders_.Find(number)) {
+        if (*known == nullptr) return std::nullopt;
+        return **known;
+    }
     const RecordReader reader = Reader();
-    if (reader.ReadNumber(number, scratch_) != kOk) return std::nullopt;
+    const auto sector = mft_.SectorOfRecord(number);
+    if (!sector || reader.ReadAt(*sector, scratch_) != kOk) return std::nullopt;
     auto summary = SummariseRecord(scratch_);
     if (!summary || !summary->header.IsDirectory()) return std::nullopt;
     if (!summary->hasName) CompleteFromAttributeList(reader, scratch_, number, *summary);
     if (!summary->hasName) return std::nullopt;
-    return summary->parent;
+    return FolderRecords::Folder{*sector, std::move(*summary)};
+}
+
+std::optional<uint32_t> CFastNtfsRecovery::FolderParent(uint32_t number) {
+    const auto folder = NamedFolder(number);
+    if (!folder) return std::nullopt;
+    return folder->summary.parent;
 }
 
 void CFastNtfsRecovery::ProcessFolder(uint32_t key) {
-    const RecordReader reader = Reader();
-    const auto sector = mft_.SectorOfRecord(key);
-    if (!sector || reader.ReadAt(*sector, scratch_) != kOk) return WriteLostFolder(key);
-    auto summary = SummariseRecord(scratch_);
-    if (!summary || !summary->header.IsDirectory()) return WriteLostFolder(key);
-    if (!summary->hasName) CompleteFromAttributeList(reader, scratch_, key, *summary);
-    if (!summary->hasName) return WriteLostFolder(key);
+    const auto folder = NamedFolder(key);
+    if (!folder) return WriteLostFolder(key);
     if (key <= kLastSystemRecord) return;
-    const std::string name = Utf16ToUtf8(summary->name);
-    const uint64_t location = *sector;
-    const uint32_t depth = walk_.DepthOf(summary->parent);
+    const std::string name = Utf16ToUtf8(folder->summary.name);
+    const uint32_t depth = walk_.DepthOf(folder->summary.parent);
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
-    FillRecord(r, key, location, *summary, name);
+    FillRecord(r, key, folder->sector, folder->summary, name);
     r.isFolder = 1;
     r.contentIntact = 1;  // no content check applies to a folder
-    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key, r.Name());
+    store->Link(ParentKey(folder->summary.parent, depth), r.recordIndex, r.key, r.Name());
 }
 
 void CFastNtfsRecovery::WriteLostFolder(uint32_t key) {

@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "engines/carve_chunk_buffer.h"
+#include "engines/ntfs/ntfs_folder_records.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
 #include "engines/ntfs/ntfs_geometry.h"
 #include "engines/ntfs/ntfs_record_parse.h"
 #include "engines/ntfs/ntfs_record_reader.h"
 #include "engines/store_backed_engine.h"
+#include "storage/sector_read_cache.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -59,8 +61,12 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     Status FinishOpening(uint32_t bootSectorSize);
     void LoadMftRuns();
     Status ScanMft();
+    // A record read by the scan, its fixups applied.
     void ProcessFileRecord(uint64_t number, uint64_t sector, std::span<std::byte> record);
     void ProcessFolder(uint32_t key);
+    // The summary of folder `number` when its record is a directory that names itself (through
+    // its attribute list too), from the records the scan has read or else from the disk.
+    std::optional<ntfs::FolderRecords::Folder> NamedFolder(uint32_t number);
     void WriteLostFolder(uint32_t key);
     // The parent of a folder, for the walk up: nothing when its record cannot be read, is no
     // FILE record, is no directory or has no name.
@@ -81,6 +87,9 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     std::vector<std::byte> chunk_;
     std::vector<std::byte> scratch_;  // one record, for folders and data
     ntfs::FolderWalk walk_;
+    ntfs::FolderRecords folders_;
+    // The first sectors of files' data during a scan, read ahead where they lie close together.
+    std::optional<SectorReadCache> dataReads_;
     std::vector<std::byte> bitmap_;
     std::string logFolder_;
 };

@@ -10,7 +10,7 @@
 namespace keltra::ntfs {
 
 uint32_t ContentIntact(const RecordReader& reader, std::span<const std::byte> record,
-                       uint64_t number, std::string_view name) {
+                       uint64_t number, std::string_view name, SectorReadCache* firstSectors) {
     if (name.find('.') == std::string_view::npos) return 1;
     const std::string_view extension = ExtensionOf(name);
     const Geometry& geometry = reader.Volume();
@@ -27,7 +27,9 @@ uint32_t ContentIntact(const RecordReader& reader, std::span<const std::byte> re
     if (sector == 0) return 1;
     std::vector<std::byte> first(geometry.bytesPerSector);
     uint32_t read = 0;
-    if (ReadSectors(reader.Source(), 1, first, sector, bps, read) != kOk || read != 1) return 1;
+    const Status s = firstSectors ? firstSectors->Read(sector, 1, first, read)
+                                  : ReadSectors(reader.Source(), 1, first, sector, bps, read);
+    if (s != kOk || read != 1) return 1;
     return CheckFileContent(first, extension, reader.Source(), bps, sector) != 0 ? 1 : 0;
 }
 

@@ -1,8 +1,11 @@
 #include "gui_test_support.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -22,6 +25,18 @@ ScratchLanguages::ScratchLanguages() {
     std::filesystem::copy(KELTRA_APP_DATA_DIR, root, std::filesystem::copy_options::recursive);
     LanguageTable().Open({(root / "config.ini").string(), (root / "Languages").string(),
                           (root / "user" / "config.ini").string()});
+}
+
+void Screenshot(QWidget& window, const QString& name) {
+    const QString dir = qEnvironmentVariable("KELTRA_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QDir().mkpath(dir);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return;
+    QTest::qWait(300);
+    QPixmap shot = window.screen()->grabWindow(window.winId());
+    if (shot.isNull() || QGuiApplication::platformName() == "offscreen") shot = window.grab();
+    shot.save(dir + "/" + name + ".png");
 }
 
 void AnswerNextBox(const QString& button, SeenBox& seen) {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -47,6 +48,10 @@ struct SeenBox {
     QString title;
     QString text;
 };
+
+// When KELTRA_SCREENSHOT_DIR names a folder: shows the window and saves it there, as it
+// appears on the screen, as NAME.png.
+void Screenshot(QWidget& window, const QString& name);
 
 // Clicks `button` ("okbtn", "cancelbtn", "closebtn") of the next message box to open, and
 // records what it showed.

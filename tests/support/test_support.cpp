@@ -104,6 +104,8 @@ LoopDevice::~LoopDevice() {
 }
 
 Status MemoryReader::ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) {
+    ++calls;
+    offsets.push_back(offset);
     done = 0;
     if (offset >= faultFrom_) return kErrIoDevice;
     if (offset >= bytes_.size()) return kOk;

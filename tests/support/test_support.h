@@ -64,12 +64,15 @@ class LoopDevice {
     std::string device_;
 };
 
-// Bytes in memory behind a sector source; reads past `faultFrom` (bytes) fail.
+// Bytes in memory behind a sector source; reads past `faultFrom` (bytes) fail. `calls` counts
+// the read calls made, `offsets` holds where each one began.
 class MemoryReader : public SectorReader {
   public:
     explicit MemoryReader(std::vector<std::byte> bytes, uint64_t faultFrom = UINT64_MAX)
         : bytes_(std::move(bytes)), faultFrom_(faultFrom) {}
     Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override;
+    uint64_t calls = 0;
+    std::vector<uint64_t> offsets;
 
   private:
     std::vector<std::byte> bytes_;

@@ -70,14 +70,21 @@ TEST(CliOutput, JsonFieldsAndTimes) {
 
 TEST(CliOutput, TreeDrawsFoldersOnceAndCounts) {
     ScanSession session;
-    session.sources.emplace_back();
-    session.sources[0].sourceArg.text = "disk.img";
-    const std::vector<FoundItem> items = {
-        Item("top.txt", ""),           Item("Photos", "", true),      Item("a.jpg", "Photos/"),
-        Item("b.jpg", "Photos/2017/"), Item("c.jpg", "Photos/2017/"), Item("d.jpg", "Other/")};
+    for (const char* name : {"empty.img", "disk.img", "other.img", "last.img"}) {
+        session.sources.emplace_back().sourceArg.text = name;
+    }
+    std::vector<FoundItem> items = {Item("top.txt", ""),           Item("Photos", "", true),
+                                    Item("a.jpg", "Photos/"),      Item("b.jpg", "Photos/2017/"),
+                                    Item("c.jpg", "Photos/2017/"), Item("d.jpg", "Other/"),
+                                    Item("e.jpg", "Other/")};
+    for (FoundItem& item : items) item.source = 1;
+    items.back().source = 2;  // the same folder name on another source is drawn again
     std::ostringstream out;
-    PrintTree(out, items, session);
+    TreePrinter printer(out, session);
+    for (const FoundItem& item : items) printer.Add(item);
+    printer.Finish();
     EXPECT_EQ(out.str(),
+              "empty.img\n"
               "disk.img\n"
               "  top.txt  0 bytes  -\n"
               "  Photos/\n"
@@ -87,7 +94,11 @@ TEST(CliOutput, TreeDrawsFoldersOnceAndCounts) {
               "      c.jpg  0 bytes  -\n"
               "  Other/\n"
               "    d.jpg  0 bytes  -\n"
-              "5 files, 1 folder\n");
+              "other.img\n"
+              "  Other/\n"
+              "    e.jpg  0 bytes  -\n"
+              "last.img\n"
+              "6 files, 1 folder\n");
 }
 
 TEST(CliOutput, SelectionByTypeExtensionAndPath) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "engines/engine_factory.h"
@@ -189,6 +190,36 @@ TEST_F(FastNtfsScan, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
         found = found || e.path().filename().string().rfind("Fast_0_", 0) == 0;
     }
     EXPECT_TRUE(found);
+}
+
+TEST_F(FastNtfsScan, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
+    ASSERT_EQ(engine_.Scan(std::nullopt), kOk);
+    auto bytes = test::ReadWholeFile(image_);
+    const uint64_t sectors = bytes.size() / 512;
+    auto reader = std::make_unique<test::MemoryReader>(std::move(bytes));
+    const test::MemoryReader& counted = *reader;
+    SectorSource source;
+    OpenReaderSource(source, std::move(reader), sectors);
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(engine.OpenSource(std::move(source), 0, sectors, 7), kOk);
+    engine.SetLogFolder(logs_ / "counted");
+    const uint64_t before = counted.calls;
+    ASSERT_EQ(engine.Scan(std::nullopt), kOk);
+    const uint64_t calls = counted.calls - before;
+    ASSERT_EQ(engine.GetRecordCount(), engine_.GetRecordCount());
+    const std::set<uint64_t> offsets(counted.offsets.begin() + static_cast<ptrdiff_t>(before),
+                                     counted.offsets.end());
+    uint64_t folders = 0;
+    for (const auto& entry : ListTree(engine)) {
+        const FoundRecord& r = entry.second.record;
+        if (r.isFolder == 0) continue;
+        ++folders;
+        // Folders, the walk up included, come from the records the scan read.
+        EXPECT_EQ(offsets.count(r.location * 512), 0u) << entry.first << " was read again";
+    }
+    ASSERT_GT(folders, 2u);
+    // The MFT in one call; then at most one call per file for its content check.
+    EXPECT_LE(calls, 1 + engine.GetRecordCount() - folders);
 }
 
 TEST_F(FastNtfsScan, RecoversFilesAndFolderTreesByteForByte) {

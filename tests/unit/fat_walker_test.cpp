@@ -32,10 +32,11 @@ class VectorSink : public FatScanSink {
 
 // A FAT volume of an image held in memory.
 struct MemoryVolume {
-    explicit MemoryVolume(std::vector<std::byte> bytes) {
+    explicit MemoryVolume(std::vector<std::byte> bytes, uint64_t faultFrom = UINT64_MAX) {
         const uint64_t sectors = bytes.size() / 512;
         geometry = ReadFatGeometry(std::span(bytes).first(512));
-        OpenReaderSource(source, std::make_unique<test::MemoryReader>(std::move(bytes)), sectors);
+        OpenReaderSource(source, std::make_unique<test::MemoryReader>(std::move(bytes), faultFrom),
+                         sectors);
         if (geometry) {
             volume = FatVolume{&source, 0, sectors, *geometry};
             table.Load(source, 0, *geometry);
@@ -207,6 +208,76 @@ TEST(FatWalker, ReadsFat12EntriesAsTwelveBits) {
     Status s = -1;
     EXPECT_TRUE(ReadAll(v, r, s) == Original("keep.bin"));
     EXPECT_EQ(s, kOk);
+}
+
+// A FAT32 volume of 512-byte clusters whose folder BIG spans clusters 3-6 and 10-11 (two runs),
+// each cluster full of deleted files but for BIG's dot pair at its start: 94 files.
+constexpr uint64_t kBigDataStart = 34;  // sectors: 32 reserved, two FATs of one sector
+std::vector<std::byte> BigFolderVolume() {
+    std::vector<std::byte> b((kBigDataStart + 100) * 512);
+    std::memcpy(b.data() + 3, "MSWIN4.1", 8);
+    StoreLE<uint16_t>(b, 11, 512);
+    b[13] = std::byte{1};
+    StoreLE<uint16_t>(b, 14, 32);
+    b[16] = std::byte{2};
+    StoreLE<uint32_t>(b, 32, static_cast<uint32_t>(b.size() / 512));
+    StoreLE<uint32_t>(b, 36, 1);
+    StoreLE<uint32_t>(b, 44, 2);
+    std::memcpy(b.data() + 82, "FAT32   ", 8);
+    StoreLE<uint16_t>(b, 510, 0xAA55);
+    const std::map<uint32_t, uint32_t> chain = {{0, 0x0FFFFFF8}, {1, 0x0FFFFFFF}, {2, 0x0FFFFFFF},
+                                                {3, 4},          {4, 5},          {5, 6},
+                                                {6, 10},         {10, 11},        {11, 0x0FFFFFFF}};
+    for (const auto& [cluster, next] : chain) {
+        for (const uint64_t fat : {32u, 33u}) StoreLE<uint32_t>(b, fat * 512 + cluster * 4, next);
+    }
+    auto entry = [&](uint32_t cluster, size_t slot, const char* name11, uint8_t attr,
+                     uint32_t first, uint32_t size) {
+        const size_t at = (kBigDataStart + cluster - 2) * 512 + slot * 32;
+        std::memcpy(b.data() + at, name11, 11);
+        b[at + 11] = std::byte{attr};
+        StoreLE<uint16_t>(b, at + 14, 0x6000);  // 12:00
+        StoreLE<uint16_t>(b, at + 16, 0x5021);  // 2020-01-01
+        StoreLE<uint16_t>(b, at + 18, 0x5021);
+        StoreLE<uint16_t>(b, at + 22, 0x6000);
+        StoreLE<uint16_t>(b, at + 24, 0x5021);
+        StoreLE<uint16_t>(b, at + 20, static_cast<uint16_t>(first >> 16));
+        StoreLE<uint16_t>(b, at + 26, static_cast<uint16_t>(first));
+        StoreLE<uint32_t>(b, at + 28, size);
+    };
+    entry(2, 0, "BIG        ", kFatAttrDirectory, 3, 0);
+    entry(3, 0, ".          ", kFatAttrDirectory, 3, 0);
+    entry(3, 1, "..         ", kFatAttrDirectory, 0, 0);
+    int n = 0;
+    for (const uint32_t cluster : {3u, 4u, 5u, 6u, 10u, 11u}) {
+        for (size_t slot = cluster == 3 ? 2 : 0; slot < 16; ++slot) {
+            char name[32];
+            std::snprintf(name, sizeof(name),
+                          "\xE5"
+                          "F%06dTXT",
+                          n++);
+            entry(cluster, slot, name, kFatAttrArchive, 0, 10);
+        }
+    }
+    return b;
+}
+
+TEST(FatWalker, FolderChainsReadInRunsAndUpToAnUnreadableCluster) {
+    const auto bytes = BigFolderVolume();
+    MemoryVolume whole(bytes);
+    WalkResult walk;
+    Walk(whole, walk);
+    ASSERT_EQ(walk.sink.files.size(), 94u);
+    // The first file of the second run was read from the first sector of cluster 10.
+    EXPECT_EQ(walk.sink.files[14 + 3 * 16].record.location, kBigDataStart + 8);
+    EXPECT_EQ(walk.sink.files[93].record.location, kBigDataStart + 9);
+
+    // Cluster 5 cannot be read: the run 3-6 fails as a whole, and clusters 3 and 4 are still
+    // read one by one.
+    MemoryVolume faulty(bytes, (kBigDataStart + 3) * 512 + 100);
+    WalkResult cut;
+    Walk(faulty, cut);
+    EXPECT_EQ(cut.sink.files.size(), 30u);
 }
 
 TEST(FatWalker, LoopsAndSelfReferencesEndTheWalk) {

@@ -11,6 +11,7 @@
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_data_copy.h"
 #include "engines/ntfs/ntfs_fixups.h"
+#include "engines/ntfs/ntfs_folder_records.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
 #include "engines/ntfs/ntfs_geometry.h"
 #include "platform/little_endian.h"
@@ -274,6 +275,35 @@ TEST(NtfsFolderWalk, MatchesFreshWalksOnRandomGraphs) {
 }
 
 // A memory volume: 512-byte sectors, 1 sector per cluster.
+TEST(NtfsFolderRecords, AnswerForWhatTheScanReadAndLeaveTheRestToTheDisk) {
+    FolderRecords folders;
+    auto noted = [&](uint32_t number, std::vector<std::byte> record) {
+        ApplyFixups(record);
+        folders.Note(number, 1000 + number, record);
+    };
+    noted(20, RecordBuilder(kRecordIsDirectory).Name(5, u"Photos", kNamespaceWin32).Finish());
+    noted(21, RecordBuilder(kRecordInUse).Name(20, u"a.jpg", kNamespaceWin32).Finish());
+    // A folder whose name lies in an extension record (its attribute list says where).
+    noted(22, RecordBuilder(kRecordIsDirectory).Resident(kAttributeList, Bytes({0})).Finish());
+    noted(23, RecordBuilder(kRecordIsDirectory).Finish());  // a folder without any name
+    folders.SetPassed(30);
+
+    const auto photos = folders.Find(20);
+    ASSERT_TRUE(photos && *photos);
+    EXPECT_EQ((*photos)->sector, 1020u);
+    EXPECT_EQ((*photos)->summary.parent, 5u);
+    EXPECT_EQ((*photos)->summary.name, u"Photos");
+    for (const uint32_t notAFolder : {21u, 23u, 29u}) {
+        const auto answer = folders.Find(notAFolder);
+        ASSERT_TRUE(answer) << notAFolder;
+        EXPECT_EQ(*answer, nullptr) << notAFolder << " was read: no folder there";
+    }
+    EXPECT_FALSE(folders.Find(22)) << "its name must be read through the attribute list";
+    EXPECT_FALSE(folders.Find(30)) << "not read yet";
+    folders.Clear();
+    EXPECT_FALSE(folders.Find(20));
+}
+
 struct MemoryVolume {
     explicit MemoryVolume(size_t sectors) : bytes(sectors * 512) {}
     void Put(uint64_t sector, std::span<const std::byte> data) {

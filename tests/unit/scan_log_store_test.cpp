@@ -76,6 +76,60 @@ TEST(ScanLogStore, RelationTextIsExactAndReopenRestoresEverything) {
     EXPECT_EQ(tenth.Name(), "r10");
 }
 
+TEST(ScanLogStore, LargeRelationsInRunsAndOutOfOrderKeepTheirTextAndParents) {
+    ScratchDir dir;
+    std::string expected;
+    {
+        ScanLogStore store;
+        ASSERT_EQ(store.OpenLog(dir.Path().string(), "log"), kOk);
+        for (int i = 0; i < 30000; ++i) store.NewRecord();
+        // Folder 5 gets runs of consecutive children broken by others, a repeat and a step back;
+        // folder 12 every third record. The text is well over one 64 KiB write.
+        std::vector<uint32_t> five, twelve;
+        for (uint32_t i = 1; i <= 30000; ++i) {
+            if (i % 3 == 0) {
+                twelve.push_back(i);
+            } else {
+                five.push_back(i);
+            }
+        }
+        five.push_back(5);
+        five.push_back(4);
+        for (const uint32_t i : five) store.Link(ParentKey(5, 0), i, 0);
+        for (const uint32_t i : twelve) store.Link(ParentKey(12, 1), i, 0);
+        FoundRecord folder = EmptyRecord();
+        folder.recordIndex = 1;
+        std::vector<FoundRecord> none;
+        ASSERT_EQ(store.Ancestors(folder, none), kOk);
+        EXPECT_TRUE(none.empty()) << "filed under the smallest key: directly under the root";
+        store.Link(ParentKey(12, 1), 2, 12, "Twelve");  // record 2 becomes folder 12's record
+        for (const auto& [key, list] :
+             {std::pair{uint64_t{5}, &five}, std::pair{ParentKey(12, 1), &twelve}}) {
+            expected += " | " + std::to_string(key) + " - [";
+            for (size_t i = 0; i < list->size(); ++i) {
+                expected += (i ? "," : "") + std::to_string((*list)[i]);
+            }
+            if (key != 5) expected += ",2";
+            expected += "]";
+        }
+        ASSERT_EQ(store.Flush(), kOk);
+        EXPECT_GT(expected.size(), 65536u);
+        EXPECT_EQ(FileText(store.RelationPath()), expected);
+        folder.recordIndex = 9;
+        std::vector<FoundRecord> path;
+        ASSERT_EQ(store.Ancestors(folder, path), kOk) << "parents made again after the link";
+        EXPECT_EQ(Names(path), std::vector<std::string>{"Twelve"});
+    }
+    ScanLogStore again;
+    ASSERT_EQ(again.OpenLog(dir.Path().string(), "log"), kOk);
+    std::vector<FoundRecord> children;
+    ASSERT_EQ(again.ListChildren(ParentKey(12, 1), children), kOk);
+    EXPECT_EQ(children.size(), 10001u);
+    uint32_t files = 0;
+    ASSERT_EQ(again.CountFiles(ParentKey(5, 0), files), kOk);
+    EXPECT_EQ(files, 20002u) << "the repeated children count again, as they are listed";
+}
+
 TEST(ScanLogStore, RoundTripOfATreeWithFolderNames) {
     ScratchDir dir;
     std::vector<FoundRecord> before;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <numeric>
 
+#include "storage/sector_read_cache.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -72,6 +73,43 @@ TEST(SectorSource, AFaultEndsTheReadWithWholeSectorsCounted) {
     OpenReaderSource(source, std::make_unique<test::MemoryReader>(Pattern(512 * 10)), 20);
     EXPECT_EQ(ReadSectors(source, 20, buf, 0, 512, read), kErrReadFault);
     EXPECT_EQ(read, 10u);
+}
+
+TEST(SectorReadCache, ForwardReadsShareWindowsAndFaultsComeOutAsReadSectorsGivesThem) {
+    const auto bytes = Pattern(512 * 4000);
+    auto reader = std::make_unique<test::MemoryReader>(bytes, 512 * 2600 + 100);
+    uint64_t& calls = reader->calls;
+    SectorSource source;
+    OpenReaderSource(source, std::move(reader), 4000);
+    SectorReadCache cache(source, 512);
+    std::vector<std::byte> one(512);
+    uint32_t read = 0;
+    // The first sectors of small files met in order: a window serves hundreds of them.
+    for (uint64_t s = 0; s < 2000; s += 3) {
+        ASSERT_EQ(cache.Read(s, 1, one, read), kOk);
+        ASSERT_EQ(read, 1u);
+        ASSERT_TRUE(std::equal(one.begin(), one.end(), bytes.begin() + s * 512)) << s;
+    }
+    EXPECT_LE(calls, 6u);
+    // Going back to sectors read before costs nothing.
+    calls = 0;
+    for (const uint64_t s : {100u, 1000u, 100u, 1999u}) {
+        ASSERT_EQ(cache.Read(s, 1, one, read), kOk);
+        ASSERT_TRUE(std::equal(one.begin(), one.end(), bytes.begin() + s * 512)) << s;
+    }
+    EXPECT_EQ(calls, 0u);
+    // Around a sector that cannot be read, every answer is what ReadSectors gives.
+    for (uint64_t s = 2590; s < 2610; ++s) {
+        std::vector<std::byte> direct(1024), cached(1024);
+        uint32_t directRead = 7, cachedRead = 7;
+        const Status d = ReadSectors(source, 2, direct, s, 512, directRead);
+        const Status c = cache.Read(s, 2, cached, cachedRead);
+        EXPECT_EQ(c, d) << s;
+        EXPECT_EQ(cachedRead, directRead) << s;
+        EXPECT_TRUE(std::equal(cached.begin(), cached.begin() + 512 * cachedRead, direct.begin()))
+            << s;
+    }
+    EXPECT_EQ(cache.Read(3999, 2, one, read), kErrInvalidParameter);
 }
 
 TEST(SectorSource, SourcesAreNeverOpenedForWriting) {

@@ -1,0 +1,109 @@
+#include "app/create_image_flow.h"
+
+#include <QFileDialog>
+#include <QThread>
+#include <filesystem>
+
+#include "app/message_box.h"
+#include "app/message_format.h"
+#include "app/size_text.h"
+#include "app/ui/apply_section.h"
+#include "storage/disk_queries.h"
+#include "storage/image_destination.h"
+#include "storage/sector_source.h"
+
+namespace keltra {
+
+namespace {
+
+constexpr int kPathLimit = 520;
+
+// The folder that will hold the image (the path's own folder; the file may not exist yet).
+std::string HoldingFolder(const std::string& imagePath) {
+    std::filesystem::path folder = std::filesystem::path(imagePath).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+}  // namespace
+
+ImageSourceChoice ImageOfVolume(const VolumeEntry& entry) {
+    uint32_t sectorSize = kImageSectorSize;
+    SectorSource disk;
+    if (OpenDiskSource(disk, entry.diskNumber) == kOk) disk.handle.LogicalSectorSize(sectorSize);
+    return {entry, entry.diskNumber, entry.length * sectorSize};
+}
+
+ImageSourceChoice ImageOfDisk(int diskNumber) {
+    ImageSourceChoice source{std::nullopt, diskNumber, 0};
+    DiskLengthBytes(diskNumber, source.sizeBytes);
+    return source;
+}
+
+QString DefaultImageName(const ImageSourceChoice& source) {
+    if (source.volume) {
+        return FormatMessage(
+            QStringLiteral("%d (%s, %s)"),
+            {QString::number(source.volume->letter),
+             QString::fromStdString(source.volume->fileSystemName), SizeText(source.sizeBytes)});
+    }
+    return QStringLiteral("Physical Disk %1").arg(source.diskNumber + 1);
+}
+
+std::string ImageDestinationProblem(bool onSource, const std::optional<std::string>& fileSystem,
+                                    std::optional<uint64_t> freeBytes, uint64_t imageBytes) {
+    if (onSource) return "MSG0218";
+    if (fileSystem) {
+        const QString upper = QString::fromStdString(*fileSystem).toUpper();
+        // exFAT holds files of any size; only FAT12, FAT16 and FAT32 have the limits.
+        const bool fat =
+            upper.contains(QLatin1String("FAT")) && !upper.contains(QLatin1String("EXFAT"));
+        const bool fat32 = fat && upper.contains(QLatin1String("FAT32"));
+        if (fat32 && imageBytes > kFat32MaxImageBytes) return "MSG0220";
+        if (fat && !fat32 && imageBytes > kFatMaxImageBytes) return "MSG0219";
+    }
+    if (freeBytes && *freeBytes <= imageBytes) return "MSG0221";
+    return {};
+}
+
+std::string ImageDestinationProblem(const std::string& imagePath, const ImageSourceChoice& source) {
+    const uint64_t first = source.volume ? source.volume->start : 0;
+    const uint64_t count = source.volume ? source.volume->length : UINT64_MAX;
+    const bool onSource = ImageLandsOnSource(imagePath, source.diskNumber, first, count);
+    const std::string folder = HoldingFolder(imagePath);
+    std::optional<std::string> fileSystem;
+    if (std::string name; VolumeFileSystemName(folder, name) == kOk) fileSystem = name;
+    std::optional<uint64_t> freeBytes;
+    if (uint64_t bytes = 0; VolumeFreeBytes(folder, bytes) == kOk) freeBytes = bytes;
+    return ImageDestinationProblem(onSource, fileSystem, freeBytes, source.sizeBytes);
+}
+
+std::optional<std::string> CreateImageFromSource(QWidget* owner, const ImageSourceChoice& source) {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Image Files (*.img)"));
+    dialog.setDefaultSuffix(QStringLiteral("img"));
+    dialog.selectFile(DefaultImageName(source) + QStringLiteral(".img"));
+    std::string path;
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        path = dialog.selectedFiles().first().toStdString();
+        if (path.size() > kPathLimit) continue;
+        const std::string problem = ImageDestinationProblem(path, source);
+        if (problem.empty()) break;
+        ShowMessage(kMessageInformation, owner, MessageText(problem));
+    }
+    CCreateImageProcessWnd window(owner, path, source);
+    if (window.exec() == CCreateImageProcessWnd::kResultFailed) {
+        QThread::msleep(100);
+        ShowMessage(kMessageInformation, owner, MessageText("MSG0217"));
+    }
+    if (ShowMessage(kMessageQuestion, owner, MessageText("MSG0214")) != kAnswerOk) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+}  // namespace keltra

@@ -1,0 +1,90 @@
+#include "app/file_actions.h"
+
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+#include "app/main_wnd.h"
+#include "app/player_launcher.h"
+#include "app/preview_display.h"
+#include "app/preview_process_wnd.h"
+#include "app/preview_wnd.h"
+#include "app/recover_process_wnd.h"
+#include "app/recovery_destination.h"
+#include "app/ui/apply_section.h"
+
+namespace keltra {
+
+CFileActions::CFileActions(CMainWnd* window)
+    : QObject(window), window_(window), players_(new CPlayerLauncher(window)) {
+    connect(window, &CMainWnd::SelectedFileChanged, this, &CFileActions::PreviewSelected);
+    connect(window, &CMainWnd::RecoverClicked, this, &CFileActions::RecoverChecked);
+    connect(window->findChild<QTreeWidget*>("FileList"), &QTreeWidget::itemDoubleClicked, this,
+            &CFileActions::OpenPreviewWindow);
+}
+
+RecoverySources CFileActions::Sources() const {
+    CMainWnd* window = window_;
+    return {[window](uint16_t tag) {
+                SourceItem* source = window->SourceByTag(tag);
+                return source != nullptr ? source->engine.get() : nullptr;
+            },
+            [window] { return window->ScannedPartitions(); }};
+}
+
+bool CFileActions::ExtractSelected(PreviewExtraction& out) {
+    auto* edit = window_->findChild<QTextBrowser*>("PreviewEdit");
+    edit->clear();
+    const FoundRecord* selected = window_->SelectedRecord();
+    if (selected == nullptr) return false;
+    if (selected->isFolder != 0) {
+        edit->setPlainText(MessageText("MSG0904") + QLatin1Char('\n'));
+        return false;
+    }
+    const FoundRecord record = *selected;
+    return ExtractPreview(window_, record, window_->EngineOf(record), out, players_) ==
+           CPreviewProcessWnd::kResultExtracted;
+}
+
+void CFileActions::PreviewSelected() {
+    PreviewExtraction extraction;
+    if (!ExtractSelected(extraction)) return;
+    if (extraction.Played()) {
+        players_->Play(QString::fromStdString(extraction.tempPath), extraction.audio);
+        return;
+    }
+    auto* edit = window_->findChild<QTextBrowser*>("PreviewEdit");
+    if (!extraction.tempPath.empty()) {
+        if (!ShowPicture(edit, QString::fromStdString(extraction.tempPath))) {
+            edit->setPlainText(MessageText("MSG0905"));
+        }
+        return;
+    }
+    edit->setPlainText(PreviewText(std::span(extraction.buffer).first(extraction.size)));
+}
+
+void CFileActions::OpenPreviewWindow() {
+    PreviewExtraction extraction;
+    if (!ExtractSelected(extraction)) return;
+    if (extraction.Played()) {
+        players_->Play(QString::fromStdString(extraction.tempPath), extraction.audio);
+        return;
+    }
+    std::vector<FoundRecord> navigation = window_->ListedRecords();
+    std::erase_if(navigation, [](const FoundRecord& r) { return r.isFolder != 0; });
+    CPreviewWnd preview(window_, extraction, std::move(navigation), Sources(), recoverFolder_,
+                        players_);
+    preview.exec();
+}
+
+void CFileActions::RecoverChecked() {
+    const RecoverySources sources = Sources();
+    if (!ChooseRecoveryDestination(window_, sources.scannedPartitions(), recoverFolder_)) return;
+    std::vector<FoundRecord> records;
+    records.reserve(window_->CheckedFiles().size());
+    for (const auto& entry : window_->CheckedFiles()) records.push_back(entry.second);
+    CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked, recoverFolder_,
+                                std::move(records), sources.engineOf);
+    recovery.exec();
+}
+
+}  // namespace keltra

@@ -1,0 +1,42 @@
+// What the main window's results page does with found files: a selected file is previewed in
+// "PreviewEdit" (pictures, text; audio and video go to the player), a double-clicked one opens
+// the preview window, and "BtnRecover" recovers the checked files into a folder the user picks.
+#pragma once
+
+#include <QObject>
+#include <string>
+
+#include "app/recovery_sources.h"
+
+namespace keltra {
+
+class CMainWnd;
+class CPlayerLauncher;
+struct PreviewExtraction;
+
+class CFileActions : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit CFileActions(CMainWnd* window);
+
+    // The destination chosen last (no trailing separator).
+    const std::string& RecoverFolder() const { return recoverFolder_; }
+    CPlayerLauncher* Players() const { return players_; }
+
+    void PreviewSelected();
+    void OpenPreviewWindow();
+    void RecoverChecked();
+
+  private:
+    RecoverySources Sources() const;
+    // Extracts the selected file; false when there is none, it is a folder, or it was cancelled
+    // (the edit then says what there is to say).
+    bool ExtractSelected(PreviewExtraction& out);
+
+    CMainWnd* window_;
+    CPlayerLauncher* players_;
+    std::string recoverFolder_;
+};
+
+}  // namespace keltra

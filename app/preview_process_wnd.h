@@ -1,0 +1,46 @@
+// The preview extraction window: a worker thread has the record's engine deliver the file's
+// content (a temporary file, or bytes in a buffer) while the window shows the progress and
+// offers to cancel.
+#pragma once
+
+#include "app/preview_extraction.h"
+#include "app/process_wnd.h"
+#include "engines/file_recovery_parse.h"
+
+namespace keltra {
+
+class CPlayerLauncher;
+
+class CPreviewProcessWnd : public CProcessWnd {
+    Q_OBJECT
+
+  public:
+    static constexpr int kResultExtracted = 1;  // also when the engine reported an error
+    static constexpr int kResultCancelled = 2;
+    static constexpr int kWidth = 450;
+    static constexpr int kHeight = 250;
+
+    // Extracts `record` through `engine` into `out`. Players still running from an earlier
+    // preview (`players`, may be null) are ended first.
+    CPreviewProcessWnd(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,
+                       PreviewExtraction& out, CPlayerLauncher* players);
+    ~CPreviewProcessWnd() override;
+
+  protected:
+    void RunWorker() override;
+    void RefreshControls() override;
+
+  private:
+    static int OnPreviewProgress(void* user, int percent, int unused);
+
+    IFileRecoveryParse* engine_;
+    PreviewExtraction& out_;
+    int percent_ = 0;  // under the lock
+};
+
+// Runs the window modally and answers its result. Without an engine the preview stays empty
+// and the result is 1.
+int ExtractPreview(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,
+                   PreviewExtraction& out, CPlayerLauncher* players);
+
+}  // namespace keltra

@@ -1,0 +1,85 @@
+// The recovery progress window: a worker thread hands each file to the engine that found it,
+// with a target in the file's category sub-folder under a name that collides with nothing;
+// the window counts the outcomes and lists them, failures in red at the top.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/process_wnd.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/found_record.h"
+
+namespace keltra {
+
+class CRecoverProcessWnd : public CProcessWnd {
+    Q_OBJECT
+
+  public:
+    enum Mode { kAllChecked, kOneFile };
+    // Results: recovery finished (and "FinishBtn" or the close button pressed); cancelled.
+    static constexpr int kResultFinished = 1;
+    static constexpr int kResultCancelled = 2;
+    // The window's smallest size, and what "DetailBtn" adds to it.
+    static constexpr int kWidth = 500;
+    static constexpr int kHeight = 250;
+    static constexpr int kDetailWidth = 150;
+    static constexpr int kDetailHeight = 300;
+
+    // `records`: the checked files in ascending key order, or in one-file mode the one file.
+    // `folder`: the destination (no trailing separator). `engineOf` finds a record's engine by
+    // its source tag.
+    CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
+                       std::vector<FoundRecord> records,
+                       std::function<IFileRecoveryParse*(uint16_t)> engineOf);
+    ~CRecoverProcessWnd() override;
+
+    // The counters of the "recovered" label.
+    unsigned Processed();
+    unsigned Failed();
+    unsigned Total() const { return total_; }
+
+    // Closing (Escape, the close button) is the cancel question until recovery has finished.
+    void reject() override;
+
+  protected:
+    void RunWorker() override;
+    void RefreshControls() override;
+
+  private:
+    struct DetailRow {
+        QString status;
+        QString targetPath;
+    };
+
+    static int OnRecoverProgress(void* user, int part, int scale, Status error,
+                                 const std::string& targetPath);
+    void RecoverCheckedThread();
+    void RecoverOneThread();
+    // Both workers: every record in turn; false when the user cancelled.
+    bool RecoverRecords();
+    // Under the lock: counts a file's outcome and lists it.
+    void CountOutcome(Status error, const std::string& targetPath);
+    void AddDetailRow(const QString& status, const QString& targetPath);
+    void ToggleDetails();
+    void Cancel();
+
+    Mode mode_;
+    std::string folder_;
+    std::vector<FoundRecord> records_;
+    std::function<IFileRecoveryParse*(uint16_t)> engineOf_;
+    const unsigned total_;
+    bool detailsShown_ = false;
+    // Under the lock: the counters and the view the worker leaves for the window.
+    unsigned processed_ = 0;
+    unsigned failed_ = 0;
+    bool fileReported_ = false;  // the current file's outcome came through the callback
+    int percent_ = 0;
+    QString current_;
+    std::vector<DetailRow> newRows_;
+    bool finished_ = false;  // all files done: "FinishBtn" shows
+};
+
+}  // namespace keltra

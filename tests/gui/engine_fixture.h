@@ -1,0 +1,83 @@
+// Engines of fixture images for the window tests, and an engine that holds its copying back
+// until the test lets it go on.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engines/engine_factory.h"
+#include "engines/file_recovery_parse.h"
+
+namespace keltra::test {
+
+// The quick engine of a fixture image, scanned, with source tag `tag`; null when the fixture
+// is missing.
+std::unique_ptr<IFileRecoveryParse> ScannedImageEngine(const std::string& fixture, uint16_t tag);
+
+// Every file record of the engine whose name ends in one of the list's extensions.
+std::vector<FoundRecord> FindFiles(IFileRecoveryParse& engine, const std::string& extensions);
+
+// The record named `name`, or an empty record.
+FoundRecord Named(const std::vector<FoundRecord>& records, std::string_view name);
+
+// Passes every operation to `inner`; RecoverRecord and ReadRecordData first wait until
+// Release() was called.
+class HeldEngine : public IFileRecoveryParse {
+  public:
+    explicit HeldEngine(IFileRecoveryParse& inner) : inner_(inner) {}
+    void Release() { released_ = true; }
+    bool Waiting() const { return waiting_; }
+
+    Status OpenImage(const std::string& p, uint16_t t) override { return inner_.OpenImage(p, t); }
+    Status OpenPartition(int d, uint64_t s, uint64_t c, uint16_t l) override {
+        return inner_.OpenPartition(d, s, c, l);
+    }
+    Status SetCallbacks(ScanProgressCallback s, CopyProgressCallback c, void* u, int w) override {
+        return inner_.SetCallbacks(s, c, u, w);
+    }
+    Status Scan(const std::optional<std::string>& n) override { return inner_.Scan(n); }
+    Status ListFolder(const FoundRecord* f, int d, std::vector<FoundRecord>& o) override {
+        return inner_.ListFolder(f, d, o);
+    }
+    Status CountFolderFiles(const FoundRecord* f, int d, uint32_t& c) override {
+        return inner_.CountFolderFiles(f, d, c);
+    }
+    uint64_t GetRecordCount() override { return inner_.GetRecordCount(); }
+    Status GetRecordPath(const FoundRecord& r, std::string& p) override {
+        return inner_.GetRecordPath(r, p);
+    }
+    Status RecoverRecord(const FoundRecord& r, const std::string& d, int s) override {
+        Hold();
+        return inner_.RecoverRecord(r, d, s);
+    }
+    int NextFreeRange(uint64_t& p, uint64_t& l) override { return inner_.NextFreeRange(p, l); }
+    Status SetSearchCallback(SearchProgressCallback c, void* u) override {
+        return inner_.SetSearchCallback(c, u);
+    }
+    Status FindByExtensions(const std::string& e, std::vector<FoundRecord>& o) override {
+        return inner_.FindByExtensions(e, o);
+    }
+    Status LoadVolumeBitmap() override { return inner_.LoadVolumeBitmap(); }
+    Status ReadRecordData(const FoundRecord& r, std::string& t, std::span<std::byte> b, uint32_t& s,
+                          PreviewCallback c, void* u) override {
+        Hold();
+        return inner_.ReadRecordData(r, t, b, s, c, u);
+    }
+
+  private:
+    void Hold() {
+        waiting_ = true;
+        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        waiting_ = false;
+    }
+
+    IFileRecoveryParse& inner_;
+    std::atomic<bool> released_{false};
+    std::atomic<bool> waiting_{false};
+};
+
+}  // namespace keltra::test

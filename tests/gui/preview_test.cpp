@@ -1,0 +1,264 @@
+// Previews of found files: pictures decoded into the edit, an undecodable picture, text lines,
+// stepping through the pictures, and the media player launcher. With KELTRA_SCREENSHOT_DIR set
+// the preview windows are also saved as pictures there.
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTimer>
+#include <fstream>
+
+#include "app/found_files.h"
+#include "app/message_box.h"
+#include "app/player_launcher.h"
+#include "app/preview_display.h"
+#include "app/preview_process_wnd.h"
+#include "app/preview_wnd.h"
+#include "app/ui/apply_section.h"
+#include "engine_fixture.h"
+#include "gui_test_support.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+// Whether the edit's document holds a picture.
+bool HoldsPicture(const QTextEdit& edit) {
+    for (QTextBlock block = edit.document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            if (it.fragment().charFormat().isImageFormat()) return true;
+        }
+    }
+    return false;
+}
+
+FoundRecord Record(const char* name, uint32_t index) {
+    FoundRecord record = EmptyRecord();
+    record.SetName(name);
+    record.recordIndex = index;
+    return record;
+}
+
+// A second of a quiet tone as WAV bytes, which a player recognises whatever the file's name.
+void WriteTone(const std::string& path) {
+    const uint32_t rate = 8000, samples = 8000;
+    std::ofstream out(path, std::ios::binary);
+    auto put32 = [&out](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&out](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out << "RIFF";
+    put32(36 + samples * 2);
+    out << "WAVEfmt ";
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    out << "data";
+    put32(samples * 2);
+    for (uint32_t i = 0; i < samples; ++i) put16(static_cast<uint16_t>((i % 16) * 200));
+}
+
+class PreviewTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        languages_ = std::make_unique<test::ScratchLanguages>();
+        appData_ = std::make_unique<test::ScopedAppDataFolder>();
+    }
+    void cleanup() {
+        appData_.reset();
+        languages_.reset();
+    }
+
+    void TextIsCutIntoLinesOf1024() {
+        std::vector<std::byte> bytes(3000, std::byte{'a'});
+        bytes[5] = std::byte{0};
+        const QStringList lines = PreviewText(bytes).split('\n');
+        QCOMPARE(lines.size(), 4);  // the last line break ends the text
+        QCOMPARE(lines[0].size(), 1024);
+        QCOMPARE(lines[1].size(), 1024);
+        QCOMPARE(lines[2].size(), 952);
+        QVERIFY(lines[3].isEmpty());
+        QCOMPARE(lines[0][5], QChar('.'));
+        QCOMPARE(PreviewText(std::vector<std::byte>(1024, std::byte{'b'})).count('\n'), 1);
+    }
+
+    void NextAndPreviousPicturesWrapAround() {
+        const std::vector<FoundRecord> list{Record("a.jpg", 1), Record("notes.txt", 2),
+                                            Record("b.PNG", 3), Record("song.mp3", 4)};
+        QCOMPARE(NextPictureIndex(list, list[0], true), 2);
+        QCOMPARE(NextPictureIndex(list, list[2], true), 0);  // past the end to the start
+        QCOMPARE(NextPictureIndex(list, list[0], false), 2);
+        QCOMPARE(NextPictureIndex(list, list[1], false), 0);
+        const std::vector<FoundRecord> one{Record("x.txt", 1), Record("only.gif", 2)};
+        QCOMPARE(NextPictureIndex(one, one[1], true), 1);  // the one picture again
+        const std::vector<FoundRecord> none{Record("x.txt", 1)};
+        QCOMPARE(NextPictureIndex(none, none[0], true), -1);
+    }
+
+    void PicturesAndTextFromAFixture() {
+        auto engine = test::ScannedImageEngine("photos_fat.img", 1);
+        if (engine == nullptr) QSKIP("photos_fat.img is not built");
+        const auto found = test::FindFiles(*engine, "*.jpg|*.png|*.txt|");
+        RecoverySources sources{[&engine](uint16_t) { return engine.get(); }, nullptr};
+        std::string folder;
+
+        const struct {
+            const char* name;
+            const char* shot;
+        } pictures[] = {{"Holiday_001.JPG", "preview_jpeg"}, {"Company logo.png", "preview_png"}};
+        for (const auto& picture : pictures) {
+            PreviewExtraction shown;
+            QCOMPARE(ExtractPreview(nullptr, test::Named(found, picture.name), engine.get(), shown,
+                                    nullptr),
+                     int(CPreviewProcessWnd::kResultExtracted));
+            QVERIFY(!shown.tempPath.empty());
+            QVERIFY(!shown.media);
+            CPreviewWnd window(nullptr, shown, found, sources, folder, nullptr);
+            window.show();
+            auto* edit = window.findChild<QTextBrowser*>("PreviewEdit");
+            QVERIFY(HoldsPicture(*edit));
+            QVERIFY(window.findChild<QWidget*>("NextBar")->isVisible());
+            QCOMPARE(window.findChild<QLabel*>("FileName")->text(), QString(picture.name));
+            test::Screenshot(window, picture.shot);
+        }
+
+        // Stepping on from a picture extracts the next one.
+        PreviewExtraction shown;
+        ExtractPreview(nullptr, found.front(), engine.get(), shown, nullptr);
+        CPreviewWnd window(nullptr, shown, found, sources, folder, nullptr);
+        window.show();
+        const uint64_t before = CheckedFileKey(shown.record);
+        window.Step(true);
+        QVERIFY(CheckedFileKey(window.Shown().record) != before);
+        QVERIFY(HoldsPicture(*window.findChild<QTextBrowser*>("PreviewEdit")));
+
+        PreviewExtraction text;
+        const FoundRecord notes = test::Named(found, "Meeting notes.txt");
+        QCOMPARE(ExtractPreview(nullptr, notes, engine.get(), text, nullptr),
+                 int(CPreviewProcessWnd::kResultExtracted));
+        QVERIFY(text.tempPath.empty());
+        QCOMPARE(uint64_t{text.size}, notes.size);
+        CPreviewWnd textWindow(nullptr, text, found, sources, folder, nullptr);
+        textWindow.show();
+        QVERIFY(textWindow.findChild<QWidget*>("NextBar")->isHidden());
+        const QString shownText = textWindow.findChild<QTextBrowser*>("PreviewEdit")->toPlainText();
+        QVERIFY(shownText.startsWith("line 0: the quick brown fox"));
+        test::Screenshot(textWindow, "preview_text");
+    }
+
+    void CancelStopsTheExtraction() {
+        auto engine = test::ScannedImageEngine("photos_fat.img", 1);
+        if (engine == nullptr) QSKIP("photos_fat.img is not built");
+        test::HeldEngine held(*engine);
+        const auto found = test::FindFiles(*engine, "*.jpg|");
+        PreviewExtraction shown;
+        CPreviewProcessWnd window(nullptr, found.front(), &held, shown, nullptr);
+        const struct ReleaseAtEnd {
+            test::HeldEngine& engine;
+            ~ReleaseAtEnd() { engine.Release(); }
+        } releaseAtEnd{held};
+        window.open();
+        QTRY_VERIFY(held.Waiting());
+        // Let go while the question is open: the extraction waits at its first report for the
+        // answer, then stops there.
+        QString asked;
+        auto* answer = new QTimer(&window);
+        connect(answer, &QTimer::timeout, &window, [&] {
+            auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            answer->stop();
+            held.Release();
+            while (held.Waiting()) QTest::qSleep(5);
+            QTest::qSleep(100);
+            asked = box->findChild<QLabel*>("message")->text();
+            box->findChild<QPushButton*>("okbtn")->click();
+        });
+        answer->start(10);
+        QTest::mouseClick(window.findChild<QPushButton*>("cancelbtn"), Qt::LeftButton);
+        QCOMPARE(asked, MessageText("MSG0903"));
+        QTRY_VERIFY(!window.isVisible());
+        QCOMPARE(window.result(), int(CPreviewProcessWnd::kResultCancelled));
+        QVERIFY(shown.tempPath.empty());
+    }
+
+    void BrokenPictureSaysSo() {
+        auto engine = test::ScannedImageEngine("fat16.img", 1);
+        if (engine == nullptr) QSKIP("fat16.img is not built");
+        const auto found = test::FindFiles(*engine, "*.jpg|");
+        // Its bytes after the JPEG header are noise.
+        const FoundRecord broken = test::Named(found, "Beach day.jpg");
+        QVERIFY(broken.size != 0);
+        PreviewExtraction shown;
+        QCOMPARE(ExtractPreview(nullptr, broken, engine.get(), shown, nullptr),
+                 int(CPreviewProcessWnd::kResultExtracted));
+        QVERIFY(!shown.tempPath.empty());
+        QTextBrowser edit;
+        QVERIFY(!ShowPicture(&edit, QString::fromStdString(shown.tempPath)));
+        std::string folder;
+        CPreviewWnd window(nullptr, shown, found, {}, folder, nullptr);
+        window.show();
+        QCOMPARE(window.findChild<QTextBrowser*>("PreviewEdit")->toPlainText(),
+                 QString(kCannotPreviewPicture));
+        test::Screenshot(window, "preview_broken_jpeg");
+    }
+
+    void PlayerReportsPlayingOrFailure() {
+        PlayerProgram player = FindPlayer();
+        if (player.program.isEmpty()) QSKIP("no media player installed");
+        // Test machines have no sound device (and perhaps no display): the player's output goes
+        // nowhere, which is all the same to what is watched here.
+        if (player.program.endsWith("mpv")) {
+            player.arguments << "--ao=null";
+            if (qEnvironmentVariableIsEmpty("DISPLAY")) player.arguments << "--vo=null";
+        }
+        test::ScratchDir dir;
+        WriteTone(dir / "tmp.avi");
+        CPlayerLauncher players(nullptr);
+        players.SetPlayer(player);
+        QSignalSpy playing(&players, &CPlayerLauncher::Playing);
+        QSignalSpy failed(&players, &CPlayerLauncher::Failed);
+        players.Play(QString::fromStdString(dir / "tmp.avi"), false);
+        QVERIFY(playing.wait(15000));
+        QCOMPARE(failed.count(), 0);
+        players.EndAll();
+        QCOMPARE(players.Running(), 0);
+
+        std::ofstream(dir / "bad.avi") << "RIFF....AVI this is no video at all";
+        test::SeenBox seen;
+        test::AnswerNextBox("okbtn", seen);
+        players.Play(QString::fromStdString(dir / "bad.avi"), false);
+        QVERIFY(failed.wait(15000));
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.text, MessageText("MSG1207"));
+        QCOMPARE(playing.count(), 1);
+    }
+
+    void NoPlayerTellsTheUser() {
+        CPlayerLauncher players(nullptr);
+        players.SetPlayer({});
+        QSignalSpy failed(&players, &CPlayerLauncher::Failed);
+        test::SeenBox seen;
+        test::AnswerNextBox("okbtn", seen);
+        players.Play("/nonexistent/tmp.avi", false);
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(seen.text, MessageText("MSG1207"));
+    }
+
+  private:
+    std::unique_ptr<test::ScratchLanguages> languages_;
+    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+};
+
+KELTRA_GUI_TEST("Preview", PreviewTest);
+
+}  // namespace
+}  // namespace keltra
+
+#include "preview_test.moc"
