@@ -6,14 +6,13 @@
 set -euo pipefail
 root=$1
 work=${KELTRA_PACKAGE_ROOT:-$root/build/package-check}
-"$root/dev.sh" package
-deb=$(ls "$root"/build/package/keltra_*.deb | head -n 1)
-
 if [ ! -x "$work/chroot/usr/bin/apt-get" ]; then
     rm -rf "$work/chroot"
     mkdir -p "$work"
     debootstrap --variant=minbase bookworm "$work/chroot" http://deb.debian.org/debian >/dev/null
 fi
+"$root/dev.sh" package
+deb=$(ls "$root"/build/package/keltra_*.deb | head -n 1)
 cleanup() {
     umount "$work/chroot/proc" 2>/dev/null || true
     umount "$work/chroot/dev" 2>/dev/null || true
