@@ -58,6 +58,11 @@ run_tests() {
     (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 1500)
 }
 
+# The sanitizers stop at the first fault and report leaks.
+run_sanitized_tests() {
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests "$1"
+}
+
 cmd=${1:-}
 case "$cmd" in
 build)
@@ -82,8 +87,7 @@ test)
     # desktop program's windows add little there and take long to build.
     stage "build (ASan + UBSan)" configure_and_build build/sanitize -DKELTRA_SANITIZE=ON \
         -DKELTRA_BUILD_GUI=OFF
-    stage "tests (ASan + UBSan)" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-        UBSAN_OPTIONS=print_stacktrace=1 run_tests build/sanitize
+    stage "tests (ASan + UBSan)" run_sanitized_tests build/sanitize
     echo "dev.sh: test took $((SECONDS - total_start)) s in all"
     ;;
 demo)
