@@ -12,6 +12,13 @@ if [ ! -x "$work/pristine/usr/bin/apt-get" ]; then
     mkdir -p "$work"
     debootstrap --variant=minbase bookworm "$work/pristine" http://deb.debian.org/debian >/dev/null
 fi
+# Never remove a root that still has the host's /dev bound inside it.
+umount "$work/chroot/proc" 2>/dev/null || true
+umount "$work/chroot/dev" 2>/dev/null || true
+if mountpoint -q "$work/chroot/dev" || mountpoint -q "$work/chroot/proc"; then
+    echo "package-check: $work/chroot still has mounts; not removing it" >&2
+    exit 1
+fi
 rm -rf "$work/chroot"
 cp -a "$work/pristine" "$work/chroot"
 "$root/dev.sh" package
@@ -26,21 +33,26 @@ mount --bind /dev "$work/chroot/dev"
 cp /etc/resolv.conf "$work/chroot/etc/resolv.conf" 2>/dev/null || true
 cp "$deb" "$work/chroot/tmp/keltra.deb"
 
-# A small FAT image with one deleted picture, made here where mtools exists.
+# A small FAT image with one deleted picture (a real JPEG: a picture whose content does not
+# look like one is not listed), made here where mtools exists.
 rm -f "$work/card.img"
 truncate -s 16M "$work/card.img"
 mkfs.vfat -n CARD "$work/card.img" >/dev/null
-head -c 200000 /dev/urandom >"$work/photo.jpg"
-MTOOLS_SKIP_CHECK=1 mcopy -i "$work/card.img" "$work/photo.jpg" ::/photo.jpg
-MTOOLS_SKIP_CHECK=1 mdel -i "$work/card.img" ::/photo.jpg
+cp "$root/tests/data/photos/beach.jpg" "$work/photo.jpg"
+MTOOLS_SKIP_CHECK=1 mcopy -i "$work/card.img" "$work/photo.jpg" "::/Holiday photo.jpg"
+MTOOLS_SKIP_CHECK=1 mdel -i "$work/card.img" "::/Holiday photo.jpg"
 cp "$work/card.img" "$work/chroot/tmp/card.img"
 
 in_root() { chroot "$work/chroot" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 in_root apt-get update -qq
 in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/keltra.deb >/dev/null
 in_root keltra --version
-in_root keltra scan /tmp/card.img --json | grep -q '"name":"photo.jpg"'
+scanned=$(in_root keltra scan /tmp/card.img --json)
+grep -q '"name":"Holiday photo.jpg"' <<<"$scanned"
 echo "package-check: the scan in the clean root found the deleted file"
+in_root keltra recover /tmp/card.img --to /tmp/recovered >/dev/null
+cmp "$work/photo.jpg" "$work/chroot/tmp/recovered/photo/Holiday photo.jpg"
+echo "package-check: the recovered file equals the original"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq xvfb xauth >/dev/null
 in_root sh -c 'xvfb-run -a sh -c "keltra-photo-recovery & pid=\$!; sleep 5; kill -0 \$pid && kill \$pid"'
 echo "package-check: the desktop program started under Xvfb"
