@@ -19,13 +19,13 @@ uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std
     return rule(header);
 }
 
-StructureEnd ConfirmedByStopScan(const StructureEnd& end) {
+StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored) {
     if (end.verdict != StructureEnd::kFound) return end;
     const uint64_t ss = TheCarveContext().sectorSize;
     const uint64_t sectors = (end.size + ss - 1) / ss;
     if (sectors <= 1) return end;
     const uint64_t limit = (sectors - 1) * ss;
-    return RunEndSearch(limit, kTypeNone, nullptr) == sectors * ss ? end : StructureEnd::Broken();
+    return RunEndSearch(limit, ignored, nullptr) == sectors * ss ? end : StructureEnd::Broken();
 }
 
 CarvedFileBytes::CarvedFileBytes(uint64_t limit) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engines/carving/file_type_code.h"
+
 namespace keltra {
 
 // What following a format's structure told of a carved file's end.
@@ -37,11 +39,13 @@ struct StructureEnd {
 uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std::byte>),
                    std::span<const std::byte> header);
 
-// Confirms an end found by jumping over data that was not read (a movie's media data, a
-// picture's strips): no sector of the file after its header may start another known file or
-// hold volume metadata, as one does where the file was cut and its rest overwritten. Such a
-// file is broken; any other verdict is returned as it is.
-StructureEnd ConfirmedByStopScan(const StructureEnd& end);
+// Confirms an end that a structure gave: no sector of the file after its header may start
+// another known file or hold volume metadata, as one does where the file was cut and its rest
+// overwritten (and the structure, jumping over data it does not check or reading foreign bytes
+// that happen to fit, ends somewhere past the cut). Such a file is broken; any other verdict is
+// returned as it is.
+// Headers of type `ignored` (a stream's own frames that can start sectors) start nothing.
+StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored = kTypeNone);
 
 class CarvedFileBytes {
   public:

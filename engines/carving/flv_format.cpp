@@ -56,7 +56,7 @@ FileTypeCode RecogniseFlv(ByteView b) {
 }
 
 uint64_t FindFlvEnd(ByteView header) {
-    return EndOrRule(WalkTags(), FlvRule, header);
+    return EndOrRule(ConfirmedByStopScan(WalkTags()), FlvRule, header);
 }
 
 }  // namespace keltra

@@ -1,8 +1,8 @@
 // gzip: members of a 10-byte header (with an optional stored name), a deflate stream and an
 // 8-byte trailer (CRC-32 and length of the data). Inflating the stream is the only way to its
-// end; a member that follows at once belongs to the same file. A CRC or length that does not
-// match marks the file damaged; a stream that does not inflate is cut or damaged, and the file
-// runs to the next header.
+// end; a member that follows at once belongs to the same file. A stream that does not inflate,
+// or whose trailer does not match what it held, is cut or damaged: the file runs to the next
+// header.
 #include <zlib.h>
 
 #include <array>
@@ -98,20 +98,17 @@ StructureEnd WalkMembers() {
     CarvedFileBytes file(kGzipLimit);
     Inflater inflater;
     uint64_t pos = 0;
-    bool damaged = false;
     do {
         const auto data = MemberData(file, pos);
         const auto stream = data ? inflater.Run(file, *data) : std::nullopt;
-        if (!stream) {
-            if (file.Stopped()) return StructureEnd::Unknown();
-            return StructureEnd::Broken();
-        }
+        if (!stream) return file.Stopped() ? StructureEnd::Unknown() : StructureEnd::Broken();
+        // Bytes that are no deflate stream may still inflate to an end by chance: only the
+        // trailer's CRC and length make it the member's end.
         const auto crc = file.Le(stream->end, 4), length = file.Le(stream->end + 4, 4);
-        if (!crc || !length) return StructureEnd::Broken();
-        damaged = damaged || *crc != stream->crc || *length != stream->length;
+        if (crc != stream->crc || length != stream->length) return StructureEnd::Broken();
         pos = stream->end + 8;
     } while (file.Holds(pos, "\x1F\x8B\x08"sv));
-    return StructureEnd::Found(pos, damaged);
+    return StructureEnd::Found(pos);
 }
 
 uint64_t GzipRule(ByteView) {
@@ -134,7 +131,7 @@ FileTypeCode RecogniseGzip(ByteView b) {
 }
 
 uint64_t FindGzipEnd(ByteView header) {
-    return EndOrRule(WalkMembers(), GzipRule, header);
+    return EndOrRule(ConfirmedByStopScan(WalkMembers()), GzipRule, header);
 }
 
 }  // namespace keltra

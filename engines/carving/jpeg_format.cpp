@@ -134,7 +134,7 @@ FileTypeCode RecogniseJpeg(ByteView b) {
 
 uint64_t FindJpegEnd(ByteView header) {
     JpegWalk walk;
-    return EndOrRule(walk.Run(), JpegRule, header);
+    return EndOrRule(ConfirmedByStopScan(walk.Run()), JpegRule, header);
 }
 
 }  // namespace keltra

@@ -96,7 +96,7 @@ FileTypeCode RecogniseMatroska(ByteView b) {
 }
 
 uint64_t FindMatroskaEnd(ByteView header) {
-    return EndOrRule(WalkSegment(), MatroskaRule, header);
+    return EndOrRule(ConfirmedByStopScan(WalkSegment()), MatroskaRule, header);
 }
 
 }  // namespace keltra

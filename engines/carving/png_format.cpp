@@ -72,7 +72,7 @@ FileTypeCode RecognisePng(ByteView b) {
 }
 
 uint64_t FindPngEnd(ByteView header) {
-    return EndOrRule(WalkChunks(), PngRule, header);
+    return EndOrRule(ConfirmedByStopScan(WalkChunks()), PngRule, header);
 }
 
 }  // namespace keltra

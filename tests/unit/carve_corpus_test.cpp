@@ -47,7 +47,8 @@ const std::set<std::string> kExactEnd = {
     "sample.mid",  "sample.mkv", "sample.mov",  "sample.mp3", "sample.mp4",  "sample.mpg",
     "sample.pdf",  "sample.png", "sample.pptx", "sample.psd", "sample.swf",  "sample.tif",
     "sample.ts",   "sample.wav", "sample.wma",  "sample.wmv", "sample.xlsx", "sample.zip",
-    "signed.mp4",
+    "signed.mp4",  "sample.mmf", "sample.mts",  "sample.mxf", "sample.doc",  "sample.xls",
+    "sample.ppt",  "sample.mp2",
 };
 
 struct Placed {

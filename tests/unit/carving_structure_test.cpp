@@ -68,6 +68,14 @@ const std::vector<Sample> kSamples = {
     {"carving/baseline.jpg", kTypeJpeg},
     {"carving/progressive.jpg", kTypeJpeg},
     {"signatures/exif.jpg", kTypeJpeg},
+    {"signatures/sample.mmf", kTypeMmf},
+    {"signatures/sample.mxf", kTypeMxf},
+    {"signatures/sample.mts", kTypeM2ts},
+    {"signatures/sample.doc", kTypeFla},
+    {"signatures/sample.xls", kTypeFla},
+    {"signatures/sample.ppt", kTypeFla},
+    {"signatures/sample.mp2", kTypeMpegAudioLayer2},
+    {"signatures/sample.mp3", kTypeMp3},
 };
 
 struct Carved {
@@ -177,12 +185,19 @@ TEST_F(CarvingStructure, CutFilesFallBackToTheNextHeaderAndAreDamaged) {
         const Carved c = CarveAt(image, 1);
         ASSERT_EQ(c.status, kOk);
         EXPECT_EQ(c.type, s.code);
+        if (s.code == kTypeMp3 || s.code == kTypeMpegAudioLayer2 || s.code == kTypeM2ts) {
+            // A stream may end after any frame or packet: a cut one ends after its last whole.
+            EXPECT_LE(c.size, keep);
+            EXPECT_GT(c.size, keep - 1500);
+            continue;
+        }
         EXPECT_TRUE(c.damaged);
         EXPECT_EQ(c.size, (next - 1) * kSector);
     }
 }
 
 // Damage that leaves the structure's lengths in place: the end stays exact, the file is marked.
+// Damage that hides the end falls back to the table's rule.
 TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
     struct Case {
         const char* path;
@@ -195,7 +210,7 @@ TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
         {"carving/chunks.png", "IDAT"sv, 40, std::byte{0x5A}},          // a failed chunk CRC
         {"carving/mixed.zip", "PK\x05\x06"sv, 10, std::byte{0x07}},     // entry count
         {"carving/mixed.zip", "PK\x05\x06"sv, 16, std::byte{0x01}},     // directory offset
-        {"carving/member.ppm.gz", "\x1F\x8B"sv, 500, std::byte{0x00}},  // CRC or inflate
+        {"carving/member.ppm.gz", "\x1F\x8B"sv, 500, std::byte{0x00}},  // no end of its own
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::string(k.path) + " +" + std::to_string(k.offset));
@@ -212,8 +227,9 @@ TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
         const Carved c = CarveAt(image, 1);
         ASSERT_EQ(c.status, kOk);
         EXPECT_TRUE(c.damaged);
-        // A deflate stream that no longer inflates has no end of its own.
-        if (std::string_view(k.path).ends_with(".gz") && c.size != file.size()) {
+        // A deflate stream that no longer inflates, or not to what its trailer says, has no
+        // end of its own.
+        if (std::string_view(k.path).ends_with(".gz")) {
             EXPECT_EQ(c.size, (next - 1) * kSector);
         } else {
             EXPECT_EQ(c.size, file.size());

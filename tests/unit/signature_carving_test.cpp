@@ -112,8 +112,8 @@ TEST_F(SignatureCarving, CorpusFilesAreCarvedWithTheirCodeAndSize) {
         {"sample.wav", kTypeWave, kExact},
         {"sample.mp3", kTypeMp3, kExact},
         {"sample.mid", kTypeMidi, kExact},
-        {"sample.mp2", kTypeMpegAudioLayer2, kNextHeader},
-        {"sample.mmf", kTypeMmf, kNextHeader},
+        {"sample.mp2", kTypeMpegAudioLayer2, kExact},
+        {"sample.mmf", kTypeMmf, kExact},
         {"sample.wma", kTypeAsf, kExact},
         {"sample.avi", kTypeAvi, kExact},
         {"sample.mp4", kTypeMp4, kExact},
@@ -125,14 +125,14 @@ TEST_F(SignatureCarving, CorpusFilesAreCarvedWithTheirCodeAndSize) {
         {"sample.mpg", kTypeMpeg, kExact},
         {"sample.m1v", kTypeMpeg, kExact},
         {"sample.ts", kTypeTransportStream, kExact},
-        {"sample.mts", kTypeM2ts, kNextHeader},
-        {"sample.mxf", kTypeMxf, kNextHeader},
+        {"sample.mts", kTypeM2ts, kExact},
+        {"sample.mxf", kTypeMxf, kExact},
         {"sample.wmv", kTypeAsf, kExact},
         {"sample.swf", kTypeFlash, kExact},
         {"sample.rm", kTypeRealMedia, kNextHeader},
-        {"sample.doc", kTypeFla, kNextHeader},
-        {"sample.xls", kTypeFla, kNextHeader},
-        {"sample.ppt", kTypeFla, kNextHeader},
+        {"sample.doc", kTypeFla, kExact},
+        {"sample.xls", kTypeFla, kExact},
+        {"sample.ppt", kTypeFla, kExact},
         {"sample.docx", kTypeWordOpenXml, kExact},
         {"sample.xlsx", kTypeExcelOpenXml, kExact},
         {"sample.pptx", kTypePowerPointOpenXml, kExact},
@@ -315,12 +315,12 @@ TEST_F(SignatureCarving, DispatchAgreesWithATableWalk) {
 }
 
 TEST_F(SignatureCarving, AFileEndsWhereTheNextBegins) {
-    const auto mkv = Corpus("sample.mkv");
+    const auto rm = Corpus("sample.rm");
     const auto jpg = Corpus("jfif.jpg");
     const auto png = Corpus("sample.png");
     Image image(40);
-    image.Put(2, mkv);
-    const uint64_t jpgAt = 2 + SectorsOf(mkv.size());
+    image.Put(2, rm);
+    const uint64_t jpgAt = 2 + SectorsOf(rm.size());
     image.Put(jpgAt, jpg);
     image.Put(jpgAt + 1, png);
     const SectorSource source = image.Source();
@@ -472,7 +472,7 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     EXPECT_EQ(RecogniseSector(swf).code, kTypeNone);
 
     // A generic file that runs to the last sector of the source is carved to that sector.
-    const auto flv = Corpus("sample.flv");
+    const auto flv = Corpus("sample.rm");
     Image tail(1);
     tail.Put(1, flv);
     const SectorSource tailSource = tail.Source();
