@@ -40,6 +40,24 @@ bool IsTopLevelBox(std::string_view type) {
     return std::find(kTopLevelBoxes.begin(), kTopLevelBoxes.end(), type) != kTopLevelBoxes.end();
 }
 
+// The boxes inside [begin, end) fill it exactly, each with a printable type: a movie box whose
+// end was overwritten does not.
+bool ChildrenFill(CarvedFileBytes& file, uint64_t begin, uint64_t end) {
+    uint64_t pos = begin;
+    for (int i = 0; i < kMaxBoxes && pos + 8 <= end; ++i) {
+        std::array<std::byte, 8> head{};
+        if (!file.Read(pos, head)) return false;
+        for (size_t k = 4; k < 8; ++k) {
+            const uint8_t c = Byte(head, k);
+            if (c < 0x20 || (c > 0x7E && c != 0xA9)) return false;  // 0xA9: the (c) of iTunes tags
+        }
+        const uint64_t size = Be32(head, 0);
+        if (size < 8 || size > end - pos) return false;
+        pos += size;
+    }
+    return pos == end;
+}
+
 // The end of the last top-level box. A chain without a movie box ("moov", or "moof" for a
 // fragmented file) or with a box that runs past the source is broken; a last box "to the end
 // of the file" (size 0) leaves the end unknown.
@@ -66,8 +84,11 @@ StructureEnd WalkBoxes() {
             if (pos == 0) return StructureEnd::Broken();
             break;
         }
-        movie = movie || type == "moov" || type == "moof";
         if (size > file.Available() - pos) return StructureEnd::Broken();
+        if (type == "moov" || type == "moof") {
+            if (!ChildrenFill(file, pos + 8, pos + size)) return StructureEnd::Broken();
+            movie = true;
+        }
         pos += size;
     }
     if (file.Stopped()) return StructureEnd::Unknown();

@@ -99,7 +99,7 @@ constexpr std::array kRows = {
     Row("potm", kTypePowerPointOpenXml, RecogniseOpenXml, FindZipEnd, kZipA, {}, true),
     Row("ppsx", kTypePowerPointOpenXml, RecogniseOpenXml, FindZipEnd, kZipA, {}, true),
     Row("ppsm", kTypePowerPointOpenXml, RecogniseOpenXml, FindZipEnd, kZipA, {}, true),
-    Row("mso07", kTypeOfficePackage, RecogniseOpenXml, FindZipEnd, kZipA, {}, true),
+    Row("mso07", kTypeOfficePackage, RecogniseOpenXml, nullptr, kZipA, {}, true),
     Row("pdf", kTypePdf, RecognisePdf, FindPdfEnd, At0("%"sv)),
     Row("gz", kTypeGzip, RecogniseGzip, FindGzipEnd, At0("\x1F"sv)),
     Row("gzip", kTypeGzip, RecogniseGzip, FindGzipEnd, At0("\x1F"sv)),

@@ -78,7 +78,7 @@ TEST_F(SignatureCarving, TableRowsCodesAndCarvableExtensions) {
     std::string carvable;
     for (size_t i = 0; i < 85; ++i) {
         // The pictures and media, then the zip-based documents, PDF, gzip, 7z and zip.
-        const bool zipToZip = i >= 52 && i <= 74;
+        const bool zipToZip = i >= 52 && i <= 74 && i != 69;  // mso07: never answered
         EXPECT_EQ(table[i].findEnd != nullptr, i < 37 || zipToZip) << table[i].extension;
         if (table[i].findEnd != nullptr && FirstRowWithCode(table[i].code) == &table[i]) {
             carvable += std::string(table[i].extension) + " ";
@@ -336,7 +336,7 @@ TEST_F(SignatureCarving, AFileEndsWhereTheNextBegins) {
 }
 
 TEST_F(SignatureCarving, VolumeMetadataInsideAVideoEndsIt) {
-    for (const char* name : {"sample.flv", "sample.mpg", "sample.mts", "sample.ts"}) {
+    for (const char* name : {"sample.rm", "sample.mpg", "sample.mts", "sample.ts"}) {
         SCOPED_TRACE(name);
         TsStreamRanges().clear();
         const auto file = Corpus(name);
