@@ -88,7 +88,6 @@ constexpr uint64_t kFlaLimit = 256 * kMiB;
 constexpr uint32_t kFreeSector = 0xFFFFFFFF;
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr uint64_t kHeaderFatSectors = 109;
-constexpr uint64_t kMaxFatSectors = uint64_t{1} << 16;
 
 // The file is its header sector and every sector up to the last one the allocation table
 // (FAT) does not mark free; the FAT's own sectors are listed in the header and, for a large
@@ -99,7 +98,9 @@ StructureEnd WalkAllocation(ByteView header) {
     if (shift != 9 && shift != 12) return StructureEnd::Broken();
     const uint64_t sector = uint64_t{1} << shift;
     const uint64_t fatSectors = Le32(header, 44);
-    if (fatSectors == 0 || fatSectors > kMaxFatSectors) return StructureEnd::Broken();
+    // No more table than a file within the limit needs (each FAT sector maps sector / 4).
+    const uint64_t maxFatSectors = kFlaLimit / sector / (sector / 4) + 1;
+    if (fatSectors == 0 || fatSectors > maxFatSectors) return StructureEnd::Broken();
     CarvedFileBytes file(kFlaLimit);
     const auto at = [&](uint64_t n) { return (n + 1) * sector; };  // the header is sector -1
     std::vector<uint32_t> fat;

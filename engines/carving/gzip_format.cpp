@@ -61,6 +61,7 @@ class Inflater {
                 if (status == Z_BUF_ERROR && made > 0) status = Z_OK;
             }
             const uint64_t used = piece.size() - stream_.avail_in;
+            if (used == 0 && status != Z_STREAM_END) return std::nullopt;  // no progress
             pos += used;
             if (status == Z_STREAM_END) {
                 return Result{pos, static_cast<uint32_t>(crc), static_cast<uint32_t>(length)};
