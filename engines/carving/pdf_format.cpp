@@ -1,9 +1,13 @@
 // PDF documents. A PDF closes with "%%EOF" (again after each incremental update); the file
 // ends after the last one, with its line end, before the next header. Without one the file is
-// cut: it runs to the next header and is damaged.
+// cut: it runs to the next header and is damaged. A file whose last cross-reference pointer
+// does not lead to its cross-reference section is damaged too.
+#include <array>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/carve_context.h"
 #include "engines/carving/end_search.h"
+#include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
 
 namespace keltra {
@@ -46,6 +50,34 @@ class LastEofMarker : public FooterTest {
     std::optional<uint64_t> candidate_;
 };
 
+// The "startxref" before the end gives where the last cross-reference section starts: a
+// table ("xref") or a stream object ("12 0 obj"). Where it points elsewhere, a stretch of the
+// file is missing or foreign (a file split on the disk that the search ran across).
+bool CrossReferenceFound(uint64_t end) {
+    constexpr uint64_t kTail = 64;
+    CarvedFileBytes file(end);
+    const uint64_t from = end > kTail ? end - kTail : 0;
+    std::array<std::byte, kTail> tail{};
+    const auto bytes = std::span(tail).first(static_cast<size_t>(end - from));
+    if (!file.Read(from, bytes)) return false;
+    const auto at = FindBytes(bytes, "startxref");
+    if (!at) return false;
+    uint64_t offset = 0;
+    size_t i = *at + 9;
+    while (i < bytes.size() && (bytes[i] == std::byte{'\r'} || bytes[i] == std::byte{'\n'} ||
+                                bytes[i] == std::byte{' '})) {
+        ++i;
+    }
+    const size_t digits = i;
+    for (; i < bytes.size() && Byte(bytes, i) >= '0' && Byte(bytes, i) <= '9' && i < digits + 15;
+         ++i) {
+        offset = offset * 10 + (Byte(bytes, i) - '0');
+    }
+    if (i == digits || offset >= end) return false;
+    const auto first = file.Be(offset, 1);
+    return file.Holds(offset, "xref") || (first && *first >= '1' && *first <= '9');
+}
+
 }  // namespace
 
 FileTypeCode RecognisePdf(ByteView b) {
@@ -54,7 +86,12 @@ FileTypeCode RecognisePdf(ByteView b) {
 
 uint64_t FindPdfEnd(ByteView header) {
     LastEofMarker test(LastEof(header));
-    return RunEndSearch(kPdfLimit, kTypeNone, &test);
+    const uint64_t size = RunEndSearch(kPdfLimit, kTypeNone, &test);
+    CarveContext& ctx = TheCarveContext();
+    if (!ctx.damaged && ctx.lastCallbackResult == 0 && !CrossReferenceFound(size)) {
+        ctx.damaged = true;
+    }
+    return size;
 }
 
 }  // namespace keltra

@@ -262,6 +262,24 @@ TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
     EXPECT_EQ(c.size, jpg.size());
 }
 
+// A PDF split in two on the disk, foreign sectors between its halves: the search runs across
+// the gap to the last "%%EOF", but the cross-reference pointer no longer leads home.
+TEST_F(CarvingStructure, APdfSplitByForeignSectorsIsDamaged) {
+    std::mt19937 rng(9);
+    const auto pdf = test::ReadWholeFile(test::TestDataPath("carving/document.pdf"));
+    const size_t half = pdf.size() / 2 / kSector * kSector;
+    test::SectorImage image(2);
+    image.Put(1, std::span(pdf).first(half));
+    image.Put(image.SectorCount(), Random(rng, 3 * kSector));
+    const uint64_t second = image.SectorCount();
+    image.Put(second, std::span(pdf).subspan(half));
+    image.Put(image.SectorCount(), std::vector<std::byte>(2 * kSector));
+    const Carved c = CarveAt(image, 1);
+    ASSERT_EQ(c.status, kOk);
+    EXPECT_EQ(c.size, (second - 1) * kSector + (pdf.size() - half));
+    EXPECT_TRUE(c.damaged);
+}
+
 // A structure that jumps over the next file (a movie cut inside its media data, whose movie box
 // came first) is not trusted: the file ends where the next begins, and the next is carved.
 TEST_F(CarvingStructure, AFileCutInsideJumpedDataDoesNotSwallowTheNext) {
