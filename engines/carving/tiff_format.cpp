@@ -152,7 +152,10 @@ class TiffWalk {
                     break;
             }
         }
-        if (offsets.count != counts.count || offsets.count > kMaxPieces) return false;
+        // One budget of pieces for all directories, so that many directories cannot make the
+        // walk long.
+        if (offsets.count != counts.count || offsets.count > kMaxPieces - pieces_) return false;
+        pieces_ += offsets.count;
         // The first directory describes the main image, whose data it must point at.
         if (ifd == first_ && offsets.count == 0 && !jpegAt) return false;
         for (uint64_t k = 0; k < offsets.count; ++k) {
@@ -177,6 +180,7 @@ class TiffWalk {
     CarvedFileBytes file_;
     uint64_t end_ = 8;
     uint64_t first_ = 0;
+    uint64_t pieces_ = 0;
 };
 
 uint64_t TiffRule(ByteView) {
