@@ -5,6 +5,7 @@
 #include <ctime>
 #include <utility>
 
+#include "engines/content_verdict.h"
 #include "engines/extension_categories.h"
 #include "platform/clock.h"
 
@@ -47,8 +48,16 @@ QString FileTimeText(uint64_t fileTime) {
 QString FileTypeText(const FoundRecord& record) {
     if (record.isFolder != 0) return QStringLiteral("folder");
     const std::string_view extension = ExtensionOf(record.Name());
-    if (extension.empty()) return QStringLiteral("file");
-    return QString::fromUtf8(extension.data(), static_cast<qsizetype>(extension.size()));
+    QString text = extension.empty() ? QStringLiteral("file")
+                                     : QString::fromUtf8(extension.data(),
+                                                         static_cast<qsizetype>(extension.size()));
+    const std::string_view note = VerdictNote(VerdictOf(record));
+    if (!note.empty()) {
+        text += QStringLiteral(" (") +
+                QString::fromUtf8(note.data(), static_cast<qsizetype>(note.size())) +
+                QStringLiteral(")");
+    }
+    return text;
 }
 
 }  // namespace keltra

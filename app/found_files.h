@@ -21,7 +21,8 @@ uint64_t CheckedFileKey(const FoundRecord& record);
 // "2024-3-7 09:05:01" (no zone conversion), or "    ----    " for 0.
 QString FileTimeText(uint64_t fileTime);
 
-// "folder", the name's extension, or "file" when it has none.
+// "folder", the name's extension, or "file" when it has none; for a file that is not intact,
+// with its note ("jpg (damaged)").
 QString FileTypeText(const FoundRecord& record);
 
 }  // namespace keltra

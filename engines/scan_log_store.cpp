@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <unordered_set>
 
+#include "engines/content_verdict.h"
 #include "engines/extension_categories.h"
 #include "platform/text.h"
 
@@ -19,9 +20,10 @@ bool IsFolderRecord(const FoundRecord& r) {
     return r.isFolder != 0;
 }
 
-// A photo whose first data failed the content check is not shown.
+// A photo whose first data failed the content check is not shown (a damaged carved photo is).
 bool IsHiddenPhoto(const FoundRecord& r) {
-    return r.contentIntact == 0 && ExtensionInList(ExtensionOf(r.Name()), kPhotoExtensions);
+    return VerdictOf(r) == ContentVerdict::kNotItsType &&
+           ExtensionInList(ExtensionOf(r.Name()), kPhotoExtensions);
 }
 
 // The extension of a name lower-cased into `scratch` (the same rule as ExtensionInList, without
@@ -477,7 +479,7 @@ Status ScanLogStore::SearchByExtension(std::string_view extensions, std::vector<
             if (IsFolderRecord(r)) continue;
             const std::string_view extension = LowerExtension(r.Name(), lowered);
             if (extension.empty()) continue;
-            if (r.contentIntact == 0 &&
+            if (VerdictOf(r) == ContentVerdict::kNotItsType &&
                 kPhotoExtensions.find(extension) != std::string_view::npos) {
                 continue;
             }

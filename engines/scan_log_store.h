@@ -88,7 +88,7 @@ class ScanLogStore {
     Status Flush();
 
     // Appends the children of `parentKey` (0 = the smallest key in the map) in sorted order.
-    // A photo whose content-intact flag is 0 is left out (folder records too). A child that
+    // A photo whose content does not match its type is left out (folder records too). A child that
     // cannot be read ends the listing with the error (87 for an index past the last record);
     // the records already appended stay. Records still in the buffer are read from it.
     Status ListChildren(uint64_t parentKey, std::vector<FoundRecord>& out);
@@ -108,10 +108,11 @@ class ScanLogStore {
     Status Ancestors(const FoundRecord& record, std::vector<FoundRecord>& out);
 
     // Appends every file record whose extension occurs in `extensions` ("*.jpg|*.png|", cut to
-    // 4,095 bytes; case-insensitive substring test), leaving out photos whose content-intact
-    // flag is 0, sorted. Flushes first and reads the main file in 200-record pieces; after each
-    // piece the search callback gets the percent read, and a non-zero answer ends the reading
-    // (the records found so far are kept and kOk returned). A read error is returned.
+    // 4,095 bytes; case-insensitive substring test), leaving out photos whose content does not
+    // match their type (content_verdict.h), sorted. Flushes first and reads the main file in
+    // 200-record pieces; after each piece the search callback gets the percent read, and a non-zero
+    // answer ends the reading (the records found so far are kept and kOk returned). A read error is
+    // returned.
     Status SearchByExtension(std::string_view extensions, std::vector<FoundRecord>& out);
 
     void SetSearchCallback(SearchProgressCallback callback, void* user);

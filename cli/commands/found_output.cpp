@@ -4,12 +4,18 @@
 
 #include <ctime>
 
+#include "engines/content_verdict.h"
 #include "engines/recovery_target.h"
 #include "platform/clock.h"
 
 namespace keltra::cli {
 
 namespace {
+
+// "  (note)" after a file that is not intact.
+std::string Note(std::string_view note) {
+    return note.empty() ? std::string() : fmt::format("  ({})", note);
+}
 
 std::string OriginName(uint32_t origin) {
     switch (static_cast<RecordOrigin>(origin)) {
@@ -118,8 +124,7 @@ void TreePrinter::Add(const FoundItem& item) {
     }
     ++files_;
     out_ << fmt::format("{}{}  {} bytes  {}{}\n", indent, Printable(r.Name()), r.size,
-                        IsoTime(r.modified).value_or("-"),
-                        r.contentIntact != 0 ? "" : "  (content does not match its type)");
+                        IsoTime(r.modified).value_or("-"), Note(VerdictNote(VerdictOf(r))));
 }
 
 void TreePrinter::Finish() {

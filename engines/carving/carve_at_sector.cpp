@@ -34,8 +34,13 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
     name = fmt::format("{}.{}", static_cast<long long>(startSector), row->extension);
     type = found.code;
     ctx.lastCallbackResult = 0;
+    ctx.damaged = false;
     size = row->findEnd(header);
     return ctx.lastCallbackResult == kCancelled ? kCancelled : kOk;
+}
+
+bool LastCarveDamaged() {
+    return TheCarveContext().damaged;
 }
 
 int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,

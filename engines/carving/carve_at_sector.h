@@ -24,6 +24,10 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
                      int secondsLeft, uint64_t filesFound, std::string& name, FileTypeCode& type,
                      uint64_t& size);
 
+// Whether the last successful CarveAtSector found the file's structure broken: the file is
+// still carved (to where the table's rule ends it) but is not intact.
+bool LastCarveDamaged();
+
 // 1 when the extension (any case) is unknown, or the recogniser of its first row answers that
 // row's code for `firstBytes` (the file's first bytes, lying at `startSector`); else 0.
 int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,

@@ -36,6 +36,10 @@ struct CarveContext {
     // 1 while (and after) an M2TS file is carved: its later association tables start nothing.
     int m2tsFlag = 0;
 
+    // Set by an end finder whose format's structure shows the file broken (the size is then
+    // the table's rule); cleared by every carving attempt before its end search.
+    bool damaged = false;
+
     // What the recognisers read from the disk (at most the transport-stream look-ahead). Kept
     // apart from the chunk buffer, which the stop scan is reading when it calls them.
     std::array<std::byte, 4096> probe{};

@@ -1,11 +1,15 @@
-// Compound files (OLE2). Any of them is carved as a Flash authoring file ("fla"); the content
-// check tells Word, Excel and PowerPoint documents apart by reading the file's first sector
-// and its root directory from the disk.
+// Compound files (OLE2). Any of them is carved as a Flash authoring file ("fla"), ending after
+// the last sector its allocation table uses; the content check tells Word, Excel and
+// PowerPoint documents apart by reading the file's first sector and its root directory from
+// the disk.
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/carve_context.h"
 #include "engines/carving/end_search.h"
+#include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
 
 namespace keltra {
@@ -78,8 +82,65 @@ FileTypeCode RecogniseFla(ByteView b) {
     return b.size() >= 16 && At(b, 0, "\xD0\xCF\x11\xE0"sv) ? kTypeFla : kTypeNone;
 }
 
-uint64_t FindFlaEnd(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+namespace {
+
+constexpr uint64_t kFlaLimit = 256 * kMiB;
+constexpr uint32_t kFreeSector = 0xFFFFFFFF;
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr uint64_t kHeaderFatSectors = 109;
+
+// The file is its header sector and every sector up to the last one the allocation table
+// (FAT) does not mark free; the FAT's own sectors are listed in the header and, for a large
+// file, in a chain of further list (DIFAT) sectors.
+StructureEnd WalkAllocation(ByteView header) {
+    if (header.size() < 512 || !At(header, 0, kCompoundMagic)) return StructureEnd::Broken();
+    const uint16_t shift = Le16(header, 30);
+    if (shift != 9 && shift != 12) return StructureEnd::Broken();
+    const uint64_t sector = uint64_t{1} << shift;
+    const uint64_t fatSectors = Le32(header, 44);
+    // No more table than a file within the limit needs (each FAT sector maps sector / 4).
+    const uint64_t maxFatSectors = kFlaLimit / sector / (sector / 4) + 1;
+    if (fatSectors == 0 || fatSectors > maxFatSectors) return StructureEnd::Broken();
+    CarvedFileBytes file(kFlaLimit);
+    const auto at = [&](uint64_t n) { return (n + 1) * sector; };  // the header is sector -1
+    std::vector<uint32_t> fat;
+    for (uint64_t k = 0; k < std::min(fatSectors, kHeaderFatSectors); ++k) {
+        fat.push_back(Le32(header, 76 + 4 * k));
+    }
+    uint64_t list = Le32(header, 68);
+    const uint64_t perList = sector / 4 - 1;
+    while (fat.size() < fatSectors && list != kEndOfChain && list != kFreeSector) {
+        for (uint64_t k = 0; k < perList && fat.size() < fatSectors; ++k) {
+            const auto entry = file.Le(at(list) + 4 * k, 4);
+            if (!entry) return StructureEnd::Broken();
+            fat.push_back(static_cast<uint32_t>(*entry));
+        }
+        const auto next = file.Le(at(list) + 4 * perList, 4);
+        if (!next) return StructureEnd::Broken();
+        list = *next;
+    }
+    if (fat.size() < fatSectors) return StructureEnd::Broken();
+    std::optional<uint64_t> last;
+    const uint64_t perFat = sector / 4;
+    for (uint64_t k = 0; k < fat.size(); ++k) {
+        for (uint64_t i = 0; i < perFat; ++i) {
+            const auto entry = file.Le(at(fat[k]) + 4 * i, 4);
+            if (!entry) return file.Stopped() ? StructureEnd::Unknown() : StructureEnd::Broken();
+            if (*entry != kFreeSector) last = k * perFat + i;
+        }
+    }
+    if (!last || at(*last + 1) > file.Available()) return StructureEnd::Broken();
+    return StructureEnd::Found(at(*last + 1));
+}
+
+uint64_t FlaRule(ByteView) {
+    return RunEndSearch(kFlaLimit, kTypeNone, nullptr);
+}
+
+}  // namespace
+
+uint64_t FindFlaEnd(ByteView header) {
+    return EndOrRule(ConfirmedByStopScan(WalkAllocation(header)), FlaRule, header);
 }
 
 // The compound file's sector N is taken to be disk sector (current + 1 + N), which holds for

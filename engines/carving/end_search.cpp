@@ -98,12 +98,26 @@ std::optional<size_t> FindAcceptedFooter(std::span<const std::byte> data, std::s
     return std::nullopt;
 }
 
+bool ReportEndSearchProgress(uint64_t sectorsRead) {
+    CarveContext& ctx = TheCarveContext();
+    if (ctx.progress == nullptr) return true;
+    const uint64_t done = ctx.sectorsDoneBefore + sectorsRead;
+    const uint64_t percent = ctx.totalSectors != 0 ? done * 100 / ctx.totalSectors : 0;
+    const int answer =
+        ctx.progress(ctx.progressUser, static_cast<int>(percent + 10), ctx.progressWeight,
+                     ctx.secondsLeft, done, ctx.totalSectors, ctx.filesFound, 0);
+    if (answer == 0) return true;
+    ctx.lastCallbackResult = answer;
+    return false;
+}
+
 uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test) {
     CarveContext& ctx = TheCarveContext();
     const uint32_t ss = ctx.sectorSize;
     uint64_t size = ss;
     if (ctx.source == nullptr || !IsCarvableSectorSize(static_cast<int>(ss))) return size;
 
+    ctx.currentSector = ctx.startSector;  // a second search of the same attempt starts afresh
     const CarveChunkBuffer hold;
     const auto buffer = hold.Bytes();
     uint64_t offset = ss;
@@ -125,17 +139,7 @@ uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test) {
         if (status != kOk && n == 0) break;
         readSoFar += n;
 
-        if (ctx.progress != nullptr) {
-            const uint64_t done = ctx.sectorsDoneBefore + readSoFar;
-            const uint64_t percent = ctx.totalSectors != 0 ? done * 100 / ctx.totalSectors : 0;
-            const int answer =
-                ctx.progress(ctx.progressUser, static_cast<int>(percent + 10), ctx.progressWeight,
-                             ctx.secondsLeft, done, ctx.totalSectors, ctx.filesFound, 0);
-            if (answer != 0) {
-                ctx.lastCallbackResult = answer;
-                break;
-            }
-        }
+        if (!ReportEndSearchProgress(readSoFar)) break;
 
         const auto read = std::span<const std::byte>(buffer).first(size_t{n} * ss);
         const std::optional<size_t> stop = StopSector(read, ignored);

@@ -53,6 +53,10 @@ class FooterTest {
     virtual void Finish(uint64_t& size) { (void)size; }
 };
 
+// Tells the progress callback that an end search has read `sectorsRead` sectors so far. False
+// when it answered non-zero: the answer is kept in the context and the search must end.
+bool ReportEndSearchProgress(uint64_t sectorsRead);
+
 // The common reading loop from the sector after the header, over at most `limit` bytes; the
 // result is at most `limit` plus one sector. Headers of type `ignored` (kTypeMpeg for MPEG
 // streams, whose pack headers recur inside them) do not stop the search; kTypeNone: any header

@@ -197,7 +197,7 @@ Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte>
     const uint32_t index = record.recordIndex;
     record.sourceTag = sourceTag_;
     record.origin = static_cast<uint32_t>(RecordOrigin::Carving);
-    record.contentIntact = 1;
+    record.contentIntact = LastCarveDamaged() ? 0 : 1;
     record.key = 0;
     record.clusterBytes = -1;
     record.size = size;

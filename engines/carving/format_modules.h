@@ -99,16 +99,24 @@ uint64_t FindTiffEnd(ByteView header);
 FileTypeCode RecogniseIcon(ByteView bytes);
 uint64_t FindIconEnd(ByteView header);
 
-// open_xml_format.cpp: Office open-XML packages.
+// open_xml_format.cpp: Office open-XML packages (carved as zip files, zip_format.cpp).
 FileTypeCode RecogniseOpenXml(ByteView bytes);
 
 // pdf_format.cpp
 FileTypeCode RecognisePdf(ByteView bytes);
+uint64_t FindPdfEnd(ByteView header);
 
-// archive_formats.cpp: gzip, 7z, zip, rar, cabinet.
-FileTypeCode RecogniseGzip(ByteView bytes);
-FileTypeCode Recognise7z(ByteView bytes);
+// zip_format.cpp: zip archives and the documents built on them.
 FileTypeCode RecogniseZip(ByteView bytes);
+uint64_t FindZipEnd(ByteView header);
+
+// gzip_format.cpp, seven_zip_format.cpp
+FileTypeCode RecogniseGzip(ByteView bytes);
+uint64_t FindGzipEnd(ByteView header);
+FileTypeCode Recognise7z(ByteView bytes);
+uint64_t Find7zEnd(ByteView header);
+
+// archive_formats.cpp: rar, cabinet.
 FileTypeCode RecogniseRar(ByteView bytes);
 FileTypeCode RecogniseCabinet(ByteView bytes);
 

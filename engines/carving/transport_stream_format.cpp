@@ -3,6 +3,7 @@
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/carve_context.h"
 #include "engines/carving/end_search.h"
+#include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
 
 namespace keltra {
@@ -93,8 +94,30 @@ FileTypeCode RecogniseM2ts(ByteView b) {
     return zeroStamp || TheCarveContext().m2tsFlag == 0 ? kTypeM2ts : kTypeNone;
 }
 
-uint64_t FindM2tsEnd(ByteView) {
-    return RunEndSearch(6 * kGiB, kTypeNone, nullptr);
+namespace {
+
+constexpr uint64_t kM2tsLimit = 6 * kGiB;
+constexpr uint64_t kM2tsPacket = 192;  // a 4-byte time stamp, then a transport packet
+
+// The packets run on while each holds the sync byte after its time stamp.
+StructureEnd WalkM2tsPackets() {
+    CarvedFileBytes file(kM2tsLimit);
+    uint64_t pos = 0;
+    while (pos + kM2tsPacket <= file.Available() && file.Be(pos + 4, 1) == 0x47) {
+        pos += kM2tsPacket;
+    }
+    if (file.Stopped()) return StructureEnd::Unknown();
+    return pos > 0 ? StructureEnd::Found(pos) : StructureEnd::Broken();
+}
+
+uint64_t M2tsRule(ByteView) {
+    return RunEndSearch(kM2tsLimit, kTypeNone, nullptr);
+}
+
+}  // namespace
+
+uint64_t FindM2tsEnd(ByteView header) {
+    return EndOrRule(ConfirmedByStopScan(WalkM2tsPackets()), M2tsRule, header);
 }
 
 }  // namespace keltra

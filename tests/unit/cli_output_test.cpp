@@ -79,6 +79,10 @@ TEST(CliOutput, TreeDrawsFoldersOnceAndCounts) {
                                     Item("e.jpg", "Other/")};
     for (FoundItem& item : items) item.source = 1;
     items.back().source = 2;  // the same folder name on another source is drawn again
+    // Not intact: a file-system engine's file is not of its type, a carved one is damaged.
+    items[2].record.contentIntact = 0;
+    items[6].record.contentIntact = 0;
+    items[6].record.origin = static_cast<uint32_t>(RecordOrigin::Carving);
     std::ostringstream out;
     TreePrinter printer(out, session);
     for (const FoundItem& item : items) printer.Add(item);
@@ -88,7 +92,7 @@ TEST(CliOutput, TreeDrawsFoldersOnceAndCounts) {
               "disk.img\n"
               "  top.txt  0 bytes  -\n"
               "  Photos/\n"
-              "    a.jpg  0 bytes  -\n"
+              "    a.jpg  0 bytes  -  (content does not match its type)\n"
               "    2017/\n"
               "      b.jpg  0 bytes  -\n"
               "      c.jpg  0 bytes  -\n"
@@ -96,7 +100,7 @@ TEST(CliOutput, TreeDrawsFoldersOnceAndCounts) {
               "    d.jpg  0 bytes  -\n"
               "other.img\n"
               "  Other/\n"
-              "    e.jpg  0 bytes  -\n"
+              "    e.jpg  0 bytes  -  (damaged)\n"
               "last.img\n"
               "6 files, 1 folder\n");
 }

@@ -29,12 +29,14 @@ void PutLe32(std::vector<std::byte>& image, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) image[at + i] = static_cast<std::byte>(v >> (8 * i));
 }
 
-// A JPEG header sector whose end marker lies 3 bytes into the next sector, zeros after it.
+// A JPEG header sector (an APP0 segment, a scan header, scan data) whose end marker lies 3
+// bytes into the next sector, zeros after it.
 void PutJpeg(std::vector<std::byte>& image, uint64_t sector) {
     const size_t at = sector * kSector;
     image.resize(std::max(image.size(), at + 2 * kSector));
     Put(image, at, Bytes("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00"sv));
-    for (size_t i = at + 16; i < at + kSector; ++i) image[i] = std::byte{0x55};
+    Put(image, at + 20, Bytes("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00"sv));
+    for (size_t i = at + 30; i < at + kSector; ++i) image[i] = std::byte{0x55};
     image[at + kSector] = std::byte{0x11};
     image[at + kSector + 1] = std::byte{0xFF};
     image[at + kSector + 2] = std::byte{0xD9};
@@ -139,6 +141,31 @@ TEST(FileTypeRecovery, CarvesRecordsAndSkipsByTheSizeRule) {
     EXPECT_EQ(c.engine.FindByExtensions("*.jpg|", jpegs), kOk);
     ASSERT_EQ(jpegs.size(), 1u);
     EXPECT_EQ(jpegs[0].location, 10u);
+}
+
+// A JPEG whose scan breaks off: carved all the same, marked not intact, and still listed and
+// found (unlike a file-system engine's photo whose bytes are of another type).
+TEST(FileTypeRecovery, DamagedFilesAreKeptListedAndMarked) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    std::vector<std::byte> image(16 * kSector);
+    PutJpeg(image, 2);
+    PutJpeg(image, 8);
+    // The second one's header segment runs into bytes that are no marker.
+    Put(image, 8 * kSector + 4, Bytes("\x00\x20"sv));
+    Carver c(image, dir.Path().string());
+    uint64_t skip = 1, found = 0;
+    const auto sector = [&](uint64_t n) { return std::span(image).subspan(n * kSector, kSector); };
+    ASSERT_EQ(c.engine.CarveSector(kSector, sector(2), 2, 0, 16, -1, c.source, skip, found), kOk);
+    ASSERT_EQ(c.engine.CarveSector(kSector, sector(8), 8, 0, 16, -1, c.source, skip, found), kOk);
+    const auto root = c.Root();
+    ASSERT_EQ(root.size(), 2u);
+    EXPECT_EQ(root[1].Name(), "8.jpg");
+    EXPECT_EQ(root[1].size, uint64_t{kSector + 3}) << "the end marker still ends it";
+    EXPECT_EQ(root[1].contentIntact, 0u);
+    std::vector<FoundRecord> jpegs;
+    EXPECT_EQ(c.engine.FindByExtensions("*.jpg|", jpegs), kOk);
+    EXPECT_EQ(jpegs.size(), 2u);
 }
 
 TEST(FileTypeRecovery, CopiesFromTheLocationAndStopsAtTheSourceEnd) {

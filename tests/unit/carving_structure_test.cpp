@@ -1,0 +1,304 @@
+// Carved files whose end comes from their own structure (box, element, tag, chunk, section,
+// directory sizes, a deflate stream, a last "%%EOF"), made by the tools that write them
+// (tests/data/carving/make_carving_samples.sh and tests/data/signatures/make_corpus.sh): they
+// come back byte-exact however they lie, and cut or damaged ones are marked damaged and fall
+// back to the table's rule.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engines/carve_chunk_buffer.h"
+#include "engines/carving/carve_at_sector.h"
+#include "engines/carving/carve_context.h"
+#include "engines/carving/signature_table.h"
+#include "support/sector_image.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+constexpr size_t kSector = test::SectorImage::kSector;
+
+struct Sample {
+    const char* path;  // under tests/data
+    FileTypeCode code;
+};
+
+const std::vector<Sample> kSamples = {
+    {"carving/strips_lzw.tif", kTypeTiff},
+    {"carving/tiled.tif", kTypeTiff},
+    {"carving/motorola.tif", kTypeTiff},
+    {"signatures/sample.tif", kTypeTiff},
+    {"carving/rle.psd", kTypePhotoshop},
+    {"carving/raw.psd", kTypePhotoshop},
+    {"signatures/sample.psd", kTypePhotoshop},
+    {"carving/audio.mp4", kTypeMp4},
+    {"carving/faststart.mp4", kTypeMp4},
+    {"signatures/sample.mp4", kTypeMp4},
+    {"signatures/signed.mp4", kTypeMp4},
+    {"carving/sound.mov", kTypeQuickTime},
+    {"signatures/sample.mov", kTypeQuickTime},
+    {"carving/phone.3gp", kType3gp},
+    {"signatures/sample.3gp", kType3gp},
+    {"carving/audio.mkv", kTypeMatroska},
+    {"signatures/sample.mkv", kTypeMatroska},
+    {"carving/audio.flv", kTypeFlv},
+    {"signatures/sample.flv", kTypeFlv},
+    {"carving/document.pdf", kTypePdf},
+    {"signatures/sample.pdf", kTypePdf},
+    {"carving/mixed.zip", kTypeZip},
+    {"carving/stored.zip", kTypeZip},
+    {"carving/streamed.zip", kTypeZip},
+    {"signatures/sample.zip", kTypeZip},
+    {"carving/document.odt", kTypeZip},
+    {"carving/document.docx", kTypeWordOpenXml},
+    {"signatures/sample.docx", kTypeWordOpenXml},
+    {"signatures/sample.xlsx", kTypeExcelOpenXml},
+    {"signatures/sample.pptx", kTypePowerPointOpenXml},
+    {"carving/member.ppm.gz", kTypeGzip},
+    {"carving/members.gz", kTypeGzip},
+    {"signatures/sample.gz", kTypeGzip},
+    {"carving/archive.7z", kType7z},
+    {"signatures/sample.7z", kType7z},
+    {"carving/chunks.png", kTypePng},
+    {"signatures/sample.png", kTypePng},
+    {"carving/baseline.jpg", kTypeJpeg},
+    {"carving/progressive.jpg", kTypeJpeg},
+    {"signatures/exif.jpg", kTypeJpeg},
+    {"signatures/sample.mmf", kTypeMmf},
+    {"signatures/sample.mxf", kTypeMxf},
+    {"signatures/sample.mts", kTypeM2ts},
+    {"signatures/sample.doc", kTypeFla},
+    {"signatures/sample.xls", kTypeFla},
+    {"signatures/sample.ppt", kTypeFla},
+    {"signatures/sample.mp2", kTypeMpegAudioLayer2},
+    {"signatures/sample.mp3", kTypeMp3},
+};
+
+struct Carved {
+    Status status = -1;
+    FileTypeCode type = kTypeNone;
+    uint64_t size = 0;
+    bool damaged = false;
+};
+
+Carved CarveAt(const test::SectorImage& image, uint64_t sector) {
+    const SectorSource source = image.Source();
+    Carved c;
+    std::string name;
+    c.status = CarveAtSector(kSector, source, image.Sector(sector), sector, 0, image.SectorCount(),
+                             -1, 0, name, c.type, c.size);
+    c.damaged = LastCarveDamaged();
+    return c;
+}
+
+std::vector<std::byte> Random(std::mt19937& rng, size_t bytes) {
+    std::vector<std::byte> v(bytes);
+    for (auto& b : v) b = static_cast<std::byte>(rng());
+    return v;
+}
+
+std::vector<std::byte> GifHeaderSector() {
+    std::vector<std::byte> v(kSector);
+    const std::string_view gif = "GIF89a";
+    for (size_t i = 0; i < gif.size(); ++i) v[i] = static_cast<std::byte>(gif[i]);
+    return v;
+}
+
+uint64_t SectorsOf(size_t bytes) {
+    return (bytes + kSector - 1) / kSector;
+}
+
+class CarvingStructure : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TsStreamRanges().clear();
+        TheCarveContext().progress = nullptr;
+    }
+    CarveChunkBuffer hold_;
+};
+
+// Every sample twice: once between random sectors with random bytes in the slack of its last
+// sector (where searching for a footer or the next header overshoots), once back to back with
+// the next sample.
+TEST_F(CarvingStructure, SamplesComeBackByteExactWhereverTheyLie) {
+    std::mt19937 rng(21);
+    test::SectorImage image(4);
+    struct Placed {
+        const Sample* sample;
+        uint64_t sector;
+        size_t bytes;
+    };
+    std::vector<Placed> placed;
+    for (bool backToBack : {false, true}) {
+        for (const Sample& s : kSamples) {
+            const auto file = test::ReadWholeFile(test::TestDataPath(s.path));
+            ASSERT_FALSE(file.empty()) << s.path;
+            if (!backToBack) image.Put(image.SectorCount(), Random(rng, 2 * kSector));
+            const uint64_t at = image.SectorCount();
+            image.Put(at, file);
+            if (!backToBack) {
+                image.Put(at + SectorsOf(file.size()), Random(rng, kSector));
+                const auto slack = Random(rng, SectorsOf(file.size()) * kSector - file.size());
+                std::copy(
+                    slack.begin(), slack.end(),
+                    image.Bytes().begin() + static_cast<ptrdiff_t>(at * kSector + file.size()));
+            }
+            placed.push_back({&s, at, file.size()});
+        }
+    }
+    image.Put(image.SectorCount(), Random(rng, 4 * kSector));
+    for (const Placed& p : placed) {
+        SCOPED_TRACE(std::string(p.sample->path) + " at " + std::to_string(p.sector));
+        const Carved c = CarveAt(image, p.sector);
+        ASSERT_EQ(c.status, kOk);
+        EXPECT_EQ(c.type, p.sample->code);
+        EXPECT_EQ(c.size, p.bytes);
+        EXPECT_FALSE(c.damaged);
+    }
+}
+
+// A copy cut short and followed by other data and then another file's header is recovered up
+// to that header, as before, and marked damaged.
+TEST_F(CarvingStructure, CutFilesFallBackToTheNextHeaderAndAreDamaged) {
+    std::mt19937 rng(5);
+    for (const Sample& s : kSamples) {
+        SCOPED_TRACE(s.path);
+        const auto file = test::ReadWholeFile(test::TestDataPath(s.path));
+        const size_t keep = std::max<size_t>(kSector + 100, file.size() * 3 / 5);
+        if (keep >= file.size()) continue;
+        test::SectorImage image(2);
+        image.Put(1, std::span(file).first(keep));
+        const uint64_t rest = image.SectorCount();
+        image.Put(rest, Random(rng, 3 * kSector));
+        const uint64_t next = image.SectorCount();
+        image.Put(next, GifHeaderSector());
+        image.Put(next + 1, Random(rng, 2 * kSector));
+        // Random bytes in the cut file's last sector, too.
+        auto bytes = image.Bytes();
+        const auto tail = Random(rng, rest * kSector - (kSector + keep));
+        std::copy(tail.begin(), tail.end(), bytes.begin() + static_cast<ptrdiff_t>(kSector + keep));
+
+        const Carved c = CarveAt(image, 1);
+        ASSERT_EQ(c.status, kOk);
+        EXPECT_EQ(c.type, s.code);
+        const std::string_view path = s.path;
+        if (path == "carving/faststart.mp4" || path == "signatures/sample.mmf") {
+            // Cut inside data the structure steps over (media data after the movie box, the
+            // one track chunk), with no other file in that stretch: nothing shows the cut.
+            EXPECT_EQ(c.size, file.size());
+            continue;
+        }
+        if (s.code == kTypeMp3 || s.code == kTypeMpegAudioLayer2 || s.code == kTypeM2ts) {
+            // A stream may end after any frame or packet: a cut one ends with the frame that
+            // the cut falls in.
+            EXPECT_LT(c.size, keep + 1500);
+            EXPECT_GT(c.size, keep);
+            continue;
+        }
+        EXPECT_TRUE(c.damaged);
+        EXPECT_EQ(c.size, (next - 1) * kSector);
+    }
+}
+
+// Damage that leaves the structure's lengths in place: the end stays exact, the file is marked.
+// Damage that hides the end falls back to the table's rule.
+TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
+    struct Case {
+        const char* path;
+        std::string_view find;  // where to damage: first occurrence of these bytes
+        size_t offset;          // from there
+        std::byte value;
+    };
+    using namespace std::string_view_literals;
+    const std::vector<Case> cases = {
+        {"carving/chunks.png", "IDAT"sv, 40, std::byte{0x5A}},          // a failed chunk CRC
+        {"carving/mixed.zip", "PK\x05\x06"sv, 10, std::byte{0x07}},     // entry count
+        {"carving/mixed.zip", "PK\x05\x06"sv, 16, std::byte{0x01}},     // directory offset
+        {"carving/member.ppm.gz", "\x1F\x8B"sv, 500, std::byte{0x00}},  // no end of its own
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.path) + " +" + std::to_string(k.offset));
+        auto file = test::ReadWholeFile(test::TestDataPath(k.path));
+        const auto hit = std::search(file.begin(), file.end(), k.find.begin(), k.find.end(),
+                                     [](std::byte a, char b) { return a == std::byte(b); });
+        ASSERT_NE(hit, file.end());
+        const size_t at = static_cast<size_t>(hit - file.begin()) + k.offset;
+        file[at] = file[at] == k.value ? ~k.value : k.value;
+        test::SectorImage image(2);
+        image.Put(1, file);
+        const uint64_t next = image.SectorCount() + 2;
+        image.Put(next, GifHeaderSector());
+        const Carved c = CarveAt(image, 1);
+        ASSERT_EQ(c.status, kOk);
+        EXPECT_TRUE(c.damaged);
+        // A deflate stream that no longer inflates, or not to what its trailer says, has no
+        // end of its own.
+        if (std::string_view(k.path).ends_with(".gz")) {
+            EXPECT_EQ(c.size, (next - 1) * kSector);
+        } else {
+            EXPECT_EQ(c.size, file.size());
+        }
+    }
+
+    // A JPEG whose scan is overwritten after its header: damaged, and ended by its marker.
+    auto jpg = test::ReadWholeFile(test::TestDataPath("carving/baseline.jpg"));
+    const auto sos =
+        std::search(jpg.begin(), jpg.end(), std::begin("\xFF\xDA"), std::begin("\xFF\xDA") + 2,
+                    [](std::byte a, char b) { return a == std::byte(b); });
+    ASSERT_NE(sos, jpg.end());
+    const size_t scan = static_cast<size_t>(sos - jpg.begin()) + 20;
+    jpg[scan] = std::byte{0xFF};
+    jpg[scan + 1] = std::byte{0x02};
+    test::SectorImage image(2);
+    image.Put(1, jpg);
+    image.Put(image.SectorCount() + 2, GifHeaderSector());
+    const Carved c = CarveAt(image, 1);
+    ASSERT_EQ(c.status, kOk);
+    EXPECT_TRUE(c.damaged);
+    EXPECT_EQ(c.size, jpg.size());
+}
+
+// A PDF split in two on the disk, foreign sectors between its halves: the search runs across
+// the gap to the last "%%EOF", but the cross-reference pointer no longer leads home.
+TEST_F(CarvingStructure, APdfSplitByForeignSectorsIsDamaged) {
+    std::mt19937 rng(9);
+    const auto pdf = test::ReadWholeFile(test::TestDataPath("carving/document.pdf"));
+    const size_t half = pdf.size() / 2 / kSector * kSector;
+    test::SectorImage image(2);
+    image.Put(1, std::span(pdf).first(half));
+    image.Put(image.SectorCount(), Random(rng, 3 * kSector));
+    const uint64_t second = image.SectorCount();
+    image.Put(second, std::span(pdf).subspan(half));
+    image.Put(image.SectorCount(), std::vector<std::byte>(2 * kSector));
+    const Carved c = CarveAt(image, 1);
+    ASSERT_EQ(c.status, kOk);
+    EXPECT_EQ(c.size, (second - 1) * kSector + (pdf.size() - half));
+    EXPECT_TRUE(c.damaged);
+}
+
+// A structure that jumps over the next file (a movie cut inside its media data, whose movie box
+// came first) is not trusted: the file ends where the next begins, and the next is carved.
+TEST_F(CarvingStructure, AFileCutInsideJumpedDataDoesNotSwallowTheNext) {
+    const auto mp4 = test::ReadWholeFile(test::TestDataPath("carving/faststart.mp4"));
+    const auto png = test::ReadWholeFile(test::TestDataPath("signatures/sample.png"));
+    const size_t keep = mp4.size() - 700;
+    test::SectorImage image(2);
+    image.Put(1, std::span(mp4).first(keep));
+    const uint64_t pngAt = image.SectorCount();
+    image.Put(pngAt, png);
+    image.Put(image.SectorCount(), std::vector<std::byte>(4 * kSector));
+    Carved c = CarveAt(image, 1);
+    ASSERT_EQ(c.status, kOk);
+    EXPECT_TRUE(c.damaged);
+    EXPECT_EQ(c.size, (pngAt - 1) * kSector);
+    c = CarveAt(image, pngAt);
+    EXPECT_EQ(c.size, png.size());
+    EXPECT_FALSE(c.damaged);
+}
+
+}  // namespace
+}  // namespace keltra
