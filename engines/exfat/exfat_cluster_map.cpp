@@ -93,7 +93,10 @@ std::optional<uint32_t> ExFatClusterMap::NextFree(uint32_t n) const {
 
 std::optional<uint32_t> ExFatClusterMap::NextChainedCluster(uint32_t n) {
     if (!hasBitmap_) {
-        if (const auto next = FatNext(n)) return next;
+        // A free entry is a deleted file's: its clusters are taken to follow one another.
+        uint32_t v = 0;
+        if (FatEntry(n, v) != kOk) return std::nullopt;
+        if (v != 0) return FatNext(n);
         return n < geometry_.MaxCluster() ? std::optional<uint32_t>(n + 1) : std::nullopt;
     }
     return IsAllocated(n) ? FatNext(n) : NextFree(n);

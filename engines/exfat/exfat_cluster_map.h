@@ -38,7 +38,8 @@ class ExFatClusterMap {
     // The cluster after n of a file whose data is chained: a cluster in use links on by its FAT
     // entry (a live file); a free one, a deleted file's, continues in the next free cluster: the
     // file was written into the clusters free at the time, around those in use, and those in
-    // use now still were. Without a bitmap the FAT link is followed, else n + 1.
+    // use now still were. Without a bitmap the FAT decides: a link is followed, a free entry
+    // goes on in n + 1, an end-of-chain mark ends the chain.
     std::optional<uint32_t> NextChainedCluster(uint32_t n);
 
     // The next unallocated run at or after `position` (sectors from the volume start; positions

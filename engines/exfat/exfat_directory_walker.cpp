@@ -165,10 +165,13 @@ void ExFatDirectoryWalker::FolderEntry(const ExFatEntrySet& set, const std::stri
     r.folderDeleted = set.deleted || currentDeleted_ ? 1 : 0;
     r.contentIntact = 1;
     if (visited_.count(cluster) != 0) return;
-    ExFatStream stream = set.stream;
-    stream.validLength = stream.length;
-    queue_.push_back({cluster, stream});
     folderMap_[cluster] = FolderInfo{r, current_};
+    // A deleted folder whose first cluster is in use again holds another's entries now.
+    if (r.folderDeleted == 0 || !map_.IsAllocated(cluster)) {
+        ExFatStream stream = set.stream;
+        stream.validLength = stream.length;
+        queue_.push_back({cluster, stream});
+    }
     depth_[cluster] = Depth(current_) + 1;
     // A deleted folder is listed even when nothing is found inside it.
     if (r.folderDeleted != 0) AddPathFolders(cluster);

@@ -1,6 +1,7 @@
 #include "engines/exfat/exfat_stream_reader.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 namespace keltra {
@@ -23,6 +24,7 @@ Status ReadExFatStream(const ExFatVolume& volume, ExFatClusterMap& map, const Ex
 
     uint32_t cluster = stream.firstCluster;
     uint64_t clustersRead = 0;
+    std::unordered_set<uint32_t> passed{cluster};
     while (stored > 0) {
         if (!g.IsDataCluster(cluster) || ++clustersRead > g.clusterCount) return kErrHandleEof;
         const uint64_t first = volume.ClusterSector(cluster);
@@ -52,7 +54,8 @@ Status ReadExFatStream(const ExFatVolume& volume, ExFatClusterMap& map, const Ex
             ++cluster;
         } else {
             const auto next = map.NextChainedCluster(cluster);
-            if (!next) return kErrHandleEof;
+            // A chain that comes back to a cluster it passed loops: it ends there.
+            if (!next || !passed.insert(*next).second) return kErrHandleEof;
             cluster = *next;
         }
     }

@@ -29,9 +29,9 @@ struct ExFatVolume {
 // `sink` in pieces of at most 64 KiB. A NoFatChain stream's clusters follow one another; a chained
 // one's follow ExFatClusterMap::NextChainedCluster. Bytes from the valid length on are zeros and
 // are not read. Returns kOk when all was delivered; the sink's non-zero answer; 30 for a read that
-// returns nothing; and 38 (end of file) when the clusters end (the chain, the heap, or as many
-// clusters as the heap holds were read) before the bytes asked for, after delivering what they
-// hold. `clusters`, when given, receives each cluster read from, in order.
+// returns nothing; and 38 (end of file) when the clusters end (the chain ends or comes back to a
+// cluster it passed, the heap ends) before the bytes asked for, after delivering what they hold.
+// `clusters`, when given, receives each cluster read from, in order.
 Status ReadExFatStream(const ExFatVolume& volume, ExFatClusterMap& map, const ExFatStream& stream,
                        uint64_t maxBytes,
                        const std::function<Status(std::span<const std::byte>)>& sink,

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "engines/engine_factory.h"
 #include "engines/exfat/exfat_entry_set.h"
 #include "engines/exfat/exfat_upcase.h"
+#include "engines/fat/fat_entry.h"
 #include "platform/little_endian.h"
 #include "platform/text.h"
 #include "scanlog/scan_history.h"
@@ -279,7 +281,9 @@ TEST_F(ExFatFixture, RecoveriesMatchTheOriginals) {
             << path;
     }
     // The deleted folder with everything under it, under the names found.
-    ASSERT_EQ(engine_->RecoverRecord(At("Trip"), out_ / "Trip", 0), kOk);
+    const std::string trip = out_ / "Trip";
+    const int rootSeparators = static_cast<int>(std::count(trip.begin(), trip.end(), '/')) - 1;
+    ASSERT_EQ(engine_->RecoverRecord(At("Trip"), trip, rootSeparators), kOk);
     EXPECT_EQ(test::Sha256OfFile(out_ / "Trip/Day 1/Harbour view.jpg"),
               test::Sha256OfFile(test::FixturePath("exfat_originals/harbour.jpg")));
     EXPECT_TRUE(fs::exists(fs::path(out_ / "Trip") / "notes.txt"));
