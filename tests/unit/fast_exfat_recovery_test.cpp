@@ -11,9 +11,11 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "engines/boot_area.h"
+#include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "engines/exfat/exfat_entry_set.h"
 #include "engines/exfat/exfat_upcase.h"
@@ -450,6 +452,37 @@ TEST_F(ExFatFixture, DamagedVolumesNeitherCrashNorHang) {
         }
         scan(std::move(damaged), "random" + std::to_string(round));
     }
+}
+
+// A deep scan of an exFAT volume reads only the free clusters of its allocation bitmap, and
+// does not list again, as carved files, the files the quick scan found.
+TEST(ExFatDeepScan, PassesTheFreeSpaceAndKeepsTheFoundFiles) {
+    const test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::string image = dir / "deep.img";
+    fs::copy_file(test::FixturePath("exfat.img"), image);
+    CProfessionalRecovery deep;
+    ASSERT_EQ(deep.OpenImage(image, 1), kOk);
+    ASSERT_EQ(deep.Scan(std::nullopt), kOk);
+    EXPECT_TRUE(deep.FreeSpaceOnly());
+    EXPECT_LT(deep.SectorsRead(), fs::file_size(image) / 512 / 4);
+    std::vector<FoundRecord> found;
+    ASSERT_EQ(deep.FindByExtensions("*.jpg|", found), kOk);
+    std::multiset<std::string> carved, quick;
+    for (const FoundRecord& r : found) {
+        auto& names = r.origin == static_cast<uint32_t>(RecordOrigin::Carving) ? carved : quick;
+        names.insert(std::string(r.Name()));
+    }
+    EXPECT_EQ(quick, (std::multiset<std::string>{"Beach day.jpg", "Fragmented.jpg",
+                                                 "Harbour view.jpg", kLongName, kUnicodeName}));
+    EXPECT_TRUE(carved.empty()) << *carved.begin();
+    // The quick engine's records go back to it.
+    const auto tree = test::ListTree(deep);
+    ASSERT_TRUE(tree.count("Photos/Fragmented.jpg"));
+    test::ScratchDir out;
+    ASSERT_EQ(deep.RecoverRecord(tree.at("Photos/Fragmented.jpg").record, out / "f.jpg", 0), kOk);
+    EXPECT_EQ(test::Sha256OfFile(out / "f.jpg"),
+              test::Sha256OfFile(test::FixturePath("exfat_originals/fragmented.jpg")));
 }
 
 }  // namespace
