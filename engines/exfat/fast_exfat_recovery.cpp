@@ -6,6 +6,7 @@
 
 #include "engines/carving/carve_at_sector.h"
 #include "engines/exfat/exfat_directory_walker.h"
+#include "engines/fat/quick_walk_output.h"
 #include "platform/clock.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
@@ -17,55 +18,7 @@ namespace {
 constexpr uint64_t kReportIntervalMs = 5000;
 constexpr size_t kBootReadBytes = 4096;
 
-// Files and folders the walk finds go straight into the store.
-class StoreSink final : public FatScanSink {
-  public:
-    explicit StoreSink(ScanLogStore& store) : store_(store) {}
-    void FileFound(const FoundRecord& record, uint64_t parentKey) override {
-        store_.Link(parentKey, Add(record), record.key);
-    }
-    void FolderFound(const FoundRecord& record, uint64_t parentKey) override {
-        store_.Link(parentKey, Add(record), record.key, record.Name());
-    }
-
-  private:
-    uint32_t Add(const FoundRecord& record) {
-        FoundRecord& slot = store_.NewRecord();
-        const uint32_t index = slot.recordIndex;
-        slot = record;
-        slot.recordIndex = index;
-        return index;
-    }
-    ScanLogStore& store_;
-};
-
 }  // namespace
-
-Status CFastExFatRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    const uint64_t sectors = source.totalSectors;
-    return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
-}
-
-Status CFastExFatRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                           uint64_t sectorCount, uint16_t sourceTag) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
-}
-
-Status CFastExFatRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                                         uint16_t driveLetter) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
-    uint32_t sectorSize = 512;
-    if (source.handle.LogicalSectorSize(sectorSize) != kOk || sectorSize == 0) sectorSize = 512;
-    return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
-}
 
 Status CFastExFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
                                       uint64_t startSector, uint64_t sectorCount,
@@ -147,17 +100,6 @@ void CFastExFatRecovery::LoadUpcase(const ExFatStream& entry) {
     if (!table.empty()) upcase_.Load(table);
 }
 
-int CFastExFatRecovery::ReportWalkProgress(int reports) {
-    switch (Weight()) {
-        case 100:
-            return ReportScanProgress(std::min(1 + reports, 79), std::max(100 - reports, 1));
-        case 9:
-            return ReportScanProgress(std::min(20 + reports, 79), -1);
-        default:
-            return 0;
-    }
-}
-
 Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
@@ -165,7 +107,7 @@ Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
     if (!volumeValid_) return kErrInvalidParameter;
     const Status logStatus =
         StartNewLog(folder, MakeLogName(kQuickExFatLogPrefix, static_cast<int64_t>(startSector_)));
-    StoreSink sink(*Store());
+    StoreScanSink sink(*Store());
     FatContentCheck check = [this](std::span<const std::byte> bytes, std::string_view extension,
                                    uint64_t sector) {
         return CheckFileContent(bytes, extension, source_,
@@ -180,7 +122,9 @@ Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
     while (answer == 0 && walker.Step()) {
         if (TickCountMs() - lastReport < kReportIntervalMs) continue;
         lastReport = TickCountMs();
-        answer = ReportWalkProgress(++reports);
+        if (const auto report = WalkProgress(Weight(), ++reports)) {
+            answer = ReportScanProgress(report->first, report->second);
+        }
     }
     walker.StopWalk();
     tornSets_ = walker.TornSets();

@@ -19,21 +19,13 @@ namespace keltra {
 
 class CFastExFatRecovery final : public StoreBackedEngine {
   public:
-    // Opens the image read-only; its sectors are 512 bytes, the volume starts at sector 0.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    // Opens the image read-only; the volume is `sectorCount` 512-byte sectors at `startSector`.
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    // Opens whole disk `diskNumber` read-only; the volume starts at `startSector`.
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
     // Binds the engine to an open source whose sectors are `sourceSectorSize` bytes; the volume
     // starts at `startSector` and spans `sectorCount` of them. Reads the boot region (a wrong
     // boot checksum is noted, see BootChecksumMatches, and does not stop the engine), then the
     // allocation bitmap and the up-case table named in the root folder. An engine already open
     // ignores it and answers 0. A boot sector that describes no exFAT volume gives 87.
     Status OpenSource(SectorSource source, uint32_t sourceSectorSize, uint64_t startSector,
-                      uint64_t sectorCount, uint16_t sourceTag);
+                      uint64_t sectorCount, uint16_t sourceTag) override;
 
     // No name: a new "Fast_ExFat_…" log in the current scan folder and a walk of the folder
     // tree; a name: that log reopened, no scan.
@@ -62,7 +54,6 @@ class CFastExFatRecovery final : public StoreBackedEngine {
     void LoadSystemTables(bool withUpcase);
     void LoadBitmap(const ExFatStream& entry);
     void LoadUpcase(const ExFatStream& entry);
-    int ReportWalkProgress(int reports);
     // The layout of a found file's data: its stream extension read again at the record's
     // location, or when that no longer describes the record, a chain of the record's size.
     ExFatStream FileStream(const FoundRecord& record) const;
