@@ -7,7 +7,7 @@
 namespace keltra {
 
 namespace {
-constexpr uint32_t kFirstSpecialValue = 0xFFFFFFF6;  // bad cluster and end-of-chain values
+constexpr uint32_t kFirstSpecialValue = 0xFFFFFFF7;  // bad cluster and end-of-chain values
 }
 
 void ExFatClusterMap::Bind(const SectorSource& source, uint64_t volumeStart,

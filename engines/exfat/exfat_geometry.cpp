@@ -46,7 +46,7 @@ std::optional<ExFatGeometry> ReadExFatGeometry(std::span<const std::byte> b) {
     const uint64_t fatEntries = uint64_t{g.fatSectors} * g.bytesPerSector / 4;
     const uint64_t fitting = (g.volumeSectors - g.clusterHeapOffset) / g.sectorsPerCluster;
     const uint64_t limit =
-        std::min({fatEntries > 2 ? fatEntries - 2 : 0, fitting, uint64_t{0xFFFFFFF5 - 1}});
+        std::min({fatEntries > 2 ? fatEntries - 2 : 0, fitting, uint64_t{0xFFFFFFF5}});
     if (limit == 0) return std::nullopt;
     g.clusterCount = static_cast<uint32_t>(std::min<uint64_t>(g.clusterCount, limit));
     if (!g.IsDataCluster(g.rootCluster)) return std::nullopt;
