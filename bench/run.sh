@@ -50,6 +50,9 @@ done
 
 quick=0
 bash "$here/quick_scan_vs_fls.sh" "$build/keltra" "$ntfs_image" "$fat" "$work/quick" || quick=$?
+# A 100,000-entry exFAT volume, made once through exfat-fuse (it takes minutes).
+bash "$here/exfat_scan_vs_fls.sh" "$build/keltra" "$fixtures/exfat_bench.img" "$work/exfat" ||
+    quick=$?
 
 echo "== disk imaging: keltra image against dd bs=64K"
 if loop=$(losetup --find --show --read-only "$image" 2>/dev/null); then

@@ -1,5 +1,6 @@
 #include "engines/boot_area.h"
 
+#include "engines/exfat/exfat_geometry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {
@@ -96,6 +97,7 @@ bool IsExt(std::span<const std::byte> b) {
 SourceClass ClassifyBootArea(std::span<const std::byte> bootArea) {
     if (bootArea.size() < kBootAreaBytes) return SourceClass::Unrecognised;
     if (IsNtfs(bootArea)) return SourceClass::Ntfs;
+    if (ReadExFatGeometry(bootArea)) return SourceClass::ExFat;
     if (const SourceClass fat = ClassifyFat(bootArea); fat != SourceClass::Unrecognised) return fat;
     if (IsExt(bootArea)) return SourceClass::Ext;
     return SourceClass::Unrecognised;
@@ -111,6 +113,8 @@ std::string SourceClassName(SourceClass c) {
             return "FAT12/16";
         case SourceClass::Ext:
             return "Ext";
+        case SourceClass::ExFat:
+            return "exFAT";
         case SourceClass::Unrecognised:
             break;
     }

@@ -10,16 +10,18 @@ namespace keltra {
 
 inline constexpr size_t kBootAreaBytes = 16384;
 
-enum class SourceClass { Unrecognised, Ntfs, Fat32, Fat12or16, Ext };
+enum class SourceClass { Unrecognised, Ntfs, Fat32, Fat12or16, Ext, ExFat };
 
-// The first test that passes wins: NTFS, FAT (FAT32 and FAT12/16 tried in the order the
-// cluster count suggests), Ext; else unrecognised. `bootArea` must hold 16,384 bytes.
+// The first test that passes wins: NTFS, exFAT (its boot sector describes a volume, see
+// ReadExFatGeometry), FAT (FAT32 and FAT12/16 tried in the order the cluster count suggests),
+// Ext; else unrecognised. `bootArea` must hold 16,384 bytes.
 SourceClass ClassifyBootArea(std::span<const std::byte> bootArea);
 
 inline bool IsFat(SourceClass c) {
     return c == SourceClass::Fat32 || c == SourceClass::Fat12or16;
 }
-std::string SourceClassName(SourceClass c);  // "NTFS", "FAT32", "FAT12/16", "Ext", "unrecognised"
+// "NTFS", "FAT32", "FAT12/16", "Ext", "exFAT", "unrecognised"
+std::string SourceClassName(SourceClass c);
 
 struct NtfsBootFields {
     uint16_t bytesPerSector;

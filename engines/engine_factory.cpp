@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engines/deep/professional_recovery.h"
+#include "engines/exfat/fast_exfat_recovery.h"
 #include "engines/ext/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
@@ -34,6 +35,8 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
             return std::make_unique<CFastFatRecovery>();
+        case SourceClass::ExFat:
+            return std::make_unique<CFastExFatRecovery>();
         case SourceClass::Unrecognised:
             break;
     }

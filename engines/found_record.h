@@ -15,6 +15,7 @@ enum class RecordOrigin : uint32_t {
     DeepNtfs = 2,
     DeepFat = 3,
     Carving = 4,
+    QuickExFat = 5,
 };
 
 #pragma pack(push, 1)

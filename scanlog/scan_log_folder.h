@@ -16,6 +16,9 @@ std::string ScanLogFolder();
 
 // Log-name prefixes, one per engine kind.
 inline constexpr std::string_view kQuickLogPrefix = "Fast_";
+// The quick exFAT engine's logs; the name holds kQuickLogPrefix, so that a search for the quick
+// scan's log finds them too.
+inline constexpr std::string_view kQuickExFatLogPrefix = "Fast_ExFat_";
 inline constexpr std::string_view kDeepNtfsLogPrefix = "Pro_Ntfs_";
 inline constexpr std::string_view kDeepFatLogPrefix = "Pro_Fat_";
 inline constexpr std::string_view kCarvingLogPrefix = "File_Type_";

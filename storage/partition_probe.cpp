@@ -56,6 +56,14 @@ std::optional<std::vector<PartitionSlot>> ReadPartitionTable(const FileHandle& d
     blkid_partlist list = blkid_probe_get_partitions(probe.get());
     blkid_parttable root = list != nullptr ? blkid_partlist_get_table(list) : nullptr;
     if (root == nullptr) return std::nullopt;
+    // An exFAT boot sector ends like an MBR; libblkid then reports an empty "dos" table over
+    // a volume that fills the device. A table without partitions over a file system is none.
+    if (blkid_partlist_numof_partitions(list) <= 0 &&
+        std::string_view(blkid_parttable_get_type(root) ? blkid_parttable_get_type(root) : "") ==
+            "dos" &&
+        ProbeFileSystem(disk, 0, 0)) {
+        return std::nullopt;
+    }
     if (tableType != nullptr) {
         const char* type = blkid_parttable_get_type(root);
         *tableType = type != nullptr ? type : "";

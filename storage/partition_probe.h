@@ -21,7 +21,8 @@ struct PartitionSlot {
 
 // The partitions of the table on the whole disk open in `disk`, in table order. Extended
 // partitions (containers of logical ones) and tables nested inside a partition are left out;
-// logical partitions are kept. Nothing when the disk has no partition table. `tableType`, when
+// logical partitions are kept. Nothing when the disk has no partition table (an MBR without
+// partitions whose first sector is a file system's boot sector, as exFAT's looks, is none). `tableType`, when
 // given, receives libblkid's name of the table: "dos" (MBR) or "gpt".
 std::optional<std::vector<PartitionSlot>> ReadPartitionTable(const FileHandle& disk,
                                                              std::string* tableType = nullptr);

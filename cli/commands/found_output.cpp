@@ -29,6 +29,8 @@ std::string OriginName(uint32_t origin) {
             return "deep-fat";
         case RecordOrigin::Carving:
             return "carving";
+        case RecordOrigin::QuickExFat:
+            return "quick-exfat";
     }
     return std::to_string(origin);
 }

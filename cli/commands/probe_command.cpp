@@ -8,6 +8,7 @@
 #include "cli/commands/command.h"
 #include "cli/commands/source_argument.h"
 #include "engines/engine_factory.h"
+#include "engines/exfat/exfat_geometry.h"
 #include "storage/image_volumes.h"
 #include "storage/sector_source.h"
 
@@ -43,6 +44,24 @@ nlohmann::ordered_json BootFields(SourceClass c, std::span<const std::byte> boot
         if (c == SourceClass::Fat32) j["root_cluster"] = f.rootCluster;
         j["cluster_count"] = f.clusterCount;
         j["label"] = f.label;
+    } else if (c == SourceClass::ExFat) {
+        const std::optional<ExFatGeometry> g = ReadExFatGeometry(boot);
+        if (!g) return j;
+        j["bytes_per_sector"] = g->bytesPerSector;
+        j["sectors_per_cluster"] = g->sectorsPerCluster;
+        j["total_sectors"] = g->volumeSectors;
+        j["fat_offset"] = g->fatOffset;
+        j["fat_sectors"] = g->fatSectors;
+        j["fat_count"] = g->fatCount;
+        j["cluster_heap_offset"] = g->clusterHeapOffset;
+        j["cluster_count"] = g->clusterCount;
+        j["root_cluster"] = g->rootCluster;
+        j["serial_number"] = fmt::format("{:08X}", g->serialNumber);
+        // The boot region lies inside the 16 KiB read unless its sectors are larger than 1 KiB.
+        if (boot.size() >= size_t{g->bytesPerSector} * kExFatBootRegionSectors) {
+            j["boot_checksum"] =
+                ExFatBootChecksumMatches(boot, g->bytesPerSector) ? "valid" : "wrong";
+        }
     }
     return j;
 }
@@ -146,7 +165,9 @@ int RunProbe(const ProbeOptions& options) {
     j["sector_count"] = sectorCount;
     if (!sourceArg.isImage) j["disk"] = sourceArg.diskNumber;
     if (!sourceArg.IsWholeImage()) j["start_sector"] = sourceArg.startSector;
-    if (c == SourceClass::Ntfs || IsFat(c)) j["boot_sector"] = BootFields(c, *boot);
+    if (c == SourceClass::Ntfs || IsFat(c) || c == SourceClass::ExFat) {
+        j["boot_sector"] = BootFields(c, *boot);
+    }
     if (options.json) {
         std::cout << j.dump() << "\n";
         return kExitOk;

@@ -62,7 +62,7 @@ Status ReadSourceBootArea(const SourceArgument& sourceArg,
 std::string NoEngineReason(SourceClass sourceClass, bool deep) {
     if (deep) return "the deep scan cannot open it";
     if (sourceClass == SourceClass::Unrecognised) {
-        return "no NTFS, FAT or Ext file system found at its start";
+        return "no NTFS, exFAT, FAT or Ext file system found at its start";
     }
     return fmt::format("the quick scan of {} volumes is not available in this build yet",
                        SourceClassName(sourceClass));

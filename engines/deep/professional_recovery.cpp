@@ -418,6 +418,7 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FoundRecord& record) {
     switch (static_cast<RecordOrigin>(record.origin)) {
         case RecordOrigin::QuickNtfs:
         case RecordOrigin::QuickFat:
+        case RecordOrigin::QuickExFat:
             return quick_.get();
         case RecordOrigin::DeepNtfs:
             return ntfs_.get();
@@ -519,6 +520,7 @@ std::optional<uint64_t> CProfessionalRecovery::FirstDataSector(const FoundRecord
             return ntfs_->FirstDataSector(record);
         case RecordOrigin::QuickFat:
         case RecordOrigin::DeepFat:
+        case RecordOrigin::QuickExFat:
             return fat_->FirstDataSector(record);
         case RecordOrigin::Carving:
             break;

@@ -6,6 +6,7 @@
 
 #include "engines/carving/carve_at_sector.h"
 #include "engines/fat/fat_file_reader.h"
+#include "engines/fat/quick_walk_output.h"
 #include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
@@ -14,30 +15,6 @@ namespace keltra {
 namespace {
 
 constexpr uint64_t kReportIntervalMs = 5000;
-
-// Files the walk finds go straight into the store.
-class StoreSink final : public FatScanSink {
-  public:
-    explicit StoreSink(ScanLogStore& store) : store_(store) {}
-    void FileFound(const FoundRecord& record, uint64_t parentKey) override {
-        const uint32_t index = Add(record);
-        store_.Link(parentKey, index, record.key);
-    }
-    void FolderFound(const FoundRecord& record, uint64_t parentKey) override {
-        const uint32_t index = Add(record);
-        store_.Link(parentKey, index, record.key, record.Name());
-    }
-
-  private:
-    uint32_t Add(const FoundRecord& record) {
-        FoundRecord& slot = store_.NewRecord();
-        const uint32_t index = slot.recordIndex;
-        slot = record;
-        slot.recordIndex = index;
-        return index;
-    }
-    ScanLogStore& store_;
-};
 
 }  // namespace
 
@@ -70,17 +47,6 @@ Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSi
     return kOk;
 }
 
-int CFastFatRecovery::ReportWalkProgress(int reports) {
-    switch (Weight()) {
-        case 100:
-            return ReportScanProgress(std::min(1 + reports, 79), std::max(100 - reports, 1));
-        case 9:
-            return ReportScanProgress(std::min(20 + reports, 79), -1);
-        default:
-            return 0;
-    }
-}
-
 Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
@@ -88,7 +54,7 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     if (!volumeValid_) return kErrInvalidParameter;
     const Status logStatus =
         StartNewLog(folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(startSector_)));
-    StoreSink sink(*Store());
+    StoreScanSink sink(*Store());
     FatContentCheck check = [this](std::span<const std::byte> bytes, std::string_view extension,
                                    uint64_t sector) {
         return CheckFileContent(bytes, extension, source_,
@@ -103,7 +69,9 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     while (answer == 0 && walker.Step()) {
         if (TickCountMs() - lastReport < kReportIntervalMs) continue;
         lastReport = TickCountMs();
-        answer = ReportWalkProgress(++reports);
+        if (const auto report = WalkProgress(Weight(), ++reports)) {
+            answer = ReportScanProgress(report->first, report->second);
+        }
     }
     walker.StopWalk();
     if (answer == 0) answer = ReportScanProgress(80, 10);

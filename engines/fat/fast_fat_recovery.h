@@ -43,7 +43,6 @@ class CFastFatRecovery final : public StoreBackedEngine {
                         const DataSink& sink) override;
 
   private:
-    int ReportWalkProgress(int reports);
 
     CarveChunkBuffer chunkHold_;
     SectorSource source_;

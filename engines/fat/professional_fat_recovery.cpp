@@ -738,7 +738,12 @@ void CProfessionalFatRecovery::Finish() {
 
 std::optional<uint64_t> CProfessionalFatRecovery::FirstDataSector(const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
-    if (origin != RecordOrigin::QuickFat && origin != RecordOrigin::DeepFat) return std::nullopt;
+    // Quick exFAT records place their clusters the same way (key 0: an empty file).
+    if (origin == RecordOrigin::QuickExFat && record.key < 2) return std::nullopt;
+    if (origin != RecordOrigin::QuickFat && origin != RecordOrigin::DeepFat &&
+        origin != RecordOrigin::QuickExFat) {
+        return std::nullopt;
+    }
     if (record.clusterBytes <= 0 || record.clusterBytes % sectorSize_ != 0) return std::nullopt;
     const uint64_t dataStart = record.partitionStart + record.dataAreaStart;
     if (record.key == 0) {

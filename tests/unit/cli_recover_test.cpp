@@ -236,11 +236,12 @@ TEST_P(CliOnPhotos, CatWritesOneFoundFile) {
     EXPECT_NE(missing.err.find("nothing was found"), std::string::npos) << missing.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, CliOnPhotos, testing::Values("photos_fat.img", "photos_ntfs.img"),
+INSTANTIATE_TEST_SUITE_P(Images, CliOnPhotos,
+                         testing::Values("photos_fat.img", "photos_ntfs.img", "photos_exfat.img"),
                          [](const auto& info) {
-                             return std::string(info.param).find("fat") != std::string::npos
-                                        ? "Fat32"
-                                        : "Ntfs";
+                             const std::string image = info.param;
+                             if (image.find("exfat") != std::string::npos) return "ExFat";
+                             return image.find("fat") != std::string::npos ? "Fat32" : "Ntfs";
                          });
 
 TEST(CliCommands, SourcesAreScannedInTheOrderGiven) {
@@ -310,7 +311,8 @@ TEST(CliCommands, BadInputGivesOneLineAndTheRightCode) {
         EXPECT_EQ(r.err.find("terminate"), std::string::npos) << shown << r.err;
     }
     const auto none = RunKeltra({"scan", blank}, {"XDG_DATA_HOME=" + (dir / "xdg")});
-    EXPECT_NE(none.err.find("no NTFS, FAT or Ext file system"), std::string::npos) << none.err;
+    EXPECT_NE(none.err.find("no NTFS, exFAT, FAT or Ext file system"), std::string::npos)
+        << none.err;
 
     const std::string tiny = dir / "tiny.img";
     test::WriteWholeFile(tiny, std::vector<std::byte>(4096));

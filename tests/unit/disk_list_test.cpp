@@ -316,5 +316,17 @@ TEST(CliDisks, ListsTheLoopDeviceAsATree) {
     EXPECT_NE(text.out.find("unallocated"), std::string::npos);
 }
 
+// An exFAT volume (an SDXC card's file system) is listed by its own name and label; the kind
+// stays the table's type byte, which exFAT shares with NTFS in an MBR.
+TEST(DiskList, ExFatVolumeIsNamed) {
+    FileHandle image;
+    ASSERT_EQ(FileHandle::OpenForReading(test::FixturePath("exfat.img"), image), kOk);
+    const uint64_t bytes = std::filesystem::file_size(test::FixturePath("exfat.img"));
+    const VolumeEntry entry = DescribeVolume(image, 1, 0, bytes, kKindNtfs);
+    EXPECT_EQ(entry.fileSystemName, "exFAT");
+    EXPECT_EQ(entry.volumeLabel, "KELTRAEX");
+    EXPECT_EQ(entry.kind, kKindNtfs);
+}
+
 }  // namespace
 }  // namespace keltra

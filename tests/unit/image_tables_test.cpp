@@ -397,7 +397,7 @@ TEST_F(CliOnTables, APartitionIsCopiedOutAndNothingToScanIsAnError) {
     test::WriteWholeFile(out / "blank.img", disk);
     const auto blank = Run({"scan", out / "blank.img"});
     EXPECT_EQ(blank.exitCode, 1);
-    EXPECT_NE(blank.err.find("blank.img@1' (Partition 1): no NTFS, FAT or Ext file system "
+    EXPECT_NE(blank.err.find("blank.img@1' (Partition 1): no NTFS, exFAT, FAT or Ext file system "
                              "found at its start; passed over"),
               std::string::npos)
         << blank.err;

@@ -1,0 +1,29 @@
+// The volume's up-case table: how exFAT compares names without regard to case, and the name
+// hash its stream extensions keep.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace keltra {
+
+class ExFatUpcase {
+  public:
+    // Until a table is loaded, only a-z are up-cased (the part every table must hold).
+    ExFatUpcase();
+    // Loads the table as stored: a list of up-cased characters from U+0000 on, where 0xFFFF
+    // followed by a count n stands for n characters that map to themselves. Characters the
+    // table does not reach map to themselves.
+    void Load(std::span<const std::byte> stored);
+
+    char16_t Upper(char16_t c) const { return map_[c]; }
+    // The name hash of the stream extension: over the up-cased name, low byte then high byte.
+    uint16_t NameHash(std::u16string_view name) const;
+
+  private:
+    std::vector<char16_t> map_;
+};
+
+}  // namespace keltra
