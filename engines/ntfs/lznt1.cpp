@@ -46,12 +46,17 @@ bool DecodeChunk(std::span<const std::byte> data, std::span<std::byte> out, size
             }
             const size_t offset = size_t{static_cast<uint16_t>(token >> offsetShift)} + 1;
             const size_t length = size_t{static_cast<uint16_t>(token & lengthMask)} + 3;
-            if (offset > pos || length > out.size() - pos) {
+            if (offset > pos) {
                 written = pos;
                 return false;
             }
             // Byte by byte: a reference may overlap the bytes it writes.
-            for (size_t i = 0; i < length; ++i, ++pos) out[pos] = out[pos - offset];
+            const size_t copy = std::min(length, out.size() - pos);
+            for (size_t i = 0; i < copy; ++i, ++pos) out[pos] = out[pos - offset];
+            if (copy < length) {
+                written = pos;
+                return false;
+            }
         }
     }
     written = pos;
