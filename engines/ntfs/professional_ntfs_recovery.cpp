@@ -69,49 +69,14 @@ CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
     CloseLog();
 }
 
-Status CProfessionalNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    source_.Close();
-    sourceTag_ = sourceTag;
-    const Status s = OpenImageSource(source_, imagePath);
-    if (s != kOk) return s;
-    sourceStart_ = 0;
-    sectorCount_ = source_.totalSectors;
-    return FinishOpening(kImageSectorSize);
-}
-
-Status CProfessionalNtfsRecovery::OpenImageVolume(const std::string& imagePath,
-                                                  uint64_t startSector, uint64_t sectorCount,
-                                                  uint16_t sourceTag) {
-    source_.Close();
-    sourceTag_ = sourceTag;
-    const Status s = OpenImageSource(source_, imagePath);
-    if (s != kOk) return s;
-    sourceStart_ = startSector;
-    sectorCount_ = sectorCount;
-    return FinishOpening(kImageSectorSize);
-}
-
-Status CProfessionalNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector,
-                                                uint64_t sectorCount, uint16_t driveLetter) {
-    source_.Close();
-    sourceTag_ = driveLetter;
-    const Status s = OpenDiskSource(source_, diskNumber);
-    if (s != kOk) return s;
-    uint32_t diskSector = 512;
-    if (source_.handle.LogicalSectorSize(diskSector) != kOk || diskSector == 0) diskSector = 512;
-    sourceStart_ = startSector;
-    sectorCount_ = sectorCount;
-    return FinishOpening(diskSector);
-}
-
-Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint64_t sourceStart,
-                                             uint64_t sectorCount, uint16_t sourceTag,
-                                             uint32_t bytesPerSector) {
+Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
+                                             uint64_t startSector, uint64_t sectorCount,
+                                             uint16_t sourceTag) {
     source_ = std::move(source);
     sourceTag_ = sourceTag;
-    sourceStart_ = sourceStart;
+    sourceStart_ = startSector;
     sectorCount_ = sectorCount;
-    return FinishOpening(bytesPerSector);
+    return FinishOpening(sectorSize);
 }
 
 Status CProfessionalNtfsRecovery::FinishOpening(uint32_t bytesPerSector) {

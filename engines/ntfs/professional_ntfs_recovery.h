@@ -33,15 +33,10 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     // Open the source and, when it begins with an intact NTFS boot sector, learn that volume
     // from its $MFT runs. The result is the status of opening the source or reading its first
     // 4,096 bytes; a boot sector that describes no volume is not an error.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
-    // The same on a source that is already open, with sectors of `bytesPerSector` bytes and
-    // the source's first sector at `sourceStart` on its disk.
-    Status OpenSource(SectorSource source, uint64_t sourceStart, uint64_t sectorCount,
-                      uint16_t sourceTag, uint32_t bytesPerSector = kImageSectorSize);
+    // Sectors of `sectorSize` bytes; the searched source's first sector is `startSector` on
+    // its disk.
+    Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                      uint64_t sectorCount, uint16_t sourceTag) override;
 
     // A new "Pro_Ntfs_" log in the log folder, or the named log of an earlier deep scan
     // reopened to be continued. Forgets the folders met so far.
