@@ -103,8 +103,8 @@ bool LongNameGatherer::CanBeginShortName(uint8_t first) const {
         }
     }
     if (c == 0) return false;
-    // Beyond ASCII the code page decides, or "_" stands for a character it lacks.
-    if (c >= 0x80) return first >= 0x80 || first == '_';
+    // Beyond ASCII the code page, or the system's own scheme for characters it lacks, decides.
+    if (c >= 0x80) return true;
     if (c >= 'a' && c <= 'z') c = static_cast<char16_t>(c - 'a' + 'A');
     // Characters a long name may hold and a short name may not become "_".
     if (std::u16string_view(u"+,;=[]").find(c) != std::u16string_view::npos) c = u'_';

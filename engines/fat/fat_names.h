@@ -29,7 +29,7 @@ class LongNameGatherer {
     // then not checked) and a short name's first byte: a deleted short entry matches when some
     // first byte that the short-name test allows gives the checksum, and a short name made
     // from the gathered name begins with that byte (its first character that is not a blank
-    // or a dot, in upper case).
+    // or a dot, in upper case; any byte where that character lies beyond ASCII).
     bool BelongsTo(const FatEntryView& shortEntry) const;
 
   private:
