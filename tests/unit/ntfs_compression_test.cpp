@@ -322,8 +322,8 @@ TEST(NtfsCompressedVolume, EncryptedFilesAreCopiedRawAndMarked) {
     const auto copy = test::ReadWholeFile(scratch / "out.bin");
     ASSERT_EQ(copy.size(), 150000u);
     const auto original = test::ReadWholeFile(test::FixturePath("ntfs_compressed.img"));
-    const auto start = std::search(original.begin(), original.end(), copy.begin(),
-                                   copy.begin() + 4096);
+    const auto start =
+        std::search(original.begin(), original.end(), copy.begin(), copy.begin() + 4096);
     ASSERT_NE(start, original.end());
     EXPECT_TRUE(std::equal(copy.begin(), copy.end(), start));
     EXPECT_TRUE(std::equal(copy.begin(), copy.begin() + 131072, start));
