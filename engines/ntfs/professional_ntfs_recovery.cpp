@@ -249,8 +249,7 @@ void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> reco
 
 Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> record,
                                                    uint64_t absoluteSector) {
-    ScanLogStore* store = Store();
-    if (store == nullptr || scratch_.empty()) return kErrInvalidParameter;
+    if (Store() == nullptr || scratch_.empty()) return kErrInvalidParameter;
     if (record.size() < 4 || Le32(record, 0) != kFileSignature) return -1;
     if (record.size() < recordSize_) return kErrInvalidParameter;
     std::vector<std::byte> bytes(record.begin(), record.begin() + recordSize_);
@@ -284,22 +283,34 @@ Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> re
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = DepthOf(v, summary->parent);
     const uint32_t intact = ContentIntact(reader, bytes, number, name);
+    AddFound(v, *summary, name, number, absoluteSector, false, intact, depth);
+    return kOk;
+}
+
+void CProfessionalNtfsRecovery::AddFound(const Volume& v, const ntfs::RecordSummary& summary,
+                                         const std::string& name, uint32_t number, uint64_t sector,
+                                         bool isFolder, uint32_t contentIntact, uint32_t depth) {
+    ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     r.sourceTag = sourceTag_;
     r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
-    r.isFolder = 0;
-    r.contentIntact = intact;
+    r.isFolder = isFolder ? 1 : 0;
+    r.contentIntact = contentIntact;
     r.key = number;
     r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
-    r.created = summary->created;
-    r.accessed = summary->accessed;
-    r.modified = summary->modified;
-    r.size = summary->size;
-    r.location = absoluteSector;
+    r.created = summary.created;
+    r.accessed = summary.accessed;
+    r.modified = summary.modified;
+    r.size = summary.size;
+    r.location = sector;
     r.partitionStart = v.geometry.partitionStart;
     r.SetName(name);
-    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
-    return kOk;
+    const uint64_t parent = ParentKey(summary.parent, depth);
+    if (isFolder) {
+        store->Link(parent, r.recordIndex, r.key, r.Name());
+    } else {
+        store->Link(parent, r.recordIndex, r.key);
+    }
 }
 
 uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
@@ -311,23 +322,27 @@ uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
     return depth;
 }
 
-bool CProfessionalNtfsRecovery::ReadOwnRecord(const Volume& v, uint32_t number,
-                                              std::span<std::byte> out, uint64_t& sector) const {
+std::optional<RecordSummary> CProfessionalNtfsRecovery::ReadFolderRecord(const Volume& v,
+                                                                         uint32_t number,
+                                                                         uint64_t& sector) {
     const auto at = v.mft.SectorOfRecord(number);
-    if (!at || Reader(v).ReadAt(*at, out) != kOk || !ReadRecordHeader(out)) return false;
+    if (!at || Reader(v).ReadAt(*at, scratch_) != kOk || !ReadRecordHeader(scratch_)) {
+        return std::nullopt;
+    }
     // Where the MFT is only assumed, the sector may hold another record.
-    if (Le32(out, kOwnNumberOffset) != number) return false;
-    sector = *at;
-    return true;
-}
-
-std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v, uint32_t number) {
-    uint64_t sector = 0;
-    if (!ReadOwnRecord(v, number, scratch_, sector)) return std::nullopt;
+    if (Le32(scratch_, kOwnNumberOffset) != number) return std::nullopt;
     auto summary = SummariseRecord(scratch_);
     if (!summary || !summary->header.IsDirectory()) return std::nullopt;
     if (!summary->hasName) CompleteFromAttributeList(Reader(v), scratch_, number, *summary);
     if (!summary->hasName) return std::nullopt;
+    sector = *at;
+    return summary;
+}
+
+std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v, uint32_t number) {
+    uint64_t sector = 0;
+    const auto summary = ReadFolderRecord(v, number, sector);
+    if (!summary) return std::nullopt;
     return summary->parent;
 }
 
@@ -342,36 +357,13 @@ void CProfessionalNtfsRecovery::WriteFolder(FolderEntry entry) {
     Volume& v = *entry.volume;
     const uint32_t key = entry.number;
     uint64_t sector = 0;
-    if (!ReadOwnRecord(v, key, scratch_, sector)) {
-        return WriteLostFolder(key, v);
-    }
-    auto summary = SummariseRecord(scratch_);
-    if (summary && summary->header.IsDirectory() && !summary->hasName) {
-        CompleteFromAttributeList(Reader(v), scratch_, key, *summary);
-    }
-    if (!summary || !summary->header.IsDirectory() || !summary->hasName) {
-        return WriteLostFolder(key, v);
-    }
+    const auto summary = ReadFolderRecord(v, key, sector);
+    if (!summary) return WriteLostFolder(key, v);
     // The volume's own system folders ($Extend) are not listed.
     if (key <= kLastSystemRecord) return;
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = DepthOf(v, summary->parent);
-    ScanLogStore* store = Store();
-    FoundRecord& r = store->NewRecord();
-    r.sourceTag = sourceTag_;
-    r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
-    r.isFolder = 1;
-    r.contentIntact = 1;
-    r.key = key;
-    r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
-    r.created = summary->created;
-    r.accessed = summary->accessed;
-    r.modified = summary->modified;
-    r.size = summary->size;
-    r.location = sector;
-    r.partitionStart = v.geometry.partitionStart;
-    r.SetName(name);
-    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key, r.Name());
+    AddFound(v, *summary, name, key, sector, true, 1, depth);  // no content check for a folder
 }
 
 void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
