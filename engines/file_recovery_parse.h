@@ -30,6 +30,11 @@ using SearchProgressCallback = int (*)(void* user, int percent, int zero);
 // Preview progress: percent of the record's data delivered; 0.
 using PreviewCallback = int (*)(void* user, int percent, int zero);
 
+// How a file system keeps a found file's data (DataForm): compressed by the file system (a
+// copy gives it decompressed), or encrypted (a copy gives the encrypted bytes as they are).
+inline constexpr uint32_t kDataCompressed = 1;
+inline constexpr uint32_t kDataEncrypted = 2;
+
 // The operations in their slot order. Paths are UTF-8 with "/" separators.
 class IFileRecoveryParse {
   public:
@@ -83,6 +88,9 @@ class IFileRecoveryParse {
                                    uint64_t /*sectorCount*/, uint16_t /*sourceTag*/) {
         return kErrInvalidParameter;
     }
+    // Beyond the slots: the kData* flags of a found file, read from the source when asked (for
+    // listings); 0 for data kept as it is, for folders, and from engines that do not tell.
+    virtual uint32_t DataForm(const FoundRecord& /*record*/) { return 0; }
 };
 
 }  // namespace keltra

@@ -119,6 +119,8 @@ std::string StatusMessage(Status status) {
             return "More data is available.";
         case kErrIoDevice:
             return "The request could not be performed because of an I/O device error.";
+        case kErrFileCorrupt:
+            return "The file or directory is corrupted and unreadable.";
         case kErrCantResolveFilename:
             return "The name of the file cannot be resolved by the system.";
         case kCancelled:

@@ -34,6 +34,7 @@ inline constexpr Status kErrFilenameTooLong = 206;
 inline constexpr Status kErrFileTooLarge = 223;
 inline constexpr Status kErrMoreData = 234;
 inline constexpr Status kErrIoDevice = 1117;
+inline constexpr Status kErrFileCorrupt = 1392;
 inline constexpr Status kErrCantResolveFilename = 1921;
 // Stopped through a callback because the user cancelled; tested for exactly.
 inline constexpr Status kCancelled = -9527;

@@ -14,7 +14,8 @@ namespace keltra::cli {
 // "2017-05-01T12:34:56Z" for a FILETIME; nothing for 0 (no time known).
 std::optional<std::string> IsoTime(uint64_t fileTime);
 
-// name, path, size, is_folder, origin, intact, created, modified, accessed, category,
+// name, path, size, is_folder, origin, intact, compressed and encrypted (as the file system kept
+// the data; the engine reads that from the source), created, modified, accessed, category,
 // location and the source it came from.
 nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& session);
 

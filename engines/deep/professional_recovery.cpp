@@ -596,4 +596,9 @@ Status CProfessionalRecovery::ReadRecordData(const FoundRecord& record, std::str
     return engine->ReadRecordData(record, tempPath, buffer, size, callback, user);
 }
 
+uint32_t CProfessionalRecovery::DataForm(const FoundRecord& record) {
+    IFileRecoveryParse* engine = EngineOf(record);
+    return engine == nullptr ? 0 : engine->DataForm(record);
+}
+
 }  // namespace keltra

@@ -75,6 +75,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     Status ReadRecordData(const FoundRecord& record, std::string& tempPath,
                           std::span<std::byte> buffer, uint32_t& size, PreviewCallback callback,
                           void* user) override;
+    // The engine that found the record tells.
+    uint32_t DataForm(const FoundRecord& record) override;
 
     // Whether opening found an unfinished deep scan of this source, and where it stood.
     bool Resuming() const { return resuming_; }

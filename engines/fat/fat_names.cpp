@@ -80,12 +80,35 @@ bool LongNameGatherer::BelongsTo(const FatEntryView& shortEntry) const {
     std::copy_n(shortEntry.ShortName().begin(), 11, name.begin());
     if (!shortEntry.IsDeleted()) return LfnChecksum(name) == checksum_[0];
     // The checksum takes each first byte to a different value: find the one that was there.
+    // Most bytes would give some checksum a short name could have, so a stale run left by
+    // another deleted file would often pass: the byte must also be the one a short name made
+    // from this long name begins with.
     for (int first = 0x20; first <= 0xFF; ++first) {
         name[0] = static_cast<std::byte>(first);
         if (LfnChecksum(name) != checksum_[0]) continue;
-        return first != kFatDeletedMark && !HasBadShortNameChar(std::span(name).first(1));
+        return first != kFatDeletedMark && !HasBadShortNameChar(std::span(name).first(1)) &&
+               CanBeginShortName(static_cast<uint8_t>(first));
     }
     return false;
+}
+
+bool LongNameGatherer::CanBeginShortName(uint8_t first) const {
+    // The first character that is neither a blank nor a dot: short names leave those out.
+    const size_t from = units_.size() - entries_ * kUnitsPerEntry;
+    char16_t c = 0;
+    for (size_t i = from; i < units_.size() && units_[i] != 0; ++i) {
+        if (units_[i] != u' ' && units_[i] != u'.') {
+            c = units_[i];
+            break;
+        }
+    }
+    if (c == 0) return false;
+    // Beyond ASCII the code page, or the system's own scheme for characters it lacks, decides.
+    if (c >= 0x80) return true;
+    if (c >= 'a' && c <= 'z') c = static_cast<char16_t>(c - 'a' + 'A');
+    // Characters a long name may hold and a short name may not become "_".
+    if (std::u16string_view(u"+,;=[]").find(c) != std::u16string_view::npos) c = u'_';
+    return first == c;
 }
 
 std::string ShortEntryName(const FatEntryView& entry, bool folder) {

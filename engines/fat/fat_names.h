@@ -27,10 +27,14 @@ class LongNameGatherer {
     // checksum, and the sequence numbers count down to 1 at the entry next to the short one,
     // the farthest entry marked as the last part. Deletion overwrites a sequence number (it is
     // then not checked) and a short name's first byte: a deleted short entry matches when some
-    // first byte that the short-name test allows gives the checksum.
+    // first byte that the short-name test allows gives the checksum, and a short name made
+    // from the gathered name begins with that byte (its first character that is not a blank
+    // or a dot, in upper case; any byte where that character lies beyond ASCII).
     bool BelongsTo(const FatEntryView& shortEntry) const;
 
   private:
+    bool CanBeginShortName(uint8_t first) const;
+
     static constexpr size_t kUnitsPerEntry = 13;
     std::array<char16_t, kMaxEntries * kUnitsPerEntry> units_{};
     // Sequence and checksum bytes, in the order gathered (farthest from the short entry first).

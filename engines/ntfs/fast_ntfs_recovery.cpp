@@ -281,6 +281,11 @@ Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBy
                               std::min(uint64_t{record.size}, maxBytes), sink);
 }
 
+uint32_t CFastNtfsRecovery::DataForm(const FoundRecord& record) {
+    if (!source_.IsOpen() || scratch_.empty() || record.isFolder != 0) return 0;
+    return ReadDataForm(Reader(), record.location, record.key);
+}
+
 Status CFastNtfsRecovery::LoadVolumeBitmap() {
     bitmap_.clear();
     const RecordReader reader = Reader();

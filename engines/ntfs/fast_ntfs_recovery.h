@@ -41,6 +41,8 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     Status Scan(const std::optional<std::string>& logName) override;
     int NextFreeRange(uint64_t& position, uint64_t& length) override;
     Status LoadVolumeBitmap() override;
+    // Compressed or encrypted, from the file's record.
+    uint32_t DataForm(const FoundRecord& record) override;
 
     // Where new logs go; the scan history's current folder unless set.
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }

@@ -28,6 +28,8 @@ struct ListEntry {
 void TakeSizes(const Attribute& a, StreamLayout& out) {
     out.realSize = a.RealSize();
     out.initializedSize = std::min(a.InitializedSize(), out.realSize);
+    out.compressionUnit = (a.Flags() & kAttributeCompressionMask) != 0 ? a.CompressionUnit() : 0;
+    out.encrypted = (a.Flags() & kAttributeEncrypted) != 0;
 }
 
 void TakeResident(const Attribute& a, StreamLayout& out) {
@@ -36,6 +38,7 @@ void TakeResident(const Attribute& a, StreamLayout& out) {
     out.residentData.assign(c.begin(), c.end());
     out.realSize = c.size();
     out.initializedSize = c.size();
+    out.encrypted = (a.Flags() & kAttributeEncrypted) != 0;
 }
 
 // The list's bytes: resident content, or the clusters of its runs.

@@ -21,6 +21,11 @@ struct StreamLayout {
     std::vector<DataRun> runs;            // the runs of a non-resident one, in VCN order
     uint64_t realSize = 0;                // bytes of the stream (resident: the content length)
     uint64_t initializedSize = 0;         // bytes past this read as zeros
+    // Log2 of the clusters per compression unit of a compressed stream; 0 when not compressed.
+    uint8_t compressionUnit = 0;
+    bool encrypted = false;  // the bytes are encrypted (EFS): they can only be copied as they are
+
+    bool Compressed() const { return !resident && compressionUnit != 0; }
 };
 
 // The unnamed attribute of `type` of base record `number`, given as `record` (fixups applied).
@@ -28,7 +33,8 @@ struct StreamLayout {
 // extent the list names is taken in VCN order from the record that holds it (an extension
 // record must name `number` as its base); an extent that repeats or goes back in VCN is
 // skipped, so a list that loops ends, and a gap left by an extent that cannot be read becomes
-// a sparse run, so later data keeps its place. kNoSuchAttribute when nothing was found.
+// a sparse run, so later data keeps its place. Sizes, compression and encryption come from the
+// first extent. kNoSuchAttribute when nothing was found.
 Status ReadStream(const RecordReader& reader, std::span<const std::byte> record, uint64_t number,
                   uint32_t type, StreamLayout& out);
 

@@ -36,6 +36,14 @@ std::span<const std::byte> Attribute::Content() const {
     return bytes.subspan(offset, length);
 }
 
+uint16_t Attribute::Flags() const {
+    return bytes.size() >= kAttributeHeaderBytes ? Le16(bytes, 12) : 0;
+}
+
+uint8_t Attribute::CompressionUnit() const {
+    return nonResident && bytes.size() >= kNonResidentHeaderBytes ? Byte(bytes, 34) : 0;
+}
+
 uint64_t Attribute::LowestVcn() const {
     return nonResident && bytes.size() >= kNonResidentHeaderBytes ? Le64(bytes, 16) : 0;
 }

@@ -21,6 +21,12 @@ inline constexpr uint32_t kAttributeList = 0x20;
 inline constexpr uint32_t kFileName = 0x30;
 inline constexpr uint32_t kData = 0x80;
 
+// Attribute header flags (bytes 12-13): the data is compressed (any of the low bits: the
+// compression method), encrypted, or sparse.
+inline constexpr uint16_t kAttributeCompressionMask = 0x00FF;
+inline constexpr uint16_t kAttributeEncrypted = 0x4000;
+inline constexpr uint16_t kAttributeSparse = 0x8000;
+
 inline constexpr uint16_t kRecordInUse = 0x0001;
 inline constexpr uint16_t kRecordIsDirectory = 0x0002;
 
@@ -47,12 +53,15 @@ struct Attribute {
     uint8_t nameLength = 0;
 
     bool Unnamed() const { return nameLength == 0; }
+    uint16_t Flags() const;
     // Resident content (bounded by the attribute); empty for a non-resident attribute.
     std::span<const std::byte> Content() const;
     // Non-resident header fields; 0 when the attribute is resident or too short for them.
     uint64_t LowestVcn() const;
     uint64_t RealSize() const;
     uint64_t InitializedSize() const;
+    // Log2 of the clusters per compression unit (byte 34); 0 when resident or too short.
+    uint8_t CompressionUnit() const;
 };
 
 // The attributes of a record in their order. The walk ends at the end marker, at a type of 0

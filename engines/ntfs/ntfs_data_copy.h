@@ -21,8 +21,10 @@ using PieceSink = std::function<Status(std::span<const std::byte> piece)>;
 // Delivers the first `size` bytes of the stream in pieces of at most 64 KiB: a resident
 // stream's bytes (at most what it holds), or the runs' clusters, with sparse runs and bytes
 // past the initialized size given as zeros. A stream whose runs cover less than `size` ends
-// where they end. A read error ends the reading with its status (30 when nothing was read,
-// 87 for a run past the end of the source).
+// where they end. A compressed stream is given decompressed, one compression unit at a time;
+// a unit whose LZNT1 data is corrupt gives zeros where decoding failed, the reading goes on and
+// ends with 1392 once all was given. A read error ends the reading with its status (30 when
+// nothing was read, 87 for a run past the end of the source).
 Status ReadStreamData(const SectorSource& source, const Geometry& geometry,
                       const StreamLayout& stream, uint64_t size, const PieceSink& sink);
 

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "engines/file_recovery_parse.h"
 #include "engines/ntfs/ntfs_attributes.h"
+#include "platform/little_endian.h"
 
 namespace keltra::ntfs {
 
@@ -13,6 +15,26 @@ Status ReadDataLayout(const RecordReader& reader, uint64_t sector, uint64_t numb
     if (s != kOk) return s;
     if (!ReadRecordHeader(bytes)) return kErrInvalidParameter;
     return ReadStream(reader, bytes, number, kData, out);
+}
+
+uint32_t ReadDataForm(const RecordReader& reader, uint64_t sector, uint64_t number) {
+    std::vector<std::byte> bytes(reader.Volume().recordSize);
+    if (reader.ReadAt(sector, bytes) != kOk) return 0;
+    const auto header = ReadRecordHeader(bytes);
+    if (!header) return 0;
+    uint32_t form = 0;
+    StreamLayout stream;
+    if (ReadStream(reader, bytes, number, kData, stream) == kOk) {
+        if (stream.Compressed()) form |= kDataCompressed;
+        if (stream.encrypted) form |= kDataEncrypted;
+    }
+    // The file attributes of $STANDARD_INFORMATION (bytes 32-35 of its content).
+    constexpr uint32_t kFileEncrypted = 0x4000;
+    if (const auto si = FindAttribute(bytes, *header, kStandardInformation, false)) {
+        const auto c = si->Content();
+        if (c.size() >= 36 && (Le32(c, 32) & kFileEncrypted) != 0) form |= kDataEncrypted;
+    }
+    return form;
 }
 
 Status ReadRecordFileData(const RecordReader& reader, uint64_t sector, uint64_t number,

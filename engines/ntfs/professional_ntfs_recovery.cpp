@@ -412,6 +412,12 @@ Status CProfessionalNtfsRecovery::ReadFileData(const FoundRecord& record, uint64
                               sink);
 }
 
+uint32_t CProfessionalNtfsRecovery::DataForm(const FoundRecord& record) {
+    if (!source_.IsOpen() || scratch_.empty() || record.isFolder != 0) return 0;
+    Volume scratch;
+    return ReadDataForm(Reader(VolumeOfFound(record, scratch)), record.location, record.key);
+}
+
 std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
     const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);

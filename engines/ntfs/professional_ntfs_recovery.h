@@ -61,6 +61,8 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     Status Scan(const std::optional<std::string>&) override { return kOk; }
     int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
     Status LoadVolumeBitmap() override { return kOk; }
+    // Compressed or encrypted, from the file's record.
+    uint32_t DataForm(const FoundRecord& record) override;
 
     // Where new logs go; the scan history's current folder unless set.
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }

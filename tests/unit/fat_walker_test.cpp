@@ -366,7 +366,7 @@ TEST(FatNames, LongNamesNeedTheShortNamesChecksumAndAWholeRun) {
         e[0] = std::byte{sequence};
         e[11] = std::byte{kFatAttrLongName};
         e[13] = std::byte{checksum};
-        StoreLE<uint16_t>(e, 1, u'x');
+        StoreLE<uint16_t>(e, 1, u'p');
         return e;
     };
     const auto live = ShortNameEntry("PHOTO~1 JPG", 0);
@@ -398,6 +398,33 @@ TEST(FatNames, LongNamesNeedTheShortNamesChecksumAndAWholeRun) {
     lower[0] = std::byte{'a'};
     const uint8_t lowerSum = LfnChecksum(FatEntryView(lower).ShortName());
     EXPECT_FALSE(belongs({part(kFatDeletedMark, lowerSum)}, deleted));
+    // A stale run of another deleted file, whose checksum some first byte gives: that byte
+    // must begin the short name of this long name.
+    auto other = live;
+    other[0] = std::byte{0xFC};
+    EXPECT_FALSE(
+        belongs({part(kFatDeletedMark, LfnChecksum(FatEntryView(other).ShortName()))}, deleted));
+    auto named = [](std::u16string_view units) {
+        std::array<std::byte, 32> e{};
+        e[0] = std::byte{kFatDeletedMark};
+        e[11] = std::byte{kFatAttrLongName};
+        static constexpr size_t kOffsets[5] = {1, 3, 5, 7, 9};
+        for (size_t i = 0; i < units.size(); ++i) StoreLE<uint16_t>(e, kOffsets[i], units[i]);
+        return e;
+    };
+    auto runFor = [&](std::u16string_view units, const char* shortName) {
+        auto e = named(units);
+        e[13] = std::byte{LfnChecksum(std::as_bytes(std::span(shortName, 11)))};
+        auto s = ShortNameEntry(shortName, 0);
+        s[0] = std::byte{kFatDeletedMark};
+        LongNameGatherer g;
+        g.Add(FatEntryView(e));
+        return g.BelongsTo(FatEntryView(s));
+    };
+    EXPECT_TRUE(runFor(u" .ab", "AB         "));
+    EXPECT_TRUE(runFor(u"+a", "_A         "));
+    EXPECT_TRUE(runFor(u"été", "T       "));
+    EXPECT_FALSE(runFor(u"ab", "_B         "));
 }
 
 }  // namespace

@@ -302,6 +302,41 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
     }
 }
 
+// A deleted file with a short name only, in the slot of a deleted file's short entry, after
+// that file's long-name entries: the Sleuth Kit gives it the stale long name; the quick and the
+// deep search give it its own short name, with the same size and the same bytes.
+TEST(ProfessionalFatRecovery, StaleLongNamesNameNoOtherFile) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir logs;
+    test::ScratchDir out;
+    const std::string path = test::FixturePath("fat_stale_names.img");
+    const std::string notes =
+        Text(test::ReadWholeFile(test::FixturePath("fat_stale_names_originals/NOTES.TXT")));
+    const auto fls = test::FlsDeletedFiles(path);
+    ASSERT_EQ(fls.size(), 1u);
+    EXPECT_EQ(fls.begin()->first, "trip/holiday photo.jpg");
+    const std::string inode =
+        test::RunCommand("fls -rd '" + path + "' | sed -n 's/^r\\/r \\* \\([0-9]*\\):.*$/\\1/p'");
+    EXPECT_TRUE(test::RunCommand("icat -r '" + path + "' " + inode) == notes);
+
+    auto quick = CreateImageEngine(path, 5, false);
+    ASSERT_NE(quick, nullptr);
+    dynamic_cast<CFastFatRecovery&>(*quick).SetLogFolder(logs.Path().string());
+    ASSERT_EQ(quick->Scan(std::nullopt), kOk);
+    test::ScratchDir deepLogs;
+    DeepSearch deep(test::ReadWholeFile(path), deepLogs);
+    for (IFileRecoveryParse* engine :
+         {quick.get(), static_cast<IFileRecoveryParse*>(&deep.engine)}) {
+        const auto listed = ListTree(*engine);
+        ASSERT_TRUE(listed.count("trip/_otes.txt"))
+            << (listed.empty() ? "" : listed.begin()->first);
+        EXPECT_FALSE(listed.count("trip/holiday photo.jpg"));
+        const FoundRecord& r = listed.at("trip/_otes.txt").record;
+        EXPECT_EQ(r.size, fls.begin()->second.size);
+        EXPECT_TRUE(Recovered(*engine, r, out) == notes);
+    }
+}
+
 // A long name cut by a sector end is joined whether the sector after the cut comes after the
 // folder's first sector or was met before it.
 TEST(ProfessionalFatRecovery, LongNamesAcrossSectorsInBothArrivalOrders) {
