@@ -110,7 +110,8 @@ QTreeWidgetItem* CDiskListUI::AddImageVolume(QTreeWidgetItem* image, SourceItem*
     const QString label = QString::fromStdString(entry.volumeLabel);
     row->setText(0, FormatMessage("{f 5}{x 2}%s{/f}",
                                   {label.isEmpty() ? name : name + QStringLiteral(": ") + label}));
-    row->setData(0, kPictureRole, "file='drive.png' dest='28,0,50,24'");
+    // The list has no indentation of its own: the picture sits one step right of the image's.
+    row->setData(0, kPictureRole, "file='drive.png' dest='50,0,72,24'");
     row->setText(1, FormatMessage("{f 5}%s{/f}", {QString::fromStdString(entry.fileSystemName)}));
     row->setText(2, FormatMessage("{f 5}%s{/f}", {SizeText(entry.totalBytes)}));
     row->setData(0, kSourceRole, QVariant::fromValue(reinterpret_cast<quintptr>(source)));

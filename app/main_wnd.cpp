@@ -619,6 +619,7 @@ void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& 
     if (image.problems.empty()) return;
     QString text = FormatMessage(MessageText("MSG0225"),
                                  {QFileInfo(QString::fromStdString(imagePath)).fileName()});
+    text += '\n';
     for (const std::string& problem : image.problems) {
         text += QStringLiteral("\n- ") + QString::fromStdString(problem);
     }

@@ -297,7 +297,13 @@ class ImageVolumesTest : public QObject {
         window.show();
         QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
         test::SeenBox told;
-        test::AnswerNextBox("okbtn", told);
+        WhenModal<CMessageBox>([&told](CMessageBox* box) {
+            test::Screenshot(*box, "image_table_problems");
+            told.shown = true;
+            told.kind = box->Kind();
+            told.text = box->findChild<QLabel*>("message")->text();
+            box->findChild<QPushButton*>("okbtn")->click();
+        });
         window.AddImageSource(QString::fromStdString(image));
         QVERIFY(told.shown);
         QCOMPARE(told.kind, int(kMessageWarning));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The desktop program in a real X server (Xvfb), driven with xdotool: a partitioned loop device
 # and an image of a partitioned disk (its partitions listed below it) on the source page, the
-# scan window while it scans one of those partitions, and the results page.
+# scan window while it scans those partitions in turn, and the results page.
 # Screenshots go to OUTDIR. Needs root (loop devices), xvfb, xdotool, imagemagick and strace
 # (which slows the program's reads so that the scan window can be caught while it scans).
 #
@@ -40,10 +40,12 @@ click 176 496 2          # Load Image: the file dialog
 xdotool type --delay 5 "$fixtures/tables_mbr.img"
 xdotool key Return
 sleep 1.5
-xdotool key Down Down    # from the image's row to its second partition (NTFS)
+click 250 372            # the image's row, below a greyed disk and a loop device's two rows
+xdotool key Down Down Down Up  # to its second partition (NTFS), the third in sight
 sleep 1
 shot source_devices
-click 834 160 0.7        # Scan
+xdotool key Up Up        # back to the image's row: its partitions are scanned in turn
+click 834 160 0.3        # Scan
 shot scanning
 sleep 8                  # the scan and the search end; the results page shows
 click 213 247            # the JPEG node
