@@ -30,6 +30,14 @@ QString PartitionName(const VolumeEntry& entry) {
                                                     QString::fromStdString(entry.volumeLabel)});
 }
 
+// The row and every row above it are not hidden.
+bool Shown(const QTreeWidgetItem* row) {
+    for (; row != nullptr; row = row->parent()) {
+        if (row->isHidden()) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 CDiskListUI::CDiskListUI(QWidget* parent) : QTreeWidget(parent) {
@@ -95,6 +103,22 @@ QTreeWidgetItem* CDiskListUI::AddImage(SourceItem* source, uint64_t sizeBytes) {
     return row;
 }
 
+QTreeWidgetItem* CDiskListUI::AddImageVolume(QTreeWidgetItem* image, SourceItem* source) {
+    const VolumeEntry& entry = *source->partition;
+    auto* row = new QTreeWidgetItem(image);
+    const QString name = ImageVolumeText(entry);
+    const QString label = QString::fromStdString(entry.volumeLabel);
+    row->setText(0, FormatMessage("{f 5}{x 2}%s{/f}",
+                                  {label.isEmpty() ? name : name + QStringLiteral(": ") + label}));
+    // The list has no indentation of its own: the picture sits one step right of the image's.
+    row->setData(0, kPictureRole, "file='drive.png' dest='50,0,72,24'");
+    row->setText(1, FormatMessage("{f 5}%s{/f}", {QString::fromStdString(entry.fileSystemName)}));
+    row->setText(2, FormatMessage("{f 5}%s{/f}", {SizeText(entry.totalBytes)}));
+    row->setData(0, kSourceRole, QVariant::fromValue(reinterpret_cast<quintptr>(source)));
+    image->setExpanded(true);
+    return row;
+}
+
 void CDiskListUI::SetImagesVisible(bool visible) {
     if (imageGroup_ != nullptr) imageGroup_->setHidden(!visible);
 }
@@ -123,7 +147,7 @@ SourceItem* CDiskListUI::SourceOf(const QTreeWidgetItem* item) {
 
 const VolumeEntry* CDiskListUI::EntryOf(const QTreeWidgetItem* item) {
     const SourceItem* source = SourceOf(item);
-    return source != nullptr && source->partition ? &*source->partition : nullptr;
+    return source != nullptr && source->IsPartition() ? &*source->partition : nullptr;
 }
 
 void CDiskListUI::SelectDefaultRow() {
@@ -134,11 +158,12 @@ void CDiskListUI::SelectDefaultRow() {
             return;
         }
     }
-    // Row 1 counts the rows as shown, leaving out the greyed disks that cannot be chosen.
+    // Row 1 counts the rows as shown, leaving out the greyed disks that cannot be chosen and
+    // the rows of a hidden group.
     std::vector<QTreeWidgetItem*> rows;
     for (QTreeWidgetItemIterator it(this); *it != nullptr && rows.size() < 2; ++it) {
         QTreeWidgetItem* row = *it;
-        if (!row->isHidden() && (row->flags() & Qt::ItemIsEnabled)) rows.push_back(row);
+        if (Shown(row) && (row->flags() & Qt::ItemIsEnabled)) rows.push_back(row);
     }
     if (rows.size() > 1) setCurrentItem(rows[1]);
 }

@@ -1,8 +1,9 @@
 // The source page's disk list ("DiskList"): a row per disk with, below it, a row per entry of
 // the disk and partition list (volumes and unallocated stretches); a row per disk this process
 // cannot read, greyed, with the reason; and an "Image File" group with a row per image file
-// added. Rows are 30 high, their texts row markup. Partition and image rows point at the main
-// window's source items.
+// added, below which an image that holds a partition table has a row per volume and stretch,
+// as a disk has. Rows are 30 high, their texts row markup. Partition, image and image volume
+// rows point at the main window's source items.
 #pragma once
 
 #include <QTreeWidget>
@@ -29,19 +30,21 @@ class CDiskListUI : public QTreeWidget {
     void AddUnreadableDisk(const QString& device, const QString& reason);
     // An image row of `source` (made with the group row on first use).
     QTreeWidgetItem* AddImage(SourceItem* source, uint64_t sizeBytes);
+    // A row under `image` for `source`, a volume or stretch of the image's partition table.
+    QTreeWidgetItem* AddImageVolume(QTreeWidgetItem* image, SourceItem* source);
     void SetImagesVisible(bool visible);
 
     // The disk row of `identity`; null when it is not listed.
     QTreeWidgetItem* DiskRow(const std::string& identity) const;
     static std::string IdentityOf(const QTreeWidgetItem* diskRow);
     static bool IsRemovableRow(const QTreeWidgetItem* row);
-    // The source behind a partition or image row; null for any other row.
+    // The source behind a partition, image or image volume row; null for any other row.
     static SourceItem* SourceOf(const QTreeWidgetItem* item);
-    // The entry behind a partition row; null for any other row.
+    // The entry behind a partition row of a disk; null for any other row.
     static const VolumeEntry* EntryOf(const QTreeWidgetItem* item);
 
     // The row chosen after a mode button: the first partition row of a removable disk, else
-    // the second row when there is more than one.
+    // the second row shown when there is more than one.
     void SelectDefaultRow();
 
   private:

@@ -36,6 +36,7 @@
 #include "platform/app_folders.h"
 #include "platform/disk_names.h"
 #include "storage/disk_queries.h"
+#include "storage/image_volumes.h"
 #include "storage/volume_enumerator.h"
 #include "ui_skin.h"
 
@@ -254,15 +255,16 @@ void CMainWnd::StartScan() {
     }
     if (mode_ == kModeCreateImage) return;  // the image window takes it from here
 
-    // A partition or image row, or all the volumes of a disk row, in order.
+    // A partition, image or image volume row; or, for a disk row or the row of an image that
+    // holds a partition table, all its volumes that have a file system, in order.
     std::vector<SourceItem*> sources;
     QTreeWidgetItem* item = diskList->currentItem();
-    if (SourceItem* source = CDiskListUI::SourceOf(item)) {
-        sources.push_back(source);
+    if (item->childCount() == 0) {
+        if (SourceItem* source = CDiskListUI::SourceOf(item)) sources.push_back(source);
     } else {
         for (int i = 0; i < item->childCount(); ++i) {
             SourceItem* child = CDiskListUI::SourceOf(item->child(i));
-            if (child != nullptr && !child->partition->fileSystemName.empty()) {
+            if (child != nullptr && child->partition && !child->partition->fileSystemName.empty()) {
                 sources.push_back(child);
             }
         }
@@ -588,13 +590,41 @@ void CMainWnd::LoadImage() {
 SourceItem* CMainWnd::AddImageSource(const QString& path) {
     auto source = std::make_unique<SourceItem>();
     source->imagePath = path.toStdString();
-    source->imageTag = static_cast<uint16_t>(kFirstImageTag + ++imageCount_);
+    source->imageTag = static_cast<uint16_t>(kFirstImageTag + ++imageTags_);
     SourceItem* added = source.get();
     sources_.push_back(std::move(source));
     const qint64 size = QFileInfo(path).size();
     auto* diskList = Control<CDiskListUI>("DiskList");
-    diskList->setCurrentItem(diskList->AddImage(added, size > 0 ? static_cast<uint64_t>(size) : 0));
+    QTreeWidgetItem* row = diskList->AddImage(added, size > 0 ? static_cast<uint64_t>(size) : 0);
+    AddImageVolumeRows(row, added->imagePath);
+    diskList->setCurrentItem(row);
     return added;
+}
+
+// The volumes and stretches of the image's partition table, each a source of its own with a
+// tag of its own; table entries the image cannot hold are told, and the others still listed.
+// An image without a table (or that cannot be read) stays a single source.
+void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath) {
+    ImageVolumes image;
+    if (ListImageVolumes(imagePath, image) != kOk || image.tableType.empty()) return;
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    for (const VolumeEntry& entry : image.entries) {
+        auto volume = std::make_unique<SourceItem>();
+        volume->partition = entry;
+        volume->imagePath = imagePath;
+        volume->imageTag = static_cast<uint16_t>(kFirstImageTag + ++imageTags_);
+        diskList->AddImageVolume(imageRow, volume.get());
+        sources_.push_back(std::move(volume));
+    }
+    if (image.problems.empty()) return;
+    QString text = FormatMessage(MessageText("MSG0225"),
+                                 {QFileInfo(QString::fromStdString(imagePath)).fileName()});
+    text += '\n';
+    for (const std::string& problem : image.problems) {
+        text += QStringLiteral("\n- ") + QString::fromStdString(problem);
+    }
+    imageRow->setToolTip(0, text);
+    ShowMessage(kMessageWarning, this, text);
 }
 
 void CMainWnd::SetDisks(const DiskMap& disks) {
@@ -704,11 +734,13 @@ void CMainWnd::RefreshDisks(bool addNew) {
     }
 }
 
+// A row with rows below it (a disk, the image group, an image that holds a partition table)
+// opens or closes; a source row starts its scan.
 void CMainWnd::OnDiskDoubleClick(QTreeWidgetItem* item) {
-    if (CDiskListUI::SourceOf(item) != nullptr) {
-        if (mode_ == kModeRecover) StartScan();
-    } else if (item->childCount() > 0) {
+    if (item->childCount() > 0) {
         item->setExpanded(!item->isExpanded());
+    } else if (CDiskListUI::SourceOf(item) != nullptr) {
+        if (mode_ == kModeRecover) StartScan();
     }
 }
 
@@ -833,21 +865,26 @@ void CMainWnd::ShowPageTexts() {
     }
 }
 
-// The information panel of a partition or image row; a disk row changes nothing. Showing a
-// source makes it the one to scan, and the scan button (and with it the way on) available.
+// The information panel of a partition, image or image volume row; a disk row changes
+// nothing. Showing a source makes it the one to scan, and the scan button (and with it the way
+// on) available.
 void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
     const SourceItem* source = CDiskListUI::SourceOf(item);
     if (source == nullptr) return;
     const TextMap& messages = LanguageTable().Section("Messages");
     QString lines[6];
-    if (source->IsPartition()) {
+    if (source->partition) {
         const VolumeEntry& entry = *source->partition;
-        const bool letter = IsDriveLetter(entry.letter);
         const QString label = QString::fromStdString(entry.volumeLabel);
-        lines[0] =
-            FormatMessage(letter ? "%s %c" : "%s %d",
-                          {QText(messages, "MSG0203"),
-                           letter ? QString(QChar(entry.letter)) : QString::number(entry.letter)});
+        if (source->IsImageVolume()) {
+            lines[0] = QText(messages, "MSG0209") + ' ' + ImageSourceText(*source);
+        } else {
+            const bool letter = IsDriveLetter(entry.letter);
+            lines[0] =
+                FormatMessage(letter ? "%s %c" : "%s %d",
+                              {QText(messages, "MSG0203"), letter ? QString(QChar(entry.letter))
+                                                                  : QString::number(entry.letter)});
+        }
         lines[1] =
             label.isEmpty() ? QText(messages, "MSG0204") : QText(messages, "MSG0204") + ' ' + label;
         lines[2] = QText(messages, "MSG0205") + ' ' + QString::fromStdString(entry.fileSystemName);

@@ -10,7 +10,8 @@
 //  - EngineOf(record): the engine that found a record (by the record's source tag);
 //  - ListedRecords(): the records of the file list's rows in row order;
 //  - RecoverClicked(): "BtnRecover" was pressed (it is enabled only with checked files);
-//  - AddImageSource(path): adds an image file as a source (also after an image was made).
+//  - AddImageSource(path): adds an image file as a source (also after an image was made), with
+//    a source of its own for each volume of its partition table.
 // CFileActions (FileActions()) does the preview and the recovery.
 #pragma once
 
@@ -57,8 +58,10 @@ class CMainWnd : public QWidget {
     QMenu* AssistMenu() const { return assistMenu_; }
 
     // --- Sources ---
-    // Adds an image file as a source with its own row (size 0 when it cannot be read), selects
-    // the row and returns the source. Image sources are tagged kFirstImageTag + 1, + 2, ...
+    // Adds an image file as a source with its own row (size 0 when it cannot be read), below it
+    // a row per volume and stretch of its partition table, each a source of its own; selects the
+    // image's row and returns its source. Image sources (images and their volumes) are tagged
+    // kFirstImageTag + 1, + 2, ... in the order they are added.
     SourceItem* AddImageSource(const QString& path);
     // Lists exactly these disks (the start-up listing; tests give their own).
     void SetDisks(const DiskMap& disks);
@@ -115,6 +118,7 @@ class CMainWnd : public QWidget {
     void PollDevices();
     void RefreshDisks(bool addNew);
     void AddDiskRows(int diskNumber, const std::vector<VolumeEntry>& entries, bool selectNew);
+    void AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath);
     void RemoveDiskRow(QTreeWidgetItem* disk);
     void DropEngine(SourceItem* source);
     void OnDiskDoubleClick(QTreeWidgetItem* item);
@@ -147,7 +151,7 @@ class CMainWnd : public QWidget {
     std::vector<std::unique_ptr<SourceItem>> sources_;
     std::vector<SourceItem*> lastScanned_;
     uint16_t nextPartitionTag_ = 1;
-    uint16_t imageCount_ = 0;
+    uint16_t imageTags_ = 0;               // image source tags handed out
     std::vector<std::string> knownDisks_;  // the device nodes the last poll saw
     QTimer* arrivalTimer_ = nullptr;       // timer 0
     QTimer* removalTimer_ = nullptr;       // timer 1

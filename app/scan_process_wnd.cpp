@@ -1,6 +1,5 @@
 #include "app/scan_process_wnd.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -49,9 +48,8 @@ void CScanProcessWnd::RunWorker() {
                                   ? FormatMessage(Text("MSG0701"), {QString(QChar(letter))})
                                   : FormatMessage(Text("MSG0702"), {QString::number(letter)});
             } else {
-                view_.stage = QStringLiteral("%1 %2").arg(
-                    Text("MSG0703"),
-                    QFileInfo(QString::fromStdString(source->imagePath)).fileName());
+                view_.stage =
+                    QStringLiteral("%1 %2").arg(Text("MSG0703"), ImageSourceText(*source));
             }
             view_.changed = true;
         }
@@ -69,18 +67,24 @@ void CScanProcessWnd::RunWorker() {
     FinishAndNotify(kScanFinishedEvent);
 }
 
-// A deep scan continues an unfinished earlier deep scan of the same source, which the engine
-// finds in the scan history when it opens, only when the user says so; otherwise that scan is
-// forgotten (with its folder) before the engine is made, so that it starts afresh. The window
-// stays up under the question box (hiding a modal window would end it).
+// A deep scan continues an unfinished earlier deep scan of the same source (for a volume inside
+// an image: of that volume alone), which the engine finds in the scan history when it opens,
+// only when the user says so; otherwise that scan is forgotten (with its folder) before the
+// engine is made, so that it starts afresh. The window stays up under the question box (hiding
+// a modal window would end it).
 void CScanProcessWnd::AskToResume(const SourceItem& source) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
-    const bool found =
-        source.IsPartition()
-            ? history.FindPartitionScan(source.partition->diskNumber, source.partition->start,
-                                        source.partition->length, earlier)
-            : history.FindImageScan(source.imagePath, earlier);
+    bool found = false;
+    if (source.IsPartition()) {
+        found = history.FindPartitionScan(source.partition->diskNumber, source.partition->start,
+                                          source.partition->length, earlier);
+    } else if (source.IsImageVolume()) {
+        found = history.FindImageScan(source.imagePath, earlier, source.partition->start,
+                                      source.partition->length);
+    } else {
+        found = history.FindImageScan(source.imagePath, earlier);
+    }
     if (!found) return;
     int answer = 0;
     const QString question = Text("MSG1206");

@@ -1,6 +1,5 @@
 #include "app/search_process_wnd.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -69,9 +68,7 @@ void CSearchProcessWnd::RunWorker() {
                              ? FormatMessage(Text("MSG1201"), {QString(QChar(letter))})
                              : FormatMessage(Text("MSG1202"), {QString::number(letter)});
             } else {
-                stage_ = FormatMessage(
-                    Text("MSG1203"),
-                    {QFileInfo(QString::fromStdString(source->imagePath)).fileName()});
+                stage_ = FormatMessage(Text("MSG1203"), {ImageSourceText(*source)});
             }
         }
         QueueRefresh();

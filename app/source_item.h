@@ -1,8 +1,9 @@
-// A source of the main window's source list: a partition of a disk or an image file, with the
-// engine of its last scan. The scan worker replaces the engine; everything else belongs to the
-// main window.
+// A source of the main window's source list: a partition of a disk, an image file, or a volume
+// inside an image that holds a partition table, with the engine of its last scan. The scan
+// worker replaces the engine; everything else belongs to the main window.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,15 +25,26 @@ inline bool IsDriveLetter(uint16_t letter) {
 }
 
 struct SourceItem {
-    std::optional<VolumeEntry> partition;  // none for an image
+    // A partition of a disk; for a volume inside an image, its entry of the image's table
+    // (start and length in the image's 512-byte sectors). None for a whole image.
+    std::optional<VolumeEntry> partition;
     std::unique_ptr<IFileRecoveryParse> engine;
-    std::string imagePath;  // empty for a partition
-    uint16_t imageTag = 0;  // the tag given to OpenImage
+    std::string imagePath;  // empty for a partition of a disk
+    uint16_t imageTag = 0;  // the tag given to the engine of an image or of a volume inside one
 
     bool IsPartition() const { return imagePath.empty() && partition.has_value(); }
+    bool IsImageVolume() const { return !imagePath.empty() && partition.has_value(); }
     // The tag the engine stamps on every record of this source.
     uint16_t SourceTag() const { return IsPartition() ? partition->letter : imageTag; }
 };
+
+// The name of a volume inside an image, from the current language: "Partition 3", or the
+// unallocated-space text for a stretch no volume covers.
+QString ImageVolumeText(const VolumeEntry& volume);
+
+// How the progress windows name an image source: its file name, followed for a volume inside
+// it by the volume's name ("card.img, Partition 1").
+QString ImageSourceText(const SourceItem& source);
 
 // Creates and opens the engine for a scan of `source`; null when none fits.
 using EngineMaker =

@@ -93,6 +93,11 @@ ScanHistory::ScanHistory(std::string scanLogFolder) : folder_(std::move(scanLogF
     Load();
 }
 
+Status ScanHistory::UseFolder(std::string scanLogFolder) {
+    folder_ = std::move(scanLogFolder);
+    return Load();
+}
+
 Status ScanHistory::Load() {
     counter_ = 0;
     records_.clear();

@@ -78,6 +78,11 @@ class ScanHistory {
     ScanHistory(const ScanHistory&) = delete;
     ScanHistory& operator=(const ScanHistory&) = delete;
 
+    // Points the history at another ScanLog folder and loads that folder's `config` (Load). The
+    // process-wide history keeps the folder it was made on; a test that gives the process an
+    // application-data folder of its own moves the history there with it.
+    Status UseFolder(std::string scanLogFolder);
+
     // Reads `config` again, taking over a `config.tmp` left without a `config` first. 0; 87 when
     // the file is missing or empty (an empty history, counter 0); 30 on a read error.
     Status Load();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The desktop program in a real X server (Xvfb), driven with xdotool: a partitioned loop device
-# and an image file on the source page, the scan window while it scans, and the results page.
+# and an image of a partitioned disk (its partitions listed below it) on the source page, the
+# scan window while it scans those partitions in turn, and the results page.
 # Screenshots go to OUTDIR. Needs root (loop devices), xvfb, xdotool, imagemagick and strace
 # (which slows the program's reads so that the scan window can be caught while it scans).
 #
@@ -36,13 +37,17 @@ shot() { import -window root "$shots/full.png" && convert "$shots/full.png" -cro
 
 click 512 452            # Start
 click 176 496 2          # Load Image: the file dialog
-xdotool type --delay 5 "$fixtures/photos_fat.img"
+xdotool type --delay 5 "$fixtures/tables_mbr.img"
 xdotool key Return
 sleep 1.5
+click 250 372            # the image's row, below a greyed disk and a loop device's two rows
+xdotool key Down Down Down Up  # to its second partition (NTFS), the third in sight
+sleep 1
 shot source_devices
-click 834 160 0.7        # Scan
+xdotool key Up Up        # back to the image's row: its partitions are scanned in turn
+click 834 160 0.3        # Scan
 shot scanning
-sleep 5                  # the scan and the search end; the results page shows
+sleep 8                  # the scan and the search end; the results page shows
 click 213 247            # the JPEG node
 click 296 271 0.5        # check two files
 click 296 295

@@ -16,6 +16,9 @@
 #include <random>
 #include <sstream>
 
+#include "scanlog/scan_history.h"
+#include "scanlog/scan_log_folder.h"
+
 namespace keltra::test {
 
 namespace fs = std::filesystem;
@@ -45,6 +48,9 @@ ScopedAppDataFolder::ScopedAppDataFolder() {
         hadValue_ = true;
     }
     ::setenv("XDG_DATA_HOME", dir_.Path().c_str(), 1);
+    // The process-wide history was made on the folder of the first test that used it; each
+    // test starts with an empty history of its own.
+    ScanHistory::Instance().UseFolder(ScanLogFolder());
 }
 
 ScopedAppDataFolder::~ScopedAppDataFolder() {

@@ -31,7 +31,8 @@ class ScratchDir {
 };
 
 // Points the application-data folder ($XDG_DATA_HOME) at a fresh scratch folder for the
-// object's lifetime, so that ScanLog files of a test never touch the user's own.
+// object's lifetime, so that ScanLog files of a test never touch the user's own, and the
+// process-wide scan history at the ScanLog folder inside it (empty: no earlier test's scans).
 class ScopedAppDataFolder {
   public:
     ScopedAppDataFolder();

@@ -1,0 +1,344 @@
+// Images that hold a partition table in the real main window: a row per volume under the image,
+// each volume scanned, searched and recovered from on its own, the whole image scanned volume
+// by volume, each volume's deep-scan history apart, and table entries the image cannot hold.
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+
+#include "app/disk_list.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/recover_process_wnd.h"
+#include "app/ui/apply_section.h"
+#include "app/ui/markup.h"
+#include "gui_test_support.h"
+#include "scanlog/scan_history.h"
+#include "support/test_support.h"
+
+namespace keltra {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sectors of the two volumes of the test image.
+constexpr uint64_t kFirstStart = 2048;
+constexpr uint64_t kSecondStart = 34816;
+constexpr uint64_t kVolumeSectors = 32768;
+
+// An MBR disk image made with sfdisk: partition 1 gui_photos.img (FAT16), partition 2
+// photos_ntfs.img (NTFS); empty when a fixture or sfdisk is missing.
+std::string MakeTwoVolumeImage(const test::ScratchDir& dir) {
+    const std::string first = test::FixturePath("gui_photos.img");
+    const std::string second = test::FixturePath("photos_ntfs.img");
+    if (!fs::exists(first) || !fs::exists(second)) return {};
+    const std::string image = dir / "two volumes.img";
+    const std::string script = dir / "make.sh";
+    std::ofstream(script) << "set -e\n"
+                             "truncate -s 33M \"$1\"\n"
+                             "sfdisk -q \"$1\" <<'LAYOUT'\n"
+                             "label: dos\n"
+                             "start=2048, size=32768, type=6\n"
+                             "start=34816, size=32768, type=7\n"
+                             "LAYOUT\n"
+                             "dd if=\"$2\" of=\"$1\" bs=512 seek=2048 conv=notrunc status=none\n"
+                             "dd if=\"$3\" of=\"$1\" bs=512 seek=34816 conv=notrunc status=none\n";
+    const auto quoted = [](const std::string& path) { return "'" + path + "'"; };
+    const std::string command = "bash " + quoted(script) + " " + quoted(image) + " " +
+                                quoted(first) + " " + quoted(second) + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return {};
+    return image;
+}
+
+QString Plain(const QTreeWidgetItem* row, int column) {
+    return MarkupToPlainText(row->text(column));
+}
+
+QString Label(const QWidget& window, const char* name) {
+    return window.findChild<QLabel*>(name)->text();
+}
+
+// Calls `act` once on the first modal window of type T to come up (within thirty seconds).
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+    auto* timer = new QTimer(qApp);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act, ticks] {
+        if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            act(window);
+        } else if (++*ticks > 3000) {
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+// While it lives, answers every message box that comes up with `button` and keeps its text.
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(const QString& button) {
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this, button] {
+            auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            texts << box->findChild<QLabel*>("message")->text();
+            box->findChild<QPushButton*>(button)->click();
+        });
+        timer_.start(10);
+    }
+    QStringList texts;
+
+  private:
+    QTimer timer_;
+};
+
+// The names of the found records, and the tags they carry.
+std::multiset<std::string> Names(const std::vector<FoundRecord>& records) {
+    std::multiset<std::string> names;
+    for (const FoundRecord& record : records) names.insert(std::string(record.Name()));
+    return names;
+}
+std::set<uint16_t> Tags(const std::vector<FoundRecord>& records) {
+    std::set<uint16_t> tags;
+    for (const FoundRecord& record : records) tags.insert(record.sourceTag);
+    return tags;
+}
+
+class ImageVolumesTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        languages_ = std::make_unique<test::ScratchLanguages>();
+        appData_ = std::make_unique<test::ScopedAppDataFolder>();
+    }
+    void cleanup() {
+        appData_.reset();
+        languages_.reset();
+    }
+
+    void VolumesAreRowsScannedAndRecoveredOnTheirOwn() {
+        test::ScratchDir dir;
+        const std::string image = MakeTwoVolumeImage(dir);
+        if (image.empty()) QSKIP("the fixtures or sfdisk are missing");
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        SourceItem* whole = window.AddImageSource(QString::fromStdString(image));
+        QVERIFY(whole != nullptr && !whole->partition);
+
+        // The image's row, selected, with a row per volume below it, as a disk has.
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QCOMPARE(CDiskListUI::SourceOf(imageRow), whole);
+        QCOMPARE(Plain(imageRow, 0), QString("two volumes.img"));
+        QCOMPARE(Label(window, "Label1"), "Image file: " + QString::fromStdString(image));
+        QCOMPARE(imageRow->childCount(), 2);
+        QVERIFY(imageRow->isExpanded());
+        QTreeWidgetItem* first = imageRow->child(0);
+        QTreeWidgetItem* second = imageRow->child(1);
+        QCOMPARE(Plain(first, 0), QString("Partition 1: KELTRAGUI"));
+        QCOMPARE(Plain(first, 1), QString("FAT"));
+        QCOMPARE(Plain(first, 2), QString("16.00 MB"));
+        QCOMPARE(Plain(second, 0), QString("Partition 2: PHOTOS"));
+        QCOMPARE(Plain(second, 1), QString("NTFS"));
+        SourceItem* firstVolume = CDiskListUI::SourceOf(first);
+        SourceItem* secondVolume = CDiskListUI::SourceOf(second);
+        QVERIFY(firstVolume->IsImageVolume() && secondVolume->IsImageVolume());
+        QCOMPARE(firstVolume->partition->start, kFirstStart);
+        QCOMPARE(secondVolume->partition->start, kSecondStart);
+        QCOMPARE(secondVolume->partition->length, kVolumeSectors);
+        // Every source has a tag of its own; no volume row stands for a disk's partition.
+        QCOMPARE(std::set<uint16_t>(
+                     {whole->SourceTag(), firstVolume->SourceTag(), secondVolume->SourceTag()})
+                     .size(),
+                 size_t(3));
+        QVERIFY(CDiskListUI::EntryOf(second) == nullptr);
+        test::Screenshot(window, "source_image_volumes");
+
+        // A double click opens and closes the image's row, as a disk's; the group row above
+        // it is no source, and has nothing to scan.
+        emit list->itemDoubleClicked(imageRow, 0);
+        QVERIFY(!imageRow->isExpanded());
+        emit list->itemDoubleClicked(imageRow, 0);
+        QVERIFY(imageRow->isExpanded());
+        list->setCurrentItem(imageRow->parent());
+        test::SeenBox nothing;
+        test::AnswerNextBox("okbtn", nothing);
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        QCOMPARE(nothing.text, MessageText("MSG0505"));
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageSource));
+
+        // The second volume alone: its deleted photos, and nothing of the first volume.
+        list->setCurrentItem(second);
+        QCOMPARE(Label(window, "Label1"), QString("Image file: two volumes.img, Partition 2"));
+        QCOMPARE(Label(window, "Label3"), QString("File system: NTFS"));
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QVERIFY(firstVolume->engine == nullptr && secondVolume->engine != nullptr);
+        QCOMPARE(Tags(window.FoundRecords()), std::set<uint16_t>{secondVolume->SourceTag()});
+        const auto names = Names(window.FoundRecords());
+        QCOMPARE(names.count("Beach day.jpg"), size_t(2));
+        QCOMPARE(names.count("Holiday_001.JPG"), size_t(1));
+        QCOMPARE(names.count("Company logo.png"), size_t(1));
+        QCOMPARE(names.count("hundred.jpeg"), size_t(0));
+
+        // The deleted holiday photo, checked in the file list and recovered through the
+        // window's own recovery, byte for byte.
+        auto* types = window.findChild<QTreeWidget*>("TypeTree");
+        QTreeWidgetItem* photos = FindTreeItem(&window, "NodePhoto");
+        QVERIFY(photos != nullptr && photos->childCount() > 0);
+        types->setCurrentItem(photos->child(0));
+        auto* files = window.findChild<QTreeWidget*>("FileList");
+        QTreeWidgetItem* holiday = nullptr;
+        for (int i = 0; i < files->topLevelItemCount(); ++i) {
+            if (files->topLevelItem(i)->text(1) == "Holiday_001.JPG")
+                holiday = files->topLevelItem(i);
+        }
+        QVERIFY(holiday != nullptr);
+        holiday->setCheckState(0, Qt::Checked);
+        QCOMPARE(window.CheckedFiles().size(), size_t(1));
+        test::ScratchDir dest;
+        const QString folder = QString::fromStdString(dest.Path().string()) + "/";
+        WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
+            dialog->setDirectory(folder);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        unsigned failed = 1;
+        WhenModal<CRecoverProcessWnd>([&failed](CRecoverProcessWnd* recovery) {
+            auto* finish = recovery->findChild<QPushButton*>("FinishBtn");
+            QTRY_VERIFY(finish->isVisible());
+            failed = recovery->Failed();
+            QTest::mouseClick(finish, Qt::LeftButton);
+        });
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnRecover"), Qt::LeftButton);
+        QCOMPARE(failed, 0U);
+        QCOMPARE(
+            test::Sha256OfFile(dest / "photo/Holiday_001.JPG"),
+            test::Sha256OfFile(test::FixturePath("photos_originals/Camera roll/Holiday_001.JPG")));
+
+        // The first volume alone, then the image's row: both volumes in turn.
+        QTest::mouseClick(window.findChild<QPushButton*>("TabScan"), Qt::LeftButton);
+        list->setCurrentItem(first);
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        QCOMPARE(Tags(window.FoundRecords()), std::set<uint16_t>{firstVolume->SourceTag()});
+        QCOMPARE(Names(window.FoundRecords()).count("hundred.jpeg"), size_t(1));
+        QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(0));
+        QTest::mouseClick(window.findChild<QPushButton*>("TabScan"), Qt::LeftButton);
+        list->setCurrentItem(imageRow);
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        QCOMPARE(Tags(window.FoundRecords()),
+                 std::set<uint16_t>({firstVolume->SourceTag(), secondVolume->SourceTag()}));
+        QVERIFY(whole->engine == nullptr);
+    }
+
+    // A deep scan asks to continue only an earlier deep scan of the same volume.
+    void EachVolumeKeepsItsOwnDeepScanHistory() {
+        test::ScratchDir dir;
+        const std::string image = MakeTwoVolumeImage(dir);
+        if (image.empty()) QSKIP("the fixtures or sfdisk are missing");
+        // An unfinished deep scan of the second volume, as a stopped scan leaves it.
+        ScanHistory& history = ScanHistory::Instance();
+        history.NewScanFolder();
+        DeepScanState state;
+        state.sectorsDone = 100;
+        QCOMPARE(history.SaveScanState(kImageDiskNumber, kSecondStart, kVolumeSectors, state,
+                                       history.CurrentScanFolder(), image),
+                 kOk);
+
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        window.AddImageSource(QString::fromStdString(image));
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QCOMPARE(imageRow->childCount(), 2);
+
+        // The first volume's deep scan asks nothing.
+        list->setCurrentItem(imageRow->child(0));
+        window.ShowPage(CMainWnd::kPageFileType);
+        {
+            BoxAnswerer boxes("cancelbtn");
+            QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+            QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+            QCOMPARE(boxes.texts, QStringList());
+        }
+        ScanHistoryRecord kept{};
+        QVERIFY(history.FindImageScan(image, kept, kSecondStart, kVolumeSectors));
+        QCOMPARE(kept.state.sectorsDone, uint64_t(100));
+
+        // The second volume's asks; "no" forgets that scan and starts afresh.
+        window.ShowPage(CMainWnd::kPageFileType);
+        list->setCurrentItem(imageRow->child(1));
+        {
+            BoxAnswerer boxes("cancelbtn");
+            QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+            QCOMPARE(boxes.texts, QStringList{MessageText("MSG1206")});
+        }
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QVERIFY(Names(window.FoundRecords()).count("Holiday_001.JPG") >= 1);
+        ScanHistoryRecord after{};
+        QVERIFY(!history.FindImageScan(image, after, kSecondStart, kVolumeSectors) ||
+                after.state.sectorsDone != 100);
+    }
+
+    // Entries past the image's end or overlapping are told; the usable ones are still rows.
+    void BadTableEntriesAreToldAndTheOthersListed() {
+        const std::string image = test::FixturePath("tables_bad.img");
+        if (!fs::exists(image)) QSKIP("tables_bad.img is not built");
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        test::SeenBox told;
+        WhenModal<CMessageBox>([&told](CMessageBox* box) {
+            test::Screenshot(*box, "image_table_problems");
+            told.shown = true;
+            told.kind = box->Kind();
+            told.text = box->findChild<QLabel*>("message")->text();
+            box->findChild<QPushButton*>("okbtn")->click();
+        });
+        window.AddImageSource(QString::fromStdString(image));
+        QVERIFY(told.shown);
+        QCOMPARE(told.kind, int(kMessageWarning));
+        QVERIFY(told.text.startsWith(
+            "Some entries of the partition table of tables_bad.img cannot be used"));
+        QVERIFY(told.text.contains("partition 2 (sectors 100000 to 102047) starts past the end"));
+        QVERIFY(told.text.contains("partition 3 (sectors 10000 to 14095) overlaps partition 1"));
+        QVERIFY(told.text.contains("partition 4 (sectors 36864 to 45055) ends past the end"));
+
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QCOMPARE(imageRow->toolTip(0), told.text);
+        QStringList rows;
+        for (int i = 0; i < imageRow->childCount(); ++i) rows << Plain(imageRow->child(i), 0);
+        QCOMPARE(rows.filter("Partition 1: PHOTOS1").size(), 1);
+        QCOMPARE(rows.filter("Partition 4: SHORT").size(), 1);
+        QVERIFY(rows.filter("Partition 2").isEmpty() && rows.filter("Partition 3").isEmpty());
+
+        // The first partition scans as ever.
+        for (int i = 0; i < imageRow->childCount(); ++i) {
+            if (rows[i].startsWith("Partition 1")) list->setCurrentItem(imageRow->child(i));
+        }
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(1));
+    }
+
+  private:
+    std::unique_ptr<test::ScratchLanguages> languages_;
+    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+};
+
+KELTRA_GUI_TEST("ImageVolumes", ImageVolumesTest);
+
+}  // namespace
+}  // namespace keltra
+
+#include "image_volumes_test.moc"
