@@ -68,6 +68,28 @@ std::string_view PreviewFileName(std::string_view recordName) {
     return {};
 }
 
+Status StoreBackedEngine::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
+    const uint64_t sectors = source.totalSectors;
+    return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
+}
+
+Status StoreBackedEngine::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
+                                          uint64_t sectorCount, uint16_t sourceTag) {
+    SectorSource source;
+    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
+    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
+}
+
+Status StoreBackedEngine::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                                        uint16_t driveLetter) {
+    SectorSource source;
+    if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
+    const uint32_t sectorSize = ReportedSectorSize(source);
+    return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
+}
+
 Status StoreBackedEngine::SetCallbacks(ScanProgressCallback scanProgress,
                                        CopyProgressCallback copyProgress, void* user, int weight) {
     scanProgress_ = scanProgress;

@@ -18,6 +18,7 @@
 #include "engines/file_recovery_parse.h"
 #include "engines/scan_log_store.h"
 #include "platform/safe_create.h"
+#include "storage/sector_source.h"
 
 namespace keltra {
 
@@ -31,6 +32,18 @@ std::string_view PreviewFileName(std::string_view recordName);
 
 class StoreBackedEngine : public IFileRecoveryParse {
   public:
+    // The image whole (512-byte sectors), a volume inside it, or the partition of a disk (its
+    // reported sector size): the source is opened read-only and handed to OpenSource.
+    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
+    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
+                           uint16_t sourceTag) override;
+    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                         uint16_t driveLetter) override;
+    // Binds the engine to a source that is already open: sectors of `sectorSize` bytes, the
+    // volume (or the searched run) is `sectorCount` of them at `startSector`.
+    virtual Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                              uint64_t sectorCount, uint16_t sourceTag) = 0;
+
     // Stores the four values (see ReportScanProgress, CopyProgress).
     Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                         void* user, int weight) override;

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         CProfessionalNtfsRecovery engine;
         const uint64_t sectors = source.totalSectors;
-        if (engine.OpenSource(std::move(source), 0, sectors, 1) != kOk) return 0;
+        if (engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1) != kOk) return 0;
         engine.SetLogFolder(folder);
         if (engine.OpenLog(std::nullopt) != kOk) return 0;
         for (size_t n = 0; n < kRecords; ++n) {

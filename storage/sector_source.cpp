@@ -28,6 +28,14 @@ Status OpenDiskSource(SectorSource& source, int diskNumber) {
     return OpenDeviceSource(source, *device);
 }
 
+uint32_t ReportedSectorSize(const SectorSource& source) {
+    uint32_t bytes = 0;
+    if (!source.handle.IsOpen() || source.handle.LogicalSectorSize(bytes) != kOk || bytes == 0) {
+        return 512;
+    }
+    return bytes;
+}
+
 Status OpenImageSource(SectorSource& source, const std::string& path) {
     source.Close();
     if (Status s = FileHandle::OpenForReading(path, source.handle); s != kOk) return s;

@@ -43,6 +43,8 @@ inline constexpr size_t kLargeReadPieceBytes = 1024 * 1024;
 // Opens whole disk N (see DiskDevicePath) for reading. Total sectors = length ÷ logical sector
 // size, or cylinders × heads × sectors when the length is unknown.
 Status OpenDiskSource(SectorSource& source, int diskNumber);
+// The logical sector size a disk reports, or 512 when it reports none (an image, a reader).
+uint32_t ReportedSectorSize(const SectorSource& source);
 // Opens a device node directly (the disk-number form resolves to this).
 Status OpenDeviceSource(SectorSource& source, const std::string& devicePath);
 // Opens an image file for reading; its sectors are 512 bytes, a trailing partial one is not

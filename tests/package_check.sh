@@ -6,11 +6,14 @@
 set -euo pipefail
 root=$1
 work=${KELTRA_PACKAGE_ROOT:-$root/build/package-check}
-if [ ! -x "$work/chroot/usr/bin/apt-get" ]; then
-    rm -rf "$work/chroot"
+# A pristine root is made once and copied for every run, so that each run starts clean.
+if [ ! -x "$work/pristine/usr/bin/apt-get" ]; then
+    rm -rf "$work/pristine"
     mkdir -p "$work"
-    debootstrap --variant=minbase bookworm "$work/chroot" http://deb.debian.org/debian >/dev/null
+    debootstrap --variant=minbase bookworm "$work/pristine" http://deb.debian.org/debian >/dev/null
 fi
+rm -rf "$work/chroot"
+cp -a "$work/pristine" "$work/chroot"
 "$root/dev.sh" package
 deb=$(ls "$root"/build/package/keltra_*.deb | head -n 1)
 cleanup() {

@@ -38,15 +38,6 @@ bool SizeComesFromHeader(FileTypeCode type) {
     }
 }
 
-uint32_t SectorSizeOfDisk(const SectorSource& source) {
-    uint32_t sectorSize = 512;
-    if (!source.handle.IsOpen() || source.handle.LogicalSectorSize(sectorSize) != kOk ||
-        sectorSize == 0) {
-        return 512;
-    }
-    return sectorSize;
-}
-
 }  // namespace
 
 CFileTypeRecovery::~CFileTypeRecovery() {
@@ -67,24 +58,39 @@ Status CFileTypeRecovery::OpenImage(const std::string& imagePath, uint16_t sourc
 }
 
 Status CFileTypeRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                          uint64_t /*sectorCount*/, uint16_t sourceTag) {
+                                          uint64_t sectorCount, uint16_t sourceTag) {
+    PrepareOpen(startSector, sourceTag);
+    const Status openStatus =
+        StoreBackedEngine::OpenImageVolume(imagePath, startSector, sectorCount, sourceTag);
+    return FinishOpen(openStatus);
+}
+
+Status CFileTypeRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                                        uint16_t driveLetter) {
+    PrepareOpen(startSector, driveLetter);
+    const Status openStatus =
+        StoreBackedEngine::OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
+    return FinishOpen(openStatus);
+}
+
+Status CFileTypeRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
+                                     uint64_t /*startSector*/, uint64_t /*sectorCount*/,
+                                     uint16_t /*sourceTag*/) {
+    source_ = std::move(source);
+    sectorSize_ = static_cast<int>(sectorSize);
+    return kOk;
+}
+
+void CFileTypeRecovery::PrepareOpen(uint64_t startSector, uint16_t sourceTag) {
     CloseLog();
+    source_.Close();
     sourceTag_ = sourceTag;
     startSector_ = startSector;
     sectorSize_ = static_cast<int>(kImageSectorSize);
-    const Status openStatus = OpenImageSource(source_, imagePath);
-    const Status logStatus = StartNewLog(
-        LogFolder(), MakeLogName(kCarvingLogPrefix, static_cast<int64_t>(startSector_)));
-    return openStatus != kOk ? openStatus : logStatus;
 }
 
-Status CFileTypeRecovery::OpenPartition(int diskNumber, uint64_t startSector,
-                                        uint64_t /*sectorCount*/, uint16_t driveLetter) {
-    CloseLog();
-    sourceTag_ = driveLetter;
-    startSector_ = startSector;
-    const Status openStatus = OpenDiskSource(source_, diskNumber);
-    if (openStatus == kOk) sectorSize_ = static_cast<int>(SectorSizeOfDisk(source_));
+Status CFileTypeRecovery::FinishOpen(Status openStatus) {
+    // The log is made even when the source could not be opened.
     const Status logStatus = StartNewLog(
         LogFolder(), MakeLogName(kCarvingLogPrefix, static_cast<int64_t>(startSector_)));
     return openStatus != kOk ? openStatus : logStatus;

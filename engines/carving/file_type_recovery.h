@@ -31,6 +31,9 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     // The same for a partition of a disk; the log is named after its start sector.
     Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                          uint16_t driveLetter) override;
+    // Takes the open source as the source of previews and copies; no log.
+    Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                      uint64_t sectorCount, uint16_t sourceTag) override;
     // Reopen an existing log of the current scan folder (a resumed pass): what was carved
     // before stays listed, new records continue its indices. Returns the source's open status,
     // else the log's.
@@ -86,6 +89,10 @@ class CFileTypeRecovery final : public StoreBackedEngine {
 
   private:
     std::string LogFolder() const;
+    // Before an open: no log, no source, the tag and the start sector kept for the log name.
+    void PrepareOpen(uint64_t startSector, uint16_t sourceTag);
+    // After an open: the new log; the open status, else the log's.
+    Status FinishOpen(Status openStatus);
 
     CarveChunkBuffer chunkHold_;
     SectorSource source_;

@@ -41,32 +41,6 @@ class StoreSink final : public FatScanSink {
 
 }  // namespace
 
-Status CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    const uint64_t sectors = source.totalSectors;
-    return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
-}
-
-Status CFastFatRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                         uint64_t sectorCount, uint16_t sourceTag) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
-}
-
-Status CFastFatRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                                       uint16_t driveLetter) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
-    uint32_t sectorSize = 512;
-    if (source.handle.LogicalSectorSize(sectorSize) != kOk || sectorSize == 0) sectorSize = 512;
-    return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
-}
-
 Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
                                     uint64_t startSector, uint64_t sectorCount,
                                     uint16_t sourceTag) {

@@ -19,20 +19,12 @@ namespace keltra {
 
 class CFastFatRecovery final : public StoreBackedEngine {
   public:
-    // Opens the image read-only; its sectors are 512 bytes, the volume starts at sector 0.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    // Opens the image read-only; the volume is `sectorCount` 512-byte sectors at `startSector`.
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    // Opens whole disk `diskNumber` read-only; the volume starts at `startSector`.
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
     // Binds the engine to an open source whose sectors are `sourceSectorSize` bytes; the volume
     // starts at `startSector` and spans `sectorCount` of them. Reads the boot sector and the
     // first FAT window. An engine already open ignores it and answers 0. A boot sector that
     // describes no FAT volume gives 87.
     Status OpenSource(SectorSource source, uint32_t sourceSectorSize, uint64_t startSector,
-                      uint64_t sectorCount, uint16_t sourceTag);
+                      uint64_t sectorCount, uint16_t sourceTag) override;
 
     // No name: a new "Fast_…" log in the current scan folder and a walk of the folder tree; a
     // name: that log reopened, no scan.

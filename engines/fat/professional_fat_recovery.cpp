@@ -77,32 +77,6 @@ std::optional<DeepFatVolume> InferFatVolume(uint32_t a, uint64_t sa, uint32_t b,
     return v;
 }
 
-Status CProfessionalFatRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    const uint64_t sectors = source.totalSectors;
-    return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
-}
-
-Status CProfessionalFatRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                                 uint64_t sectorCount, uint16_t sourceTag) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
-}
-
-Status CProfessionalFatRecovery::OpenPartition(int diskNumber, uint64_t startSector,
-                                               uint64_t sectorCount, uint16_t driveLetter) {
-    if (source_.IsOpen()) return kOk;
-    SectorSource source;
-    if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
-    uint32_t sectorSize = 512;
-    if (source.handle.LogicalSectorSize(sectorSize) != kOk || sectorSize == 0) sectorSize = 512;
-    return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
-}
-
 Status CProfessionalFatRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
                                             uint64_t startSector, uint64_t sectorCount,
                                             uint16_t sourceTag) {

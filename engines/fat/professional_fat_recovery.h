@@ -67,17 +67,10 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
         }
     };
 
-    // Opens the image read-only; 512-byte sectors, the source starts at sector 0.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    // Opens whole disk `diskNumber` read-only; the searched source starts at `startSector`.
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
     // Binds the engine to an open source of `sectorSize`-byte sectors. An engine already open
     // ignores it and answers 0.
     Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
-                      uint64_t sectorCount, uint16_t sourceTag);
+                      uint64_t sectorCount, uint16_t sourceTag) override;
 
     // The search is driven by the deep scan's pass: these three do nothing.
     Status Scan(const std::optional<std::string>& logName) override;

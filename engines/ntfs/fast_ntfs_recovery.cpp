@@ -38,47 +38,13 @@ CFastNtfsRecovery::~CFastNtfsRecovery() {
     CloseLog();
 }
 
-Status CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    source_.Close();
-    sourceTag_ = sourceTag;
-    const Status s = OpenImageSource(source_, imagePath);
-    if (s != kOk) return s;
-    geometry_.partitionStart = 0;
-    geometry_.sectorCount = source_.totalSectors;
-    return FinishOpening(kImageSectorSize);
-}
-
-Status CFastNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                                        uint16_t driveLetter) {
-    source_.Close();
-    sourceTag_ = driveLetter;
-    const Status s = OpenDiskSource(source_, diskNumber);
-    if (s != kOk) return s;
-    uint32_t diskSector = 512;
-    if (source_.handle.LogicalSectorSize(diskSector) != kOk || diskSector == 0) diskSector = 512;
-    geometry_.partitionStart = startSector;
-    geometry_.sectorCount = sectorCount;
-    return FinishOpening(diskSector);
-}
-
-Status CFastNtfsRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                          uint64_t sectorCount, uint16_t sourceTag) {
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) {
-        source_.Close();
-        sourceTag_ = sourceTag;
-        return s;
-    }
-    return OpenSource(std::move(source), startSector, sectorCount, sourceTag);
-}
-
-Status CFastNtfsRecovery::OpenSource(SectorSource source, uint64_t partitionStart,
+Status CFastNtfsRecovery::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                                      uint64_t sectorCount, uint16_t sourceTag) {
     source_ = std::move(source);
     sourceTag_ = sourceTag;
-    geometry_.partitionStart = partitionStart;
+    geometry_.partitionStart = startSector;
     geometry_.sectorCount = sectorCount;
-    return FinishOpening(kImageSectorSize);
+    return FinishOpening(sectorSize);
 }
 
 Status CFastNtfsRecovery::FinishOpening(uint32_t bootSectorSize) {

@@ -28,18 +28,11 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     CFastNtfsRecovery();
     ~CFastNtfsRecovery() override;
 
-    // Open the source, read the boot sector and the $MFT's runs. The result is the status of
-    // opening the source or reading its boot sector (87 when the boot sector describes no
+    // Reads the boot sector (in `sectorSize`-byte sectors at `startSector`) and the $MFT's
+    // runs. The result is the status of reading the boot sector (87 when it describes no
     // usable volume); a $MFT that cannot be read is not reported: the scan then finds nothing.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    // The same on a source that is already open (the boot sector is read with 512-byte
-    // sectors at `partitionStart`).
-    Status OpenSource(SectorSource source, uint64_t partitionStart, uint64_t sectorCount,
-                      uint16_t sourceTag);
+    Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                      uint64_t sectorCount, uint16_t sourceTag) override;
 
     // No name: a new "Fast_" log in the scan folder and a scan ("_2", "_3", ... is added to the
     // name while a log of that name exists there); a name: that log reopened.

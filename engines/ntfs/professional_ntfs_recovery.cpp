@@ -69,49 +69,14 @@ CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
     CloseLog();
 }
 
-Status CProfessionalNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    source_.Close();
-    sourceTag_ = sourceTag;
-    const Status s = OpenImageSource(source_, imagePath);
-    if (s != kOk) return s;
-    sourceStart_ = 0;
-    sectorCount_ = source_.totalSectors;
-    return FinishOpening(kImageSectorSize);
-}
-
-Status CProfessionalNtfsRecovery::OpenImageVolume(const std::string& imagePath,
-                                                  uint64_t startSector, uint64_t sectorCount,
-                                                  uint16_t sourceTag) {
-    source_.Close();
-    sourceTag_ = sourceTag;
-    const Status s = OpenImageSource(source_, imagePath);
-    if (s != kOk) return s;
-    sourceStart_ = startSector;
-    sectorCount_ = sectorCount;
-    return FinishOpening(kImageSectorSize);
-}
-
-Status CProfessionalNtfsRecovery::OpenPartition(int diskNumber, uint64_t startSector,
-                                                uint64_t sectorCount, uint16_t driveLetter) {
-    source_.Close();
-    sourceTag_ = driveLetter;
-    const Status s = OpenDiskSource(source_, diskNumber);
-    if (s != kOk) return s;
-    uint32_t diskSector = 512;
-    if (source_.handle.LogicalSectorSize(diskSector) != kOk || diskSector == 0) diskSector = 512;
-    sourceStart_ = startSector;
-    sectorCount_ = sectorCount;
-    return FinishOpening(diskSector);
-}
-
-Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint64_t sourceStart,
-                                             uint64_t sectorCount, uint16_t sourceTag,
-                                             uint32_t bytesPerSector) {
+Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
+                                             uint64_t startSector, uint64_t sectorCount,
+                                             uint16_t sourceTag) {
     source_ = std::move(source);
     sourceTag_ = sourceTag;
-    sourceStart_ = sourceStart;
+    sourceStart_ = startSector;
     sectorCount_ = sectorCount;
-    return FinishOpening(bytesPerSector);
+    return FinishOpening(sectorSize);
 }
 
 Status CProfessionalNtfsRecovery::FinishOpening(uint32_t bytesPerSector) {
@@ -284,8 +249,7 @@ void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> reco
 
 Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> record,
                                                    uint64_t absoluteSector) {
-    ScanLogStore* store = Store();
-    if (store == nullptr || scratch_.empty()) return kErrInvalidParameter;
+    if (Store() == nullptr || scratch_.empty()) return kErrInvalidParameter;
     if (record.size() < 4 || Le32(record, 0) != kFileSignature) return -1;
     if (record.size() < recordSize_) return kErrInvalidParameter;
     std::vector<std::byte> bytes(record.begin(), record.begin() + recordSize_);
@@ -319,22 +283,34 @@ Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> re
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = DepthOf(v, summary->parent);
     const uint32_t intact = ContentIntact(reader, bytes, number, name);
+    AddFound(v, *summary, name, number, absoluteSector, false, intact, depth);
+    return kOk;
+}
+
+void CProfessionalNtfsRecovery::AddFound(const Volume& v, const ntfs::RecordSummary& summary,
+                                         const std::string& name, uint32_t number, uint64_t sector,
+                                         bool isFolder, uint32_t contentIntact, uint32_t depth) {
+    ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     r.sourceTag = sourceTag_;
     r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
-    r.isFolder = 0;
-    r.contentIntact = intact;
+    r.isFolder = isFolder ? 1 : 0;
+    r.contentIntact = contentIntact;
     r.key = number;
     r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
-    r.created = summary->created;
-    r.accessed = summary->accessed;
-    r.modified = summary->modified;
-    r.size = summary->size;
-    r.location = absoluteSector;
+    r.created = summary.created;
+    r.accessed = summary.accessed;
+    r.modified = summary.modified;
+    r.size = summary.size;
+    r.location = sector;
     r.partitionStart = v.geometry.partitionStart;
     r.SetName(name);
-    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
-    return kOk;
+    const uint64_t parent = ParentKey(summary.parent, depth);
+    if (isFolder) {
+        store->Link(parent, r.recordIndex, r.key, r.Name());
+    } else {
+        store->Link(parent, r.recordIndex, r.key);
+    }
 }
 
 uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
@@ -346,23 +322,27 @@ uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
     return depth;
 }
 
-bool CProfessionalNtfsRecovery::ReadOwnRecord(const Volume& v, uint32_t number,
-                                              std::span<std::byte> out, uint64_t& sector) const {
+std::optional<RecordSummary> CProfessionalNtfsRecovery::ReadFolderRecord(const Volume& v,
+                                                                         uint32_t number,
+                                                                         uint64_t& sector) {
     const auto at = v.mft.SectorOfRecord(number);
-    if (!at || Reader(v).ReadAt(*at, out) != kOk || !ReadRecordHeader(out)) return false;
+    if (!at || Reader(v).ReadAt(*at, scratch_) != kOk || !ReadRecordHeader(scratch_)) {
+        return std::nullopt;
+    }
     // Where the MFT is only assumed, the sector may hold another record.
-    if (Le32(out, kOwnNumberOffset) != number) return false;
-    sector = *at;
-    return true;
-}
-
-std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v, uint32_t number) {
-    uint64_t sector = 0;
-    if (!ReadOwnRecord(v, number, scratch_, sector)) return std::nullopt;
+    if (Le32(scratch_, kOwnNumberOffset) != number) return std::nullopt;
     auto summary = SummariseRecord(scratch_);
     if (!summary || !summary->header.IsDirectory()) return std::nullopt;
     if (!summary->hasName) CompleteFromAttributeList(Reader(v), scratch_, number, *summary);
     if (!summary->hasName) return std::nullopt;
+    sector = *at;
+    return summary;
+}
+
+std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v, uint32_t number) {
+    uint64_t sector = 0;
+    const auto summary = ReadFolderRecord(v, number, sector);
+    if (!summary) return std::nullopt;
     return summary->parent;
 }
 
@@ -377,36 +357,13 @@ void CProfessionalNtfsRecovery::WriteFolder(FolderEntry entry) {
     Volume& v = *entry.volume;
     const uint32_t key = entry.number;
     uint64_t sector = 0;
-    if (!ReadOwnRecord(v, key, scratch_, sector)) {
-        return WriteLostFolder(key, v);
-    }
-    auto summary = SummariseRecord(scratch_);
-    if (summary && summary->header.IsDirectory() && !summary->hasName) {
-        CompleteFromAttributeList(Reader(v), scratch_, key, *summary);
-    }
-    if (!summary || !summary->header.IsDirectory() || !summary->hasName) {
-        return WriteLostFolder(key, v);
-    }
+    const auto summary = ReadFolderRecord(v, key, sector);
+    if (!summary) return WriteLostFolder(key, v);
     // The volume's own system folders ($Extend) are not listed.
     if (key <= kLastSystemRecord) return;
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = DepthOf(v, summary->parent);
-    ScanLogStore* store = Store();
-    FoundRecord& r = store->NewRecord();
-    r.sourceTag = sourceTag_;
-    r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
-    r.isFolder = 1;
-    r.contentIntact = 1;
-    r.key = key;
-    r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
-    r.created = summary->created;
-    r.accessed = summary->accessed;
-    r.modified = summary->modified;
-    r.size = summary->size;
-    r.location = sector;
-    r.partitionStart = v.geometry.partitionStart;
-    r.SetName(name);
-    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key, r.Name());
+    AddFound(v, *summary, name, key, sector, true, 1, depth);  // no content check for a folder
 }
 
 void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {

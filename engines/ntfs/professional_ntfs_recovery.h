@@ -19,6 +19,7 @@
 #include "engines/carve_chunk_buffer.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
 #include "engines/ntfs/ntfs_geometry.h"
+#include "engines/ntfs/ntfs_record_parse.h"
 #include "engines/ntfs/ntfs_record_reader.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
@@ -33,15 +34,10 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     // Open the source and, when it begins with an intact NTFS boot sector, learn that volume
     // from its $MFT runs. The result is the status of opening the source or reading its first
     // 4,096 bytes; a boot sector that describes no volume is not an error.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
-    // The same on a source that is already open, with sectors of `bytesPerSector` bytes and
-    // the source's first sector at `sourceStart` on its disk.
-    Status OpenSource(SectorSource source, uint64_t sourceStart, uint64_t sectorCount,
-                      uint16_t sourceTag, uint32_t bytesPerSector = kImageSectorSize);
+    // Sectors of `sectorSize` bytes; the searched source's first sector is `startSector` on
+    // its disk.
+    Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                      uint64_t sectorCount, uint16_t sourceTag) override;
 
     // A new "Pro_Ntfs_" log in the log folder, or the named log of an earlier deep scan
     // reopened to be continued. Forgets the folders met so far.
@@ -110,10 +106,16 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     // The depth of `folder` in the volume; new folders met on the way join folders_.
     uint32_t DepthOf(Volume& v, uint32_t folder);
     std::optional<uint32_t> FolderParent(const Volume& v, uint32_t number);
-    // Reads record `number` of the volume; nothing when it cannot be read, or the sector
-    // holds no FILE record of that number.
-    bool ReadOwnRecord(const Volume& v, uint32_t number, std::span<std::byte> out,
-                       uint64_t& sector) const;
+    // Folder `number` of the volume from its own record (its name completed from an attribute
+    // list), and the record's sector; nothing when the record cannot be read, is another
+    // record, or is no named folder.
+    std::optional<ntfs::RecordSummary> ReadFolderRecord(const Volume& v, uint32_t number,
+                                                        uint64_t& sector);
+    // A new record of the store for a file or folder of the volume, filed under its parent.
+    // The name comes apart: the summary's may point into a record buffer read again since.
+    void AddFound(const Volume& v, const ntfs::RecordSummary& summary, const std::string& name,
+                  uint32_t number, uint64_t sector, bool isFolder, uint32_t contentIntact,
+                  uint32_t depth);
     // Learns the cluster size of unknown volumes from a record's first non-resident $DATA.
     void LearnClusterSize(std::span<const std::byte> record);
     // By value: writing it may add entries to folders_.

@@ -1,6 +1,7 @@
 // Every record an engine lists, walked from the root down through its folders.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -13,7 +14,11 @@ struct Listed {
     FoundRecord record;
 };
 
-// The engine's whole tree by path (at most 100,000 records and 64 levels).
+// Calls `visit` with every record reachable from the root and its path (at most 100,000
+// records and 64 levels).
+void WalkTree(IFileRecoveryParse& engine,
+              const std::function<void(const std::string& path, const FoundRecord&)>& visit);
+// The engine's whole tree by path; of records sharing a path, the last one listed.
 std::map<std::string, Listed> ListTree(IFileRecoveryParse& engine);
 
 }  // namespace keltra::test

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "scanlog/scan_history.h"
+#include "support/photo_fixture.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -25,15 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::RunKeltra;
-
-// The deleted files of the photo images (tests/fixtures/make_photos.sh), by found path.
-const std::vector<std::string> kDeleted = {
-    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
-    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
-
-std::string Original(const std::string& path) {
-    return test::FixturePath("photos_originals/" + path);
-}
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
     std::vector<nlohmann::json> lines;
@@ -96,12 +88,13 @@ TEST_P(DeepCli, FindsAndRecoversTheDeletedFilesWithoutCarvedCopies) {
         paths.insert(j["path"].get<std::string>() + j["name"].get<std::string>());
         if (j["origin"] == "carving") carved.push_back(j);
     }
-    for (const std::string& path : kDeleted) EXPECT_GE(paths.count(path), 1u) << path;
+    for (const std::string& path : test::PhotoDeletedFiles())
+        EXPECT_GE(paths.count(path), 1u) << path;
 
     // No carved file starts with the data of a file the file-system searches found.
     const std::vector<std::byte> image = test::ReadWholeFile(source);
-    for (const std::string& path : kDeleted) {
-        const std::vector<std::byte> original = test::ReadWholeFile(Original(path));
+    for (const std::string& path : test::PhotoDeletedFiles()) {
+        const std::vector<std::byte> original = test::ReadWholeFile(test::PhotoOriginal(path));
         const size_t n = std::min<size_t>(original.size(), 4096);
         const std::vector<std::byte> head(original.begin(),
                                           original.begin() + static_cast<std::ptrdiff_t>(n));
@@ -117,8 +110,8 @@ TEST_P(DeepCli, FindsAndRecoversTheDeletedFilesWithoutCarvedCopies) {
                                      {Env()});
     ASSERT_NE(recovered.exitCode, 1) << recovered.err;
     // On the disk every file is there twice (NTFS and FAT); "(1)" marks the second.
-    for (const std::string& path : kDeleted) {
-        const std::string expected = test::Sha256OfFile(Original(path));
+    for (const std::string& path : test::PhotoDeletedFiles()) {
+        const std::string expected = test::Sha256OfFile(test::PhotoOriginal(path));
         const fs::path target = fs::path(out) / path;
         std::set<std::string> copies;
         std::error_code ec;
@@ -268,7 +261,8 @@ TEST(DeepCliStop, CtrlCSavesThePassAndTheSameCommandContinuesIt) {
     for (const nlohmann::json& j : JsonLines(continued.out)) {
         paths.insert(j["path"].get<std::string>() + j["name"].get<std::string>());
     }
-    for (const std::string& path : kDeleted) EXPECT_EQ(paths.count(path), 1u) << path;
+    for (const std::string& path : test::PhotoDeletedFiles())
+        EXPECT_EQ(paths.count(path), 1u) << path;
     ASSERT_EQ(history.Load(), kOk);
     ASSERT_EQ(history.Records().size(), 1u);
     EXPECT_EQ(history.Records()[0].state.runLength, 0u) << "finished";

@@ -18,6 +18,7 @@
 
 #include "cli/commands/interrupt.h"
 #include "scanlog/scan_history.h"
+#include "support/photo_fixture.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -25,22 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::RunKeltra;
-
-// The deleted files of the photo images (tests/fixtures/make_photos.sh), by found path.
-const std::vector<std::string> kDeleted = {
-    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
-    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
-
-std::string Original(const std::string& path) {
-    return test::FixturePath("photos_originals/" + path);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // Runs keltra with a ScanLog folder of its own for each run (or a given one).
 class CliOnPhotos : public testing::TestWithParam<const char*> {
@@ -67,14 +52,14 @@ TEST_P(CliOnPhotos, ScanJsonListsTheDeletedFiles) {
     SKIP_WITHOUT_ENGINE(r);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::map<std::string, nlohmann::json> found;
-    for (const std::string& line : Lines(r.out)) {
+    for (const std::string& line : test::OutputLines(r.out)) {
         const auto j = nlohmann::json::parse(line);
         found[j["path"].get<std::string>() + j["name"].get<std::string>()] = j;
     }
-    for (const std::string& path : kDeleted) {
+    for (const std::string& path : test::PhotoDeletedFiles()) {
         ASSERT_TRUE(found.count(path)) << path << " not listed:\n" << r.out;
         const auto& j = found[path];
-        EXPECT_EQ(j["size"], fs::file_size(Original(path))) << path;
+        EXPECT_EQ(j["size"], fs::file_size(test::PhotoOriginal(path))) << path;
         EXPECT_EQ(j["is_folder"], false);
         EXPECT_EQ(j["intact"], true) << path;
         ASSERT_TRUE(j["modified"].is_string()) << path;
@@ -108,25 +93,25 @@ TEST_P(CliOnPhotos, RecoverIntoCategoryFolders) {
              {"photo/Read me first", "Photos/Read me first"},
              {"document/Meeting notes.txt", "Docs/Meeting notes.txt"}}) {
         EXPECT_EQ(test::Sha256OfFile(dest + "/" + recovered),
-                  test::Sha256OfFile(Original(original)))
+                  test::Sha256OfFile(test::PhotoOriginal(original)))
             << recovered;
     }
     // Two found files of one name: the second gets "(1)" before its extension.
     const std::set<std::string> beaches = {test::Sha256OfFile(dest + "/photo/Beach day.jpg"),
                                            test::Sha256OfFile(dest + "/photo/Beach day(1).jpg")};
-    EXPECT_EQ(beaches,
-              (std::set<std::string>{test::Sha256OfFile(Original("Photos/2017/Beach day.jpg")),
-                                     test::Sha256OfFile(Original("Photos/2018/Beach day.jpg"))}));
-    const auto lines = Lines(r.out);
+    EXPECT_EQ(beaches, (std::set<std::string>{
+                           test::Sha256OfFile(test::PhotoOriginal("Photos/2017/Beach day.jpg")),
+                           test::Sha256OfFile(test::PhotoOriginal("Photos/2018/Beach day.jpg"))}));
+    const auto lines = test::OutputLines(r.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(lines.back().ends_with(" recovered, 0 failed")) << lines.back();
 
     // A second run into the same folder overwrites nothing.
     const auto again = Run({"recover", Image(), "--to", dest, "--types", "document"});
     ASSERT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(Lines(again.out).back(), "1 recovered, 0 failed");
+    EXPECT_EQ(test::OutputLines(again.out).back(), "1 recovered, 0 failed");
     EXPECT_EQ(test::Sha256OfFile(dest + "/document/Meeting notes(1).txt"),
-              test::Sha256OfFile(Original("Docs/Meeting notes.txt")));
+              test::Sha256OfFile(test::PhotoOriginal("Docs/Meeting notes.txt")));
 }
 
 TEST_P(CliOnPhotos, RecoverKeepingTheFoundFolders) {
@@ -135,10 +120,11 @@ TEST_P(CliOnPhotos, RecoverKeepingTheFoundFolders) {
         Run({"recover", Image(), "--to", out.Path().string() + "/", "--keep-paths", "--json"});
     SKIP_WITHOUT_ENGINE(r);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    for (const std::string& path : kDeleted) {
-        EXPECT_EQ(test::Sha256OfFile(out / path), test::Sha256OfFile(Original(path))) << path;
+    for (const std::string& path : test::PhotoDeletedFiles()) {
+        EXPECT_EQ(test::Sha256OfFile(out / path), test::Sha256OfFile(test::PhotoOriginal(path)))
+            << path;
     }
-    for (const std::string& line : Lines(r.out)) {
+    for (const std::string& line : test::OutputLines(r.out)) {
         const auto j = nlohmann::json::parse(line);
         EXPECT_EQ(j["recovered"], true) << line;
         EXPECT_TRUE(j["target"].get<std::string>().starts_with(out.Path().string() + "/")) << line;
@@ -161,7 +147,7 @@ TEST_P(CliOnPhotos, PlantedLinksInTheDestinationAreNotFollowed) {
     SKIP_WITHOUT_ENGINE(r);
     EXPECT_EQ(r.exitCode, 3) << "the document folder cannot be made: " << r.err;
     EXPECT_EQ(test::Sha256OfFile(byCategory / "photo/Company logo(1).png"),
-              test::Sha256OfFile(Original("Photos/Company logo.png")));
+              test::Sha256OfFile(test::PhotoOriginal("Photos/Company logo.png")));
     EXPECT_NE(r.out.find("Company logo(1).png"), std::string::npos) << "names the file made";
     EXPECT_NE(r.err.find("Meeting notes.txt"), std::string::npos) << r.err;
 
@@ -172,9 +158,9 @@ TEST_P(CliOnPhotos, PlantedLinksInTheDestinationAreNotFollowed) {
     const auto k = Run({"recover", Image(), "--to", kept, "--keep-paths"});
     EXPECT_EQ(k.exitCode, 3) << k.err;
     EXPECT_EQ(test::Sha256OfFile(kept / "Camera roll/Holiday_001(1).JPG"),
-              test::Sha256OfFile(Original("Camera roll/Holiday_001.JPG")));
+              test::Sha256OfFile(test::PhotoOriginal("Camera roll/Holiday_001.JPG")));
     EXPECT_EQ(test::Sha256OfFile(kept / "Docs/Meeting notes.txt"),
-              test::Sha256OfFile(Original("Docs/Meeting notes.txt")));
+              test::Sha256OfFile(test::PhotoOriginal("Docs/Meeting notes.txt")));
 
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(outside)) left.insert(entry.path().filename());
@@ -188,7 +174,7 @@ TEST_P(CliOnPhotos, SelectionsAndFailures) {
     const auto one = Run({"recover", Image(), "--to", out / "one", "--path", "Photos/2017/"});
     SKIP_WITHOUT_ENGINE(one);
     ASSERT_EQ(one.exitCode, 0) << one.err;
-    EXPECT_EQ(Lines(one.out).back(), "1 recovered, 0 failed");
+    EXPECT_EQ(test::OutputLines(one.out).back(), "1 recovered, 0 failed");
     EXPECT_TRUE(fs::exists(out / "one/photo/Beach day.jpg"));
 
     const auto ext = Run({"recover", Image(), "--to", out / "ext", "--ext", "JPG", "--keep-paths"});
@@ -211,7 +197,7 @@ TEST_P(CliOnPhotos, SelectionsAndFailures) {
         << blocked.err;
     EXPECT_NE(blocked.err.find("The system cannot find the path specified."), std::string::npos)
         << blocked.err;
-    EXPECT_TRUE(Lines(blocked.out).back().starts_with("1 recovered, "));
+    EXPECT_TRUE(test::OutputLines(blocked.out).back().starts_with("1 recovered, "));
     EXPECT_TRUE(fs::exists(out / "blocked/document/Meeting notes.txt"));
 }
 
@@ -223,15 +209,15 @@ TEST_P(CliOnPhotos, ScanningAgainListsEachFileOnce) {
     SKIP_WITHOUT_ENGINE(first);
     const auto second = Run({"scan", Image(), "--json", "--types", "document"}, xdg);
     ASSERT_EQ(second.exitCode, 0) << second.err;
-    EXPECT_EQ(Lines(first.out).size(), 1u) << first.out;
-    EXPECT_EQ(Lines(second.out).size(), 1u) << second.out;
+    EXPECT_EQ(test::OutputLines(first.out).size(), 1u) << first.out;
+    EXPECT_EQ(test::OutputLines(second.out).size(), 1u) << second.out;
 }
 
 TEST_P(CliOnPhotos, CatWritesOneFoundFile) {
     const auto text = Run({"cat", Image(), "Docs/Meeting notes.txt"});
     SKIP_WITHOUT_ENGINE(text);
     ASSERT_EQ(text.exitCode, 0) << text.err;
-    const auto original = test::ReadWholeFile(Original("Docs/Meeting notes.txt"));
+    const auto original = test::ReadWholeFile(test::PhotoOriginal("Docs/Meeting notes.txt"));
     EXPECT_EQ(text.out,
               std::string(reinterpret_cast<const char*>(original.data()), original.size()));
 
@@ -240,7 +226,7 @@ TEST_P(CliOnPhotos, CatWritesOneFoundFile) {
     ASSERT_EQ(photo.exitCode, 0) << photo.err;
     test::WriteWholeFile(out / "got.jpg", std::as_bytes(std::span(photo.out)));
     EXPECT_EQ(test::Sha256OfFile(out / "got.jpg"),
-              test::Sha256OfFile(Original("Photos/2018/Beach day.jpg")));
+              test::Sha256OfFile(test::PhotoOriginal("Photos/2018/Beach day.jpg")));
 
     const auto folder = Run({"cat", Image(), "Photos/2018"});
     EXPECT_EQ(folder.exitCode, 1);
@@ -268,7 +254,7 @@ TEST(CliCommands, SourcesAreScannedInTheOrderGiven) {
     }
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::vector<std::string> sources;
-    for (const std::string& line : Lines(r.out)) {
+    for (const std::string& line : test::OutputLines(r.out)) {
         sources.push_back(nlohmann::json::parse(line)["source"]);
     }
     // Five photos on each (the name without a dot counts as one), NTFS first as asked.

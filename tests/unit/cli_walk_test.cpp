@@ -14,8 +14,9 @@ namespace {
 class TreeEngine final : public StoreBackedEngine {
   public:
     explicit TreeEngine(std::string folder) : folder_(std::move(folder)) {}
-    Status OpenImage(const std::string&, uint16_t) override { return kOk; }
-    Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
+    Status OpenSource(SectorSource, uint32_t, uint64_t, uint64_t, uint16_t) override {
+        return kOk;
+    }
     Status Scan(const std::optional<std::string>&) override {
         if (const Status s = StartNewLog(folder_, "Fast_0_test"); s != kOk) return s;
         Add(kRoot, 0, "a.jpg", 100, false);

@@ -102,7 +102,7 @@ TEST(DeepNtfsDamagedVolumes, NeverCrashOrHang) {
         SectorSource pass;
         OpenReaderSource(pass, std::make_unique<test::MemoryReader>(image), sectors);
         CProfessionalNtfsRecovery engine;
-        const Status opened = engine.OpenSource(std::move(source), 0, sectors, 1);
+        const Status opened = engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1);
         if (opened != kOk) continue;
         engine.SetLogFolder(scratch / ("logs" + std::to_string(round)));
         ASSERT_EQ(engine.OpenLog(std::nullopt), kOk);

@@ -201,7 +201,7 @@ TEST_F(FastNtfsScan, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
     SectorSource source;
     OpenReaderSource(source, std::move(reader), sectors);
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenSource(std::move(source), 0, sectors, 7), kOk);
+    ASSERT_EQ(engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 7), kOk);
     engine.SetLogFolder(logs_ / "counted");
     const uint64_t before = counted.calls;
     ASSERT_EQ(engine.Scan(std::nullopt), kOk);

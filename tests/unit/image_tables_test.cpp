@@ -11,28 +11,13 @@
 
 #include "cli/commands/source_argument.h"
 #include "storage/image_volumes.h"
+#include "support/photo_fixture.h"
 #include "support/test_support.h"
 
 namespace keltra {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The deleted files of every volume holding the photo tree (tests/fixtures/make_tables.sh).
-const std::vector<std::string> kDeleted = {
-    "Camera roll/Holiday_001.JPG", "Photos/2017/Beach day.jpg", "Photos/2018/Beach day.jpg",
-    "Photos/Company logo.png",     "Photos/Read me first",      "Docs/Meeting notes.txt"};
-
-std::string Original(const std::string& path) {
-    return test::FixturePath("photos_originals/" + path);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // "partition start length kind file-system" for each entry.
 std::vector<std::string> Rows(const ImageVolumes& image) {
@@ -179,7 +164,7 @@ class CliOnTables : public testing::Test {
     // Found path → JSON object, from one JSON line per item.
     static std::map<std::string, nlohmann::json> Found(const std::string& out) {
         std::map<std::string, nlohmann::json> found;
-        for (const std::string& line : Lines(out)) {
+        for (const std::string& line : test::OutputLines(out)) {
             const auto j = nlohmann::json::parse(line);
             found[j["path"].get<std::string>() + j["name"].get<std::string>()] = j;
         }
@@ -207,11 +192,11 @@ TEST_F(CliOnTables, ScanListsEveryVolumesFilesUnderItsVolume) {
         }
         std::set<std::string> expected;
         for (const auto& [volume, pick] : volumes) {
-            for (const std::string& file : kDeleted) {
+            for (const std::string& file : test::PhotoDeletedFiles()) {
                 const std::string at = volume + "/" + file;
                 expected.insert(at);
                 ASSERT_TRUE(found.count(at)) << at << " not listed:\n" << r.out;
-                EXPECT_EQ(found.at(at)["size"], fs::file_size(Original(file))) << at;
+                EXPECT_EQ(found.at(at)["size"], fs::file_size(test::PhotoOriginal(file))) << at;
                 EXPECT_EQ(found.at(at)["source"], path + pick) << at;
             }
         }
@@ -224,11 +209,11 @@ TEST_F(CliOnTables, RecoverKeepingPathsMakesOneFolderPerVolume) {
     const auto r =
         Run({"recover", test::FixturePath("tables_mbr.img"), "--to", out / "dest", "--keep-paths"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Lines(r.out).back(), "18 recovered, 0 failed");
+    EXPECT_EQ(test::OutputLines(r.out).back(), "18 recovered, 0 failed");
     for (const char* volume : {"Partition 1 (FAT)", "Partition 2 (NTFS)", "Partition 5 (FAT)"}) {
-        for (const std::string& file : kDeleted) {
+        for (const std::string& file : test::PhotoDeletedFiles()) {
             const std::string at = out / ("dest/" + std::string(volume) + "/" + file);
-            EXPECT_EQ(test::Sha256OfFile(at), test::Sha256OfFile(Original(file))) << at;
+            EXPECT_EQ(test::Sha256OfFile(at), test::Sha256OfFile(test::PhotoOriginal(file))) << at;
         }
     }
     std::set<std::string> top;
@@ -242,7 +227,7 @@ TEST_F(CliOnTables, RecoverKeepingPathsMakesOneFolderPerVolume) {
     const auto text = Run(
         {"cat", test::FixturePath("tables_gpt.img"), "Partition 2 (FAT)/Docs/Meeting notes.txt"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
-    const auto original = test::ReadWholeFile(Original("Docs/Meeting notes.txt"));
+    const auto original = test::ReadWholeFile(test::PhotoOriginal("Docs/Meeting notes.txt"));
     EXPECT_EQ(text.out,
               std::string(reinterpret_cast<const char*>(original.data()), original.size()));
 }
@@ -252,7 +237,7 @@ TEST_F(CliOnTables, PickingOneVolumeOrARangeScansOnlyIt) {
     const auto one = Run({"scan", gpt + "@2", "--json"});
     ASSERT_EQ(one.exitCode, 0) << one.err;
     const auto found = Found(one.out);
-    for (const std::string& file : kDeleted) {
+    for (const std::string& file : test::PhotoDeletedFiles()) {
         ASSERT_TRUE(found.count(file)) << file << " not listed at the root:\n" << one.out;
         EXPECT_EQ(found.at(file)["origin"], "quick-fat");
         EXPECT_EQ(found.at(file)["source"], gpt + "@2");
@@ -262,15 +247,16 @@ TEST_F(CliOnTables, PickingOneVolumeOrARangeScansOnlyIt) {
     test::ScratchDir out;
     const auto range = Run({"recover", gpt + "@2048:32768", "--to", out / "ntfs", "--keep-paths"});
     ASSERT_EQ(range.exitCode, 0) << range.err;
-    for (const std::string& file : kDeleted) {
-        EXPECT_EQ(test::Sha256OfFile(out / ("ntfs/" + file)), test::Sha256OfFile(Original(file)))
+    for (const std::string& file : test::PhotoDeletedFiles()) {
+        EXPECT_EQ(test::Sha256OfFile(out / ("ntfs/" + file)),
+                  test::Sha256OfFile(test::PhotoOriginal(file)))
             << file;
     }
 
     // Carving keeps to the partition too.
     const auto carved = Run({"scan", gpt + "@2", "--carve-only", "--json"});
     ASSERT_EQ(carved.exitCode, 0) << carved.err;
-    ASSERT_FALSE(Lines(carved.out).empty());
+    ASSERT_FALSE(test::OutputLines(carved.out).empty());
     for (const auto& [path, j] : Found(carved.out)) {
         EXPECT_GE(j["location"], 34816u) << path;
         EXPECT_LT(j["location"], 34816u + 32768u) << path;
@@ -292,10 +278,10 @@ TEST_F(CliOnTables, DeepScanKeepsEachVolumeApartAndRecoversItsFiles) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto found = Found(r.out);
     for (const auto& [volume, range] : volumes) {
-        for (const std::string& file : kDeleted) {
+        for (const std::string& file : test::PhotoDeletedFiles()) {
             const std::string at = volume + "/" + file;
             ASSERT_TRUE(found.count(at)) << at << " not listed:\n" << r.out;
-            EXPECT_EQ(found.at(at)["size"], fs::file_size(Original(file))) << at;
+            EXPECT_EQ(found.at(at)["size"], fs::file_size(test::PhotoOriginal(file))) << at;
         }
     }
     for (const auto& [path, j] : found) {
@@ -311,9 +297,9 @@ TEST_F(CliOnTables, DeepScanKeepsEachVolumeApartAndRecoversItsFiles) {
     const auto rec = Run({"recover", mbr, "--deep", "--to", out / "dest", "--keep-paths"});
     ASSERT_EQ(rec.exitCode, 0) << rec.err;
     for (const auto& [volume, range] : volumes) {
-        for (const std::string& file : kDeleted) {
+        for (const std::string& file : test::PhotoDeletedFiles()) {
             const std::string at = out / ("dest/" + volume + "/" + file);
-            EXPECT_EQ(test::Sha256OfFile(at), test::Sha256OfFile(Original(file))) << at;
+            EXPECT_EQ(test::Sha256OfFile(at), test::Sha256OfFile(test::PhotoOriginal(file))) << at;
         }
     }
 }
@@ -324,7 +310,7 @@ TEST_F(CliOnTables, DeepScanOfOneVolumeScansAndContinuesOnlyIt) {
     const auto first = test::RunKeltra({"scan", mbr + "@2", "--deep", "--json"}, {env});
     ASSERT_EQ(first.exitCode, 0) << first.err;
     const auto found = Found(first.out);
-    for (const std::string& file : kDeleted) {
+    for (const std::string& file : test::PhotoDeletedFiles()) {
         ASSERT_TRUE(found.count(file)) << file << " not listed at the root:\n" << first.out;
     }
     for (const auto& [path, j] : found) {
@@ -340,7 +326,7 @@ TEST_F(CliOnTables, DeepScanOfOneVolumeScansAndContinuesOnlyIt) {
     ASSERT_EQ(other.exitCode, 0) << other.err;
     EXPECT_EQ(other.err.find("continuing"), std::string::npos) << other.err;
     const auto otherFound = Found(other.out);
-    for (const std::string& file : kDeleted) {
+    for (const std::string& file : test::PhotoDeletedFiles()) {
         EXPECT_TRUE(otherFound.count(file)) << file << "\n" << other.out;
     }
     const auto again = test::RunKeltra({"scan", mbr + "@2", "--deep"}, {env});
@@ -365,7 +351,7 @@ TEST_F(CliOnTables, BadEntriesAreToldAndTheOthersScanned) {
         EXPECT_NE(r.err.find(told), std::string::npos) << told << "\n" << r.err;
     }
     const auto found = Found(r.out);
-    for (const std::string& file : kDeleted) {
+    for (const std::string& file : test::PhotoDeletedFiles()) {
         EXPECT_TRUE(found.count("Partition 1 (FAT)/" + file)) << file << "\n" << r.out;
     }
     // The volume cut short by the image's end is scanned as far as it goes.
@@ -399,7 +385,7 @@ TEST_F(CliOnTables, APartitionIsCopiedOutAndNothingToScanIsAnError) {
     EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + 34816 * 512));
     const auto scan = Run({"scan", out / "part.img", "--json", "--types", "document"});
     ASSERT_EQ(scan.exitCode, 0) << scan.err;
-    EXPECT_EQ(Lines(scan.out).size(), 1u) << scan.out;
+    EXPECT_EQ(test::OutputLines(scan.out).size(), 1u) << scan.out;
 
     // A table whose only volume holds no file system: told, and nothing scanned is an error.
     std::vector<std::byte> disk(2u << 20);

@@ -183,7 +183,7 @@ TEST(NtfsDamagedVolumes, NeverCrashOrHang) {
                          length / 512);
         CFastNtfsRecovery engine;
         const uint64_t sectors = length / 512;
-        if (engine.OpenSource(std::move(source), 0, sectors, 1) != kOk) continue;
+        if (engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1) != kOk) continue;
         const std::string logs = scratch / ("logs" + std::to_string(round));
         engine.SetLogFolder(logs);
         engine.Scan(std::nullopt);

@@ -189,7 +189,7 @@ TEST_F(DeepNtfs, LearnsTheClusterSizeAndKeepsToTheRecordRules) {
     SectorSource source;
     OpenReaderSource(source, std::make_unique<HeadReader>(head), sectors);
     CProfessionalNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenSource(std::move(source), 0, sectors, 1), kOk);
+    ASSERT_EQ(engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
     engine.SetLogFolder(scratch_ / "logs");
     EXPECT_EQ(engine.HandleFileRecord(FileRecord(40, u"early.txt", 0), 1000), 87)
         << "no log open yet";
@@ -439,7 +439,7 @@ TEST_F(DeepNtfs, AFolderRecordThatCannotBeReadLeavesTheOtherFoldersWhole) {
     SectorSource pass;
     OpenReaderSource(pass, std::make_unique<test::MemoryReader>(bytes), sectors);
     CProfessionalNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenSource(std::move(source), 0, sectors, 1), kOk);
+    ASSERT_EQ(engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
     engine.SetLogFolder(scratch_ / "logs");
     ASSERT_EQ(engine.OpenLog(std::nullopt), kOk);
     EXPECT_EQ(test::RunNtfsRecordPass(engine, pass, 0, sectors).finish, kOk);
@@ -459,7 +459,7 @@ TEST_F(DeepNtfs, ReadsVolumesOfLargeSectors) {
     SectorSource pass;
     OpenReaderSource(pass, std::make_unique<test::MemoryReader>(bytes), sectors);
     CProfessionalNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenSource(std::move(source), 0, sectors, 3, 4096), kOk);
+    ASSERT_EQ(engine.OpenSource(std::move(source), 4096, 0, sectors, 3), kOk);
     engine.SetLogFolder(scratch_ / "logs");
     ASSERT_EQ(engine.OpenLog(std::nullopt), kOk);
     test::RunNtfsRecordPass(engine, pass, 0, sectors, 4096);

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "scanlog/scan_history.h"
+#include "support/engine_tree.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -58,23 +59,9 @@ using Listing = std::multiset<std::tuple<std::string, uint64_t, uint32_t, uint64
 // Every record reachable from the root: (path, size, origin, location).
 Listing ListAll(IFileRecoveryParse& engine) {
     Listing out;
-    struct Pending {
-        std::optional<FoundRecord> folder;
-        int depth;
-        std::string prefix;
-    };
-    std::vector<Pending> work{{std::nullopt, 0, ""}};
-    while (!work.empty() && out.size() < 100000) {
-        const Pending p = work.back();
-        work.pop_back();
-        std::vector<FoundRecord> children;
-        EXPECT_EQ(engine.ListFolder(p.folder ? &*p.folder : nullptr, p.depth, children), kOk);
-        for (const FoundRecord& c : children) {
-            const std::string path = p.prefix + std::string(c.Name());
-            out.insert({path + (c.isFolder ? "/" : ""), c.size, c.origin, c.location});
-            if (c.isFolder != 0 && p.depth < 64) work.push_back({c, p.depth + 1, path + "/"});
-        }
-    }
+    test::WalkTree(engine, [&out](const std::string& path, const FoundRecord& c) {
+        out.insert({path + (c.isFolder ? "/" : ""), c.size, c.origin, c.location});
+    });
     return out;
 }
 

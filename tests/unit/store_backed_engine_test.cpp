@@ -21,8 +21,9 @@ constexpr uint64_t kFailingLocation = 666;
 // kFailingLocation fails with a read fault after its first piece.
 class FakeEngine final : public StoreBackedEngine {
   public:
-    Status OpenImage(const std::string&, uint16_t) override { return kOk; }
-    Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
+    Status OpenSource(SectorSource, uint32_t, uint64_t, uint64_t, uint16_t) override {
+        return kOk;
+    }
     Status Scan(const std::optional<std::string>&) override { return kOk; }
     int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
     Status LoadVolumeBitmap() override { return kOk; }
