@@ -198,7 +198,7 @@ TEST(ReadErrors, QuickNtfsScanGoesOnPastABadMftRecord) {
         engine->SetLogFolder(logs);
         SectorSource source = BadSource(bytes, std::move(bad));
         const uint64_t sectors = source.totalSectors;
-        EXPECT_EQ(engine->OpenSource(std::move(source), 0, sectors, 1), kOk);
+        EXPECT_EQ(engine->OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
         engine->Scan(std::nullopt);
         return engine;
     };
