@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the fuzz targets' seed inputs (fuzz/corpus/NAME/) from the fixture images: small slices
 # of the structures each target parses, in the layout each target expects.
-# usage: make_corpus.sh FIXTURE_DIR [OUT_DIR]
+# usage: [KELTRA=path/to/keltra] make_corpus.sh FIXTURE_DIR [OUT_DIR]; with KELTRA, a real deep scan
+# also gives the seeds of the scan history and scan log targets.
 set -euo pipefail
 fixtures=${1:?usage: make_corpus.sh FIXTURE_DIR [OUT_DIR]}
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -135,12 +136,16 @@ if [ -n "${KELTRA:-}" ]; then
     history=$(dirname "$(find "$scratch" -name config | head -n1)")
     mkdir -p "$out/scan_history" "$out/scan_log_store"
     cp "$history/config" "$out/scan_history/deep_fat16"
-    for log in $(find "$history" -type f -name 'Pro_Fat_*' ! -name '*_Relation' ! -name '*_DirInfo'); do
-        python3 - "$log" "$out/scan_log_store/$(basename "$log")" <<'PY'
-import struct, sys
-main = open(sys.argv[1], "rb").read()
-relation = open(sys.argv[1] + "_Relation", "rb").read()[:16384]
-folders = open(sys.argv[1] + "_DirInfo", "rb").read()[:4 * 1024]
+    for log in $(find "$history" -type f \( -name 'Fast_*' -o -name 'Pro_Fat_*' \) \
+        ! -name '*_Relation' ! -name '*_DirInfo'); do
+        name=$(basename "$log")
+        python3 - "$log" "$out/scan_log_store/${name%%_[0-9]*}" <<'PY'
+import os, struct, sys
+def read(path):
+    return open(path, "rb").read() if os.path.exists(path) else b""
+main = read(sys.argv[1])
+relation = read(sys.argv[1] + "_Relation")[:16384]
+folders = read(sys.argv[1] + "_DirInfo")[:4 * 1024]
 folders = folders[:len(folders) // 4 * 4]
 with open(sys.argv[2], "wb") as f:
     f.write(struct.pack("<HH", len(relation), len(folders) // 4) + relation + folders + main[:32768])
