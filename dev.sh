@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Developer entry point: ./dev.sh demo | test | bench | build | fuzz | screenshots | package
-# | package-check
+# Developer entry point: ./dev.sh demo | test | bench | build | fuzz | torture | screenshots
+# | package | package-check
 # Each command installs the Debian packages it needs when they are missing, then builds.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -132,13 +132,26 @@ screenshots)
     QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 \
         "$root/build/release/keltra-screenshots" "$root/build/screenshots/2x"
     ;;
+torture)
+    # The long run of the damaged-image test: N damaged copies of each small fixture image
+    # (fewer of the larger ones), each scanned quick and deep with a time limit.
+    install_missing "${base_packages[@]}"
+    configure build/release
+    cmake --build build/release -j "$jobs" --target keltra_unit_tests
+    (cd build/release && ctest -R fixtures_build --output-on-failure >/dev/null)
+    KELTRA_TORTURE_COPIES=${2:-2000} KELTRA_TORTURE_SEED=${3:-$RANDOM$RANDOM} \
+        build/release/tests/keltra_unit_tests --gtest_filter='Torture.*'
+    ;;
 fuzz)
     install_missing "${base_packages[@]}" "${fuzz_packages[@]}"
-    CXX=clang++ configure_and_build build/fuzz -DKELTRA_BUILD_FUZZ=ON -DKELTRA_SANITIZE=ON
-    bash "$root/fuzz/run.sh" "$root/build/fuzz" "${2:-60}"
+    CXX=clang++ configure_and_build build/fuzz -DKELTRA_BUILD_FUZZ=ON -DKELTRA_SANITIZE=ON \
+        -DKELTRA_BUILD_GUI=OFF
+    shift
+    bash "$root/fuzz/run.sh" "$root/build/fuzz" "${1:-60}" "${@:2}"
     ;;
 *)
-    echo "usage: ./dev.sh demo | test | bench | build | fuzz [SECONDS] | screenshots [pictures]" \
+    echo "usage: ./dev.sh demo | test | bench | build | fuzz [SECONDS [TARGET...]]" \
+        "| torture [COPIES [SEED]] | screenshots [pictures]" \
         "| package | package-check" >&2
     exit 2
     ;;

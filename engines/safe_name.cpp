@@ -21,14 +21,18 @@ std::string SafePathComponent(std::string_view name) {
     std::string safe;
     safe.reserve(name.size());
     for (const char c : name) safe += IsUnsafeByte(static_cast<unsigned char>(c)) ? '_' : c;
-    if (safe.size() <= kMaxComponentBytes) return safe;
+    return CutNameKeepingExtension(safe, kMaxComponentBytes);
+}
 
-    const std::string_view extension = ExtensionOf(safe);
-    if (extension.empty() || extension.size() > kMaxKeptExtension) {
-        return std::string(Utf8Prefix(safe, kMaxComponentBytes));
+std::string CutNameKeepingExtension(std::string_view name, size_t maxBytes) {
+    if (name.size() <= maxBytes) return std::string(name);
+    const std::string_view extension = ExtensionOf(name);
+    if (extension.empty() || extension.size() > kMaxKeptExtension ||
+        extension.size() + 2 > maxBytes) {
+        return std::string(Utf8Prefix(name, maxBytes));
     }
-    const std::string_view stem(safe.data(), safe.size() - extension.size() - 1);
-    std::string cut(Utf8Prefix(stem, kMaxComponentBytes - extension.size() - 1));
+    const std::string_view stem(name.data(), name.size() - extension.size() - 1);
+    std::string cut(Utf8Prefix(stem, maxBytes - extension.size() - 1));
     cut += '.';
     cut += extension;
     return cut;

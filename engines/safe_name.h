@@ -17,4 +17,8 @@ inline constexpr size_t kMaxComponentBytes = 255;
 // Every other byte is kept as it stands.
 std::string SafePathComponent(std::string_view name);
 
+// `name` cut to at most `maxBytes` at a character boundary; a short extension (16 bytes at
+// most) is kept, so that a cut name still has its type.
+std::string CutNameKeepingExtension(std::string_view name, size_t maxBytes);
+
 }  // namespace keltra

@@ -65,17 +65,17 @@ void SyncMountedVolumes(int diskNumber, uint64_t firstSector, uint64_t sectorCou
 
 Status WriteBadSectorList(const std::string& imagePath, const std::vector<BadSectorRange>& ranges) {
     const std::string path = BadSectorListPath(imagePath);
-    if (ranges.empty()) {
-        // A list left by an earlier copy to the same name no longer describes the image.
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) return LastStatus();
-        return kOk;
-    }
+    // A list left by an earlier copy to the same name no longer describes the image. It is
+    // removed, not written over: what stands at that name (a link planted in a shared folder)
+    // is never written through.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return LastStatus();
+    if (ranges.empty()) return kOk;
     std::string text;
     for (const BadSectorRange& r : ranges) {
         text += std::to_string(r.first) + "-" + std::to_string(r.last) + "\n";
     }
     FileHandle file;
-    if (Status s = FileHandle::CreateForWriting(path, file); s != kOk) return s;
+    if (Status s = FileHandle::CreateNew(path, file); s != kOk) return s;
     return file.WriteAllAt(0, std::as_bytes(std::span(text)));
 }
 

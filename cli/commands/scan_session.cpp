@@ -135,11 +135,19 @@ void TellHowToContinue(const SourceArgument& sourceArg, const ScanProgressContex
                  "(--restart starts afresh)\n";
 }
 
+// How many sectors of the source failed to read (the pass went on past them).
+void TellUnreadable(const SourceArgument& sourceArg, uint64_t sectors) {
+    if (sectors == 0) return;
+    std::cerr << "keltra: " << sectors << (sectors == 1 ? " sector" : " sectors") << " of '"
+              << sourceArg.text << "' could not be read\n";
+}
+
 // Whether the pass kept to the volume's free space, and how much it read.
 void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecovery& deep) {
     std::cerr << "keltra: the deep scan of '" << sourceArg.text << "' passed "
               << (deep.FreeSpaceOnly() ? "the free space of the volume" : "every sector") << ": "
               << deep.SectorsRead() << " sectors read\n";
+    TellUnreadable(sourceArg, deep.UnreadableSectors());
 }
 
 // Carving alone needs no file system: the engine is opened on the source whatever it holds.
@@ -177,8 +185,11 @@ Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
     } else if (sourceArg.startSector < source.totalSectors) {
         range.sectorCount = source.totalSectors - sourceArg.startSector;
     }
-    return CarveWholeRange(engine, source, static_cast<int>(sectorSize), range, OnScanProgress,
-                           &context);
+    uint64_t unreadable = 0;
+    status = CarveWholeRange(engine, source, static_cast<int>(sectorSize), range, OnScanProgress,
+                             &context, &unreadable);
+    TellUnreadable(sourceArg, unreadable);
+    return status;
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ constexpr uint64_t kEstimateIntervalMs = 5000;
 }  // namespace
 
 Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, int sectorSize,
-                       const CarvePassRange& range, ScanProgressCallback progress, void* user) {
+                       const CarvePassRange& range, ScanProgressCallback progress, void* user,
+                       uint64_t* unreadableSectors) {
     if (!IsCarvableSectorSize(sectorSize)) return kErrInvalidParameter;
     TsStreamRanges().clear();
     const auto bytesPerSector = static_cast<uint64_t>(sectorSize);
@@ -56,6 +57,7 @@ Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, in
     SectorPass pass(source, sectorSize);
     const SectorPassOutcome outcome =
         pass.Run({range.firstSector, range.sectorCount, 0}, {0, total}, examine, report);
+    if (unreadableSectors != nullptr) *unreadableSectors = outcome.unreadableSectors;
     const Status flushStatus = engine.FlushLog();
     Status result = outcome.status;
     if (result == kOk && progress != nullptr) {

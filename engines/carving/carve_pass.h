@@ -24,8 +24,10 @@ struct CarvePassRange {
 // searches of the carving code also use: percent from 10 to 110 with weight kCarvePassWeight
 // (give the engine that weight too), and (100, 100) once at the end of a pass that ran out. A
 // non-zero answer stops the pass and is returned. The engine's log is flushed at the end.
-// Returns 0, the stop value, or the log's write error.
+// Returns 0, the stop value, or the log's write error; `unreadableSectors` (may be null) gets
+// how many sectors could not be read (they were carved as zeros).
 Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, int sectorSize,
-                       const CarvePassRange& range, ScanProgressCallback progress, void* user);
+                       const CarvePassRange& range, ScanProgressCallback progress, void* user,
+                       uint64_t* unreadableSectors = nullptr);
 
 }  // namespace keltra

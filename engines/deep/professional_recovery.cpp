@@ -222,6 +222,7 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
     Status result = kOk;
     freeSpaceMode_ = false;
     sectorsRead_ = 0;
+    unreadableSectors_ = 0;
     DeepScanState state;
     if (quick_) {
         quick_->SetCallbacks(scanProgress_, nullptr, user_, kQuickWeight);
@@ -315,6 +316,7 @@ Status CProfessionalRecovery::RunPass(uint64_t& filesFound, DeepScanState& state
             });
         offset = outcome.offset;
         sectorsDone = outcome.sectorsDone;
+        unreadableSectors_ += outcome.unreadableSectors;
         if (stopped != kOk && examinedTo >= runFirst && examinedTo - runFirst < offset) {
             // The buffer that carving stopped in is taken up again where it stopped.
             const uint64_t back = offset - (examinedTo - runFirst);

@@ -86,6 +86,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // pass read from the source.
     bool FreeSpaceOnly() const { return freeSpaceMode_; }
     uint64_t SectorsRead() const { return sectorsRead_; }
+    // Sectors the last Scan's pass could not read (examined as zeros).
+    uint64_t UnreadableSectors() const { return unreadableSectors_; }
 
     // Examines the whole sectors of `buffer` (the first being `firstSector`) in the order NTFS
     // FILE record, FAT folder start, FAT directory sector, carving. Returns the sectors to
@@ -153,6 +155,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // The pass.
     bool freeSpaceMode_ = false;
     uint64_t sectorsRead_ = 0;
+    uint64_t unreadableSectors_ = 0;
     uint64_t startMs_ = 0;
     uint64_t lastEstimateMs_ = 0;
     uint64_t sessionStartDone_ = 0;

@@ -17,10 +17,11 @@ namespace {
 // One chunk as the reader left it.
 struct Chunk {
     std::vector<std::byte> bytes;
-    uint64_t offset = 0;    // in the run
-    uint32_t asked = 0;     // sectors
-    uint32_t read = 0;      // whole sectors read
-    uint64_t position = 0;  // the reader's position generation the chunk was read for
+    uint64_t offset = 0;      // in the run
+    uint32_t asked = 0;       // sectors
+    uint32_t read = 0;        // whole sectors read
+    uint32_t unreadable = 0;  // sectors among `read` that failed and are zeros
+    uint64_t position = 0;    // the reader's position generation the chunk was read for
 };
 
 // The reader thread and its ring. The reader reads chunk after chunk from its position into
@@ -111,15 +112,27 @@ class ReadAhead {
         }
     }
 
-    // Whole sectors read at the start of the chunk; sectors past the source's end are not read.
+    // Sectors of the chunk read from its start; sectors past the source's end are not read.
+    // After a failed read, the rest of the chunk is read again sector by sector, so that one
+    // bad sector costs only itself: those that still fail are zeros and counted.
     uint32_t ReadChunk(Chunk& chunk) const {
+        chunk.unreadable = 0;
         const uint64_t lba = firstSector_ + chunk.offset;
         if (lba >= source_.totalSectors) return 0;
         const auto count =
             static_cast<uint32_t>(std::min<uint64_t>(chunk.asked, source_.totalSectors - lba));
         uint32_t read = 0;
-        const Status status = ReadSectors(source_, count, chunk.bytes, lba, sectorSize_, read);
-        return status == kOk ? count : std::min(read, count);
+        if (ReadSectors(source_, count, chunk.bytes, lba, sectorSize_, read) == kOk) return count;
+        const auto bytes = static_cast<size_t>(sectorSize_);
+        for (uint32_t i = std::min(read, count); i < count; ++i) {
+            const auto sector = std::span<std::byte>(chunk.bytes).subspan(i * bytes, bytes);
+            uint32_t one = 0;
+            if (ReadSectors(source_, 1, sector, lba + i, sectorSize_, one) != kOk || one != 1) {
+                std::fill(sector.begin(), sector.end(), std::byte{0});
+                ++chunk.unreadable;
+            }
+        }
+        return count;
     }
 
     const SectorSource& source_;
@@ -172,6 +185,7 @@ SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress p
         const size_t index = reader->Take();
         const Chunk& chunk = reader->At(index);
         ChunkVerdict verdict;
+        outcome.unreadableSectors += chunk.unreadable;
         if (chunk.read > 0) {
             const size_t bytes = size_t{chunk.read} * static_cast<size_t>(sectorSize_);
             verdict = examine(std::span<const std::byte>(chunk.bytes).first(bytes),

@@ -43,9 +43,10 @@ struct SectorPassProgress {
 };
 
 struct SectorPassOutcome {
-    Status status = kOk;       // kOk when the run was passed to its end, else the stop value
-    uint64_t offset = 0;       // sectors of the run passed (the run's length once finished)
-    uint64_t sectorsDone = 0;  // progress numerator at the end
+    Status status = kOk;             // kOk when the run was passed to its end, else the stop value
+    uint64_t offset = 0;             // sectors of the run passed (the run's length once finished)
+    uint64_t sectorsDone = 0;        // progress numerator at the end
+    uint64_t unreadableSectors = 0;  // sectors of the source that could not be read
 };
 
 class SectorPass {
@@ -60,9 +61,10 @@ class SectorPass {
     SectorPass(const SectorSource& source, int sectorSize);
 
     // Passes the run from its offset to its end. Each chunk is 65536 / sector size sectors,
-    // or what remains of the run. A chunk that reads short is examined as far as it was read;
-    // one that reads nothing is not examined; either way the pass advances by the whole chunk
-    // plus the examiner's last skip carry. Sectors beyond the source's end read as nothing.
+    // or what remains of the run. When a chunk's read fails, its sectors are read again one by
+    // one: those that cannot be read are handed to the examiner as zeros and counted in the
+    // outcome. Sectors beyond the source's end read as nothing: a chunk there is not examined.
+    // The pass advances by the whole chunk plus the examiner's last skip carry.
     // sectorsDone grows by each advance, never beyond what remained of the run.
     SectorPassOutcome Run(const SectorPassRun& run, SectorPassProgress progress,
                           const ChunkExaminer& examine, const PassProgress& report);

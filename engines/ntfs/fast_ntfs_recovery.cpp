@@ -133,6 +133,21 @@ Status CFastNtfsRecovery::ScanMft() {
                 status = ReadSectors(source_, count, chunk_, first + offset, static_cast<int>(bps),
                                      read, chunk_.size());
             }
+            if (status == kErrReadFault) {
+                // A bad sector costs only its own record: the rest of the piece is read record
+                // by record, and a record that cannot be read is left out.
+                for (uint32_t r = read / spr; r < count / spr; ++r) {
+                    const auto slot = std::span(chunk_).subspan(size_t{r} * geometry_.recordSize,
+                                                                geometry_.recordSize);
+                    uint32_t one = 0;
+                    if (ReadSectors(source_, spr, slot, first + offset + uint64_t{r} * spr,
+                                    static_cast<int>(bps), one) != kOk) {
+                        std::fill(slot.begin(), slot.end(), std::byte{0});
+                    }
+                }
+                read = count / spr * spr;
+                status = kOk;
+            }
             for (uint32_t i = 0; i < read / spr; ++i) {
                 const auto record = std::span(chunk_).subspan(size_t{i} * geometry_.recordSize,
                                                               geometry_.recordSize);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -265,6 +266,66 @@ TEST(DeepCliStop, CtrlCSavesThePassAndTheSameCommandContinuesIt) {
     ASSERT_EQ(history.Load(), kOk);
     ASSERT_EQ(history.Records().size(), 1u);
     EXPECT_EQ(history.Records()[0].state.runLength, 0u) << "finished";
+}
+
+// Every file `scan --json` lists: path and name, with its size (several may share a path).
+std::multiset<std::string> ListedFiles(const std::string& out) {
+    std::multiset<std::string> files;
+    for (const nlohmann::json& j : JsonLines(out)) {
+        files.insert(j["path"].get<std::string>() + j["name"].get<std::string>() + " " +
+                     std::to_string(j["size"].get<uint64_t>()));
+    }
+    return files;
+}
+
+// Deep scans stopped by Ctrl-C or killed outright at random moments, round after round, then
+// run to their end: the history stays readable after every round, and the end lists exactly
+// what one uninterrupted scan lists (nothing lost, nothing found twice).
+TEST(DeepCliStop, RandomCtrlCAndKillPointsEndWithTheUninterruptedListing) {
+    test::ScratchDir dir;
+    // A large, mostly empty image: the pass takes a few seconds.
+    std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("photos_fat.img"));
+    std::fill_n(bytes.begin(), 512, std::byte{0});
+    const std::string reference = dir / "reference.img";
+    const std::string image = dir / "stopped.img";
+    for (const std::string& path : {reference, image}) {
+        test::WriteWholeFile(path, bytes);
+        fs::resize_file(path, uint64_t{512} << 20);
+    }
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    const auto whole = RunKeltra({"scan", reference, "--deep", "--json"}, {env});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    const std::multiset<std::string> expected = ListedFiles(whole.out);
+    ASSERT_GE(expected.size(), test::PhotoDeletedFiles().size());
+
+    std::mt19937 rng(testing::UnitTest::GetInstance()->random_seed());
+    const std::string err = dir / "err";
+    int interrupted = 0, killed = 0;
+    for (int round = 0; round < 8; ++round) {
+        const pid_t pid = Spawn({"scan", image, "--deep"}, env, err);
+        ASSERT_NE(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 1000));
+        const bool kill = rng() % 2 == 0;
+        ::kill(pid, kill ? SIGKILL : SIGINT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) break;  // over before the signal
+        if (kill) {
+            ++killed;
+        } else {
+            ++interrupted;
+            ASSERT_TRUE(WIFEXITED(status)) << "round " << round << ": " << ReadText(err);
+        }
+        ScanHistory history(dir / "xdg/KeltraPhotoRecovery/ScanLog");
+        EXPECT_LE(history.Records().size(), 2u) << "round " << round;
+        const auto listed = RunKeltra({"history"}, {env});
+        EXPECT_EQ(listed.exitCode, 0) << "round " << round << ": " << listed.err;
+    }
+    const auto finished = RunKeltra({"scan", image, "--deep", "--json"}, {env});
+    ASSERT_EQ(finished.exitCode, 0) << finished.err;
+    EXPECT_EQ(ListedFiles(finished.out), expected)
+        << interrupted << " stopped and " << killed << " killed rounds";
+    std::cout << "deep scan: " << interrupted << " stopped, " << killed << " killed rounds\n";
 }
 
 }  // namespace

@@ -131,8 +131,14 @@ TEST(DiskImage, AReadFaultEndsTheCopyUnlessBadSectorsAreSkipped) {
     EXPECT_EQ(test::ReadWholeFile(image), expected);
 
     // A range: sectors are numbered from the image's start; a clean copy drops the old list.
+    // The list is made anew: a hard link that stood at its name is not written through.
+    const std::string other = dir / "other";
+    test::WriteWholeFile(other, std::as_bytes(std::span("keep", 4)));
+    fs::remove(BadSectorListPath(image));
+    fs::create_hard_link(other, BadSectorListPath(image));
     ASSERT_EQ(rescuing.CopyFrom(source, 512, 290, 20, image), kOk);
     EXPECT_EQ(ReadText(BadSectorListPath(image)), "10-13\n");
+    EXPECT_EQ(ReadText(other), "keep");
     ASSERT_EQ(rescuing.CopyFrom(source, 512, 0, 200, image), kOk);
     EXPECT_FALSE(fs::exists(BadSectorListPath(image)));
     EXPECT_EQ(fs::file_size(image), 200u * 512);

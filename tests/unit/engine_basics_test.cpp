@@ -45,6 +45,8 @@ TEST(FoundRecord, NamesAreCutAtACharacterBoundary) {
     r.SetName(longName);
     EXPECT_EQ(r.Name(), std::string(258, 'a'));
     EXPECT_EQ(r.name[259], '\0');
+    r.SetName(std::string(300, 'b') + ".jpg");
+    EXPECT_EQ(r.Name(), std::string(255, 'b') + ".jpg") << "the extension is kept";
     r.SetName("short.jpg");
     EXPECT_EQ(r.Name(), "short.jpg");
     // A corrupt record without a terminator still gives a bounded name.

@@ -174,10 +174,10 @@ TEST_F(FastNtfsScan, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
     ASSERT_EQ(engine_.FindByExtensions("*.jpg|", photos), kOk);
     ASSERT_EQ(photos.size(), 2u);
     EXPECT_EQ(photos[0].Name(), "real.jpg");
-    // A name longer than a record holds is cut at a character boundary.
+    // A name longer than a record holds is cut at a character boundary, keeping its extension.
     std::string accents;
-    for (int i = 0; i < 129; ++i) accents += "\xC3\xA9";
-    const std::string cut = "Docs/" + accents.substr(0, 258);
+    for (int i = 0; i < 127; ++i) accents += "\xC3\xA9";
+    const std::string cut = "Docs/" + accents + ".txt";
     ASSERT_TRUE(tree.count(cut));
     EXPECT_EQ(tree.at(cut).record.Name().size(), 258u);
     std::string path;

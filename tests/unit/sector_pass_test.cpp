@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(SectorPass, SectorPassSources, testing::Values(false, t
                              return info.param ? "ImageFile" : "Memory";
                          });
 
-TEST(SectorPass, ShortAndFailedReadsAreExaminedAsFarAsReadAndStillAdvance) {
+TEST(SectorPass, FailedReadsAreReadAgainSectorBySectorAndCounted) {
     constexpr uint64_t kSectors = 1000;
     SectorSource source;
     // Bytes from sector 300 on fail; the source also claims more sectors than it has.
@@ -165,8 +165,16 @@ TEST(SectorPass, ShortAndFailedReadsAreExaminedAsFarAsReadAndStillAdvance) {
         nullptr);
     EXPECT_EQ(outcome.status, kOk);
     EXPECT_EQ(outcome.sectorsDone, 1200u);
-    // Chunks at 0 and 128 whole; at 256 only 44 sectors before the fault; the rest nothing.
-    EXPECT_EQ(seen, (std::vector<SeenChunk>{{0, 128}, {128, 128}, {256, 44}}));
+    // Every chunk of the source whole, its failed sectors as zeros; nothing past its end.
+    EXPECT_EQ(seen, (std::vector<SeenChunk>{{0, 128},
+                                            {128, 128},
+                                            {256, 128},
+                                            {384, 128},
+                                            {512, 128},
+                                            {640, 128},
+                                            {768, 128},
+                                            {896, 104}}));
+    EXPECT_EQ(outcome.unreadableSectors, 700u);
 }
 
 TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {

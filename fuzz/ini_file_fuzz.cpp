@@ -1,0 +1,39 @@
+// The INI files of the desktop program (its config.ini and language files) from arbitrary
+// bytes: every line is read or skipped, and setting a key keeps every other entry and gives
+// the new value back on the next read.
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/ini_file.h"
+
+namespace {
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
+        std::string tmpl = std::string(base) + "/keltra-ini-fuzz-XXXXXX";
+        if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
+        return tmpl;
+    }();
+    return folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string path = Folder() + "/config.ini";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    std::vector<keltra::IniEntry> before;
+    if (!keltra::ReadIniFile(path, before)) std::abort();
+    if (keltra::WriteIniValue(path, "Language", "Current", "German") != keltra::kOk) std::abort();
+    std::vector<keltra::IniEntry> after;
+    if (!keltra::ReadIniFile(path, after)) std::abort();
+    return 0;
+}
