@@ -7,7 +7,6 @@
 #include "engines/carving/carve_at_sector.h"
 #include "engines/exfat/exfat_directory_walker.h"
 #include "engines/fat/quick_walk_output.h"
-#include "platform/clock.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
@@ -15,7 +14,6 @@
 namespace keltra {
 namespace {
 
-constexpr uint64_t kReportIntervalMs = 5000;
 constexpr size_t kBootReadBytes = 4096;
 
 }  // namespace
@@ -115,27 +113,11 @@ Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
     };
     ExFatDirectoryWalker walker(volume_, map_, upcase_, sourceTag_, std::move(check), sink);
     walker.Start();
-
-    int answer = ReportScanProgress(1, -1);
-    uint64_t lastReport = TickCountMs();
-    int reports = 0;
-    while (answer == 0 && walker.Step()) {
-        if (TickCountMs() - lastReport < kReportIntervalMs) continue;
-        lastReport = TickCountMs();
-        if (const auto report = WalkProgress(Weight(), ++reports)) {
-            answer = ReportScanProgress(report->first, report->second);
-        }
-    }
-    walker.StopWalk();
+    const Status status = RunQuickWalk(
+        walker, *Store(), Weight(), logStatus,
+        [this](int percent, int secondsLeft) { return ReportScanProgress(percent, secondsLeft); });
     tornSets_ = walker.TornSets();
-    if (answer == 0) answer = ReportScanProgress(80, 10);
-    // The folders above what was already logged are written even after a stop, so that what
-    // was found can still be browsed.
-    walker.ReportFolders();
-    const Status flushStatus = Store()->Flush();
-    if (answer == 0) answer = ReportScanProgress(100, 0);
-    if (answer != 0) return answer;
-    return logStatus != kOk ? logStatus : flushStatus;
+    return status;
 }
 
 int CFastExFatRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {

@@ -7,17 +7,10 @@
 #include "engines/carving/carve_at_sector.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/quick_walk_output.h"
-#include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
-namespace {
-
-constexpr uint64_t kReportIntervalMs = 5000;
-
-}  // namespace
-
 Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
                                     uint64_t startSector, uint64_t sectorCount,
                                     uint16_t sourceTag) {
@@ -62,26 +55,10 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     };
     FatDirectoryWalker walker(volume_, table_, sourceTag_, std::move(check), sink);
     walker.Start();
-
-    int answer = ReportScanProgress(1, -1);
-    uint64_t lastReport = TickCountMs();
-    int reports = 0;
-    while (answer == 0 && walker.Step()) {
-        if (TickCountMs() - lastReport < kReportIntervalMs) continue;
-        lastReport = TickCountMs();
-        if (const auto report = WalkProgress(Weight(), ++reports)) {
-            answer = ReportScanProgress(report->first, report->second);
-        }
-    }
-    walker.StopWalk();
-    if (answer == 0) answer = ReportScanProgress(80, 10);
-    // The folders above the files already logged are written even after a stop, so that what
-    // was found can still be browsed.
-    walker.ReportFolders();
-    const Status flushStatus = Store()->Flush();
-    if (answer == 0) answer = ReportScanProgress(100, 0);
-    if (answer != 0) return answer;
-    return logStatus != kOk ? logStatus : flushStatus;
+    const Status status = RunQuickWalk(
+        walker, *Store(), Weight(), logStatus,
+        [this](int percent, int secondsLeft) { return ReportScanProgress(percent, secondsLeft); });
+    return status;
 }
 
 int CFastFatRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {

@@ -9,6 +9,8 @@
 
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/scan_log_store.h"
+#include "platform/clock.h"
+#include "platform/status.h"
 
 namespace keltra {
 
@@ -48,6 +50,34 @@ inline std::optional<std::pair<int, int>> WalkProgress(int weight, int reports) 
         default:
             return std::nullopt;
     }
+}
+
+// Drives a started walk to its end, a progress report (every 5 s, see WalkProgress) through
+// `report` (percent, seconds left → the caller's answer) at a time; a non-zero answer stops it.
+// The folders above what was logged are written even after a stop, so that what was found can
+// still be browsed; then the store is flushed. Returns the stop answer, else `logStatus`, else
+// the flush's status.
+template <class Walker, class Report>
+Status RunQuickWalk(Walker& walker, ScanLogStore& store, int weight, Status logStatus,
+                    Report report) {
+    constexpr uint64_t kReportIntervalMs = 5000;
+    int answer = report(1, -1);
+    uint64_t lastReport = TickCountMs();
+    int reports = 0;
+    while (answer == 0 && walker.Step()) {
+        if (TickCountMs() - lastReport < kReportIntervalMs) continue;
+        lastReport = TickCountMs();
+        if (const auto step = WalkProgress(weight, ++reports)) {
+            answer = report(step->first, step->second);
+        }
+    }
+    walker.StopWalk();
+    if (answer == 0) answer = report(80, 10);
+    walker.ReportFolders();
+    const Status flushStatus = store.Flush();
+    if (answer == 0) answer = report(100, 0);
+    if (answer != 0) return answer;
+    return logStatus != kOk ? logStatus : flushStatus;
 }
 
 }  // namespace keltra
