@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace keltra::test {
 
 struct GuiTestClass {
@@ -39,6 +41,13 @@ class ScratchLanguages {
 
   private:
     QTemporaryDir dir_;
+};
+
+// A test function's own language files and application-data folder (and with it an empty scan
+// history), made before it runs and dropped after it.
+struct ScratchSession {
+    ScratchLanguages languages;
+    ScopedAppDataFolder appData;
 };
 
 // What a message box showed and how it was answered.

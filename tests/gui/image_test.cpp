@@ -42,14 +42,8 @@ class ImageTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        languages_ = std::make_unique<test::ScratchLanguages>();
-        appData_ = std::make_unique<test::ScopedAppDataFolder>();
-    }
-    void cleanup() {
-        appData_.reset();
-        languages_.reset();
-    }
+    void init() { session_ = std::make_unique<test::ScratchSession>(); }
+    void cleanup() { session_.reset(); }
 
     void CopiesALoopDeviceByteForByte() {
         const std::string fixture = test::FixturePath("fat16.img");
@@ -136,8 +130,7 @@ class ImageTest : public QObject {
     }
 
   private:
-    std::unique_ptr<test::ScratchLanguages> languages_;
-    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+    std::unique_ptr<test::ScratchSession> session_;
 };
 
 KELTRA_GUI_TEST("Image", ImageTest);

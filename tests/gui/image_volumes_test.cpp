@@ -115,14 +115,8 @@ class ImageVolumesTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        languages_ = std::make_unique<test::ScratchLanguages>();
-        appData_ = std::make_unique<test::ScopedAppDataFolder>();
-    }
-    void cleanup() {
-        appData_.reset();
-        languages_.reset();
-    }
+    void init() { session_ = std::make_unique<test::ScratchSession>(); }
+    void cleanup() { session_.reset(); }
 
     void VolumesAreRowsScannedAndRecoveredOnTheirOwn() {
         test::ScratchDir dir;
@@ -332,8 +326,7 @@ class ImageVolumesTest : public QObject {
     }
 
   private:
-    std::unique_ptr<test::ScratchLanguages> languages_;
-    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+    std::unique_ptr<test::ScratchSession> session_;
 };
 
 KELTRA_GUI_TEST("ImageVolumes", ImageVolumesTest);

@@ -67,14 +67,8 @@ class PreviewTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        languages_ = std::make_unique<test::ScratchLanguages>();
-        appData_ = std::make_unique<test::ScopedAppDataFolder>();
-    }
-    void cleanup() {
-        appData_.reset();
-        languages_.reset();
-    }
+    void init() { session_ = std::make_unique<test::ScratchSession>(); }
+    void cleanup() { session_.reset(); }
 
     void TextIsCutIntoLinesOf1024() {
         std::vector<std::byte> bytes(3000, std::byte{'a'});
@@ -252,8 +246,7 @@ class PreviewTest : public QObject {
     }
 
   private:
-    std::unique_ptr<test::ScratchLanguages> languages_;
-    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+    std::unique_ptr<test::ScratchSession> session_;
 };
 
 KELTRA_GUI_TEST("Preview", PreviewTest);

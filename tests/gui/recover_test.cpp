@@ -44,14 +44,8 @@ class RecoverTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        languages_ = std::make_unique<test::ScratchLanguages>();
-        appData_ = std::make_unique<test::ScopedAppDataFolder>();
-    }
-    void cleanup() {
-        appData_.reset();
-        languages_.reset();
-    }
+    void init() { session_ = std::make_unique<test::ScratchSession>(); }
+    void cleanup() { session_.reset(); }
 
     void RecoversCheckedFilesIntoCategoryFolders() {
         auto engine = test::ScannedImageEngine("photos_fat.img", 1);
@@ -207,8 +201,7 @@ class RecoverTest : public QObject {
     }
 
   private:
-    std::unique_ptr<test::ScratchLanguages> languages_;
-    std::unique_ptr<test::ScopedAppDataFolder> appData_;
+    std::unique_ptr<test::ScratchSession> session_;
 };
 
 KELTRA_GUI_TEST("Recover", RecoverTest);
