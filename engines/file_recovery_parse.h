@@ -91,6 +91,8 @@ class IFileRecoveryParse {
     // Beyond the slots: the kData* flags of a found file, read from the source when asked (for
     // listings); 0 for data kept as it is, for folders, and from engines that do not tell.
     virtual uint32_t DataForm(const FoundRecord& /*record*/) { return 0; }
+    // Beyond the slots: sectors the last scan could not read and went on past.
+    virtual uint64_t UnreadableSectors() const { return 0; }
 };
 
 }  // namespace keltra

@@ -54,6 +54,7 @@ class StoreBackedEngine : public IFileRecoveryParse {
     // Files in the sub-tree, by the same key rule as ListFolder.
     Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
     uint64_t GetRecordCount() override;
+    uint64_t UnreadableSectors() const override { return unreadableSectors_; }
     // The record's folders, outermost first, each followed by "/"; empty under the root.
     // Names are used as they are stored (this is a display path, not a file-system path).
     Status GetRecordPath(const FoundRecord& record, std::string& path) override;
@@ -127,6 +128,9 @@ class StoreBackedEngine : public IFileRecoveryParse {
     CopyProgressCallback CopyCallback() const { return copyProgress_; }
     void* CallbackUser() const { return user_; }
     int Weight() const { return weight_; }
+    // The scan went on past `sectors` that could not be read; a new scan starts from 0.
+    void CountUnreadable(uint64_t sectors) { unreadableSectors_ += sectors; }
+    void ForgetUnreadable() { unreadableSectors_ = 0; }
 
   private:
     Status CopyFolderTree(const FoundRecord& folder, const FolderHandle& top,
@@ -138,6 +142,7 @@ class StoreBackedEngine : public IFileRecoveryParse {
     CopyProgressCallback copyProgress_ = nullptr;
     void* user_ = nullptr;
     int weight_ = 0;
+    uint64_t unreadableSectors_ = 0;
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUser_ = nullptr;
 };

@@ -249,7 +249,11 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
                                            : scanned.engine->Scan(std::nullopt);
         line.Clear();
         scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
-        if (deep != nullptr) TellWhatWasPassed(scanned.sourceArg, *deep);
+        if (deep != nullptr) {
+            TellWhatWasPassed(scanned.sourceArg, *deep);
+        } else if (carver == nullptr) {
+            TellUnreadable(scanned.sourceArg, scanned.engine->UnreadableSectors());
+        }
         session.sources.push_back(std::move(scanned));
         const Status status = session.sources.back().status;
         if (status == kCancelled) {

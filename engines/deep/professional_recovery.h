@@ -87,7 +87,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     bool FreeSpaceOnly() const { return freeSpaceMode_; }
     uint64_t SectorsRead() const { return sectorsRead_; }
     // Sectors the last Scan's pass could not read (examined as zeros).
-    uint64_t UnreadableSectors() const { return unreadableSectors_; }
+    uint64_t UnreadableSectors() const override { return unreadableSectors_; }
 
     // Examines the whole sectors of `buffer` (the first being `firstSector`) in the order NTFS
     // FILE record, FAT folder start, FAT directory sector, carving. Returns the sectors to

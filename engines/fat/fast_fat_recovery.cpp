@@ -58,6 +58,8 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     const Status status = RunQuickWalk(
         walker, *Store(), Weight(), logStatus,
         [this](int percent, int secondsLeft) { return ReportScanProgress(percent, secondsLeft); });
+    ForgetUnreadable();
+    CountUnreadable(walker.UnreadableSectors());
     return status;
 }
 

@@ -31,6 +31,7 @@ void FatDirectoryWalker::Start() {
     pathFolders_.clear();
     pathFolderSet_.clear();
     firstSectors_.reset();
+    unreadable_ = 0;
     if (volume_.source != nullptr)
         firstSectors_.emplace(*volume_.source, volume_.geometry.bytesPerSector);
     queue_.push_back(volume_.geometry.rootCluster);
@@ -77,7 +78,9 @@ void FatDirectoryWalker::ReadFolder(uint32_t first) {
         if (g.rootDirSectors == 0) return;
         buffer_.resize(size_t{g.rootDirSectors} * g.bytesPerSector);
         const uint64_t sector = volume_.ClusterSector(0);
-        if (ReadVolumeSectors(sector, g.rootDirSectors, buffer_) == kOk) WalkBlock(buffer_, sector);
+        const Status s = ReadVolumeSectors(sector, g.rootDirSectors, buffer_);
+        if (s == kOk) WalkBlock(buffer_, sector);
+        NoteReadFailure(s, g.rootDirSectors);
         return;
     }
     // The chain is read in runs of clusters that follow one another on the disk, each run in
@@ -113,7 +116,11 @@ bool FatDirectoryWalker::WalkClusters(uint32_t cluster, uint32_t count, uint32_t
     for (uint32_t i = 0; i < count; ++i) {
         const auto block = std::span(buffer_).subspan(clusterBytes * i, clusterBytes);
         const uint64_t sector = first + uint64_t{i} * g.sectorsPerCluster;
-        if (!whole && ReadVolumeSectors(sector, g.sectorsPerCluster, block) != kOk) return false;
+        if (!whole) {
+            const Status s = ReadVolumeSectors(sector, g.sectorsPerCluster, block);
+            NoteReadFailure(s, g.sectorsPerCluster);
+            if (s != kOk) return false;
+        }
         // A folder met through its entry must still start with its dot pair; otherwise its first
         // cluster holds something else by now.
         if (n + i == 0 && known && !IsDotPair(block)) return false;

@@ -69,6 +69,8 @@ class FatDirectoryWalker {
     void StopWalk() { queue_.clear(); }
     // Reports the folders on the paths to the files found (the root is never reported).
     void ReportFolders();
+    // Sectors of folders that could not be read (the walk went on without them).
+    uint64_t UnreadableSectors() const { return unreadable_; }
 
     // Depth of a folder as the walk met it: 0 for the root, parent's depth + 1 below.
     uint32_t Depth(uint32_t cluster);
@@ -80,6 +82,11 @@ class FatDirectoryWalker {
 
   private:
     void ReadFolder(uint32_t first);
+    // A folder read of `count` sectors that failed on the disk (not one outside the volume)
+    // counts them as unreadable.
+    void NoteReadFailure(Status s, uint32_t count) {
+        if (s != kOk && s != kErrInvalidParameter) unreadable_ += count;
+    }
     // Walks `count` clusters of a folder that follow one another on the disk from `cluster` (its
     // `n`-th); false when the folder ends among them. `known`: the folder was met through an
     // entry, so its first cluster must start with its dot pair.
@@ -119,6 +126,7 @@ class FatDirectoryWalker {
     std::vector<std::byte> buffer_;
     std::vector<std::byte> sector_;
     std::optional<SectorReadCache> firstSectors_;
+    uint64_t unreadable_ = 0;
 };
 
 }  // namespace keltra

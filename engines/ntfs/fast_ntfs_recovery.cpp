@@ -98,6 +98,7 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     StartNewLog(folder,
                 MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
     dataReads_.emplace(source_, geometry_.bytesPerSector);
+    ForgetUnreadable();
     const Status s = ScanMft();
     dataReads_.reset();
     folders_.Clear();
@@ -143,6 +144,7 @@ Status CFastNtfsRecovery::ScanMft() {
                     if (ReadSectors(source_, spr, slot, first + offset + uint64_t{r} * spr,
                                     static_cast<int>(bps), one) != kOk) {
                         std::fill(slot.begin(), slot.end(), std::byte{0});
+                        CountUnreadable(spr - std::min(one, spr));
                     }
                 }
                 read = count / spr * spr;

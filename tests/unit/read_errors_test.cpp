@@ -164,6 +164,14 @@ TEST(ReadErrors, QuickFatScanListsEverythingAndACopyOverABadSectorFails) {
     const uint64_t last = bytes.size() / kSector - 1;
     auto failing = open({last - 1, last}, scratch / "b");
     EXPECT_EQ(test::ListTree(*failing).size(), tree.size());
+    EXPECT_EQ(sound->UnreadableSectors(), 0u);
+
+    // A bad sector in the root folder's area: the scan still ends, without what that area
+    // held, and says how much of it could not be read.
+    const uint64_t root = Le16(bytes, 14) + uint64_t{Byte(bytes, 16)} * Le16(bytes, 22);
+    auto rootless = open({root}, scratch / "d");
+    EXPECT_LT(test::ListTree(*rootless).size(), tree.size());
+    EXPECT_GE(rootless->UnreadableSectors(), 1u);
 
     // The deleted file's own first sector found by its content, then made bad.
     const std::vector<std::byte> original =
@@ -211,6 +219,10 @@ TEST(ReadErrors, QuickNtfsScanGoesOnPastABadMftRecord) {
     const auto damaged = test::ListTree(*failing);
     EXPECT_GE(damaged.size() + 4, tree.size()) << "a bad record costs only its own file";
     EXPECT_GT(damaged.size(), 4u);
+    // Told: at least the two bad sectors, at most the two records that hold them.
+    EXPECT_EQ(sound->UnreadableSectors(), 0u);
+    EXPECT_GE(failing->UnreadableSectors(), 2u);
+    EXPECT_LE(failing->UnreadableSectors(), 4u);
 }
 
 }  // namespace
