@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/engine_factory.h"
 #include "engines/exfat/exfat_directory_walker.h"
 #include "engines/fat/quick_walk_output.h"
 #include "platform/little_endian.h"
@@ -12,30 +13,17 @@
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
-namespace {
-
-constexpr size_t kBootReadBytes = 4096;
-
-}  // namespace
-
 Status CFastExFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
                                       uint64_t startSector, uint64_t sectorCount,
                                       uint16_t sourceTag) {
     if (source_.IsOpen()) return kOk;
-    if (sourceSectorSize == 0 || sourceSectorSize > kBootReadBytes ||
-        kBootReadBytes % sourceSectorSize != 0) {
-        return kErrInvalidParameter;
-    }
     source_ = std::move(source);
     sourceTag_ = sourceTag;
     startSector_ = startSector;
-    std::array<std::byte, kBootReadBytes> boot{};
-    const uint32_t bootSectors = kBootReadBytes / sourceSectorSize;
-    uint32_t read = 0;
-    const Status s = ReadSectors(source_, bootSectors, boot, startSector,
-                                 static_cast<int>(sourceSectorSize), read);
-    if (s != kOk) return s;
-    if (read != bootSectors) return kErrReadFault;
+    std::array<std::byte, kBootAreaBytes> boot{};
+    if (const Status s = ReadBootArea(source_, startSector, sourceSectorSize, boot); s != kOk) {
+        return s;
+    }
     const auto geometry = ReadExFatGeometry(boot);
     if (!geometry) return kErrInvalidParameter;
     // Every later read is in the volume's own sectors.

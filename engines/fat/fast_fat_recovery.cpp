@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/engine_factory.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/quick_walk_output.h"
 #include "scanlog/scan_history.h"
@@ -18,14 +19,10 @@ Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSi
     source_ = std::move(source);
     sourceTag_ = sourceTag;
     startSector_ = startSector;
-    std::array<std::byte, kFatBootAreaBytes> boot{};
-    const uint32_t bootSectors = std::max<uint32_t>(1, kFatBootAreaBytes / sourceSectorSize);
-    if (sourceSectorSize > kFatBootAreaBytes) return kErrInvalidParameter;
-    uint32_t read = 0;
-    const Status s = ReadSectors(source_, bootSectors, boot, startSector,
-                                 static_cast<int>(sourceSectorSize), read);
-    if (s != kOk) return s;
-    if (read != bootSectors) return kErrReadFault;
+    std::array<std::byte, kBootAreaBytes> boot{};
+    if (const Status s = ReadBootArea(source_, startSector, sourceSectorSize, boot); s != kOk) {
+        return s;
+    }
     const auto geometry = ReadFatGeometry(boot);
     if (!geometry) return kErrInvalidParameter;
     // Every later read is in the volume's own sectors.
