@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz/scratch_folder.h"
 #include "engines/deep/professional_recovery.h"
 #include "scanlog/scan_history.h"
 
@@ -21,11 +22,9 @@ using namespace keltra;
 // there by pointing the data folder at it before its first use.
 const std::string& Folder() {
     static const std::string folder = [] {
-        const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-        std::string tmpl = std::string(base) + "/keltra-examine-fuzz-XXXXXX";
-        if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
-        ::setenv("XDG_DATA_HOME", tmpl.c_str(), 1);
-        return tmpl;
+        std::string made = fuzz::MakeScratchFolder("keltra-examine-fuzz");
+        ::setenv("XDG_DATA_HOME", made.c_str(), 1);
+        return made;
     }();
     return folder;
 }

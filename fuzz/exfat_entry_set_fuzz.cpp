@@ -1,7 +1,7 @@
 // The exFAT entry-set parser, the folder walk, the stream reader and the free runs over a
 // volume whose FAT, bitmap and folders are arbitrary bytes. The input is parsed as entry sets
 // at every entry position; then its first 1,024 bytes become the start of the FAT, the next
-// 248 the allocation bitmap, and the rest the root folder and the clusters after it.
+// 56 the allocation bitmap, and the rest the root folder and the clusters after it.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -14,11 +14,11 @@ namespace {
 
 using namespace keltra;
 
-constexpr uint32_t kSectors = 2048;
+constexpr uint32_t kSectors = 512;
 constexpr uint32_t kFatOffset = 24;
-constexpr uint32_t kFatSectors = 16;
+constexpr uint32_t kFatSectors = 4;
 constexpr uint32_t kHeapOffset = 64;
-constexpr size_t kBitmapBytes = 248;  // 1,984 clusters
+constexpr size_t kBitmapBytes = 56;  // 448 clusters
 
 void MakeBootSector(std::vector<std::byte>& image) {
     std::span<std::byte> b(image);
@@ -63,8 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    std::vector<std::byte> image(size_t{kSectors} * 512);
-    MakeBootSector(image);
+    // One image for every input: its boot sector stays, the rest is cleared and filled anew.
+    static std::vector<std::byte> image = [] {
+        std::vector<std::byte> made(size_t{kSectors} * 512);
+        MakeBootSector(made);
+        return made;
+    }();
+    std::fill(image.begin() + 512, image.end(), std::byte{0});
     const size_t fatPart = std::min<size_t>(size, 1024);
     std::memcpy(image.data() + size_t{kFatOffset} * 512, data, fatPart);
     const size_t bitmapPart = std::min(size - fatPart, kBitmapBytes);
@@ -75,20 +80,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto geometry = ReadExFatGeometry(image);
     if (!geometry) __builtin_trap();
-    std::vector<std::byte> copy;
-    const SectorSource source =
-        fuzz::MemorySource(reinterpret_cast<const uint8_t*>(image.data()), image.size(), 512, copy);
+    const SectorSource source = fuzz::ViewSource(image, 512);
     const ExFatVolume volume{&source, 0, kSectors, *geometry};
     ExFatClusterMap map;
     map.Bind(source, 0, *geometry);
     if (bitmapPart > 0) map.SetBitmap(std::move(bitmap));
-    ExFatUpcase upcase;
+    // The tables are made once; an input that names an upcase table loads the root's bytes as one.
+    static const ExFatUpcase plain;
+    static ExFatUpcase loaded;
+    const ExFatUpcase* upcase = &plain;
     const auto root = ReadExFatFolder(volume, map, ExFatRootStream(*geometry));
     if (const auto system = FindExFatSystemEntries(root, geometry->volumeFlags); system.upcase) {
-        upcase.Load(root);
+        loaded.Load(root);
+        upcase = &loaded;
     }
     ReadingSink sink(volume, map);
-    ExFatDirectoryWalker walker(volume, map, upcase, 1, nullptr, sink);
+    ExFatDirectoryWalker walker(volume, map, *upcase, 1, nullptr, sink);
     walker.Start();
     while (walker.Step()) {
     }

@@ -1,14 +1,13 @@
 // The deep FAT directory search over arbitrary bytes taken as a disk of 512-byte sectors: the
 // pass hands every folder start and directory sector to the handlers, then the search ends, its
 // folders are listed and a few of its files read back.
-#include <stdlib.h>
-
 #include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fuzz/memory_source.h"
+#include "fuzz/scratch_folder.h"
 #include "tests/support/deep_fat_feed.h"
 
 namespace {
@@ -16,10 +15,7 @@ namespace {
 using namespace keltra;
 
 const std::string& LogFolder() {
-    static const std::string folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fat_deep_fuzz_XXXXXX");
-        return std::string(mkdtemp(pattern.data()));
-    }();
+    static const std::string folder = fuzz::MakeScratchFolder("keltra-fat-deep-fuzz");
     return folder;
 }
 

@@ -3,31 +3,17 @@
 // 1,024 bytes become the start of the FAT, the rest the root folder and the clusters after it.
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "engines/fat/fat_cluster_bitmap.h"
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/fat/fat_file_reader.h"
+#include "fuzz/memory_source.h"
 #include "platform/little_endian.h"
 
 namespace {
 
 using namespace keltra;
-
-class MemoryReader final : public SectorReader {
-  public:
-    explicit MemoryReader(std::vector<std::byte> bytes) : bytes_(std::move(bytes)) {}
-    Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override {
-        done =
-            offset >= bytes_.size() ? 0 : std::min<size_t>(buffer.size(), bytes_.size() - offset);
-        std::memcpy(buffer.data(), bytes_.data() + offset, done);
-        return kOk;
-    }
-
-  private:
-    std::vector<std::byte> bytes_;
-};
 
 struct Layout {
     uint16_t reserved, rootEntries, fatSectors16;
@@ -92,9 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MakeVolume(kLayouts[kind], data + 1, size - 1, image);
     const auto geometry = ReadFatGeometry(std::span(image).first(512));
     if (!geometry) __builtin_trap();
-    SectorSource source;
-    const uint64_t sectors = image.size() / 512;
-    OpenReaderSource(source, std::make_unique<MemoryReader>(image), sectors);
+    const SectorSource source = fuzz::ViewSource(image, 512);
+    const uint64_t sectors = source.totalSectors;
     const FatVolume volume{&source, 0, sectors, *geometry};
     FatTable table;
     table.Load(source, 0, *geometry);

@@ -8,17 +8,13 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz/scratch_folder.h"
 #include "app/ini_file.h"
 
 namespace {
 
 const std::string& Folder() {
-    static const std::string folder = [] {
-        const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-        std::string tmpl = std::string(base) + "/keltra-ini-fuzz-XXXXXX";
-        if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
-        return tmpl;
-    }();
+    static const std::string folder = keltra::fuzz::MakeScratchFolder("keltra-ini-fuzz");
     return folder;
 }
 

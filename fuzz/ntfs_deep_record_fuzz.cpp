@@ -3,8 +3,6 @@
 // number at their first sector's end (as the deep scan's test demands); every slot is handed to
 // the handler at its own sector, then the folders are written, listed and their files' data
 // located and read, as the deep scan and the windows do afterwards.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -12,7 +10,8 @@
 #include <vector>
 
 #include "engines/ntfs/professional_ntfs_recovery.h"
-#include "memory_source.h"
+#include "fuzz/memory_source.h"
+#include "fuzz/scratch_folder.h"
 
 namespace {
 
@@ -33,9 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::byte> volume;
     SectorSource source = fuzz::MemorySource(bytes.data(), bytes.size(), 512, volume);
 
-    static const std::string folder = (std::filesystem::temp_directory_path() /
-                                       ("keltra_deep_ntfs_fuzz_" + std::to_string(getpid())))
-                                          .string();
+    static const std::string folder = fuzz::MakeScratchFolder("keltra-ntfs-deep-fuzz");
     {
         CProfessionalNtfsRecovery engine;
         const uint64_t sectors = source.totalSectors;
@@ -60,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     }
-    std::filesystem::remove_all(folder);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        std::filesystem::remove_all(entry.path(), ec);
+    }
     return 0;
 }

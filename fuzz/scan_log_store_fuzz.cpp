@@ -11,17 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/scratch_folder.h"
 #include "engines/scan_log_store.h"
 
 namespace {
 
 const std::string& Folder() {
-    static const std::string folder = [] {
-        const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-        std::string tmpl = std::string(base) + "/keltra-store-fuzz-XXXXXX";
-        if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
-        return tmpl;
-    }();
+    static const std::string folder = keltra::fuzz::MakeScratchFolder("keltra-store-fuzz");
     return folder;
 }
 
