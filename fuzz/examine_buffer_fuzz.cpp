@@ -3,15 +3,13 @@
 // folder starts and directory sectors, carving), then the folders of both searches and the
 // root listing. The first input byte picks how soon the progress callback stops the scan.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "fuzz/scratch_folder.h"
 #include "engines/deep/professional_recovery.h"
+#include "fuzz/scratch_folder.h"
 #include "scanlog/scan_history.h"
 
 namespace {

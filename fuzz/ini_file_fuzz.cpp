@@ -1,15 +1,13 @@
 // The INI files of the desktop program (its config.ini and language files) from arbitrary
 // bytes: every line is read or skipped, and setting a key keeps every other entry and gives
 // the new value back on the next read.
-#include <stdlib.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "fuzz/scratch_folder.h"
 #include "app/ini_file.h"
+#include "fuzz/scratch_folder.h"
 
 namespace {
 

@@ -1,9 +1,7 @@
 // Loading a scan history `config` from arbitrary bytes: only whole records are taken, the
 // counter comes back, and a save followed by a load gives the same history.
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 

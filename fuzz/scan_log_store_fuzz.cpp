@@ -2,17 +2,15 @@
 // relation and folder-info files, the rest is split between them and the main file. Every
 // operation must end without a crash or a hang, and records appended after the reopen must
 // continue the indices.
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "fuzz/scratch_folder.h"
 #include "engines/scan_log_store.h"
+#include "fuzz/scratch_folder.h"
 
 namespace {
 
