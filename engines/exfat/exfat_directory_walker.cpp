@@ -15,7 +15,8 @@ ExFatStream ExFatRootStream(const ExFatGeometry& geometry) {
 }
 
 std::vector<std::byte> ReadExFatFolder(const ExFatVolume& volume, ExFatClusterMap& map,
-                                       const ExFatStream& stream, std::vector<uint32_t>* clusters) {
+                                       const ExFatStream& stream, std::vector<uint32_t>* clusters,
+                                       uint64_t* unreadSectors) {
     std::vector<std::byte> data;
     // The clusters a folder of this length spans, and no more: a folder entry may name a
     // length its clusters do not reach.
@@ -25,7 +26,7 @@ std::vector<std::byte> ReadExFatFolder(const ExFatVolume& volume, ExFatClusterMa
             data.insert(data.end(), piece.begin(), piece.end());
             return kOk;
         },
-        clusters);
+        clusters, unreadSectors);
     data.resize(data.size() / kExFatEntryBytes * kExFatEntryBytes);
     return data;
 }
@@ -70,6 +71,7 @@ void ExFatDirectoryWalker::Start() {
     pathFolders_.clear();
     pathFolderSet_.clear();
     tornSets_ = 0;
+    unreadable_ = 0;
     firstSectors_.reset();
     if (volume_.source != nullptr) {
         firstSectors_.emplace(*volume_.source, volume_.geometry.bytesPerSector);
@@ -93,7 +95,7 @@ void ExFatDirectoryWalker::ReadFolder(const PendingFolder& folder) {
     currentDeleted_ = known != folderMap_.end() && known->second.record.folderDeleted != 0;
     currentClusters_.clear();
     const std::vector<std::byte> entries =
-        ReadExFatFolder(volume_, map_, folder.stream, &currentClusters_);
+        ReadExFatFolder(volume_, map_, folder.stream, &currentClusters_, &unreadable_);
     WalkEntries(entries);
 }
 

@@ -29,10 +29,12 @@ inline constexpr uint64_t kExFatMaxFolderBytes = 256ull * 1024 * 1024;
 // The stream of the root folder: its FAT chain from the root cluster, up to the folder limit.
 ExFatStream ExFatRootStream(const ExFatGeometry& geometry);
 // Reads a folder's entries (at most kExFatMaxFolderBytes); what could be read when the
-// clusters end early or a read fails. `clusters`, when given, receives the clusters read.
+// clusters end early or a read fails. `clusters`, when given, receives the clusters read;
+// `unreadSectors`, when given, is raised by the sectors a failed read could not give.
 std::vector<std::byte> ReadExFatFolder(const ExFatVolume& volume, ExFatClusterMap& map,
                                        const ExFatStream& stream,
-                                       std::vector<uint32_t>* clusters = nullptr);
+                                       std::vector<uint32_t>* clusters = nullptr,
+                                       uint64_t* unreadSectors = nullptr);
 
 // The allocation bitmap and up-case table entries of a root folder's entries (the first bitmap
 // entry that is the active one by `volumeFlags`, else the first one).
@@ -61,6 +63,8 @@ class ExFatDirectoryWalker {
     // Entry sets passed over because they are torn: incomplete, with sizes the volume cannot
     // hold, or with a checksum and a name hash that both fail.
     uint64_t TornSets() const { return tornSets_; }
+    // Sectors of folders the disk failed to give during the walk.
+    uint64_t UnreadableSectors() const { return unreadable_; }
 
   private:
     struct PendingFolder {
@@ -100,6 +104,7 @@ class ExFatDirectoryWalker {
     std::vector<uint32_t> pathFolders_;
     std::unordered_set<uint32_t> pathFolderSet_;
     uint64_t tornSets_ = 0;
+    uint64_t unreadable_ = 0;
 
     // The folder being read.
     uint32_t current_ = 0;

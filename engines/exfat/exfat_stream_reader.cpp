@@ -9,7 +9,7 @@ namespace keltra {
 Status ReadExFatStream(const ExFatVolume& volume, ExFatClusterMap& map, const ExFatStream& stream,
                        uint64_t maxBytes,
                        const std::function<Status(std::span<const std::byte>)>& sink,
-                       std::vector<uint32_t>* clusters) {
+                       std::vector<uint32_t>* clusters, uint64_t* unreadSectors) {
     const ExFatGeometry& g = volume.geometry;
     const uint32_t bps = g.bytesPerSector;
     // No stream holds more than the cluster heap.
@@ -46,7 +46,10 @@ Status ReadExFatStream(const ExFatVolume& volume, ExFatClusterMap& map, const Ex
                 stored -= got;
                 remaining -= got;
             }
-            if (read < count && stored > 0) return s != kOk ? s : kErrReadFault;
+            if (read < count && stored > 0) {
+                if (unreadSectors != nullptr) *unreadSectors += count - read;
+                return s != kOk ? s : kErrReadFault;
+            }
             done += count;
         }
         if (stored == 0) break;

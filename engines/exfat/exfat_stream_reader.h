@@ -31,10 +31,12 @@ struct ExFatVolume {
 // are not read. Returns kOk when all was delivered; the sink's non-zero answer; 30 for a read that
 // returns nothing; and 38 (end of file) when the clusters end (the chain ends or comes back to a
 // cluster it passed, the heap ends) before the bytes asked for, after delivering what they hold.
-// `clusters`, when given, receives each cluster read from, in order.
+// `clusters`, when given, receives each cluster read from, in order; `unreadSectors`, when given,
+// is raised by the sectors of a piece the disk failed to give (the reading stops there).
 Status ReadExFatStream(const ExFatVolume& volume, ExFatClusterMap& map, const ExFatStream& stream,
                        uint64_t maxBytes,
                        const std::function<Status(std::span<const std::byte>)>& sink,
-                       std::vector<uint32_t>* clusters = nullptr);
+                       std::vector<uint32_t>* clusters = nullptr,
+                       uint64_t* unreadSectors = nullptr);
 
 }  // namespace keltra

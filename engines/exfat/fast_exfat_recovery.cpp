@@ -105,6 +105,8 @@ Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
         walker, *Store(), Weight(), logStatus,
         [this](int percent, int secondsLeft) { return ReportScanProgress(percent, secondsLeft); });
     tornSets_ = walker.TornSets();
+    ForgetUnreadable();
+    CountUnreadable(walker.UnreadableSectors());
     return status;
 }
 

@@ -1,6 +1,6 @@
 // A failing disk: sources whose chosen sectors cannot be read. The whole-source pass reads
-// around each bad sector and counts it; carving, and the quick FAT and NTFS scans, go on past
-// them and still find what lies elsewhere; a copy that meets a bad sector is no success.
+// around each bad sector and counts it; carving, and the quick FAT, exFAT and NTFS scans, go on
+// past them and still find what lies elsewhere; a copy that meets a bad sector is no success.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include "engines/carving/carve_pass.h"
 #include "engines/carving/file_type_recovery.h"
 #include "engines/deep/sector_pass.h"
+#include "engines/exfat/fast_exfat_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/little_endian.h"
@@ -223,6 +224,33 @@ TEST(ReadErrors, QuickNtfsScanGoesOnPastABadMftRecord) {
     EXPECT_EQ(sound->UnreadableSectors(), 0u);
     EXPECT_GE(failing->UnreadableSectors(), 2u);
     EXPECT_LE(failing->UnreadableSectors(), 4u);
+}
+
+TEST(ReadErrors, QuickExFatScanSaysHowMuchOfAFolderItCouldNotRead) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir scratch;
+    const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("exfat.img"));
+    auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
+        auto engine = std::make_unique<CFastExFatRecovery>();
+        engine->SetLogFolder(logs);
+        SectorSource source = BadSource(bytes, std::move(bad));
+        const uint64_t sectors = source.totalSectors;
+        EXPECT_EQ(engine->OpenSource(std::move(source), 512, 0, sectors, 1), kOk);
+        engine->Scan(std::nullopt);
+        return engine;
+    };
+    auto sound = open({}, scratch / "a");
+    const auto tree = test::ListTree(*sound);
+    ASSERT_GT(tree.size(), 4u);
+    EXPECT_EQ(sound->UnreadableSectors(), 0u);
+
+    // The root folder's first sector: the scan ends without what it held and says so.
+    const uint64_t clusterSectors = uint64_t{1} << Byte(bytes, 109);
+    const uint64_t root = Le32(bytes, 88) + (Le32(bytes, 96) - 2) * clusterSectors;
+    auto rootless = open({root}, scratch / "b");
+    EXPECT_LT(test::ListTree(*rootless).size(), tree.size());
+    EXPECT_GE(rootless->UnreadableSectors(), 1u);
+    EXPECT_LE(rootless->UnreadableSectors(), clusterSectors);
 }
 
 }  // namespace
