@@ -25,6 +25,9 @@ constexpr size_t kBootReadBytes = 4096;
 constexpr uint32_t kMaxSectorsPerCluster = 128;
 constexpr size_t kOwnNumberOffset = 44;
 constexpr size_t kBaseRecordOffset = 32;
+// Folder keys of later volumes carry their tag above the record number's 28 bits.
+constexpr uint32_t kKeyTagShift = 28;
+constexpr uint32_t kMaxKeyTag = 15;
 
 bool IsPowerOfTwoUpTo(uint64_t v, uint64_t max) {
     return v != 0 && v <= max && (v & (v - 1)) == 0;
@@ -83,6 +86,7 @@ Status CProfessionalNtfsRecovery::FinishOpening(uint32_t bytesPerSector) {
     folders_.clear();
     known_.clear();
     assumed_.clear();
+    partitionStarts_.clear();
     if (!IsPowerOfTwoUpTo(bytesPerSector, kBootReadBytes) || bytesPerSector < 512) {
         return kErrInvalidParameter;
     }
@@ -148,9 +152,22 @@ std::unique_ptr<CProfessionalNtfsRecovery::Volume> CProfessionalNtfsRecovery::Ma
     v->assumed = assumed;
     v->geometry = geometry;
     v->mft = std::move(mft);
+    v->keyTag = KeyTagOf(geometry.partitionStart);
     const Volume* self = v.get();
     v->walk = FolderWalk([this, self](uint32_t number) { return FolderParent(*self, number); });
     return v;
+}
+
+uint32_t CProfessionalNtfsRecovery::KeyTagOf(uint64_t partitionStart) {
+    const auto it = std::find(partitionStarts_.begin(), partitionStarts_.end(), partitionStart);
+    const size_t index = static_cast<size_t>(it - partitionStarts_.begin());
+    if (it == partitionStarts_.end()) partitionStarts_.push_back(partitionStart);
+    return static_cast<uint32_t>(std::min<size_t>(index, kMaxKeyTag));
+}
+
+uint32_t CProfessionalNtfsRecovery::FolderKey(const Volume& v, uint32_t number) const {
+    if (v.keyTag == 0 || number == kRootRecord || (number >> kKeyTagShift) != 0) return number;
+    return number | (v.keyTag << kKeyTagShift);
 }
 
 void CProfessionalNtfsRecovery::AddKnownVolume(uint64_t mftStart,
@@ -296,7 +313,8 @@ void CProfessionalNtfsRecovery::AddFound(const Volume& v, const ntfs::RecordSumm
     r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
     r.isFolder = isFolder ? 1 : 0;
     r.contentIntact = contentIntact;
-    r.key = number;
+    // A file's key is its record number, which its data is read by; a folder's is its key.
+    r.key = isFolder ? FolderKey(v, number) : number;
     r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
     r.created = summary.created;
     r.accessed = summary.accessed;
@@ -305,7 +323,7 @@ void CProfessionalNtfsRecovery::AddFound(const Volume& v, const ntfs::RecordSumm
     r.location = sector;
     r.partitionStart = v.geometry.partitionStart;
     r.SetName(name);
-    const uint64_t parent = ParentKey(summary.parent, depth);
+    const uint64_t parent = ParentKey(FolderKey(v, summary.parent), depth);
     if (isFolder) {
         store->Link(parent, r.recordIndex, r.key, r.Name());
     } else {
@@ -373,7 +391,7 @@ void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
     r.origin = static_cast<uint32_t>(RecordOrigin::DeepNtfs);
     r.isFolder = 1;
     r.contentIntact = 1;
-    r.key = key;
+    r.key = FolderKey(v, key);
     r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
     r.SetName("LostFolder" + std::to_string(key));
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());

@@ -83,6 +83,7 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
         ntfs::MftMap mft;
         ntfs::FolderWalk walk;
         size_t foldersTaken = 0;  // walk.FolderKeys() already in folders_
+        uint32_t keyTag = 0;      // see FolderKey
     };
     // One folder to write at the end: its number and the volume it lies in.
     struct FolderEntry {
@@ -105,6 +106,13 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     ntfs::RecordReader Reader(const Volume& v) const {
         return ntfs::RecordReader(source_, v.geometry, v.mft);
     }
+    // The store key of folder `number` of the volume. Volumes that begin at different sectors
+    // number their folders alike (a fresh volume's first folder is record 64 on each), so every
+    // partition start after the first met tags its folders' keys in their top bits; the root
+    // stays the one root, and the first volume's keys are its record numbers.
+    uint32_t FolderKey(const Volume& v, uint32_t number) const;
+    // The tag of the volume that begins at `partitionStart`: its order among the starts met.
+    uint32_t KeyTagOf(uint64_t partitionStart);
     // The depth of `folder` in the volume; new folders met on the way join folders_.
     uint32_t DepthOf(Volume& v, uint32_t folder);
     std::optional<uint32_t> FolderParent(const Volume& v, uint32_t number);
@@ -139,7 +147,8 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     std::map<uint64_t, std::unique_ptr<Volume>> known_;
     std::map<uint64_t, std::unique_ptr<Volume>> assumed_;
     std::vector<FolderEntry> folders_;
-    std::vector<std::byte> scratch_;  // one record, for the walks up
+    std::vector<uint64_t> partitionStarts_;  // in the order met; the index is the key tag
+    std::vector<std::byte> scratch_;         // one record, for the walks up
     std::string logFolder_;
 };
 

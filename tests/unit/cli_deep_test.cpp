@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -339,6 +341,39 @@ TEST(DeepCliStop, RandomCtrlCAndKillPointsEndWithTheUninterruptedListing) {
     EXPECT_EQ(ListedFiles(finished.out), expected)
         << interrupted << " stopped and " << killed << " killed rounds";
     std::cout << "deep scan: " << interrupted << " stopped, " << killed << " killed rounds\n";
+}
+
+// Two NTFS volumes one after the other, with no partition table and no boot sectors. Fresh
+// volumes number their folders alike (the first folder made is record 64 on each), yet the deep
+// scan lists every file under its own volume's folders: exactly what deep scans of each volume
+// alone list together.
+TEST(DeepCliVolumes, TwoNtfsVolumesKeepTheirOwnFolders) {
+    test::ScratchDir dir;
+    const std::string env = "XDG_DATA_HOME=" + (dir / "xdg");
+    std::multiset<std::string> expected;
+    std::vector<std::byte> disk;
+    for (const char* fixture : {"photos_ntfs.img", "ntfs_deleted.img"}) {
+        std::vector<std::byte> volume = test::ReadWholeFile(test::FixturePath(fixture));
+        std::fill_n(volume.begin(), 512, std::byte{0});
+        std::fill_n(volume.end() - 512, 512, std::byte{0});  // the backup boot sector
+        const std::string alone = dir / fixture;
+        test::WriteWholeFile(alone, volume);
+        const auto r = RunKeltra({"scan", alone, "--deep", "--json"}, {env});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        expected.merge(ListedFiles(r.out));
+        disk.insert(disk.end(), volume.begin(), volume.end());
+    }
+    const std::string both = dir / "both.img";
+    test::WriteWholeFile(both, disk);
+    const auto r = RunKeltra({"scan", both, "--deep", "--json"}, {env});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::multiset<std::string> listed = ListedFiles(r.out);
+    EXPECT_GT(listed.size(), 60u);
+    std::vector<std::string> missing, extra;
+    std::ranges::set_difference(expected, listed, std::back_inserter(missing));
+    std::ranges::set_difference(listed, expected, std::back_inserter(extra));
+    EXPECT_TRUE(missing.empty()) << "first missing: " << missing.front();
+    EXPECT_TRUE(extra.empty()) << "first extra: " << extra.front();
 }
 
 }  // namespace
