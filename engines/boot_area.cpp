@@ -1,5 +1,8 @@
 #include "engines/boot_area.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "engines/exfat/exfat_geometry.h"
 #include "platform/little_endian.h"
 
@@ -101,6 +104,34 @@ SourceClass ClassifyBootArea(std::span<const std::byte> bootArea) {
     if (const SourceClass fat = ClassifyFat(bootArea); fat != SourceClass::Unrecognised) return fat;
     if (IsExt(bootArea)) return SourceClass::Ext;
     return SourceClass::Unrecognised;
+}
+
+std::optional<uint32_t> RestoreBackupBootSector(std::span<std::byte> bootArea) {
+    constexpr size_t kSector = 512;
+    constexpr uint32_t kFat32Backup = 6;
+    constexpr size_t kFat32BackupField = 50;
+    constexpr uint32_t kExFatBackup = 12;
+    if (ClassifyBootArea(bootArea) != SourceClass::Unrecognised) return std::nullopt;
+    std::vector<std::byte> trial(bootArea.begin(), bootArea.end());
+    const auto tryBackup = [&](uint32_t sector) {
+        std::copy_n(bootArea.begin() + sector * kSector, kSector, trial.begin());
+        return ClassifyBootArea(trial);
+    };
+    const auto use = [&](uint32_t sector) {
+        std::copy_n(trial.begin(), kSector, bootArea.begin());
+        return sector;
+    };
+    if (tryBackup(kFat32Backup) == SourceClass::Fat32 && Le16(trial, 11) == kSector &&
+        Le16(trial, kFat32BackupField) == kFat32Backup) {
+        return use(kFat32Backup);
+    }
+    if (tryBackup(kExFatBackup) == SourceClass::ExFat && Byte(trial, 108) == 9 &&
+        ExFatBootChecksumMatches(std::span<const std::byte>(bootArea).subspan(
+                                     kExFatBackup * kSector, kExFatBootRegionSectors * kSector),
+                                 kSector)) {
+        return use(kExFatBackup);
+    }
+    return std::nullopt;
 }
 
 std::string SourceClassName(SourceClass c) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -16,6 +17,13 @@ enum class SourceClass { Unrecognised, Ntfs, Fat32, Fat12or16, Ext, ExFat };
 // ReadExFatGeometry), FAT (FAT32 and FAT12/16 tried in the order the cluster count suggests),
 // Ext; else unrecognised. `bootArea` must hold 16,384 bytes.
 SourceClass ClassifyBootArea(std::span<const std::byte> bootArea);
+
+// For a boot area whose first sector describes no file system: the backup boot sector that
+// FAT32 (its sector 6) or exFAT (its sector 12, with the backup region's checksum intact) keeps
+// inside the area, for volumes of 512-byte sectors, is copied over the first sector and its
+// sector number given back. Nothing (the area untouched) when the first sector is sound or no
+// backup is.
+std::optional<uint32_t> RestoreBackupBootSector(std::span<std::byte> bootArea);
 
 inline bool IsFat(SourceClass c) {
     return c == SourceClass::Fat32 || c == SourceClass::Fat12or16;

@@ -1,27 +1,53 @@
 #include "engines/engine_factory.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "engines/deep/professional_recovery.h"
 #include "engines/exfat/fast_exfat_recovery.h"
 #include "engines/ext/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
+#include "platform/little_endian.h"
 #include "platform/mounts.h"
 
 namespace keltra {
 
 Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t sectorSize,
-                    std::span<std::byte, kBootAreaBytes> out) {
+                    std::span<std::byte, kBootAreaBytes> out, uint64_t sectorCount,
+                    uint64_t* backupSector) {
     if (sectorSize == 0 || sectorSize > kBootAreaBytes || kBootAreaBytes % sectorSize != 0) {
         return kErrInvalidParameter;
     }
+    if (backupSector != nullptr) *backupSector = 0;
     const uint32_t count = static_cast<uint32_t>(kBootAreaBytes / sectorSize);
     uint32_t read = 0;
     const Status s =
         ReadSectors(source, count, out, startSector, static_cast<int>(sectorSize), read);
     if (s != kOk) return s;
-    return read == count ? kOk : kErrReadFault;
+    if (read != count) return kErrReadFault;
+    if (ClassifyBootArea(out) != SourceClass::Unrecognised) return kOk;
+    if (sectorSize == 512) {
+        if (const auto backup = RestoreBackupBootSector(out)) {
+            if (backupSector != nullptr) *backupSector = *backup;
+            return kOk;
+        }
+    }
+    // NTFS keeps its backup in the volume's last sector, which holds the volume's size less one.
+    if (sectorCount > count) {
+        std::vector<std::byte> trial(out.begin(), out.end());
+        const uint64_t last = sectorCount - 1;
+        uint32_t got = 0;
+        if (ReadSectors(source, 1, trial, startSector + last, static_cast<int>(sectorSize), got) ==
+                kOk &&
+            got == 1 && ClassifyBootArea(trial) == SourceClass::Ntfs &&
+            Le16(trial, 11) == sectorSize && Le64(trial, 40) == last) {
+            std::copy_n(trial.begin(), sectorSize, out.begin());
+            if (backupSector != nullptr) *backupSector = last;
+        }
+    }
+    return kOk;
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
@@ -52,7 +78,7 @@ std::unique_ptr<IFileRecoveryParse> CreatePartitionEngine(int diskNumber, uint64
     uint32_t sectorSize = 512;
     if (disk.handle.LogicalSectorSize(sectorSize) != kOk) sectorSize = 512;
     std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(disk, startSector, sectorSize, boot) != kOk) return nullptr;
+    if (ReadBootArea(disk, startSector, sectorSize, boot, sectorCount) != kOk) return nullptr;
     disk.Close();
     auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
     if (engine) engine->OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
@@ -64,7 +90,7 @@ std::unique_ptr<IFileRecoveryParse> CreateImageEngine(const std::string& imagePa
     SectorSource image;
     if (OpenImageSource(image, imagePath) != kOk) return nullptr;
     std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(image, 0, kImageSectorSize, boot) != kOk) return nullptr;
+    if (ReadBootArea(image, 0, kImageSectorSize, boot, image.totalSectors) != kOk) return nullptr;
     image.Close();
     auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
     if (engine) engine->OpenImage(imagePath, sourceTag);
@@ -78,7 +104,9 @@ std::unique_ptr<IFileRecoveryParse> CreateImageVolumeEngine(const std::string& i
     SectorSource image;
     if (OpenImageSource(image, imagePath) != kOk) return nullptr;
     std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(image, startSector, kImageSectorSize, boot) != kOk) return nullptr;
+    if (ReadBootArea(image, startSector, kImageSectorSize, boot, sectorCount) != kOk) {
+        return nullptr;
+    }
     image.Close();
     auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
     if (engine) engine->OpenImageVolume(imagePath, startSector, sectorCount, sourceTag);

@@ -152,7 +152,9 @@ int RunProbe(const ProbeOptions& options) {
         return kExitRuntimeError;
     }
     auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
-    if (ReadBootArea(source, sourceArg.startSector, sectorSize, *boot) != kOk) {
+    uint64_t backupSector = 0;
+    if (ReadBootArea(source, sourceArg.startSector, sectorSize, *boot, sectorCount,
+                     &backupSector) != kOk) {
         std::cerr << "keltra: cannot read the 16 KiB boot area of '" << sourceArg.text
                   << "': the source is too small or unreadable\n";
         return kExitRuntimeError;
@@ -165,6 +167,8 @@ int RunProbe(const ProbeOptions& options) {
     j["sector_count"] = sectorCount;
     if (!sourceArg.isImage) j["disk"] = sourceArg.diskNumber;
     if (!sourceArg.IsWholeImage()) j["start_sector"] = sourceArg.startSector;
+    // The first sector is damaged and this backup boot sector describes the volume instead.
+    if (backupSector != 0) j["backup_boot_sector"] = backupSector;
     if (c == SourceClass::Ntfs || IsFat(c) || c == SourceClass::ExFat) {
         j["boot_sector"] = BootFields(c, *boot);
     }

@@ -47,14 +47,20 @@ int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_
     return 0;
 }
 
+// The boot area as the engines will read it; `backupSector` tells when a backup boot sector
+// stood in for a damaged first sector.
 Status ReadSourceBootArea(const SourceArgument& sourceArg,
-                          std::span<std::byte, kBootAreaBytes> boot) {
+                          std::span<std::byte, kBootAreaBytes> boot, uint64_t& backupSector) {
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;
     Status status = sourceArg.isImage ? OpenImageSource(source, sourceArg.imagePath)
                                       : OpenDiskSource(source, sourceArg.diskNumber);
     if (status == kOk && !sourceArg.isImage) status = source.handle.LogicalSectorSize(sectorSize);
-    if (status == kOk) status = ReadBootArea(source, sourceArg.startSector, sectorSize, boot);
+    const uint64_t sectors = sourceArg.IsWholeImage() ? source.totalSectors : sourceArg.sectorCount;
+    if (status == kOk) {
+        status =
+            ReadBootArea(source, sourceArg.startSector, sectorSize, boot, sectors, &backupSector);
+    }
     return status;
 }
 
@@ -100,13 +106,19 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
                                                bool deep, bool restart, int& exitCode) {
     exitCode = kExitRuntimeError;
     auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
-    if (const Status s = ReadSourceBootArea(sourceArg, *boot); s != kOk) {
+    uint64_t backupSector = 0;
+    if (const Status s = ReadSourceBootArea(sourceArg, *boot, backupSector); s != kOk) {
         std::cerr << "keltra: cannot read the first 16 KiB of '" << sourceArg.text << "': "
                   << (s == kErrInvalidParameter ? "the source is too small" : StatusMessage(s))
                   << "\n";
         return nullptr;
     }
     const SourceClass sourceClass = ClassifyBootArea(*boot);
+    if (backupSector != 0) {
+        std::cerr << "keltra: the boot sector of '" << sourceArg.text << "' is damaged; its "
+                  << SourceClassName(sourceClass) << " backup in sector " << backupSector
+                  << " is used\n";
+    }
     if (deep) PrepareDeepScan(sourceArg, restart);
     std::unique_ptr<IFileRecoveryParse> engine =
         sourceArg.IsWholeImage() ? CreateImageEngine(sourceArg.imagePath, tag, deep)

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
@@ -53,12 +54,10 @@ Status CFastNtfsRecovery::FinishOpening(uint32_t bootSectorSize) {
     if (bootSectorSize > kBootReadBytes || kBootReadBytes % bootSectorSize != 0) {
         return kErrInvalidParameter;
     }
-    std::array<std::byte, kBootReadBytes> boot{};
-    const uint32_t count = static_cast<uint32_t>(kBootReadBytes / bootSectorSize);
-    uint32_t read = 0;
-    Status s = ReadSectors(source_, count, boot, geometry_.partitionStart,
-                           static_cast<int>(bootSectorSize), read);
-    if (s == kOk && read != count) s = kErrReadFault;
+    // A wiped boot sector gives way to the volume's backup in its last sector.
+    std::array<std::byte, kBootAreaBytes> boot{};
+    Status s = ReadBootArea(source_, geometry_.partitionStart, bootSectorSize, boot,
+                            geometry_.sectorCount);
     if (s != kOk) return s;
     Geometry g;
     s = GeometryFromBootSector(boot, geometry_.partitionStart, geometry_.sectorCount, g);

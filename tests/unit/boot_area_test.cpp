@@ -8,6 +8,7 @@
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "platform/little_endian.h"
+#include "support/engine_tree.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -165,6 +166,69 @@ TEST(EngineFactory, ExtEngineFindsNothing) {
     std::vector<FoundRecord> list;
     EXPECT_EQ(engine->ListFolder(nullptr, 0, list), kOk);
     EXPECT_TRUE(list.empty());
+}
+
+// A wiped boot sector where the volume keeps a sound backup (FAT32 in sector 6, exFAT in sector
+// 12, NTFS in its last sector): the backup stands in, and the quick scan lists exactly what it
+// lists on the intact volume. A damaged backup (wrong exFAT checksum, a FAT32 backup that names
+// another sector, an NTFS copy whose size disagrees) is never taken.
+TEST(BootArea, BackupBootSectorsStandInForAWipedOne) {
+    struct Case {
+        const char* fixture;
+        SourceClass sourceClass;
+        uint64_t backup;  // 0: the last sector
+        size_t spoil;     // a byte whose change makes the backup unusable
+    };
+    const Case cases[] = {
+        {"fat32.img", SourceClass::Fat32, 6, 6 * 512 + 50},            // its backup field
+        {"photos_exfat.img", SourceClass::ExFat, 12, 12 * 512 + 300},  // the checksum
+        {"photos_ntfs.img", SourceClass::Ntfs, 0, 0},                  // set below
+    };
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        const std::vector<std::byte> intact = test::ReadWholeFile(test::FixturePath(c.fixture));
+        const uint64_t sectors = intact.size() / 512;
+        const uint64_t backup = c.backup != 0 ? c.backup : sectors - 1;
+        std::vector<std::byte> wiped = intact;
+        std::fill_n(wiped.begin(), 512, std::byte{0});
+        const std::string path = dir / (std::string("wiped_") + c.fixture);
+        test::WriteWholeFile(path, wiped);
+
+        SectorSource source;
+        ASSERT_EQ(OpenImageSource(source, path), kOk);
+        BootArea boot{};
+        uint64_t used = 99;
+        ASSERT_EQ(ReadBootArea(source, 0, 512, boot, sectors, &used), kOk);
+        EXPECT_EQ(ClassifyBootArea(boot), c.sourceClass);
+        EXPECT_EQ(used, backup);
+        EXPECT_TRUE(std::equal(boot.begin(), boot.begin() + 512, intact.begin() + backup * 512));
+        // Without the volume's size only the backups inside the boot area are looked for.
+        ASSERT_EQ(ReadBootArea(source, 0, 512, boot, 0, &used), kOk);
+        EXPECT_EQ(used, c.sourceClass == SourceClass::Ntfs ? 0u : backup);
+
+        auto sound = CreateImageEngine(test::FixturePath(c.fixture), 1, false);
+        auto stood = CreateImageEngine(path, 1, false);
+        ASSERT_TRUE(sound && stood);
+        ASSERT_EQ(sound->Scan(std::nullopt), kOk);
+        ASSERT_EQ(stood->Scan(std::nullopt), kOk);
+        const auto expected = test::ListTree(*sound);
+        const auto listed = test::ListTree(*stood);
+        EXPECT_GT(listed.size(), 4u);
+        EXPECT_EQ(listed.size(), expected.size());
+        for (const auto& [p, l] : expected) EXPECT_EQ(listed.count(p), 1u) << p;
+
+        // A spoiled backup is not taken.
+        const size_t spoil = c.spoil != 0 ? c.spoil : backup * 512 + 40;  // NTFS: its size
+        wiped[spoil] = static_cast<std::byte>(std::to_integer<uint8_t>(wiped[spoil]) ^ 0x40);
+        test::WriteWholeFile(path, wiped);
+        SectorSource spoiled;
+        ASSERT_EQ(OpenImageSource(spoiled, path), kOk);
+        ASSERT_EQ(ReadBootArea(spoiled, 0, 512, boot, sectors, &used), kOk);
+        EXPECT_EQ(ClassifyBootArea(boot), SourceClass::Unrecognised);
+        EXPECT_EQ(used, 0u);
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,10 +44,22 @@ std::vector<std::byte> Slice(const std::vector<std::byte>& bytes, uint64_t offse
             bytes.begin() + static_cast<std::ptrdiff_t>(end)};
 }
 
-// The image with its first sector zeroed.
+// Zeroes a volume's boot sector and the backup that FAT32 (sector 6) or NTFS (the last sector)
+// keeps of it.
+void ZeroBootSectors(std::vector<std::byte>& bytes) {
+    if (std::memcmp(&bytes[82], "FAT32   ", 8) == 0) {
+        std::fill_n(bytes.begin() + 6 * 512, 512, std::byte{0});
+    }
+    if (std::memcmp(&bytes[3], "NTFS    ", 8) == 0) {
+        std::fill_n(bytes.end() - 512, 512, std::byte{0});
+    }
+    std::fill_n(bytes.begin(), 512, std::byte{0});
+}
+
+// The image without its boot sectors.
 std::string WithoutBootSector(const test::ScratchDir& dir, const std::string& fixture) {
     std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath(fixture));
-    std::fill_n(bytes.begin(), 512, std::byte{0});
+    ZeroBootSectors(bytes);
     const std::string path = dir / ("noboot_" + fixture);
     test::WriteWholeFile(path, bytes);
     return path;
@@ -217,7 +230,7 @@ TEST(DeepCliStop, CtrlCSavesThePassAndTheSameCommandContinuesIt) {
     const std::string image = dir / "big.img";
     {
         std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("photos_fat.img"));
-        std::fill_n(bytes.begin(), 512, std::byte{0});
+        ZeroBootSectors(bytes);
         test::WriteWholeFile(image, bytes);
         fs::resize_file(image, uint64_t{1} << 30);
     }
@@ -289,7 +302,7 @@ TEST(DeepCliStop, RandomCtrlCAndKillPointsEndWithTheUninterruptedListing) {
     test::ScratchDir dir;
     // A large, mostly empty image: the pass takes a while even where holes read fast.
     std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("photos_fat.img"));
-    std::fill_n(bytes.begin(), 512, std::byte{0});
+    ZeroBootSectors(bytes);
     const std::vector<std::byte> picture =
         test::ReadWholeFile(test::TestDataPath("carving/baseline.jpg"));
     constexpr uint64_t kImageBytes = uint64_t{4} << 30;
@@ -354,8 +367,7 @@ TEST(DeepCliVolumes, TwoNtfsVolumesKeepTheirOwnFolders) {
     std::vector<std::byte> disk;
     for (const char* fixture : {"photos_ntfs.img", "ntfs_deleted.img"}) {
         std::vector<std::byte> volume = test::ReadWholeFile(test::FixturePath(fixture));
-        std::fill_n(volume.begin(), 512, std::byte{0});
-        std::fill_n(volume.end() - 512, 512, std::byte{0});  // the backup boot sector
+        ZeroBootSectors(volume);
         const std::string alone = dir / fixture;
         test::WriteWholeFile(alone, volume);
         const auto r = RunKeltra({"scan", alone, "--deep", "--json"}, {env});
