@@ -145,18 +145,25 @@ std::optional<FoundRecord> FindFile(const std::map<std::string, test::Listed>& t
     return it->second.record;
 }
 
+// A quick engine of type E over `bytes` whose `bad` sectors fail, scanned, its log in `logs`.
+template <typename E>
+std::unique_ptr<E> ScannedOverBadSectors(const std::vector<std::byte>& bytes,
+                                         std::set<uint64_t> bad, const std::string& logs) {
+    auto engine = std::make_unique<E>();
+    engine->SetLogFolder(logs);
+    SectorSource source = BadSource(bytes, std::move(bad));
+    const uint64_t sectors = source.totalSectors;
+    EXPECT_EQ(engine->OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
+    engine->Scan(std::nullopt);
+    return engine;
+}
+
 TEST(ReadErrors, QuickFatScanListsEverythingAndACopyOverABadSectorFails) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir scratch;
     const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("fat16.img"));
     auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
-        auto engine = std::make_unique<CFastFatRecovery>();
-        engine->SetLogFolder(logs);
-        SectorSource source = BadSource(bytes, std::move(bad));
-        const uint64_t sectors = source.totalSectors;
-        EXPECT_EQ(engine->OpenSource(std::move(source), 512, 0, sectors, 1), kOk);
-        EXPECT_EQ(engine->Scan(std::nullopt), kOk);
-        return engine;
+        return ScannedOverBadSectors<CFastFatRecovery>(bytes, std::move(bad), logs);
     };
     auto sound = open({}, scratch / "a");
     const auto tree = test::ListTree(*sound);
@@ -203,13 +210,7 @@ TEST(ReadErrors, QuickNtfsScanGoesOnPastABadMftRecord) {
     test::ScratchDir scratch;
     const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("ntfs_deleted.img"));
     auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
-        auto engine = std::make_unique<CFastNtfsRecovery>();
-        engine->SetLogFolder(logs);
-        SectorSource source = BadSource(bytes, std::move(bad));
-        const uint64_t sectors = source.totalSectors;
-        EXPECT_EQ(engine->OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
-        engine->Scan(std::nullopt);
-        return engine;
+        return ScannedOverBadSectors<CFastNtfsRecovery>(bytes, std::move(bad), logs);
     };
     auto sound = open({}, scratch / "a");
     const auto tree = test::ListTree(*sound);
@@ -231,13 +232,7 @@ TEST(ReadErrors, QuickExFatScanSaysHowMuchOfAFolderItCouldNotRead) {
     test::ScratchDir scratch;
     const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("exfat.img"));
     auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
-        auto engine = std::make_unique<CFastExFatRecovery>();
-        engine->SetLogFolder(logs);
-        SectorSource source = BadSource(bytes, std::move(bad));
-        const uint64_t sectors = source.totalSectors;
-        EXPECT_EQ(engine->OpenSource(std::move(source), 512, 0, sectors, 1), kOk);
-        engine->Scan(std::nullopt);
-        return engine;
+        return ScannedOverBadSectors<CFastExFatRecovery>(bytes, std::move(bad), logs);
     };
     auto sound = open({}, scratch / "a");
     const auto tree = test::ListTree(*sound);
