@@ -419,23 +419,29 @@ Status ScanLogStore::CountFiles(uint64_t parentKey, uint32_t& count) {
 }
 
 Status ScanLogStore::FindFolderRecord(uint32_t folderKey, FoundRecord& out) {
+    bool found = false;
+    const Status s = ForEachRecord([&](const FoundRecord& r) {
+        if (!IsFolderRecord(r) || r.key != folderKey) return true;
+        out = r;
+        found = true;
+        return false;
+    });
+    if (s != kOk) return s;
+    return found ? kOk : kErrInvalidParameter;
+}
+
+Status ScanLogStore::ForEachRecord(const std::function<bool(const FoundRecord&)>& visit) {
     for (uint32_t first = 1; first <= recordsInFile_; first += kBufferRecords) {
         const uint32_t count = std::min<uint32_t>(kBufferRecords, recordsInFile_ - first + 1);
         if (const Status s = ReadPiece(first, count); s != kOk) return s;
         for (const FoundRecord& r : piece_) {
-            if (IsFolderRecord(r) && r.key == folderKey) {
-                out = r;
-                return kOk;
-            }
+            if (!visit(r)) return kOk;
         }
     }
     for (const FoundRecord& r : pending_) {
-        if (IsFolderRecord(r) && r.key == folderKey) {
-            out = r;
-            return kOk;
-        }
+        if (!visit(r)) return kOk;
     }
-    return kErrInvalidParameter;
+    return kOk;
 }
 
 Status ScanLogStore::Ancestors(const FoundRecord& record, std::vector<FoundRecord>& out) {

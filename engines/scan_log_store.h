@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -101,6 +102,9 @@ class ScanLogStore {
     // The first folder record with this key, reading the whole log in 200-record pieces.
     // 87 when there is none.
     Status FindFolderRecord(uint32_t folderKey, FoundRecord& out);
+    // Hands every record to `visit` in index order (the main file read in 200-record pieces,
+    // then the buffered ones) until it answers false. A read error is returned.
+    Status ForEachRecord(const std::function<bool(const FoundRecord&)>& visit);
 
     // The record's folders from the nearest to the outermost. A record directly under the root
     // (filed under the smallest key) has none; the walk stops where a parent cannot be found,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 
 #include "engines/boot_area.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
@@ -246,8 +247,70 @@ Status CProfessionalNtfsRecovery::OpenLog(const std::optional<std::string>& resu
     }
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
-    if (resumeLogName) return ReopenLog(folder, *resumeLogName);
+    if (resumeLogName) {
+        const Status s = ReopenLog(folder, *resumeLogName);
+        if (s == kOk) RecallVolumes();
+        return s;
+    }
     return StartNewLog(folder, MakeLogName(kDeepNtfsLogPrefix, static_cast<int64_t>(sourceStart_)));
+}
+
+void CProfessionalNtfsRecovery::RecallVolumes() {
+    constexpr size_t kTriesPerStart = 8;
+    // Where record 0 would lie for each volume start, by the files found in it.
+    std::map<uint64_t, std::vector<std::pair<uint64_t, uint32_t>>> candidates;
+    std::vector<uint64_t> tagStarts;
+    constexpr uint64_t kNoStart = UINT64_MAX;
+    Store()->ForEachRecord([&](const FoundRecord& r) {
+        if (r.origin != static_cast<uint32_t>(RecordOrigin::DeepNtfs)) return true;
+        if (r.isFolder != 0) {
+            const uint32_t tag = r.key == kRootRecord ? 0 : r.key >> kKeyTagShift;
+            if (tag >= tagStarts.size()) tagStarts.resize(tag + 1, kNoStart);
+            if (tagStarts[tag] == kNoStart) tagStarts[tag] = r.partitionStart;
+            return true;
+        }
+        auto& tries = candidates[r.partitionStart];
+        uint64_t offset = 0;
+        if (tries.size() >= kTriesPerStart ||
+            __builtin_mul_overflow(uint64_t{r.key}, uint64_t{sectorsPerRecord_}, &offset) ||
+            offset > r.location) {
+            return true;
+        }
+        const uint64_t recordZero = r.location - offset;
+        const uint32_t clusterBytes =
+            r.clusterBytes > 0 ? static_cast<uint32_t>(r.clusterBytes) : 0;
+        uint32_t spc = assumedSectorsPerCluster_;
+        if (clusterBytes % bytesPerSector_ == 0 &&
+            IsPowerOfTwoUpTo(clusterBytes / bytesPerSector_, kMaxSectorsPerCluster)) {
+            spc = clusterBytes / bytesPerSector_;
+        }
+        if (std::find_if(tries.begin(), tries.end(),
+                         [&](const auto& t) { return t.first == recordZero; }) == tries.end()) {
+            tries.emplace_back(recordZero, spc);
+        }
+        return true;
+    });
+    // The tags first, so that the volumes found again take theirs.
+    if (!tagStarts.empty()) partitionStarts_ = tagStarts;
+    const MftMap none;
+    std::vector<std::byte> record(recordSize_);
+    for (const auto& [start, tries] : candidates) {
+        for (const auto& [recordZero, spc] : tries) {
+            const Geometry g = VolumeGeometry(start, spc);
+            if (known_.count(recordZero) != 0 ||
+                RecordReader(source_, g, none).ReadAt(recordZero, record) != kOk ||
+                Le32(record, 0) != kFileSignature || Le32(record, kOwnNumberOffset) != kMftRecord) {
+                continue;
+            }
+            const auto summary = SummariseRecord(record);
+            if (!summary || !summary->hasName || !IsMftName(summary->name)) continue;
+            AddKnownVolume(recordZero, record, spc);
+            if (known_.count(recordZero) != 0) break;
+        }
+    }
+    for (auto* volumes : {&known_, &assumed_}) {
+        for (auto& [key, v] : *volumes) v->keyTag = KeyTagOf(v->geometry.partitionStart);
+    }
 }
 
 void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> record) {
@@ -393,6 +456,7 @@ void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
     r.contentIntact = 1;
     r.key = FolderKey(v, key);
     r.clusterBytes = static_cast<int32_t>(v.geometry.ClusterBytes());
+    r.partitionStart = v.geometry.partitionStart;
     r.SetName("LostFolder" + std::to_string(key));
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
 }

@@ -113,6 +113,11 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     uint32_t FolderKey(const Volume& v, uint32_t number) const;
     // The tag of the volume that begins at `partitionStart`: its order among the starts met.
     uint32_t KeyTagOf(uint64_t partitionStart);
+    // For a continued scan: the pass does not meet again the $MFT records met before the stop,
+    // so the volumes they made are found again through the records of the log (each names its
+    // volume's start, and its record number and sector point back to record 0), and the tags
+    // from the folders already written.
+    void RecallVolumes();
     // The depth of `folder` in the volume; new folders met on the way join folders_.
     uint32_t DepthOf(Volume& v, uint32_t folder);
     std::optional<uint32_t> FolderParent(const Volume& v, uint32_t number);

@@ -10,6 +10,7 @@
 #include <set>
 #include <tuple>
 
+#include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
@@ -243,6 +244,68 @@ TEST(DeepScan, StopInTheQuickPhaseGivesTheFolderBackOrKeepsTheEarlierState) {
     EXPECT_EQ(after.state.sectorsDone, saved.state.sectorsDone);
     EXPECT_EQ(after.state.offsetInRun, saved.state.offsetInRun);
     EXPECT_EQ(history.FolderCounter(), 1u);
+}
+
+// Two NTFS volumes behind 1 MiB of zeros, without partition table or boot sectors, the pass
+// stopped just after it met the second volume's $MFT and then continued: the second session
+// must still place that volume's records where the first learned it lies, so the listing and
+// every file's bytes are those of one uninterrupted scan.
+TEST(DeepScan, TwoNtfsVolumesStoppedInTheSecondContinueToTheSameFiles) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    constexpr uint64_t kGap = 2048;
+    std::vector<std::byte> disk(kGap * 512);
+    uint64_t secondMft = 0;
+    for (const char* fixture : {"photos_ntfs.img", "ntfs_deleted.img"}) {
+        std::vector<std::byte> volume = test::ReadWholeFile(test::FixturePath(fixture));
+        secondMft = disk.size() / 512 + Le64(volume, 48) * Byte(volume, 13);
+        std::fill_n(volume.begin(), 512, std::byte{0});
+        std::fill_n(volume.end() - 512, 512, std::byte{0});
+        disk.insert(disk.end(), volume.begin(), volume.end());
+    }
+    const std::string whole = dir / "whole.img";
+    const std::string image = dir / "stopped.img";
+    test::WriteWholeFile(whole, disk);
+    test::WriteWholeFile(image, disk);
+
+    auto reference = OpenDeep(whole);
+    Recorder uninterrupted;
+    ASSERT_EQ(ScanDeep(*reference, uninterrupted), kOk);
+    const Listing expected = ListAll(*reference);
+    // The first progress call after the chunk that holds the second $MFT.
+    const std::vector<Call> calls = uninterrupted.PassCalls();
+    int stopAt = 0;
+    for (size_t i = 0; i < calls.size() && stopAt == 0; ++i) {
+        if (calls[i].current > secondMft) stopAt = static_cast<int>(i + 1);
+    }
+    ASSERT_NE(stopAt, 0);
+    {
+        auto first = OpenDeep(image);
+        Recorder stopping;
+        stopping.stopAt = stopAt;
+        ASSERT_EQ(ScanDeep(*first, stopping), kCancelled);
+    }
+    auto second = OpenDeep(image);
+    ASSERT_TRUE(second->Resuming());
+    Recorder resumed;
+    ASSERT_EQ(ScanDeep(*second, resumed), kOk);
+    EXPECT_EQ(ListAll(*second), expected);
+
+    // The bytes of every NTFS file, as each scan reads them.
+    auto contents = [&dir](IFileRecoveryParse& engine, const std::string& tag) {
+        std::map<std::string, std::string> out;
+        test::WalkTree(engine, [&](const std::string& path, const FoundRecord& r) {
+            if (r.isFolder != 0 || r.origin != static_cast<uint32_t>(RecordOrigin::DeepNtfs)) {
+                return;
+            }
+            const std::string target = dir / (tag + std::to_string(out.size()));
+            if (engine.RecoverRecord(r, target, 0) == kOk) out[path] = test::Sha256OfFile(target);
+        });
+        return out;
+    };
+    const auto want = contents(*reference, "a");
+    EXPECT_GT(want.size(), 40u);
+    EXPECT_EQ(contents(*second, "b"), want);
 }
 
 }  // namespace
