@@ -2,7 +2,8 @@
 // source whose first sixteen 1 KiB slots carry the "FILE" signature and the update sequence
 // number at their first sector's end (as the deep scan's test demands); every slot is handed to
 // the handler at its own sector, then the folders are written, listed and their files' data
-// located and read, as the deep scan and the windows do afterwards.
+// located and read, as the deep scan and the windows do afterwards; last the log is reopened as
+// a continued scan reopens it.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include "engines/ntfs/professional_ntfs_recovery.h"
 #include "fuzz/memory_source.h"
 #include "fuzz/scratch_folder.h"
+#include "scanlog/scan_history.h"
+#include "scanlog/scan_log_folder.h"
 
 namespace {
 
@@ -55,6 +58,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 engine.ReadRecordData(r, temp, buffer, got, nullptr, nullptr);
                 if (got > buffer.size()) __builtin_trap();
             }
+        }
+    }
+    // The log reopened as a continued scan reopens it: the volumes and folder tags are taken
+    // back from its records.
+    if (std::string logName; ScanHistory::FindLogFile(kDeepNtfsLogPrefix, folder, logName) == kOk) {
+        CProfessionalNtfsRecovery again;
+        SectorSource reread = fuzz::ViewSource(volume, 512);
+        const uint64_t sectors = reread.totalSectors;
+        if (again.OpenSource(std::move(reread), kImageSectorSize, 0, sectors, 1) == kOk) {
+            again.SetLogFolder(folder);
+            std::vector<FoundRecord> listed;
+            if (again.OpenLog(logName) == kOk) again.ListFolder(nullptr, 0, listed);
         }
     }
     std::error_code ec;
