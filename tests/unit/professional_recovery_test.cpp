@@ -246,6 +246,18 @@ TEST(DeepScan, StopInTheQuickPhaseGivesTheFolderBackOrKeepsTheEarlierState) {
     EXPECT_EQ(history.FolderCounter(), 1u);
 }
 
+// The sha256 of every file of the origin under its path, as the engine copies it out.
+std::map<std::string, std::string> FileContents(IFileRecoveryParse& engine, RecordOrigin origin,
+                                                const std::string& scratch) {
+    std::map<std::string, std::string> out;
+    test::WalkTree(engine, [&](const std::string& path, const FoundRecord& r) {
+        if (r.isFolder != 0 || r.origin != static_cast<uint32_t>(origin)) return;
+        const std::string target = scratch + std::to_string(out.size());
+        if (engine.RecoverRecord(r, target, 0) == kOk) out[path] = test::Sha256OfFile(target);
+    });
+    return out;
+}
+
 // Two NTFS volumes behind 1 MiB of zeros, without partition table or boot sectors, the pass
 // stopped just after it met the second volume's $MFT and then continued: the second session
 // must still place that volume's records where the first learned it lies, so the listing and
@@ -291,21 +303,51 @@ TEST(DeepScan, TwoNtfsVolumesStoppedInTheSecondContinueToTheSameFiles) {
     ASSERT_EQ(ScanDeep(*second, resumed), kOk);
     EXPECT_EQ(ListAll(*second), expected);
 
-    // The bytes of every NTFS file, as each scan reads them.
-    auto contents = [&dir](IFileRecoveryParse& engine, const std::string& tag) {
-        std::map<std::string, std::string> out;
-        test::WalkTree(engine, [&](const std::string& path, const FoundRecord& r) {
-            if (r.isFolder != 0 || r.origin != static_cast<uint32_t>(RecordOrigin::DeepNtfs)) {
-                return;
-            }
-            const std::string target = dir / (tag + std::to_string(out.size()));
-            if (engine.RecoverRecord(r, target, 0) == kOk) out[path] = test::Sha256OfFile(target);
-        });
-        return out;
-    };
-    const auto want = contents(*reference, "a");
+    const auto want = FileContents(*reference, RecordOrigin::DeepNtfs, dir / "a");
     EXPECT_GT(want.size(), 40u);
-    EXPECT_EQ(contents(*second, "b"), want);
+    EXPECT_EQ(FileContents(*second, RecordOrigin::DeepNtfs, dir / "b"), want);
+}
+
+// A FAT32 volume behind 1 MiB of zeros, its boot sector and backup gone, the pass stopped at
+// one of several points and continued: the deep FAT search lists and copies what one whole
+// pass does.
+TEST(DeepScan, FatVolumeWithoutBootSectorStoppedAndContinuedGivesTheSameFiles) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    std::vector<std::byte> disk(2048 * 512);
+    std::vector<std::byte> volume = test::ReadWholeFile(test::FixturePath("photos_fat.img"));
+    std::fill_n(volume.begin(), 512, std::byte{0});
+    std::fill_n(volume.begin() + 6 * 512, 512, std::byte{0});
+    disk.insert(disk.end(), volume.begin(), volume.end());
+    const std::string whole = dir / "whole.img";
+    test::WriteWholeFile(whole, disk);
+
+    auto reference = OpenDeep(whole);
+    Recorder uninterrupted;
+    ASSERT_EQ(ScanDeep(*reference, uninterrupted), kOk);
+    const Listing expected = ListAll(*reference);
+    const auto want = FileContents(*reference, RecordOrigin::DeepFat, dir / "a");
+    EXPECT_GT(want.size(), 5u);
+    const size_t passCalls = uninterrupted.PassCalls().size();
+    ASSERT_GE(passCalls, 6u);
+    for (size_t part = 1; part < 6; ++part) {
+        SCOPED_TRACE(part);
+        const std::string image = dir / ("stopped" + std::to_string(part) + ".img");
+        test::WriteWholeFile(image, disk);
+        {
+            auto first = OpenDeep(image);
+            Recorder stopping;
+            stopping.stopAt = static_cast<int>(passCalls * part / 6);
+            ASSERT_EQ(ScanDeep(*first, stopping), kCancelled);
+        }
+        auto second = OpenDeep(image);
+        ASSERT_TRUE(second->Resuming());
+        Recorder resumed;
+        ASSERT_EQ(ScanDeep(*second, resumed), kOk);
+        EXPECT_EQ(ListAll(*second), expected);
+        EXPECT_EQ(FileContents(*second, RecordOrigin::DeepFat, dir / ("b" + std::to_string(part))),
+                  want);
+    }
 }
 
 }  // namespace
