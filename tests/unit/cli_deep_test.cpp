@@ -332,8 +332,10 @@ TEST(DeepCliStop, RandomCtrlCAndKillPointsEndWithTheUninterruptedListing) {
     for (int round = 0; round < 8; ++round) {
         const pid_t pid = Spawn({"scan", image, "--deep"}, env, err);
         ASSERT_NE(pid, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 400));
+        // A kill may come at any time; Ctrl-C only once the program has had time to start
+        // (before its handler is in place a Ctrl-C ends any program, saving nothing).
         const bool kill = rng() % 2 == 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds((kill ? 5 : 150) + rng() % 400));
         ::kill(pid, kill ? SIGKILL : SIGINT);
         int status = 0;
         ::waitpid(pid, &status, 0);
