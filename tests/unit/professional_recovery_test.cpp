@@ -246,6 +246,27 @@ TEST(DeepScan, StopInTheQuickPhaseGivesTheFolderBackOrKeepsTheEarlierState) {
     EXPECT_EQ(history.FolderCounter(), 1u);
 }
 
+// A deep scan of `image` stopped at pass call `stopAt`, then continued to its end by a new
+// engine; null (with the failure reported) when either part does not end as it should.
+std::unique_ptr<CProfessionalRecovery> StoppedAndContinued(const std::string& image, int stopAt) {
+    {
+        auto first = OpenDeep(image);
+        Recorder stopping;
+        stopping.stopAt = stopAt;
+        if (ScanDeep(*first, stopping) != kCancelled) {
+            ADD_FAILURE() << "the stop at pass call " << stopAt << " did not stop the scan";
+            return nullptr;
+        }
+    }
+    auto second = OpenDeep(image);
+    Recorder resumed;
+    if (!second->Resuming() || ScanDeep(*second, resumed) != kOk) {
+        ADD_FAILURE() << "the stopped scan was not continued to its end";
+        return nullptr;
+    }
+    return second;
+}
+
 // The sha256 of every file of the origin under its path, as the engine copies it out.
 std::map<std::string, std::string> FileContents(IFileRecoveryParse& engine, RecordOrigin origin,
                                                 const std::string& scratch) {
@@ -291,16 +312,8 @@ TEST(DeepScan, TwoNtfsVolumesStoppedInTheSecondContinueToTheSameFiles) {
         if (calls[i].current > secondMft) stopAt = static_cast<int>(i + 1);
     }
     ASSERT_NE(stopAt, 0);
-    {
-        auto first = OpenDeep(image);
-        Recorder stopping;
-        stopping.stopAt = stopAt;
-        ASSERT_EQ(ScanDeep(*first, stopping), kCancelled);
-    }
-    auto second = OpenDeep(image);
-    ASSERT_TRUE(second->Resuming());
-    Recorder resumed;
-    ASSERT_EQ(ScanDeep(*second, resumed), kOk);
+    auto second = StoppedAndContinued(image, stopAt);
+    ASSERT_NE(second, nullptr);
     EXPECT_EQ(ListAll(*second), expected);
 
     const auto want = FileContents(*reference, RecordOrigin::DeepNtfs, dir / "a");
@@ -334,16 +347,8 @@ TEST(DeepScan, FatVolumeWithoutBootSectorStoppedAndContinuedGivesTheSameFiles) {
         SCOPED_TRACE(part);
         const std::string image = dir / ("stopped" + std::to_string(part) + ".img");
         test::WriteWholeFile(image, disk);
-        {
-            auto first = OpenDeep(image);
-            Recorder stopping;
-            stopping.stopAt = static_cast<int>(passCalls * part / 6);
-            ASSERT_EQ(ScanDeep(*first, stopping), kCancelled);
-        }
-        auto second = OpenDeep(image);
-        ASSERT_TRUE(second->Resuming());
-        Recorder resumed;
-        ASSERT_EQ(ScanDeep(*second, resumed), kOk);
+        auto second = StoppedAndContinued(image, static_cast<int>(passCalls * part / 6));
+        ASSERT_NE(second, nullptr);
         EXPECT_EQ(ListAll(*second), expected);
         EXPECT_EQ(FileContents(*second, RecordOrigin::DeepFat, dir / ("b" + std::to_string(part))),
                   want);
