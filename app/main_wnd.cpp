@@ -603,10 +603,11 @@ SourceItem* CMainWnd::AddImageSource(const QString& path) {
 
 // The volumes and stretches of the image's partition table, each a source of its own with a
 // tag of its own; table entries the image cannot hold are told, and the others still listed.
-// An image without a table (or that cannot be read) stays a single source.
+// An image without a table (or that cannot be read) stays a single source; a table that is
+// there but cannot be used is told.
 void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath) {
     ImageVolumes image;
-    if (ListImageVolumes(imagePath, image) != kOk || image.tableType.empty()) return;
+    if (ListImageVolumes(imagePath, image) != kOk) return;
     auto* diskList = Control<CDiskListUI>("DiskList");
     for (const VolumeEntry& entry : image.entries) {
         auto volume = std::make_unique<SourceItem>();
@@ -617,7 +618,7 @@ void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& 
         sources_.push_back(std::move(volume));
     }
     if (image.problems.empty()) return;
-    QString text = FormatMessage(MessageText("MSG0225"),
+    QString text = FormatMessage(MessageText(image.tableType.empty() ? "MSG0226" : "MSG0225"),
                                  {QFileInfo(QString::fromStdString(imagePath)).fileName()});
     text += '\n';
     for (const std::string& problem : image.problems) {

@@ -79,6 +79,12 @@ for img in ("ntfs.img", "ntfs_4k.img", "fat12.img", "fat16.img", "fat32.img", "e
         with open(os.path.join(fixtures, img), "rb") as f:
             put("boot_area", img[:-4], f.read(16 * 1024))
 
+# GPT: the header sector and the entry array behind it, of the disk images with a GPT table.
+for img in ("gpt.img", "tables_gpt.img"):
+    data = image(img)
+    if data:
+        put("gpt_table", img[:-4], data[512:1024 + 16 * 1024])
+
 # FAT: the start of the FAT, the root folder and the first clusters; the deep search gets the
 # boot sector, the root folder and the sectors of subfolders.
 for kind, img in enumerate(("fat12.img", "fat16.img", "fat32.img")):

@@ -3,10 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <array>
 
 #include "platform/file_handle.h"
-#include "platform/little_endian.h"
+#include "storage/gpt_table.h"
 #include "storage/partition_probe.h"
 #include "storage/sector_source.h"
 #include "storage/volume_enumerator.h"
@@ -30,17 +29,6 @@ std::string Sectors(uint64_t start, uint64_t length) {
     return fmt::format("sectors {} to {}", start, start + length - 1);
 }
 
-// The sectors of the disk a GPT header at sector 1 was written for (its backup header's
-// sector + 1); 0 without one. libblkid refuses a GPT whose disk is longer than the image.
-uint64_t GptDiskSectors(const FileHandle& image) {
-    std::array<std::byte, kImageSectorSize> header{};
-    size_t done = 0;
-    if (image.ReadAt(kImageSectorSize, header, done) != kOk || done != header.size()) return 0;
-    if (!BytesEqual(header, 0, "EFI PART")) return 0;
-    const uint64_t backup = Le64(header, 32);
-    return backup < UINT64_MAX / kImageSectorSize ? backup + 1 : 0;
-}
-
 }  // namespace
 
 std::string ImageVolumeName(const VolumeEntry& volume) {
@@ -57,16 +45,26 @@ Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
     if (const Status s = image.Size(bytes); s != kOk) return s;
     out.totalSectors = bytes / kImageSectorSize;
     std::string tableType;
-    const auto table = ReadPartitionTable(image, &tableType);
+    auto table = ReadPartitionTable(image, &tableType);
     if (!table) {
-        if (const uint64_t diskSectors = GptDiskSectors(image); diskSectors > out.totalSectors) {
-            out.problems.push_back(fmt::format(
-                "its GPT partition table is of a disk of {} sectors, but the image holds only {} "
-                "(it was cut short): the table cannot be used; IMAGE@START:COUNT scans a part "
-                "of it",
-                diskSectors, out.totalSectors));
+        // An image cut short (a disk that could not be copied to its end) keeps the GPT table
+        // at its start, but libblkid refuses a table whose disk is longer than the image: that
+        // table is read here, when its checksums hold.
+        const auto gpt = ReadGptHeader(image);
+        if (!gpt || gpt->header.diskSectors <= out.totalSectors) return kOk;
+        const std::string cut = fmt::format(
+            "its GPT partition table is of a disk of {} sectors, but the image holds only {} (it "
+            "was cut short)",
+            gpt->header.diskSectors, out.totalSectors);
+        if (gpt->checksumHolds) table = ReadGptEntries(image, gpt->header);
+        if (!table) {
+            out.problems.push_back(cut +
+                                   ", and that table is damaged: it cannot be used; "
+                                   "IMAGE@START:COUNT scans a part of it");
+            return kOk;
         }
-        return kOk;
+        tableType = "gpt";
+        out.problems.push_back(cut + "; the partitions are read from the table at its start");
     }
     out.tableType = tableType;
 

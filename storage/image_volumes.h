@@ -24,8 +24,9 @@ struct ImageVolumes {
     std::vector<VolumeEntry> entries;
     // One line for each table entry that is left out or cut short: it starts past the end of
     // the image, ends past it (cut to the image's end), or overlaps a volume that starts before
-    // it (left out). Without a table: one line when the image starts with a GPT table that
-    // cannot be read because the image is shorter than its disk.
+    // it (left out). An image shorter than the disk its GPT table names gets one line first:
+    // its table is read from the image's start, or, when that table is damaged, the image has
+    // no table.
     std::vector<std::string> problems;
 };
 

@@ -325,6 +325,56 @@ class ImageVolumesTest : public QObject {
         QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(1));
     }
 
+    // An image cut short is listed by the GPT table at its start; when that table is damaged
+    // too, the image is one source, and why is told.
+    void ACutImageIsListedByTheTableAtItsStart() {
+        const std::string gpt = test::FixturePath("tables_gpt.img");
+        if (!fs::exists(gpt)) QSKIP("tables_gpt.img is not built");
+        test::ScratchDir dir;
+        const std::string image = dir / "cut.img";
+        fs::copy_file(gpt, image);
+        fs::resize_file(image, 20u << 20);
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        const auto added = [&window](const std::string& path) {
+            test::SeenBox told;
+            WhenModal<CMessageBox>([&told](CMessageBox* box) {
+                told.shown = true;
+                told.text = box->findChild<QLabel*>("message")->text();
+                box->findChild<QPushButton*>("okbtn")->click();
+            });
+            window.AddImageSource(QString::fromStdString(path));
+            return told;
+        };
+        const test::SeenBox cut = added(image);
+        QVERIFY(cut.shown);
+        QVERIFY(cut.text.startsWith("Some entries of the partition table of cut.img"));
+        QVERIFY(cut.text.contains("(it was cut short); the partitions are read"));
+        QVERIFY(cut.text.contains("partition 2 (sectors 34816 to 67583) ends past the end"));
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QCOMPARE(imageRow->childCount(), 2);
+        QVERIFY(Plain(imageRow->child(0), 0).startsWith("Partition 1"));
+        QVERIFY(Plain(imageRow->child(1), 0).startsWith("Partition 2"));
+        list->setCurrentItem(imageRow->child(0));
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(1));
+
+        {
+            std::fstream spoil(image, std::ios::in | std::ios::out | std::ios::binary);
+            spoil.seekp(512 + 56);
+            spoil.put('\x5a');
+        }
+        window.ShowPage(CMainWnd::kPageFileType);
+        const test::SeenBox damaged = added(image);
+        QVERIFY(damaged.shown);
+        QVERIFY(damaged.text.startsWith("The partition table of cut.img cannot be used"));
+        QVERIFY(damaged.text.contains("that table is damaged"));
+        QCOMPARE(list->currentItem()->childCount(), 0);
+    }
+
   private:
     std::unique_ptr<test::ScratchSession> session_;
 };

@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "cli/commands/source_argument.h"
+#include "storage/gpt_table.h"
 #include "storage/image_volumes.h"
+#include "storage/partition_probe.h"
 #include "support/photo_fixture.h"
 #include "support/test_support.h"
 
@@ -61,18 +65,38 @@ TEST(ImageVolumes, TablesAreReadLikeADisks) {
     EXPECT_EQ(gap.entries[1].start, 34816u);
     EXPECT_EQ(gap.entries[1].length, 239616u - 34816u);
 
-    // An image cut short keeps a GPT header that names a longer disk: libblkid refuses the
-    // table, and the reason is told.
+    // An image cut short (a disk copied only in part) keeps the GPT table at its start, whose
+    // disk is longer than the image: the table is read, the volume past the cut is cut too.
     test::ScratchDir cut;
     fs::copy_file(test::FixturePath("tables_gpt.img"), cut / "cut.img");
     fs::resize_file(cut / "cut.img", 20u << 20);
     ImageVolumes shortGpt;
     ASSERT_EQ(ListImageVolumes(cut / "cut.img", shortGpt), kOk);
-    EXPECT_TRUE(shortGpt.tableType.empty());
-    ASSERT_EQ(shortGpt.problems.size(), 1u);
-    EXPECT_NE(shortGpt.problems[0].find("a disk of 69632 sectors, but the image holds only 40960"),
+    EXPECT_EQ(shortGpt.tableType, "gpt");
+    EXPECT_EQ(Rows(shortGpt), (Strings{"1 2048 32768 7 NTFS", "2 34816 6144 6 FAT"}));
+    ASSERT_EQ(shortGpt.problems.size(), 2u) << testing::PrintToString(shortGpt.problems);
+    EXPECT_NE(shortGpt.problems[0].find("a disk of 69632 sectors, but the image holds only 40960 "
+                                        "(it was cut short); the partitions are read"),
               std::string::npos)
         << shortGpt.problems[0];
+    EXPECT_NE(shortGpt.problems[1].find("partition 2 (sectors 34816 to 67583) ends past the end"),
+              std::string::npos)
+        << shortGpt.problems[1];
+    // Its header spoiled as well (a changed byte of the disk's identifier fails the header's
+    // checksum): no table is taken, and why is told.
+    {
+        std::fstream image(cut / "cut.img", std::ios::in | std::ios::out | std::ios::binary);
+        image.seekp(512 + 56);
+        image.put('\x5a');
+    }
+    ImageVolumes damaged;
+    ASSERT_EQ(ListImageVolumes(cut / "cut.img", damaged), kOk);
+    EXPECT_TRUE(damaged.tableType.empty());
+    EXPECT_TRUE(damaged.entries.empty());
+    ASSERT_EQ(damaged.problems.size(), 1u);
+    EXPECT_NE(damaged.problems[0].find("that table is damaged: it cannot be used"),
+              std::string::npos)
+        << damaged.problems[0];
 
     // A file system image holds no table; a missing file is an error.
     ImageVolumes plain;
@@ -99,6 +123,75 @@ TEST(ImageVolumes, EntriesTheImageCannotHoldAreToldAndLeftOut) {
     EXPECT_EQ(bad.problems[2],
               "partition 3 (sectors 10000 to 14095) overlaps partition 1 (sectors 2048 to "
               "34815); left out");
+}
+
+TEST(GptTable, ReadsWhatLibblkidReadsAndChecksItsFields) {
+    // The program's own reading of a sound table gives what libblkid gives.
+    FileHandle image;
+    ASSERT_EQ(FileHandle::OpenForReading(test::FixturePath("tables_gpt.img"), image), kOk);
+    const auto header = ReadGptHeader(image);
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(header->checksumHolds);
+    EXPECT_EQ(header->header.diskSectors, 69632u);
+    const auto own = ReadGptEntries(image, header->header);
+    const auto theirs = ReadPartitionTable(image);
+    ASSERT_TRUE(own && theirs);
+    ASSERT_EQ(own->size(), 2u);
+    ASSERT_EQ(own->size(), theirs->size());
+    for (size_t i = 0; i < own->size(); ++i) {
+        EXPECT_EQ((*own)[i].number, (*theirs)[i].number);
+        EXPECT_EQ((*own)[i].startBytes, (*theirs)[i].startBytes);
+        EXPECT_EQ((*own)[i].lengthBytes, (*theirs)[i].lengthBytes);
+        EXPECT_EQ((*own)[i].typeGuid, (*theirs)[i].typeGuid);
+    }
+
+    // Header fields that make no table.
+    const auto sector = test::ReadWholeFile(test::FixturePath("tables_gpt.img"));
+    std::vector<std::byte> good(sector.begin() + 512, sector.begin() + 1024);
+    ASSERT_TRUE(ParseGptHeader(good));
+    const auto spoiled = [&](size_t at, uint64_t value, size_t width) {
+        auto copy = good;
+        std::memcpy(copy.data() + at, &value, width);
+        return ParseGptHeader(copy).has_value();
+    };
+    EXPECT_FALSE(spoiled(24, 2, 8)) << "a header that is not in sector 1";
+    EXPECT_FALSE(spoiled(32, 40, 8)) << "a backup header among the usable sectors";
+    EXPECT_FALSE(spoiled(32, UINT64_MAX / 256, 8)) << "a disk no file can hold";
+    EXPECT_FALSE(spoiled(84, 100, 4)) << "entries shorter than 128 bytes";
+    EXPECT_FALSE(spoiled(80, 1u << 20, 4)) << "more entry bytes than a table holds";
+    EXPECT_FALSE(spoiled(12, 600, 4)) << "a header longer than its sector";
+
+    // Entries of 256 bytes: an unused one, one ending before it starts, one outside the usable
+    // sectors, and two sound ones, numbered by their place.
+    GptHeader h;
+    h.firstUsable = 34;
+    h.lastUsable = 10000;
+    h.entryCount = 6;
+    h.entrySize = 256;
+    std::vector<std::byte> entries(h.EntryBytes());
+    const auto put = [&](uint32_t index, uint64_t first, uint64_t last) {
+        std::byte* e = entries.data() + index * h.entrySize;
+        // Microsoft basic data: ebd0a0a2-b9e5-4433-87c0-68b6b72699c7
+        const uint8_t type[16] = {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44,
+                                  0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7};
+        std::memcpy(e, type, 16);
+        std::memcpy(e + 32, &first, 8);
+        std::memcpy(e + 40, &last, 8);
+    };
+    put(1, 2048, 4095);
+    put(2, 5000, 4999);
+    put(3, 9000, 10001);
+    put(5, 34, 34);
+    const auto slots = ParseGptEntries(entries, h);
+    ASSERT_EQ(slots.size(), 2u);
+    EXPECT_EQ(slots[0].number, 2);
+    EXPECT_EQ(slots[0].startBytes, 2048u * 512);
+    EXPECT_EQ(slots[0].lengthBytes, 2048u * 512);
+    EXPECT_EQ(slots[0].typeGuid, "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7");
+    EXPECT_EQ(slots[1].number, 6);
+    EXPECT_EQ(slots[1].lengthBytes, 512u);
+    // An array shorter than the header says gives the entries it holds.
+    EXPECT_EQ(ParseGptEntries(std::span(entries).first(3 * 256), h).size(), 1u);
 }
 
 TEST(ImageSourceArgument, PicksAVolumeOrASectorRange) {
@@ -371,6 +464,23 @@ TEST_F(CliOnTables, BadEntriesAreToldAndTheOthersScanned) {
     const auto j = nlohmann::json::parse(probe.out);
     EXPECT_EQ(j["table"], "MBR");
     EXPECT_EQ(j["problems"].size(), 3u);
+}
+
+TEST_F(CliOnTables, AnImageCutShortIsScannedByTheTableAtItsStart) {
+    // The copy of the GPT disk stops 4 MiB into its second volume: the first is whole, and its
+    // deleted files come back byte for byte.
+    test::ScratchDir out;
+    fs::copy_file(test::FixturePath("tables_gpt.img"), out / "cut.img");
+    fs::resize_file(out / "cut.img", 20u << 20);
+    const auto r = Run({"recover", out / "cut.img", "--to", out / "dest", "--keep-paths"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("it was cut short"), std::string::npos) << r.err;
+    for (const std::string& file : test::PhotoDeletedFiles()) {
+        const std::string copy = out / ("dest/Partition 1 (NTFS)/" + file);
+        ASSERT_TRUE(fs::exists(copy)) << copy << "\n" << r.err;
+        EXPECT_EQ(test::ReadWholeFile(copy), test::ReadWholeFile(test::PhotoOriginal(file)))
+            << file;
+    }
 }
 
 TEST_F(CliOnTables, APartitionIsCopiedOutAndNothingToScanIsAnError) {
