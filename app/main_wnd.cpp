@@ -21,6 +21,7 @@
 #include "app/disk_list.h"
 #include "app/file_actions.h"
 #include "app/found_files.h"
+#include "app/image_table_problem_text.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
@@ -621,8 +622,8 @@ void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& 
     QString text = FormatMessage(MessageText(image.tableType.empty() ? "MSG0226" : "MSG0225"),
                                  {QFileInfo(QString::fromStdString(imagePath)).fileName()});
     text += '\n';
-    for (const std::string& problem : image.problems) {
-        text += QStringLiteral("\n- ") + QString::fromStdString(problem);
+    for (const ImageTableProblem& problem : image.problems) {
+        text += QStringLiteral("\n- ") + ImageTableProblemText(problem);
     }
     imageRow->setToolTip(0, text);
     ShowMessage(kMessageWarning, this, text);

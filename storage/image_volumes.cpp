@@ -25,11 +25,39 @@ struct Candidate {
     uint64_t End() const { return start + length; }
 };
 
-std::string Sectors(uint64_t start, uint64_t length) {
-    return fmt::format("sectors {} to {}", start, start + length - 1);
+std::string Sectors(uint64_t first, uint64_t last) {
+    return fmt::format("sectors {} to {}", first, last);
 }
 
 }  // namespace
+
+std::string ImageTableProblem::Text() const {
+    const std::string cut = fmt::format(
+        "its GPT partition table is of a disk of {} sectors, but the image holds only {} (it was "
+        "cut short)",
+        diskSectors, imageSectors);
+    const std::string what = fmt::format("partition {} ({})", partition, Sectors(first, last));
+    switch (kind) {
+        case Kind::kCutShort:
+            return cut + "; the partitions are read from the table at its start";
+        case Kind::kCutShortAndDamaged:
+            return cut +
+                   ", and that table is damaged: it cannot be used; IMAGE@START:COUNT scans "
+                   "a part of it";
+        case Kind::kStartsPastEnd:
+            return fmt::format("{} starts past the end of the image ({} sectors); left out", what,
+                               imageSectors);
+        case Kind::kEndsPastEnd:
+            return fmt::format(
+                "{} ends past the end of the image ({} sectors); only its first {} sectors are "
+                "there",
+                what, imageSectors, keptSectors);
+        case Kind::kOverlaps:
+            return fmt::format("{} overlaps partition {} ({}); left out", what, otherPartition,
+                               Sectors(otherFirst, otherLast));
+    }
+    return what;
+}
 
 std::string ImageVolumeName(const VolumeEntry& volume) {
     std::string name = fmt::format("Partition {}", volume.partitionNumber);
@@ -52,19 +80,17 @@ Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
         // table is read here, when its checksums hold.
         const auto gpt = ReadGptHeader(image);
         if (!gpt || gpt->header.diskSectors <= out.totalSectors) return kOk;
-        const std::string cut = fmt::format(
-            "its GPT partition table is of a disk of {} sectors, but the image holds only {} (it "
-            "was cut short)",
-            gpt->header.diskSectors, out.totalSectors);
+        ImageTableProblem told{.kind = ImageTableProblem::Kind::kCutShort,
+                               .imageSectors = out.totalSectors,
+                               .diskSectors = gpt->header.diskSectors};
         if (gpt->checksumHolds) table = ReadGptEntries(image, gpt->header);
         if (!table) {
-            out.problems.push_back(cut +
-                                   ", and that table is damaged: it cannot be used; "
-                                   "IMAGE@START:COUNT scans a part of it");
+            told.kind = ImageTableProblem::Kind::kCutShortAndDamaged;
+            out.problems.push_back(told);
             return kOk;
         }
         tableType = "gpt";
-        out.problems.push_back(cut + "; the partitions are read from the table at its start");
+        out.problems.push_back(told);
     }
     out.tableType = tableType;
 
@@ -74,20 +100,20 @@ Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
     for (const PartitionSlot& slot : *table) {
         Candidate c{slot, slot.startBytes / kImageSectorSize, slot.lengthBytes / kImageSectorSize};
         if (c.length == 0) continue;
-        const std::string what =
-            fmt::format("partition {} ({})", slot.number, Sectors(c.start, c.length));
+        ImageTableProblem told{.imageSectors = out.totalSectors,
+                               .partition = slot.number,
+                               .first = c.start,
+                               .last = c.End() - 1};
         if (c.start >= out.totalSectors) {
-            out.problems.push_back(
-                fmt::format("{} starts past the end of the image ({} sectors); left out", what,
-                            out.totalSectors));
+            told.kind = ImageTableProblem::Kind::kStartsPastEnd;
+            out.problems.push_back(told);
             continue;
         }
         if (c.length > out.totalSectors - c.start) {
             c.length = out.totalSectors - c.start;
-            out.problems.push_back(fmt::format(
-                "{} ends past the end of the image ({} sectors); only its first {} sectors are "
-                "there",
-                what, out.totalSectors, c.length));
+            told.kind = ImageTableProblem::Kind::kEndsPastEnd;
+            told.keptSectors = c.length;
+            out.problems.push_back(told);
         }
         candidates.push_back(std::move(c));
     }
@@ -98,10 +124,14 @@ Status ListImageVolumes(const std::string& imagePath, ImageVolumes& out) {
     const Candidate* reach = nullptr;  // the kept volume that ends last so far
     for (const Candidate& c : candidates) {
         if (reach != nullptr && c.start < reach->End()) {
-            out.problems.push_back(
-                fmt::format("partition {} ({}) overlaps partition {} ({}); left out", c.slot.number,
-                            Sectors(c.start, c.length), reach->slot.number,
-                            Sectors(reach->start, reach->length)));
+            out.problems.push_back({.kind = ImageTableProblem::Kind::kOverlaps,
+                                    .imageSectors = out.totalSectors,
+                                    .partition = c.slot.number,
+                                    .first = c.start,
+                                    .last = c.End() - 1,
+                                    .otherPartition = reach->slot.number,
+                                    .otherFirst = reach->start,
+                                    .otherLast = reach->End() - 1});
             continue;
         }
         if (reach == nullptr || c.End() > reach->End()) reach = &c;

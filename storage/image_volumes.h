@@ -12,6 +12,33 @@
 
 namespace keltra {
 
+// A table entry the image cannot hold, or a table the image cannot hold whole: the figures of
+// one line told to the user, in the words of each language.
+struct ImageTableProblem {
+    enum class Kind {
+        kCutShort,            // a GPT table of a longer disk, read from the image's start
+        kCutShortAndDamaged,  // the same, but its table is damaged: no table is used
+        kStartsPastEnd,       // left out
+        kEndsPastEnd,         // cut to the image's end
+        kOverlaps,            // overlaps `other`, which starts first; left out
+    };
+    Kind kind = Kind::kCutShort;
+    uint64_t imageSectors = 0;
+    uint64_t diskSectors = 0;  // cut short: the sectors of the disk the table names
+    // The entry told, its first and last sectors as the table gives them.
+    int partition = 0;
+    uint64_t first = 0;
+    uint64_t last = 0;
+    uint64_t keptSectors = 0;  // ends past the end: the sectors of it the image holds
+    // Overlaps: the partition kept, as far as the image holds it.
+    int otherPartition = 0;
+    uint64_t otherFirst = 0;
+    uint64_t otherLast = 0;
+
+    // The line in English, as the command line tells it.
+    std::string Text() const;
+};
+
 struct ImageVolumes {
     // libblkid's name of the table: "dos" (MBR, with its logical partitions) or "gpt"; empty
     // when the image holds no partition table (a file system image: the image is its volume).
@@ -27,7 +54,7 @@ struct ImageVolumes {
     // it (left out). An image shorter than the disk its GPT table names gets one line first:
     // its table is read from the image's start, or, when that table is damaged, the image has
     // no table.
-    std::vector<std::string> problems;
+    std::vector<ImageTableProblem> problems;
 };
 
 // Reads the partition table of the image file. 0, or the error of opening or sizing the file;

@@ -98,7 +98,9 @@ int PrintImageTable(const SourceArgument& sourceArg, const ImageVolumes& image, 
         rows.push_back(std::move(row));
     }
     j["partitions"] = std::move(rows);
-    j["problems"] = image.problems;
+    nlohmann::ordered_json problems = nlohmann::ordered_json::array();
+    for (const ImageTableProblem& problem : image.problems) problems.push_back(problem.Text());
+    j["problems"] = std::move(problems);
     if (json) {
         std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         return kExitOk;
@@ -114,7 +116,9 @@ int PrintImageTable(const SourceArgument& sourceArg, const ImageVolumes& image, 
                                  Cell(row["sector_count"]), Cell(row["kind"]),
                                  Cell(row["file_system"]), Cell(row["label"]), Cell(row["source"]));
     }
-    for (const std::string& problem : image.problems) std::cout << "problem: " << problem << "\n";
+    for (const ImageTableProblem& problem : image.problems) {
+        std::cout << "problem: " << problem.Text() << "\n";
+    }
     return kExitOk;
 }
 
@@ -130,8 +134,8 @@ int RunProbe(const ProbeOptions& options) {
         if (ListImageVolumes(sourceArg.imagePath, image) == kOk && !image.tableType.empty()) {
             return PrintImageTable(sourceArg, image, options.json);
         }
-        for (const std::string& problem : image.problems) {
-            std::cerr << "keltra: warning: '" << sourceArg.text << "': " << problem << "\n";
+        for (const ImageTableProblem& problem : image.problems) {
+            std::cerr << "keltra: warning: '" << sourceArg.text << "': " << problem.Text() << "\n";
         }
     }
     SectorSource source;

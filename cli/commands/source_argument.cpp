@@ -100,7 +100,7 @@ bool ParseImagePart(const std::string& path, const std::string& part, SourceArgu
         error = "'" + path + "'" +
                 (image.problems.empty()
                      ? " holds no partition table; IMAGE@START:COUNT picks sectors of it"
-                     : ": " + image.problems.front());
+                     : ": " + image.problems.front().Text());
         return false;
     }
     std::string numbers;
@@ -112,10 +112,9 @@ bool ParseImagePart(const std::string& path, const std::string& part, SourceArgu
         }
         numbers += (numbers.empty() ? "" : ", ") + std::to_string(entry.partitionNumber);
     }
-    const std::string tag = "partition " + std::to_string(number) + " (";
-    for (const std::string& problem : image.problems) {
-        if (problem.rfind(tag, 0) == 0) {
-            error = "'" + path + "': " + problem;
+    for (const ImageTableProblem& problem : image.problems) {
+        if (problem.partition == number) {
+            error = "'" + path + "': " + problem.Text();
             return false;
         }
     }
@@ -132,8 +131,8 @@ std::vector<SourceArgument> ExpandImageVolumes(const SourceArgument& source,
     if (!source.IsWholeImage()) return {source};
     ImageVolumes image;
     if (ListImageVolumes(source.imagePath, image) != kOk) return {source};
-    for (const std::string& problem : image.problems) {
-        notes.push_back("'" + source.text + "': " + problem);
+    for (const ImageTableProblem& problem : image.problems) {
+        notes.push_back("'" + source.text + "': " + problem.Text());
     }
     std::vector<SourceArgument> volumes;
     for (const VolumeEntry& entry : image.entries) {

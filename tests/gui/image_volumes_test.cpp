@@ -14,6 +14,7 @@
 #include <set>
 
 #include "app/disk_list.h"
+#include "app/language_table.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/recover_process_wnd.h"
@@ -337,9 +338,10 @@ class ImageVolumesTest : public QObject {
         CMainWnd window;
         window.show();
         QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
-        const auto added = [&window](const std::string& path) {
+        const auto added = [&window](const std::string& path, const QString& screenshot = {}) {
             test::SeenBox told;
-            WhenModal<CMessageBox>([&told](CMessageBox* box) {
+            WhenModal<CMessageBox>([&told, screenshot](CMessageBox* box) {
+                if (!screenshot.isEmpty()) test::Screenshot(*box, screenshot);
                 told.shown = true;
                 told.text = box->findChild<QLabel*>("message")->text();
                 box->findChild<QPushButton*>("okbtn")->click();
@@ -361,6 +363,17 @@ class ImageVolumesTest : public QObject {
         QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
         QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(1));
+
+        // The lines are in the user's language.
+        window.ShowPage(CMainWnd::kPageFileType);
+        LanguageTable().SetLanguage("German");
+        const test::SeenBox german = added(image, "image_cut_short_german");
+        QVERIFY(german.text.startsWith("Einige Einträge der Partitionstabelle von cut.img"));
+        QVERIFY(german.text.contains("das Abbild hat aber nur 40960 (es wurde abgeschnitten)"));
+        QVERIFY(german.text.contains(
+            "Partition 2 (Sektoren 34816 bis 67583) reicht über das Ende des Abbilds (40960 "
+            "Sektoren) hinaus; nur ihre ersten 6144 Sektoren sind vorhanden"));
+        LanguageTable().SetLanguage("English");
 
         {
             std::fstream spoil(image, std::ios::in | std::ios::out | std::ios::binary);

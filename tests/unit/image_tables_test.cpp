@@ -36,6 +36,13 @@ std::vector<std::string> Rows(const ImageVolumes& image) {
 
 using Strings = std::vector<std::string>;
 
+// The lines the command line tells about the table.
+Strings Problems(const ImageVolumes& image) {
+    Strings lines;
+    for (const ImageTableProblem& problem : image.problems) lines.push_back(problem.Text());
+    return lines;
+}
+
 TEST(ImageVolumes, TablesAreReadLikeADisks) {
     ImageVolumes mbr;
     ASSERT_EQ(ListImageVolumes(test::FixturePath("tables_mbr.img"), mbr), kOk);
@@ -74,14 +81,15 @@ TEST(ImageVolumes, TablesAreReadLikeADisks) {
     ASSERT_EQ(ListImageVolumes(cut / "cut.img", shortGpt), kOk);
     EXPECT_EQ(shortGpt.tableType, "gpt");
     EXPECT_EQ(Rows(shortGpt), (Strings{"1 2048 32768 7 NTFS", "2 34816 6144 6 FAT"}));
-    ASSERT_EQ(shortGpt.problems.size(), 2u) << testing::PrintToString(shortGpt.problems);
-    EXPECT_NE(shortGpt.problems[0].find("a disk of 69632 sectors, but the image holds only 40960 "
-                                        "(it was cut short); the partitions are read"),
+    const Strings cutLines = Problems(shortGpt);
+    ASSERT_EQ(cutLines.size(), 2u) << testing::PrintToString(cutLines);
+    EXPECT_NE(cutLines[0].find("a disk of 69632 sectors, but the image holds only 40960 "
+                               "(it was cut short); the partitions are read"),
               std::string::npos)
-        << shortGpt.problems[0];
-    EXPECT_NE(shortGpt.problems[1].find("partition 2 (sectors 34816 to 67583) ends past the end"),
+        << cutLines[0];
+    EXPECT_NE(cutLines[1].find("partition 2 (sectors 34816 to 67583) ends past the end"),
               std::string::npos)
-        << shortGpt.problems[1];
+        << cutLines[1];
     // Its header spoiled as well (a changed byte of the disk's identifier fails the header's
     // checksum): no table is taken, and why is told.
     {
@@ -93,10 +101,10 @@ TEST(ImageVolumes, TablesAreReadLikeADisks) {
     ASSERT_EQ(ListImageVolumes(cut / "cut.img", damaged), kOk);
     EXPECT_TRUE(damaged.tableType.empty());
     EXPECT_TRUE(damaged.entries.empty());
-    ASSERT_EQ(damaged.problems.size(), 1u);
-    EXPECT_NE(damaged.problems[0].find("that table is damaged: it cannot be used"),
+    ASSERT_EQ(Problems(damaged).size(), 1u);
+    EXPECT_NE(Problems(damaged)[0].find("that table is damaged: it cannot be used"),
               std::string::npos)
-        << damaged.problems[0];
+        << Problems(damaged)[0];
 
     // A file system image holds no table; a missing file is an error.
     ImageVolumes plain;
@@ -113,14 +121,15 @@ TEST(ImageVolumes, EntriesTheImageCannotHoldAreToldAndLeftOut) {
     EXPECT_EQ(bad.totalSectors, 40960u);
     // Partition 4 is cut to the image's end; 2 (past the end) and 3 (inside 1) are left out.
     EXPECT_EQ(Rows(bad), (Strings{"1 2048 32768 6 FAT", "4 36864 4096 6 FAT"}));
-    ASSERT_EQ(bad.problems.size(), 3u) << testing::PrintToString(bad.problems);
-    EXPECT_EQ(bad.problems[0],
+    const Strings lines = Problems(bad);
+    ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
+    EXPECT_EQ(lines[0],
               "partition 2 (sectors 100000 to 102047) starts past the end of the image (40960 "
               "sectors); left out");
-    EXPECT_EQ(bad.problems[1],
+    EXPECT_EQ(lines[1],
               "partition 4 (sectors 36864 to 45055) ends past the end of the image (40960 "
               "sectors); only its first 4096 sectors are there");
-    EXPECT_EQ(bad.problems[2],
+    EXPECT_EQ(lines[2],
               "partition 3 (sectors 10000 to 14095) overlaps partition 1 (sectors 2048 to "
               "34815); left out");
 }
