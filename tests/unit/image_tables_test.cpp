@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "cli/commands/source_argument.h"
 #include "storage/gpt_table.h"
@@ -134,25 +136,67 @@ TEST(ImageVolumes, EntriesTheImageCannotHoldAreToldAndLeftOut) {
               "34815); left out");
 }
 
+// A GPT disk image made by sfdisk whose entries 1, 3 and 7 are used; empty without sfdisk.
+std::string MakeGappedGptImage(const test::ScratchDir& dir) {
+    const std::string image = dir / "gapped.img";
+    const std::string script = dir / "make.sh";
+    std::ofstream(script)
+        << "set -e\n"
+           "truncate -s 40M \"$1\"\n"
+           "sfdisk -q \"$1\" <<'LAYOUT'\n"
+           "label: gpt\n"
+           "x1 : start=2048, size=4096, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\n"
+           "x3 : start=8192, size=8192, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n"
+           "x7 : start=20480, size=2048, type=E6D6D379-F507-44C2-A23C-238F2A3DF928\n"
+           "LAYOUT\n";
+    const std::string command = "bash '" + script + "' '" + image + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? image : "";
+}
+
 TEST(GptTable, ReadsWhatLibblkidReadsAndChecksItsFields) {
-    // The program's own reading of a sound table gives what libblkid gives.
-    FileHandle image;
-    ASSERT_EQ(FileHandle::OpenForReading(test::FixturePath("tables_gpt.img"), image), kOk);
-    const auto header = ReadGptHeader(image);
-    ASSERT_TRUE(header);
-    EXPECT_TRUE(header->checksumHolds);
-    EXPECT_EQ(header->header.diskSectors, 69632u);
-    const auto own = ReadGptEntries(image, header->header);
-    const auto theirs = ReadPartitionTable(image);
-    ASSERT_TRUE(own && theirs);
-    ASSERT_EQ(own->size(), 2u);
-    ASSERT_EQ(own->size(), theirs->size());
-    for (size_t i = 0; i < own->size(); ++i) {
-        EXPECT_EQ((*own)[i].number, (*theirs)[i].number);
-        EXPECT_EQ((*own)[i].startBytes, (*theirs)[i].startBytes);
-        EXPECT_EQ((*own)[i].lengthBytes, (*theirs)[i].lengthBytes);
-        EXPECT_EQ((*own)[i].typeGuid, (*theirs)[i].typeGuid);
+    // The program's own reading of a sound table gives what libblkid gives: the fixture's,
+    // and one whose entries leave gaps (numbered by their place: 1, 3, 7).
+    test::ScratchDir dir;
+    const std::string gapped = MakeGappedGptImage(dir);
+    ASSERT_FALSE(gapped.empty()) << "sfdisk could not make the image";
+    for (const auto& [path, disk, numbers] :
+         std::vector<std::tuple<std::string, uint64_t, std::vector<int>>>{
+             {test::FixturePath("tables_gpt.img"), 69632, {1, 2}}, {gapped, 81920, {1, 3, 7}}}) {
+        FileHandle image;
+        ASSERT_EQ(FileHandle::OpenForReading(path, image), kOk);
+        const auto header = ReadGptHeader(image);
+        ASSERT_TRUE(header) << path;
+        EXPECT_TRUE(header->checksumHolds);
+        EXPECT_EQ(header->header.diskSectors, disk);
+        const auto own = ReadGptEntries(image, header->header);
+        const auto theirs = ReadPartitionTable(image);
+        ASSERT_TRUE(own && theirs) << path;
+        ASSERT_EQ(own->size(), numbers.size()) << path;
+        ASSERT_EQ(own->size(), theirs->size());
+        for (size_t i = 0; i < own->size(); ++i) {
+            EXPECT_EQ((*own)[i].number, numbers[i]);
+            EXPECT_EQ((*own)[i].number, (*theirs)[i].number);
+            EXPECT_EQ((*own)[i].startBytes, (*theirs)[i].startBytes);
+            EXPECT_EQ((*own)[i].lengthBytes, (*theirs)[i].lengthBytes);
+            EXPECT_EQ((*own)[i].typeGuid, (*theirs)[i].typeGuid);
+        }
     }
+
+    // Cut at sector 20480: partition 7 starts at the cut and is left out; 1 and 3 are whole.
+    fs::resize_file(gapped, 20480u * 512);
+    ImageVolumes cut;
+    ASSERT_EQ(ListImageVolumes(gapped, cut), kOk);
+    EXPECT_EQ(cut.tableType, "gpt");
+    Strings kept;
+    for (const VolumeEntry& e : cut.entries) {
+        if (e.partitionNumber > 0) kept.push_back(std::to_string(e.partitionNumber));
+    }
+    EXPECT_EQ(kept, (Strings{"1", "3"}));
+    const Strings lines = Problems(cut);
+    ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
+    EXPECT_EQ(lines[1],
+              "partition 7 (sectors 20480 to 22527) starts past the end of the image (20480 "
+              "sectors); left out");
 
     // Header fields that make no table.
     const auto sector = test::ReadWholeFile(test::FixturePath("tables_gpt.img"));
