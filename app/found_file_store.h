@@ -1,6 +1,7 @@
 // The files one search found, over every source it searched: the records themselves are kept in
 // a scratch file beside the scan logs and read back through a memory map, so the program holds
-// only a few bytes per file (its size, its folder and its source) however many were found.
+// only sixteen bytes per file (its size, its folder, its extension and its source) however many
+// were found, and reads a record only when it is shown.
 #pragma once
 
 #include <QString>
@@ -35,13 +36,23 @@ class FoundFileStore {
     uint16_t Source(size_t i) const { return entries_[i].source; }
     // "DCIM/100CANON/", empty at the root.
     const std::string& FolderPath(size_t i) const { return folders_[entries_[i].folder]; }
+    // The file's extension as the results group it (GroupExtension), as an index into
+    // Extensions(); each with the name of its first file, which tells its category.
+    uint16_t Extension(size_t i) const { return entries_[i].extension; }
+    struct ExtensionGroup {
+        std::string extension;
+        std::string firstName;
+    };
+    const std::vector<ExtensionGroup>& Extensions() const { return extensions_; }
 
   private:
     struct Entry {
         uint64_t size;
         uint32_t folder;
+        uint16_t extension;
         uint16_t source;
     };
+    static_assert(sizeof(Entry) == 16);
 
     static constexpr size_t kBufferRecords = 1024;
 
@@ -51,6 +62,8 @@ class FoundFileStore {
     std::vector<Entry> entries_;
     std::vector<std::string> folders_;
     std::unordered_map<std::string, uint32_t> folderIds_;
+    std::vector<ExtensionGroup> extensions_;
+    std::unordered_map<std::string, uint16_t> extensionIds_;
     std::vector<FoundRecord> buffer_;
     const FoundRecord* records_ = nullptr;
     Status error_ = kOk;

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QTableView>
 #include <QTreeView>
 #include <algorithm>
 #include <malloc.h>
@@ -123,20 +124,31 @@ void CMainWnd::WindowInit() {
     // The results: the type tree shows the results model, the file list the files of the
     // tree's current node.
     fileListModel_ = new CFileListModel(this);
-    auto* fileList = Control<QTreeView>("FileList");
+    // A table keeps nothing per row (a tree view would keep a layout entry for each), so a
+    // list of a million files costs the view nothing.
+    auto* fileList = Control<QTableView>("FileList");
     fileList->setModel(fileListModel_);
+    fileList->verticalHeader()->hide();
+    fileList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fileList->verticalHeader()->setDefaultSectionSize(24);
+    fileList->setShowGrid(false);
+    fileList->setWordWrap(false);
+    fileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    fileList->horizontalHeader()->setHighlightSections(false);
+    fileList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const int widths[] = {26, 150, 70, 120, 120, 110, 50};
     for (int column = 0; column < CFileListModel::kColumnCount; ++column)
-        fileList->header()->resizeSection(column, widths[column]);
-    fileList->header()->setSectionsClickable(true);
-    fileList->setRootIsDecorated(false);
-    fileList->setUniformRowHeights(true);
-    connect(fileList->header(), &QHeaderView::sectionClicked, this, &CMainWnd::OnHeaderClick);
+        fileList->horizontalHeader()->resizeSection(column, widths[column]);
+    fileList->horizontalHeader()->setStretchLastSection(true);
+    fileList->horizontalHeader()->setSectionsClickable(true);
+    connect(fileList->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &CMainWnd::OnHeaderClick);
     connect(fileList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &CMainWnd::SelectedFileChanged);
     connect(fileListModel_, &QAbstractItemModel::dataChanged, this, &CMainWnd::ShowCheckState);
     connect(fileListModel_, &QAbstractItemModel::modelReset, this, &CMainWnd::ShowCheckState);
-    connect(fileList, &QTreeView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
+    connect(fileList, &QTableView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
 
     auto* typeTree = Control<QTreeView>("TypeTree");
     typeTree->setHeaderHidden(true);
@@ -430,15 +442,15 @@ void CMainWnd::OnHeaderClick(int column) {
             ? !last->second
             : !(column >= CFileListModel::kSizeColumn && column <= CFileListModel::kCreatedColumn);
     sortAscending_[column] = ascending;
-    auto* fileList = Control<QTreeView>("FileList");
+    auto* fileList = Control<QTableView>("FileList");
     const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
     fileListModel_->sort(column, order);
-    fileList->header()->setSortIndicator(column, order);
-    fileList->header()->setSortIndicatorShown(true);
+    fileList->horizontalHeader()->setSortIndicator(column, order);
+    fileList->horizontalHeader()->setSortIndicatorShown(true);
 }
 
 const FoundRecord* CMainWnd::SelectedRecord() const {
-    const QModelIndex row = Control<QTreeView>("FileList")->currentIndex();
+    const QModelIndex row = Control<QTableView>("FileList")->currentIndex();
     if (!row.isValid() || results_ == nullptr) return nullptr;
     return &results_->Store().Record(fileListModel_->FileAt(row.row()));
 }

@@ -81,6 +81,8 @@ class CMainWnd : public QWidget {
     // The results shown on the results page; null when there are none.
     CResultsModel* Results() const { return results_.get(); }
     CFileListModel* FileListModel() const { return fileListModel_; }
+    // Puts these results on the results page, its first type with files listed, and shows it.
+    void ShowResults(std::unique_ptr<CResultsModel> results);
     size_t CheckedCount() const;
     std::vector<FoundRecord> CheckedRecords() const;
     // The record of the file list's current row; null when no row is current.
@@ -132,7 +134,6 @@ class CMainWnd : public QWidget {
     void DropEngine(SourceItem* source);
     void OnDiskDoubleClick(QTreeWidgetItem* item);
     void RunSearch();
-    void ShowResults(std::unique_ptr<CResultsModel> results);
     void PrepareFileTypes();
     void ShowCheckState();
     void OnHeaderClick(int column);

@@ -61,9 +61,10 @@ CResultsModel::CResultsModel(std::unique_ptr<FoundFileStore> store,
         types_.push_back({category, std::move(name), std::move(label), {}, 0});
         return static_cast<int>(types_.size() - 1);
     };
-    for (size_t file = 0; file < count; ++file) {
-        const std::string_view name = store_->Record(file).Name();
-        const std::string extension = GroupExtension(name);
+    // The row of each extension group, found once per group; every file takes its group's.
+    std::vector<uint16_t> rowOfExtension;
+    for (const FoundFileStore::ExtensionGroup& group : store_->Extensions()) {
+        const std::string& extension = group.extension;
         int row = -1;
         if (const auto option = optionOf.find(extension); option != optionOf.end()) {
             int& made = optionRow[static_cast<size_t>(option->second)];
@@ -71,7 +72,7 @@ CResultsModel::CResultsModel(std::unique_ptr<FoundFileStore> store,
             if (made < 0) made = newRow(o.category, o.name, o.label);
             row = made;
         } else {
-            const int category = CategoryOfName(name);
+            const int category = CategoryOfName(group.firstName);
             if (HasOptions(category) || extension.empty()) {
                 int& made = otherRow[static_cast<size_t>(category)];
                 if (made < 0) {
@@ -90,9 +91,14 @@ CResultsModel::CResultsModel(std::unique_ptr<FoundFileStore> store,
                 row = it->second;
             }
         }
-        typeOf_[file] = static_cast<uint16_t>(row);
-        types_[static_cast<size_t>(row)].files.push_back(static_cast<uint32_t>(file));
+        rowOfExtension.push_back(static_cast<uint16_t>(row));
     }
+    for (size_t file = 0; file < count; ++file) {
+        const uint16_t row = rowOfExtension[store_->Extension(file)];
+        typeOf_[file] = row;
+        types_[row].files.push_back(static_cast<uint32_t>(file));
+    }
+    for (TypeRow& type : types_) type.files.shrink_to_fit();
     // Row order inside a category: options in the page's order, extensions by name, Other last.
     for (size_t i = 0; i < options.size(); ++i) {
         if (optionRow[i] >= 0) {

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTableView>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <map>
@@ -48,8 +49,8 @@ std::map<std::string, int> CommandLineCounts(const std::string& image) {
     return counts;
 }
 
-void ClickHeader(QTreeView* list, int column) {
-    QHeaderView* header = list->header();
+void ClickHeader(QTableView* list, int column) {
+    QHeaderView* header = list->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
 }
@@ -248,7 +249,7 @@ class ResultsTest : public QObject {
         QTest::mouseDClick(sources->viewport(), Qt::LeftButton, {}, row.center());
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
         QVERIFY(test::SelectNode(window, "TypeJpg"));
-        auto* list = window.findChild<QTreeView*>("FileList");
+        auto* list = window.findChild<QTableView*>("FileList");
         QCOMPARE(test::ListedRows(window), 4);
         const auto sizes = [&window] {
             QStringList texts;

@@ -1,5 +1,6 @@
 #include "results_view.h"
 
+#include <QTableView>
 #include <QTreeView>
 
 #include "app/file_list_model.h"
@@ -77,7 +78,7 @@ void CheckRow(CMainWnd& window, int row, bool checked) {
 }
 
 void SelectRow(CMainWnd& window, int row) {
-    auto* view = window.findChild<QTreeView*>("FileList");
+    auto* view = window.findChild<QAbstractItemView*>("FileList");
     view->setCurrentIndex(view->model()->index(row, 1));
 }
 
