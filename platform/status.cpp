@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace keltra {
 
@@ -66,68 +67,93 @@ Status LastStatus(bool isFolder) {
     return StatusFromErrno(errno, isFolder);
 }
 
-std::string StatusMessage(Status status) {
+namespace {
+
+// The errno whose system text tells a status best; 0 for statuses of the program's own.
+int ErrnoOf(Status status) {
     switch (status) {
-        case kOk:
-            return "The operation completed successfully.";
         case kErrInvalidFunction:
-            return "Incorrect function.";
+            return ENOTTY;
         case kErrFileNotFound:
-            return "The system cannot find the file specified.";
+            return ENOENT;
         case kErrPathNotFound:
-            return "The system cannot find the path specified.";
+            return ENOTDIR;
         case kErrTooManyOpenFiles:
-            return "The system cannot open the file.";
+            return EMFILE;
         case kErrAccessDenied:
-            return "Access is denied.";
+            return EACCES;
         case kErrNotEnoughMemory:
-            return "Not enough memory resources are available to process this command.";
+            return ENOMEM;
         case kErrNotSameDevice:
-            return "The system cannot move the file to a different disk drive.";
+            return EXDEV;
         case kErrWriteProtect:
-            return "The media is write protected.";
+            return EROFS;
         case kErrNotReady:
-            return "The device is not ready.";
-        case kErrWriteFault:
-            return "The system cannot write to the specified device.";
-        case kErrReadFault:
-            return "The system cannot read from the specified device.";
+            return ENODEV;
         case kErrSharingViolation:
-            return "The process cannot access the file because it is being used by another "
-                   "process.";
-        case kErrHandleEof:
-            return "Reached the end of the file.";
+            return EBUSY;
         case kErrNotSupported:
-            return "The request is not supported.";
+            return ENOTSUP;
         case kErrFileExists:
-            return "The file exists.";
-        case kErrInvalidParameter:
-            return "The parameter is incorrect.";
-        case kErrDiskFull:
-            return "There is not enough space on the disk.";
-        case kErrInsufficientBuffer:
-            return "The data area passed to a system call is too small.";
-        case kErrDirNotEmpty:
-            return "The directory is not empty.";
         case kErrAlreadyExists:
-            return "Cannot create a file when that file already exists.";
+            return EEXIST;
+        case kErrInvalidParameter:
+            return EINVAL;
+        case kErrDiskFull:
+            return ENOSPC;
+        case kErrDirNotEmpty:
+            return ENOTEMPTY;
         case kErrFilenameTooLong:
-            return "The filename or extension is too long.";
+            return ENAMETOOLONG;
         case kErrFileTooLarge:
-            return "The file size exceeds the limit allowed and cannot be saved.";
-        case kErrMoreData:
-            return "More data is available.";
+            return EFBIG;
         case kErrIoDevice:
-            return "The request could not be performed because of an I/O device error.";
-        case kErrFileCorrupt:
-            return "The file or directory is corrupted and unreadable.";
+            return EIO;
         case kErrCantResolveFilename:
-            return "The name of the file cannot be resolved by the system.";
-        case kCancelled:
-            return "The operation was canceled by the user.";
+            return ELOOP;
         default:
-            return fmt::format("Unknown error ({}).", status);
+            return 0;
     }
+}
+
+}  // namespace
+
+// The system's own wording ("No such file or directory"), as Linux programs say it, with the
+// status number after it.
+std::string StatusMessage(Status status) {
+    std::string text;
+    if (const int err = ErrnoOf(status); err != 0) {
+        const char* description = strerrordesc_np(err);
+        text = description != nullptr ? description : "Unknown error";
+    } else {
+        switch (status) {
+            case kOk:
+                return "Success";
+            case kErrWriteFault:
+                text = "Cannot write to the device";
+                break;
+            case kErrReadFault:
+                text = "Cannot read from the device";
+                break;
+            case kErrHandleEof:
+                text = "Reached the end of the file";
+                break;
+            case kErrInsufficientBuffer:
+                text = "The buffer is too small";
+                break;
+            case kErrMoreData:
+                text = "More data is available";
+                break;
+            case kErrFileCorrupt:
+                text = "The file or folder is damaged and cannot be read";
+                break;
+            case kCancelled:
+                return "Stopped: the operation was canceled by the user";
+            default:
+                return fmt::format("Unknown error ({})", status);
+        }
+    }
+    return fmt::format("{} (status {})", text, status);
 }
 
 }  // namespace keltra

@@ -46,7 +46,8 @@ Status StatusFromErrno(int err, bool isFolder = false);
 // StatusFromErrno(errno).
 Status LastStatus(bool isFolder = false);
 
-// The English system text of a status, as the recovery window shows it.
+// What the system says of a status, in its English wording ("No such file or directory"),
+// followed by the status number: "No such file or directory (status 2)".
 std::string StatusMessage(Status status);
 
 }  // namespace keltra

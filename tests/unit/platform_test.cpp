@@ -35,9 +35,13 @@ TEST(Status, EveryCodeTheMappingGivesHasItsOwnText) {
         const Status s = StatusFromErrno(err);
         EXPECT_EQ(StatusMessage(s).find("Unknown"), std::string::npos) << "errno " << err;
     }
-    EXPECT_EQ(StatusMessage(kErrReadFault), "The system cannot read from the specified device.");
+    // What Linux says, with the status number after it.
+    EXPECT_EQ(StatusMessage(kErrFileNotFound), "No such file or directory (status 2)");
+    EXPECT_EQ(StatusMessage(kErrAccessDenied), "Permission denied (status 5)");
+    EXPECT_EQ(StatusMessage(kErrDiskFull), "No space left on device (status 112)");
+    EXPECT_EQ(StatusMessage(kErrReadFault), "Cannot read from the device (status 30)");
     EXPECT_NE(StatusMessage(kCancelled).find("canceled"), std::string::npos);
-    EXPECT_EQ(StatusMessage(4242), "Unknown error (4242).");
+    EXPECT_EQ(StatusMessage(4242), "Unknown error (4242)");
 }
 
 TEST(Text, Utf8AndUtf16RoundTripAndRepairBadInput) {
