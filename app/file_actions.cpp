@@ -1,7 +1,6 @@
 #include "app/file_actions.h"
 
 #include <QTextBrowser>
-#include <QTreeWidget>
 
 #include "app/main_wnd.h"
 #include "app/player_launcher.h"
@@ -18,8 +17,7 @@ CFileActions::CFileActions(CMainWnd* window)
     : QObject(window), window_(window), players_(new CPlayerLauncher(window)) {
     connect(window, &CMainWnd::SelectedFileChanged, this, &CFileActions::PreviewSelected);
     connect(window, &CMainWnd::RecoverClicked, this, &CFileActions::RecoverChecked);
-    connect(window->findChild<QTreeWidget*>("FileList"), &QTreeWidget::itemDoubleClicked, this,
-            &CFileActions::OpenPreviewWindow);
+    connect(window, &CMainWnd::FileDoubleClicked, this, &CFileActions::OpenPreviewWindow);
 }
 
 RecoverySources CFileActions::Sources() const {
@@ -79,9 +77,7 @@ void CFileActions::OpenPreviewWindow() {
 void CFileActions::RecoverChecked() {
     const RecoverySources sources = Sources();
     if (!ChooseRecoveryDestination(window_, sources.scannedPartitions(), recoverFolder_)) return;
-    std::vector<FoundRecord> records;
-    records.reserve(window_->CheckedFiles().size());
-    for (const auto& entry : window_->CheckedFiles()) records.push_back(entry.second);
+    std::vector<FoundRecord> records = window_->CheckedRecords();
     CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked, recoverFolder_,
                                 std::move(records), sources.engineOf);
     recovery.exec();

@@ -15,11 +15,16 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QTableView>
+#include <QTreeView>
 #include <algorithm>
+#include <malloc.h>
 
 #include "app/create_image_flow.h"
 #include "app/disk_list.h"
 #include "app/file_actions.h"
+#include "app/file_list_model.h"
+#include "app/found_file_store.h"
 #include "app/found_files.h"
 #include "app/image_table_problem_text.h"
 #include "app/language_table.h"
@@ -37,6 +42,8 @@
 #include "engines/extension_categories.h"
 #include "platform/app_folders.h"
 #include "platform/disk_names.h"
+#include "platform/duration_text.h"
+#include "scanlog/scan_log_folder.h"
 #include "storage/disk_queries.h"
 #include "storage/image_volumes.h"
 #include "storage/volume_enumerator.h"
@@ -67,6 +74,13 @@ constexpr Banner kBanners[] = {
      "#FF316D1E"},
 };
 
+constexpr const char* kTypeGroups[] = {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo"};
+
+// Gives the memory of dropped results back to the system at once, not at the next allocation.
+void ReturnFreedMemory() {
+    malloc_trim(0);
+}
+
 // The named columns of the lists, so that language sections reach their headers.
 void NameColumns(QTreeWidget* tree, std::initializer_list<const char*> names) {
     int column = 0;
@@ -74,37 +88,6 @@ void NameColumns(QTreeWidget* tree, std::initializer_list<const char*> names) {
         tree->headerItem()->setData(column++, kControlNameRole, QString::fromLatin1(name));
     }
 }
-
-QTreeWidgetItem* NamedNode(QTreeWidget* tree, const char* name) {
-    auto* item = new QTreeWidgetItem(tree);
-    item->setData(0, kControlNameRole, QString::fromLatin1(name));
-    return item;
-}
-
-constexpr const char* kTopNodes[] = {"NodePhoto", "NodeAudio", "NodeVideo"};
-constexpr const char* kTypeGroups[] = {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo"};
-constexpr const char* kTopNodeTexts[] = {"MSG0807", "MSG0808", "MSG0809"};
-constexpr const char* kNoText = "    ----    ";
-
-constexpr int kRecordRole = Qt::UserRole + 1;     // file list row: index into the found records
-constexpr int kSizeRole = Qt::UserRole + 2;       // file list row: the record's size
-constexpr int kExtensionRole = Qt::UserRole + 3;  // type tree child: its extension group
-
-constexpr int kSizeColumn = 2;
-
-// A file list row: sorts by the text of the sort column, ignoring case, and by the record's
-// size in the size column.
-class CFileRow : public QTreeWidgetItem {
-  public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override {
-        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-        if (column == kSizeColumn) {
-            return data(0, kSizeRole).toULongLong() < other.data(0, kSizeRole).toULongLong();
-        }
-        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
-    }
-};
 
 // Disks by their device node; disks without one (tests) by their number.
 std::string DiskIdentity(int diskNumber) {
@@ -139,32 +122,40 @@ void CMainWnd::WindowInit() {
     diskList->header()->resizeSection(1, 110);
     diskList->header()->resizeSection(2, 100);
 
-    auto* fileList = Control<QTreeWidget>("FileList");
-    NameColumns(fileList,
-                {"CheckAll", "FileName", "Size", "ModifiedTime", "CreatedTime", "Path", "Type"});
-    const int widths[] = {26, 150, 70, 120, 120, 80, 50};
-    for (int column = 0; column < 7; ++column)
-        fileList->header()->resizeSection(column, widths[column]);
+    // The results: the type tree shows the results model, the file list the files of the
+    // tree's current node.
+    fileListModel_ = new CFileListModel(this);
+    // A table keeps nothing per row (a tree view would keep a layout entry for each), so a
+    // list of a million files costs the view nothing.
+    auto* fileList = Control<QTableView>("FileList");
+    fileList->setModel(fileListModel_);
+    fileList->verticalHeader()->hide();
+    fileList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fileList->verticalHeader()->setDefaultSectionSize(24);
+    fileList->setShowGrid(false);
+    fileList->setWordWrap(false);
+    fileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    fileList->horizontalHeader()->setHighlightSections(false);
+    fileList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const int widths[] = {26, 150, 70, 120, 120, 110, 50};
+    for (int column = 0; column < CFileListModel::kColumnCount; ++column)
+        fileList->horizontalHeader()->resizeSection(column, widths[column]);
+    fileList->horizontalHeader()->setStretchLastSection(true);
+    fileList->horizontalHeader()->setSectionsClickable(true);
+    connect(fileList->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &CMainWnd::OnHeaderClick);
+    connect(fileList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &CMainWnd::SelectedFileChanged);
+    connect(fileListModel_, &QAbstractItemModel::dataChanged, this, &CMainWnd::ShowCheckState);
+    connect(fileListModel_, &QAbstractItemModel::modelReset, this, &CMainWnd::ShowCheckState);
+    connect(fileList, &QTableView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
 
-    fileList->header()->setSectionsClickable(true);
-    fileList->setRootIsDecorated(false);
-    connect(fileList->header(), &QHeaderView::sectionClicked, this, &CMainWnd::OnHeaderClick);
-    connect(fileList, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* row, int column) {
-        if (column == 0) OnFileRowChecked(row);
-    });
-    connect(fileList, &QTreeWidget::currentItemChanged, this, &CMainWnd::SelectedFileChanged);
-
-    auto* typeTree = Control<QTreeWidget>("TypeTree");
-    for (const char* node : kTopNodes) {
-        QTreeWidgetItem* item = NamedNode(typeTree, node);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(0, Qt::Unchecked);
-    }
-    connect(typeTree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* node, int column) {
-        if (column == 0) OnTypeNodeChecked(node);
-    });
-    connect(typeTree, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* node) { FillFileList(node); });
+    auto* typeTree = Control<QTreeView>("TypeTree");
+    typeTree->setHeaderHidden(true);
+    typeTree->setTextElideMode(Qt::ElideNone);
+    typeTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    typeTree->header()->setStretchLastSection(false);
 
     BuildAssistMenu();
 
@@ -234,9 +225,16 @@ void CMainWnd::OnClick(const QString& name) {
         LoadImage();
     } else if (name == "BtnRecover") {
         emit RecoverClicked();
+    } else if (name == "BtnAdvanceScan") {
+        ShowPage(kPageFileType);
+    } else if (name == "BtnOfferDeepScan") {
+        // The source of the results, scanned again deeply.
+        ShowPage(kPageFileType);
+        StartScanOf(lastScanned_, true);
     } else if (name == "ChkAllListSel") {
         // A click on the partial state checks every row.
-        SetAllRowsChecked(Control<QCheckBox>("ChkAllListSel")->checkState() != Qt::Unchecked);
+        fileListModel_->SetAllChecked(Control<QCheckBox>("ChkAllListSel")->checkState() !=
+                                      Qt::Unchecked);
     }
 }
 
@@ -275,38 +273,66 @@ void CMainWnd::StartScan() {
         ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
         return;
     }
+    StartScanOf(sources, CurrentPage() == kPageFileType);
+}
+
+// Scans the sources, then searches what was found and shows it. The results of the scan
+// before go first: a results page shows nothing but the files of its own scan.
+void CMainWnd::StartScanOf(std::vector<SourceItem*> sources, bool deep) {
+    if (sources.empty()) return;
+    DropResults();
     for (SourceItem* scanned : lastScanned_) DropEngine(scanned);
     lastScanned_ = sources;
-    deepScan_ = CurrentPage() == kPageFileType;
+    deepScan_ = deep;
 
     CScanProcessWnd scan(this, sources, deepScan_);
     scanning_ = true;
     scanFinished_ = false;
     const int result = scan.exec();
     scanning_ = false;
-    if (result == kProcessNoEngine) ShowMessage(kMessageWarning, this, MessageText("MSG0504"));
+    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver()};
+    if (result == kProcessNoEngine) {
+        QString text = MessageText("MSG0504");
+        for (const QString& line : scan.PassedOver()) text += QStringLiteral("\n- ") + line;
+        ShowMessage(kMessageWarning, this, text);
+    }
     if (scanFinished_) {
         scanFinished_ = false;
         RunSearch();
     }
 }
 
-// The engine goes, and with it the checked files it would have recovered.
+// The engine goes, and with it the results that would recover through it.
 void CMainWnd::DropEngine(SourceItem* source) {
     if (!source->engine) return;
+    if (results_ != nullptr) {
+        for (const ResultsSource& shown : results_->Sources()) {
+            if (shown.tag == source->SourceTag()) DropResults();
+            if (results_ == nullptr) break;
+        }
+    }
     source->engine.reset();
-    const uint64_t tag = source->SourceTag();
-    std::erase_if(checkedFiles_, [tag](const auto& entry) { return entry.first >> 48 == tag; });
-    ShowCheckState();
 }
 
-// The search over every scanned source, with the extension list of the file-type page.
+// The results page empties, and the memory of its files goes back to the system.
+void CMainWnd::DropResults() {
+    fileListModel_->Show(nullptr, {});
+    Control<QTreeView>("TypeTree")->setModel(nullptr);
+    results_.reset();
+    ReturnFreedMemory();
+    ShowCheckState();
+    ShowPageTexts();
+}
+
+// The search over every source of the last scan, with the extension list of the file-type
+// page; its files become the results model of the page.
 void CMainWnd::RunSearch() {
     std::vector<SourceItem*> sources;
-    for (const auto& source : sources_) {
-        if (source->engine) sources.push_back(source.get());
+    for (SourceItem* source : lastScanned_) {
+        if (source->engine) sources.push_back(source);
     }
     SearchRequest request;
+    request.store = std::make_unique<FoundFileStore>(QString::fromStdString(ScanLogFolder()));
     CSearchProcessWnd search(this, sources, &request, SearchExtensions());
     searching_ = true;
     searchFinished_ = false;
@@ -314,33 +340,57 @@ void CMainWnd::RunSearch() {
     searching_ = false;
     if (!searchFinished_) return;
     searchFinished_ = false;
-    foundRecords_ = std::move(request.found);
-    ShowResults();
+    if (request.error != kOk) {
+        ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(request.error)));
+    }
+    ShowResults(std::make_unique<CResultsModel>(std::move(request.store),
+                                                std::move(request.sources), summary_,
+                                                typeOptions_));
 }
 
-void CMainWnd::ShowResults() {
-    byExtension_.clear();
-    for (size_t i = 0; i < foundRecords_.size(); ++i) {
-        byExtension_[GroupExtension(foundRecords_[i].Name())].push_back(i);
+void CMainWnd::ShowResults(std::unique_ptr<CResultsModel> results) {
+    DropResults();
+    results_ = std::move(results);
+    auto* typeTree = Control<QTreeView>("TypeTree");
+    typeTree->setModel(results_.get());
+    typeTree->expandAll();
+    connect(typeTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& node) { fileListModel_->Show(results_.get(), node); });
+    // The first type that has files is shown at once.
+    const QModelIndex first = results_->FirstFilledNode();
+    if (first.isValid()) {
+        typeTree->setCurrentIndex(first);
+    } else {
+        fileListModel_->Show(results_.get(), {});
     }
-    Control<QTreeWidget>("FileList")->clear();
-    FillTypeTree();
     ShowCheckState();
     ShowPage(kPageRecover);
 }
 
-// Each option of the file-type page names its extensions in its user data ("jpg|jpeg").
+// Each option of the file-type page names its extensions in its user data ("jpg|jpeg"); the
+// results give each option's files a row of their own.
 void CMainWnd::PrepareFileTypes() {
-    extensionOption_.clear();
-    for (const char* group : kTypeGroups) {
-        for (auto* option : Control(group)->findChildren<QCheckBox*>()) {
-            const QStringList extensions = option->property("userdata").toString().split('|');
-            for (const QString& extension : extensions) {
-                if (!extension.isEmpty()) {
-                    extensionOption_[extension.toStdString()] = option->objectName();
-                }
+    typeOptions_.clear();
+    for (int group = 0; group < 3; ++group) {
+        for (auto* option : Control(kTypeGroups[group])->findChildren<QCheckBox*>()) {
+            TypeOption type;
+            type.name = option->objectName();
+            type.category = group;
+            for (const QString& extension : option->property("userdata").toString().split('|')) {
+                if (!extension.isEmpty()) type.extensions.push_back(extension);
             }
+            typeOptions_.push_back(std::move(type));
         }
+    }
+    OptionLabels();
+}
+
+// The option texts up to the blank before their "(" ("JPEG (jpg, jpeg)" → "JPEG").
+void CMainWnd::OptionLabels() {
+    for (TypeOption& type : typeOptions_) {
+        const QString text = findChild<QCheckBox*>(type.name)->text();
+        const qsizetype paren = text.indexOf(QStringLiteral(" ("));
+        type.label = paren >= 0 ? text.left(paren) : text;
     }
 }
 
@@ -354,10 +404,6 @@ std::string CMainWnd::SearchExtensions() const {
             }
         }
     }
-    if (chosen.empty()) {
-        return std::string(kPhotoExtensions) + "|" + std::string(kAudioExtensions) + "|" +
-               std::string(kVideoExtensions);
-    }
     std::string list;
     for (const std::string& extension : chosen) {
         list += list.empty() ? "*." : "|*.";
@@ -366,169 +412,24 @@ std::string CMainWnd::SearchExtensions() const {
     return list;
 }
 
-void CMainWnd::FillTypeTree() {
-    const bool wasUpdating = updatingChecks_;
-    updatingChecks_ = true;
-    QTreeWidgetItem* tops[3];
-    for (int i = 0; i < 3; ++i) {
-        tops[i] = FindTreeItem(this, QString::fromLatin1(kTopNodes[i]));
-        qDeleteAll(tops[i]->takeChildren());
-        tops[i]->setText(0, MessageText(kTopNodeTexts[i]));
-        tops[i]->setCheckState(0, Qt::Unchecked);
-    }
-    for (const auto& [extension, records] : byExtension_) {
-        const auto option = extensionOption_.find(extension);
-        if (option == extensionOption_.end()) continue;
-        auto* box = findChild<QCheckBox*>(option->second);
-        int group = 0;
-        while (group < 3 && !Control(kTypeGroups[group])->isAncestorOf(box)) ++group;
-        if (group == 3) continue;
-        const QString text = box->text();
-        const qsizetype paren = text.indexOf(QStringLiteral(" ("));
-        auto* node = new QTreeWidgetItem(tops[group]);
-        node->setText(0, QStringLiteral("%1 (%2)")
-                             .arg(paren >= 0 ? text.left(paren) : text)
-                             .arg(static_cast<qulonglong>(records.size())));
-        node->setData(0, kControlNameRole, option->second);
-        node->setData(0, kExtensionRole, QString::fromStdString(extension));
-        node->setFlags(node->flags() | Qt::ItemIsUserCheckable);
-        node->setCheckState(0, Qt::Unchecked);
-    }
-    for (QTreeWidgetItem* top : tops) {
-        qulonglong total = 0;
-        for (const FoundRecord* record : NodeRecords(top)) total += record != nullptr;
-        top->setText(0, QStringLiteral("%1 (%2)").arg(top->text(0)).arg(total));
-        top->setExpanded(true);
-    }
-    updatingChecks_ = wasUpdating;
-}
-
-// The records a type-tree node holds: a child its extension group's, a top node its
-// children's.
-std::vector<const FoundRecord*> CMainWnd::NodeRecords(const QTreeWidgetItem* node) const {
-    std::vector<const FoundRecord*> records;
-    if (node == nullptr) return records;
-    if (node->parent() == nullptr) {
-        for (int i = 0; i < node->childCount(); ++i) {
-            const auto more = NodeRecords(node->child(i));
-            records.insert(records.end(), more.begin(), more.end());
-        }
-        return records;
-    }
-    const auto group = byExtension_.find(node->data(0, kExtensionRole).toString().toStdString());
-    if (group == byExtension_.end()) return records;
-    for (size_t index : group->second) records.push_back(&foundRecords_[index]);
-    return records;
-}
-
-void CMainWnd::FillFileList(QTreeWidgetItem* node) {
-    auto* fileList = Control<QTreeWidget>("FileList");
-    const bool wasUpdating = updatingChecks_;
-    updatingChecks_ = true;
-    fileList->clear();
-    QList<QTreeWidgetItem*> rows;
-    for (const FoundRecord* record : NodeRecords(node)) {
-        auto* row = new CFileRow();
-        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-        row->setCheckState(
-            0, checkedFiles_.contains(CheckedFileKey(*record)) ? Qt::Checked : Qt::Unchecked);
-        row->setText(1, QString::fromUtf8(record->Name()));
-        row->setText(kSizeColumn, record->isFolder != 0 ? QString() : SizeText(record->size));
-        row->setText(3, FileTimeText(record->modified));
-        row->setText(4, FileTimeText(record->created));
-        row->setText(5, QString::fromLatin1(kNoText));
-        row->setText(6, FileTypeText(*record));
-        row->setData(0, kRecordRole, static_cast<qulonglong>(record - foundRecords_.data()));
-        row->setData(0, kSizeRole, static_cast<qulonglong>(record->size));
-        rows.push_back(row);
-    }
-    fileList->addTopLevelItems(rows);
-    updatingChecks_ = wasUpdating;
-    ShowCheckState();
-}
-
-void CMainWnd::SetRecordChecked(const FoundRecord& record, bool checked) {
-    const uint64_t key = CheckedFileKey(record);
-    if (checked) {
-        checkedFiles_.try_emplace(key, record);
-    } else {
-        checkedFiles_.erase(key);
-    }
-}
-
-void CMainWnd::OnFileRowChecked(QTreeWidgetItem* row) {
-    if (updatingChecks_) return;
-    const size_t index = row->data(0, kRecordRole).toULongLong();
-    if (index >= foundRecords_.size()) return;
-    SetRecordChecked(foundRecords_[index], row->checkState(0) == Qt::Checked);
-    ShowCheckState();
-}
-
-void CMainWnd::SetAllRowsChecked(bool checked) {
-    auto* fileList = Control<QTreeWidget>("FileList");
-    updatingChecks_ = true;
-    for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = fileList->topLevelItem(i);
-        row->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-        const size_t index = row->data(0, kRecordRole).toULongLong();
-        if (index < foundRecords_.size()) SetRecordChecked(foundRecords_[index], checked);
-    }
-    updatingChecks_ = false;
-    ShowCheckState();
-}
-
-// Checking a node checks every file it holds (a top node: its children's too).
-void CMainWnd::OnTypeNodeChecked(QTreeWidgetItem* node) {
-    if (updatingChecks_) return;
-    const bool checked = node->checkState(0) == Qt::Checked;
-    updatingChecks_ = true;
-    for (int i = 0; i < node->childCount(); ++i) {
-        node->child(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-    }
-    for (const FoundRecord* record : NodeRecords(node)) SetRecordChecked(*record, checked);
-    auto* fileList = Control<QTreeWidget>("FileList");
-    for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = fileList->topLevelItem(i);
-        const size_t index = row->data(0, kRecordRole).toULongLong();
-        const bool rowChecked = index < foundRecords_.size() &&
-                                checkedFiles_.contains(CheckedFileKey(foundRecords_[index]));
-        row->setCheckState(0, rowChecked ? Qt::Checked : Qt::Unchecked);
-    }
-    updatingChecks_ = false;
-    ShowCheckState();
-}
-
-// The list's check state on "ChkAllListSel" and the selected node; the checked files' total on
-// "SelectedFileInfo"; "BtnRecover" usable only with checked files.
+// The list's check state on "ChkAllListSel"; the checked files' total on "SelectedFileInfo";
+// "BtnRecover" usable only with checked files.
 void CMainWnd::ShowCheckState() {
-    auto* fileList = Control<QTreeWidget>("FileList");
-    int checkedRows = 0;
-    const int rows = fileList->topLevelItemCount();
-    for (int i = 0; i < rows; ++i)
-        checkedRows += fileList->topLevelItem(i)->checkState(0) == Qt::Checked;
-    const Qt::CheckState state = rows > 0 && checkedRows == rows ? Qt::Checked
-                                 : checkedRows > 0               ? Qt::PartiallyChecked
-                                                                 : Qt::Unchecked;
     auto* all = Control<QCheckBox>("ChkAllListSel");
     {
         const QSignalBlocker blocker(all);
-        all->setCheckState(state);
+        all->setCheckState(fileListModel_->ListCheckState());
     }
-    if (QTreeWidgetItem* node = Control<QTreeWidget>("TypeTree")->currentItem(); node && rows > 0) {
-        const bool wasUpdating = updatingChecks_;
-        updatingChecks_ = true;
-        node->setCheckState(0, state);
-        updatingChecks_ = wasUpdating;
-    }
-    uint64_t total = 0;
-    for (const auto& entry : checkedFiles_) total += entry.second.size;
+    const size_t count = CheckedCount();
     auto* info = Control<QLabel>("SelectedFileInfo");
-    Control("BtnRecover")->setEnabled(!checkedFiles_.empty());
-    if (checkedFiles_.empty()) {
+    Control("BtnRecover")->setEnabled(count > 0);
+    if (count == 0) {
         info->setText(MessageText("MSG0803"));
+    } else if (count == 1) {
+        info->setText(FormatMessage(MessageText("MSG0806"), {SizeText(results_->CheckedBytes())}));
     } else {
         info->setText(FormatMessage(MessageText("MSG0804"),
-                                    {SizeText(total), QString::number(checkedFiles_.size())}));
+                                    {SizeText(results_->CheckedBytes()), QString::number(count)}));
     }
 }
 
@@ -538,28 +439,37 @@ void CMainWnd::OnHeaderClick(int column) {
     if (column <= 0) return;
     const auto last = sortAscending_.find(column);
     const bool ascending =
-        last != sortAscending_.end() ? !last->second : !(column >= kSizeColumn && column <= 4);
+        last != sortAscending_.end()
+            ? !last->second
+            : !(column >= CFileListModel::kSizeColumn && column <= CFileListModel::kCreatedColumn);
     sortAscending_[column] = ascending;
-    auto* fileList = Control<QTreeWidget>("FileList");
-    fileList->sortItems(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
-    fileList->header()->setSortIndicatorShown(true);
+    auto* fileList = Control<QTableView>("FileList");
+    const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    fileListModel_->sort(column, order);
+    fileList->horizontalHeader()->setSortIndicator(column, order);
+    fileList->horizontalHeader()->setSortIndicatorShown(true);
 }
 
 const FoundRecord* CMainWnd::SelectedRecord() const {
-    QTreeWidgetItem* row = Control<QTreeWidget>("FileList")->currentItem();
-    if (row == nullptr) return nullptr;
-    const size_t index = row->data(0, kRecordRole).toULongLong();
-    return index < foundRecords_.size() ? &foundRecords_[index] : nullptr;
+    const QModelIndex row = Control<QTableView>("FileList")->currentIndex();
+    if (!row.isValid() || results_ == nullptr) return nullptr;
+    return &results_->Store().Record(fileListModel_->FileAt(row.row()));
 }
 
 std::vector<FoundRecord> CMainWnd::ListedRecords() const {
     std::vector<FoundRecord> records;
-    auto* fileList = Control<QTreeWidget>("FileList");
-    for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
-        const size_t index = fileList->topLevelItem(i)->data(0, kRecordRole).toULongLong();
-        if (index < foundRecords_.size()) records.push_back(foundRecords_[index]);
-    }
+    if (results_ == nullptr) return records;
+    records.reserve(fileListModel_->Files().size());
+    for (uint32_t file : fileListModel_->Files()) records.push_back(results_->Store().Record(file));
     return records;
+}
+
+size_t CMainWnd::CheckedCount() const {
+    return results_ != nullptr ? results_->CheckedCount() : 0;
+}
+
+std::vector<FoundRecord> CMainWnd::CheckedRecords() const {
+    return results_ != nullptr ? results_->CheckedRecords() : std::vector<FoundRecord>{};
 }
 
 SourceItem* CMainWnd::SourceByTag(uint16_t tag) const {
@@ -787,7 +697,8 @@ void CMainWnd::NextPage() {
             }
             break;
         case kPageFileType:
-            ShowPage(kPageRecover);
+            // The way on from the file types is the deep scan of the selected source.
+            StartScan();
             break;
         default:
             break;
@@ -797,6 +708,8 @@ void CMainWnd::NextPage() {
 void CMainWnd::PreviousPage() {
     switch (CurrentPage()) {
         case kPageRecover:
+            // Leaving the results lets their memory go; a scan brings them back.
+            DropResults();
             ShowPage(deepScan_ ? kPageFileType : kPageSource);
             break;
         case kPageFileType:
@@ -824,6 +737,7 @@ void CMainWnd::ShowPage(int page) {
         Control<CPictureFrame>("ToolBar2Logo")->SetImage(banner.logo);
         Control<CMarkupLabel>("Txt1")->SetTextColor(QColor(QString::fromLatin1(banner.textColor)));
         Control("BtnScan")->setVisible(page != kPageRecover);
+        Control("BtnAdvanceScan")->setVisible(page == kPageSource && mode_ == kModeRecover);
         Control("BtnRecover")->setVisible(page == kPageRecover);
         Control("SelectedFileInfo")->setVisible(page == kPageRecover);
         Control("BtnNext")->setEnabled(page != kPageRecover);
@@ -831,6 +745,29 @@ void CMainWnd::ShowPage(int page) {
         Control<QPushButton>("TabRecover")->setChecked(page == kPageRecover);
     }
     ShowPageTexts();
+}
+
+// The line that names the results' sources and scan, the sources it passed over, and the offer
+// of a deep scan after a quick scan that found nothing.
+void CMainWnd::ShowScanSummary() {
+    auto* summary = Control<QLabel>("LblScanSummary");
+    auto* offer = Control("BtnOfferDeepScan");
+    if (results_ == nullptr) {
+        summary->clear();
+        offer->hide();
+        return;
+    }
+    const ScanSummary& scan = results_->Summary();
+    QStringList names;
+    for (const ResultsSource& source : results_->Sources()) names << source.name;
+    const char* key = scan.deep ? (scan.complete ? "MSG0815" : "MSG0817")
+                                : (scan.complete ? "MSG0814" : "MSG0816");
+    QString text = FormatMessage(
+        MessageText(key),
+        {names.join(QStringLiteral(", ")), QString::fromStdString(DurationText(scan.seconds))});
+    for (const QString& line : scan.passedOver) text += QLatin1Char('\n') + line;
+    summary->setText(text);
+    offer->setVisible(results_->FileCount() == 0 && !scan.deep);
 }
 
 // The texts that depend on the page and the mode.
@@ -847,6 +784,14 @@ void CMainWnd::ShowPageTexts() {
     Control<CButtonExUI>("BtnScan")->SetImage(imageMode
                                                   ? "file='btn_create_image.png' dest='49,5,77,37'"
                                                   : "file='btn_scan.png' dest='49,5,81,37'");
+    ShowScanSummary();
+    // On the file-type page the way on is the deep scan, and says so.
+    // (A language without the text leaves the skin's.)
+    auto* next = Control<QPushButton>("BtnNext");
+    if (!next->property("skinText").isValid()) next->setProperty("skinText", next->text());
+    const QString nextText =
+        QText(controls, CurrentPage() == kPageFileType ? "BtnAdvanceScan" : "BtnNext");
+    next->setText(nextText.isEmpty() ? next->property("skinText").toString() : nextText);
     switch (CurrentPage()) {
         case kPageSource:
             txt1->SetText(QText(messages, imageMode ? "MSG0212" : "MSG0501"));
@@ -858,9 +803,13 @@ void CMainWnd::ShowPageTexts() {
             break;
         case kPageRecover: {
             txt1->SetText(QText(messages, "MSG0801"));
-            const QString count = QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}")
-                                      .arg(static_cast<qulonglong>(foundRecords_.size()));
-            txt2->SetText(FormatMessage(QText(messages, "MSG0802"), {count}));
+            const size_t found = results_ != nullptr ? results_->FileCount() : 0;
+            const QString count =
+                QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(static_cast<qulonglong>(found));
+            // With nothing found by a quick scan, the deep scan is the way on.
+            const bool offerDeep = results_ != nullptr && found == 0 && !results_->Summary().deep;
+            txt2->SetText(
+                FormatMessage(QText(messages, offerDeep ? "MSG0818" : "MSG0802"), {count}));
             break;
         }
         default:
@@ -873,9 +822,15 @@ void CMainWnd::ShowPageTexts() {
 // on) available.
 void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
     const SourceItem* source = CDiskListUI::SourceOf(item);
-    if (source == nullptr) return;
     const TextMap& messages = LanguageTable().Section("Messages");
     QString lines[6];
+    if (source == nullptr) {
+        // A disk row or nothing: no source's details stay on show.
+        for (int i = 0; i < 6; ++i) {
+            Control<QLabel>(QStringLiteral("Label%1").arg(i + 1).toLatin1().constData())->clear();
+        }
+        return;
+    }
     if (source->partition) {
         const VolumeEntry& entry = *source->partition;
         const QString label = QString::fromStdString(entry.volumeLabel);
@@ -911,6 +866,9 @@ void CMainWnd::ShowSourceInfo(QTreeWidgetItem* item) {
 
 void CMainWnd::ApplyLanguage() {
     ApplySection(this, "MainWnd");
+    OptionLabels();
+    fileListModel_->Retranslate();
+    if (results_ != nullptr) results_->Retranslate();
     Control<QLabel>("LblProductName")->setText(MessageText("MSG1209"));
     ShowDiskAccessProblems();
     ShowCheckState();

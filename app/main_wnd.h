@@ -4,8 +4,8 @@
 // search; the results by type with the checked files.
 //
 // For preview and recovery the window offers:
-//  - CheckedFiles(): every checked file, keyed by CheckedFileKey (source tag, origin, record
-//    index), each a copy of its record;
+//  - Results(): the results model of the last scan (null when there are none), which holds
+//    the found files and their check state; CheckedRecords(): copies of the checked files;
 //  - SelectedRecord() and SelectedFileChanged(): the record of the file list's current row;
 //  - EngineOf(record): the engine that found a record (by the record's source tag);
 //  - ListedRecords(): the records of the file list's rows in row order;
@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "app/disk_access.h"
+#include "app/file_list_model.h"
+#include "app/results_model.h"
 #include "app/source_item.h"
 #include "engines/found_record.h"
 #include "storage/volume_entry.h"
@@ -76,9 +78,13 @@ class CMainWnd : public QWidget {
     bool Scanning() const { return scanning_; }
 
     // --- Results ---
-    // Every record the last search found.
-    const std::vector<FoundRecord>& FoundRecords() const { return foundRecords_; }
-    const std::map<uint64_t, FoundRecord>& CheckedFiles() const { return checkedFiles_; }
+    // The results shown on the results page; null when there are none.
+    CResultsModel* Results() const { return results_.get(); }
+    CFileListModel* FileListModel() const { return fileListModel_; }
+    // Puts these results on the results page, its first type with files listed, and shows it.
+    void ShowResults(std::unique_ptr<CResultsModel> results);
+    size_t CheckedCount() const;
+    std::vector<FoundRecord> CheckedRecords() const;
     // The record of the file list's current row; null when no row is current.
     const FoundRecord* SelectedRecord() const;
     // The records of the file list's rows, in row order.
@@ -93,6 +99,7 @@ class CMainWnd : public QWidget {
 
   signals:
     void SelectedFileChanged();
+    void FileDoubleClicked();
     void RecoverClicked();
 
   protected:
@@ -106,6 +113,10 @@ class CMainWnd : public QWidget {
     void PreviousPage();
     void StartMode(int mode);
     void StartScan();
+    void StartScanOf(std::vector<SourceItem*> sources, bool deep);
+    void DropResults();
+    void ShowScanSummary();
+    void OptionLabels();
     void CreateImage();
     void ApplyLanguage();
     void ShowPageTexts();
@@ -123,15 +134,7 @@ class CMainWnd : public QWidget {
     void DropEngine(SourceItem* source);
     void OnDiskDoubleClick(QTreeWidgetItem* item);
     void RunSearch();
-    void ShowResults();
     void PrepareFileTypes();
-    void FillTypeTree();
-    void FillFileList(QTreeWidgetItem* node);
-    std::vector<const FoundRecord*> NodeRecords(const QTreeWidgetItem* node) const;
-    void OnTypeNodeChecked(QTreeWidgetItem* node);
-    void OnFileRowChecked(QTreeWidgetItem* row);
-    void SetAllRowsChecked(bool checked);
-    void SetRecordChecked(const FoundRecord& record, bool checked);
     void ShowCheckState();
     void OnHeaderClick(int column);
 
@@ -147,7 +150,6 @@ class CMainWnd : public QWidget {
     bool searching_ = false;
     bool scanFinished_ = false;    // the scan worker's event came while its window was open
     bool searchFinished_ = false;  // the same for the search
-    bool updatingChecks_ = false;  // check states being set by the window itself
     std::vector<std::unique_ptr<SourceItem>> sources_;
     std::vector<SourceItem*> lastScanned_;
     uint16_t nextPartitionTag_ = 1;
@@ -155,10 +157,10 @@ class CMainWnd : public QWidget {
     std::vector<std::string> knownDisks_;  // the device nodes the last poll saw
     QTimer* arrivalTimer_ = nullptr;       // timer 0
     QTimer* removalTimer_ = nullptr;       // timer 1
-    std::vector<FoundRecord> foundRecords_;
-    std::map<std::string, std::vector<size_t>> byExtension_;  // indices into foundRecords_
-    std::map<std::string, QString> extensionOption_;          // extension -> option name
-    std::map<uint64_t, FoundRecord> checkedFiles_;
+    std::vector<TypeOption> typeOptions_;  // the file-type page's options
+    ScanSummary summary_;                  // of the last scan
+    std::unique_ptr<CResultsModel> results_;
+    CFileListModel* fileListModel_ = nullptr;
     std::map<int, bool> sortAscending_;  // file list column -> last direction
     std::vector<DiskAccessProblem> diskProblems_;
     CFileActions* fileActions_ = nullptr;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include "app/message_box.h"
 #include "app/ui/apply_section.h"
@@ -42,6 +43,10 @@ void CProcessWnd::showEvent(QShowEvent* event) {
 void CProcessWnd::StopWorker() {
     if (!worker_.joinable()) return;
     cancel_ = true;
+    {
+        std::lock_guard answerGuard(answerLock_);
+    }
+    answerReady_.notify_all();
     worker_.join();
 }
 
@@ -51,12 +56,49 @@ void CProcessWnd::reject() {
 
 bool CProcessWnd::AskCancel() {
     std::unique_lock guard(lock_);
-    if (!worker_.joinable() || workerDone_) return false;
-    if (ShowMessage(kMessageQuestion, this, Text(cancelQuestion_)) != kAnswerOk) return false;
+    if (!worker_.joinable() || workerDone_ || askingCancel_) return false;
+    askingCancel_ = true;
+    const int answer = ShowMessage(kMessageQuestion, this, Text(cancelQuestion_));
+    askingCancel_ = false;
+    if (answer != kAnswerOk) return false;
     cancel_ = true;
     guard.unlock();
+    {
+        // A worker waiting for the answer to a question of its own stops waiting.
+        std::lock_guard answerGuard(answerLock_);
+    }
+    answerReady_.notify_all();
     while (!workerDone_) QThread::msleep(50);
     return true;
+}
+
+std::optional<int> CProcessWnd::AskFromWorker(const QString& question) {
+    auto pending = std::make_shared<PendingAnswer>();
+    QMetaObject::invokeMethod(
+        this, [this, pending, question] { ShowWorkerQuestion(pending, question); },
+        Qt::QueuedConnection);
+    std::unique_lock guard(answerLock_);
+    answerReady_.wait(guard, [&] { return pending->answer.has_value() || cancel_; });
+    if (cancel_) return std::nullopt;
+    return pending->answer;
+}
+
+void CProcessWnd::ShowWorkerQuestion(const std::shared_ptr<PendingAnswer>& pending,
+                                     const QString& question) {
+    if (cancel_) return;
+    if (askingCancel_) {
+        // One question at a time: this one follows once the stop question is answered.
+        QTimer::singleShot(50, this, [this, pending, question] {
+            ShowWorkerQuestion(pending, question);
+        });
+        return;
+    }
+    const int answer = ShowMessage(kMessageQuestion, this, question);
+    {
+        std::lock_guard guard(answerLock_);
+        pending->answer = answer;
+    }
+    answerReady_.notify_all();
 }
 
 void CProcessWnd::QueueRefresh() {

@@ -12,7 +12,10 @@
 #include <QDialog>
 #include <QEvent>
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,6 +62,10 @@ class CProcessWnd : public QDialog {
     void CloseLater(int code);
     // Sets the finished flag, posts `event` to the owner and closes the window with `kProcessDone`.
     void FinishAndNotify(QEvent::Type event);
+    // Asks `question` in a question box over the window and waits for the answer (kAnswerOk…).
+    // None when the user stopped the work before answering: the question is then not asked, or
+    // no longer waited for, so a stop never waits on a question nor a question on a stop.
+    std::optional<int> AskFromWorker(const QString& question);
     // A "Messages" text of the language the window started with (safe on the worker).
     QString Text(std::string_view key) const { return QText(messages_, key); }
 
@@ -72,6 +79,12 @@ class CProcessWnd : public QDialog {
     bool AskCancel();
 
   private:
+    struct PendingAnswer {
+        std::optional<int> answer;
+    };
+    // User-interface thread: shows a worker's question once no stop question is open.
+    void ShowWorkerQuestion(const std::shared_ptr<PendingAnswer>& pending, const QString& question);
+
     std::string cancelQuestion_;
     QWidget* owner_;
     TextMap messages_;
@@ -79,6 +92,9 @@ class CProcessWnd : public QDialog {
     std::atomic<bool> cancel_{false};
     std::atomic<bool> workerDone_{false};
     std::atomic<bool> refreshQueued_{false};
+    bool askingCancel_ = false;  // the stop question is open (user-interface thread)
+    std::mutex answerLock_;
+    std::condition_variable answerReady_;
     std::thread worker_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <algorithm>
+#include <chrono>
 
 #include "app/message_box.h"
 #include "app/message_format.h"
@@ -30,6 +32,7 @@ CScanProcessWnd::CScanProcessWnd(QWidget* owner, std::vector<SourceItem*> source
     Ui::ScanProcessWnd skin;
     skin.setupUi(this);
     setFixedSize(450, 250);
+    for (const SourceItem* source : sources_) names_.push_back(SourceName(*source));
     InitialiseWindow("ScanWnd");
     setWindowTitle(findChild<QLabel*>("title")->text());
 }
@@ -39,7 +42,13 @@ CScanProcessWnd::~CScanProcessWnd() {
 }
 
 void CScanProcessWnd::RunWorker() {
+    const auto started = std::chrono::steady_clock::now();
+    bool anyEngine = false;
     for (SourceItem* source : sources_) {
+        if (CancelRequested()) {
+            stopped_ = true;
+            break;
+        }
         {
             std::lock_guard guard(Lock());
             if (source->IsPartition()) {
@@ -55,24 +64,51 @@ void CScanProcessWnd::RunWorker() {
         }
         QueueRefresh();
         source->engine.reset();
-        if (deep_) AskToResume(*source);
+        if (deep_ && !AskToResume(*source)) {
+            stopped_ = true;
+            break;
+        }
         source->engine = makeEngine_(*source, deep_);
         if (!source->engine) {
-            CloseLater(kProcessNoEngine);
-            return;
+            std::lock_guard guard(Lock());
+            passedOver_.push_back(PassedOverLine(*source));
+            continue;
         }
+        anyEngine = true;
         source->engine->SetCallbacks(&ScanProgress, nullptr, this, 100);
-        if (source->engine->Scan(std::nullopt) == kCancelled) break;
+        if (source->engine->Scan(std::nullopt) == kCancelled) {
+            stopped_ = true;
+            break;
+        }
+    }
+    seconds_ = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::steady_clock::now() - started)
+                                         .count());
+    if (!anyEngine && !stopped_) {
+        CloseLater(kProcessNoEngine);
+        return;
     }
     FinishAndNotify(kScanFinishedEvent);
 }
 
-// A deep scan continues an unfinished earlier deep scan of the same source (for a volume inside
-// an image: of that volume alone), which the engine finds in the scan history when it opens,
-// only when the user says so; otherwise that scan is forgotten (with its folder) before the
-// engine is made, so that it starts afresh. The window stays up under the question box (hiding
-// a modal window would end it).
-void CScanProcessWnd::AskToResume(const SourceItem& source) {
+// Why a source got no engine, as the results and the warning name it.
+QString CScanProcessWnd::PassedOverLine(const SourceItem& source) const {
+    const QString name = names_[static_cast<size_t>(
+        std::find(sources_.begin(), sources_.end(), &source) - sources_.begin())];
+    if (deep_) return FormatMessage(Text("MSG0509"), {name});
+    const std::string fileSystem =
+        source.partition ? source.partition->fileSystemName : std::string();
+    if (fileSystem.empty()) return FormatMessage(Text("MSG0507"), {name});
+    return FormatMessage(Text("MSG0508"), {name, QString::fromStdString(fileSystem)});
+}
+
+// A deep scan continues an earlier deep scan of the same source (for a volume inside an image:
+// of that volume alone), which the engine finds in the scan history when it opens, only when the
+// user says so; otherwise that scan is forgotten (with its folder) before the engine is made, so
+// that it starts afresh. A scan that was stopped is offered to be continued; one that went to
+// the end, to be shown as it was. The window stays up under the question box (hiding a modal
+// window would end it).
+bool CScanProcessWnd::AskToResume(const SourceItem& source) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
     bool found = false;
@@ -85,16 +121,14 @@ void CScanProcessWnd::AskToResume(const SourceItem& source) {
     } else {
         found = history.FindImageScan(source.imagePath, earlier);
     }
-    if (!found) return;
-    int answer = 0;
-    const QString question = Text("MSG1206");
-    QMetaObject::invokeMethod(
-        this,
-        [this, &answer, &question] { answer = ShowMessage(kMessageQuestion, this, question); },
-        Qt::BlockingQueuedConnection);
-    if (answer == kAnswerOk) return;
+    if (!found) return true;
+    const bool finished = earlier.state.runLength == 0 && earlier.state.sectorsDone > 0;
+    const std::optional<int> answer = AskFromWorker(Text(finished ? "MSG1210" : "MSG1206"));
+    if (!answer) return false;
+    if (*answer == kAnswerOk) return true;
     history.ForgetScan(earlier.ScanFolder());
     history.Save();
+    return true;
 }
 
 int CScanProcessWnd::OnProgress(int percent, int weight, int secondsLeft, uint64_t currentSector,

@@ -2,17 +2,19 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <algorithm>
 
 #include "app/message_format.h"
+#include "engines/extension_categories.h"
+#include "engines/found_tree_walk.h"
 #include "ui_SearchProcessWnd.h"
 
 namespace keltra {
 
 namespace {
 
-int SearchProgress(void* user, int percent, int /*zero*/) {
-    return static_cast<CSearchProcessWnd*>(user)->OnProgress(percent);
-}
+// The walk reports after this many records.
+constexpr uint64_t kReportEvery = 200;
 
 }  // namespace
 
@@ -38,6 +40,7 @@ CSearchProcessWnd::CSearchProcessWnd(QWidget* owner, std::vector<SourceItem*> so
       sources_(std::move(sources)),
       request_(request),
       pattern_(SearchPatternFromWildcards(wildcards)) {
+    for (const SourceItem* source : sources_) names_.push_back(SourceName(*source));
     Ui::SearchProcessWnd skin;
     skin.setupUi(this);
     setFixedSize(450, 220);
@@ -50,16 +53,21 @@ CSearchProcessWnd::~CSearchProcessWnd() {
 }
 
 void CSearchProcessWnd::RunWorker() {
-    if (request_ == nullptr) return;
+    if (request_ == nullptr || !request_->store) return;
     if (sources_.empty()) {
         CloseLater(kProcessDone);
         return;
     }
+    uint64_t total = 0;
+    // A source the scan could not open has nothing to search.
     for (SourceItem* source : sources_) {
-        if (!source->engine) {
-            CloseLater(kProcessDone);
-            return;
-        }
+        if (source->engine) total += source->engine->GetRecordCount();
+    }
+    uint64_t visited = 0;
+    bool stopped = false;
+    for (size_t i = 0; i < sources_.size() && !stopped; ++i) {
+        SourceItem* source = sources_[i];
+        if (!source->engine) continue;
         {
             std::lock_guard guard(Lock());
             if (source->IsPartition()) {
@@ -72,11 +80,39 @@ void CSearchProcessWnd::RunWorker() {
             }
         }
         QueueRefresh();
-        source->engine->SetSearchCallback(&SearchProgress, this);
-        // An engine stopped by its callback still answers 1, so a cancelled search goes on to
-        // the next source, which stops at its own first report.
-        if (source->engine->FindByExtensions(pattern_, request_->found) == kCancelled) break;
+        const auto sourceIndex = static_cast<uint16_t>(request_->sources.size());
+        request_->sources.push_back(
+            {names_[i], source->SourceTag()});
+        FoundFileStore& store = *request_->store;
+        WalkFoundTree(
+            *source->engine, std::string(),
+            [&](const WalkedItem& item) {
+                // Every record counts towards the progress, folders too.
+                if (++visited % kReportEvery == 0 &&
+                    OnProgress(static_cast<int>(std::min<uint64_t>(
+                        100, visited * 100 / std::max<uint64_t>(total, 1)))) != 0) {
+                    stopped = true;
+                    return false;
+                }
+                if (item.record.isFolder != 0) return true;
+                if (!pattern_.empty()) {
+                    const std::string_view extension = ExtensionOf(item.record.Name());
+                    if (!ExtensionInList(extension, pattern_)) return true;
+                }
+                if (const Status s = store.Add(item.record, item.folderPath, sourceIndex);
+                    s != kOk) {
+                    request_->error = s;
+                    stopped = true;
+                    return false;
+                }
+                return true;
+            },
+            [](const std::string&, Status) {});
     }
+    if (const Status s = request_->store->Finish(); s != kOk && request_->error == kOk) {
+        request_->error = s;
+    }
+    OnProgress(100);
     FinishAndNotify(kSearchFinishedEvent);
 }
 

@@ -1,14 +1,18 @@
-// The search window: asks every scanned source's engine, on its worker thread, for the records
-// whose extension is in the search list, collecting them in the request, and tells the owner
-// (kSearchFinishedEvent) when it is done.
+// The search window: walks, on its worker thread, everything each scanned source's engine
+// found, folder by folder, and puts every file (or, with a search list, every file whose
+// extension is in it) with its folder path into the request's store; then tells the owner
+// (kSearchFinishedEvent).
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/found_file_store.h"
 #include "app/process_wnd.h"
+#include "app/results_model.h"
 #include "app/source_item.h"
 #include "engines/found_record.h"
 
@@ -16,7 +20,9 @@ namespace keltra {
 
 // The search's output, owned by the main window.
 struct SearchRequest {
-    std::vector<FoundRecord> found;
+    std::unique_ptr<FoundFileStore> store;  // made by the caller; filled by the search
+    std::vector<ResultsSource> sources;     // the sources searched, numbered as in the store
+    Status error = kOk;                     // the store could not be written
 };
 
 // The wildcard list as the window keeps it: "*" becomes "." (a "*" right after a "\" is
@@ -27,13 +33,14 @@ class CSearchProcessWnd : public CProcessWnd {
     Q_OBJECT
 
   public:
+    // An empty `wildcards` keeps every file.
     CSearchProcessWnd(QWidget* owner, std::vector<SourceItem*> sources, SearchRequest* request,
                       std::string_view wildcards);
     ~CSearchProcessWnd() override;
 
     const std::string& Pattern() const { return pattern_; }
 
-    // The search progress callback's work.
+    // A progress report of the walk; kCancelled once the user has stopped it.
     int OnProgress(int percent);
 
   protected:
@@ -42,6 +49,7 @@ class CSearchProcessWnd : public CProcessWnd {
 
   private:
     std::vector<SourceItem*> sources_;
+    std::vector<QString> names_;  // the sources' names, in the language the window started with
     SearchRequest* request_;
     std::string pattern_;
     QString stage_;

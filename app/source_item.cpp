@@ -19,6 +19,13 @@ QString ImageSourceText(const SourceItem& source) {
     return file + QStringLiteral(", ") + ImageVolumeText(*source.partition);
 }
 
+QString SourceName(const SourceItem& source) {
+    if (!source.IsPartition()) return ImageSourceText(source);
+    const uint16_t letter = source.partition->letter;
+    if (IsDriveLetter(letter)) return QString(QChar(letter)) + QLatin1Char(':');
+    return FormatMessage(MessageText("MSG0232"), {QString::number(letter)});
+}
+
 std::unique_ptr<IFileRecoveryParse> MakeSourceEngine(const SourceItem& source, bool deep) {
     if (source.IsPartition()) {
         const VolumeEntry& p = *source.partition;

@@ -46,6 +46,9 @@ QString ImageVolumeText(const VolumeEntry& volume);
 // it by the volume's name ("card.img, Partition 1").
 QString ImageSourceText(const SourceItem& source);
 
+// How the results name a source: "E:", "Volume 3", or the image's text as above.
+QString SourceName(const SourceItem& source);
+
 // Creates and opens the engine for a scan of `source`; null when none fits.
 using EngineMaker =
     std::function<std::unique_ptr<IFileRecoveryParse>(const SourceItem& source, bool deep)>;

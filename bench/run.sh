@@ -48,6 +48,14 @@ for b in "$build"/bench/*_bench; do
         KELTRA_FIXTURE_DIR="$fixtures" "$b" --benchmark_min_time=1
 done
 
+# The desktop program's results page with 100,000 and 1,000,000 found files in a synthetic store.
+if [ -x "$build/results_page_bench" ]; then
+    for n in 100000 1000000; do
+        echo "== results page, $n found files"
+        QT_QPA_PLATFORM=offscreen "$build/results_page_bench" "$n"
+    done
+fi
+
 quick=0
 bash "$here/quick_scan_vs_fls.sh" "$build/keltra" "$ntfs_image" "$fat" "$work/quick" || quick=$?
 # A 100,000-entry exFAT volume, made once through exfat-fuse (it takes minutes).

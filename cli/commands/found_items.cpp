@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <iostream>
-#include <unordered_set>
 
 #include "engines/extension_categories.h"
+#include "engines/found_tree_walk.h"
 #include "engines/recovery_target.h"
 #include "platform/text.h"
 
@@ -14,49 +14,19 @@ namespace {
 
 void WalkSource(ScannedSource& source, size_t sourceIndex,
                 const std::function<void(const FoundItem&)>& visit) {
-    IFileRecoveryParse& engine = *source.engine;
-    // Folders already listed, by origin and record index: a deep scan's engines each number
-    // their own records from 1.
-    std::unordered_set<uint64_t> entered;
-    // Folders still to list; null stands for the root. Pre-order: a folder, its files, then
-    // each of its folders with everything under it.
-    std::vector<std::optional<FoundItem>> pending;
-    pending.emplace_back(std::nullopt);
-    while (!pending.empty()) {
-        std::optional<FoundItem> folder = std::move(pending.back());
-        pending.pop_back();
-        std::vector<FoundRecord> children;
-        Status status;
-        // The volumes of one image keep their files apart under the volume's name.
-        std::string childPath =
-            source.sourceArg.inWholeImage ? source.sourceArg.volumeName + "/" : "";
-        int childDepth = 1;
-        if (folder) {
-            const uint64_t identity =
-                (uint64_t{folder->record.origin} << 32) | folder->record.recordIndex;
-            if (!entered.insert(identity).second) continue;
-            visit(*folder);
-            status = engine.ListFolder(&folder->record, folder->depth, children);
-            childPath = folder->FullPath() + "/";
-            childDepth = folder->depth + 1;
-        } else {
-            status = engine.ListFolder(nullptr, 0, children);
-        }
-        if (status != kOk) {
-            std::cerr << "keltra: cannot list '" << (folder ? folder->FullPath() : "/") << "' of '"
-                      << source.sourceArg.text << "': " << StatusMessage(status) << "\n";
-        }
-        std::vector<FoundItem> folders;
-        for (const FoundRecord& child : children) {
-            FoundItem item{child, childPath, sourceIndex, childDepth};
-            if (child.isFolder != 0) {
-                folders.push_back(std::move(item));
-            } else {
-                visit(item);
-            }
-        }
-        for (auto it = folders.rbegin(); it != folders.rend(); ++it) pending.emplace_back(*it);
-    }
+    // The volumes of one image keep their files apart under the volume's name.
+    const std::string rootPath =
+        source.sourceArg.inWholeImage ? source.sourceArg.volumeName + "/" : "";
+    WalkFoundTree(
+        *source.engine, rootPath,
+        [&](const WalkedItem& walked) {
+            visit(FoundItem{walked.record, walked.folderPath, sourceIndex, walked.depth});
+            return true;
+        },
+        [&source](const std::string& path, Status status) {
+            std::cerr << "keltra: cannot list '" << path << "' of '" << source.sourceArg.text
+                      << "': " << StatusMessage(status) << "\n";
+        });
 }
 
 bool UnderPrefix(const std::string& path, const std::string& prefix) {

@@ -11,7 +11,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <filesystem>
 #include <functional>
 
@@ -21,6 +21,7 @@
 #include "app/recover_process_wnd.h"
 #include "app/ui/apply_section.h"
 #include "gui_test_support.h"
+#include "results_view.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -56,17 +57,14 @@ void ScanImage(CMainWnd& window, const std::string& image) {
 // Lists the files of the first type under the top node and makes the row named `name` current
 // (which previews it); false when there is no such row.
 bool SelectFile(CMainWnd& window, const char* topNode, const char* name) {
-    auto* types = window.findChild<QTreeWidget*>("TypeTree");
-    QTreeWidgetItem* top = FindTreeItem(&window, QString::fromLatin1(topNode));
-    if (top == nullptr || top->childCount() == 0) return false;
-    types->setCurrentItem(top->child(0));
-    auto* files = window.findChild<QTreeWidget*>("FileList");
+    const QModelIndex top = test::Node(window, QString::fromLatin1(topNode));
+    if (!top.isValid() || top.model()->rowCount(top) == 0) return false;
+    window.findChild<QTreeView*>("TypeTree")->setCurrentIndex(top.model()->index(0, 0, top));
     const QString wanted = QString::fromLatin1(name);
-    for (int i = 0; i < files->topLevelItemCount(); ++i) {
+    for (int i = 0; i < test::ListedRows(window); ++i) {
         // A deleted 8.3 name has lost its first letter ("!ong.mp3"): the rest must match.
-        if (files->topLevelItem(i)->text(1).mid(1).compare(wanted.mid(1), Qt::CaseInsensitive) ==
-            0) {
-            files->setCurrentItem(files->topLevelItem(i));
+        if (test::Cell(window, i, 1).mid(1).compare(wanted.mid(1), Qt::CaseInsensitive) == 0) {
+            test::SelectRow(window, i);
             const FoundRecord* selected = window.SelectedRecord();
             return selected != nullptr && QString::fromUtf8(selected->Name())
                                                   .mid(1)
@@ -103,12 +101,9 @@ class FileActionsTest : public QObject {
         QVERIFY(HoldsPicture(*window.findChild<QTextBrowser*>("PreviewEdit")));
 
         // Every row of the type checked, then recovered into a folder picked in the dialog.
-        auto* files = window.findChild<QTreeWidget*>("FileList");
-        for (int i = 0; i < files->topLevelItemCount(); ++i) {
-            files->topLevelItem(i)->setCheckState(0, Qt::Checked);
-        }
-        const size_t checked = window.CheckedFiles().size();
-        QCOMPARE(checked, size_t(files->topLevelItemCount()));
+        for (int i = 0; i < test::ListedRows(window); ++i) test::CheckRow(window, i, true);
+        const size_t checked = window.CheckedCount();
+        QCOMPARE(checked, size_t(test::ListedRows(window)));
         QVERIFY(checked >= 3);
         test::ScratchDir dest;
         const QString folder = QString::fromStdString(dest.Path().string()) + "/";

@@ -21,6 +21,7 @@
 #include "app/ui/apply_section.h"
 #include "app/ui/markup.h"
 #include "gui_test_support.h"
+#include "results_view.h"
 #include "scanlog/scan_history.h"
 #include "support/test_support.h"
 
@@ -100,18 +101,6 @@ class BoxAnswerer {
     QTimer timer_;
 };
 
-// The names of the found records, and the tags they carry.
-std::multiset<std::string> Names(const std::vector<FoundRecord>& records) {
-    std::multiset<std::string> names;
-    for (const FoundRecord& record : records) names.insert(std::string(record.Name()));
-    return names;
-}
-std::set<uint16_t> Tags(const std::vector<FoundRecord>& records) {
-    std::set<uint16_t> tags;
-    for (const FoundRecord& record : records) tags.insert(record.sourceTag);
-    return tags;
-}
-
 class ImageVolumesTest : public QObject {
     Q_OBJECT
 
@@ -178,8 +167,8 @@ class ImageVolumesTest : public QObject {
         QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
         QVERIFY(firstVolume->engine == nullptr && secondVolume->engine != nullptr);
-        QCOMPARE(Tags(window.FoundRecords()), std::set<uint16_t>{secondVolume->SourceTag()});
-        const auto names = Names(window.FoundRecords());
+        QCOMPARE(test::FoundTags(window), std::set<uint16_t>{secondVolume->SourceTag()});
+        const auto names = test::FoundNames(window);
         QCOMPARE(names.count("Beach day.jpg"), size_t(2));
         QCOMPARE(names.count("Holiday_001.JPG"), size_t(1));
         QCOMPARE(names.count("Company logo.png"), size_t(1));
@@ -187,19 +176,11 @@ class ImageVolumesTest : public QObject {
 
         // The deleted holiday photo, checked in the file list and recovered through the
         // window's own recovery, byte for byte.
-        auto* types = window.findChild<QTreeWidget*>("TypeTree");
-        QTreeWidgetItem* photos = FindTreeItem(&window, "NodePhoto");
-        QVERIFY(photos != nullptr && photos->childCount() > 0);
-        types->setCurrentItem(photos->child(0));
-        auto* files = window.findChild<QTreeWidget*>("FileList");
-        QTreeWidgetItem* holiday = nullptr;
-        for (int i = 0; i < files->topLevelItemCount(); ++i) {
-            if (files->topLevelItem(i)->text(1) == "Holiday_001.JPG")
-                holiday = files->topLevelItem(i);
-        }
-        QVERIFY(holiday != nullptr);
-        holiday->setCheckState(0, Qt::Checked);
-        QCOMPARE(window.CheckedFiles().size(), size_t(1));
+        QVERIFY(test::SelectNode(window, "TypeJpg"));
+        const int holiday = test::RowNamed(window, "Holiday_001.JPG");
+        QVERIFY(holiday >= 0);
+        test::CheckRow(window, holiday, true);
+        QCOMPARE(window.CheckedCount(), size_t(1));
         test::ScratchDir dest;
         const QString folder = QString::fromStdString(dest.Path().string()) + "/";
         WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
@@ -223,13 +204,13 @@ class ImageVolumesTest : public QObject {
         QTest::mouseClick(window.findChild<QPushButton*>("TabScan"), Qt::LeftButton);
         list->setCurrentItem(first);
         QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
-        QCOMPARE(Tags(window.FoundRecords()), std::set<uint16_t>{firstVolume->SourceTag()});
-        QCOMPARE(Names(window.FoundRecords()).count("hundred.jpeg"), size_t(1));
-        QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(0));
+        QCOMPARE(test::FoundTags(window), std::set<uint16_t>{firstVolume->SourceTag()});
+        QCOMPARE(test::FoundNames(window).count("hundred.jpeg"), size_t(1));
+        QCOMPARE(test::FoundNames(window).count("Holiday_001.JPG"), size_t(0));
         QTest::mouseClick(window.findChild<QPushButton*>("TabScan"), Qt::LeftButton);
         list->setCurrentItem(imageRow);
         QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
-        QCOMPARE(Tags(window.FoundRecords()),
+        QCOMPARE(test::FoundTags(window),
                  std::set<uint16_t>({firstVolume->SourceTag(), secondVolume->SourceTag()}));
         QVERIFY(whole->engine == nullptr);
     }
@@ -244,6 +225,7 @@ class ImageVolumesTest : public QObject {
         history.NewScanFolder();
         DeepScanState state;
         state.sectorsDone = 100;
+        state.runLength = kVolumeSectors - 100;  // stopped before the end
         QCOMPARE(history.SaveScanState(kImageDiskNumber, kSecondStart, kVolumeSectors, state,
                                        history.CurrentScanFolder(), image),
                  kOk);
@@ -278,7 +260,7 @@ class ImageVolumesTest : public QObject {
             QCOMPARE(boxes.texts, QStringList{MessageText("MSG1206")});
         }
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
-        QVERIFY(Names(window.FoundRecords()).count("Holiday_001.JPG") >= 1);
+        QVERIFY(test::FoundNames(window).count("Holiday_001.JPG") >= 1);
         ScanHistoryRecord after{};
         QVERIFY(!history.FindImageScan(image, after, kSecondStart, kVolumeSectors) ||
                 after.state.sectorsDone != 100);
@@ -323,7 +305,7 @@ class ImageVolumesTest : public QObject {
         }
         QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
-        QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(1));
+        QCOMPARE(test::FoundNames(window).count("Holiday_001.JPG"), size_t(1));
     }
 
     // An image cut short is listed by the GPT table at its start; when that table is damaged
@@ -362,7 +344,7 @@ class ImageVolumesTest : public QObject {
         list->setCurrentItem(imageRow->child(0));
         QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
-        QCOMPARE(Names(window.FoundRecords()).count("Holiday_001.JPG"), size_t(1));
+        QCOMPARE(test::FoundNames(window).count("Holiday_001.JPG"), size_t(1));
 
         // The lines are in the user's language.
         window.ShowPage(CMainWnd::kPageFileType);

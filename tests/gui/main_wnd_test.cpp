@@ -89,8 +89,15 @@ class MainWndTest : public QObject {
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageFileType));
         QCOMPARE(banner->BkImage(), QString("file='banner_bg2.png' corner='0,0,0,70'"));
         QCOMPARE(window.findChild<CMarkupLabel*>("Txt1")->TextColor(), QColor("#FFE47100"));
+        // The file-type page's way on is the deep scan, which needs a source as well.
+        QCOMPARE(window.findChild<QPushButton*>("BtnNext")->text(), QString("Deep Scan"));
+        SeenBox noDeepSource;
+        AnswerNextBox("okbtn", noDeepSource);
         Click(window, "BtnNext");
-        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QCOMPARE(noDeepSource.text, MessageText("MSG0505"));
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageFileType));
+        window.ShowPage(CMainWnd::kPageRecover);
+        QCOMPARE(window.findChild<QPushButton*>("BtnNext")->text(), QString("Next"));
         QCOMPARE(Label(window, "Txt2"), MessageText("MSG0802").replace("%s", "0"));
         QVERIFY(window.findChild<QWidget*>("BtnRecover")->isVisible());
         QVERIFY(!window.findChild<QWidget*>("BtnScan")->isVisible());
@@ -221,8 +228,9 @@ class MainWndTest : public QObject {
         QCOMPARE(Label(window, "Label6"), QString("Free space: 512.00 MB"));
         list->setCurrentItem(disk->child(1));
         QCOMPARE(Label(window, "Label2"), QString("Volume label:"));
-        list->setCurrentItem(disk);  // a disk row leaves the panel as it is
-        QCOMPARE(Label(window, "Label2"), QString("Volume label:"));
+        list->setCurrentItem(disk);  // a disk row shows no source's details
+        QCOMPARE(Label(window, "Label1"), QString());
+        QCOMPARE(Label(window, "Label2"), QString());
 
         QVERIFY(window.findChild<QWidget*>("BtnScan")->isEnabled());
         Click(window, "BtnNext");

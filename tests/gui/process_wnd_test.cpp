@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/found_file_store.h"
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
@@ -42,6 +43,9 @@ class CTestEngine : public IFileRecoveryParse {
     Status scanResult = kOk;
     int reports = 1;
     std::vector<Report> script{{50, 100, -1, 0, 0}};
+    // After its reports the scan waits until the window's stop is confirmed, then ends well.
+    bool holdAfterReports = false;
+    CProcessWnd* window = nullptr;
 
     Status OpenImage(const std::string&, uint16_t) override { return kOk; }
     Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
@@ -62,9 +66,22 @@ class CTestEngine : public IFileRecoveryParse {
             if (answer != 0) return answer;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        while (holdAfterReports && (window == nullptr || !window->CancelRequested())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         return scanResult;
     }
-    Status ListFolder(const FoundRecord*, int, std::vector<FoundRecord>&) override { return kOk; }
+    // The root holds two photos; `beforeList`, when set, runs first (a scan still busy).
+    Status ListFolder(const FoundRecord* folder, int, std::vector<FoundRecord>& out) override {
+        if (folder != nullptr) return kOk;
+        for (uint32_t i = 1; i <= 2; ++i) {
+            FoundRecord r = EmptyRecord();
+            r.SetName("found.jpg");
+            r.recordIndex = i;
+            out.push_back(r);
+        }
+        return kOk;
+    }
     Status CountFolderFiles(const FoundRecord*, int, uint32_t&) override { return kOk; }
     uint64_t GetRecordCount() override { return 2; }
     Status GetRecordPath(const FoundRecord&, std::string&) override { return kOk; }
@@ -296,9 +313,9 @@ class ProcessWndTest : public QObject {
             const std::string folder = history.CurrentScanFolder();
             std::filesystem::create_directories(folder);
             test::WriteWholeFile(folder + "log", std::vector<std::byte>(16));
-            QCOMPARE(
-                history.SaveScanState(kImageDiskNumber, 0, 128, DeepScanState{}, folder, image),
-                kOk);
+            DeepScanState stopped;
+            stopped.runLength = 64;
+            QCOMPARE(history.SaveScanState(kImageDiskNumber, 0, 128, stopped, folder, image), kOk);
 
             const bool deep = answer != 0;
             Owner owner;
@@ -311,8 +328,9 @@ class ProcessWndTest : public QObject {
             QCOMPARE(window.exec(), kProcessDone);
             QCOMPARE(seen.shown, deep);
             if (deep) {
-                QCOMPARE(seen.text, QString("This source was partly deep-scanned before. "
-                                            "Continue that scan where it stopped?"));
+                QCOMPARE(seen.text, QString("This source was partly deep-scanned before; that scan "
+                                            "was stopped. Continue it where it stopped? (Cancel "
+                                            "starts afresh.)"));
             }
             QVERIFY(sources.made.at(0)->scanned);
             const bool forgotten = answer == kAnswerCancel;
@@ -333,27 +351,123 @@ class ProcessWndTest : public QObject {
         Sources sources;
         sources.first.engine = std::make_unique<CTestEngine>();
         sources.second.engine = std::make_unique<CTestEngine>();
+        const test::ScratchDir scratch;
         SearchRequest request;
+        request.store = std::make_unique<FoundFileStore>(QString::fromStdString(scratch.Path().string()));
         CSearchProcessWnd window(&owner, sources.List(), &request, "*.jpg");
         QCOMPARE(window.size(), QSize(450, 220));
         QCOMPARE(window.exec(), kProcessDone);
-        QCOMPARE(request.found.size(), size_t(4));
-        QCOMPARE(static_cast<CTestEngine*>(sources.second.engine.get())->lastPattern,
-                 std::string(".\\.jpg"));
+        QCOMPARE(request.store->Count(), size_t(4));
+        QCOMPARE(request.sources.size(), size_t(2));
+        QCOMPARE(request.store->Source(3), uint16_t(1));
+        QCOMPARE(request.sources[1].name, QString("second.img"));
         QCoreApplication::sendPostedEvents(&owner);
         QCoreApplication::sendPostedEvents(&window);
         QCOMPARE(owner.searchEvents, 1);
         QCOMPARE(Text(window, "stage"), QString("Searching second.img"));
-        QCOMPARE(Text(window, "percent"), QString("Progress: 50%"));
+        QCOMPARE(Text(window, "percent"), QString("Progress: 100%"));
 
-        // A source that was not scanned ends the search without telling the owner.
+        // A list of types keeps only theirs; a source that was not scanned has nothing to add.
         sources.second.engine.reset();
         SearchRequest partial;
-        CSearchProcessWnd unscanned(&owner, sources.List(), &partial, "*.jpg");
+        partial.store = std::make_unique<FoundFileStore>(QString::fromStdString(scratch.Path().string()));
+        CSearchProcessWnd unscanned(&owner, sources.List(), &partial, "*.png");
         QCOMPARE(unscanned.exec(), kProcessDone);
         QCoreApplication::sendPostedEvents(&owner);
-        QCOMPARE(owner.searchEvents, 1);
-        QCOMPARE(partial.found.size(), size_t(2));
+        QCOMPARE(owner.searchEvents, 2);
+        QCOMPARE(partial.store->Count(), size_t(0));
+    }
+
+    // A deep scan whose earlier pass went to the end is offered as finished: shown as it was,
+    // or scanned again from the start.
+    void FinishedDeepScanIsOfferedAsFinished() {
+        const test::ScratchDir scratch;
+        const std::string image = scratch / "card.img";
+        test::WriteWholeFile(image, std::vector<std::byte>(64 * 1024));
+        ScanHistory& history = ScanHistory::Instance();
+        for (const bool finished : {true, false}) {
+            history.NewScanFolder();
+            const std::string folder = history.CurrentScanFolder();
+            std::filesystem::create_directories(folder);
+            DeepScanState state;
+            state.sectorsDone = finished ? 128 : 40;
+            state.runLength = finished ? 0 : 88;
+            QCOMPARE(history.SaveScanState(kImageDiskNumber, 0, 128, state, folder, image), kOk);
+            Owner owner;
+            Sources sources;
+            sources.first.imagePath = image;
+            sources.engines.push_back(std::make_unique<CTestEngine>());
+            CScanProcessWnd window(&owner, {&sources.first}, true, sources.Maker());
+            SeenBox seen;
+            AnswerNextBox("okbtn", seen);
+            QCOMPARE(window.exec(), kProcessDone);
+            QCOMPARE(seen.text, MessageText(finished ? "MSG1210" : "MSG1206"));
+            QVERIFY(seen.text.contains(finished ? "to the end" : "stopped"));
+            history.ForgetScan(folder);
+            history.Save();
+        }
+    }
+
+    // Stop during a deep scan of two sources, each with an unfinished scan of its own, while
+    // the first engine finishes its work without another report: the question about the
+    // second source's earlier scan is never waited for, the stop question never waits on it,
+    // and the window closes.
+    void StopBeforeTheNextSourcesQuestionDoesNotHang() {
+        const test::ScratchDir scratch;
+        ScanHistory& history = ScanHistory::Instance();
+        std::vector<std::string> folders;
+        Sources sources;
+        for (SourceItem* source : sources.List()) {
+            source->imagePath = scratch / (source == &sources.first ? "a.img" : "b.img");
+            test::WriteWholeFile(source->imagePath, std::vector<std::byte>(64 * 1024));
+            history.NewScanFolder();
+            folders.push_back(history.CurrentScanFolder());
+            std::filesystem::create_directories(folders.back());
+            DeepScanState state;
+            state.runLength = 50;
+            QCOMPARE(history.SaveScanState(kImageDiskNumber, 0, 128, state, folders.back(),
+                                           source->imagePath),
+                     kOk);
+        }
+        // The first engine reports once, then works on until the stop is confirmed and ends
+        // without reporting again, as an engine in its last stretch does.
+        auto first = std::make_unique<CTestEngine>();
+        first->reports = 1;
+        first->holdAfterReports = true;
+        sources.engines.push_back(std::move(first));
+        sources.engines.push_back(std::make_unique<CTestEngine>());
+        Owner owner;
+        CScanProcessWnd window(&owner, sources.List(), true, sources.Maker());
+        static_cast<CTestEngine*>(sources.engines.front().get())->window = &window;
+        std::atomic<bool> finished{false};
+        std::thread watchdog([&finished] {
+            for (int i = 0; i < 600 && !finished; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (!finished) qFatal("the stop of a deep scan of two sources hangs");
+        });
+        int questions = 0;
+        auto* timer = new QTimer(&window);
+        QObject::connect(timer, &QTimer::timeout, timer, [&] {
+            auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            ++questions;
+            // The first source's question: continue; the stop question: yes.
+            box->findChild<QPushButton*>("okbtn")->click();
+        });
+        timer->start(5);
+        QTimer::singleShot(0, &window, [&] {
+            QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls >= 1);
+            window.findChild<QPushButton*>("cancelbtn")->click();
+        });
+        QCOMPARE(window.exec(), kProcessDone);
+        finished = true;
+        watchdog.join();
+        QVERIFY(window.Stopped());
+        QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
+        QCOMPARE(questions, 2);
+        for (const std::string& folder : folders) history.ForgetScan(folder);
+        history.Save();
     }
 
   private:

@@ -9,18 +9,23 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTableView>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "app/disk_list.h"
+#include "app/file_list_model.h"
 #include "app/found_files.h"
+#include "app/results_model.h"
 #include "app/main_wnd.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/markup.h"
 #include "app/ui/markup_label.h"
 #include "gui_test_support.h"
+#include "results_view.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -28,17 +33,6 @@ namespace {
 
 void Click(const QWidget& window, const char* name) {
     QTest::mouseClick(window.findChild<QAbstractButton*>(name), Qt::LeftButton);
-}
-
-QTreeWidgetItem* TypeNode(CMainWnd& window, const char* name) {
-    return FindTreeItem(&window, QString::fromLatin1(name));
-}
-
-// The number in a type-tree text "JPEG (4)".
-int NodeCount(const QTreeWidgetItem* node) {
-    const QString text = node->text(0);
-    const qsizetype open = text.lastIndexOf('(');
-    return text.mid(open + 1, text.size() - open - 2).toInt();
 }
 
 // Files `keltra scan` finds on the image, by extension group.
@@ -55,8 +49,8 @@ std::map<std::string, int> CommandLineCounts(const std::string& image) {
     return counts;
 }
 
-void ClickHeader(QTreeWidget* list, int column) {
-    QHeaderView* header = list->header();
+void ClickHeader(QTableView* list, int column) {
+    QHeaderView* header = list->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
 }
@@ -65,10 +59,9 @@ class ResultsTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void initTestCase() { appData_ = std::make_unique<test::ScopedAppDataFolder>(); }
-    void cleanupTestCase() { appData_.reset(); }
-    void init() { languages_ = std::make_unique<test::ScratchLanguages>(); }
-    void cleanup() { languages_.reset(); }
+    // Each test its own scan history: a deep scan of one is no earlier scan to another.
+    void init() { session_ = std::make_unique<test::ScratchSession>(); }
+    void cleanup() { session_.reset(); }
 
     void QuickScanOfAnImageMatchesTheCommandLine() {
         const std::string image = test::FixturePath("gui_photos.img");
@@ -84,41 +77,164 @@ class ResultsTest : public QObject {
         Click(window, "BtnScan");  // the scan window, then the search window, both modal
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
         QVERIFY(source->engine != nullptr);
-        QCOMPARE(window.EngineOf(window.FoundRecords().at(0)), source->engine.get());
+        QCOMPARE(window.EngineOf(test::AllFound(window).at(0)), source->engine.get());
 
+        // Every file the command line finds is listed, by its group extension.
         const auto expected = CommandLineCounts(image);
-        QCOMPARE(expected.count("jpg"), size_t(1));
+        std::map<std::string, int> listed;
+        for (const FoundRecord& r : test::AllFound(window)) ++listed[GroupExtension(r.Name())];
+        QCOMPARE(listed, expected);
         QCOMPARE(expected.at("jpg"), 4);  // small, nine, ten and hundred.jpeg
-        int listed = 0;
-        for (const char* top : {"NodePhoto", "NodeAudio", "NodeVideo"}) {
-            QTreeWidgetItem* node = TypeNode(window, top);
-            int sum = 0;
-            for (int i = 0; i < node->childCount(); ++i) {
-                QTreeWidgetItem* child = node->child(i);
-                const QString option = child->data(0, kControlNameRole).toString();
-                int want = 0;
-                for (const QString& extension : window.findChild<QCheckBox*>(option)
-                                                    ->property("userdata")
-                                                    .toString()
-                                                    .split('|')) {
-                    const auto found = expected.find(extension.toStdString());
-                    if (found != expected.end()) want += found->second;
-                }
-                QCOMPARE(NodeCount(child), want);
-                sum += NodeCount(child);
-            }
-            QCOMPARE(NodeCount(node), sum);
-            listed += sum;
+        QCOMPARE(test::NodeText(window, "TypeJpg"), QString("JPEG (4)"));
+        // The PNG is noise, no picture: left out as the command line leaves it out.
+        QCOMPARE(expected.count("png"), size_t(0));
+        QCOMPARE(test::NodeCount(window, "TypePng"), -1);
+        QCOMPARE(test::NodeCount(window, "NodePhoto"), test::NodeCount(window, "TypeJpg"));
+        QCOMPARE(test::NodeCount(window, "NodeDocument"), 0);  // the text is not deleted
+        QVERIFY(MarkupToPlainText(window.findChild<CMarkupLabel*>("Txt2")->Text())
+                    .startsWith(QStringLiteral("Files found: %1.")
+                                    .arg(window.Results()->FileCount())));
+        // The page names its source and scan.
+        QVERIFY2(window.findChild<QLabel*>("LblScanSummary")
+                     ->text()
+                     .startsWith("Files of gui_photos.img, quick scan, complete in "),
+                 qPrintable(window.findChild<QLabel*>("LblScanSummary")->text()));
+        test::Screenshot(window, "results");
+    }
+
+    // Scan, Back, Scan again: the second results are listed at once, as the first were, and a
+    // click on a category lists all its files.
+    void SecondScanListsItsFiles() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        window.AddImageSource(QString::fromStdString(test::FixturePath("gui_photos.img")));
+        for (int round = 0; round < 2; ++round) {
+            Click(window, "BtnScan");
+            QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+            QCOMPARE(test::ListedRows(window), 4);  // the JPEGs, the first type with files
+            QCOMPARE(window.FileListModel()->Node(), test::Node(window, "TypeJpg"));
+            QVERIFY(test::SelectNode(window, "NodePhoto"));
+            QCOMPARE(test::ListedRows(window), test::NodeCount(window, "NodePhoto"));
+            test::Screenshot(window, round == 0 ? "results_first_scan" : "results_second_scan");
+            Click(window, "BtnPrev");
+            QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageSource));
+            QVERIFY(window.Results() == nullptr);  // their memory went with them
         }
-        const auto count = [&expected](const char* extension) {
-            const auto found = expected.find(extension);
-            return found != expected.end() ? found->second : 0;
-        };
-        QCOMPARE(listed, count("jpg") + count("png") + count("mp3") + count("avi"));
-        QCOMPARE(TypeNode(window, "NodePhoto")->child(0)->text(0), QString("JPEG (4)"));
-        QVERIFY(
-            MarkupToPlainText(window.findChild<CMarkupLabel*>("Txt2")->Text())
-                .startsWith(QStringLiteral("Files found: %1.").arg(window.FoundRecords().size())));
+    }
+
+    // Quick scan of one image, Back, another image, Next, Next: the file-type page's way on is
+    // the deep scan of the image now selected, never the results of the one before.
+    void NextFromTheTypePageScansTheSelectedSource() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        window.AddImageSource(QString::fromStdString(test::FixturePath("gui_photos.img")));
+        Click(window, "BtnScan");
+        QVERIFY(test::FoundNames(window).count("hundred.jpeg") == 1);
+        Click(window, "BtnPrev");
+        SourceItem* other =
+            window.AddImageSource(QString::fromStdString(test::FixturePath("gui_empty.img")));
+        Click(window, "BtnNext");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageFileType));
+        QCOMPARE(window.findChild<QPushButton*>("BtnNext")->text(), QString("Deep Scan"));
+        Click(window, "BtnNext");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QVERIFY(window.Results() != nullptr);
+        QCOMPARE(window.Results()->Sources().size(), size_t(1));
+        QCOMPARE(window.Results()->Sources()[0].tag, other->SourceTag());
+        QVERIFY(window.Results()->Summary().deep);
+        QCOMPARE(test::FoundNames(window).count("hundred.jpeg"), size_t(0));
+        QVERIFY(window.findChild<QLabel*>("LblScanSummary")
+                    ->text()
+                    .startsWith("Files of gui_empty.img, deep scan, complete in "));
+    }
+
+    // An NTFS volume's deleted photo, text, zip and PDF are all listed, each under its
+    // category, with the folder they were found in.
+    void EveryCategoryIsListedWithItsPath() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        window.AddImageSource(QString::fromStdString(test::FixturePath("gui_ntfs.img")));
+        Click(window, "BtnScan");
+        QCOMPARE(test::NodeText(window, "NodePhoto"), QString("Photo (1)"));
+        QCOMPARE(test::NodeText(window, "TypeJpg"), QString("JPEG (1)"));
+        QCOMPARE(test::NodeText(window, "NodeDocument"), QString("Document (2)"));
+        QCOMPARE(test::NodeText(window, "TypePDF"), QString("PDF (1)"));
+        QCOMPARE(test::NodeText(window, "TypeTXT"), QString("TXT (1)"));
+        QCOMPARE(test::NodeCount(window, "NodeArchive"), 1);
+        QCOMPARE(test::NodeText(window, "TypeZIP"), QString("ZIP (1)"));
+        QVERIFY(test::SelectNode(window, "TypeJpg"));
+        QCOMPARE(test::Cell(window, 0, CFileListModel::kNameColumn), QString("IMG_0001.JPG"));
+        QCOMPARE(test::Cell(window, 0, CFileListModel::kPathColumn), QString("DCIM/100CANON"));
+        QVERIFY(test::SelectNode(window, "NodeDocument"));
+        QCOMPARE(test::ListedRows(window), 2);
+        QCOMPARE(test::Cell(window, 0, CFileListModel::kPathColumn), QString("Documents"));
+        QVERIFY(test::SelectNode(window, "TypeZIP"));
+        QCOMPARE(test::Cell(window, 0, CFileListModel::kPathColumn), QString("/"));
+        test::Screenshot(window, "results_categories");
+    }
+
+    // A quick scan that finds nothing says so and offers the deep scan, which one click runs.
+    void NothingFoundOffersTheDeepScan() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        SourceItem* empty =
+            window.AddImageSource(QString::fromStdString(test::FixturePath("gui_empty.img")));
+        QVERIFY(window.findChild<QWidget*>("BtnAdvanceScan")->isVisible());
+        Click(window, "BtnScan");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QCOMPARE(window.Results()->FileCount(), size_t(0));
+        const QString text = MarkupToPlainText(window.findChild<CMarkupLabel*>("Txt2")->Text());
+        QVERIFY2(text.startsWith("Files found: 0.") && text.contains("deep scan"),
+                 qPrintable(text));
+        auto* offer = window.findChild<QPushButton*>("BtnOfferDeepScan");
+        QVERIFY(offer->isVisible());
+        test::Screenshot(window, "results_nothing_found");
+        Click(window, "BtnOfferDeepScan");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QVERIFY(window.Results()->Summary().deep);
+        QCOMPARE(window.Results()->Sources().at(0).tag, empty->SourceTag());
+        QVERIFY(!offer->isVisible());
+    }
+
+    // A disk image with a partition no quick scan reads: the others are scanned, and the page
+    // names the one passed over and why.
+    void UnreadablePartitionIsPassedOver() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        window.AddImageSource(QString::fromStdString(test::FixturePath("gui_swap_disk.img")));
+        test::SeenBox warning;
+        Click(window, "BtnScan");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QCOMPARE(test::FoundNames(window).count("!ost.jpg"), size_t(1));
+        const QString summary = window.findChild<QLabel*>("LblScanSummary")->text();
+        QVERIFY2(summary.contains("gui_swap_disk.img, Partition 2: a quick scan of swap volumes "
+                                  "is not available; passed over."),
+                 qPrintable(summary));
+    }
+
+    // The counts stay on the tree through a language switch and back; a tick survives too.
+    void LanguageSwitchKeepsTheCounts() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        window.AddImageSource(QString::fromStdString(test::FixturePath("gui_photos.img")));
+        Click(window, "BtnScan");
+        test::CheckNode(window, "TypeJpg", true);
+        window.ChooseLanguage("German");
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(test::NodeText(window, "NodePhoto"), QString("Fotos (4)"));
+        QCOMPARE(test::NodeText(window, "TypeJpg"), QString("JPEG (4)"));
+        QCOMPARE(window.FileListModel()->headerData(1, Qt::Horizontal).toString(),
+                 QString("Name"));
+        window.ChooseLanguage("English");
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(test::NodeText(window, "NodePhoto"), QString("Photo (4)"));
+        QCOMPARE(window.CheckedCount(), size_t(4));
     }
 
     void SizesSortAsNumbers() {
@@ -132,14 +248,12 @@ class ResultsTest : public QObject {
         QTest::mouseClick(sources->viewport(), Qt::LeftButton, {}, row.center());
         QTest::mouseDClick(sources->viewport(), Qt::LeftButton, {}, row.center());
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
-        auto* tree = window.findChild<QTreeWidget*>("TypeTree");
-        tree->setCurrentItem(TypeNode(window, "NodePhoto")->child(0));  // JPEG
-        auto* list = window.findChild<QTreeWidget*>("FileList");
-        QCOMPARE(list->topLevelItemCount(), 4);
-        const auto sizes = [list] {
+        QVERIFY(test::SelectNode(window, "TypeJpg"));
+        auto* list = window.findChild<QTableView*>("FileList");
+        QCOMPARE(test::ListedRows(window), 4);
+        const auto sizes = [&window] {
             QStringList texts;
-            for (int i = 0; i < list->topLevelItemCount(); ++i)
-                texts << list->topLevelItem(i)->text(2);
+            for (int i = 0; i < test::ListedRows(window); ++i) texts << test::Cell(window, i, 2);
             return texts;
         };
         ClickHeader(list, 2);  // the first click on a size sorts largest first
@@ -147,13 +261,13 @@ class ResultsTest : public QObject {
         ClickHeader(list, 2);
         QCOMPARE(sizes(), QStringList({"500 B", "9.00 KB", "10.00 KB", "100.00 KB"}));
         ClickHeader(list, 1);  // names: ascending first, ignoring case
-        QCOMPARE(list->topLevelItem(0)->text(1), QString("!en.jpg"));  // deleted: first byte gone
-        QCOMPARE(list->topLevelItem(3)->text(1), QString("hundred.jpeg"));
+        QCOMPARE(test::Cell(window, 0, 1), QString("!en.jpg"));  // deleted: first byte gone
+        QCOMPARE(test::Cell(window, 3, 1), QString("hundred.jpeg"));
         ClickHeader(list, 1);
-        QCOMPARE(list->topLevelItem(0)->text(1), QString("hundred.jpeg"));
-        QCOMPARE(list->topLevelItem(0)->text(6).toLower(), QString("jpeg"));
-        QCOMPARE(list->topLevelItem(0)->text(5), QString("    ----    "));
-        QVERIFY(list->topLevelItem(0)->text(3).contains(
+        QCOMPARE(test::Cell(window, 0, 1), QString("hundred.jpeg"));
+        QCOMPARE(test::Cell(window, 0, 6).toLower(), QString("jpeg"));
+        QCOMPARE(test::Cell(window, 0, 5), QString("DCIM"));
+        QVERIFY(test::Cell(window, 0, 3).contains(
             QRegularExpression("^\\d{4}-\\d{1,2}-\\d{1,2} \\d\\d:\\d\\d:\\d\\d$")));
     }
 
@@ -170,47 +284,53 @@ class ResultsTest : public QObject {
         QVERIFY(!recover->isEnabled());
         QCOMPARE(info->text(), QString("No files selected"));
 
-        QTreeWidgetItem* jpeg = TypeNode(window, "NodePhoto")->child(0);
-        window.findChild<QTreeWidget*>("TypeTree")->setCurrentItem(jpeg);
-        auto* list = window.findChild<QTreeWidget*>("FileList");
-        list->topLevelItem(0)->setCheckState(0, Qt::Checked);
-        QCOMPARE(window.CheckedFiles().size(), size_t(1));
+        QVERIFY(test::SelectNode(window, "TypeJpg"));
+        test::CheckRow(window, 0, true);
+        QCOMPARE(window.CheckedCount(), size_t(1));
         QCOMPARE(all->checkState(), Qt::PartiallyChecked);
-        QCOMPARE(jpeg->checkState(0), Qt::PartiallyChecked);
+        QCOMPARE(test::NodeState(window, "TypeJpg"), Qt::PartiallyChecked);
+        QCOMPARE(test::NodeState(window, "NodePhoto"), Qt::PartiallyChecked);
         QVERIFY(recover->isEnabled());
+        QVERIFY(info->text().endsWith(" in 1 file"));
 
-        jpeg->setCheckState(0, Qt::Checked);  // the same file again, with the other three
-        QCOMPARE(window.CheckedFiles().size(), size_t(4));
+        test::CheckNode(window, "TypeJpg", true);  // the same file again, with the other three
+        QCOMPARE(window.CheckedCount(), size_t(4));
         QCOMPARE(all->checkState(), Qt::Checked);
-        for (const auto& [key, record] : window.CheckedFiles()) {
-            QCOMPARE(key, CheckedFileKey(record));
-            QCOMPARE(key >> 48, uint64_t(source->SourceTag()));
+        for (const FoundRecord& record : window.CheckedRecords()) {
+            QCOMPARE(record.sourceTag, source->SourceTag());
         }
         QCOMPARE(info->text(), QString("Selected: 119.49 KB in 4 files"));
 
-        list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
-        QCOMPARE(window.CheckedFiles().size(), size_t(3));
-        QCOMPARE(jpeg->checkState(0), Qt::PartiallyChecked);
+        test::CheckRow(window, 1, false);
+        QCOMPARE(window.CheckedCount(), size_t(3));
+        QCOMPARE(test::NodeState(window, "TypeJpg"), Qt::PartiallyChecked);
         all->click();  // from partial: every row
-        QCOMPARE(window.CheckedFiles().size(), size_t(4));
+        QCOMPARE(window.CheckedCount(), size_t(4));
+        QCOMPARE(test::NodeState(window, "TypeJpg"), Qt::Checked);
 
-        TypeNode(window, "NodePhoto")->setCheckState(0, Qt::Checked);  // the same four again
-        QCOMPARE(window.CheckedFiles().size(), size_t(4));
-        QCOMPARE(jpeg->checkState(0), Qt::Checked);
-        TypeNode(window, "NodePhoto")->setCheckState(0, Qt::Unchecked);
-        QVERIFY(window.CheckedFiles().empty());
+        // "All" on a category ticks its types with it, and the other way round.
+        test::CheckNode(window, "TypeJpg", false);
+        QCOMPARE(test::NodeState(window, "NodePhoto"), Qt::Unchecked);
+        QVERIFY(test::SelectNode(window, "NodePhoto"));
+        all->click();
+        QCOMPARE(window.CheckedCount(), size_t(4));
+        QCOMPARE(test::NodeState(window, "NodePhoto"), Qt::Checked);
+        QCOMPARE(test::NodeState(window, "TypeJpg"), Qt::Checked);
+        test::CheckNode(window, "NodePhoto", false);
+        QCOMPARE(window.CheckedCount(), size_t(0));
         QCOMPARE(all->checkState(), Qt::Unchecked);
+        QCOMPARE(test::NodeState(window, "TypeJpg"), Qt::Unchecked);
         QVERIFY(!recover->isEnabled());
         QCOMPARE(info->text(), QString("No files selected"));
 
-        // A new scan drops the engine, and with it the checked files it would recover.
-        list->topLevelItem(0)->setCheckState(0, Qt::Checked);
-        QCOMPARE(window.CheckedFiles().size(), size_t(1));
+        // A new scan drops the results, and with them the ticks.
+        test::CheckRow(window, 0, true);
+        QCOMPARE(window.CheckedCount(), size_t(1));
         window.findChild<QTreeWidget*>("DiskList")->setCurrentItem(nullptr);
         window.AddImageSource(QString::fromStdString(test::FixturePath("photos_fat.img")));
         Click(window, "BtnScan");
         QVERIFY(source->engine == nullptr);
-        QVERIFY(window.CheckedFiles().empty());
+        QCOMPARE(window.CheckedCount(), size_t(0));
     }
 
     // A loop device attached while the window is open is listed about five seconds later and
@@ -239,7 +359,7 @@ class ResultsTest : public QObject {
         QVERIFY(window.findChild<QLabel*>("Label3")->text().startsWith("File system: FAT"));
         Click(window, "BtnScan");
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
-        QCOMPARE(TypeNode(window, "NodePhoto")->child(0)->text(0), QString("JPEG (4)"));
+        QCOMPARE(test::NodeText(window, "TypeJpg"), QString("JPEG (4)"));
 
         // The engine holds the device open; a scan of another source lets it go.
         window.AddImageSource(QString::fromStdString(test::FixturePath("gui_photos.img")));
@@ -248,12 +368,10 @@ class ResultsTest : public QObject {
         clock.restart();
         QTRY_VERIFY_WITH_TIMEOUT(list->DiskRow(device) == nullptr, 15000);
         QVERIFY2(clock.elapsed() >= 4500, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(window.CheckedFiles().empty());
     }
 
   private:
-    std::unique_ptr<test::ScopedAppDataFolder> appData_;
-    std::unique_ptr<test::ScratchLanguages> languages_;
+    std::unique_ptr<test::ScratchSession> session_;
 };
 
 KELTRA_GUI_TEST("Results", ResultsTest);
