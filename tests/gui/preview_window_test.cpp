@@ -3,6 +3,7 @@
 // size and pixels, and Esc closes it. The pictures come from files through a small engine.
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +75,19 @@ int ShownPictureHeight(const QTextEdit& edit) {
     return 0;
 }
 
+// A picture with something to see in it.
+QImage Picture(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, width, height);
+    gradient.setColorAt(0, QColor(0x2A, 0x7F, 0xC4));
+    gradient.setColorAt(1, QColor(0xF2, 0xB1, 0x3A));
+    painter.fillRect(image.rect(), gradient);
+    painter.setPen(QPen(Qt::white, 12));
+    painter.drawEllipse(QPoint(width / 2, height / 2), width / 4, height / 4);
+    return image;
+}
+
 void Wheel(QWidget* target, int notches) {
     const QPointF at(target->width() / 2.0, target->height() / 2.0);
     QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
@@ -92,8 +106,8 @@ class PreviewWindowTest : public QObject {
         QTemporaryDir dir;
         const QString wide = dir.filePath("wide.png");
         const QString tall = dir.filePath("tall.png");
-        QImage(1600, 1200, QImage::Format_RGB32).save(wide);
-        QImage(1200, 1600, QImage::Format_RGB32).save(tall);
+        Picture(1600, 1200).save(wide);
+        Picture(1200, 1600).save(tall);
         PictureFilesEngine engine({{1, wide.toStdString()},
                                    {3, tall.toStdString()},
                                    {4, wide.toStdString()}});
@@ -149,6 +163,8 @@ class PreviewWindowTest : public QObject {
         // Maximising gives the picture the room; Esc closes as the Close button does.
         window.findChild<QPushButton*>("maxbtn")->click();
         QTRY_VERIFY(window.isMaximized());
+        QTRY_VERIFY(ShownPictureHeight(*edit) > small);
+        test::Screenshot(window, "preview_maximised");
         QTest::keyClick(edit, Qt::Key_Escape);
         QVERIFY(!window.isVisible());
         QCOMPARE(window.result(), CPreviewWnd::kResultClosed);

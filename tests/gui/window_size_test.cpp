@@ -111,6 +111,7 @@ class WindowSizeTest : public QObject {
         // The window's size is kept in the user's file of this session.
         const std::string ini = LanguageTable().Paths().userConfigFile;
         window.show();
+        test::Screenshot(window, "main_window_opening");
         window.resize(800, 590);
         window.close();
         const auto back = ReadRememberedWindow(ini);
