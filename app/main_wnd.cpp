@@ -38,6 +38,7 @@
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
+#include "app/window_size.h"
 #include "engines/extension_categories.h"
 #include "platform/app_folders.h"
 #include "platform/disk_names.h"
@@ -107,7 +108,7 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
     skin.setupUi(this);
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(QIcon(SkinPixmap("logo.png", 2.0)));
-    setFixedSize(800, 500);
+    KeepWindowSize(this, LanguageTable().Paths().userConfigFile);
     WindowInit();
     fileActions_ = new CFileActions(this);
 }

@@ -26,14 +26,27 @@ QString PreviewText(std::span<const std::byte> data) {
     return text;
 }
 
-bool ShowPicture(QTextEdit* edit, const QString& path) {
-    edit->clear();
+QImage LoadPreviewPicture(const QString& path) {
     // The temporary file is named for its kind, not its format: the content decides.
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     QImage picture = reader.read();
-    if (picture.isNull() || (picture.width() <= 2 && picture.height() <= 2)) return false;
+    if (picture.width() <= 2 && picture.height() <= 2) return {};
+    return picture;
+}
+
+bool ShowPicture(QTextEdit* edit, const QString& path) {
+    edit->clear();
+    const QImage picture = LoadPreviewPicture(path);
+    if (picture.isNull()) return false;
+    InsertPicture(edit, picture);
+    return true;
+}
+
+void InsertPicture(QTextEdit* edit, const QImage& original) {
+    edit->clear();
+    QImage picture = original;
     const QSize room = edit->viewport()->size() - QSize(12, 12);
     if (room.isValid() && (picture.width() > room.width() || picture.height() > room.height())) {
         picture = picture.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
@@ -50,7 +63,6 @@ bool ShowPicture(QTextEdit* edit, const QString& path) {
     centred.setAlignment(Qt::AlignHCenter);
     cursor.setBlockFormat(centred);
     cursor.insertImage(format);
-    return true;
 }
 
 }  // namespace keltra

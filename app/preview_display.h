@@ -1,6 +1,7 @@
 // Showing a preview: a picture decoded by Qt, or a file's bytes as text.
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <cstddef>
 #include <span>
@@ -16,8 +17,14 @@ inline constexpr int kPreviewLineChars = 1024;
 // at the end.
 QString PreviewText(std::span<const std::byte> data);
 
-// Replaces the edit's content with the picture in `path`, scaled down to fit. False (and the
-// edit left empty) when the file holds no picture Qt can decode, or one of 2 × 2 pixels or less.
+// The picture in `path`, turned as its EXIF says; null when the file holds no picture Qt can
+// decode, or one of 2 × 2 pixels or less.
+QImage LoadPreviewPicture(const QString& path);
+
+// Replaces the edit's content with the picture, scaled down to fit the edit as it is now.
+void InsertPicture(QTextEdit* edit, const QImage& picture);
+
+// Both: false (and the edit left empty) when there is no picture to show.
 bool ShowPicture(QTextEdit* edit, const QString& path);
 
 }  // namespace keltra

@@ -1,8 +1,11 @@
-// The preview window: one found file larger, stepping through the pictures of the file list,
-// and recovery of the file shown.
+// The preview window: one found file larger, stepping through the pictures of the file list
+// (buttons, arrow keys, the mouse wheel), where the picture stands among them, its size and
+// pixels, and recovery of the file shown. The picture follows the window's size; the window
+// can be resized, maximised (its button or a double click on its title) and closed with Esc.
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,11 @@ inline constexpr const char* kCannotPreviewPicture = "\nCan not preview the pict
 int NextPictureIndex(const std::vector<FoundRecord>& list, const FoundRecord& current,
                      bool forward);
 
+// Where the record with the key of `current` stands among the pictures of `list`: {3, 120} for
+// the third of 120; {0, count} when it is not among them.
+std::pair<int, int> PicturePosition(const std::vector<FoundRecord>& list,
+                                    const FoundRecord& current);
+
 class CPreviewWnd : public QDialog {
     Q_OBJECT
 
@@ -43,10 +51,15 @@ class CPreviewWnd : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void ShowExtraction();
+    void ShowDetails();
     void RecoverShown();
+    void ToggleMaximised();
 
     PreviewExtraction& shown_;
     std::vector<FoundRecord> navigation_;
@@ -54,6 +67,9 @@ class CPreviewWnd : public QDialog {
     std::string& recoverFolder_;
     CPlayerLauncher* players_;
     QTextBrowser* edit_;
+    QWidget* header_;
+    QImage picture_;  // the picture shown, at its own size; null for text
+    int wheelTurn_ = 0;  // wheel rotation not yet turned into a step, in eighths of a degree
     bool started_ = false;
 };
 

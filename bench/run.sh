@@ -55,6 +55,11 @@ if [ -x "$build/results_page_bench" ]; then
         QT_QPA_PLATFORM=offscreen "$build/results_page_bench" "$n"
     done
 fi
+# Thumbnails of 10,000 small JPEGs, asked a screenful at a time as a grid scrolls.
+if [ -x "$build/thumbnails_bench" ]; then
+    echo "== thumbnails, 10000 JPEGs"
+    QT_QPA_PLATFORM=offscreen "$build/thumbnails_bench" 10000 60
+fi
 
 quick=0
 bash "$here/quick_scan_vs_fls.sh" "$build/keltra" "$ntfs_image" "$fat" "$work/quick" || quick=$?

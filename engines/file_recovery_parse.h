@@ -91,6 +91,14 @@ class IFileRecoveryParse {
     // Beyond the slots: the kData* flags of a found file, read from the source when asked (for
     // listings); 0 for data kept as it is, for folders, and from engines that do not tell.
     virtual uint32_t DataForm(const FoundRecord& /*record*/) { return 0; }
+    // Beyond the slots: the first bytes of a found file's data, up to out.size(), for what a
+    // file says of itself (a picture's EXIF); `got` = bytes given, fewer when the file is
+    // shorter. A folder, and engines that read no data: 87.
+    virtual Status ReadRecordHead(const FoundRecord& /*record*/, std::span<std::byte> /*out*/,
+                                  size_t& got) {
+        got = 0;
+        return kErrInvalidParameter;
+    }
     // Beyond the slots: sectors the last scan could not read and went on past.
     virtual uint64_t UnreadableSectors() const { return 0; }
 };

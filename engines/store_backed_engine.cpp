@@ -320,6 +320,19 @@ Status StoreBackedEngine::PreviewIntoBuffer(const FoundRecord& record, std::span
     return s;
 }
 
+Status StoreBackedEngine::ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
+                                         size_t& got) {
+    got = 0;
+    if (record.isFolder != 0) return kErrInvalidParameter;
+    const uint64_t total = std::min<uint64_t>(record.size, out.size());
+    return ReadFileData(record, total, [&](std::span<const std::byte> piece) {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(piece.size(), total - got));
+        if (take != 0) std::memcpy(out.data() + got, piece.data(), take);
+        got += take;
+        return kOk;
+    });
+}
+
 Status StoreBackedEngine::ReadRecordData(const FoundRecord& record, std::string& tempPath,
                                          std::span<std::byte> buffer, uint32_t& size,
                                          PreviewCallback callback, void* user) {

@@ -80,6 +80,10 @@ class StoreBackedEngine : public IFileRecoveryParse {
                           std::span<std::byte> buffer, uint32_t& size, PreviewCallback callback,
                           void* user) override;
 
+    // The first bytes of the file's data through ReadFileData.
+    Status ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
+                          size_t& got) override;
+
   protected:
     // The key of the volume's root folder (quick NTFS: 5; quick FAT: the root cluster;
     // carving: 0, which stands for the smallest key in the store).

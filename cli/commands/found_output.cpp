@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engines/content_verdict.h"
+#include "engines/photo/photo_metadata.h"
 #include "engines/recovery_target.h"
 #include "platform/clock.h"
 
@@ -93,6 +94,13 @@ nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& sessio
     j["created"] = TimeJson(r.created);
     j["modified"] = TimeJson(r.modified);
     j["accessed"] = TimeJson(r.accessed);
+    // A carved picture has no name or date of its own: what its EXIF says stands in.
+    const PhotoMetadata photo =
+        engine == nullptr ? PhotoMetadata() : ReadFoundPhotoMetadata(*engine, r);
+    j["taken"] = photo.taken ? nlohmann::ordered_json(photo.taken->IsoText())
+                             : nlohmann::ordered_json();
+    j["camera"] = photo.camera.empty() ? nlohmann::ordered_json()
+                                       : nlohmann::ordered_json(photo.camera);
     j["category"] = folder ? nlohmann::ordered_json()
                            : nlohmann::ordered_json(std::string(GetFileCategory(r.Name())));
     j["location"] = r.location;

@@ -16,7 +16,8 @@ std::optional<std::string> IsoTime(uint64_t fileTime);
 
 // name, path, size, is_folder, origin, intact, compressed and encrypted (as the file system kept
 // the data; the engine reads that from the source), created, modified, accessed, category,
-// location and the source it came from.
+// taken and camera (what a carved picture's EXIF says; null otherwise), location and the
+// source it came from.
 nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& session);
 
 // One JSON object as one line; text that is not valid UTF-8 is replaced, never refused.

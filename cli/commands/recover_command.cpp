@@ -11,6 +11,7 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "cli/commands/scan_session.h"
+#include "engines/photo/photo_metadata.h"
 #include "engines/recovery_target.h"
 #include "platform/safe_create.h"
 #include "storage/destination_volume.h"
@@ -26,6 +27,7 @@ struct RecoverOptions {
     Selection selection;
     std::string destination;
     bool keepPaths = false;
+    bool nameByDate = false;
     bool json = false;
     bool force = false;
 };
@@ -124,6 +126,19 @@ void Report(const RecoverOptions& options, const FoundItem& item, const std::str
     }
 }
 
+// The record whose name the target takes: with --name-by-date a carved picture is named by the
+// date its EXIF gives.
+FoundRecord TargetRecord(const RecoverOptions& options, IFileRecoveryParse& engine,
+                         const FoundRecord& record) {
+    if (!options.nameByDate) return record;
+    const std::string dated =
+        NameByDateTaken(ReadFoundPhotoMetadata(engine, record), record.Name());
+    if (dated.empty()) return record;
+    FoundRecord renamed = record;
+    renamed.SetName(dated);
+    return renamed;
+}
+
 int RunRecover(RecoverOptions options) {
     InterruptGuard interrupt;
     std::string folder = options.destination;
@@ -162,7 +177,10 @@ int RunRecover(RecoverOptions options) {
             cancelled = true;
             break;
         }
-        const std::string target = RecoveryTargetPath(folder, item.record, item.folderPath, layout);
+        IFileRecoveryParse& engine = *session.sources[item.source].engine;
+        const std::string target =
+            RecoveryTargetPath(folder, TargetRecord(options, engine, item.record), item.folderPath,
+                               layout);
         if (item.record.isFolder != 0) {
             // Only the found tree is rebuilt here (empty folders included); the files in it
             // come as items of their own.
@@ -178,7 +196,6 @@ int RunRecover(RecoverOptions options) {
         CopyContext context;
         context.line = &line;
         context.prefix = fmt::format("Recovering {} of {}", done, fileCount);
-        IFileRecoveryParse& engine = *session.sources[item.source].engine;
         engine.SetCallbacks(nullptr, OnCopyProgress, &context, 100);
         const Status status = engine.RecoverRecord(item.record, target, rootSeparators);
         engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
@@ -223,6 +240,8 @@ void AddRecoverCommand(CLI::App& app, CommandRun& run) {
     sub->add_flag("--keep-paths", options->keepPaths,
                   "rebuild the found folders: DIR/<folder path>/<name> instead of "
                   "DIR/<category>/<name>");
+    sub->add_flag("--name-by-date", options->nameByDate,
+                  "name carved pictures by the date their EXIF gives: 2023-07-14 18-03-22.jpg");
     sub->add_flag("--force", options->force,
                   "write into DIR even when it lies on a source being recovered");
     sub->add_flag("--json", options->json, "one JSON object per file, per line");
@@ -230,6 +249,8 @@ void AddRecoverCommand(CLI::App& app, CommandRun& run) {
         std::string(kImageTablesHelp) +
         "Files go to DIR/<category>/<name> (photo, audio, video, document, archive, others);\n"
         "a name already there gets (1), (2), ... before its extension: nothing is overwritten.\n"
+        "Carved pictures are named by the sector they were found at; --name-by-date names\n"
+        "those whose EXIF tells when they were taken by that date instead.\n"
         "Every failed file is named with the reason. The last line reads\n"
         "\"N recovered, M failed\" (on stderr with --json).\n"
         "Exit codes: 0 all recovered, 1 error or stopped, 2 usage, 3 some files failed.");

@@ -598,6 +598,16 @@ Status CProfessionalRecovery::ReadRecordData(const FoundRecord& record, std::str
     return engine->ReadRecordData(record, tempPath, buffer, size, callback, user);
 }
 
+Status CProfessionalRecovery::ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
+                                             size_t& got) {
+    IFileRecoveryParse* engine = EngineOf(record);
+    if (engine == nullptr) {
+        got = 0;
+        return kErrInvalidParameter;
+    }
+    return engine->ReadRecordHead(record, out, got);
+}
+
 uint32_t CProfessionalRecovery::DataForm(const FoundRecord& record) {
     IFileRecoveryParse* engine = EngineOf(record);
     return engine == nullptr ? 0 : engine->DataForm(record);

@@ -77,6 +77,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
                           void* user) override;
     // The engine that found the record tells.
     uint32_t DataForm(const FoundRecord& record) override;
+    Status ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
+                          size_t& got) override;
 
     // Whether opening found an unfinished deep scan of this source, and where it stood.
     bool Resuming() const { return resuming_; }

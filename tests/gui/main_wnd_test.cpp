@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -15,6 +16,7 @@
 #include "app/ui/markup.h"
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_frame.h"
+#include "app/window_size.h"
 #include "gui_test_support.h"
 
 namespace keltra {
@@ -44,7 +46,9 @@ class MainWndTest : public QObject {
     void StartsOnTheStartPage() {
         CMainWnd window;
         window.show();
-        QCOMPARE(window.size(), QSize(800, 500));
+        // No size remembered yet: most of the screen.
+        QCOMPARE(window.size(),
+                 OpeningWindowSize(std::nullopt, window.screen()->availableGeometry().size()));
         QCOMPARE(window.windowTitle(), QString("Keltra Photo Recovery"));
         QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageStart));
         QVERIFY(!window.findChild<QWidget*>("ToolBar2")->isVisible());

@@ -25,8 +25,11 @@ cleanup() {
 trap cleanup EXIT
 sleep 2
 
+# The window at its smallest size, which the coordinates below are for.
+mkdir -p "$shots/config/keltra-photo-recovery"
+printf '[Window]\nWidth=800\nHeight=500\nMaximized=0\n' >"$shots/config/keltra-photo-recovery/config.ini"
 # Every read of the program waits 40 ms.
-(cd "$build" && XDG_DATA_HOME="$shots/data" exec strace -f -qq -o /dev/null -e trace=pread64 \
+(cd "$build" && XDG_DATA_HOME="$shots/data" XDG_CONFIG_HOME="$shots/config" exec strace -f -qq -o /dev/null -e trace=pread64 \
     -e inject=pread64:delay_enter=40000 ./keltra-photo-recovery) &
 app=$!
 xdotool search --sync --name "Keltra Photo Recovery" >/dev/null
