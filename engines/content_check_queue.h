@@ -25,7 +25,7 @@ class ContentCheckQueue {
     // Files held before the caller must flush (about 6 MiB of records).
     static constexpr size_t kMaxFiles = 16384;
     // First sectors closer than this to the end of the previous read are read with it...
-    static constexpr uint64_t kMergeGapBytes = 64 * 1024;
+    static constexpr uint64_t kMergeGapBytes = 16 * 1024;
     // ... as long as one read stays within this many bytes.
     static constexpr uint64_t kMaxReadBytes = 1024 * 1024;
 

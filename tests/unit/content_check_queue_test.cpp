@@ -85,11 +85,11 @@ class ContentCheckQueueTest : public ::testing::Test {
 
 TEST_F(ContentCheckQueueTest, ScatteredFilesComeOutInQueueOrderWithTheirOwnVerdicts) {
     Open();
-    // 600 files whose first sectors lie 65 sectors apart, queued in shuffled order, mixed with
+    // 600 files whose first sectors lie 20 sectors apart, queued in shuffled order, mixed with
     // files whose verdict is known, whose extension no recogniser knows, and whose sector lies
     // outside the volume [1000, 40000).
     std::vector<uint64_t> sectors;
-    for (uint64_t i = 0; i < 600; ++i) sectors.push_back(1000 + i * 65);
+    for (uint64_t i = 0; i < 600; ++i) sectors.push_back(1000 + i * 20);
     std::shuffle(sectors.begin(), sectors.end(), std::mt19937(33));
     std::vector<Queued> files;
     for (int i = 0; i < 600; ++i) {
@@ -122,10 +122,11 @@ TEST_F(ContentCheckQueueTest, ScatteredFilesComeOutInQueueOrderWithTheirOwnVerdi
         EXPECT_GE(offset, 1000u * kSector);
         EXPECT_LT(offset, 40000u * kSector);
     }
-    // The first sectors lie closer than the join gap: reads of at most 1 MiB (2,048 sectors,
-    // 32 files) each, not one per file.
-    EXPECT_LE(queue.SourceReads(), 20u);
-    EXPECT_GE(queue.SourceReads(), 19u);
+    // The first sectors lie closer than the join gap: reads of at most 1 MiB each (2,048
+    // sectors, 103 files), not one per file.
+    static_assert(20 * kSector < ContentCheckQueue::kMergeGapBytes);
+    const uint64_t perRead = (ContentCheckQueue::kMaxReadBytes / kSector - 1) / 20 + 1;
+    EXPECT_EQ(queue.SourceReads(), (600 + perRead - 1) / perRead);
     EXPECT_EQ(reader_->calls, queue.SourceReads());
 }
 
