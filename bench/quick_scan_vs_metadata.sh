@@ -31,7 +31,7 @@ reads() {
     shift
     strace -f -qq -e trace=read,pread64,readv,preadv -o "$work/$name.strace" "$@" > /dev/null \
         2> /dev/null || true
-    awk -F'= ' '/= [0-9]+$/ { n++; b += $NF } END { printf "%d %d\n", n, b }' \
+    awk -F'= ' '/= [0-9]+$/ { n++; b += $NF } END { printf "%d %.0f\n", n, b }' \
         "$work/$name.strace"
     rm -f "$work/$name.strace"
 }
