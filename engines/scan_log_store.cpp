@@ -371,18 +371,57 @@ const ChildList* ScanLogStore::ChildrenOf(uint64_t parentKey) const {
     return it == relations_.end() ? nullptr : &it->second;
 }
 
+void ScanLogStore::ReadAhead(const ChildList& children) {
+    aheadIndices_.clear();
+    aheadRecords_.clear();
+    std::vector<uint32_t> wanted;
+    wanted.reserve(children.size());
+    children.ForEach([&](uint32_t index) {
+        if (index != 0 && index <= recordsInFile_) wanted.push_back(index);
+        return true;
+    });
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    std::vector<FoundRecord> span;
+    for (size_t first = 0; first < wanted.size();) {
+        size_t last = first + 1;
+        while (last < wanted.size() && wanted[last] - wanted[last - 1] <= kAheadGapRecords &&
+               wanted[last] - wanted[first] < kListPieceRecords) {
+            ++last;
+        }
+        // A span that cannot be read is left to ReadRecord, which tells the error.
+        if (ReadRecords(wanted[first], wanted[last - 1] - wanted[first] + 1, span) == kOk) {
+            for (size_t i = first; i < last; ++i) {
+                aheadIndices_.push_back(wanted[i]);
+                aheadRecords_.push_back(span[wanted[i] - wanted[first]]);
+            }
+        }
+        first = last;
+    }
+}
+
 Status ScanLogStore::ListChildren(uint64_t parentKey, std::vector<FoundRecord>& out) {
     const ChildList* children = ChildrenOf(parentKey);
     if (children == nullptr) return kOk;
     out.reserve(out.size() + children->size());
+    // A folder's children lie scattered over the log when the scan met them in another order
+    // than folder by folder: they are read in index order, neighbours together.
+    ReadAhead(*children);
     FoundRecord record;
     Status status = kOk;
     children->ForEach([&](uint32_t index) {
-        status = ReadRecord(index, record);
-        if (status != kOk) return false;
+        const auto at = std::lower_bound(aheadIndices_.begin(), aheadIndices_.end(), index);
+        if (at != aheadIndices_.end() && *at == index) {
+            record = aheadRecords_[static_cast<size_t>(at - aheadIndices_.begin())];
+        } else {
+            status = ReadRecord(index, record);
+            if (status != kOk) return false;
+        }
         if (!IsHiddenPhoto(record)) out.push_back(record);
         return true;
     });
+    aheadIndices_.clear();
+    aheadRecords_.clear();
     if (status != kOk) return status;
     SortListedRecords(out);
     return kOk;

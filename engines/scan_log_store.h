@@ -140,7 +140,13 @@ class ScanLogStore {
         std::vector<FoundRecord> records;
     };
 
+    // Records read ahead for one listing: neighbours closer than this are read together.
+    static constexpr uint32_t kAheadGapRecords = 32;
+
     Status WritePending();
+    // Reads the children's records that lie in the main file into aheadIndices_ (ascending)
+    // and aheadRecords_, in index order, in spans of at most kListPieceRecords.
+    void ReadAhead(const ChildList& children);
     Status ReadRecord(uint32_t index, FoundRecord& out);
     // Reads records [first, first + count) of the main file into `into`.
     Status ReadRecords(uint32_t first, uint32_t count, std::vector<FoundRecord>& into);
@@ -181,6 +187,8 @@ class ScanLogStore {
     // Scratch piece of up to 200 records for reading the whole main file.
     std::vector<FoundRecord> piece_;
     std::vector<ListPiece> listPieces_;
+    std::vector<uint32_t> aheadIndices_;
+    std::vector<FoundRecord> aheadRecords_;
     uint64_t listClock_ = 0;
 
     SearchProgressCallback searchCallback_ = nullptr;

@@ -72,9 +72,10 @@ void ExFatDirectoryWalker::Start() {
     pathFolderSet_.clear();
     tornSets_ = 0;
     unreadable_ = 0;
-    firstSectors_.reset();
+    checks_.reset();
     if (volume_.source != nullptr) {
-        firstSectors_.emplace(*volume_.source, volume_.geometry.bytesPerSector);
+        checks_.emplace(*volume_.source, volume_.geometry.bytesPerSector, volume_.start,
+                        volume_.End());
     }
     const uint32_t root = volume_.geometry.rootCluster;
     depth_[root] = 0;
@@ -184,23 +185,26 @@ void ExFatDirectoryWalker::FileEntry(const ExFatEntrySet& set, const std::string
     FoundRecord r = BaseRecord(set, name);
     r.size = set.stream.length;
     r.location = streamEntryByte;
-    r.contentIntact = ContentIntact(set.stream, ExtensionOf(name)) ? 1 : 0;
-    sink_.FileFound(r, FolderKey(current_, Depth(current_)));
+    r.contentIntact = 1;
+    const uint64_t parentKey = FolderKey(current_, Depth(current_));
+    const ExFatGeometry& g = volume_.geometry;
+    if (!checks_) {
+        sink_.FileFound(r, parentKey);
+    } else if (!ExtensionOf(name).empty() && check_ && g.IsDataCluster(set.stream.firstCluster) &&
+               set.stream.validLength != 0) {
+        checks_->AddToCheck(r, parentKey, volume_.ClusterSector(set.stream.firstCluster),
+                            ExtensionOf(name));
+    } else {
+        checks_->AddDecided(r, parentKey);
+    }
+    if (checks_ && checks_->Full()) FlushChecks();
     AddPathFolders(current_);
 }
 
-bool ExFatDirectoryWalker::ContentIntact(const ExFatStream& stream, std::string_view extension) {
-    const ExFatGeometry& g = volume_.geometry;
-    if (extension.empty() || !check_ || !g.IsDataCluster(stream.firstCluster) ||
-        stream.validLength == 0) {
-        return true;
-    }
-    const uint64_t sector = volume_.ClusterSector(stream.firstCluster);
-    if (sector + 1 > volume_.End()) return true;
-    sector_.resize(g.bytesPerSector);
-    uint32_t read = 0;
-    if (firstSectors_->Read(sector, 1, sector_, read) != kOk || read != 1) return true;
-    return check_(sector_, extension, sector);
+void ExFatDirectoryWalker::FlushChecks() {
+    checks_->Flush(check_, [this](const FoundRecord& r, uint64_t parentKey) {
+        sink_.FileFound(r, parentKey);
+    });
 }
 
 uint32_t ExFatDirectoryWalker::Depth(uint32_t cluster) const {
@@ -218,6 +222,7 @@ void ExFatDirectoryWalker::AddPathFolders(uint32_t cluster) {
 }
 
 void ExFatDirectoryWalker::ReportFolders() {
+    if (checks_) FlushChecks();
     for (const uint32_t cluster : pathFolders_) {
         const auto it = folderMap_.find(cluster);
         if (it == folderMap_.end()) continue;

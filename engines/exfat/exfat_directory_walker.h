@@ -13,13 +13,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engines/content_check_queue.h"
 #include "engines/exfat/exfat_cluster_map.h"
 #include "engines/exfat/exfat_entry_set.h"
 #include "engines/exfat/exfat_stream_reader.h"
 #include "engines/exfat/exfat_upcase.h"
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/found_record.h"
-#include "storage/sector_read_cache.h"
 
 namespace keltra {
 
@@ -57,7 +57,8 @@ class ExFatDirectoryWalker {
     bool Step();
     // Drops the folders still queued (a stopped scan).
     void StopWalk() { queue_.clear(); }
-    // Reports the folders on the paths to what was found (the root is never reported).
+    // Reports the files still waiting for their content checks, then the folders on the paths
+    // to what was found (the root is never reported).
     void ReportFolders();
 
     // Entry sets passed over because they are torn: incomplete, with sizes the volume cannot
@@ -86,7 +87,8 @@ class ExFatDirectoryWalker {
     void FolderEntry(const ExFatEntrySet& set, const std::string& name);
     void FileEntry(const ExFatEntrySet& set, const std::string& name, uint64_t streamEntryByte);
     FoundRecord BaseRecord(const ExFatEntrySet& set, const std::string& name) const;
-    bool ContentIntact(const ExFatStream& stream, std::string_view extension);
+    // Hands the files waiting in the content-check queue to the sink.
+    void FlushChecks();
     uint32_t Depth(uint32_t cluster) const;
     void AddPathFolders(uint32_t cluster);
 
@@ -110,8 +112,7 @@ class ExFatDirectoryWalker {
     uint32_t current_ = 0;
     bool currentDeleted_ = false;
     std::vector<uint32_t> currentClusters_;
-    std::vector<std::byte> sector_;
-    std::optional<SectorReadCache> firstSectors_;
+    std::optional<ContentCheckQueue> checks_;
 };
 
 }  // namespace keltra

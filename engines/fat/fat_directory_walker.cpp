@@ -31,9 +31,13 @@ void FatDirectoryWalker::Start() {
     pathFolders_.clear();
     pathFolderSet_.clear();
     firstSectors_.reset();
+    checks_.reset();
     unreadable_ = 0;
-    if (volume_.source != nullptr)
+    if (volume_.source != nullptr) {
         firstSectors_.emplace(*volume_.source, volume_.geometry.bytesPerSector);
+        checks_.emplace(*volume_.source, volume_.geometry.bytesPerSector, volume_.start,
+                        volume_.End());
+    }
     queue_.push_back(volume_.geometry.rootCluster);
 }
 
@@ -200,9 +204,23 @@ void FatDirectoryWalker::FileEntry(const FatEntryView& e, const std::string& nam
     r.size = e.Size();
     r.location = entrySector;
     r.partitionStart = volume_.start;
-    r.contentIntact = ContentIntact(cluster, extension) ? 1 : 0;
-    sink_.FileFound(r, FolderKey(current_, Depth(current_)));
+    r.contentIntact = 1;
+    const uint64_t parentKey = FolderKey(current_, Depth(current_));
+    if (!checks_) {
+        sink_.FileFound(r, parentKey);
+    } else if (!extension.empty() && check_ && volume_.geometry.IsDataCluster(cluster)) {
+        checks_->AddToCheck(r, parentKey, volume_.ClusterSector(cluster), extension);
+    } else {
+        checks_->AddDecided(r, parentKey);
+    }
+    if (checks_ && checks_->Full()) FlushChecks();
     AddPathFolders(current_);
+}
+
+void FatDirectoryWalker::FlushChecks() {
+    checks_->Flush(check_, [this](const FoundRecord& r, uint64_t parentKey) {
+        sink_.FileFound(r, parentKey);
+    });
 }
 
 uint32_t FatDirectoryWalker::EntryCluster(const FatEntryView& e, bool folder,
@@ -223,14 +241,6 @@ uint32_t FatDirectoryWalker::GuessFileCluster(uint16_t low, std::string_view ext
     return keltra::GuessFileCluster(
         volume_, low, extension, check_,
         [this](uint64_t s, std::span<std::byte> out) { return ReadFirstSector(s, out); }, sector_);
-}
-
-bool FatDirectoryWalker::ContentIntact(uint32_t cluster, std::string_view extension) {
-    if (extension.empty() || !check_ || !volume_.geometry.IsDataCluster(cluster)) return true;
-    const uint64_t sector = volume_.ClusterSector(cluster);
-    sector_.resize(volume_.geometry.bytesPerSector);
-    if (ReadFirstSector(sector, sector_) != kOk) return true;
-    return check_(sector_, extension, sector);
 }
 
 uint32_t FatDirectoryWalker::Depth(uint32_t cluster) {
@@ -259,6 +269,7 @@ void FatDirectoryWalker::AddPathFolders(uint32_t cluster) {
 }
 
 void FatDirectoryWalker::ReportFolders() {
+    if (checks_) FlushChecks();
     for (const uint32_t cluster : pathFolders_) {
         const auto it = folderMap_.find(cluster);
         if (it == folderMap_.end()) continue;

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engines/content_check_queue.h"
 #include "engines/fat/fat_entry.h"
 #include "engines/fat/fat_geometry.h"
 #include "engines/fat/fat_names.h"
@@ -67,7 +68,8 @@ class FatDirectoryWalker {
     bool Step();
     // Drops the folders still queued (a stopped scan).
     void StopWalk() { queue_.clear(); }
-    // Reports the folders on the paths to the files found (the root is never reported).
+    // Reports the files still waiting for their content checks, then the folders on the paths
+    // to the files found (the root is never reported).
     void ReportFolders();
     // Sectors of folders that could not be read (the walk went on without them).
     uint64_t UnreadableSectors() const { return unreadable_; }
@@ -96,7 +98,8 @@ class FatDirectoryWalker {
     void FolderEntry(const FatEntryView& e, const std::string& name);
     void FileEntry(const FatEntryView& e, const std::string& name, uint64_t entrySector);
     uint32_t EntryCluster(const FatEntryView& e, bool folder, std::string_view extension);
-    bool ContentIntact(uint32_t cluster, std::string_view extension);
+    // Hands the files waiting in the content-check queue to the sink.
+    void FlushChecks();
     void AddPathFolders(uint32_t cluster);
     Status ReadVolumeSectors(uint64_t sector, uint32_t count, std::span<std::byte> out);
     // One sector of a file's or folder's first cluster, read ahead where such sectors lie close.
@@ -126,6 +129,7 @@ class FatDirectoryWalker {
     std::vector<std::byte> buffer_;
     std::vector<std::byte> sector_;
     std::optional<SectorReadCache> firstSectors_;
+    std::optional<ContentCheckQueue> checks_;
     uint64_t unreadable_ = 0;
 };
 

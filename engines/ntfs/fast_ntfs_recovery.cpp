@@ -93,13 +93,16 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     folders_.Clear();
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
+    dataForms_.clear();
+    formsKnown_ = false;
     if (logName) return ReopenLog(folder, *logName);
     StartNewLog(folder,
                 MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
-    dataReads_.emplace(source_, geometry_.bytesPerSector);
+    formsKnown_ = true;
+    checks_.emplace(source_, geometry_.bytesPerSector, 0, source_.totalSectors);
     ForgetUnreadable();
     const Status s = ScanMft();
-    dataReads_.reset();
+    checks_.reset();
     folders_.Clear();
     return s;
 }
@@ -186,6 +189,7 @@ Status CFastNtfsRecovery::ScanMft() {
             if (answer != 0) status = answer;
         }
     }
+    FlushChecks();
     // Folders are written also after a stop, so that what was found stays reachable.
     for (size_t i = 0; i < walk_.FolderKeys().size(); ++i) {
         try {
@@ -228,18 +232,36 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
     if (!summary->hasName) return;
     const std::string name = Utf16ToUtf8(summary->name);
     const uint32_t depth = walk_.DepthOf(summary->parent);
-    const uint32_t intact = ContentIntact(number, record, name);
-    ScanLogStore* store = Store();
-    FoundRecord& r = store->NewRecord();
+    const ContentCheckPlan plan = PlanContentCheck(Reader(), record, number, name);
+    if (const uint32_t form = DataFormOf(Reader(), record, number); form != 0) {
+        dataForms_[static_cast<uint32_t>(number)] = form;
+    }
+    FoundRecord r = EmptyRecord();
     FillRecord(r, number, sector, *summary, name);
-    r.isFolder = 0;
-    r.contentIntact = intact;
-    store->Link(ParentKey(summary->parent, depth), r.recordIndex, r.key);
+    const uint64_t parentKey = ParentKey(summary->parent, depth);
+    if (plan.intact) {
+        r.contentIntact = *plan.intact;
+        checks_->AddDecided(r, parentKey);
+    } else {
+        checks_->AddToCheck(r, parentKey, plan.sector, ExtensionOf(name));
+    }
+    if (checks_->Full()) FlushChecks();
 }
 
-uint32_t CFastNtfsRecovery::ContentIntact(uint64_t number, std::span<const std::byte> record,
-                                          std::string_view name) {
-    return ntfs::ContentIntact(Reader(), record, number, name, dataReads_ ? &*dataReads_ : nullptr);
+void CFastNtfsRecovery::FlushChecks() {
+    const int bps = static_cast<int>(geometry_.bytesPerSector);
+    ScanLogStore* store = Store();
+    checks_->Flush(
+        [&](std::span<const std::byte> bytes, std::string_view extension, uint64_t sector) {
+            return CheckFileContent(bytes, extension, source_, bps, sector) != 0;
+        },
+        [&](const FoundRecord& found, uint64_t parentKey) {
+            FoundRecord& r = store->NewRecord();
+            const uint32_t index = r.recordIndex;
+            r = found;
+            r.recordIndex = index;
+            store->Link(parentKey, index, r.key);
+        });
 }
 
 std::optional<FolderRecords::Folder> CFastNtfsRecovery::NamedFolder(uint32_t number) {
@@ -299,6 +321,10 @@ Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBy
 
 uint32_t CFastNtfsRecovery::DataForm(const FoundRecord& record) {
     if (!source_.IsOpen() || scratch_.empty() || record.isFolder != 0) return 0;
+    if (formsKnown_) {
+        const auto known = dataForms_.find(record.key);
+        return known == dataForms_.end() ? 0 : known->second;
+    }
     return ReadDataForm(Reader(), record.location, record.key);
 }
 

@@ -9,16 +9,17 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engines/carve_chunk_buffer.h"
+#include "engines/content_check_queue.h"
 #include "engines/ntfs/ntfs_folder_records.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
 #include "engines/ntfs/ntfs_geometry.h"
 #include "engines/ntfs/ntfs_record_parse.h"
 #include "engines/ntfs/ntfs_record_reader.h"
 #include "engines/store_backed_engine.h"
-#include "storage/sector_read_cache.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -41,7 +42,8 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     Status Scan(const std::optional<std::string>& logName) override;
     int NextFreeRange(uint64_t& position, uint64_t& length) override;
     Status LoadVolumeBitmap() override;
-    // Compressed or encrypted, from the file's record.
+    // Compressed or encrypted, from the file's record (as the scan met it, when this engine
+    // made the log).
     uint32_t DataForm(const FoundRecord& record) override;
 
     // Where new logs go; the scan history's current folder unless set.
@@ -66,10 +68,8 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     // The parent of a folder, for the walk up: nothing when its record cannot be read, is no
     // FILE record, is no directory or has no name.
     std::optional<uint32_t> FolderParent(uint32_t number);
-    // 1 when the file's first data passes the content check of its extension, else 0 (also for
-    // a resident file without data); a read error or no data to test leaves 1.
-    uint32_t ContentIntact(uint64_t number, std::span<const std::byte> record,
-                           std::string_view name);
+    // Checks the files waiting in the content-check queue and writes them to the store.
+    void FlushChecks();
     void FillRecord(FoundRecord& r, uint64_t number, uint64_t sector,
                     const ntfs::RecordSummary& summary, const std::string& name) const;
     ntfs::RecordReader Reader() const { return ntfs::RecordReader(source_, geometry_, mft_); }
@@ -83,8 +83,12 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
     std::vector<std::byte> scratch_;  // one record, for folders and data
     ntfs::FolderWalk walk_;
     ntfs::FolderRecords folders_;
-    // The first sectors of files' data during a scan, read ahead where they lie close together.
-    std::optional<SectorReadCache> dataReads_;
+    // The files of a scan waiting for their content checks, made in disk order.
+    std::optional<ContentCheckQueue> checks_;
+    // The data forms of the files the last scan listed, by record number (files of form 0 are
+    // left out); valid while `formsKnown_`, that is when that scan made the open log.
+    std::unordered_map<uint32_t, uint32_t> dataForms_;
+    bool formsKnown_ = false;
     std::vector<std::byte> bitmap_;
     std::string logFolder_;
 };

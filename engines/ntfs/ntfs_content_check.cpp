@@ -11,40 +11,50 @@
 
 namespace keltra::ntfs {
 
-uint32_t ContentIntact(const RecordReader& reader, std::span<const std::byte> record,
-                       uint64_t number, std::string_view name, SectorReadCache* firstSectors) {
-    if (name.find('.') == std::string_view::npos) return 1;
+ContentCheckPlan PlanContentCheck(const RecordReader& reader, std::span<const std::byte> record,
+                                  uint64_t number, std::string_view name) {
+    const auto answer = [](bool intact) { return ContentCheckPlan{intact ? 1u : 0u, 0}; };
+    if (name.find('.') == std::string_view::npos) return answer(true);
     const std::string_view extension = ExtensionOf(name);
     const Geometry& geometry = reader.Volume();
     const int bps = static_cast<int>(geometry.bytesPerSector);
     StreamLayout stream;
-    if (ReadStream(reader, record, number, kData, stream) != kOk) return 1;
+    if (ReadStream(reader, record, number, kData, stream) != kOk) return answer(true);
     if (stream.resident) {
-        if (stream.residentData.empty()) return 0;
-        return CheckFileContent(stream.residentData, extension, reader.Source(), bps, 0) != 0 ? 1
-                                                                                              : 0;
+        if (stream.residentData.empty()) return answer(false);
+        return answer(CheckFileContent(stream.residentData, extension, reader.Source(), bps, 0) !=
+                      0);
     }
-    if (stream.runs.empty() || stream.runs.front().sparse) return 1;
+    if (stream.runs.empty() || stream.runs.front().sparse) return answer(true);
     const uint64_t sector = geometry.SectorOfCluster(stream.runs.front().lcn);
-    if (sector == 0) return 1;
+    if (sector == 0) return answer(true);
+    if (!stream.Compressed()) return ContentCheckPlan{std::nullopt, sector};
+    // The first sector's worth of the data, decompressed.
     std::vector<std::byte> first(geometry.bytesPerSector);
-    if (stream.Compressed()) {
-        // The first sector's worth of the data, decompressed.
-        size_t got = 0;
-        const Status s = ReadStreamData(
-            reader.Source(), geometry, stream, first.size(), [&](std::span<const std::byte> piece) {
-                std::copy(piece.begin(), piece.end(), first.begin() + static_cast<ptrdiff_t>(got));
-                got += piece.size();
-                return kOk;
-            });
-        if ((s != kOk && s != kErrFileCorrupt) || got == 0) return 1;
-    } else {
-        uint32_t read = 0;
-        const Status s = firstSectors ? firstSectors->Read(sector, 1, first, read)
-                                      : ReadSectors(reader.Source(), 1, first, sector, bps, read);
-        if (s != kOk || read != 1) return 1;
+    size_t got = 0;
+    const Status s = ReadStreamData(
+        reader.Source(), geometry, stream, first.size(), [&](std::span<const std::byte> piece) {
+            std::copy(piece.begin(), piece.end(), first.begin() + static_cast<ptrdiff_t>(got));
+            got += piece.size();
+            return kOk;
+        });
+    if ((s != kOk && s != kErrFileCorrupt) || got == 0) return answer(true);
+    return answer(CheckFileContent(first, extension, reader.Source(), bps, sector) != 0);
+}
+
+uint32_t ContentIntact(const RecordReader& reader, std::span<const std::byte> record,
+                       uint64_t number, std::string_view name) {
+    const ContentCheckPlan plan = PlanContentCheck(reader, record, number, name);
+    if (plan.intact) return *plan.intact;
+    const Geometry& geometry = reader.Volume();
+    const int bps = static_cast<int>(geometry.bytesPerSector);
+    std::vector<std::byte> first(geometry.bytesPerSector);
+    uint32_t read = 0;
+    if (ReadSectors(reader.Source(), 1, first, plan.sector, bps, read) != kOk || read != 1) {
+        return 1;
     }
-    return CheckFileContent(first, extension, reader.Source(), bps, sector) != 0 ? 1 : 0;
+    return CheckFileContent(first, ExtensionOf(name), reader.Source(), bps, plan.sector) != 0 ? 1
+                                                                                             : 0;
 }
 
 }  // namespace keltra::ntfs

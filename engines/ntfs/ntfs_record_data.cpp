@@ -20,6 +20,11 @@ Status ReadDataLayout(const RecordReader& reader, uint64_t sector, uint64_t numb
 uint32_t ReadDataForm(const RecordReader& reader, uint64_t sector, uint64_t number) {
     std::vector<std::byte> bytes(reader.Volume().recordSize);
     if (reader.ReadAt(sector, bytes) != kOk) return 0;
+    return DataFormOf(reader, bytes, number);
+}
+
+uint32_t DataFormOf(const RecordReader& reader, std::span<const std::byte> bytes,
+                    uint64_t number) {
     const auto header = ReadRecordHeader(bytes);
     if (!header) return 0;
     uint32_t form = 0;

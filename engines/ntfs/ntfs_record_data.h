@@ -20,6 +20,9 @@ Status ReadDataLayout(const RecordReader& reader, uint64_t sector, uint64_t numb
 // when its $DATA or its $STANDARD_INFORMATION attributes say so. 0 when the record cannot be
 // read.
 uint32_t ReadDataForm(const RecordReader& reader, uint64_t sector, uint64_t number);
+// The same from record `number` already read, its fixups applied.
+uint32_t DataFormOf(const RecordReader& reader, std::span<const std::byte> record,
+                    uint64_t number);
 
 // Delivers the first `size` bytes of that data to `sink` (ReadStreamData). A record without
 // data (an empty file) gives no bytes and kOk.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include "support/test_support.h"
@@ -236,6 +238,37 @@ TEST(ScanLogStore, SearchByExtensionSubstringRuleAndCallback) {
     out.clear();
     ASSERT_EQ(store.SearchByExtension("*.bin|", out), kOk);
     EXPECT_EQ(out.size(), 194u) << "stopped after the first 200 records";
+}
+
+TEST(ScanLogStore, ScatteredChildrenListedWholeAndInOrder) {
+    // 12,000 records: three folders' children interleaved over the whole log (as a scan that
+    // meets files in another order than folder by folder writes them), the last ones still in
+    // the write buffer, one child filed twice, one photo hidden, and a folder whose children
+    // lie in runs and far apart.
+    ScratchDir dir;
+    ScanLogStore store;
+    ASSERT_EQ(store.OpenLog(dir.Path().string(), "log"), kOk);
+    std::vector<std::vector<std::string>> expected(4);
+    for (uint32_t i = 0; i < 12000; ++i) {
+        const uint32_t folder = i % 3 == 0 ? 0 : i % 3 == 1 ? 1 : (i / 97) % 2 == 0 ? 2 : 3;
+        const bool hidden = i == 6000;
+        char name[32];
+        std::snprintf(name, sizeof name, "f%05u.jpg", (i * 7919) % 12000);
+        const uint32_t index =
+            Add(store, ParentKey(100 + folder, 1), name, false, 0, hidden ? 0 : 1);
+        if (!hidden) expected[folder].push_back(name);
+        if (i == 4) {
+            store.Link(ParentKey(100, 1), index, 0);  // also filed under the first folder
+            expected[0].push_back(name);
+        }
+    }
+    for (auto& names : expected) std::sort(names.begin(), names.end());
+    for (uint32_t folder = 0; folder < 4; ++folder) {
+        std::vector<FoundRecord> out;
+        ASSERT_EQ(store.ListChildren(ParentKey(100 + folder, 1), out), kOk);
+        EXPECT_EQ(Names(out), expected[folder]) << folder;
+        for (const FoundRecord& r : out) EXPECT_EQ(+r.size, 1000 + r.recordIndex);
+    }
 }
 
 TEST(ScanLogStore, CorruptLogsNeitherLoopNorCrash) {
