@@ -73,18 +73,24 @@ std::vector<ExFatHeap> InferExFatHeaps(std::span<const uint32_t> firstClusters,
     });
     std::vector<ExFatHeap> heaps;
     std::unordered_set<uint32_t> explained;
+    // Folder starts a kept heap put a folder on: a heap shifted against it by whole clusters
+    // would put other folders on them again, by coincidence.
+    std::unordered_set<uint64_t> claimed;
     for (const auto& [key, count] : ranked) {
         if (heaps.size() >= kMaxInferredHeaps) break;
         ExFatHeap heap{1u << key.shift, key.heapStart, 0};
         std::vector<uint32_t> fresh;
         for (const uint32_t c : clusters) {
-            if (explained.count(c) != 0) continue;
+            if (explained.count(c) != 0 || claimed.count(heap.ClusterSector(c)) != 0) continue;
             if (std::binary_search(starts.begin(), starts.end(), heap.ClusterSector(c)))
                 fresh.push_back(c);
         }
         if (fresh.size() < 2) continue;
         heap.folders = static_cast<uint32_t>(fresh.size());
-        explained.insert(fresh.begin(), fresh.end());
+        for (const uint32_t c : fresh) {
+            explained.insert(c);
+            claimed.insert(heap.ClusterSector(c));
+        }
         heaps.push_back(heap);
     }
     return heaps;

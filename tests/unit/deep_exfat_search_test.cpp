@@ -110,18 +110,21 @@ TEST(ExFatDirectorySector, VerifiedSetsRootEntriesAndWhatIsNotAFolder) {
 
 TEST(ExFatDirectorySector, SetRunningPastTheSectorEndNeedsTheBytesAfterIt) {
     const std::u16string longName(100, u'n');  // 7 name entries: 9 entries in all
-    const auto filler = MakeExFatSet(u"first.jpg", 7, 10, 10, true);
-    std::vector<std::byte> bytes = filler;
-    bytes.resize(512 - 4 * 32);  // the long set starts 4 entries before the sector end
+    std::vector<std::byte> bytes;
+    for (const char16_t* name : {u"a.jpg", u"b.jpg", u"c.jpg", u"d.jpg"}) {
+        const auto filler = MakeExFatSet(name, 7, 10, 10, true);  // 3 entries each
+        bytes.insert(bytes.end(), filler.begin(), filler.end());
+    }
+    // The long set starts 4 entries before the sector end.
     const auto set = MakeExFatSet(longName + u".jpg", 8, 10, 10, true);
     bytes.insert(bytes.end(), set.begin(), set.end());
     bytes.resize(1024);
     const ExFatDirectorySector whole = ReadExFatDirectorySector(bytes, 512);
-    ASSERT_EQ(whole.sets.size(), 2u);
-    EXPECT_EQ(whole.sets[1].offset, 384u);
-    EXPECT_EQ(whole.sets[1].set.name.size(), 104u);
+    ASSERT_EQ(whole.sets.size(), 5u);
+    EXPECT_EQ(whole.sets[4].offset, 384u);
+    EXPECT_EQ(whole.sets[4].set.name.size(), 104u);
     const ExFatDirectorySector cut = ReadExFatDirectorySector(std::span(bytes).first(512), 512);
-    EXPECT_EQ(cut.sets.size(), 1u);
+    EXPECT_EQ(cut.sets.size(), 4u);
     // The next sector begins inside the set: it continues a set begun before.
     const ExFatDirectorySector next = ReadExFatDirectorySector(std::span(bytes).subspan(512), 512);
     EXPECT_TRUE(next.directory);
@@ -146,11 +149,11 @@ TEST(ExFatHeapInference, FoldersWhereTheirParentsPointGiveTheHeap) {
 
     // One folder proves nothing; a heap before the earliest allowed is not taken.
     EXPECT_TRUE(InferExFatHeaps(std::vector<uint32_t>{5}, starts, 24, 65536).empty());
-    EXPECT_TRUE(InferExFatHeaps(clusters, starts, 4097, 65536).empty());
+    EXPECT_TRUE(InferExFatHeaps(clusters, starts, 5000, 65536).empty());
 
     // A second volume further on, with 8-sector clusters.
     const ExFatHeap second{8, 100000, 0};
-    for (const uint32_t c : {10u, 20u, 33u}) {
+    for (const uint32_t c : {100u, 200u, 330u}) {
         clusters.push_back(c);
         starts.push_back(second.ClusterSector(c));
     }
