@@ -228,13 +228,12 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
     const std::vector<ExFatTreeNode> nodes = rebuild.Build();
     dropped_.unplacedFiles += rebuild.Unplaced();
     WriteNodes(nodes, listedElsewhere);
-    if (dropped_.Total() != 0) {
+    if (dropped_.sets + dropped_.dirSectors != 0) {
         std::fprintf(stderr,
                      "keltra: deep exFAT search: limits reached, not kept: %llu entry sets, %llu "
-                     "directory sectors; %llu files found where no cluster heap was known\n",
+                     "directory sectors\n",
                      static_cast<unsigned long long>(dropped_.sets),
-                     static_cast<unsigned long long>(dropped_.dirSectors),
-                     static_cast<unsigned long long>(dropped_.unplacedFiles));
+                     static_cast<unsigned long long>(dropped_.dirSectors));
     }
     if (ScanLogStore* store = Store()) store->Flush();
 }

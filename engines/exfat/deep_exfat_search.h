@@ -27,7 +27,8 @@ namespace keltra {
 class DeepExFatSearch final : public StoreBackedEngine {
   public:
     // What the search keeps between the sectors of the pass is bounded; beyond these, new items
-    // are dropped (counted in Dropped() and told on stderr at Finish).
+    // are dropped (counted in Dropped() and told on stderr at Finish; files no heap places are
+    // counted there too).
     static constexpr size_t kMaxSets = 400000;
     static constexpr size_t kMaxDirSectors = 1000000;
 
