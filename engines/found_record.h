@@ -16,6 +16,7 @@ enum class RecordOrigin : uint32_t {
     DeepFat = 3,
     Carving = 4,
     QuickExFat = 5,
+    DeepExFat = 6,
 };
 
 #pragma pack(push, 1)

@@ -22,6 +22,7 @@ inline constexpr std::string_view kQuickExFatLogPrefix = "Fast_ExFat_";
 inline constexpr std::string_view kDeepNtfsLogPrefix = "Pro_Ntfs_";
 inline constexpr std::string_view kDeepFatLogPrefix = "Pro_Fat_";
 inline constexpr std::string_view kCarvingLogPrefix = "File_Type_";
+inline constexpr std::string_view kDeepExFatLogPrefix = "Pro_ExFat_";
 
 // A new log's name: the prefix, the partition's first sector as a signed decimal (0 for an
 // image), "_", then year, month, day and hour without leading zeros and the minute right-aligned

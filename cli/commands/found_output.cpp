@@ -32,6 +32,8 @@ std::string OriginName(uint32_t origin) {
             return "carving";
         case RecordOrigin::QuickExFat:
             return "quick-exfat";
+        case RecordOrigin::DeepExFat:
+            return "deep-exfat";
     }
     return std::to_string(origin);
 }

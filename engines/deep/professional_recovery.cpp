@@ -52,12 +52,14 @@ Status SortedIfMany(std::vector<FoundRecord>& out, Status status) {
 CProfessionalRecovery::CProfessionalRecovery()
     : fat_(std::make_unique<CProfessionalFatRecovery>()),
       ntfs_(std::make_unique<CProfessionalNtfsRecovery>()),
+      exfat_(std::make_unique<DeepExFatSearch>()),
       carving_(std::make_unique<CFileTypeRecovery>()) {}
 
 CProfessionalRecovery::~CProfessionalRecovery() {
     quick_.reset();
     imagePath_.clear();
     carving_.reset();
+    exfat_.reset();
     ntfs_.reset();
     fat_.reset();
     source_.Close();
@@ -92,10 +94,12 @@ Status CProfessionalRecovery::OpenImageAt(const std::string& imagePath, uint64_t
     Status ntfsStatus = kOk;
     if (sectorCount) {
         fat_->OpenImageVolume(imagePath, startSector_, sectorCount_, sourceTag);
+        exfat_->OpenImageVolume(imagePath, startSector_, sectorCount_, sourceTag);
         ntfsStatus = ntfs_->OpenImageVolume(imagePath, startSector_, sectorCount_, sourceTag);
         quick_ = CreateImageVolumeEngine(imagePath, startSector_, sectorCount_, sourceTag, false);
     } else {
         fat_->OpenImage(imagePath, sourceTag);
+        exfat_->OpenImage(imagePath, sourceTag);
         ntfsStatus = ntfs_->OpenImage(imagePath, sourceTag);
         quick_ = CreateImageEngine(imagePath, sourceTag, false);
     }
@@ -127,6 +131,7 @@ Status CProfessionalRecovery::OpenPartition(int diskNumber, uint64_t startSector
     resuming_ = ScanHistory::Instance().FindPartitionScan(diskNumber, startSector, sectorCount,
                                                           resumeRecord_);
     fat_->OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
+    exfat_->OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
     const Status ntfsStatus =
         ntfs_->OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
     quick_ = CreatePartitionEngine(diskNumber, startSector, sectorCount, driveLetter, false);
@@ -142,6 +147,7 @@ Status CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
     weight_ = kPassWeight;
     if (quick_) quick_->SetCallbacks(scanProgress, copyProgress, user, kQuickWeight);
     fat_->SetCallbacks(scanProgress, copyProgress, user, kPassWeight);
+    exfat_->SetCallbacks(scanProgress, copyProgress, user, kPassWeight);
     ntfs_->SetCallbacks(scanProgress, copyProgress, user, kPassWeight);
     carving_->SetCallbacks(scanProgress, copyProgress, user, kPassWeight);
     return kOk;
@@ -181,6 +187,7 @@ Status CProfessionalRecovery::OpenMemberLogs() {
     carving_->SetLogFolder(scanFolder_);
     fat_->SetLogFolder(scanFolder_);
     ntfs_->SetLogFolder(scanFolder_);
+    exfat_->SetLogFolder(scanFolder_);
     const std::optional<std::string> carvingLog = logOf(kCarvingLogPrefix);
     if (carvingLog) {
         if (isImage_) {
@@ -196,6 +203,8 @@ Status CProfessionalRecovery::OpenMemberLogs() {
     fat_->OpenLog(logOf(kDeepFatLogPrefix));
     const Status status = ntfs_->OpenLog(logOf(kDeepNtfsLogPrefix));
     fat_->ReadBootSector();
+    exfat_->OpenLog(logOf(kDeepExFatLogPrefix));
+    exfat_->ReadBootRegion();
     TsStreamRanges().clear();
     return status;
 }
@@ -254,6 +263,10 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
     // Also after a stop: what was found so far gets its folders.
     fat_->Finish();
     ntfs_->Finish();
+    exfat_->Finish([this, quickFinds = std::map<std::string, FirstSectorNotes>()](
+                       const FoundRecord& record) mutable {
+        return ListedByQuickEngine(record, quickFinds);
+    });
     if (result == kOk && scanProgress_ != nullptr) scanProgress_(user_, 100, 100, 0, 0, 0, 0, 0);
     state.filesFound = filesFound;
     history.SaveScanState(diskNumber_, startSector_, sectorCount_, state, scanFolder_,
@@ -371,6 +384,7 @@ uint64_t CProfessionalRecovery::ExamineBuffer(std::span<const std::byte> buffer,
     stopped = kOk;
     size_t i = 0;
     try {
+        exfat_->ExamineSectors(buffer.first(count * sectorSize), firstSector);
         while (i < count) {
             const uint64_t lba = firstSector + i;
             const auto sector = buffer.subspan(i * sectorSize, sectorSize);
@@ -426,6 +440,8 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FoundRecord& record) {
             return ntfs_.get();
         case RecordOrigin::DeepFat:
             return fat_.get();
+        case RecordOrigin::DeepExFat:
+            return exfat_.get();
         case RecordOrigin::Carving:
             return carving_.get();
     }
@@ -449,7 +465,8 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
     std::vector<FoundRecord> listed;
     Status status = kOk;
     for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get())}) {
+                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
+                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
         if (engine == nullptr) continue;
         const Status s = engine->ListFolder(nullptr, 0, listed);
         if (status == kOk) status = s;
@@ -473,7 +490,8 @@ Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int de
     }
     Status status = kOk;
     for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get())}) {
+                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
+                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
         if (engine == nullptr) continue;
         uint32_t part = 0;
         const Status s = engine->CountFolderFiles(nullptr, depth, part);
@@ -489,7 +507,8 @@ Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int de
 
 uint64_t CProfessionalRecovery::GetRecordCount() {
     uint64_t count = quick_ ? quick_->GetRecordCount() : 0;
-    return count + fat_->GetRecordCount() + ntfs_->GetRecordCount() + carving_->GetRecordCount();
+    return count + fat_->GetRecordCount() + ntfs_->GetRecordCount() + exfat_->GetRecordCount() +
+           carving_->GetRecordCount();
 }
 
 Status CProfessionalRecovery::GetRecordPath(const FoundRecord& record, std::string& path) {
@@ -511,6 +530,7 @@ Status CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback,
     if (quick_) quick_->SetSearchCallback(callback, user);
     fat_->SetSearchCallback(callback, user);
     ntfs_->SetSearchCallback(callback, user);
+    exfat_->SetSearchCallback(callback, user);
     carving_->SetSearchCallback(callback, user);
     return kOk;
 }
@@ -523,6 +543,7 @@ std::optional<uint64_t> CProfessionalRecovery::FirstDataSector(const FoundRecord
         case RecordOrigin::QuickFat:
         case RecordOrigin::DeepFat:
         case RecordOrigin::QuickExFat:
+        case RecordOrigin::DeepExFat:
             return fat_->FirstDataSector(record);
         case RecordOrigin::Carving:
             break;
@@ -530,31 +551,56 @@ std::optional<uint64_t> CProfessionalRecovery::FirstDataSector(const FoundRecord
     return std::nullopt;
 }
 
-std::vector<FoundRecord> CProfessionalRecovery::WithoutCarvedCopies(
-    const std::vector<FoundRecord>& found, std::vector<FoundRecord> carved) {
-    // Where each file found by a file system starts, with its extension; a later file at the
-    // same sector replaces an earlier one.
-    std::map<uint64_t, std::string> noted;
+CProfessionalRecovery::FirstSectorNotes CProfessionalRecovery::NoteFirstSectors(
+    const std::vector<FoundRecord>& found) {
+    FirstSectorNotes noted;
     for (const FoundRecord& record : found) {
         if (record.isFolder != 0) continue;
         if (const std::optional<uint64_t> sector = FirstDataSector(record)) {
             noted[*sector] = LowerExtension(record.Name());
         }
     }
+    return noted;
+}
+
+bool CProfessionalRecovery::IsNotedFile(const FirstSectorNotes& noted, uint64_t sector,
+                                        std::string_view name) {
+    const auto it = noted.find(sector);
+    if (it == noted.end()) return false;
+    const std::string extension = LowerExtension(name);
+    return extension == it->second || (extension == "jpg" && it->second == "thm");
+}
+
+std::vector<FoundRecord> CProfessionalRecovery::WithoutCarvedCopies(
+    const std::vector<FoundRecord>& found, std::vector<FoundRecord> carved) {
+    const FirstSectorNotes noted = NoteFirstSectors(found);
     std::erase_if(carved, [&noted](const FoundRecord& record) {
-        const auto it = noted.find(record.location);
-        if (it == noted.end()) return false;
-        const std::string extension = LowerExtension(record.Name());
-        return extension == it->second || (extension == "jpg" && it->second == "thm");
+        return IsNotedFile(noted, record.location, record.Name());
     });
     return carved;
+}
+
+bool CProfessionalRecovery::ListedByQuickEngine(
+    const FoundRecord& record, std::map<std::string, FirstSectorNotes>& byExtension) {
+    const std::string extension = LowerExtension(record.Name());
+    if (!quick_ || extension.empty()) return false;
+    const std::optional<uint64_t> sector = FirstDataSector(record);
+    if (!sector) return false;
+    auto it = byExtension.find(extension);
+    if (it == byExtension.end()) {
+        std::vector<FoundRecord> found;
+        quick_->FindByExtensions("*." + extension + "|", found);
+        it = byExtension.emplace(extension, NoteFirstSectors(found)).first;
+    }
+    return IsNotedFile(it->second, *sector, record.Name());
 }
 
 Status CProfessionalRecovery::FindByExtensions(const std::string& extensions,
                                                std::vector<FoundRecord>& out) {
     std::vector<FoundRecord> found;
     for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get())}) {
+                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
+                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
         if (engine != nullptr) engine->FindByExtensions(extensions, found);
     }
     std::vector<FoundRecord> carved;
@@ -578,7 +624,8 @@ Status CProfessionalRecovery::CarvedRootFiles(std::vector<FoundRecord>& out) {
     if (!list.empty()) {
         for (IFileRecoveryParse* engine :
              {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-              static_cast<IFileRecoveryParse*>(ntfs_.get())}) {
+              static_cast<IFileRecoveryParse*>(ntfs_.get()),
+              static_cast<IFileRecoveryParse*>(exfat_.get())}) {
             if (engine != nullptr) engine->FindByExtensions(list, found);
         }
     }

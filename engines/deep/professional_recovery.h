@@ -1,7 +1,7 @@
-// The deep scan: one engine over four. A quick engine for the source's file system runs first;
-// then one pass over the free runs of the volume (or all of its sectors) offers every sector,
-// in this order, to the deep NTFS record search, the deep FAT directory search and the
-// signature carving engine. The pass can be stopped and continued later: where it stood is
+// The deep scan: one engine over five. A quick engine for the source's file system runs first;
+// then one pass over the free runs of the volume (or all of its sectors) offers every span read
+// to the deep exFAT search, and every sector, in this order, to the deep NTFS record search, the
+// deep FAT directory search and the signature carving engine. The pass can be stopped and continued later: where it stood is
 // kept in the scan history. Browsing, search, preview and recovery go to the engine that found
 // each record.
 #pragma once
@@ -16,6 +16,7 @@
 
 #include "engines/carve_chunk_buffer.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/exfat/deep_exfat_search.h"
 #include "engines/fat/professional_fat_recovery.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/ntfs/professional_ntfs_recovery.h"
@@ -91,8 +92,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // Sectors the last Scan's pass could not read (examined as zeros).
     uint64_t UnreadableSectors() const override { return unreadableSectors_; }
 
-    // Examines the whole sectors of `buffer` (the first being `firstSector`) in the order NTFS
-    // FILE record, FAT folder start, FAT directory sector, carving. Returns the sectors to
+    // Examines the whole sectors of `buffer` (the first being `firstSector`): all of them for
+    // exFAT directory data, then each in the order NTFS FILE record, FAT folder start, FAT
+    // directory sector, carving. Returns the sectors to
     // skip beyond the buffer's end (a carved file that runs on past it); `stopped` receives
     // a non-zero answer of the progress callback met while carving (the rest of the buffer is
     // then left, and `examinedTo` is the first sector not examined).
@@ -122,6 +124,17 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     IFileRecoveryParse* EngineOf(const FoundRecord& record);
     // Where a file found by a file system has its first data, by absolute sector.
     std::optional<uint64_t> FirstDataSector(const FoundRecord& record);
+    // Where each file found by a file system starts (absolute sector), with its extension; a
+    // later file at the same sector replaces an earlier one.
+    using FirstSectorNotes = std::map<uint64_t, std::string>;
+    FirstSectorNotes NoteFirstSectors(const std::vector<FoundRecord>& found);
+    // Whether a file named `name` that starts at `sector` is a noted file again: the same
+    // extension, or a jpg where a thm (a camera's thumbnail) was noted.
+    static bool IsNotedFile(const FirstSectorNotes& noted, uint64_t sector, std::string_view name);
+    // Whether the quick engine lists the file a search found, by the same rule; its finds are
+    // asked once per extension and kept in `byExtension`.
+    bool ListedByQuickEngine(const FoundRecord& record,
+                             std::map<std::string, FirstSectorNotes>& byExtension);
     // The carved records of `carved` that are not copies of a file noted in `found`.
     std::vector<FoundRecord> WithoutCarvedCopies(const std::vector<FoundRecord>& found,
                                                  std::vector<FoundRecord> carved);
@@ -140,6 +153,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
 
     std::unique_ptr<CProfessionalFatRecovery> fat_;
     std::unique_ptr<CProfessionalNtfsRecovery> ntfs_;
+    std::unique_ptr<DeepExFatSearch> exfat_;
     std::unique_ptr<CFileTypeRecovery> carving_;
     std::unique_ptr<IFileRecoveryParse> quick_;
 

@@ -738,10 +738,10 @@ void CProfessionalFatRecovery::Finish() {
 
 std::optional<uint64_t> CProfessionalFatRecovery::FirstDataSector(const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
-    // Quick exFAT records place their clusters the same way (key 0: an empty file).
-    if (origin == RecordOrigin::QuickExFat && record.key < 2) return std::nullopt;
-    if (origin != RecordOrigin::QuickFat && origin != RecordOrigin::DeepFat &&
-        origin != RecordOrigin::QuickExFat) {
+    // exFAT records place their clusters the same way (key 0: an empty file).
+    const bool exFat = origin == RecordOrigin::QuickExFat || origin == RecordOrigin::DeepExFat;
+    if (exFat && record.key < 2) return std::nullopt;
+    if (origin != RecordOrigin::QuickFat && origin != RecordOrigin::DeepFat && !exFat) {
         return std::nullopt;
     }
     if (record.clusterBytes <= 0 || record.clusterBytes % sectorSize_ != 0) return std::nullopt;

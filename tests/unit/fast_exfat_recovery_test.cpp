@@ -25,6 +25,7 @@
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 #include "support/engine_tree.h"
+#include "support/exfat_sets.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -72,34 +73,9 @@ std::string Recovered(IFileRecoveryParse& engine, const FoundRecord& record,
     return test::Sha256OfFile(target);
 }
 
-// An entry set as exfat-fuse writes one: file, stream extension, name entries, checksum.
-std::vector<std::byte> MakeSet(std::u16string name, uint32_t cluster, uint64_t valid,
-                               uint64_t length, bool noFatChain, uint16_t attributes = 0x20) {
-    const size_t nameEntries = (name.size() + 14) / 15;
-    std::vector<std::byte> set((2 + nameEntries) * 32);
-    std::span<std::byte> b(set);
-    b[0] = std::byte{0x85};
-    b[1] = static_cast<std::byte>(1 + nameEntries);
-    StoreLE<uint16_t>(b, 4, attributes);
-    StoreLE<uint32_t>(b, 12, (44u << 25) | (3u << 21) | (5u << 16) | (10u << 11) | (20u << 5) | 15);
-    b[32] = std::byte{0xC0};
-    b[33] = std::byte{static_cast<uint8_t>(noFatChain ? 3 : 1)};
-    b[35] = static_cast<std::byte>(name.size());
-    StoreLE<uint16_t>(b, 36, ExFatUpcase().NameHash(name));
-    StoreLE<uint64_t>(b, 40, valid);
-    StoreLE<uint32_t>(b, 52, cluster);
-    StoreLE<uint64_t>(b, 56, length);
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (i % 15 == 0) b[64 + i / 15 * 32] = std::byte{0xC1};
-        StoreLE<uint16_t>(b, 64 + i / 15 * 32 + 2 + i % 15 * 2, static_cast<uint16_t>(name[i]));
-    }
-    StoreLE<uint16_t>(b, 2, ExFatSetChecksum(set, false));
-    return set;
-}
-
 TEST(ExFatEntrySet, LiveDeletedAndTornSets) {
     const std::u16string name = u"Holiday photo with a name of more than fifteen characters.jpg";
-    std::vector<std::byte> set = MakeSet(name, 77, 1000, 5000, true);
+    std::vector<std::byte> set = test::MakeExFatSet(name, 77, 1000, 5000, true);
     auto parsed = ParseExFatEntrySet(set);
     ASSERT_TRUE(parsed);
     EXPECT_FALSE(parsed->deleted);

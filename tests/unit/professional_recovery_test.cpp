@@ -355,5 +355,45 @@ TEST(DeepScan, FatVolumeWithoutBootSectorStoppedAndContinuedGivesTheSameFiles) {
     }
 }
 
+// The camera card without boot regions inside a disk whose table is gone, the pass stopped in
+// the card's first folders (root, DCIM, 100CANON, ...) and past them, then continued: the deep
+// exFAT search lists and copies what one whole pass does.
+TEST(DeepScan, ExFatCardWithoutBootRegionStoppedAndContinuedGivesTheSameFiles) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::string whole = CopyOf(dir, "exfat_card_mbr.img", "whole.img");
+    auto reference = OpenDeep(whole);
+    Recorder uninterrupted;
+    ASSERT_EQ(ScanDeep(*reference, uninterrupted), kOk);
+    const Listing expected = ListAll(*reference);
+    const auto want = FileContents(*reference, RecordOrigin::DeepExFat, dir / "a");
+    EXPECT_EQ(want.size(), 13u);
+    // The card's heap starts at sector 2048 + 4096, in clusters of 64 sectors; the root is
+    // cluster 4 and its folders follow.
+    const std::vector<Call> calls = uninterrupted.PassCalls();
+    std::vector<int> stops;
+    for (const uint64_t sector : {6144u + 2 * 64, 6144u + 3 * 64, 6144u + 5 * 64, 40000u}) {
+        for (size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i].current > sector) {
+                stops.push_back(static_cast<int>(i + 1));
+                break;
+            }
+        }
+    }
+    // Points inside one chunk stop at the same call.
+    stops.erase(std::unique(stops.begin(), stops.end()), stops.end());
+    ASSERT_GE(stops.size(), 3u);
+    for (const int stopAt : stops) {
+        SCOPED_TRACE(stopAt);
+        const std::string image = CopyOf(dir, "exfat_card_mbr.img", "stopped" +
+                                                                      std::to_string(stopAt));
+        auto second = StoppedAndContinued(image, stopAt);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(ListAll(*second), expected);
+        EXPECT_EQ(FileContents(*second, RecordOrigin::DeepExFat, dir / ("b" + std::to_string(stopAt))),
+                  want);
+    }
+}
+
 }  // namespace
 }  // namespace keltra

@@ -48,7 +48,7 @@ uint64_t EnvNumber(const char* name, uint64_t fallback) {
 }
 
 // Where damage does the most harm: the boot area, the FAT and root folder of a FAT volume,
-// the first records of an NTFS volume's MFT.
+// the first records of an NTFS volume's MFT, the first folders of an exFAT volume.
 std::vector<std::pair<uint64_t, uint64_t>> HotZones(const std::vector<std::byte>& image) {
     std::vector<std::pair<uint64_t, uint64_t>> zones{{0, std::min<uint64_t>(image.size(), 65536)}};
     if (image.size() >= 512 && BytesEqual(image, 3, "NTFS")) {
@@ -56,6 +56,12 @@ std::vector<std::pair<uint64_t, uint64_t>> HotZones(const std::vector<std::byte>
         const uint64_t mft = Le64(image, 48) * cluster;
         if (mft < image.size())
             zones.push_back({mft, std::min<uint64_t>(image.size(), mft + 131072)});
+    }
+    // exFAT: the start of the cluster heap, where the root folder and the first folders lie.
+    if (image.size() >= 512 && BytesEqual(image, 3, "EXFAT   ")) {
+        const uint64_t heap = uint64_t{Le32(image, 88)} * kSector;
+        if (heap < image.size())
+            zones.push_back({heap, std::min<uint64_t>(image.size(), heap + 524288)});
     }
     return zones;
 }
@@ -207,7 +213,8 @@ struct TortureImage {
 };
 constexpr TortureImage kImages[] = {
     {"fat12.img", 100},     {"ntfs_small.img", 100}, {"ext4.img", 20},
-    {"fat16_deep.img", 10}, {"photos_ntfs.img", 10},
+    {"fat16_deep.img", 10}, {"photos_ntfs.img", 10}, {"exfat.img", 20},
+    {"exfat_card_same.img", 5},
 };
 
 TEST(Torture, DamagedCopiesOfEveryImageNeverCrashOrHang) {

@@ -1,0 +1,28 @@
+// The deep scan's pass, as far as the deep exFAT search sees it: every sector of a source is
+// read once, in order, in 64 KiB spans, each span handed to the search; Finish ends the pass.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "engines/exfat/deep_exfat_search.h"
+#include "storage/sector_source.h"
+
+namespace keltra::test {
+
+inline void FeedDeepExFat(DeepExFatSearch& search, const SectorSource& source,
+                          uint32_t sectorSize = 512) {
+    const uint32_t chunk = static_cast<uint32_t>(kReadPieceBytes / sectorSize);
+    std::vector<std::byte> buffer(kReadPieceBytes);
+    for (uint64_t at = 0; at < source.totalSectors; at += chunk) {
+        const uint32_t count =
+            static_cast<uint32_t>(std::min<uint64_t>(chunk, source.totalSectors - at));
+        uint32_t read = 0;
+        ReadSectors(source, count, buffer, at, static_cast<int>(sectorSize), read);
+        search.ExamineSectors(std::span<const std::byte>(buffer).first(size_t{read} * sectorSize),
+                              at);
+    }
+    search.Finish();
+}
+
+}  // namespace keltra::test
