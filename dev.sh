@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 root=$(pwd)
 jobs=$(nproc)
 
-base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libgmock-dev
+base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libgmock-dev testdisk
     libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev libblkid-dev zlib1g-dev
     ntfs-3g dosfstools mtools e2fsprogs fdisk util-linux sleuthkit attr exfatprogs exfat-fuse
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libinih-dev fonts-dejavu-core

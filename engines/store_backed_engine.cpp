@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <unordered_set>
 
+#include "engines/copy_check.h"
 #include "engines/extension_categories.h"
 #include "engines/safe_name.h"
 #include "platform/safe_create.h"
 #include "scanlog/scan_log_folder.h"
+#include "scanlog/source_identity.h"
 
 namespace keltra {
 namespace {
@@ -69,24 +71,31 @@ std::string_view PreviewFileName(std::string_view recordName) {
 }
 
 Status StoreBackedEngine::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+    identity_.reset();
     SectorSource source;
     if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
     const uint64_t sectors = source.totalSectors;
+    identity_ = IdentifySource(source, imagePath, 0, sectors, kImageSectorSize);
     return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
 }
 
 Status StoreBackedEngine::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
                                           uint64_t sectorCount, uint16_t sourceTag) {
+    identity_.reset();
     SectorSource source;
     if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
+    identity_ = IdentifySource(source, imagePath, startSector, sectorCount, kImageSectorSize);
     return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
 }
 
 Status StoreBackedEngine::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
                                         uint16_t driveLetter) {
+    identity_.reset();
     SectorSource source;
     if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
     const uint32_t sectorSize = ReportedSectorSize(source);
+    identity_ =
+        IdentifySource(source, DiskIdentityName(diskNumber), startSector, sectorCount, sectorSize);
     return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
 }
 
@@ -115,7 +124,10 @@ Status StoreBackedEngine::StartNewLog(const std::string& folder, const std::stri
     for (int n = 2; std::filesystem::exists(std::filesystem::path(folder) / unused, ec); ++n) {
         unused = logName + "_" + std::to_string(n);
     }
-    return store_->OpenLog(folder, unused);
+    const Status status = store_->OpenLog(folder, unused);
+    // The log names its source, so that no other source's scan ever takes it up.
+    if (status == kOk && identity_) return WriteSourceIdentity(folder, unused, *identity_);
+    return status;
 }
 
 Status StoreBackedEngine::ReopenLog(const std::string& folder, const std::string& logName) {
@@ -272,23 +284,25 @@ Status StoreBackedEngine::CopyFile(const FoundRecord& record, const FolderHandle
         return answer != 0 ? answer : kOk;
     }
     uint64_t done = 0;
-    bool toldComplete = false;
     int stopAnswer = 0;
-    const Status s = ReadFileData(record, size, [&](std::span<const std::byte> piece) -> Status {
+    Status s = ReadFileData(record, size, [&](std::span<const std::byte> piece) -> Status {
         piece = piece.first(std::min<uint64_t>(piece.size(), size - done));
         if (piece.empty()) return kOk;
         if (const Status w = out.WriteAllAt(done, piece); w != kOk) return w;
         done += piece.size();
-        const int percent = PercentOf(done, size);
-        toldComplete = percent == 100;
-        stopAnswer = notify(percent, kOk);
+        // 100 is told once, with the outcome, when the copy has been checked.
+        if (done == size) return kOk;
+        stopAnswer = notify(std::min(PercentOf(done, size), 99), kOk);
         return stopAnswer;
     });
     if (stopAnswer != 0 && s == stopAnswer) return s;
-    if (!toldComplete) {
-        const int answer = notify(100, s);
-        if (s == kOk && answer != 0) return answer;
+    // Bytes that fail the test the found file passed are not the file: a failure, not a copy.
+    if (s == kOk && (DataForm(record) & kDataEncrypted) == 0 &&
+        !CopyPassesContentCheck(record, out, done)) {
+        s = kErrFileCorrupt;
     }
+    const int answer = notify(100, s);
+    if (s == kOk && answer != 0) return answer;
     return s;
 }
 

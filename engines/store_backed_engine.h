@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "engines/file_recovery_parse.h"
 #include "engines/scan_log_store.h"
 #include "platform/safe_create.h"
+#include "scanlog/source_identity.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -33,7 +35,8 @@ std::string_view PreviewFileName(std::string_view recordName);
 class StoreBackedEngine : public IFileRecoveryParse {
   public:
     // The image whole (512-byte sectors), a volume inside it, or the partition of a disk (its
-    // reported sector size): the source is opened read-only and handed to OpenSource.
+    // reported sector size): the source is opened read-only and handed to OpenSource. Its
+    // identity is kept for the logs the engine starts.
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
     Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
                            uint16_t sourceTag) override;
@@ -97,7 +100,8 @@ class StoreBackedEngine : public IFileRecoveryParse {
                                 const DataSink& sink) = 0;
 
     // Replaces the store by a new, empty one in `folder` (flushing and closing the previous
-    // one), named `logName`, or `logName` + "_2", "_3", ... when a log of that name exists: log
+    // one; the source's identity written beside it when the engine was opened by path),
+    // named `logName`, or `logName` + "_2", "_3", ... when a log of that name exists: log
     // names hold the minute a scan started, and a second scan within it (of the same source,
     // or of another image, which also starts at sector 0) must neither append to the first
     // one's log nor empty it while the first engine still lists and copies from it. The name
@@ -142,6 +146,7 @@ class StoreBackedEngine : public IFileRecoveryParse {
     Status FolderParentKey(const FoundRecord* folder, int depth, uint64_t& key) const;
 
     std::unique_ptr<ScanLogStore> store_;
+    std::optional<SourceIdentity> identity_;
     ScanProgressCallback scanProgress_ = nullptr;
     CopyProgressCallback copyProgress_ = nullptr;
     void* user_ = nullptr;

@@ -93,7 +93,7 @@ Status FolderHandle::CreateNewFile(const std::string& name, FileHandle& out,
     for (unsigned n = 0;; ++n) {
         std::string candidate = n == 0 ? name : NumberedName(name, n);
         const int fd =
-            OpenAtRetry(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+            OpenAtRetry(fd_, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
         if (fd >= 0) {
             out = FileHandle::Adopt(fd);
             taken = std::move(candidate);

@@ -38,9 +38,10 @@ class FolderHandle {
     // gives an error (ELOOP / ENOTDIR mapped to their status), never a folder elsewhere.
     Status OpenBelow(std::string_view relative, bool create, FolderHandle& out) const;
 
-    // Creates a new file called `name` in this folder for writing. When the name is taken (by
-    // anything: a file, a folder, a link, even one planted a moment ago), the first free one of
-    // name(1).ext, name(2).ext, ... is taken instead; `taken` gets the name used.
+    // Creates a new file called `name` in this folder for writing (and reading back). When the
+    // name is taken (by anything: a file, a folder, a link, even one planted a moment ago), the
+    // first free one of name(1).ext, name(2).ext, ... is taken instead; `taken` gets the name
+    // used.
     Status CreateNewFile(const std::string& name, FileHandle& out, std::string& taken) const;
 
   private:

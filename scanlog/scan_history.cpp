@@ -16,6 +16,7 @@
 #include "platform/mounts.h"
 #include "platform/text.h"
 #include "scanlog/scan_log_folder.h"
+#include "scanlog/source_identity.h"
 
 namespace keltra {
 namespace {
@@ -185,9 +186,10 @@ long ScanHistory::FindPartitionIndex(int diskNumber, uint64_t firstSector, uint6
             r.sectorCount != sectorCount) {
             continue;
         }
-        if (r.freeBytes == freeBytes) return static_cast<long>(i);
-        ForgetScan(r.ScanFolder());  // the volume has changed since
-        return -1;
+        if (r.freeBytes != freeBytes) {
+            return Refuse(i, "the volume has changed since (its free space differs)");
+        }
+        return KeepIfSameSource(i, IdentifyDiskSource(diskNumber, firstSector, sectorCount));
     }
     return -1;
 }
@@ -199,15 +201,41 @@ long ScanHistory::FindImageIndex(const std::string& imagePath, uint64_t firstSec
         const ScanHistoryRecord& r = records_[i];
         if (r.ImagePath() != imagePath || r.firstSector != firstSector) continue;
         if (firstSector != 0 && r.sectorCount != sectorCount) continue;
-        if (r.imageWriteTime == writeTime) return static_cast<long>(i);
-        ForgetScan(r.ScanFolder());
-        return -1;
+        if (r.imageWriteTime != writeTime) {
+            return Refuse(i, "the image file has changed since (its last-write time differs)");
+        }
+        return KeepIfSameSource(i, IdentifyImageSource(imagePath, firstSector, sectorCount));
     }
+    return -1;
+}
+
+long ScanHistory::KeepIfSameSource(size_t index, const std::optional<SourceIdentity>& current) {
+    const ScanHistoryRecord& r = records_[index];
+    const std::optional<SourceIdentity> earlier = ReadSourceIdentity(r.ScanFolder(), "");
+    if (earlier && current) {
+        if (*earlier == *current) return static_cast<long>(index);
+        return Refuse(index, "it was made on another volume: " + earlier->Describe());
+    }
+    // A scan remembered by an earlier version names no volume (and a source that cannot be
+    // read now cannot be told by its volume): only the very same place and length are taken.
+    if (current && r.sectorCount != current->sectorCount) {
+        return Refuse(index, "it covered " + std::to_string(r.sectorCount) +
+                                 " sectors, the source now has " +
+                                 std::to_string(current->sectorCount));
+    }
+    return static_cast<long>(index);
+}
+
+long ScanHistory::Refuse(size_t index, std::string why) {
+    refusal_ =
+        "the earlier deep scan is not continued: " + std::move(why) + "; the scan starts afresh";
+    ForgetScan(records_[index].ScanFolder());
     return -1;
 }
 
 bool ScanHistory::FindPartitionScan(int diskNumber, uint64_t firstSector, uint64_t sectorCount,
                                     ScanHistoryRecord& out) {
+    refusal_.clear();
     const long index = FindPartitionIndex(diskNumber, firstSector, sectorCount);
     SetFound(index);
     if (index >= 0) out = records_[static_cast<size_t>(index)];
@@ -216,6 +244,7 @@ bool ScanHistory::FindPartitionScan(int diskNumber, uint64_t firstSector, uint64
 
 bool ScanHistory::FindImageScan(const std::string& imagePath, ScanHistoryRecord& out,
                                 uint64_t firstSector, uint64_t sectorCount) {
+    refusal_.clear();
     const long index = imagePath.empty() ? -1 : FindImageIndex(imagePath, firstSector, sectorCount);
     SetFound(index);
     if (index >= 0) out = records_[static_cast<size_t>(index)];
@@ -244,6 +273,7 @@ Status ScanHistory::SaveScanState(int diskNumber, uint64_t firstSector, uint64_t
                              : FindPartitionIndex(diskNumber, firstSector, sectorCount);
     SetFound(index);
     if (index >= 0) {
+        // A folder of an earlier version stays unmarked: its logs are known by their names.
         records_[static_cast<size_t>(index)].state = state;
         return Save();
     }
@@ -259,6 +289,13 @@ Status ScanHistory::SaveScanState(int diskNumber, uint64_t firstSector, uint64_t
         r.freeBytes = PartitionFreeBytes(diskNumber, firstSector);
     }
     if (!ToPathField(scanFolder, r.scanFolder)) return kErrFilenameTooLong;
+    // The folder names its source, so that a later lookup takes it up for this source only.
+    // Where that cannot be written (no logs made the folder) the record is kept all the same,
+    // and a later lookup holds it to the very same place and length.
+    const std::optional<SourceIdentity> identity =
+        image ? IdentifyImageSource(imagePath, firstSector, sectorCount)
+              : IdentifyDiskSource(diskNumber, firstSector, sectorCount);
+    if (identity) static_cast<void>(WriteSourceIdentity(scanFolder, "", *identity));
     records_.push_back(r);
     return Save();
 }

@@ -12,11 +12,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/status.h"
+#include "scanlog/source_identity.h"
 
 namespace keltra {
 
@@ -92,16 +94,18 @@ class ScanHistory {
     Status Save();
 
     // The first record of this partition (disk number, first sector and sector count equal).
-    // Its stored free bytes must equal the volume's current ones, else the volume has changed:
-    // the record is forgotten (ForgetScan) and the answer is false. Found: the record is copied
-    // out, and CurrentScanFolder() becomes its folder; not found: CurrentScanFolder() goes back
-    // to the numbered folder of the counter.
+    // Its stored free bytes must equal the volume's current ones, and the source named in its
+    // folder (see source_identity.h) the one found there now (a record of an earlier version,
+    // which names none, must have the same sector count), else the volume has changed: the
+    // record is forgotten (ForgetScan), Refusal() tells why, and the answer is false. Found:
+    // the record is copied out, and CurrentScanFolder() becomes its folder; not found:
+    // CurrentScanFolder() goes back to the numbered folder of the counter.
     bool FindPartitionScan(int diskNumber, uint64_t firstSector, uint64_t sectorCount,
                            ScanHistoryRecord& out);
     // The same for an image file: the path must be equal (case-sensitive) and the image's
     // last-write time unchanged. A volume inside the image (at a `firstSector` other than 0)
     // must also have the record's first sector and sector count; the whole image is the record
-    // of first sector 0, whatever its sector count.
+    // of first sector 0 (its sector count then checked by the source rule above).
     bool FindImageScan(const std::string& imagePath, ScanHistoryRecord& out,
                        uint64_t firstSector = 0, uint64_t sectorCount = 0);
 
@@ -116,7 +120,12 @@ class ScanHistory {
     // in a new folder ended without saving any state.
     void GiveBackFolderNumber();
 
-    // Records the deep-scan state of a source and saves `config`. An image is named by a
+    // Why the last Find*Scan forgot the record it met instead of taking it up ("the earlier
+    // deep scan is not continued: ..."); empty when it met none or took it up.
+    const std::string& Refusal() const { return refusal_; }
+
+    // Records the deep-scan state of a source, writes the source's identity into the scan
+    // folder, and saves `config`. An image is named by a
     // non-empty `imagePath` (disk number, first sector and sector count are then stored as
     // given: kImageDiskNumber, 0 and the image's sectors for a whole image, the volume's start
     // and length for a volume inside it); a partition by disk and first sector.
@@ -151,12 +160,18 @@ class ScanHistory {
     long FindPartitionIndex(int diskNumber, uint64_t firstSector, uint64_t sectorCount);
     long FindImageIndex(const std::string& imagePath, uint64_t firstSector, uint64_t sectorCount);
     void SetFound(long index);
+    // `index` when the record's folder names `current` as its source (or names none and has
+    // its sector count), else Refuse.
+    long KeepIfSameSource(size_t index, const std::optional<SourceIdentity>& current);
+    // Forgets the record, keeps why; -1.
+    long Refuse(size_t index, std::string why);
 
     std::string folder_;
     uint64_t counter_ = 0;
     std::vector<ScanHistoryRecord> records_;
     bool found_ = false;
     std::string foundFolder_;
+    std::string refusal_;
 };
 
 }  // namespace keltra

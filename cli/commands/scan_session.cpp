@@ -14,6 +14,7 @@
 #include "engines/carving/file_type_recovery.h"
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
+#include "engines/fat/fast_fat_recovery.h"
 #include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "storage/sector_source.h"
@@ -84,6 +85,13 @@ void PrepareDeepScan(const SourceArgument& sourceArg, bool restart) {
                                                    sourceArg.startSector, sourceArg.sectorCount)
                            : history.FindPartitionScan(sourceArg.diskNumber, sourceArg.startSector,
                                                        sourceArg.sectorCount, earlier);
+    if (!history.Refusal().empty()) {
+        std::cerr << "keltra: '" << sourceArg.text << "': " << history.Refusal() << "\n";
+        if (const Status s = history.Save(); s != kOk) {
+            std::cerr << "keltra: warning: cannot save the scan history: " << StatusMessage(s)
+                      << "\n";
+        }
+    }
     if (!found) return;
     if (!restart) {
         std::cerr << "keltra: continuing the earlier deep scan of '" << sourceArg.text << "' ("
@@ -135,6 +143,12 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
         if (sourceArg.inWholeImage && !deep) exitCode = kExitOk;
         return nullptr;
     }
+    if (!deep && sourceClass == SourceClass::Ext) {
+        std::cerr << "keltra: '" << sourceArg.text
+                  << "' is an ext2/3/4 volume, whose file system erases a deleted file's block "
+                     "list: a quick scan finds no deleted files there; a deep scan (--deep) "
+                     "looks for them in its free blocks by their contents\n";
+    }
     exitCode = kExitOk;
     return engine;
 }
@@ -152,6 +166,19 @@ void TellUnreadable(const SourceArgument& sourceArg, uint64_t sectors) {
     if (sectors == 0) return;
     std::cerr << "keltra: " << sectors << (sectors == 1 ? " sector" : " sectors") << " of '"
               << sourceArg.text << "' could not be read\n";
+}
+
+// Deleted folders whose further clusters the quick scan could not find.
+void TellNotFollowed(const SourceArgument& sourceArg, const IFileRecoveryParse& engine) {
+    const auto* fat = dynamic_cast<const CFastFatRecovery*>(&engine);
+    if (fat == nullptr || fat->FoldersNotFollowed() == 0) return;
+    const uint64_t n = fat->FoldersNotFollowed();
+    std::cerr << "keltra: "
+              << (n == 1 ? std::string("a deleted folder") : std::to_string(n) + " deleted folders")
+              << " of '" << sourceArg.text << "' could not be followed to the end"
+              << (n == 1 ? " (its cluster chain is cleared)"
+                         : " (their cluster chains are cleared)")
+              << ": more files may lie in them; a deep scan (--deep) looks for them\n";
 }
 
 // Whether the pass kept to the volume's free space, and how much it read.
@@ -265,6 +292,7 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
             TellWhatWasPassed(scanned.sourceArg, *deep);
         } else if (carver == nullptr) {
             TellUnreadable(scanned.sourceArg, scanned.engine->UnreadableSectors());
+            TellNotFollowed(scanned.sourceArg, *scanned.engine);
         }
         session.sources.push_back(std::move(scanned));
         const Status status = session.sources.back().status;

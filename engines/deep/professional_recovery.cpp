@@ -88,6 +88,7 @@ Status CProfessionalRecovery::OpenImageAt(const std::string& imagePath, uint64_t
     // A volume must start inside the image.
     if (startSector_ >= source_.totalSectors) sectorCount_ = 0;
     if (sectorCount_ == 0) return kErrHandleEof;
+    identity_ = IdentifySource(source_, imagePath, startSector_, sectorCount_, kImageSectorSize);
     resumeRecord_ = ScanHistoryRecord{};
     resuming_ =
         ScanHistory::Instance().FindImageScan(imagePath, resumeRecord_, startSector_, sectorCount_);
@@ -126,6 +127,8 @@ Status CProfessionalRecovery::OpenPartition(int diskNumber, uint64_t startSector
         if (sectorCount_ == 0 && startSector < source_.totalSectors) {
             sectorCount_ = source_.totalSectors - startSector;
         }
+        identity_ = IdentifySource(source_, DiskIdentityName(diskNumber), startSector_,
+                                   sectorCount_, ReportedSectorSize(source_));
     }
     resumeRecord_ = ScanHistoryRecord{};
     resuming_ = ScanHistory::Instance().FindPartitionScan(diskNumber, startSector, sectorCount,
@@ -155,8 +158,8 @@ Status CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
 
 bool CProfessionalRecovery::QuickEngineHasFreeRuns() {
     if (!quick_ || quick_->LoadVolumeBitmap() != kOk) return false;
-    // An engine without a bitmap (the Ext one) leaves the outputs as they were: summing its
-    // runs would never reach a run of length 0.
+    // An engine without a bitmap may leave the outputs as they were: summing its runs would
+    // never reach a run of length 0.
     uint64_t position = 0;
     uint64_t length = UINT64_MAX;
     quick_->NextFreeRange(position, length);
@@ -176,13 +179,16 @@ CProfessionalRecovery::Run CProfessionalRecovery::NextRun(uint64_t position) {
     return run;
 }
 
+std::optional<std::string> CProfessionalRecovery::ResumedLog(std::string_view prefix) const {
+    if (!resuming_) return std::nullopt;
+    // A folder of an earlier version names no source: its logs are taken by the first sector
+    // their names hold. Logs of other sources written into the folder are never taken.
+    const bool unmarkedFolder = !ReadSourceIdentity(scanFolder_, "").has_value();
+    return FindSourceLog(prefix, scanFolder_, identity_, unmarkedFolder);
+}
+
 Status CProfessionalRecovery::OpenMemberLogs() {
-    auto logOf = [this](std::string_view prefix) -> std::optional<std::string> {
-        if (!resuming_) return std::nullopt;
-        std::string name;
-        if (ScanHistory::FindLogFile(prefix, scanFolder_, name) != kOk) return std::nullopt;
-        return name;
-    };
+    auto logOf = [this](std::string_view prefix) { return ResumedLog(prefix); };
     // The logs go into this scan's folder, whatever the history's current one is meanwhile.
     carving_->SetLogFolder(scanFolder_);
     fat_->SetLogFolder(scanFolder_);
@@ -229,6 +235,7 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
         scanFolder_ = history.CurrentScanFolder();
     }
     Status result = kOk;
+    merge_.Reset();
     freeSpaceMode_ = false;
     sectorsRead_ = 0;
     unreadableSectors_ = 0;
@@ -236,12 +243,8 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
     if (quick_) {
         quick_->SetCallbacks(scanProgress_, nullptr, user_, kQuickWeight);
         const bool hasFreeRuns = QuickEngineHasFreeRuns();
-        std::optional<std::string> quickLog;
-        std::string name;
-        if (resuming_ && ScanHistory::FindLogFile(kQuickLogPrefix, scanFolder_, name) == kOk) {
-            quickLog = name;
-        }
-        const Status quickStatus = quick_->Scan(quickLog);
+        // Without a quick log of this source in the folder the quick scan runs again.
+        const Status quickStatus = quick_->Scan(ResumedLog(kQuickLogPrefix));
         quick_->SetCallbacks(scanProgress_, copyProgress_, user_, kQuickWeight);
         // A stop (a negative answer of the callback) ends the deep scan here. A quick scan
         // that fails on a damaged file system does not: the pass then covers every sector,
@@ -456,7 +459,7 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
                                          : EngineOf(*folder);
         if (engine == nullptr) return kOk;
         std::vector<FoundRecord> listed;
-        const Status status = engine->ListFolder(folder, depth, listed);
+        const Status status = ListMergedFolder(*folder, depth, listed);
         SortedIfMany(listed, status);
         out.insert(out.end(), listed.begin(), listed.end());
         return status;
@@ -471,6 +474,8 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
         const Status s = engine->ListFolder(nullptr, 0, listed);
         if (status == kOk) status = s;
     }
+    LearnMerge();
+    merge_.DropRepeats(listed);
     std::vector<FoundRecord> carved;
     const Status s = CarvedRootFiles(carved);
     if (status == kOk) status = s;
@@ -551,6 +556,38 @@ std::optional<uint64_t> CProfessionalRecovery::FirstDataSector(const FoundRecord
     return std::nullopt;
 }
 
+void CProfessionalRecovery::LearnMerge() {
+    IFileRecoveryParse* const deepSearches[] = {fat_.get(), ntfs_.get(), exfat_.get()};
+    merge_.Learn(quick_.get(), deepSearches,
+                 [this](const FoundRecord& record) { return FirstDataSector(record); });
+}
+
+Status CProfessionalRecovery::ListMergedFolder(const FoundRecord& folder, int depth,
+                                               std::vector<FoundRecord>& out) {
+    LearnMerge();
+    IFileRecoveryParse* engine = EngineOf(folder);
+    if (engine == nullptr) return kOk;
+    // A deep folder handed out inside a quick one lies deeper (or shallower) in its own tree.
+    const int engineDepth = merge_.EngineDepth(folder, depth);
+    const size_t first = out.size();
+    Status status = engine->ListFolder(&folder, engineDepth, out);
+    for (size_t i = first; i < out.size(); ++i) {
+        merge_.NoteListed(out[i], depth + 1, engineDepth + 1);
+    }
+    for (const QuickDeepMerge::DeepFolder& joined : merge_.JoinedInto(folder)) {
+        IFileRecoveryParse* deep = EngineOf(joined.record);
+        if (deep == nullptr) continue;
+        const size_t from = out.size();
+        const Status s = deep->ListFolder(&joined.record, joined.depth, out);
+        if (status == kOk) status = s;
+        for (size_t i = from; i < out.size(); ++i) {
+            merge_.NoteListed(out[i], depth + 1, joined.depth + 1);
+        }
+    }
+    merge_.DropRepeats(out);
+    return status;
+}
+
 CProfessionalRecovery::FirstSectorNotes CProfessionalRecovery::NoteFirstSectors(
     const std::vector<FoundRecord>& found) {
     FirstSectorNotes noted;
@@ -603,6 +640,8 @@ Status CProfessionalRecovery::FindByExtensions(const std::string& extensions,
                                        static_cast<IFileRecoveryParse*>(exfat_.get())}) {
         if (engine != nullptr) engine->FindByExtensions(extensions, found);
     }
+    LearnMerge();
+    merge_.DropRepeats(found);
     std::vector<FoundRecord> carved;
     carving_->FindByExtensions(extensions, carved);
     std::vector<FoundRecord> kept = WithoutCarvedCopies(found, std::move(carved));

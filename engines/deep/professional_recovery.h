@@ -12,15 +12,18 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engines/carve_chunk_buffer.h"
 #include "engines/carving/file_type_recovery.h"
 #include "engines/exfat/deep_exfat_search.h"
+#include "engines/deep/quick_deep_merge.h"
 #include "engines/fat/professional_fat_recovery.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/ntfs/professional_ntfs_recovery.h"
 #include "scanlog/scan_history.h"
+#include "scanlog/source_identity.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -116,6 +119,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // Whether the quick engine can give free runs: it has a bitmap and answers NextFreeRange.
     bool QuickEngineHasFreeRuns();
     Run NextRun(uint64_t position);
+    // The log of this source with the prefix in the resumed scan's folder; nothing for a new
+    // scan.
+    std::optional<std::string> ResumedLog(std::string_view prefix) const;
     Status OpenMemberLogs();
     Status RunPass(uint64_t& filesFound, DeepScanState& state);
     Status ReportPass(uint64_t sectorsDone, uint64_t totalSectors, uint64_t& filesFound);
@@ -135,6 +141,11 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // asked once per extension and kept in `byExtension`.
     bool ListedByQuickEngine(const FoundRecord& record,
                              std::map<std::string, FirstSectorNotes>& byExtension);
+    // Learns (once per scan) what the quick scan and the deep searches both found.
+    void LearnMerge();
+    // A folder's listing: its engine's, and for a quick scan's folder the entries of the deep
+    // folders that join it.
+    Status ListMergedFolder(const FoundRecord& folder, int depth, std::vector<FoundRecord>& out);
     // The carved records of `carved` that are not copies of a file noted in `found`.
     std::vector<FoundRecord> WithoutCarvedCopies(const std::vector<FoundRecord>& found,
                                                  std::vector<FoundRecord> carved);
@@ -150,6 +161,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     std::string imagePath_;
     bool isImage_ = false;
     SectorSource source_;
+    SourceIdentity identity_;
 
     std::unique_ptr<CProfessionalFatRecovery> fat_;
     std::unique_ptr<CProfessionalNtfsRecovery> ntfs_;
@@ -177,6 +189,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     uint64_t sessionStartDone_ = 0;
     uint64_t passDone_ = 0;  // progress numerator after the last chunk
     int secondsLeft_ = -1;
+
+    QuickDeepMerge merge_;
 };
 
 }  // namespace keltra

@@ -57,6 +57,7 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
         [this](int percent, int secondsLeft) { return ReportScanProgress(percent, secondsLeft); });
     ForgetUnreadable();
     CountUnreadable(walker.UnreadableSectors());
+    foldersNotFollowed_ = walker.FoldersNotFollowed();
     return status;
 }
 

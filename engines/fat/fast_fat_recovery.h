@@ -36,6 +36,9 @@ class CFastFatRecovery final : public StoreBackedEngine {
     const FatVolume& Volume() const { return volume_; }
     // New logs go to `folder` instead of the scan history's current folder (tests and tools).
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
+    // Folders the last scan could not follow to their end (see FatDirectoryWalker): a deep scan
+    // looks for their further entries.
+    uint64_t FoldersNotFollowed() const { return foldersNotFollowed_; }
 
   protected:
     uint32_t RootKey() const override { return volume_.geometry.rootCluster; }
@@ -53,6 +56,7 @@ class CFastFatRecovery final : public StoreBackedEngine {
     FatTable table_;
     FatClusterBitmap bitmap_;
     std::string logFolder_;
+    uint64_t foldersNotFollowed_ = 0;
 };
 
 }  // namespace keltra

@@ -33,6 +33,8 @@ void FatDirectoryWalker::Start() {
     firstSectors_.reset();
     checks_.reset();
     unreadable_ = 0;
+    notFollowed_ = 0;
+    reportedEntries_.clear();
     if (volume_.source != nullptr) {
         firstSectors_.emplace(*volume_.source, volume_.geometry.bytesPerSector);
         checks_.emplace(*volume_.source, volume_.geometry.bytesPerSector, volume_.start,
@@ -128,6 +130,12 @@ bool FatDirectoryWalker::WalkClusters(uint32_t cluster, uint32_t count, uint32_t
         // A folder met through its entry must still start with its dot pair; otherwise its first
         // cluster holds something else by now.
         if (n + i == 0 && known && !IsDotPair(block)) return false;
+        // Only a folder's first cluster starts with a dot pair: a chain that runs into one has
+        // left its folder (a deleted folder whose clusters did not follow one another).
+        if (n + i != 0 && IsDotPair(block)) {
+            ++notFollowed_;
+            return false;
+        }
         if (!WalkBlock(block, sector)) return false;
     }
     return true;
@@ -156,7 +164,8 @@ bool FatDirectoryWalker::WalkBlock(std::span<const std::byte> block, uint64_t fi
                 FolderEntry(e, EntryName(longName_, e, true));
             }
         } else if ((e.Attr() & kFatAttrArchive) != 0 && !e.IsVolumeLabel()) {
-            if (e.IsDeleted() || currentDeleted_) {
+            const uint64_t at = firstSector * bps + off;
+            if ((e.IsDeleted() || currentDeleted_) && reportedEntries_.insert(at).second) {
                 FileEntry(e, EntryName(longName_, e, false), firstSector + off / bps);
             }
         }

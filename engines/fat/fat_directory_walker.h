@@ -73,6 +73,10 @@ class FatDirectoryWalker {
     void ReportFolders();
     // Sectors of folders that could not be read (the walk went on without them).
     uint64_t UnreadableSectors() const { return unreadable_; }
+    // Folders whose cluster chain could not be followed to their end: a folder whose chain was
+    // cleared (a deleted one) continues into a cluster that starts another folder, so the
+    // entries of its further clusters are not known.
+    uint64_t FoldersNotFollowed() const { return notFollowed_; }
 
     // Depth of a folder as the walk met it: 0 for the root, parent's depth + 1 below.
     uint32_t Depth(uint32_t cluster);
@@ -131,6 +135,10 @@ class FatDirectoryWalker {
     std::optional<SectorReadCache> firstSectors_;
     std::optional<ContentCheckQueue> checks_;
     uint64_t unreadable_ = 0;
+    uint64_t notFollowed_ = 0;
+    // Byte positions on the source of the file entries reported, so that a cluster reached
+    // twice never reports its files twice.
+    std::unordered_set<uint64_t> reportedEntries_;
 };
 
 }  // namespace keltra

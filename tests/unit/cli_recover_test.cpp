@@ -492,7 +492,9 @@ TEST(CliHistory, ListsDeepScansAndRestartForgetsOne) {
     // The new scan is remembered in a folder of its own, finished.
     const auto after = nlohmann::json::parse(RunKeltra({"history", "--json"}, {env}).out);
     EXPECT_EQ(after["scan_folder"], scanLog + "/2/");
-    EXPECT_EQ(after["sectors_done"], 16384);
+    // The pass kept to the ext volume's free blocks.
+    EXPECT_GT(after["sectors_done"], 0);
+    EXPECT_LT(after["sectors_done"], 16384);
     EXPECT_EQ(after["finished"], true);
     EXPECT_EQ(after["percent_done"], 100);
 }

@@ -287,7 +287,8 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
     std::string logName;
     for (const auto& e : fs::directory_iterator(logs_ / "scan")) {
         const std::string n = e.path().filename().string();
-        if (n.find("_Relation") == std::string::npos && n.find("_DirInfo") == std::string::npos) {
+        if (n.find("_Relation") == std::string::npos && n.find("_DirInfo") == std::string::npos &&
+            n.find("_Source") == std::string::npos) {
             logName = n;
         }
     }

@@ -195,13 +195,16 @@ TEST(DeepScan, SearchLeavesOutCarvedCopiesOfFilesTheFileSystemFound) {
     EXPECT_GE(fs::file_size(folder + carvingLog) / kFoundRecordSize, 3u);
 }
 
-TEST(DeepScan, ExtVolumeIsPassedWhole) {
+// The block bitmaps of an ext volume keep the pass to its free blocks (the exact count is
+// compared with e2fsprogs' on the command line).
+TEST(DeepScan, ExtVolumePassesOnlyItsFreeBlocks) {
     test::ScopedAppDataFolder appData;
     auto deep = OpenDeep(test::FixturePath("ext4.img"));
     Recorder recorder;
     ASSERT_EQ(ScanDeep(*deep, recorder), kOk);
-    EXPECT_FALSE(deep->FreeSpaceOnly());
-    EXPECT_EQ(deep->SectorsRead(), fs::file_size(test::FixturePath("ext4.img")) / 512);
+    EXPECT_TRUE(deep->FreeSpaceOnly());
+    EXPECT_GT(deep->SectorsRead(), 0u);
+    EXPECT_LT(deep->SectorsRead(), fs::file_size(test::FixturePath("ext4.img")) / 512);
 }
 
 TEST(DeepScan, StopInTheQuickPhaseGivesTheFolderBackOrKeepsTheEarlierState) {

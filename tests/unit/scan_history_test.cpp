@@ -89,6 +89,7 @@ TEST(ScanHistory, VolumesOfOneImageKeepTheirOwnScans) {
     test::ScratchDir dir;
     const std::string image = dir / "card.img";
     Touch(image, "image bytes");
+    fs::resize_file(image, 102400 * 512);  // the whole image's record holds its length
     ScanHistory history(dir.Path().string());
     auto saveIn = [&history](uint64_t first, uint64_t count, uint64_t done,
                              const std::string& path) {
@@ -133,6 +134,7 @@ TEST(ScanHistory, ChangedSourcesForgetTheirScans) {
     const std::string folder = dir.Path().string();
     const std::string image = dir / "disk.img";
     Touch(image, "image bytes");
+    fs::resize_file(image, 512);
     ScanHistory history(folder);
     history.NewScanFolder();
     const std::string imageFolder = history.CurrentScanFolder();
