@@ -2,7 +2,7 @@
 # Makes the sample files of today's phone, camera and web formats for the carving tests, each
 # with the tool that writes it, a few KiB each. The files are committed; this script is run by
 # hand (CI does not need the tools). The camera RAW files come from make_raw_samples.py.
-# Needs: imagemagick libheif-examples libavif-bin webp libjxl-tools libopenjp2-tools
+# Needs: imagemagick libimage-exiftool-perl libheif-examples libavif-bin webp libjxl-tools libopenjp2-tools
 #        vorbis-tools opus-tools flac sox ffmpeg python3.
 set -euo pipefail
 out=$(cd "$(dirname "$0")" && pwd)
@@ -31,6 +31,10 @@ opj_compress -i small.ppm -o "$out/stream.j2c" -r 20 > /dev/null
 $im small.png -resize 40x30 "$out/photo.ppm"
 $im small.png -resize 40x30 -colorspace gray "$out/photo.pgm"
 $im small.png -resize 40x30 -monochrome "$out/photo.pbm"
+# A film scanner's TIFF names its maker as a camera's RAW file does, but holds no sensor data.
+$im small.png -resize 64x48 -compress lzw scanner.tif
+exiftool -q -overwrite_original -Make=Nikon -Model="LS-5000" scanner.tif
+cp scanner.tif "$out/scanner.tif"
 # Small files are files all the same: an icon-sized GIF and PNG, a short WAV.
 $im small.png -resize 8x8 "$out/tiny.gif"
 $im small.png -resize 4x4 -strip "$out/icon.png"
