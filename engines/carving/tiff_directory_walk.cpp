@@ -115,6 +115,8 @@ StructureEnd TiffDirectoryWalk::Run() {
         if (dir.strict) return StructureEnd::Broken();
     }
     if (!imageData_) return StructureEnd::Broken();
+    // Strips without byte counts (some RW2 files): where the data ends is not written down.
+    if (unsized_) return StructureEnd::Unknown();
     return StructureEnd::Found(end_);
 }
 
@@ -284,7 +286,9 @@ bool TiffDirectoryWalk::Directory(const Pending& dir, std::vector<Pending>& pend
     for (uint64_t k = 0; hasCounts && k < offsets.count; ++k) {
         const auto at = Value(offsets, k, big), length = Value(counts, k, big);
         if (!at || !length || (*length != 0 && !Cover(dir.base + *at, *length, end))) return false;
+        if (*length == 0 && dir.strict) unsized_ = true;
     }
+    if (!hasCounts && offsets.count != 0 && dir.strict) unsized_ = true;
     if (rawData.count == 1 && counts.count == 1) {
         const auto at = Value(rawData, 0, big), length = Value(counts, 0, big);
         if (!at || !length || !Cover(*at, *length, end)) return false;

@@ -18,7 +18,7 @@ class TiffDirectoryWalk {
 
     // The end of the furthest piece; broken when a directory of the main tree is no directory
     // (an unknown type, a count or offset past the source), or when no directory names any
-    // image data. A maker note's or a private directory that does not read as one is kept as
+    // image data; unknown when strips have no byte counts. A maker note's or a private directory that does not read as one is kept as
     // the bytes its tag gives and not followed: makers write what they like there.
     StructureEnd Run();
 
@@ -55,6 +55,7 @@ class TiffDirectoryWalk {
     uint64_t end_ = 8;
     uint64_t pieces_ = 0;
     bool imageData_ = false;
+    bool unsized_ = false;
     uint64_t firstDirectory_ = 0;
     TiffMarks marks_;
     std::vector<uint64_t> starts_;
