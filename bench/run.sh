@@ -64,4 +64,7 @@ else
     echo "(no loop devices here: the image file itself is the source)"
     bash "$here/disk_image_vs_dd.sh" "$build/keltra" "$image" "$work"
 fi
+echo "== rescue copies of a failing device: keltra image --skip-bad against GNU ddrescue"
+bash "$here/rescue_vs_ddrescue.sh" "$build/keltra" "$work/rescue"
+bash "$here/rescue_vs_ddrescue.sh" "$build/keltra" "$work/rescue" 3 1ms
 [ "$quick" -eq 0 ]

@@ -6,16 +6,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <filesystem>
+#include <vector>
 
 #include "platform/clock.h"
-#include "platform/disk_names.h"
-#include "platform/mounts.h"
+#include "storage/volume_sync.h"
 
 namespace keltra {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -35,55 +31,7 @@ bool SameFile(const FileHandle& a, const SectorSource& source) {
            sa.st_ino == sb.st_ino;
 }
 
-void SyncFileSystemOf(const std::string& device) {
-    const auto mountPoint = MountPointOfDevice(device);
-    if (!mountPoint) return;
-    const int fd = ::open(mountPoint->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::syncfs(fd);
-    ::close(fd);
-}
-
-// What the file systems mounted from the copied sectors still hold in memory belongs in the
-// image: each of them (and only they, not every file system of the machine) is written out.
-void SyncMountedVolumes(int diskNumber, uint64_t firstSector, uint64_t sectorCount) {
-    const auto disks = ListWholeDisks();
-    if (diskNumber < 0 || static_cast<size_t>(diskNumber) >= disks.size()) return;
-    const WholeDisk& disk = disks[static_cast<size_t>(diskNumber)];
-    SyncFileSystemOf(disk.devicePath);
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(fs::path("/sys/block") / disk.name, ec)) {
-        if (!fs::exists(entry.path() / "partition", ec)) continue;
-        const std::string node = "/dev/" + entry.path().filename().string();
-        const auto place = PartitionOfDevice(node);
-        if (place && place->startSector < firstSector + sectorCount &&
-            firstSector < place->startSector + place->sectorCount) {
-            SyncFileSystemOf(node);
-        }
-    }
-}
-
-Status WriteBadSectorList(const std::string& imagePath, const std::vector<BadSectorRange>& ranges) {
-    const std::string path = BadSectorListPath(imagePath);
-    // A list left by an earlier copy to the same name no longer describes the image. It is
-    // removed, not written over: what stands at that name (a link planted in a shared folder)
-    // is never written through.
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return LastStatus();
-    if (ranges.empty()) return kOk;
-    std::string text;
-    for (const BadSectorRange& r : ranges) {
-        text += std::to_string(r.first) + "-" + std::to_string(r.last) + "\n";
-    }
-    FileHandle file;
-    if (Status s = FileHandle::CreateNew(path, file); s != kOk) return s;
-    return file.WriteAllAt(0, std::as_bytes(std::span(text)));
-}
-
 }  // namespace
-
-std::string BadSectorListPath(const std::string& imagePath) {
-    return imagePath + ".bad";
-}
 
 DiskImageWriter::DiskImageWriter(ImageProgressCallback callback, void* user)
     : callback_(callback), user_(user), clock_(&TickCountMs) {}
@@ -105,7 +53,6 @@ Status DiskImageWriter::CopyFrom(const SectorSource& source, uint32_t bytesPerSe
                                  uint64_t firstSector, uint64_t sectorCount,
                                  const std::string& imagePath) {
     sectorsWritten_ = 0;
-    badRanges_.clear();
     if (bytesPerSector == 0 || firstSector > source.totalSectors) return kErrInvalidParameter;
     if (sectorCount == 0) sectorCount = source.totalSectors - firstSector;
     if (sectorCount > source.totalSectors - firstSector) return kErrInvalidParameter;
@@ -123,10 +70,6 @@ Status DiskImageWriter::CopyFrom(const SectorSource& source, uint32_t bytesPerSe
     Status cut = image.Size(size);
     if (cut == kOk && size > written) cut = image.Truncate(written);
     if (result == kOk) result = cut;
-    if (skipBad_) {
-        const Status listed = WriteBadSectorList(imagePath, badRanges_);
-        if (result == kOk) result = listed;
-    }
     return result;
 }
 
@@ -149,9 +92,7 @@ Status DiskImageWriter::CopyLoop(const SectorSource& source, uint32_t bytesPerSe
         uint32_t got = 0;
         if (ReadSectors(source, sectors, chunk, firstSector + doneSectors,
                         static_cast<int>(bytesPerSector), got) != kOk) {
-            if (!skipBad_) return kErrReadFault;
-            RescueChunk(source, bytesPerSector, firstSector + doneSectors, got, sectors,
-                        doneSectors, chunk);
+            return kErrReadFault;
         }
         if (Status s = image.WriteAllAt(doneBytes, chunk); s != kOk) return s;
         doneBytes += chunkBytes;
@@ -176,28 +117,6 @@ Status DiskImageWriter::CopyLoop(const SectorSource& source, uint32_t bytesPerSe
         }
     }
     return kOk;
-}
-
-void DiskImageWriter::RescueChunk(const SectorSource& source, uint32_t bytesPerSector,
-                                  uint64_t chunkLba, uint32_t from, uint32_t sectors,
-                                  uint64_t imageSector, std::span<std::byte> chunk) {
-    for (uint32_t i = from; i < sectors; ++i) {
-        const auto sector = chunk.subspan(size_t{i} * bytesPerSector, bytesPerSector);
-        uint32_t got = 0;
-        if (ReadSectors(source, 1, sector, chunkLba + i, static_cast<int>(bytesPerSector), got) !=
-            kOk) {
-            std::fill(sector.begin(), sector.end(), std::byte{0});
-            NoteBadSector(imageSector + i);
-        }
-    }
-}
-
-void DiskImageWriter::NoteBadSector(uint64_t imageSector) {
-    if (!badRanges_.empty() && badRanges_.back().last + 1 == imageSector) {
-        badRanges_.back().last = imageSector;
-    } else {
-        badRanges_.push_back({imageSector, imageSector});
-    }
 }
 
 }  // namespace keltra

@@ -1,10 +1,10 @@
 // Copies a disk, or a range of its sectors, into a raw image file: no header, byte 0 of the file
-// is the first sector copied. The disk is read through a read-only sector source.
+// is the first sector copied. The disk is read through a read-only sector source, and the first
+// unreadable sector ends the copy (RescueCopier goes on past them).
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/status.h"
 #include "storage/sector_source.h"
@@ -17,13 +17,6 @@ namespace keltra {
 using ImageProgressCallback = int (*)(void* user, int percent, uint64_t sectorsDone,
                                       uint64_t totalSectors, int secondsLeft);
 
-// Unreadable sectors, first to last inclusive, numbered from the image's first sector.
-struct BadSectorRange {
-    uint64_t first = 0;
-    uint64_t last = 0;
-    bool operator==(const BadSectorRange&) const = default;
-};
-
 inline constexpr size_t kImageChunkBytes = 65536;
 inline constexpr uint64_t kEstimateIntervalMs = 5000;
 
@@ -31,10 +24,6 @@ class DiskImageWriter {
   public:
     DiskImageWriter(ImageProgressCallback callback, void* user);
 
-    // Off (the default): the first unreadable chunk ends the copy with 30. On: that chunk is
-    // read again sector by sector, sectors that stay unreadable are written as zeros, the copy
-    // goes on, and the ranges of bad sectors are written to "IMAGE.bad" beside the image.
-    void SetSkipBadSectors(bool skip) { skipBad_ = skip; }
     // The millisecond clock of the estimate (tests give their own).
     void SetClock(uint64_t (*tickCountMs)()) { clock_ = tickCountMs; }
 
@@ -49,28 +38,17 @@ class DiskImageWriter {
     Status CopyFrom(const SectorSource& source, uint32_t bytesPerSector, uint64_t firstSector,
                     uint64_t sectorCount, const std::string& imagePath);
 
-    // After a copy: the sectors written to the image, and the bad ranges met (skip mode).
+    // After a copy: the sectors written to the image.
     uint64_t SectorsWritten() const { return sectorsWritten_; }
-    const std::vector<BadSectorRange>& BadRanges() const { return badRanges_; }
 
   private:
     Status CopyLoop(const SectorSource& source, uint32_t bytesPerSector, uint64_t firstSector,
                     uint64_t sectorCount, const FileHandle& image);
-    // Rereads the sectors of a chunk from `from` one at a time; unreadable ones become zeros.
-    void RescueChunk(const SectorSource& source, uint32_t bytesPerSector, uint64_t chunkLba,
-                     uint32_t from, uint32_t sectors, uint64_t imageSector,
-                     std::span<std::byte> chunk);
-    void NoteBadSector(uint64_t imageSector);
 
     ImageProgressCallback callback_;
     void* user_;
-    bool skipBad_ = false;
     uint64_t (*clock_)();
     uint64_t sectorsWritten_ = 0;
-    std::vector<BadSectorRange> badRanges_;
 };
-
-// "NAME.img" → "NAME.img.bad".
-std::string BadSectorListPath(const std::string& imagePath);
 
 }  // namespace keltra

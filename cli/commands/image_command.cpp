@@ -11,10 +11,15 @@
 #include "cli/commands/size_text.h"
 #include "cli/commands/source_argument.h"
 #include "platform/clock.h"
+#include "platform/disk_names.h"
 #include "platform/duration_text.h"
+#include "storage/direct_reader.h"
 #include "storage/disk_image_writer.h"
 #include "storage/image_destination.h"
+#include "storage/rescue_copier.h"
+#include "storage/rescue_map_file.h"
 #include "storage/sector_source.h"
+#include "storage/volume_sync.h"
 
 namespace keltra::cli {
 
@@ -26,7 +31,41 @@ struct ImageOptions {
     std::optional<uint64_t> start;
     std::optional<uint64_t> count;
     bool skipBad = false;
+    int retries = 1;
+    bool reverse = false;
 };
+
+std::string PhaseText(const RescueProgress& p) {
+    switch (p.phase) {
+        case RescuePhase::kCopying:
+            return fmt::format("Copying (pass {})", p.pass);
+        case RescuePhase::kTrimming:
+            return "Trimming";
+        case RescuePhase::kScraping:
+            return "Scraping";
+        case RescuePhase::kRetrying:
+            return fmt::format("Retrying (pass {})", p.pass);
+        default:
+            return "Finishing";
+    }
+}
+
+int OnRescueProgress(void* user, const RescueProgress& p, const RescueMap&) {
+    if (InterruptGuard::Requested()) return kCancelled;
+    auto& line = *static_cast<ProgressLine*>(user);
+    if (!line.Enabled()) return 0;
+    const uint64_t settled = p.finishedBytes + p.badBytes;
+    std::string text = fmt::format("{}: {}%  copied {}  bad {} in {} areas", PhaseText(p),
+                                   p.totalBytes == 0 ? 0 : settled * 100 / p.totalBytes,
+                                   ByteCountText(p.finishedBytes), ByteCountText(p.badBytes),
+                                   p.badAreas);
+    if (p.bytesPerSecond != 0) text += "  " + ByteCountText(p.bytesPerSecond) + "/s";
+    if (p.secondsLeft >= 0) {
+        text += "  time left " + DurationText(static_cast<uint64_t>(p.secondsLeft));
+    }
+    line.Show(text);
+    return 0;
+}
 
 int OnImageProgress(void* user, int percent, uint64_t sectorsDone, uint64_t totalSectors,
                     int secondsLeft) {
@@ -45,6 +84,68 @@ int OnImageProgress(void* user, int percent, uint64_t sectorsDone, uint64_t tota
 int Fail(const std::string& message) {
     std::cerr << "keltra: " << message << "\n";
     return kExitRuntimeError;
+}
+
+// --skip-bad: the rescue copy with its map beside the image.
+int RunRescue(const ImageOptions& options, const SourceArgument& sourceArg, uint32_t sectorSize,
+              uint64_t firstSector, uint64_t count) {
+    std::string path = sourceArg.imagePath;
+    if (!sourceArg.isImage) {
+        const auto device = DiskDevicePath(sourceArg.diskNumber);
+        if (!device) return Fail("disk " + std::to_string(sourceArg.diskNumber) + " is gone");
+        path = *device;
+        SyncMountedVolumes(sourceArg.diskNumber, firstSector, count);
+    }
+    std::unique_ptr<DirectReader> reader;
+    uint64_t sourceBytes = 0;
+    if (Status s = DirectReader::Open(path, reader, sourceBytes); s != kOk) {
+        return Fail("cannot open '" + sourceArg.text + "': " + StatusMessage(s));
+    }
+    InterruptGuard interrupts;
+    ProgressLine line;
+    RescueOptions rescueOptions;
+    rescueOptions.retries = options.retries;
+    rescueOptions.reverseRetries = options.reverse;
+    RescueCopier copier(&OnRescueProgress, &line, rescueOptions);
+    const uint64_t startMs = TickCountMs();
+    const Status result = copier.Run(*reader, sectorSize, firstSector * sectorSize,
+                                     count * sectorSize, options.output, sourceArg.text);
+    const uint64_t seconds = (TickCountMs() - startMs) / 1000;
+    line.Clear();
+
+    const std::string mapPath = RescueMapPath(options.output);
+    if (!copier.Problem().empty()) return Fail(copier.Problem());
+    const RescueProgress& p = copier.Progress();
+    const std::string again = "the same command continues the copy";
+    if (result == kCancelled) {
+        std::cerr << fmt::format("keltra: stopped with {} of {} copied; '{}' keeps what was done "
+                                 "and {}\n",
+                                 ByteCountText(p.finishedBytes), ByteCountText(p.totalBytes),
+                                 mapPath, again);
+        return kExitCancelled;
+    }
+    if (result == kErrNotReady) {
+        return Fail(fmt::format(
+            "'{}' stopped answering (unplugged or disconnected?) with {} of {} copied; '{}' keeps "
+            "what was done and, once the source is back, {}",
+            sourceArg.text, ByteCountText(p.finishedBytes), ByteCountText(p.totalBytes), mapPath,
+            again));
+    }
+    if (result != kOk) {
+        return Fail(fmt::format("the copy to '{}' failed: {}; '{}' keeps what was done",
+                                options.output, StatusMessage(result), mapPath));
+    }
+    std::cout << fmt::format("{} {} of {} ({} sectors) from {} to {} in {}\n",
+                             copier.Continued() ? "Continued from the map: copied" : "Copied",
+                             ByteCountText(p.finishedBytes), ByteCountText(p.totalBytes), count,
+                             sourceArg.text, options.output, DurationText(seconds));
+    if (p.badBytes != 0 || p.untriedBytes != 0) {
+        std::cout << fmt::format(
+            "{} in {} areas could not be read and are zeros in the image; '{}' maps them\n",
+            ByteCountText(p.badBytes + p.untriedBytes), p.badAreas, mapPath);
+        return kExitSomeFailed;
+    }
+    return kExitOk;
 }
 
 int RunImage(const ImageOptions& options) {
@@ -102,10 +203,11 @@ int RunImage(const ImageOptions& options) {
             "' lies on the sectors being copied; choose a folder on another disk or partition");
     }
 
+    if (options.skipBad) return RunRescue(options, sourceArg, sectorSize, base + start, count);
+
     InterruptGuard interrupts;
     ProgressLine line;
     DiskImageWriter writer(&OnImageProgress, &line);
-    writer.SetSkipBadSectors(options.skipBad);
     const uint64_t startMs = TickCountMs();
     Status result;
     if (sourceArg.isImage) {
@@ -132,15 +234,6 @@ int RunImage(const ImageOptions& options) {
     std::cout << fmt::format("Copied {} sectors ({}) from {} to {} in {}\n", written,
                              ByteCountText(written * sectorSize), sourceArg.text, options.output,
                              DurationText(seconds));
-    if (!writer.BadRanges().empty()) {
-        uint64_t bad = 0;
-        for (const BadSectorRange& r : writer.BadRanges()) bad += r.last - r.first + 1;
-        std::cout << fmt::format(
-            "{} unreadable sectors in {} ranges were written as zeros; "
-            "they are listed in {}\n",
-            bad, writer.BadRanges().size(), BadSectorListPath(options.output));
-        return kExitSomeFailed;
-    }
     return kExitOk;
 }
 
@@ -154,9 +247,18 @@ void AddImageCommand(CLI::App& app, CommandRun& run) {
     sub->add_option("OUT", options->output, "the image file to write (.img)")->required();
     sub->add_option("--start", options->start, "first sector to copy, counted within SOURCE");
     sub->add_option("--count", options->count, "number of sectors to copy (default: to the end)");
-    sub->add_flag(
+    CLI::Option* skipBad = sub->add_flag(
         "--skip-bad", options->skipBad,
-        "write zeros for unreadable sectors and list them in OUT.bad instead of stopping");
+        "go on past unreadable sectors: good areas first, then the edges of bad ones, then "
+        "sector by sector; a map of what was read is kept in OUT.map (GNU ddrescue's format), "
+        "and the same command with that map present continues the copy");
+    sub->add_option("--retries", options->retries,
+                    "with --skip-bad: passes over the bad sectors at the end (default 1)")
+        ->check(CLI::Range(0, 100))
+        ->needs(skipBad);
+    sub->add_flag("--reverse", options->reverse,
+                  "with --skip-bad: make the retry passes from the end backwards")
+        ->needs(skipBad);
     sub->callback([&run, options] { run = [options] { return RunImage(*options); }; });
 }
 

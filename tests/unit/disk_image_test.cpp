@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/disk_names.h"
 #include "storage/disk_image_writer.h"
@@ -18,6 +16,12 @@ std::vector<std::byte> Pattern(size_t n) {
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<std::byte>(i * 13 + i / 512 + 1);
     return v;
 }
+
+// Unreadable sectors, first to last inclusive.
+struct BadSectorRange {
+    uint64_t first = 0;
+    uint64_t last = 0;
+};
 
 // A medium whose sectors in [badFirst, badLast] cannot be read: any read that touches one fails
 // as a whole, as a disk's would.
@@ -66,13 +70,6 @@ uint64_t FakeClock() {
     return nowMs += 1000;
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 TEST(DiskImage, CopiesInChunksWithProgressAndAnEstimateEveryFiveSeconds) {
     const auto bytes = Pattern(1000 * 512);
     SectorSource source;
@@ -101,7 +98,7 @@ TEST(DiskImage, CopiesInChunksWithProgressAndAnEstimateEveryFiveSeconds) {
     for (size_t i = 4; i < 8; ++i) EXPECT_EQ(rec.calls[i].secondsLeft, 2) << i;
 }
 
-TEST(DiskImage, AReadFaultEndsTheCopyUnlessBadSectorsAreSkipped) {
+TEST(DiskImage, AReadFaultEndsTheCopy) {
     const auto bytes = Pattern(1000 * 512);
     const std::vector<BadSectorRange> bad{{300, 303}, {999, 999}};
     SectorSource source;
@@ -116,32 +113,6 @@ TEST(DiskImage, AReadFaultEndsTheCopyUnlessBadSectorsAreSkipped) {
     EXPECT_EQ(strict.SectorsWritten(), 256u);
     EXPECT_EQ(fs::file_size(image), 256u * 512);
     EXPECT_EQ(rec.calls.size(), 2u);
-    EXPECT_FALSE(fs::exists(BadSectorListPath(image)));
-
-    DiskImageWriter rescuing(&Record, &rec);
-    rescuing.SetSkipBadSectors(true);
-    ASSERT_EQ(rescuing.CopyFrom(source, 512, 0, 0, image), kOk);
-    EXPECT_EQ(rescuing.BadRanges(), bad);
-    EXPECT_EQ(ReadText(BadSectorListPath(image)), "300-303\n999-999\n");
-    auto expected = bytes;
-    for (const BadSectorRange& r : bad) {
-        std::fill(expected.begin() + static_cast<std::ptrdiff_t>(r.first * 512),
-                  expected.begin() + static_cast<std::ptrdiff_t>((r.last + 1) * 512), std::byte{0});
-    }
-    EXPECT_EQ(test::ReadWholeFile(image), expected);
-
-    // A range: sectors are numbered from the image's start; a clean copy drops the old list.
-    // The list is made anew: a hard link that stood at its name is not written through.
-    const std::string other = dir / "other";
-    test::WriteWholeFile(other, std::as_bytes(std::span("keep", 4)));
-    fs::remove(BadSectorListPath(image));
-    fs::create_hard_link(other, BadSectorListPath(image));
-    ASSERT_EQ(rescuing.CopyFrom(source, 512, 290, 20, image), kOk);
-    EXPECT_EQ(ReadText(BadSectorListPath(image)), "10-13\n");
-    EXPECT_EQ(ReadText(other), "keep");
-    ASSERT_EQ(rescuing.CopyFrom(source, 512, 0, 200, image), kOk);
-    EXPECT_FALSE(fs::exists(BadSectorListPath(image)));
-    EXPECT_EQ(fs::file_size(image), 200u * 512);
 }
 
 TEST(DiskImage, LongerFilesAreCutAndCancelKeepsWhatWasCopied) {
