@@ -15,7 +15,7 @@ base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libg
 skin_packages=(librsvg2-bin)
 fuzz_packages=(clang libclang-rt-14-dev)
 demo_packages=(imagemagick)
-bench_packages=(strace time nbdkit libnbd-bin fuse3 gddrescue)
+bench_packages=(strace time nbdkit libnbd-bin fuse3 gddrescue testdisk)
 
 install_missing() {
     local missing=()

@@ -1,5 +1,7 @@
 #include "app/preview_display.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QTextBlockFormat>
 #include <QTextCursor>
@@ -8,7 +10,55 @@
 #include <QTextImageFormat>
 #include <QUrl>
 
+#include "app/preview_embedded_jpeg.h"
+#include "app/preview_heif.h"
+
 namespace keltra {
+
+namespace {
+
+// A TIFF header, in either byte order, or one of the camera makers' variants (Olympus,
+// Panasonic): such a file may be a RAW whose picture to show is the JPEG it carries.
+bool StartsLikeTiff(std::span<const std::byte> d) {
+    if (d.size() < 4) return false;
+    const auto c = [&d](size_t i) { return std::to_integer<char>(d[i]); };
+    return (c(0) == 'I' && c(1) == 'I') || (c(0) == 'M' && c(1) == 'M');
+}
+
+QImage DecodeJpeg(std::span<const std::byte> jpeg) {
+    QByteArray bytes(reinterpret_cast<const char*>(jpeg.data()), static_cast<qsizetype>(jpeg.size()));
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, "jpeg");
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+// What Qt's image readers cannot show: HEIF and AVIF through libheif, a camera's RAW file
+// through the largest JPEG it carries. A TIFF that Qt did read keeps Qt's picture unless the
+// JPEG inside it is the larger one (a RAW's preview beside its small first image).
+QImage DecodeWithoutQt(const QString& path, const QImage& fromQt) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0) return fromQt;
+    const uchar* mapped = file.map(0, file.size());
+    if (mapped == nullptr) return fromQt;
+    const std::span<const std::byte> data(reinterpret_cast<const std::byte*>(mapped),
+                                          static_cast<size_t>(file.size()));
+    if (!fromQt.isNull() && !StartsLikeTiff(data)) return fromQt;
+    if (fromQt.isNull()) {
+        if (QImage heif = DecodeHeif(data); !heif.isNull()) return heif;
+    }
+    const auto jpeg = LargestEmbeddedJpeg(data);
+    if (jpeg.empty()) return fromQt;
+    QImage preview = DecodeJpeg(jpeg);
+    if (preview.isNull()) return fromQt;
+    if (!fromQt.isNull() &&
+        qint64{fromQt.width()} * fromQt.height() >= qint64{preview.width()} * preview.height()) {
+        return fromQt;
+    }
+    return preview;
+}
+
+}  // namespace
 
 QString PreviewText(std::span<const std::byte> data) {
     QString text;
@@ -31,7 +81,8 @@ QImage LoadPreviewPicture(const QString& path) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
-    QImage picture = reader.read();
+    QImage picture = DecodeWithoutQt(path, reader.read());
+    if (picture.isNull()) return {};
     if (picture.width() <= 2 && picture.height() <= 2) return {};
     return picture;
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Exact recall of `keltra recover --carve-only` and of PhotoRec, in the same run on the same
 # mixed image. The image holds COPIES (3) of every sample of tests/data/signatures,
-# tests/data/photos and tests/data/carving, each at a sector boundary in shuffled order, the
-# gaps between them of random bytes, zeros or none (back to back), the slack after each file
-# zeroed as a file system leaves it. Besides the whole files it holds, per sample, one copy cut
+# tests/data/photos, tests/data/carving and tests/data/formats, each at a sector boundary in
+# shuffled order, the gaps between them of random bytes, zeros or none (back to back), the slack
+# after each file zeroed as a file system leaves it. Besides the whole files it holds, per sample, one copy cut
 # short (overwritten by the next file) and, for samples of 8 sectors or more, one copy split in
 # two with foreign bytes between the halves: neither can come back whole by carving, they show
 # whether a carver marks what it recovers of them.
@@ -23,14 +23,15 @@ rm -rf "$work"
 mkdir -p "$work"
 export XDG_DATA_HOME="$work/xdg"
 
-python3 - "$work" "$copies" "$seed" "$data/signatures" "$data/photos" "$data/carving" <<'PY'
+python3 - "$work" "$copies" "$seed" "$data/signatures" "$data/photos" "$data/carving" \
+    "$data/formats" <<'PY'
 import hashlib, json, os, random, sys
 work, copies, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 rng = random.Random(seed)
 samples = []
 for folder in sys.argv[4:]:
     for name in sorted(os.listdir(folder)):
-        if not name.endswith('.sh'):
+        if not name.endswith(('.sh', '.py')):
             samples.append((name, open(os.path.join(folder, name), 'rb').read()))
 pieces = []  # (kind, name, bytes)
 for name, data in samples:

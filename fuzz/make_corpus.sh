@@ -111,10 +111,10 @@ for folder in ("photos_originals", "fat_originals", "fat_deep_originals"):
     for dirpath, _, files in os.walk(path):
         for f in sorted(files):
             originals.append(os.path.join(dirpath, f))
-for folder in ("signatures", "photos"):
+for folder in ("signatures", "photos", "formats"):
     path = os.path.join(root, "tests", "data", folder)
     if os.path.isdir(path):
-        originals += [os.path.join(path, f) for f in sorted(os.listdir(path)) if not f.endswith(".sh")]
+        originals += [os.path.join(path, f) for f in sorted(os.listdir(path)) if not f.endswith((".sh", ".py"))]
 kinds = {}
 for path in originals:
     ext = os.path.splitext(path)[1].lower()

@@ -31,11 +31,15 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
     if (found.code != kTypeTransportStream) ctx.transportStreamFlag = 0;
     if (found.code == kTypeM2ts) ctx.m2tsFlag = 1;
 
-    name = fmt::format("{}.{}", static_cast<long long>(startSector), row->extension);
-    type = found.code;
     ctx.lastCallbackResult = 0;
     ctx.damaged = false;
+    ctx.carvedAs = kTypeNone;
     size = row->findEnd(header);
+    // The end finder may have named the file more exactly (a TIFF that is a camera's RAW).
+    const SignatureRow* named = ctx.carvedAs != kTypeNone ? FirstRowWithCode(ctx.carvedAs) : row;
+    if (named == nullptr) named = row;
+    name = fmt::format("{}.{}", static_cast<long long>(startSector), named->extension);
+    type = named->code;
     return ctx.lastCallbackResult == kCancelled ? kCancelled : kOk;
 }
 
@@ -53,7 +57,13 @@ int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view ext
     ctx.transportStreamFlag = 0;
     const SignatureRow* row = FirstRowWithExtension(extension);
     if (row == nullptr) return 1;
-    return row->recognise(firstBytes) == row->code ? 1 : 0;
+    if (row->recognise(firstBytes) == row->code) return 1;
+    // A file of the same container under another of its family's names (a NEF named .tif, an
+    // M4A named .mp4) is whole all the same.
+    const ContainerFamily family = FamilyOf(row->code);
+    if (family == ContainerFamily::kNoFamily) return 0;
+    const Recognition found = RecogniseSector(firstBytes);
+    return found.row != nullptr && FamilyOf(found.code) == family ? 1 : 0;
 }
 
 }  // namespace keltra

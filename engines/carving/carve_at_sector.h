@@ -29,7 +29,8 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
 bool LastCarveDamaged();
 
 // 1 when the extension (any case) is unknown, or the recogniser of its first row answers that
-// row's code for `firstBytes` (the file's first bytes, lying at `startSector`); else 0.
+// row's code for `firstBytes` (the file's first bytes, lying at `startSector`), or the bytes
+// begin a file of the row's container family (FamilyOf); else 0.
 int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,
                      const SectorSource& source, int sectorSize, uint64_t startSector);
 

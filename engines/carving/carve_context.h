@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "engines/carving/file_type_code.h"
 #include "engines/file_recovery_parse.h"
 #include "storage/sector_source.h"
 
@@ -39,6 +40,9 @@ struct CarveContext {
     // Set by an end finder whose format's structure shows the file broken (the size is then
     // the table's rule); cleared by every carving attempt before its end search.
     bool damaged = false;
+    // Set by an end finder whose walk of the file names it more exactly than its recogniser
+    // could from the header sector (a TIFF that is a camera's RAW file); kTypeNone otherwise.
+    FileTypeCode carvedAs = kTypeNone;
 
     // What the recognisers read from the disk (at most the transport-stream look-ahead). Kept
     // apart from the chunk buffer, which the stop scan is reading when it calls them.

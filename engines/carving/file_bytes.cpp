@@ -6,6 +6,7 @@
 #include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_context.h"
 #include "engines/carving/end_search.h"
+#include "engines/carving/signature_table.h"
 
 namespace keltra {
 
@@ -19,6 +20,10 @@ uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std
     return rule(header);
 }
 
+void NameCarvedFile(FileTypeCode type) {
+    TheCarveContext().carvedAs = type;
+}
+
 StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored) {
     if (end.verdict != StructureEnd::kFound) return end;
     const uint64_t ss = TheCarveContext().sectorSize;
@@ -26,6 +31,28 @@ StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored) 
     if (sectors <= 1) return end;
     const uint64_t limit = (sectors - 1) * ss;
     return RunEndSearch(limit, ignored, nullptr) == sectors * ss ? end : StructureEnd::Broken();
+}
+
+StructureEnd ConfirmedByStopScan(const StructureEnd& end, std::vector<uint64_t> inner) {
+    if (end.verdict != StructureEnd::kFound) return end;
+    CarveContext& ctx = TheCarveContext();
+    const uint64_t ss = ctx.sectorSize;
+    std::erase_if(inner, [ss](uint64_t at) { return at % ss != 0; });
+    if (inner.empty()) return ConfirmedByStopScan(end);
+    std::sort(inner.begin(), inner.end());
+    const uint64_t sectors = (end.size + ss - 1) / ss;
+    CarvedFileBytes file(sectors * ss);
+    for (uint64_t k = 1; k < sectors; ++k) {
+        const auto window = file.Window(k * ss);
+        if (window.size() < ss) return file.Stopped() ? StructureEnd::Unknown() : StructureEnd::Broken();
+        if (std::binary_search(inner.begin(), inner.end(), k * ss)) continue;
+        ctx.currentSector = ctx.startSector + k;
+        const auto sector = window.first(ss);
+        if (AnyRecogniserAnswers(sector) || IsVolumeMetadataSector(sector)) {
+            return StructureEnd::Broken();
+        }
+    }
+    return end;
 }
 
 CarvedFileBytes::CarvedFileBytes(uint64_t limit) {

@@ -39,6 +39,11 @@ struct StructureEnd {
 uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std::byte>),
                    std::span<const std::byte> header);
 
+// Names the file being carved by `type` (of the same family as its recogniser's answer), when
+// its structure, read whole, tells more than its header did. kTypeTiff and the like leave the
+// recogniser's name.
+void NameCarvedFile(FileTypeCode type);
+
 // Confirms an end that a structure gave: no sector of the file after its header may start
 // another known file or hold volume metadata, as one does where the file was cut and its rest
 // overwritten (and the structure, jumping over data it does not check or reading foreign bytes
@@ -46,6 +51,10 @@ uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std
 // returned as it is.
 // Headers of type `ignored` (a stream's own frames that can start sectors) start nothing.
 StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored = kTypeNone);
+// The same for a file that holds whole files of its own where its structure says (the previews
+// of a camera's RAW file, the frames of a movie): a sector that starts at one of the byte
+// offsets `inner` starts nothing new.
+StructureEnd ConfirmedByStopScan(const StructureEnd& end, std::vector<uint64_t> inner);
 
 class CarvedFileBytes {
   public:

@@ -22,6 +22,10 @@ FileTypeCode Recognise3gp(ByteView bytes);
 FileTypeCode RecogniseQuickTime(ByteView bytes);
 uint64_t FindMp4End(ByteView header);
 uint64_t FindIsoMediaEnd(ByteView header);  // 3gp and mov: to the next header
+// The same files named by their brands: HEIC, HEIF, AVIF, CR3, M4A, M4V, 3G2 (and MP4 or
+// QuickTime under a writer's own major brand).
+FileTypeCode RecogniseIsoBrand(ByteView bytes);
+uint64_t FindIsoBrandEnd(ByteView header);
 
 // real_media_format.cpp
 FileTypeCode RecogniseRealMedia(ByteView bytes);
@@ -91,7 +95,7 @@ uint64_t FindJpegEnd(ByteView header);
 FileTypeCode RecognisePng(ByteView bytes);
 uint64_t FindPngEnd(ByteView header);
 
-// psd_format.cpp, tiff_format.cpp, icon_format.cpp
+// psd_format.cpp, tiff_format.cpp (TIFF and the camera RAW files built on it), icon_format.cpp
 FileTypeCode RecognisePsd(ByteView bytes);
 uint64_t FindPsdEnd(ByteView header);
 FileTypeCode RecogniseTiff(ByteView bytes);
@@ -133,5 +137,44 @@ FileTypeCode RecognisePst(ByteView bytes);
 
 // truetype_format.cpp
 FileTypeCode RecogniseTrueType(ByteView bytes);
+
+// raf_format.cpp, x3f_format.cpp, mrw_format.cpp, crw_format.cpp: the camera RAW containers
+// of Fujifilm, Sigma, Minolta and Canon's older cameras.
+FileTypeCode RecogniseRaf(ByteView bytes);
+uint64_t FindRafEnd(ByteView header);
+FileTypeCode RecogniseX3f(ByteView bytes);
+uint64_t FindX3fEnd(ByteView header);
+FileTypeCode RecogniseMrw(ByteView bytes);
+uint64_t FindMrwEnd(ByteView header);
+FileTypeCode RecogniseCrw(ByteView bytes);
+uint64_t FindCrwEnd(ByteView header);
+
+// riff_format.cpp: WebP.
+FileTypeCode RecogniseWebp(ByteView bytes);
+uint64_t FindWebpEnd(ByteView header);
+
+// jpeg_xl_format.cpp: JPEG XL, bare codestream or box container.
+FileTypeCode RecogniseJpegXl(ByteView bytes);
+uint64_t FindJpegXlEnd(ByteView header);
+
+// jpeg2000_format.cpp: JP2 box files and bare codestreams.
+FileTypeCode RecogniseJpeg2000(ByteView bytes);
+uint64_t FindJpeg2000End(ByteView header);
+
+// netpbm_format.cpp: binary PPM, PGM and PBM.
+FileTypeCode RecogniseNetpbm(ByteView bytes);
+uint64_t FindNetpbmEnd(ByteView header);
+
+// ogg_format.cpp: Ogg, named by its first stream (Vorbis, Opus, FLAC, Theora).
+FileTypeCode RecogniseOgg(ByteView bytes);
+uint64_t FindOggEnd(ByteView header);
+
+// flac_format.cpp: native FLAC.
+FileTypeCode RecogniseFlac(ByteView bytes);
+uint64_t FindFlacEnd(ByteView header);
+
+// aiff_format.cpp: AIFF and AIFF-C.
+FileTypeCode RecogniseAiff(ByteView bytes);
+uint64_t FindAiffEnd(ByteView header);
 
 }  // namespace keltra

@@ -1,9 +1,13 @@
 // MPEG program streams (pack header with a system header) and video elementary streams
-// (sequence header followed by a group of pictures).
+// (sequence header followed by a group of pictures). A program stream is its chain of packs and
+// packets, each as long as its header says, to the program end code or, where the chain stops,
+// after its last packet; an elementary stream has no lengths and ends at its sequence end code.
 #include <algorithm>
+#include <array>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"
+#include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
 
 namespace keltra {
@@ -32,6 +36,61 @@ class MpegEndCode : public FooterTest {
     std::string_view code_;
 };
 
+constexpr uint64_t kMpegLimit = 6 * kGiB;
+
+// The system clock reference of a pack header: 33 bits split by marker bits, laid out one way
+// in MPEG-2 packs and another in MPEG-1's.
+uint64_t ClockReference(ByteView pack, bool mpeg2) {
+    const uint64_t b4 = Byte(pack, 4), b5 = Byte(pack, 5), b6 = Byte(pack, 6), b7 = Byte(pack, 7),
+                   b8 = Byte(pack, 8);
+    if (mpeg2) {
+        return ((b4 & 0x38) >> 3) << 30 | (b4 & 0x03) << 28 | b5 << 20 | ((b6 & 0xF8) >> 3) << 15 |
+               (b6 & 0x03) << 13 | b7 << 5 | b8 >> 3;
+    }
+    return ((b4 >> 1) & 7) << 30 | b5 << 22 | (b6 >> 1) << 15 | b7 << 7 | b8 >> 1;
+}
+
+StructureEnd WalkPacks() {
+    CarvedFileBytes file(kMpegLimit);
+    uint64_t pos = 0;
+    bool packet = false;
+    std::optional<uint64_t> lastClock;
+    while (true) {
+        std::array<std::byte, 14> head{};
+        if (!file.Read(pos, std::span(head).first(6))) break;
+        if (!At(head, 0, "\x00\x00\x01"sv)) break;
+        const uint8_t code = Byte(head, 3);
+        if (code == 0xB9) return StructureEnd::Found(pos + 4);
+        if (code == 0xBA) {
+            // MPEG-2 packs ('01' after the code) carry stuffing; MPEG-1 packs ('0010') do not.
+            const bool mpeg2 = (Byte(head, 4) & 0xC0) == 0x40;
+            if (!mpeg2 && (Byte(head, 4) & 0xF0) != 0x20) break;
+            if (!file.Read(pos, std::span(head).first(mpeg2 ? 14 : 12))) break;
+            // The clock only goes forward inside a stream: a pack whose clock is behind the
+            // last one's starts another stream (written right after this one).
+            const uint64_t clock = ClockReference(head, mpeg2);
+            if (lastClock && clock < *lastClock) break;
+            lastClock = clock;
+            pos += mpeg2 ? 14 + (Byte(head, 13) & 7) : 12;
+        } else if (code >= 0xBB) {
+            pos += 6 + uint64_t{Be16(head, 4)};
+            packet = true;
+        } else {
+            break;
+        }
+    }
+    if (file.Stopped()) return StructureEnd::Unknown();
+    // Where the chain stops short of an end code, the stream ends after its last whole packet;
+    // one that runs off the source is cut.
+    if (!packet || pos > file.Available()) return StructureEnd::Broken();
+    return StructureEnd::Found(pos);
+}
+
+uint64_t MpegRule(ByteView header) {
+    MpegEndCode test(At(header, 0, kSequence) ? kSequenceEnd : kProgramEnd);
+    return RunEndSearch(kMpegLimit, kTypeMpeg, &test);
+}
+
 }  // namespace
 
 FileTypeCode RecogniseMpeg(ByteView b) {
@@ -43,8 +102,8 @@ FileTypeCode RecogniseMpeg(ByteView b) {
 }
 
 uint64_t FindMpegEnd(ByteView header) {
-    MpegEndCode test(At(header, 0, kSequence) ? kSequenceEnd : kProgramEnd);
-    return RunEndSearch(6 * kGiB, kTypeMpeg, &test);
+    if (!At(header, 0, kPack)) return MpegRule(header);
+    return EndOrRule(ConfirmedByStopScan(WalkPacks(), kTypeMpeg), MpegRule, header);
 }
 
 }  // namespace keltra

@@ -16,6 +16,7 @@ constexpr Anchor At0(std::string_view bytes) {
     return Anchor{0, bytes};
 }
 constexpr Anchor kFtyp{4, "f"sv};
+constexpr Anchor kFtypOrWide{4, "fw"sv};  // a classic QuickTime movie begins with "wide"
 
 constexpr SignatureRow Row(std::string_view ext, FileTypeCode code, Recogniser r, EndFinder e,
                            Anchor anchor, Anchor other = {}, bool readsDisk = false) {
@@ -26,6 +27,7 @@ constexpr Anchor kMpegA = At0("\x00"sv);
 constexpr Anchor kAsfA = At0("\x30"sv);
 constexpr Anchor kCompoundA = At0("\xD0"sv);
 constexpr Anchor kZipA = At0("P"sv);
+constexpr Anchor kTiffA = At0("MI"sv);
 
 constexpr std::array kRows = {
     Row("mpeg", kTypeMpeg, RecogniseMpeg, FindMpegEnd, kMpegA),
@@ -50,7 +52,7 @@ constexpr std::array kRows = {
     Row("mid", kTypeMidi, RecogniseMidi, FindMidiEnd, At0("M"sv)),
     Row("ape", kTypeMonkeysAudio, RecogniseApe, FindApeEnd, At0("M"sv)),
     Row("wav", kTypeWave, RecogniseWave, FindRiffEnd, At0("R"sv)),
-    Row("mov", kTypeQuickTime, RecogniseQuickTime, FindIsoMediaEnd, At0("m"sv), kFtyp),
+    Row("mov", kTypeQuickTime, RecogniseQuickTime, FindIsoMediaEnd, At0("m"sv), kFtypOrWide),
     Row("mp2", kTypeMpegAudioLayer2, RecogniseMp2, FindMp2End, At0("\xFF"sv)),
     Row("mmf", kTypeMmf, RecogniseMmf, FindMmfEnd, At0("M"sv)),
     Row("fla", kTypeFla, RecogniseFla, FindFlaEnd, kCompoundA),
@@ -116,9 +118,55 @@ constexpr std::array kRows = {
     Row("pst", kTypePst, RecognisePst, nullptr, At0("!"sv)),
     Row("ttf", kTypeTrueType, RecogniseTrueType, nullptr, At0("\x00"sv)),
 
+    // Formats of today's phones, cameras and the web.
+    Row("heic", kTypeHeic, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("heif", kTypeHeif, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("avif", kTypeAvif, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("cr3", kTypeCr3, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("m4a", kTypeM4a, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("m4v", kTypeM4v, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("3g2", kType3g2, RecogniseIsoBrand, FindIsoBrandEnd, kFtyp),
+    Row("cr2", kTypeCr2, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("nef", kTypeNef, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("nrw", kTypeNrw, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("arw", kTypeArw, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("sr2", kTypeSr2, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("srf", kTypeSrf, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("orf", kTypeOrf, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("rw2", kTypeRw2, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("rwl", kTypeRwl, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("dng", kTypeDng, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("pef", kTypePef, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("srw", kTypeSrw, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("3fr", kType3fr, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("erf", kTypeErf, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("kdc", kTypeKdc, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("dcr", kTypeDcr, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("iiq", kTypeIiq, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("mos", kTypeMos, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("mef", kTypeMef, RecogniseTiff, FindTiffEnd, kTiffA),
+    Row("raf", kTypeRaf, RecogniseRaf, FindRafEnd, At0("F"sv)),
+    Row("x3f", kTypeX3f, RecogniseX3f, FindX3fEnd, At0("F"sv)),
+    Row("mrw", kTypeMrw, RecogniseMrw, FindMrwEnd, At0("\x00"sv)),
+    Row("crw", kTypeCrw, RecogniseCrw, FindCrwEnd, At0("I"sv)),
+    Row("webp", kTypeWebp, RecogniseWebp, FindWebpEnd, At0("R"sv)),
+    Row("jxl", kTypeJpegXl, RecogniseJpegXl, FindJpegXlEnd, At0("\x00\xFF"sv)),
+    Row("jp2", kTypeJp2, RecogniseJpeg2000, FindJpeg2000End, At0("\x00\xFF"sv)),
+    Row("j2c", kTypeJ2c, RecogniseJpeg2000, FindJpeg2000End, At0("\x00\xFF"sv)),
+    Row("ppm", kTypePpm, RecogniseNetpbm, FindNetpbmEnd, At0("P"sv)),
+    Row("pgm", kTypePgm, RecogniseNetpbm, FindNetpbmEnd, At0("P"sv)),
+    Row("pbm", kTypePbm, RecogniseNetpbm, FindNetpbmEnd, At0("P"sv)),
+    Row("ogg", kTypeOgg, RecogniseOgg, FindOggEnd, At0("O"sv)),
+    Row("opus", kTypeOpus, RecogniseOgg, FindOggEnd, At0("O"sv)),
+    Row("oga", kTypeOga, RecogniseOgg, FindOggEnd, At0("O"sv)),
+    Row("ogv", kTypeOgv, RecogniseOgg, FindOggEnd, At0("O"sv)),
+    Row("flac", kTypeFlac, RecogniseFlac, FindFlacEnd, At0("f"sv)),
+    Row("aiff", kTypeAiff, RecogniseAiff, FindAiffEnd, At0("F"sv)),
+    Row("aifc", kTypeAifc, RecogniseAiff, FindAiffEnd, At0("F"sv)),
+
     SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false},
 };
-static_assert(kRows.size() == 86, "85 rows and the terminating row");
+static_assert(kRows.size() == 86 + 44, "85 rows, the 44 of newer formats, the terminating row");
 
 // Dispatch on the sector's first byte: for each value, the recognisers (each once, at its first
 // row) that can answer for a sector starting with it. Recognisers anchored elsewhere are kept
@@ -235,6 +283,53 @@ bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored
         if (code != kTypeNone && code != ignored) return true;
     }
     return false;
+}
+
+ContainerFamily FamilyOf(FileTypeCode code) {
+    switch (code) {
+        case kTypeTiff:
+        case kTypeCr2:
+        case kTypeNef:
+        case kTypeNrw:
+        case kTypeArw:
+        case kTypeSr2:
+        case kTypeSrf:
+        case kTypeOrf:
+        case kTypeRw2:
+        case kTypeRwl:
+        case kTypeDng:
+        case kTypePef:
+        case kTypeSrw:
+        case kType3fr:
+        case kTypeErf:
+        case kTypeKdc:
+        case kTypeDcr:
+        case kTypeIiq:
+        case kTypeMos:
+        case kTypeMef:
+            return ContainerFamily::kTiff;
+        case kTypeMp4:
+        case kType3gp:
+        case kTypeQuickTime:
+        case kTypeHeic:
+        case kTypeHeif:
+        case kTypeAvif:
+        case kTypeCr3:
+        case kTypeM4a:
+        case kTypeM4v:
+        case kType3g2:
+            return ContainerFamily::kIsoMedia;
+        case kTypeOgg:
+        case kTypeOpus:
+        case kTypeOga:
+        case kTypeOgv:
+            return ContainerFamily::kOgg;
+        case kTypeAiff:
+        case kTypeAifc:
+            return ContainerFamily::kAiff;
+        default:
+            return ContainerFamily::kNoFamily;
+    }
 }
 
 const SignatureRow* FirstRowWithCode(FileTypeCode code) {

@@ -34,7 +34,7 @@ struct SignatureRow {
     bool readsDisk = false;  // the recogniser may read the source after its cheap test
 };
 
-// The 85 rows and the terminating row (code kTypeNone, no functions).
+// The rows of every known format and the terminating row (code kTypeNone, no functions).
 std::span<const SignatureRow> FileSignatureTable();
 
 // The first row whose recogniser answers, in table order, and its answer; null and kTypeNone
@@ -47,6 +47,12 @@ Recognition RecogniseSector(std::span<const std::byte> bytes);
 
 // True when any row's recogniser answers with a code other than `ignored`.
 bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored = kTypeNone);
+
+// Formats that share one container, whose files are readable under any of the family's
+// extensions: TIFF and the camera RAW files built on it; ISO base media (MP4, QuickTime, 3GP,
+// HEIF, AVIF, CR3, M4A...); Ogg; AIFF. kNoFamily for every other format.
+enum class ContainerFamily { kNoFamily, kTiff, kIsoMedia, kOgg, kAiff };
+ContainerFamily FamilyOf(FileTypeCode code);
 
 // The first row with this code / with this extension (case-insensitive); null when none.
 const SignatureRow* FirstRowWithCode(FileTypeCode code);

@@ -182,6 +182,49 @@ class PreviewTest : public QObject {
         QVERIFY(shown.tempPath.empty());
     }
 
+    // Pictures Qt's readers do not decode: a camera's RAW file shows the largest JPEG it carries
+    // (not its small first image nor the maker note's thumbnail), HEIC and AVIF decode through
+    // libheif.
+    void RawAndHeifPicturesArePreviewed() {
+        const struct {
+            const char* file;
+            int width;
+            const char* shot;
+        } cases[] = {
+            {"nikon.nef", 120, "preview_raw_nef"}, {"canon.cr2", 160, nullptr},
+            {"fuji.raf", 160, nullptr},           {"canon.cr3", 200, nullptr},
+            {"sigma.x3f", 96, nullptr},           {"panasonic.rw2", 120, nullptr},
+            {"phone.heic", 96, "preview_heic"},   {"photo.avif", 96, nullptr},
+            {"photo.webp", 96, nullptr},
+        };
+        std::vector<FoundRecord> found;
+        for (const auto& c : cases) found.push_back(Record(c.file, static_cast<uint32_t>(found.size())));
+        std::string folder;
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const auto& c = cases[i];
+            const QString path = QString::fromStdString(test::TestDataPath(std::string("formats/") + c.file));
+            QTextBrowser edit;
+            edit.resize(800, 600);
+            QVERIFY2(ShowPicture(&edit, path), c.file);
+            bool sized = false;
+            for (QTextBlock block = edit.document()->begin(); block.isValid(); block = block.next()) {
+                for (auto it = block.begin(); !it.atEnd(); ++it) {
+                    const auto format = it.fragment().charFormat();
+                    if (format.isImageFormat()) sized = format.toImageFormat().width() == c.width;
+                }
+            }
+            QVERIFY2(sized, c.file);
+            if (c.shot == nullptr) continue;
+            PreviewExtraction shown;
+            shown.record = found[i];
+            shown.tempPath = path.toStdString();
+            CPreviewWnd window(nullptr, shown, found, {}, folder, nullptr);
+            window.show();
+            QVERIFY(HoldsPicture(*window.findChild<QTextBrowser*>("PreviewEdit")));
+            test::Screenshot(window, c.shot);
+        }
+    }
+
     void BrokenPictureSaysSo() {
         auto engine = test::ScannedImageEngine("fat16.img", 1);
         if (engine == nullptr) QSKIP("fat16.img is not built");

@@ -12,6 +12,7 @@
 
 #include "engines/carving/carve_pass.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/extension_categories.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -62,13 +63,14 @@ struct CorpusImage {
     std::vector<Placed> files;
 };
 
-// Every sample in name order, each starting on a sector, the gaps before them alternating
-// between random bytes and zeros of 1 to 5 sectors.
-CorpusImage MakeCorpusImage() {
+// Every sample of a folder of tests/data in name order, each starting on a sector, the gaps
+// before them alternating between random bytes and zeros of 1 to 5 sectors.
+CorpusImage MakeCorpusImage(const std::string& folder = "signatures") {
     CorpusImage image;
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(test::TestDataPath("signatures"))) {
-        if (entry.path().extension() != ".sh") names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(test::TestDataPath(folder))) {
+        const auto ext = entry.path().extension();
+        if (ext != ".sh" && ext != ".py") names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     std::mt19937 random(12345);
@@ -81,7 +83,7 @@ CorpusImage MakeCorpusImage() {
             for (size_t b = at; b < at + gap; ++b) image.bytes[b] = std::byte(random() & 0xFF);
         }
         Placed placed{names[i], image.bytes.size() / kSector,
-                      test::ReadWholeFile(test::TestDataPath("signatures/" + names[i]))};
+                      test::ReadWholeFile(test::TestDataPath(folder + "/" + names[i]))};
         image.bytes.insert(image.bytes.end(), placed.bytes.begin(), placed.bytes.end());
         image.bytes.resize((image.bytes.size() + kSector - 1) / kSector * kSector);
         image.files.push_back(std::move(placed));
@@ -168,6 +170,61 @@ TEST(CarveCorpus, EveryCarvableSampleIsFoundOnceAtItsFirstSector) {
     std::cout << table.str() << "carvable " << carvable << ", found " << recalled << ", exact "
               << exact << ", prefix " << prefix << ", other finds " << inside << "\n";
     EXPECT_EQ(recalled, carvable);
+}
+
+// The files of today's phones, cameras and the web (tests/data/formats): each found once at
+// its first sector, under the extension of its format (a camera's RAW file by its maker's name,
+// not as a TIFF), and recovered byte-exact. A bare JPEG XL codestream carries nothing that tells
+// it from random bytes or where it ends without decoding it: it is not carved.
+TEST(CarveCorpus, TodaysFormatsAreFoundOnceNamedRightAndWhole) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const CorpusImage image = MakeCorpusImage("formats");
+    const std::string imagePath = dir / "formats.img";
+    test::WriteWholeFile(imagePath, image.bytes);
+
+    CFileTypeRecovery engine;
+    engine.SetLogFolder(dir.Path().string());
+    ASSERT_EQ(engine.OpenImage(imagePath, 1), kOk);
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, imagePath), kOk);
+    ASSERT_EQ(CarveWholeRange(engine, source, kSector, {0, source.totalSectors}, nullptr, nullptr),
+              kOk);
+    std::vector<FoundRecord> found;
+    ASSERT_EQ(engine.ListFolder(nullptr, 0, found), kOk);
+    std::map<uint64_t, std::vector<FoundRecord>> bySector;
+    for (const FoundRecord& r : found) bySector[r.location].push_back(r);
+
+    const std::map<std::string, std::string> renamed = {
+        {"classic.mov", "mov"}, {"program.vob", "mpeg"}, {"program.mpg", "mpeg"},
+        {"click.wav", "wav"},   {"tiny.gif", "gif"},     {"icon.png", "png"},
+    };
+    for (const Placed& placed : image.files) {
+        SCOPED_TRACE(placed.file);
+        const auto at = bySector.find(placed.sector);
+        if (placed.file == "bare.jxl") {
+            EXPECT_EQ(at, bySector.end());
+            continue;
+        }
+        ASSERT_NE(at, bySector.end()) << "not found";
+        ASSERT_EQ(at->second.size(), 1u) << "found more than once";
+        const FoundRecord& record = at->second[0];
+        const auto r = renamed.find(placed.file);
+        const std::string ext = r != renamed.end() ? r->second : fs::path(placed.file).extension().string().substr(1);
+        EXPECT_EQ(record.Name(), std::to_string(placed.sector) + "." + ext);
+        EXPECT_NE(CategoryOf(record.Name()), FileCategory::Others);
+        EXPECT_EQ(record.contentIntact, 1u);
+        const std::string out = dir / ("out/" + std::string(record.Name()));
+        ASSERT_EQ(engine.RecoverRecord(record, out, 0), kOk);
+        EXPECT_TRUE(test::ReadWholeFile(out) == placed.bytes)
+            << "recovered " << record.size << " bytes of " << placed.bytes.size();
+    }
+    // Nothing else: no file is found inside another (a RAW file's preview, a movie's frames).
+    for (const FoundRecord& r : found) {
+        EXPECT_TRUE(std::any_of(image.files.begin(), image.files.end(),
+                                [&](const Placed& p) { return p.sector == r.location; }))
+            << "also carved: " << r.Name();
+    }
 }
 
 TEST(CarveCorpus, CarveOnlyCommandScansAndRecoversAnImage) {

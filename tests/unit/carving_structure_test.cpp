@@ -76,6 +76,55 @@ const std::vector<Sample> kSamples = {
     {"signatures/sample.ppt", kTypeFla},
     {"signatures/sample.mp2", kTypeMpegAudioLayer2},
     {"signatures/sample.mp3", kTypeMp3},
+    // Today's phones, cameras and the web (tests/data/formats).
+    {"formats/phone.heic", kTypeHeic},
+    {"formats/photo.avif", kTypeAvif},
+    {"formats/canon.cr3", kTypeCr3},
+    {"formats/sound.m4a", kTypeM4a},
+    {"formats/video.m4v", kTypeM4v},
+    {"formats/phone.3g2", kType3g2},
+    {"formats/classic.mov", kTypeQuickTime},
+    {"formats/canon.cr2", kTypeCr2},
+    {"formats/nikon.nef", kTypeNef},
+    {"formats/coolpix.nrw", kTypeNrw},
+    {"formats/sony.arw", kTypeArw},
+    {"formats/sony.sr2", kTypeSr2},
+    {"formats/olympus.orf", kTypeOrf},
+    {"formats/panasonic.rw2", kTypeRw2},
+    {"formats/leica.rwl", kTypeRwl},
+    {"formats/phone.dng", kTypeDng},
+    {"formats/pentax.pef", kTypePef},
+    {"formats/samsung.srw", kTypeSrw},
+    {"formats/hasselblad.3fr", kType3fr},
+    {"formats/epson.erf", kTypeErf},
+    {"formats/kodak.dcr", kTypeDcr},
+    {"formats/leaf.mos", kTypeMos},
+    {"formats/mamiya.mef", kTypeMef},
+    {"formats/fuji.raf", kTypeRaf},
+    {"formats/sigma.x3f", kTypeX3f},
+    {"formats/minolta.mrw", kTypeMrw},
+    {"formats/canon.crw", kTypeCrw},
+    {"formats/photo.webp", kTypeWebp},
+    {"formats/lossless.webp", kTypeWebp},
+    {"formats/boxed.jxl", kTypeJpegXl},
+    {"formats/photo.jp2", kTypeJp2},
+    {"formats/stream.j2c", kTypeJ2c},
+    {"formats/photo.ppm", kTypePpm},
+    {"formats/photo.pgm", kTypePgm},
+    {"formats/photo.pbm", kTypePbm},
+    {"formats/sound.ogg", kTypeOgg},
+    {"formats/voice.opus", kTypeOpus},
+    {"formats/sound.oga", kTypeOga},
+    {"formats/video.ogv", kTypeOgv},
+    {"formats/sound.flac", kTypeFlac},
+    {"formats/sound.aiff", kTypeAiff},
+    {"formats/sound.aifc", kTypeAifc},
+    {"formats/program.mpg", kTypeMpeg},
+    {"formats/program.vob", kTypeMpeg},
+    {"formats/tiny.gif", kTypeGif},
+    {"formats/icon.png", kTypePng},
+    {"formats/click.wav", kTypeWave},
+    {"formats/scanner.tif", kTypeTiff},
 };
 
 struct Carved {
@@ -186,13 +235,18 @@ TEST_F(CarvingStructure, CutFilesFallBackToTheNextHeaderAndAreDamaged) {
         ASSERT_EQ(c.status, kOk);
         EXPECT_EQ(c.type, s.code);
         const std::string_view path = s.path;
-        if (path == "carving/faststart.mp4" || path == "signatures/sample.mmf") {
-            // Cut inside data the structure steps over (media data after the movie box, the
-            // one track chunk), with no other file in that stretch: nothing shows the cut.
+        if (path == "carving/faststart.mp4" || path == "signatures/sample.mmf" ||
+            path == "formats/phone.heic" || path == "formats/photo.avif" ||
+            path == "formats/photo.webp" || path == "formats/lossless.webp" ||
+            path == "formats/boxed.jxl" || path == "formats/photo.pgm") {
+            // Cut inside data the structure steps over (media data after the movie box or the
+            // picture's items, the one track chunk), with no other file in that stretch: nothing
+            // shows the cut.
             EXPECT_EQ(c.size, file.size());
             continue;
         }
-        if (s.code == kTypeMp3 || s.code == kTypeMpegAudioLayer2 || s.code == kTypeM2ts) {
+        if (s.code == kTypeMp3 || s.code == kTypeMpegAudioLayer2 || s.code == kTypeM2ts ||
+            s.code == kTypeMpeg) {
             // A stream may end after any frame or packet: a cut one ends with the frame that
             // the cut falls in.
             EXPECT_LT(c.size, keep + 1500);
@@ -200,6 +254,10 @@ TEST_F(CarvingStructure, CutFilesFallBackToTheNextHeaderAndAreDamaged) {
             continue;
         }
         EXPECT_TRUE(c.damaged);
+        if (FamilyOf(s.code) == ContainerFamily::kOgg && c.size == file.size()) {
+            // The cut falls in the last page, whose CRC fails: the end it gives stands.
+            continue;
+        }
         EXPECT_EQ(c.size, (next - 1) * kSector);
     }
 }
