@@ -45,6 +45,7 @@ std::optional<std::pair<int, uint32_t>> QuickDeepMerge::FolderKey(const FoundRec
         case RecordOrigin::QuickNtfs:
         case RecordOrigin::DeepNtfs:
             return std::pair{1, record.key};
+        case RecordOrigin::DeepExFat:  // numbers its folders itself, not by first cluster
         case RecordOrigin::Carving:
             break;
     }
