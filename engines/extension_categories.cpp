@@ -8,7 +8,7 @@ const std::string_view kPhotoExtensions =
     "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|"
     "*.sr2|*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|"
     "*.orf|*.erf|*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.thm|*.heic|*.heif|*.avif|"
-    "*.cr3|*.rw2|*.rwl|*.srw|*.3fr|*.iiq|*.webp|*.jxl|*.j2c|*.ppm|";
+    "*.cr3|*.rw2|*.rwl|*.srw|*.3fr|*.iiq|*.webp|*.jxl|*.j2c|*.ppm|*.xcf|";
 const std::string_view kAudioExtensions =
     "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|"
     "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd|*.flac|*.opus|*.oga|*.aifc|";

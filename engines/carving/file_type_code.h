@@ -101,6 +101,7 @@ enum FileTypeCode : int {
     kTypeFlac = 92,
     kTypeAiff = 93,
     kTypeAifc = 94,
+    kTypeDv = 95,
 };
 
 }  // namespace keltra

@@ -327,10 +327,21 @@ StructureEnd WalkFlac() {
 
 FileTypeCode RecogniseFlac(ByteView b) {
     // "fLaC", then STREAMINFO (type 0, 34 bytes) with a block size of at least 16 samples.
-    if (b.size() < 42 || !At(b, 0, "fLaC") || (Byte(b, 4) & 0x7F) != 0 ||
+    if (b.size() < 44 || !At(b, 0, "fLaC") || (Byte(b, 4) & 0x7F) != 0 ||
         !At(b, 5, "\x00\x00\x22"sv) || Be16(b, 8) < 16 || Be16(b, 10) < Be16(b, 8)) {
         return kTypeNone;
     }
+    // Frame sizes (0: not known), a sample rate, at least 4 bits a sample.
+    const uint32_t minFrame = Be32(b, 11) & 0xFFFFFF, maxFrame = Be32(b, 14) & 0xFFFFFF;
+    const uint32_t rate = Be32(b, 18) >> 12;
+    const unsigned bits = ((Byte(b, 20) & 0x01) << 4 | Byte(b, 21) >> 4) + 1U;
+    if ((minFrame != 0 && maxFrame != 0 && minFrame > maxFrame) || rate == 0 || rate > 655350 ||
+        bits < 4) {
+        return kTypeNone;
+    }
+    // What follows: another metadata block of a defined type, or after the last one a frame.
+    const bool last = (Byte(b, 4) & 0x80) != 0;
+    if (last ? (Be16(b, 42) & 0xFFFE) != 0xFFF8 : (Byte(b, 42) & 0x7F) > 6) return kTypeNone;
     return kTypeFlac;
 }
 

@@ -165,6 +165,10 @@ uint64_t FindJpeg2000End(ByteView header);
 FileTypeCode RecogniseNetpbm(ByteView bytes);
 uint64_t FindNetpbmEnd(ByteView header);
 
+// xcf_format.cpp: GIMP's XCF.
+FileTypeCode RecogniseXcf(ByteView bytes);
+uint64_t FindXcfEnd(ByteView header);
+
 // ogg_format.cpp: Ogg, named by its first stream (Vorbis, Opus, FLAC, Theora).
 FileTypeCode RecogniseOgg(ByteView bytes);
 uint64_t FindOggEnd(ByteView header);
@@ -176,5 +180,9 @@ uint64_t FindFlacEnd(ByteView header);
 // aiff_format.cpp: AIFF and AIFF-C.
 FileTypeCode RecogniseAiff(ByteView bytes);
 uint64_t FindAiffEnd(ByteView header);
+
+// dv_format.cpp: raw DV.
+FileTypeCode RecogniseDv(ByteView bytes);
+uint64_t FindDvEnd(ByteView header);
 
 }  // namespace keltra

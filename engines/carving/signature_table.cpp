@@ -28,6 +28,7 @@ constexpr Anchor kAsfA = At0("\x30"sv);
 constexpr Anchor kCompoundA = At0("\xD0"sv);
 constexpr Anchor kZipA = At0("P"sv);
 constexpr Anchor kTiffA = At0("MI"sv);
+constexpr Anchor kDvA = At0("\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F"sv);
 
 constexpr std::array kRows = {
     Row("mpeg", kTypeMpeg, RecogniseMpeg, FindMpegEnd, kMpegA),
@@ -163,10 +164,12 @@ constexpr std::array kRows = {
     Row("flac", kTypeFlac, RecogniseFlac, FindFlacEnd, At0("f"sv)),
     Row("aiff", kTypeAiff, RecogniseAiff, FindAiffEnd, At0("F"sv)),
     Row("aifc", kTypeAifc, RecogniseAiff, FindAiffEnd, At0("F"sv)),
+    Row("xcf", kTypeXcf, RecogniseXcf, FindXcfEnd, At0("g"sv)),
+    Row("dv", kTypeDv, RecogniseDv, FindDvEnd, kDvA),
 
     SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false},
 };
-static_assert(kRows.size() == 86 + 44, "85 rows, the 44 of newer formats, the terminating row");
+static_assert(kRows.size() == 86 + 46, "85 rows, the 46 of newer formats, the terminating row");
 
 // Dispatch on the sector's first byte: for each value, the recognisers (each once, at its first
 // row) that can answer for a sector starting with it. Recognisers anchored elsewhere are kept

@@ -62,6 +62,9 @@ void DeepExFatSearch::ClearSearch() {
     dirs_.clear();
     sets_.clear();
     heaps_.clear();
+    upcaseSightings_.clear();
+    upcase_ = ExFatUpcase();
+    upcaseFound_ = false;
     nextFolderKey_ = 2;
     dropped_ = {};
 }
@@ -159,6 +162,9 @@ void DeepExFatSearch::ExamineSector(std::span<const std::byte> bytes, uint64_t s
         return;
     }
     dirs_.push_back({sector, found.startsWithPrimary, found.endOfDirectory, found.rootEntries});
+    if (found.upcase && upcaseSightings_.size() < kMaxUpcaseSightings) {
+        upcaseSightings_.push_back({sector, *found.upcase, found.upcaseChecksum});
+    }
     for (ExFatSetSighting& s : found.sets) {
         if (sets_.size() >= kMaxSets) {
             ++dropped_.sets;
@@ -224,7 +230,9 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
         }
     }
     heaps_ = RankedHeaps();
+    LoadUpcase();
     ExFatTreeRebuild rebuild(heaps_, dirs_, sets_, sectorSize_);
+    rebuild.UseUpcase(upcase_);
     const std::vector<ExFatTreeNode> nodes = rebuild.Build();
     dropped_.unplacedFiles += rebuild.Unplaced();
     WriteNodes(nodes, listedElsewhere);
@@ -236,6 +244,38 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
                      static_cast<unsigned long long>(dropped_.dirSectors));
     }
     if (ScanLogStore* store = Store()) store->Flush();
+}
+
+void DeepExFatSearch::LoadUpcase() {
+    upcase_ = ExFatUpcase();
+    upcaseFound_ = false;
+    // A full table maps 65,536 characters: 128 KiB. mkfs writes it in one run of clusters.
+    constexpr uint64_t kMaxTableBytes = 0x20000;
+    const uint64_t end = std::min(source_.totalSectors, sourceStart_ + sourceSectors_);
+    std::vector<std::byte> table;
+    for (const UpcaseSighting& seen : upcaseSightings_) {
+        const uint64_t bytes = seen.table.length;
+        if (bytes == 0 || bytes > kMaxTableBytes || bytes % 2 != 0 || seen.table.firstCluster < 2)
+            continue;
+        const auto count = static_cast<uint32_t>((bytes + sectorSize_ - 1) / sectorSize_);
+        for (const ExFatHeap& heap : heaps_) {
+            if (seen.sector < heap.heapStart) continue;
+            const uint64_t first = heap.ClusterSector(seen.table.firstCluster);
+            if (first >= end || count > end - first) continue;
+            table.assign(size_t{count} * sectorSize_, std::byte{0});
+            uint32_t read = 0;
+            if (ReadSectors(source_, count, table, first, static_cast<int>(sectorSize_), read) !=
+                    kOk ||
+                read != count) {
+                continue;
+            }
+            table.resize(static_cast<size_t>(bytes));
+            if (ExFatUpcase::TableChecksum(table) != seen.checksum) continue;
+            upcase_.Load(table);
+            upcaseFound_ = true;
+            return;
+        }
+    }
 }
 
 FoundRecord DeepExFatSearch::SetRecord(const ExFatFoundSet& found, const ExFatHeap& heap) const {

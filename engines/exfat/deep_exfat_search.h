@@ -19,6 +19,7 @@
 #include "engines/exfat/exfat_heap_inference.h"
 #include "engines/exfat/exfat_stream_reader.h"
 #include "engines/exfat/exfat_tree_rebuild.h"
+#include "engines/exfat/exfat_upcase.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
@@ -69,6 +70,10 @@ class DeepExFatSearch final : public StoreBackedEngine {
     // The heaps the last Finish placed files with, the boot region's first when it had one.
     const std::vector<ExFatHeap>& Heaps() const { return heaps_; }
     const DroppedItems& Dropped() const { return dropped_; }
+    // The up-case table the last Finish compared names with: the first table a root folder
+    // named that was found whole (its checksum matching), else the a-z folding of every table.
+    const ExFatUpcase& Upcase() const { return upcase_; }
+    bool UpcaseFound() const { return upcaseFound_; }
     // New logs go to `folder` instead of the scan history's current folder (tests and tools).
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
@@ -79,6 +84,9 @@ class DeepExFatSearch final : public StoreBackedEngine {
 
   private:
     void ExamineSector(std::span<const std::byte> bytes, uint64_t sector);
+    // Reads the up-case tables the root folders named, in the ranked heaps, and keeps the first
+    // whose checksum matches.
+    void LoadUpcase();
     // The heaps in order of preference: the inferred ones and the boot region's, most folders
     // placed first (the boot region's first among equals).
     std::vector<ExFatHeap> RankedHeaps() const;
@@ -114,6 +122,16 @@ class DeepExFatSearch final : public StoreBackedEngine {
     std::vector<ExFatDirSighting> dirs_;
     std::vector<ExFatFoundSet> sets_;
     std::vector<ExFatHeap> heaps_;
+    // Up-case table entries of root folders the pass met (a few are enough).
+    struct UpcaseSighting {
+        uint64_t sector = 0;
+        ExFatStream table;
+        uint32_t checksum = 0;
+    };
+    static constexpr size_t kMaxUpcaseSightings = 16;
+    std::vector<UpcaseSighting> upcaseSightings_;
+    ExFatUpcase upcase_;
+    bool upcaseFound_ = false;
     uint32_t nextFolderKey_ = 2;
     DroppedItems dropped_;
     std::vector<std::byte> tail_;     // a sector and what follows it, read for a set at a span end

@@ -115,6 +115,7 @@ ExFatDirectorySector ReadExFatDirectorySector(std::span<const std::byte> bytes,
                 table.length = Le64(sector, at + 24);
                 table.validLength = table.length;
                 out.upcase = table;
+                out.upcaseChecksum = Le32(sector, at + 4);
             }
             continue;
         }

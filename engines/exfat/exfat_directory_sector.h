@@ -33,6 +33,7 @@ struct ExFatDirectorySector {
     bool endOfDirectory = false;     // an end-of-directory entry ends the folder in this sector
     bool rootEntries = false;        // allocation bitmap or up-case table entries: a root folder
     std::optional<ExFatStream> upcase;  // the up-case table the root folder names
+    uint32_t upcaseChecksum = 0;        // the table's checksum, as its entry keeps it
     std::vector<ExFatSetSighting> sets;
 };
 

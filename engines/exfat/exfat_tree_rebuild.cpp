@@ -1,6 +1,7 @@
 #include "engines/exfat/exfat_tree_rebuild.h"
 
 #include <algorithm>
+#include <tuple>
 #include <unordered_set>
 
 namespace keltra {
@@ -143,6 +144,9 @@ std::vector<ExFatTreeNode> ExFatTreeRebuild::Build() {
         }
         return top;
     };
+    // A rename that changes only a name's case leaves the old set deleted beside the new one.
+    using FileKey = std::tuple<size_t, size_t, uint32_t, uint64_t, std::u16string>;
+    std::map<FileKey, size_t> fileNodes;
     for (size_t i = 0; i < sets_.size(); ++i) {
         const ExFatFoundSet& found = sets_[i];
         if (found.set.IsFolder()) continue;
@@ -153,6 +157,15 @@ std::vector<ExFatTreeNode> ExFatTreeRebuild::Build() {
         }
         const uint32_t owner = ownerAt(h, found.sector);
         const size_t parent = owner == kRootOwner ? SIZE_MAX : folderNode(h, owner);
+        const auto [seen, added] =
+            fileNodes.try_emplace(FileKey{h, parent, found.set.stream.firstCluster,
+                                          found.set.stream.length, upcase_.Folded(found.set.name)},
+                                  nodes.size());
+        if (!added) {
+            ExFatTreeNode& kept = nodes[seen->second];
+            if (sets_[kept.set].set.deleted && !found.set.deleted) kept.set = i;
+            continue;
+        }
         ExFatTreeNode node;
         node.set = i;
         node.heap = h;

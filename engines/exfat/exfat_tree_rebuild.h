@@ -14,6 +14,7 @@
 
 #include "engines/exfat/exfat_entry_set.h"
 #include "engines/exfat/exfat_heap_inference.h"
+#include "engines/exfat/exfat_upcase.h"
 
 namespace keltra {
 
@@ -48,9 +49,14 @@ class ExFatTreeRebuild {
     ExFatTreeRebuild(std::span<const ExFatHeap> heaps, std::span<const ExFatDirSighting> dirs,
                      std::span<const ExFatFoundSet> sets, uint32_t sectorBytes);
 
+    // Names are compared through the volume's up-case table (until one is given, only a-z
+    // fold).
+    void UseUpcase(const ExFatUpcase& table) { upcase_ = table; }
+
     // Every file set the heaps place, and the folders on the paths to them (parents before
     // their children). Sets of folders nothing was found in are left out, as are files no heap
-    // places (counted in Unplaced()).
+    // places (counted in Unplaced()). A file met twice in one folder, under names exFAT holds
+    // equal and with the same data, is one node (its live set when it has one).
     std::vector<ExFatTreeNode> Build();
     uint64_t Unplaced() const { return unplaced_; }
 
@@ -71,6 +77,7 @@ class ExFatTreeRebuild {
     // Named folders by (heap, first cluster): the index of the set that names them.
     std::map<std::pair<size_t, uint32_t>, size_t> named_;
     uint64_t unplaced_ = 0;
+    ExFatUpcase upcase_;
 };
 
 }  // namespace keltra

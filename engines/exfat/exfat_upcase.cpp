@@ -35,4 +35,18 @@ uint16_t ExFatUpcase::NameHash(std::u16string_view name) const {
     return hash;
 }
 
+std::u16string ExFatUpcase::Folded(std::u16string_view name) const {
+    std::u16string folded(name);
+    for (char16_t& c : folded) c = Upper(c);
+    return folded;
+}
+
+uint32_t ExFatUpcase::TableChecksum(std::span<const std::byte> stored) {
+    uint32_t sum = 0;
+    for (const std::byte b : stored) {
+        sum = ((sum & 1) != 0 ? 0x80000000U : 0) + (sum >> 1) + std::to_integer<uint32_t>(b);
+    }
+    return sum;
+}
+
 }  // namespace keltra

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,6 +22,11 @@ class ExFatUpcase {
     char16_t Upper(char16_t c) const { return map_[c]; }
     // The name hash of the stream extension: over the up-cased name, low byte then high byte.
     uint16_t NameHash(std::u16string_view name) const;
+    // The name as exFAT compares it: every character up-cased.
+    std::u16string Folded(std::u16string_view name) const;
+
+    // The checksum the up-case table's entry keeps of the table as stored.
+    static uint32_t TableChecksum(std::span<const std::byte> stored);
 
   private:
     std::vector<char16_t> map_;

@@ -125,6 +125,8 @@ const std::vector<Sample> kSamples = {
     {"formats/icon.png", kTypePng},
     {"formats/click.wav", kTypeWave},
     {"formats/scanner.tif", kTypeTiff},
+    {"formats/layers.xcf", kTypeXcf},
+    {"formats/camcorder.dv", kTypeDv},
 };
 
 struct Carved {

@@ -240,6 +240,42 @@ TEST(ExFatTreeRebuild, FoldersLinkToTheEntriesThatNameThemLostOnesGoUnderTheRoot
     EXPECT_EQ(none.Unplaced(), 1u);
 }
 
+// A rename that changed only the case of a name leaves the old set deleted beside the new one:
+// one file, its live set. Names compare through the volume's up-case table: without it only a-z
+// fold, so "été.jpg" and "ÉTÉ.JPG" stay two names; with a table that folds é they are one file.
+// A different first cluster or length is a different file whatever the names.
+TEST(ExFatTreeRebuild, AFileMetTwiceUnderNamesExFatHoldsEqualIsOneFile) {
+    const std::vector<ExFatHeap> heaps{{8, 1000, 0}};
+    const std::vector<ExFatDirSighting> dirs{{1000, true, true, true}};
+    const std::vector<ExFatFoundSet> sets{
+        Found(1000, 96, test::DeletedExFatSet(MakeExFatSet(u"img_0001.jpg", 20, 100, 100, true))),
+        Found(1000, 192, MakeExFatSet(u"IMG_0001.JPG", 20, 100, 100, true)),
+        Found(1000, 288, test::DeletedExFatSet(MakeExFatSet(u"Img_0001.Jpg", 21, 100, 100, true))),
+        Found(1000, 384, test::DeletedExFatSet(MakeExFatSet(u"\u00E9t\u00E9.jpg", 30, 50, 50, true))),
+        Found(1000, 480, MakeExFatSet(u"\u00C9T\u00C9.JPG", 30, 50, 50, true)),
+    };
+    ExFatTreeRebuild rebuild(heaps, dirs, sets, 512);
+    std::multiset<size_t> kept;
+    for (const ExFatTreeNode& n : rebuild.Build()) kept.insert(n.set);
+    EXPECT_EQ(kept, (std::multiset<size_t>{1, 2, 3, 4}));
+
+    // The stored form of a table: characters up-cased from U+0000 on; a-z and é fold.
+    std::vector<std::byte> stored;
+    for (char16_t c = 0; c <= 0xE9; ++c) {
+        char16_t upper = c;
+        if (c >= u'a' && c <= u'z') upper = static_cast<char16_t>(c - u'a' + u'A');
+        if (c == 0xE9) upper = 0xC9;
+        stored.push_back(std::byte(upper & 0xFF));
+        stored.push_back(std::byte(upper >> 8));
+    }
+    ExFatUpcase table;
+    table.Load(stored);
+    rebuild.UseUpcase(table);
+    kept.clear();
+    for (const ExFatTreeNode& n : rebuild.Build()) kept.insert(n.set);
+    EXPECT_EQ(kept, (std::multiset<size_t>{1, 2, 4}));
+}
+
 // ---- the camera card ----
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -320,6 +356,10 @@ TEST_P(DeepExFatCard, EveryPhotoByNameInItsFolderAndByteExact) {
 
     ASSERT_FALSE(search.Heaps().empty());
     EXPECT_EQ(search.Heaps()[0], (ExFatHeap{64, c.volumeStart + 4096, 0}));
+    // The card's own up-case table, read from where its root names it.
+    EXPECT_TRUE(search.UpcaseFound());
+    EXPECT_EQ(search.Upcase().Upper(u'\u00E9'), u'\u00C9');
+    EXPECT_EQ(search.Upcase().Upper(u'\u0434'), u'\u0414');
 
     const auto tree = test::ListTree(search);
     size_t named = 0;

@@ -72,7 +72,7 @@ class SignatureCarving : public ::testing::Test {
 
 TEST_F(SignatureCarving, TableRowsCodesAndCarvableExtensions) {
     const auto table = FileSignatureTable();
-    ASSERT_EQ(table.size(), 86u + 44u);
+    ASSERT_EQ(table.size(), 86u + 46u);
     EXPECT_EQ(table.back().code, kTypeNone);
     EXPECT_EQ(table.back().recognise, nullptr);
     std::string carvable;
@@ -90,7 +90,7 @@ TEST_F(SignatureCarving, TableRowsCodesAndCarvableExtensions) {
               "mpeg mp4 rmvb wmv swf avi flv 3gp mkv ts mts mxf mp3 mid ape wav mov mp2 mmf fla "
               "gif bmp jpg png psd tif ico docx xlsx pptx pdf gz 7z zip heic heif avif cr3 m4a m4v "
               "3g2 cr2 nef nrw arw sr2 srf orf rw2 rwl dng pef srw 3fr erf kdc dcr iiq mos mef raf "
-              "x3f mrw crw webp jxl jp2 j2c ppm pgm pbm ogg opus oga ogv flac aiff aifc ");
+              "x3f mrw crw webp jxl jp2 j2c ppm pgm pbm ogg opus oga ogv flac aiff aifc xcf dv ");
     EXPECT_EQ(table[59].extension, "xlsx");  // the second xlsx row, never reached
     EXPECT_EQ(FirstRowWithExtension("XLSX"), &table[56]);
 }

@@ -3,7 +3,7 @@
 # with the tool that writes it, a few KiB each. The files are committed; this script is run by
 # hand (CI does not need the tools). The camera RAW files come from make_raw_samples.py.
 # Needs: imagemagick libimage-exiftool-perl libheif-examples libavif-bin webp libjxl-tools libopenjp2-tools
-#        vorbis-tools opus-tools flac sox ffmpeg python3.
+#        vorbis-tools opus-tools flac sox ffmpeg gimp python3.
 set -euo pipefail
 out=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -31,6 +31,21 @@ opj_compress -i small.ppm -o "$out/stream.j2c" -r 20 > /dev/null
 $im small.png -resize 40x30 "$out/photo.ppm"
 $im small.png -resize 40x30 -colorspace gray "$out/photo.pgm"
 $im small.png -resize 40x30 -monochrome "$out/photo.pbm"
+# GIMP's own file: the picture, a smaller filled layer above it with a layer mask, and a
+# selection (saved as a channel).
+gimp-console -i -d -f -b '
+(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "small.png" "small.png")))
+       (base (car (gimp-image-get-active-layer image)))
+       (top (car (gimp-layer-new image 40 30 RGBA-IMAGE "Label" 80 LAYER-MODE-NORMAL))))
+  (gimp-image-insert-layer image top 0 0)
+  (gimp-layer-set-offsets top 8 6)
+  (gimp-context-set-foreground (quote (200 40 40)))
+  (gimp-drawable-fill top FILL-FOREGROUND)
+  (gimp-layer-add-mask top (car (gimp-layer-create-mask top ADD-MASK-WHITE)))
+  (gimp-image-select-ellipse image CHANNEL-OP-REPLACE 10 10 50 40)
+  (gimp-xcf-save 0 image base "layers.xcf" "layers.xcf")
+  (gimp-quit 0))' > /dev/null 2>&1
+cp layers.xcf "$out/layers.xcf"
 # A film scanner's TIFF names its maker as a camera's RAW file does, but holds no sensor data.
 $im small.png -resize 64x48 -compress lzw scanner.tif
 exiftool -q -overwrite_original -Make=Nikon -Model="LS-5000" scanner.tif
@@ -56,6 +71,10 @@ ff "${video[@]}" "${audio[@]}" -c:v mpeg2video -q:v 8 -c:a mp2 -b:a 64k -shortes
 ff "${video[@]}" "${audio[@]}" -c:v mpeg1video -q:v 8 -c:a mp2 -b:a 64k -shortest -f mpeg "$out/program.mpg"
 ff "${video[@]}" -c:v mpeg4 -q:v 8 -f ipod "$out/video.m4v"
 ff -f lavfi -i testsrc=size=128x96:rate=10:duration=0.4 -c:v h263 -q:v 8 -f 3g2 "$out/phone.3g2"
+# Two frames of PAL DV with sound, as a DV camcorder writes them.
+ff -f lavfi -i testsrc=size=720x576:rate=25:duration=0.08 \
+   -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.08 \
+   -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2 -shortest -f dv "$out/camcorder.dv"
 # A classic QuickTime movie has no "ftyp" box: it begins with "wide" and "mdat" (cameras of
 # the time wrote it so). ffmpeg's movie with that box taken out.
 ff "${video[@]}" -c:v mjpeg -q:v 10 -movflags +write_colr quick.mov
