@@ -199,7 +199,11 @@ class PreviewTest : public QObject {
             {"photo.webp", 96, nullptr},
         };
         std::vector<FoundRecord> found;
-        for (const auto& c : cases) found.push_back(Record(c.file, static_cast<uint32_t>(found.size())));
+        for (const auto& c : cases) {
+            found.push_back(Record(c.file, static_cast<uint32_t>(found.size())));
+            found.back().size = std::filesystem::file_size(
+                test::TestDataPath(std::string("formats/") + c.file));
+        }
         std::string folder;
         for (size_t i = 0; i < std::size(cases); ++i) {
             const auto& c = cases[i];

@@ -5,7 +5,10 @@
 // back to the table's rule.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -358,6 +361,207 @@ TEST_F(CarvingStructure, AFileCutInsideJumpedDataDoesNotSwallowTheNext) {
     c = CarveAt(image, pngAt);
     EXPECT_EQ(c.size, png.size());
     EXPECT_FALSE(c.damaged);
+}
+
+// ---- XCF and DV written here: what the samples of the real tools do not show ----
+
+class ByteWriter {
+  public:
+    void Be(uint64_t value, size_t bytes) {
+        for (size_t i = bytes; i-- > 0;) out.push_back(std::byte((value >> (8 * i)) & 0xFF));
+    }
+    void Text(std::string_view text) {
+        for (const char c : text) out.push_back(std::byte(c));
+    }
+    void SetBe(size_t at, uint64_t value, size_t bytes) {
+        for (size_t i = 0; i < bytes; ++i)
+            out[at + i] = std::byte((value >> (8 * (bytes - 1 - i))) & 0xFF);
+    }
+    std::vector<std::byte> out;
+};
+
+// An XCF laid out as GIMP lays it out: one RGB layer of 70x10 pixels (two tiles across) without
+// a mask, no channel, the tiles of its level, then a dummy level (a size and a 32-bit zero),
+// which is the file's last byte. Pointers are 64 bits from version 11 on.
+std::vector<std::byte> MakeXcf(unsigned version, uint8_t compression) {
+    constexpr uint64_t kWidth = 70, kHeight = 10, kBpp = 3;
+    const size_t pointer = version >= 11 ? 8 : 4;
+    ByteWriter w;
+    w.Text("gimp xcf ");
+    w.Text(version == 0 ? std::string("file") : "v" + std::string(version < 10 ? "00" : "0") +
+                                                     std::to_string(version));
+    w.Be(0, 1);
+    w.Be(kWidth, 4);
+    w.Be(kHeight, 4);
+    w.Be(0, 4);
+    if (version >= 4) w.Be(150, 4);
+    w.Be(17, 4);  // compression
+    w.Be(1, 4);
+    w.Be(compression, 1);
+    w.Be(0, 8);  // end of the properties
+    const size_t layerPointer = w.out.size();
+    w.Be(0, pointer);
+    w.Be(0, pointer);  // end of the layers
+    w.Be(0, pointer);  // no channel
+    w.SetBe(layerPointer, w.out.size(), pointer);
+    w.Be(kWidth, 4);
+    w.Be(kHeight, 4);
+    w.Be(0, 4);  // RGB
+    w.Be(6, 4);
+    w.Text(std::string_view("Layer\0", 6));
+    w.Be(0, 8);
+    const size_t hierarchyPointer = w.out.size();
+    w.Be(0, pointer);
+    w.Be(0, pointer);  // no mask
+    w.SetBe(hierarchyPointer, w.out.size(), pointer);
+    w.Be(kWidth, 4);
+    w.Be(kHeight, 4);
+    w.Be(kBpp, 4);
+    const size_t levelPointers = w.out.size();
+    w.Be(0, 3 * pointer);  // the level, the dummy, the end
+    w.SetBe(levelPointers, w.out.size(), pointer);
+    w.Be(kWidth, 4);
+    w.Be(kHeight, 4);
+    const size_t tilePointers = w.out.size();
+    w.Be(0, 3 * pointer);
+    for (const uint64_t columns : {uint64_t{64}, kWidth - 64}) {
+        w.SetBe(tilePointers + (columns == 64 ? 0 : pointer), w.out.size(), pointer);
+        const uint64_t pixels = columns * kHeight;
+        std::vector<std::byte> plain(pixels * kBpp);
+        for (size_t i = 0; i < plain.size(); ++i) plain[i] = std::byte((i * 7) % 251);
+        if (compression == 0) {
+            w.out.insert(w.out.end(), plain.begin(), plain.end());
+        } else if (compression == 1) {
+            // The first byte of each pixel as one long run, the others as runs of different
+            // bytes of at most 127.
+            w.Be(127, 1);
+            w.Be(pixels, 2);
+            w.Be(0x40, 1);
+            for (uint64_t b = 1; b < kBpp; ++b) {
+                for (uint64_t done = 0; done < pixels;) {
+                    const uint64_t n = std::min<uint64_t>(127, pixels - done);
+                    w.Be(256 - n, 1);
+                    for (uint64_t k = 0; k < n; ++k) w.out.push_back(plain[(done + k) * kBpp + b]);
+                    done += n;
+                }
+            }
+        } else {
+            uLongf size = compressBound(plain.size());
+            std::vector<Bytef> packed(size);
+            compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(plain.data()),
+                      plain.size(), 6);
+            for (uLongf i = 0; i < size; ++i) w.out.push_back(std::byte(packed[i]));
+        }
+    }
+    w.SetBe(levelPointers + pointer, w.out.size(), pointer);
+    w.Be(kWidth / 2, 4);
+    w.Be(kHeight / 2, 4);
+    w.Be(0, 4);
+    return w.out;
+}
+
+// Every pointer width and tile coding ends at the dummy level's last byte. A tile whose runs
+// overshoot its pixels, or a pointer past what lies on the disk, is damage: the file is marked
+// and ends by the table's rule.
+TEST_F(CarvingStructure, XcfEndsAtTheFurthestByteItsStructuresReach) {
+    for (const unsigned version : {0U, 3U, 10U, 11U, 12U}) {
+        for (const uint8_t compression : {0, 1, 2}) {
+            SCOPED_TRACE("version " + std::to_string(version) + ", compression " +
+                         std::to_string(compression));
+            const auto xcf = MakeXcf(version, compression);
+            test::SectorImage image(2);
+            image.Put(1, xcf);
+            const uint64_t next = image.SectorCount() + 2;
+            image.Put(next, GifHeaderSector());
+            Carved c = CarveAt(image, 1);
+            ASSERT_EQ(c.status, kOk);
+            EXPECT_EQ(c.type, kTypeXcf);
+            EXPECT_EQ(c.size, xcf.size());
+            EXPECT_FALSE(c.damaged);
+            if (compression != 1) continue;
+
+            auto overshoot = xcf;
+            // The long run of the first tile's first stream: one pixel more than the tile has.
+            const std::array<std::byte, 4> run{std::byte{127}, std::byte{2}, std::byte{128},
+                                               std::byte{0x40}};
+            const auto at = std::search(overshoot.begin(), overshoot.end(), run.begin(), run.end());
+            ASSERT_NE(at, overshoot.end());
+            *(at + 2) = std::byte{129};
+            image.Put(1, overshoot);
+            c = CarveAt(image, 1);
+            EXPECT_TRUE(c.damaged);
+            EXPECT_EQ(c.size, (next - 1) * kSector);
+        }
+    }
+    // The file's last sector gone from the disk: the dummy level lies past the end.
+    const auto xcf = MakeXcf(12, 1);
+    test::SectorImage cut(SectorsOf(xcf.size()));
+    cut.Put(1, std::span(xcf).first((SectorsOf(xcf.size()) - 1) * kSector));
+    const Carved c = CarveAt(cut, 1);
+    EXPECT_TRUE(c.damaged);
+}
+
+// DIF blocks as a DV camcorder writes them: `frames` frames of the 525/60 system (10 sequences)
+// or the 625/50 one (12), each block's ID giving its section, sequence and number.
+std::vector<std::byte> MakeDv(int frames, bool pal) {
+    const int sequences = pal ? 12 : 10;
+    std::vector<std::byte> out;
+    for (int f = 0; f < frames; ++f) {
+        for (int s = 0; s < sequences; ++s) {
+            for (int block = 0; block < 150; ++block) {
+                int section = 4, number = 0;
+                if (block == 0) {
+                    section = 0;
+                } else if (block < 3) {
+                    section = 1;
+                    number = block - 1;
+                } else if (block < 6) {
+                    section = 2;
+                    number = block - 3;
+                } else if ((block - 6) % 16 == 0) {
+                    section = 3;
+                    number = (block - 6) / 16;
+                } else {
+                    number = (block - 6) / 16 * 15 + (block - 6) % 16 - 1;
+                }
+                std::array<std::byte, 80> b{};
+                b.fill(std::byte(0x11 * (f + 1)));
+                b[0] = std::byte(section << 5 | 0x10 | (f & 0x0F));
+                b[1] = std::byte(s << 4 | 0x07);
+                b[2] = std::byte(number);
+                if (block == 0) b[3] = std::byte(pal ? 0xBF : 0x3F);
+                out.insert(out.end(), b.begin(), b.end());
+            }
+        }
+    }
+    return out;
+}
+
+// Whole frames of either system, up to a frame of the other system or anything else. A frame
+// whose later sequences are gone is damage: marked, and ended by the table's rule.
+TEST_F(CarvingStructure, DvEndsAfterItsLastWholeFrame) {
+    for (const bool pal : {false, true}) {
+        SCOPED_TRACE(pal ? "625/50" : "525/60");
+        const auto dv = MakeDv(3, pal);
+        test::SectorImage image(2);
+        image.Put(1, dv);
+        image.Put(image.SectorCount(), MakeDv(1, !pal));
+        const uint64_t next = image.SectorCount() + 2;
+        image.Put(next, GifHeaderSector());
+        Carved c = CarveAt(image, 1);
+        ASSERT_EQ(c.status, kOk);
+        EXPECT_EQ(c.type, kTypeDv);
+        EXPECT_EQ(c.size, dv.size());
+        EXPECT_FALSE(c.damaged);
+
+        auto broken = dv;
+        const size_t frame = broken.size() / 3;
+        broken[frame + 5 * 150 * 80 + 1] = std::byte{0};  // sequence 5 of the second frame
+        image.Put(1, broken);
+        c = CarveAt(image, 1);
+        EXPECT_TRUE(c.damaged);
+        EXPECT_LT(c.size, next * kSector);
+    }
 }
 
 }  // namespace
