@@ -409,6 +409,50 @@ INSTANTIATE_TEST_SUITE_P(Cards, DeepExFatCard,
                              return name;
                          });
 
+// An up-case table whose bytes no longer match the checksum its entry keeps is not used: names
+// then fold a-z only, and the photos are found all the same.
+TEST(DeepExFatSearchUpcase, ATableThatFailsItsChecksumIsNotUsed) {
+    test::ScratchDir dir;
+    const std::string image = dir / "card.img";
+    fs::copy_file(test::FixturePath("exfat_card_noboot.img"), image);
+    // Where the table lies, from the boot sector of the card before it was wiped.
+    const auto boot = test::ReadWholeFile(test::FixturePath("exfat_card.img"));
+    ASSERT_GT(boot.size(), 512u);
+    const uint64_t heap = Le32(boot, 0x58);
+    const uint32_t root = Le32(boot, 0x60);
+    const uint64_t clusterBytes = uint64_t{512} << Byte(boot, 0x6D);
+    const uint64_t rootAt = heap * 512 + (root - 2) * clusterBytes;
+    uint64_t tableAt = 0;
+    for (uint64_t e = rootAt; e < rootAt + clusterBytes; e += 32) {
+        if (Byte(boot, e) == 0x82) {
+            tableAt = heap * 512 + (Le32(boot, e + 20) - 2) * clusterBytes;
+            break;
+        }
+    }
+    ASSERT_NE(tableAt, 0u);
+    {
+        std::fstream card(image, std::ios::in | std::ios::out | std::ios::binary);
+        card.seekp(static_cast<std::streamoff>(tableAt + 200));
+        card.put('\x7F');
+    }
+
+    DeepExFatSearch search;
+    search.SetLogFolder(dir / "logs");
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, image), kOk);
+    const uint64_t sectors = source.totalSectors;
+    ASSERT_EQ(search.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
+    ASSERT_EQ(search.OpenLog(std::nullopt), kOk);
+    ASSERT_EQ(search.ReadBootRegion(), kOk);
+    SectorSource pass;
+    ASSERT_EQ(OpenImageSource(pass, image), kOk);
+    test::FeedDeepExFat(search, pass);
+    EXPECT_FALSE(search.UpcaseFound());
+    EXPECT_EQ(search.Upcase().Upper(u'\u00E9'), u'\u00E9');
+    EXPECT_EQ(search.Upcase().Upper(u'q'), u'Q');
+    EXPECT_EQ(test::ListTree(search).count("DCIM/101CANON/IMG_0104.JPG"), 1u);
+}
+
 // ---- through the deep scan ----
 
 std::string CopyOf(const test::ScratchDir& dir, const std::string& fixture) {
