@@ -110,6 +110,10 @@ const std::vector<Sample> kSamples = {
     {"formats/photo.webp", kTypeWebp},
     {"formats/lossless.webp", kTypeWebp},
     {"formats/boxed.jxl", kTypeJpegXl},
+    {"formats/bare.jxl", kTypeJpegXl},
+    {"formats/modular.jxl", kTypeJpegXl},
+    {"formats/groups.jxl", kTypeJpegXl},
+    {"formats/animation.jxl", kTypeJpegXl},
     {"formats/photo.jp2", kTypeJp2},
     {"formats/stream.j2c", kTypeJ2c},
     {"formats/photo.ppm", kTypePpm},
@@ -243,9 +247,12 @@ TEST_F(CarvingStructure, CutFilesFallBackToTheNextHeaderAndAreDamaged) {
         if (path == "carving/faststart.mp4" || path == "signatures/sample.mmf" ||
             path == "formats/phone.heic" || path == "formats/photo.avif" ||
             path == "formats/photo.webp" || path == "formats/lossless.webp" ||
-            path == "formats/boxed.jxl" || path == "formats/photo.pgm") {
+            path == "formats/boxed.jxl" || path == "formats/bare.jxl" ||
+            path == "formats/modular.jxl" ||
+            path == "formats/photo.pgm") {
             // Cut inside data the structure steps over (media data after the movie box or the
-            // picture's items, the one track chunk), with no other file in that stretch: nothing
+            // picture's items, the one track chunk, a frame's sections), with no other file in
+            // that stretch: nothing
             // shows the cut.
             EXPECT_EQ(c.size, file.size());
             continue;

@@ -55,6 +55,7 @@ TEST_F(FormatRecognition, RandomSectorsStartNoFileOfTheNewFormats) {
         "IIU\x00"sv,
         "IIRO"sv,
         "gimp xcf v011\x00"sv,
+        "\xFF\x0A"sv,
         "\x1F\x07\x00\xBF"sv,
     };
     int found = 0;

@@ -25,6 +25,11 @@ cwebp -quiet -q 60 small.png -o "$out/photo.webp"
 cwebp -quiet -lossless -z 1 -resize 48 36 small.png -o "$out/lossless.webp"
 cjxl --quiet -d 2 small.png "$out/bare.jxl"
 cjxl --quiet -d 2 --container=1 small.png "$out/boxed.jxl"
+cjxl --quiet -m 1 -d 2 small.png "$out/modular.jxl"
+$im picture.png -resize '560x300!' wide.png
+cjxl --quiet -d 4 wide.png "$out/groups.jxl"  # six groups: a table of contents of ten sections
+$im -delay 10 -size 40x30 xc:red xc:blue xc:green frames.gif
+cjxl --quiet frames.gif "$out/animation.jxl"  # three frames, the last one marked
 $im small.png -resize 48x36 small.ppm
 opj_compress -i small.ppm -o "$out/photo.jp2" -r 20 > /dev/null
 opj_compress -i small.ppm -o "$out/stream.j2c" -r 20 > /dev/null
