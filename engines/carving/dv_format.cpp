@@ -61,8 +61,8 @@ uint64_t FrameBytes(uint8_t system) {
 
 // Whole frames from the header on. A frame whose first sequence starts but whose others do not
 // was cut or overwritten: the stream is broken there.
-StructureEnd WalkFrames(ByteView header) {
-    CarvedFileBytes file(kDvLimit);
+StructureEnd WalkFrames(CarveSession& session, ByteView header) {
+    CarvedFileBytes file(session, kDvLimit);
     const uint8_t system = Byte(header, 3);
     const uint64_t frameBytes = FrameBytes(system);
     const uint64_t sequences = frameBytes / kSequenceBytes;
@@ -88,20 +88,21 @@ StructureEnd WalkFrames(ByteView header) {
     return frames == 0 ? StructureEnd::Broken() : StructureEnd::Found(frames * frameBytes);
 }
 
-uint64_t DvRule(ByteView) {
-    return RunEndSearch(kDvLimit, kTypeNone, nullptr);
+uint64_t DvRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kDvLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseDv(ByteView b) {
+FileTypeCode RecogniseDv(CarveSession&, ByteView b) {
     const uint8_t system = b.size() > 3 ? Byte(b, 3) : 0;
     return (system & 0x7F) == 0x3F && SequenceStarts(b, 0, system) ? kTypeDv : kTypeNone;
 }
 
-uint64_t FindDvEnd(ByteView header) {
+uint64_t FindDvEnd(CarveSession& session, ByteView header) {
     // Later frames start sectors of their own where they fall on a sector boundary.
-    return EndOrRule(ConfirmedByStopScan(WalkFrames(header), kTypeDv), DvRule, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkFrames(session, header), kTypeDv),
+                     DvRule, header);
 }
 
 }  // namespace keltra

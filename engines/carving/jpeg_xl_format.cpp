@@ -35,12 +35,12 @@ constexpr std::array<std::string_view, 12> kBoxes = {
     "JXL ", "ftyp", "jxlc", "jxlp", "jxll", "jxli", "jbrd", "Exif", "xml ", "jumb", "brob", "free",
 };
 
-uint64_t JpegXlRule(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+uint64_t JpegXlRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 256 * kMiB, kTypeNone, nullptr);
 }
 
-StructureEnd WalkBoxes() {
-    CarvedFileBytes file(kJpegXlLimit);
+StructureEnd WalkBoxes(CarveSession& session) {
+    CarvedFileBytes file(session, kJpegXlLimit);
     uint64_t pos = 0;
     bool complete = false;
     for (int i = 0; i < kMaxBoxes && pos < file.Available(); ++i) {
@@ -388,8 +388,8 @@ std::optional<FrameEnd> ReadFrame(ByteView b, const CodestreamInfo& info) {
     return FrameEnd{in.ByteOffset() + sections, last};
 }
 
-StructureEnd WalkCodestream(const CodestreamInfo& info) {
-    CarvedFileBytes file(kJpegXlLimit);
+StructureEnd WalkCodestream(CarveSession& session, const CodestreamInfo& info) {
+    CarvedFileBytes file(session, kJpegXlLimit);
     std::vector<std::byte> head;
     uint64_t pos = info.firstFrame;
     for (int i = 0; i < kMaxFrames; ++i) {
@@ -406,7 +406,7 @@ StructureEnd WalkCodestream(const CodestreamInfo& info) {
 
 }  // namespace
 
-FileTypeCode RecogniseJpegXl(ByteView b) {
+FileTypeCode RecogniseJpegXl(CarveSession&, ByteView b) {
     if (b.size() >= 24 && At(b, 0, kSignatureBox) && At(b, 16, "ftyp") && At(b, 20, "jxl ")) {
         return kTypeJpegXl;
     }
@@ -418,11 +418,12 @@ FileTypeCode RecogniseJpegXl(ByteView b) {
     return kTypeJpegXl;
 }
 
-uint64_t FindJpegXlEnd(ByteView header) {
+uint64_t FindJpegXlEnd(CarveSession& session, ByteView header) {
     if (const auto info = ReadCodestreamHeaders(header)) {
-        return EndOrRule(ConfirmedByStopScan(WalkCodestream(*info)), JpegXlRule, header);
+        return EndOrRule(session, ConfirmedByStopScan(session, WalkCodestream(session, *info)),
+                         JpegXlRule, header);
     }
-    return EndOrRule(ConfirmedByStopScan(WalkBoxes()), JpegXlRule, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkBoxes(session)), JpegXlRule, header);
 }
 
 }  // namespace keltra

@@ -54,8 +54,8 @@ bool KnownPrecision(unsigned version, uint32_t precision) {
 
 class XcfWalk {
   public:
-    explicit XcfWalk(unsigned version)
-        : file_(kXcfLimit), version_(version), pointerBytes_(version >= 11 ? 8 : 4) {}
+    XcfWalk(CarveSession& session, unsigned version)
+        : file_(session, kXcfLimit), version_(version), pointerBytes_(version >= 11 ? 8 : 4) {}
 
     StructureEnd Walk() {
         uint64_t pos = kHeaderBytes + 12 + (version_ >= 4 ? 4 : 0);
@@ -290,13 +290,13 @@ class XcfWalk {
     uint64_t end_ = 0;
 };
 
-uint64_t XcfRule(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+uint64_t XcfRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 256 * kMiB, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseXcf(ByteView b) {
+FileTypeCode RecogniseXcf(CarveSession&, ByteView b) {
     if (b.size() < 30 || !At(b, 0, "gimp xcf "sv) || Byte(b, 13) != 0) return kTypeNone;
     const auto version = VersionOf(b);
     if (!version) return kTypeNone;
@@ -308,9 +308,9 @@ FileTypeCode RecogniseXcf(ByteView b) {
     return kTypeXcf;
 }
 
-uint64_t FindXcfEnd(ByteView header) {
-    XcfWalk walk(*VersionOf(header));
-    return EndOrRule(ConfirmedByStopScan(walk.Walk()), XcfRule, header);
+uint64_t FindXcfEnd(CarveSession& session, ByteView header) {
+    XcfWalk walk(session, *VersionOf(header));
+    return EndOrRule(session, ConfirmedByStopScan(session, walk.Walk()), XcfRule, header);
 }
 
 }  // namespace keltra
