@@ -7,8 +7,8 @@
 #include <cstring>
 #include <set>
 
-#include "engines/carving/carve_pass.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/deep/carve_pass.h"
 #include "engines/deep/sector_pass.h"
 #include "engines/exfat/fast_exfat_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
