@@ -433,6 +433,13 @@ uint64_t CProfessionalRecovery::ExamineBuffer(std::span<const std::byte> buffer,
     return i > chunkEnd ? i - chunkEnd : 0;
 }
 
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::FileSystemEngines() const {
+    std::vector<IFileRecoveryParse*> engines;
+    if (quick_) engines.push_back(quick_.get());
+    engines.insert(engines.end(), {fat_.get(), ntfs_.get(), exfat_.get()});
+    return engines;
+}
+
 IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FoundRecord& record) {
     switch (static_cast<RecordOrigin>(record.origin)) {
         case RecordOrigin::QuickNtfs:
@@ -467,10 +474,7 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
     if (depth != 0) return kErrInvalidParameter;
     std::vector<FoundRecord> listed;
     Status status = kOk;
-    for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
-                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-        if (engine == nullptr) continue;
+    for (IFileRecoveryParse* engine : FileSystemEngines()) {
         const Status s = engine->ListFolder(nullptr, 0, listed);
         if (status == kOk) status = s;
     }
@@ -494,10 +498,7 @@ Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int de
         return engine ? engine->CountFolderFiles(folder, depth, count) : kOk;
     }
     Status status = kOk;
-    for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
-                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-        if (engine == nullptr) continue;
+    for (IFileRecoveryParse* engine : FileSystemEngines()) {
         uint32_t part = 0;
         const Status s = engine->CountFolderFiles(nullptr, depth, part);
         if (status == kOk) status = s;
@@ -635,10 +636,8 @@ bool CProfessionalRecovery::ListedByQuickEngine(
 Status CProfessionalRecovery::FindByExtensions(const std::string& extensions,
                                                std::vector<FoundRecord>& out) {
     std::vector<FoundRecord> found;
-    for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
-                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-        if (engine != nullptr) engine->FindByExtensions(extensions, found);
+    for (IFileRecoveryParse* engine : FileSystemEngines()) {
+        engine->FindByExtensions(extensions, found);
     }
     LearnMerge();
     merge_.DropRepeats(found);
@@ -661,11 +660,8 @@ Status CProfessionalRecovery::CarvedRootFiles(std::vector<FoundRecord>& out) {
     for (const std::string& extension : extensions) list += "*." + extension + "|";
     std::vector<FoundRecord> found;
     if (!list.empty()) {
-        for (IFileRecoveryParse* engine :
-             {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-              static_cast<IFileRecoveryParse*>(ntfs_.get()),
-              static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-            if (engine != nullptr) engine->FindByExtensions(list, found);
+        for (IFileRecoveryParse* engine : FileSystemEngines()) {
+            engine->FindByExtensions(list, found);
         }
     }
     std::vector<FoundRecord> kept = WithoutCarvedCopies(found, std::move(carved));

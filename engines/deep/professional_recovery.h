@@ -125,6 +125,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     Status RunPass(uint64_t& filesFound, DeepScanState& state);
     Status ReportPass(uint64_t sectorsDone, uint64_t totalSectors, uint64_t& filesFound);
 
+    // The engines whose finds form folder trees, in listing order: the quick engine (when there
+    // is one), then the deep FAT, NTFS and exFAT searches.
+    std::vector<IFileRecoveryParse*> FileSystemEngines() const;
     // The engine of a record's origin; null for an unknown origin.
     IFileRecoveryParse* EngineOf(const FoundRecord& record);
     // Where a file found by a file system has its first data, by absolute sector.
