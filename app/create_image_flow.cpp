@@ -4,6 +4,8 @@
 #include <QThread>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/size_text.h"
@@ -75,7 +77,15 @@ std::string ImageDestinationProblem(const std::string& imagePath, const ImageSou
     if (std::string name; VolumeFileSystemName(folder, name) == kOk) fileSystem = name;
     std::optional<uint64_t> freeBytes;
     if (uint64_t bytes = 0; VolumeFreeBytes(folder, bytes) == kOk) freeBytes = bytes;
-    return ImageDestinationProblem(onSource, fileSystem, freeBytes, source.sizeBytes);
+    // A copy that goes on from its map needs room only for what it has not written yet.
+    uint64_t needed = source.sizeBytes;
+    struct stat st {};
+    std::error_code error;
+    if (std::filesystem::exists(RescueMapPath(imagePath), error) &&
+        ::stat(imagePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        needed -= std::min<uint64_t>(needed, static_cast<uint64_t>(st.st_blocks) * 512);
+    }
+    return ImageDestinationProblem(onSource, fileSystem, freeBytes, needed);
 }
 
 std::string ImageOutcomeMessage(const CCreateImageProcessWnd& window, int windowResult,

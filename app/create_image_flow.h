@@ -27,7 +27,8 @@ QString DefaultImageName(const ImageSourceChoice& source);
 // The key of the message for the first check the path fails, or an empty text: the image
 // would lie on what it copies ("MSG0218"); FAT32 and the image is over 4 GiB ("MSG0220");
 // another FAT (not exFAT) and over 2 GiB ("MSG0219"); no more free space than the image needs
-// ("MSG0221"; passes when the free space cannot be read).
+// ("MSG0221"; passes when the free space cannot be read). An image with its map beside it is
+// continued, and needs room only for what it does not hold yet.
 std::string ImageDestinationProblem(const std::string& imagePath, const ImageSourceChoice& source);
 
 // The same rules on what is known of the destination: whether it lies on the source, its file

@@ -219,6 +219,29 @@ class ImageTest : public QObject {
                  std::string());
     }
 
+    // An image to be continued from its map needs room only for what it does not hold yet.
+    void ContinuingNeedsRoomOnlyForWhatIsLeft() {
+        test::ScratchDir mountPoint;
+        const std::string where = mountPoint.Path().string();
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, "size=4m") != 0) QSKIP("cannot mount here");
+        const std::string image = where + "/card.img";
+        {
+            std::ofstream out(image, std::ios::binary);
+            const std::vector<char> written(3 << 20, 'x');
+            out.write(written.data(), static_cast<std::streamsize>(written.size()));
+        }
+        const ImageSourceChoice source{std::nullopt, -1, 3584 << 10};
+        const std::string alone = ImageDestinationProblem(image, source);
+        RescueMap map(source.sizeBytes);
+        map.Mark(0, 3 << 20, AreaStatus::kFinished);
+        const bool saved = SaveRescueMap(RescueMapPath(image), map, {}) == kOk;
+        const std::string withMap = ImageDestinationProblem(image, source);
+        ::umount(where.c_str());
+        QVERIFY(saved);
+        QCOMPARE(alone, std::string("MSG0221"));
+        QCOMPARE(withMap, std::string());
+    }
+
     void DefaultNames() {
         VolumeEntry entry;
         entry.letter = 3;
