@@ -124,7 +124,10 @@ TEST(ReadErrors, CarvingGoesOnPastBadSectorsAndFindsWhatLiesElsewhere) {
     for (uint64_t s : bad) ASSERT_EQ(used.count(s), 0u) << "the fixture changed: " << s;
     uint64_t unreadable = 0;
     EXPECT_EQ(Carve(image, BadSource(bytes, bad), scratch / "b", unreadable), whole);
-    EXPECT_EQ(unreadable, bad.size());
+    // The run of 128 is a bad area: what follows it up to the end may be passed over and
+    // counted with it.
+    EXPECT_GE(unreadable, bad.size());
+    EXPECT_LE(unreadable, bad.size() + 172);
 
     // A bad sector inside the first carved file: the files after it are still carved.
     const uint64_t first = std::stoull(whole.begin()->first);
