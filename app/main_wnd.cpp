@@ -290,7 +290,7 @@ void CMainWnd::StartScanOf(std::vector<SourceItem*> sources, bool deep) {
     scanFinished_ = false;
     const int result = scan.exec();
     scanning_ = false;
-    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver()};
+    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver(), {}};
     if (result == kProcessNoEngine) {
         QString text = MessageText("MSG0504");
         for (const QString& line : scan.PassedOver()) text += QStringLiteral("\n- ") + line;
@@ -343,6 +343,7 @@ void CMainWnd::RunSearch() {
     if (request.error != kOk) {
         ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(request.error)));
     }
+    summary_.lostVolumes = request.lostVolumes;
     ShowResults(std::make_unique<CResultsModel>(std::move(request.store),
                                                 std::move(request.sources), summary_,
                                                 typeOptions_));
@@ -766,6 +767,10 @@ void CMainWnd::ShowScanSummary() {
         MessageText(key),
         {names.join(QStringLiteral(", ")), QString::fromStdString(DurationText(scan.seconds))});
     for (const QString& line : scan.passedOver) text += QLatin1Char('\n') + line;
+    if (!scan.lostVolumes.isEmpty()) {
+        text += QLatin1Char('\n') + FormatMessage(MessageText("MSG0819"),
+                                                  {scan.lostVolumes.join(QStringLiteral("; "))});
+    }
     summary->setText(text);
     offer->setVisible(results_->FileCount() == 0 && !scan.deep);
 }

@@ -174,6 +174,13 @@ class ResultsTest : public QObject {
             "Lost NTFS volume at sector 2048 (40 MiB)/DCIM/100CANON",
             "Lost NTFS volume at sector 2048 (40 MiB)/DCIM/100CANON"};
         QCOMPARE(paths, expected);
+        // The page names the volumes found.
+        const QString summary = window.findChild<QLabel*>("LblScanSummary")->text();
+        QVERIFY2(summary.contains("\nLost volumes found: lost_volumes.img: Lost FAT32 volume at "
+                                  "sector 83968 (48 MiB); lost_volumes.img: Lost NTFS volume at "
+                                  "sector 2048 (40 MiB). The files of each are listed under a "
+                                  "folder of its own."),
+                 qPrintable(summary));
         test::Screenshot(window, "results_lost_volumes");
     }
 
