@@ -39,7 +39,9 @@
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "app/window_size.h"
+#include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "storage/sector_source.h"
 #include "platform/app_folders.h"
 #include "platform/disk_names.h"
 #include "platform/duration_text.h"
@@ -256,24 +258,33 @@ void CMainWnd::StartScan() {
     if (mode_ == kModeCreateImage) return;  // the image window takes it from here
 
     // A partition, image or image volume row; or, for a disk row or the row of an image that
-    // holds a partition table, all its volumes that have a file system, in order.
+    // holds a partition table, all its volumes that have a file system, in order, and for a
+    // deep scan then the stretches no such volume covers: where a deleted partition lies.
+    const bool deep = CurrentPage() == kPageFileType;
     std::vector<SourceItem*> sources;
     QTreeWidgetItem* item = diskList->currentItem();
     if (item->childCount() == 0) {
         if (SourceItem* source = CDiskListUI::SourceOf(item)) sources.push_back(source);
     } else {
+        std::vector<SourceItem*> stretches;
         for (int i = 0; i < item->childCount(); ++i) {
             SourceItem* child = CDiskListUI::SourceOf(item->child(i));
-            if (child != nullptr && child->partition && !child->partition->fileSystemName.empty()) {
+            if (child == nullptr || !child->partition) continue;
+            if (!child->partition->fileSystemName.empty()) {
                 sources.push_back(child);
+            } else if (deep && child->partition->length >= kBootAreaBytes / kImageSectorSize) {
+                // (A stretch smaller than a boot area, as the gap before the first partition
+                // of most tables, holds no file.)
+                stretches.push_back(child);
             }
         }
+        sources.insert(sources.end(), stretches.begin(), stretches.end());
     }
     if (sources.empty()) {
         ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
         return;
     }
-    StartScanOf(sources, CurrentPage() == kPageFileType);
+    StartScanOf(sources, deep);
 }
 
 // Scans the sources, then searches what was found and shows it. The results of the scan

@@ -22,6 +22,7 @@
 #include "app/ui/markup.h"
 #include "gui_test_support.h"
 #include "results_view.h"
+#include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "support/test_support.h"
 
@@ -264,6 +265,45 @@ class ImageVolumesTest : public QObject {
         ScanHistoryRecord after{};
         QVERIFY(!history.FindImageScan(image, after, kSecondStart, kVolumeSectors) ||
                 after.state.sectorsDone != 100);
+    }
+
+    // A disk image whose table names only its NTFS volume: the FAT32 volume after it, a
+    // deleted partition, lies in a stretch no partition covers. A deep scan of the image's row
+    // reads that stretch too and finds the deleted partition's files; a quick scan passes it by.
+    void DeepScanOfTheImageRowReadsTheStretchesNoVolumeCovers() {
+        test::ScratchDir dir;
+        std::vector<std::byte> disk = test::ReadWholeFile(test::FixturePath("lost_volumes.img"));
+        QVERIFY(disk.size() > 184000 * 512);
+        const std::span<std::byte> entry(disk.data() + 446, 16);
+        entry[4] = std::byte{0x07};
+        StoreLE<uint32_t>(entry, 8, 2048);
+        StoreLE<uint32_t>(entry, 12, 81920);
+        disk[510] = std::byte{0x55};
+        disk[511] = std::byte{0xAA};
+        const std::string image = dir / "one partition.img";
+        test::WriteWholeFile(image, disk);
+
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        window.AddImageSource(QString::fromStdString(image));
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QVERIFY(imageRow->childCount() >= 2);
+        list->setCurrentItem(imageRow);
+        for (const bool deep : {false, true}) {
+            window.ShowPage(deep ? CMainWnd::kPageFileType : CMainWnd::kPageSource);
+            BoxAnswerer boxes("cancelbtn");
+            QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+            QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+            const std::multiset<std::string> names = test::FoundNames(window);
+            // The NTFS volume's deleted files, and with the deep scan the FAT32 volume's, whose
+            // deleted short names have lost their first letter.
+            QCOMPARE(names.count("minutes.txt"), size_t(1));
+            QCOMPARE(names.count("!inutes.txt"), size_t(deep ? 1 : 0));
+            QCOMPARE(names.count("!udget.bin"), size_t(deep ? 1 : 0));
+            QCOMPARE(test::FoundTags(window).size(), size_t(deep ? 2 : 1));
+        }
     }
 
     // Entries past the image's end or overlapping are told; the usable ones are still rows.
