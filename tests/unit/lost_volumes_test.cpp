@@ -3,6 +3,7 @@
 // survives. Each volume is named and kept apart, and each can be scanned on its own.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -72,6 +73,21 @@ std::map<std::string, int> ListedFiles(const std::string& out) {
     return files;
 }
 
+// The file system The Sleuth Kit's fsstat reads at `start` ("NTFS", "FAT32"), or empty.
+std::string TskFileSystemType(const std::string& image, uint64_t start) {
+    const std::string command = "fsstat -o " + std::to_string(start) + " '" + image + "' 2>/dev/null";
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+        pclose(pipe);
+    }
+    const std::string field = "File System Type: ";
+    const size_t at = out.find(field);
+    if (at == std::string::npos) return {};
+    return out.substr(at + field.size(), out.find('\n', at) - at - field.size());
+}
+
 TEST(VolumeSizeText, TakesTheLargestUnitAndOneDecimalWhereNeeded) {
     EXPECT_EQ(VolumeSizeText(512), "512 bytes");
     EXPECT_EQ(VolumeSizeText(40ull << 20), "40 MiB");
@@ -115,6 +131,12 @@ TEST(LostVolumes, ProbeDeepNamesEachVolumeWithTheSourceThatScansIt) {
     EXPECT_EQ(fat["sector_count"], 98304);
     EXPECT_EQ(fat["label"], "LOSTFAT");
     EXPECT_EQ(fat["name"], kFatFolder);
+
+    // The Sleuth Kit reads a volume of the same type at each place found.
+    for (const nlohmann::json& volume : j["volumes"]) {
+        const std::string type = TskFileSystemType(image, volume["start_sector"]);
+        EXPECT_EQ(type, volume["file_system"].get<std::string>()) << volume.dump();
+    }
 
     // Each is a source of its own: its quick scan lists its deleted files where they were.
     for (const nlohmann::json& volume : j["volumes"]) {
