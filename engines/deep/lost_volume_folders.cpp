@@ -80,9 +80,13 @@ std::optional<size_t> LostVolumeFolders::VolumeOf(const FoundRecord& record) {
     }
 }
 
-void LostVolumeFolders::Group(std::vector<FoundRecord>& root) {
+void LostVolumeFolders::StartVolumes() {
     volumes_ = bootVolumes_;
     members_.assign(volumes_.size(), {});
+}
+
+void LostVolumeFolders::Group(std::vector<FoundRecord>& root) {
+    StartVolumes();
     std::vector<FoundRecord> kept;
     kept.reserve(root.size());
     for (const FoundRecord& record : root) {
@@ -117,10 +121,9 @@ std::vector<FoundRecord> LostVolumeFolders::Members(const FoundRecord& folder) c
 }
 
 std::string LostVolumeFolders::FolderPathOf(const FoundRecord& record) {
-    if (volumes_.size() != members_.size()) return {};
+    if (volumes_.size() < bootVolumes_.size()) StartVolumes();  // before the first listing
     const std::optional<size_t> v = VolumeOf(record);
     if (!v) return {};
-    // A volume known only now has no members yet and is listed once Group runs again.
     return volumes_[*v].FolderName() + "/";
 }
 

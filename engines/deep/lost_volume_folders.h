@@ -62,6 +62,8 @@ class LostVolumeFolders {
     // source's own volume and for a record no volume explains. A volume known only from an
     // NTFS record is added.
     std::optional<size_t> VolumeOf(const FoundRecord& record);
+    // The boot volumes, with no records yet.
+    void StartVolumes();
     std::string LogPath() const { return scanFolder_ + "/" + logName_; }
 
     std::string scanFolder_;

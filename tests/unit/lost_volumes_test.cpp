@@ -238,12 +238,20 @@ TEST(LostVolumes, ContinuedScanNamesTheVolumesMetBeforeTheStop) {
         if (LostVolumeFolders::IsVolumeFolder(r)) volumeFolders.insert(std::string(r.Name()));
     }
     EXPECT_EQ(volumeFolders, (std::set<std::string>{kNtfsFolder, kFatFolder}));
-    // Counting a volume's folder counts its whole tree.
+    // Counting a volume's folder counts its whole tree; a record's path begins with its
+    // volume's folder.
     for (const FoundRecord& r : root) {
         if (!LostVolumeFolders::IsVolumeFolder(r)) continue;
         uint32_t count = 0;
         ASSERT_EQ(second.CountFolderFiles(&r, 1, count), kOk);
         EXPECT_EQ(count, 6u) << r.Name();
+        std::vector<FoundRecord> members;
+        ASSERT_EQ(second.ListFolder(&r, 1, members), kOk);
+        for (const FoundRecord& member : members) {
+            std::string path;
+            ASSERT_EQ(second.GetRecordPath(member, path), kOk);
+            EXPECT_EQ(path, std::string(r.Name()) + "/") << member.Name();
+        }
     }
 }
 
