@@ -211,6 +211,7 @@ Status CProfessionalRecovery::OpenMemberLogs() {
     fat_->ReadBootSector();
     exfat_->OpenLog(logOf(kDeepExFatLogPrefix));
     exfat_->ReadBootRegion();
+    lostVolumes_.Begin(scanFolder_, identity_, startSector_, logOf(kLostVolumesLogPrefix));
     carving_->StartPass();
     return status;
 }
@@ -270,6 +271,7 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
                        const FoundRecord& record) mutable {
         return ListedByQuickEngine(record, quickFinds);
     });
+    lostVolumes_.Finish(source_, static_cast<uint32_t>(sectorSize_));
     if (result == kOk && scanProgress_ != nullptr) scanProgress_(user_, 100, 100, 0, 0, 0, 0, 0);
     state.filesFound = filesFound;
     history.SaveScanState(diskNumber_, startSector_, sectorCount_, state, scanFolder_,
@@ -388,6 +390,8 @@ uint64_t CProfessionalRecovery::ExamineBuffer(std::span<const std::byte> buffer,
     size_t i = 0;
     try {
         exfat_->ExamineSectors(buffer.first(count * sectorSize), firstSector);
+        lostVolumes_.ExamineSectors(buffer.first(count * sectorSize), firstSector,
+                                    static_cast<uint32_t>(sectorSize));
         while (i < count) {
             const uint64_t lba = firstSector + i;
             const auto sector = buffer.subspan(i * sectorSize, sectorSize);
@@ -460,6 +464,15 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FoundRecord& record) {
 
 Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
                                          std::vector<FoundRecord>& out) {
+    if (folder != nullptr && LostVolumeFolders::IsVolumeFolder(*folder)) {
+        // A volume's records are its engine's root entries: their children are listed one level
+        // up in the engine's tree.
+        for (const FoundRecord& member : lostVolumes_.Members(*folder)) {
+            merge_.NoteListed(member, depth + 1, 1);
+            out.push_back(member);
+        }
+        return kOk;
+    }
     if (folder != nullptr) {
         IFileRecoveryParse* engine = folder->origin == static_cast<uint32_t>(RecordOrigin::Carving)
                                          ? nullptr
@@ -480,6 +493,7 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
     }
     LearnMerge();
     merge_.DropRepeats(listed);
+    lostVolumes_.Group(listed);
     std::vector<FoundRecord> carved;
     const Status s = CarvedRootFiles(carved);
     if (status == kOk) status = s;
@@ -492,6 +506,18 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
 Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int depth,
                                                uint32_t& count) {
     count = 0;
+    if (folder != nullptr && LostVolumeFolders::IsVolumeFolder(*folder)) {
+        Status status = kOk;
+        for (const FoundRecord& member : lostVolumes_.Members(*folder)) {
+            uint32_t part = 1;
+            if (member.isFolder != 0) {
+                const Status s = CountFolderFiles(&member, 1, part);
+                if (status == kOk) status = s;
+            }
+            count += part;
+        }
+        return status;
+    }
     if (folder != nullptr) {
         if (folder->origin == static_cast<uint32_t>(RecordOrigin::Carving)) return kOk;
         IFileRecoveryParse* engine = EngineOf(*folder);
@@ -521,7 +547,10 @@ Status CProfessionalRecovery::GetRecordPath(const FoundRecord& record, std::stri
     path.clear();
     if (record.origin == static_cast<uint32_t>(RecordOrigin::Carving)) return kOk;
     IFileRecoveryParse* engine = EngineOf(record);
-    return engine ? engine->GetRecordPath(record, path) : kOk;
+    if (engine == nullptr) return kOk;
+    const Status status = engine->GetRecordPath(record, path);
+    path.insert(0, lostVolumes_.FolderPathOf(record));
+    return status;
 }
 
 Status CProfessionalRecovery::RecoverRecord(const FoundRecord& record,
