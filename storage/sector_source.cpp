@@ -16,6 +16,8 @@ Status OpenDeviceSource(SectorSource& source, const std::string& devicePath) {
         source.totalSectors =
             geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
     }
+    source.path = devicePath;
+    source.kind = SectorSource::Kind::kDevice;
     return kOk;
 }
 
@@ -42,6 +44,24 @@ Status OpenImageSource(SectorSource& source, const std::string& path) {
     uint64_t size = 0;
     if (Status s = source.handle.Size(size); s != kOk) return s;
     source.totalSectors = size / kImageSectorSize;
+    source.path = path;
+    source.kind = SectorSource::Kind::kImage;
+    return kOk;
+}
+
+void SuspendSource(SectorSource& source) {
+    if (source.kind != SectorSource::Kind::kNone) source.handle.Close();
+}
+
+Status ResumeSource(SectorSource& source) {
+    if (source.IsOpen() || source.kind == SectorSource::Kind::kNone) return kOk;
+    SectorSource reopened;
+    const Status s = source.kind == SectorSource::Kind::kImage
+                         ? OpenImageSource(reopened, source.path)
+                         : OpenDeviceSource(reopened, source.path);
+    if (s != kOk) return s;
+    if (reopened.totalSectors != source.totalSectors) return kErrNotReady;
+    source.handle = std::move(reopened.handle);
     return kOk;
 }
 
