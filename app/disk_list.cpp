@@ -141,7 +141,7 @@ void CDiskListUI::contextMenuEvent(QContextMenuEvent* event) {
     if (!IsImageRow(row)) return;
     QMenu menu(this);
     menu.setObjectName("ImageMenu");
-    QAction* remove = menu.addAction(MessageText("MSG0237"));
+    QAction* remove = menu.addAction(MessageText("MSG0242"));
     remove->setObjectName("item_remove_image");
     connect(remove, &QAction::triggered, this, [this, row] { emit RemoveImageAsked(row); });
     menu.exec(event->globalPos());

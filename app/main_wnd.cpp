@@ -44,7 +44,9 @@
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "app/window_size.h"
+#include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "storage/sector_source.h"
 #include "platform/app_folders.h"
 #include "platform/disk_names.h"
 #include "platform/duration_text.h"
@@ -262,24 +264,33 @@ void CMainWnd::StartScan() {
     if (mode_ == kModeCreateImage) return;  // the image window takes it from here
 
     // A partition, image or image volume row; or, for a disk row or the row of an image that
-    // holds a partition table, all its volumes that have a file system, in order.
+    // holds a partition table, all its volumes that have a file system, in order, and for a
+    // deep scan then the stretches no such volume covers: where a deleted partition lies.
+    const bool deep = CurrentPage() == kPageFileType;
     std::vector<SourceItem*> sources;
     QTreeWidgetItem* item = diskList->currentItem();
     if (item->childCount() == 0) {
         if (SourceItem* source = CDiskListUI::SourceOf(item)) sources.push_back(source);
     } else {
+        std::vector<SourceItem*> stretches;
         for (int i = 0; i < item->childCount(); ++i) {
             SourceItem* child = CDiskListUI::SourceOf(item->child(i));
-            if (child != nullptr && child->partition && !child->partition->fileSystemName.empty()) {
+            if (child == nullptr || !child->partition) continue;
+            if (!child->partition->fileSystemName.empty()) {
                 sources.push_back(child);
+            } else if (deep && child->partition->length >= kBootAreaBytes / kImageSectorSize) {
+                // (A stretch smaller than a boot area, as the gap before the first partition
+                // of most tables, holds no file.)
+                stretches.push_back(child);
             }
         }
+        sources.insert(sources.end(), stretches.begin(), stretches.end());
     }
     if (sources.empty()) {
         ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
         return;
     }
-    StartScanOf(sources, CurrentPage() == kPageFileType);
+    StartScanOf(sources, deep);
 }
 
 // Scans the sources, then searches what was found and shows it. The results of the scan
@@ -296,7 +307,7 @@ void CMainWnd::StartScanOf(std::vector<SourceItem*> sources, bool deep) {
     scanFinished_ = false;
     const int result = scan.exec();
     scanning_ = false;
-    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver()};
+    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver(), {}};
     if (result == kProcessNoEngine) {
         QString text = MessageText("MSG0504");
         for (const QString& line : scan.PassedOver()) text += QStringLiteral("\n- ") + line;
@@ -352,6 +363,7 @@ void CMainWnd::RunSearch() {
     if (request.error != kOk) {
         ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(request.error)));
     }
+    summary_.lostVolumes = request.lostVolumes;
     // Grouping a large store takes a moment: the pointer says the program is at work.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ShowResults(std::make_unique<CResultsModel>(std::move(request.store),
@@ -509,7 +521,7 @@ IFileRecoveryParse* CMainWnd::EngineOf(const FoundRecord& record) const {
 // every file can be chosen; one that holds nothing of a disk is added only when the user says so.
 void CMainWnd::LoadImage() {
     const QString filters = QStringLiteral("%1 (*);;%2 (*.img *.dd *.raw *.bin *.iso *.001)")
-                                .arg(MessageText("MSG0235"), MessageText("MSG0234"));
+                                .arg(MessageText("MSG0240"), MessageText("MSG0239"));
     const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), filters);
     if (!path.isEmpty()) AddImageFile(path);
 }
@@ -524,7 +536,7 @@ SourceItem* CMainWnd::AddImageFile(const QString& path) {
     }
     if (!LooksLikeDiskImage(path.toStdString(), volumes) &&
         ShowMessage(kMessageQuestion, this,
-                    FormatMessage(MessageText("MSG0236"), {QFileInfo(path).fileName()})) !=
+                    FormatMessage(MessageText("MSG0241"), {QFileInfo(path).fileName()})) !=
             kAnswerOk) {
         return nullptr;
     }
@@ -834,6 +846,10 @@ void CMainWnd::ShowScanSummary() {
         MessageText(key),
         {names.join(QStringLiteral(", ")), QString::fromStdString(DurationText(scan.seconds))});
     for (const QString& line : scan.passedOver) text += QLatin1Char('\n') + line;
+    if (!scan.lostVolumes.isEmpty()) {
+        text += QLatin1Char('\n') + FormatMessage(MessageText("MSG0819"),
+                                                  {scan.lostVolumes.join(QStringLiteral("; "))});
+    }
     summary->setText(text);
     offer->setVisible(results_->FileCount() == 0 && !scan.deep);
 }
@@ -952,7 +968,7 @@ void CMainWnd::ShowDiskAccessProblems() {
     }
     // Root is advised only where it would help.
     const bool asRoot = RootWouldHelp(diskProblems_, geteuid() == 0);
-    label->setText(MessageText(asRoot ? "MSG0222" : "MSG0233"));
+    label->setText(MessageText(asRoot ? "MSG0222" : "MSG0238"));
     label->show();
 }
 

@@ -1,6 +1,7 @@
 #include "storage/sector_source.h"
 
 #include "platform/disk_names.h"
+#include "storage/copied_areas_reader.h"
 
 namespace keltra {
 
@@ -44,13 +45,21 @@ Status OpenImageSource(SectorSource& source, const std::string& path) {
     uint64_t size = 0;
     if (Status s = source.handle.Size(size); s != kOk) return s;
     source.totalSectors = size / kImageSectorSize;
+    // An image a rescue copy made: its reads go through the map kept beside it.
+    if (auto map = CopiedAreasReader::MapOfImage(path, size)) {
+        FileHandle image;
+        if (Status s = FileHandle::OpenForReading(path, image); s != kOk) return s;
+        source.reader = std::make_unique<CopiedAreasReader>(std::move(image), std::move(*map));
+    }
     source.path = path;
     source.kind = SectorSource::Kind::kImage;
     return kOk;
 }
 
 void SuspendSource(SectorSource& source) {
-    if (source.kind != SectorSource::Kind::kNone) source.handle.Close();
+    if (source.kind == SectorSource::Kind::kNone) return;
+    source.handle.Close();
+    source.reader.reset();  // a rescued image's map reader holds the image open too
 }
 
 Status ResumeSource(SectorSource& source) {
@@ -62,6 +71,7 @@ Status ResumeSource(SectorSource& source) {
     if (s != kOk) return s;
     if (reopened.totalSectors != source.totalSectors) return kErrNotReady;
     source.handle = std::move(reopened.handle);
+    source.reader = std::move(reopened.reader);
     return kOk;
 }
 

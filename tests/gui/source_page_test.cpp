@@ -120,7 +120,7 @@ class SourcePageTest : public QObject {
         test::AnswerNextBox("cancelbtn", refused);
         QVERIFY(window.AddImageFile(QString::fromStdString(photo)) == nullptr);
         QVERIFY(refused.shown);
-        QCOMPARE(refused.text, FormatMessage(MessageText("MSG0236"), {"beach.jpg"}));
+        QCOMPARE(refused.text, FormatMessage(MessageText("MSG0241"), {"beach.jpg"}));
         QCOMPARE(ImageRows(window), 0);
         test::SeenBox accepted;
         test::AnswerNextBox("okbtn", accepted);
