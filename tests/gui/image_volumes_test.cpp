@@ -16,6 +16,7 @@
 #include <set>
 
 #include "app/disk_list.h"
+#include "app/source_lease.h"
 #include "app/language_table.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -359,6 +360,8 @@ class ImageVolumesTest : public QObject {
         const std::string out = dir / "out";
         fs::create_directories(out);
         size_t named = 0;
+        // The scan closed the card; it is read while a lease holds it, as a recovery does.
+        const SourceLease open(window.ScannedSources());
         for (const FoundRecord& record : test::AllFound(window)) {
             const std::string name(record.Name());
             QVERIFY2(otherNames.count(name) == 0, name.c_str());
