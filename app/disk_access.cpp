@@ -1,5 +1,7 @@
 #include "app/disk_access.h"
 
+#include <algorithm>
+
 #include "platform/disk_names.h"
 #include "platform/file_handle.h"
 
@@ -14,6 +16,13 @@ std::vector<DiskAccessProblem> UnreadableDisks(const std::string& sysBlock) {
         }
     }
     return problems;
+}
+
+bool RootWouldHelp(const std::vector<DiskAccessProblem>& problems, bool runningAsRoot) {
+    if (runningAsRoot) return false;
+    return std::any_of(problems.begin(), problems.end(), [](const DiskAccessProblem& problem) {
+        return problem.status == kErrAccessDenied;
+    });
 }
 
 }  // namespace keltra

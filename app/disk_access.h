@@ -16,4 +16,9 @@ struct DiskAccessProblem {
 // Every whole disk that cannot be opened for reading. `sysBlock` is for tests.
 std::vector<DiskAccessProblem> UnreadableDisks(const std::string& sysBlock = "/sys/block");
 
+// Whether starting the program as root would let it read a disk it cannot: not when it runs as
+// root already, nor when no disk was refused for want of permission (a reader without a card,
+// a device that fails).
+bool RootWouldHelp(const std::vector<DiskAccessProblem>& problems, bool runningAsRoot);
+
 }  // namespace keltra

@@ -1,7 +1,10 @@
 #include "app/disk_list.h"
 
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QTreeWidgetItemIterator>
 #include <vector>
 
@@ -117,6 +120,39 @@ QTreeWidgetItem* CDiskListUI::AddImageVolume(QTreeWidgetItem* image, SourceItem*
     row->setData(0, kSourceRole, QVariant::fromValue(reinterpret_cast<quintptr>(source)));
     image->setExpanded(true);
     return row;
+}
+
+void CDiskListUI::RemoveImage(QTreeWidgetItem* imageRow) {
+    if (imageGroup_ == nullptr || imageRow->parent() != imageGroup_) return;
+    delete imageGroup_->takeChild(imageGroup_->indexOfChild(imageRow));
+    if (imageGroup_->childCount() == 0) {
+        delete takeTopLevelItem(indexOfTopLevelItem(imageGroup_));
+        imageGroup_ = nullptr;
+    }
+}
+
+bool CDiskListUI::IsImageRow(const QTreeWidgetItem* row) {
+    const SourceItem* source = SourceOf(row);
+    return source != nullptr && !source->imagePath.empty();
+}
+
+void CDiskListUI::contextMenuEvent(QContextMenuEvent* event) {
+    QTreeWidgetItem* row = itemAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (!IsImageRow(row)) return;
+    QMenu menu(this);
+    menu.setObjectName("ImageMenu");
+    QAction* remove = menu.addAction(MessageText("MSG0242"));
+    remove->setObjectName("item_remove_image");
+    connect(remove, &QAction::triggered, this, [this, row] { emit RemoveImageAsked(row); });
+    menu.exec(event->globalPos());
+}
+
+void CDiskListUI::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && IsImageRow(currentItem())) {
+        emit RemoveImageAsked(currentItem());
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void CDiskListUI::SetImagesVisible(bool visible) {

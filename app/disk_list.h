@@ -33,6 +33,8 @@ class CDiskListUI : public QTreeWidget {
     // A row under `image` for `source`, a volume or stretch of the image's partition table.
     QTreeWidgetItem* AddImageVolume(QTreeWidgetItem* image, SourceItem* source);
     void SetImagesVisible(bool visible);
+    // Takes an image row out, with its volume rows (and the group row after the last image).
+    void RemoveImage(QTreeWidgetItem* imageRow);
 
     // The disk row of `identity`; null when it is not listed.
     QTreeWidgetItem* DiskRow(const std::string& identity) const;
@@ -47,7 +49,18 @@ class CDiskListUI : public QTreeWidget {
     // the second row shown when there is more than one.
     void SelectDefaultRow();
 
+  signals:
+    // "Remove from list" in an image or image volume row's context menu, or Delete on it.
+    void RemoveImageAsked(QTreeWidgetItem* row);
+
+  protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
+    // The row is an image's or one of its volumes'.
+    static bool IsImageRow(const QTreeWidgetItem* row);
+
     QTreeWidgetItem* imageGroup_ = nullptr;
 };
 

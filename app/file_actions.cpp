@@ -9,6 +9,7 @@
 #include "app/preview_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/recovery_destination.h"
+#include "app/source_lease.h"
 #include "app/ui/apply_section.h"
 
 namespace keltra {
@@ -39,6 +40,7 @@ bool CFileActions::ExtractSelected(PreviewExtraction& out) {
         return false;
     }
     const FoundRecord record = *selected;
+    const SourceLease open({window_->SourceByTag(record.sourceTag)});
     return ExtractPreview(window_, record, window_->EngineOf(record), out, players_) ==
            CPreviewProcessWnd::kResultExtracted;
 }
@@ -69,6 +71,7 @@ void CFileActions::OpenPreviewWindow() {
     }
     std::vector<FoundRecord> navigation = window_->ListedRecords();
     std::erase_if(navigation, [](const FoundRecord& r) { return r.isFolder != 0; });
+    const SourceLease open(window_->ScannedSources());
     CPreviewWnd preview(window_, extraction, std::move(navigation), Sources(), recoverFolder_,
                         players_);
     preview.exec();
@@ -78,6 +81,7 @@ void CFileActions::RecoverChecked() {
     const RecoverySources sources = Sources();
     if (!ChooseRecoveryDestination(window_, sources.scannedPartitions(), recoverFolder_)) return;
     std::vector<FoundRecord> records = window_->CheckedRecords();
+    const SourceLease open(window_->ScannedSources());
     CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked, recoverFolder_,
                                 std::move(records), sources.engineOf);
     recovery.exec();

@@ -14,13 +14,17 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QUrl>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTreeView>
 #include <algorithm>
 #include <malloc.h>
+#include <unistd.h>
 
 #include "app/create_image_flow.h"
+#include "app/disk_image_check.h"
 #include "app/disk_list.h"
 #include "app/file_actions.h"
 #include "app/file_list_model.h"
@@ -33,6 +37,7 @@
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
 #include "app/size_text.h"
+#include "app/source_lease.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
@@ -164,6 +169,7 @@ void CMainWnd::WindowInit() {
     ConnectControls();
     connect(diskList, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { ShowSourceInfo(item); });
+    connect(diskList, &CDiskListUI::RemoveImageAsked, this, &CMainWnd::RemoveImage);
     connect(diskList, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { OnDiskDoubleClick(item); });
     diskProblems_ = UnreadableDisks();
@@ -311,6 +317,8 @@ void CMainWnd::StartScanOf(std::vector<SourceItem*> sources, bool deep) {
         scanFinished_ = false;
         RunSearch();
     }
+    // What was found stays listed; the disks and images go back until a file is read.
+    for (SourceItem* scanned : lastScanned_) CloseUnleasedSource(*scanned);
 }
 
 // The engine goes, and with it the results that would recover through it.
@@ -327,6 +335,7 @@ void CMainWnd::DropEngine(SourceItem* source) {
 
 // The results page empties, and the memory of its files goes back to the system.
 void CMainWnd::DropResults() {
+    Control<QTextBrowser>("PreviewEdit")->clear();  // the preview of a file no longer listed
     fileListModel_->Show(nullptr, {});
     Control<QTreeView>("TypeTree")->setModel(nullptr);
     results_.reset();
@@ -355,9 +364,12 @@ void CMainWnd::RunSearch() {
         ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(request.error)));
     }
     summary_.lostVolumes = request.lostVolumes;
+    // Grouping a large store takes a moment: the pointer says the program is at work.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     ShowResults(std::make_unique<CResultsModel>(std::move(request.store),
                                                 std::move(request.sources), summary_,
                                                 typeOptions_));
+    QApplication::restoreOverrideCursor();
 }
 
 void CMainWnd::ShowResults(std::unique_ptr<CResultsModel> results) {
@@ -505,13 +517,69 @@ IFileRecoveryParse* CMainWnd::EngineOf(const FoundRecord& record) const {
     return source != nullptr ? source->engine.get() : nullptr;
 }
 
+// Images go by many names (card.img, sdb.dd, disk.raw, dump.bin, cd.iso, or none at all), so
+// every file can be chosen; one that holds nothing of a disk is added only when the user says so.
 void CMainWnd::LoadImage() {
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                      QStringLiteral("Image Files (*.img)"));
-    if (!path.isEmpty()) AddImageSource(path);
+    const QString filters = QStringLiteral("%1 (*);;%2 (*.img *.dd *.raw *.bin *.iso *.001)")
+                                .arg(MessageText("MSG0240"), MessageText("MSG0239"));
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), filters);
+    if (!path.isEmpty()) AddImageFile(path);
+}
+
+SourceItem* CMainWnd::AddImageFile(const QString& path) {
+    if (ImageRow(path) != nullptr) return AddImageSource(path);  // selects its row
+    ImageVolumes volumes;
+    if (const Status s = ListImageVolumes(path.toStdString(), volumes); s != kOk) {
+        ShowMessage(kMessageError, this,
+                    QStringLiteral("%1\n%2").arg(path, QString::fromStdString(StatusMessage(s))));
+        return nullptr;
+    }
+    if (!LooksLikeDiskImage(path.toStdString(), volumes) &&
+        ShowMessage(kMessageQuestion, this,
+                    FormatMessage(MessageText("MSG0241"), {QFileInfo(path).fileName()})) !=
+            kAnswerOk) {
+        return nullptr;
+    }
+    return AddImageSource(path);
+}
+
+// The row of an image already listed under `path` (the same file by another name included).
+QTreeWidgetItem* CMainWnd::ImageRow(const QString& path) const {
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    if (wanted.isEmpty()) return nullptr;  // no such file
+    auto* diskList = Control<CDiskListUI>("DiskList");
+    for (QTreeWidgetItemIterator it(diskList); *it != nullptr; ++it) {
+        const SourceItem* source = CDiskListUI::SourceOf(*it);
+        if (source == nullptr || source->imagePath.empty() || source->partition) continue;
+        if (QFileInfo(QString::fromStdString(source->imagePath)).canonicalFilePath() == wanted)
+            return *it;
+    }
+    return nullptr;
+}
+
+void CMainWnd::RemoveImage(QTreeWidgetItem* row) {
+    if (row == nullptr || scanning_ || searching_) return;
+    const SourceItem* source = CDiskListUI::SourceOf(row);
+    if (source == nullptr || source->imagePath.empty()) return;
+    if (source->partition && row->parent() != nullptr) row = row->parent();
+    std::vector<SourceItem*> gone{CDiskListUI::SourceOf(row)};
+    for (int i = 0; i < row->childCount(); ++i) {
+        if (SourceItem* volume = CDiskListUI::SourceOf(row->child(i))) gone.push_back(volume);
+    }
+    Control<CDiskListUI>("DiskList")->RemoveImage(row);
+    for (SourceItem* item : gone) {
+        DropEngine(item);
+        std::erase(lastScanned_, item);
+        std::erase_if(sources_, [item](const auto& owned) { return owned.get() == item; });
+    }
+    ShowSourceInfo(Control<CDiskListUI>("DiskList")->currentItem());
 }
 
 SourceItem* CMainWnd::AddImageSource(const QString& path) {
+    if (QTreeWidgetItem* listed = ImageRow(path)) {
+        Control<CDiskListUI>("DiskList")->setCurrentItem(listed);
+        return CDiskListUI::SourceOf(listed);
+    }
     auto source = std::make_unique<SourceItem>();
     source->imagePath = path.toStdString();
     source->imageTag = static_cast<uint16_t>(kFirstImageTag + ++imageTags_);
@@ -898,7 +966,9 @@ void CMainWnd::ShowDiskAccessProblems() {
         label->hide();
         return;
     }
-    label->setText(MessageText("MSG0222"));
+    // Root is advised only where it would help.
+    const bool asRoot = RootWouldHelp(diskProblems_, geteuid() == 0);
+    label->setText(MessageText(asRoot ? "MSG0222" : "MSG0238"));
     label->show();
 }
 

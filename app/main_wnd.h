@@ -62,15 +62,25 @@ class CMainWnd : public QWidget {
     // --- Sources ---
     // Adds an image file as a source with its own row (size 0 when it cannot be read), below it
     // a row per volume and stretch of its partition table, each a source of its own; selects the
-    // image's row and returns its source. Image sources (images and their volumes) are tagged
+    // image's row and returns its source. A file listed already keeps its one row, which is
+    // selected and its source returned. Image sources (images and their volumes) are tagged
     // kFirstImageTag + 1, + 2, ... in the order they are added.
     SourceItem* AddImageSource(const QString& path);
+    // "Load Image": the file is added as AddImageSource does once it could be opened (else the
+    // system's reason is shown) and, when it holds no partition table and no known file system,
+    // the user confirmed that it is an image all the same. Null when it was not added.
+    SourceItem* AddImageFile(const QString& path);
+    // The image of the row, or of the volume row's image, leaves the source list with its
+    // volumes and the results found on them (its context menu's "Remove from list", or Delete).
+    void RemoveImage(QTreeWidgetItem* row);
     // Lists exactly these disks (the start-up listing; tests give their own).
     void SetDisks(const DiskMap& disks);
     // The source whose engine stamps `tag` on its records; null when there is none.
     SourceItem* SourceByTag(uint16_t tag) const;
     // The engine that found `record`; null when its source is gone or not scanned.
     IFileRecoveryParse* EngineOf(const FoundRecord& record) const;
+    // The sources of the last scan, in the order scanned.
+    const std::vector<SourceItem*>& ScannedSources() const { return lastScanned_; }
     // The partitions that have an engine, in source-list order.
     std::vector<VolumeEntry> ScannedPartitions() const;
     // Preview and recovery of the found files.
@@ -126,6 +136,7 @@ class CMainWnd : public QWidget {
     void FillAssistMenu();
     void OpenDocument(const QString& name);
     void LoadImage();
+    QTreeWidgetItem* ImageRow(const QString& path) const;
     void PollDevices();
     void RefreshDisks(bool addNew);
     void AddDiskRows(int diskNumber, const std::vector<VolumeEntry>& entries, bool selectNew);

@@ -3,7 +3,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShowEvent>
 
+#include "app/dialog_position.h"
 #include "app/ui/apply_section.h"
 #include "ui_MessageBox_Confirm.h"
 #include "ui_MessageBox_Error.h"
@@ -81,6 +83,11 @@ CMessageBox::CMessageBox(int kind, QWidget* owner, const QString& text)
 
 void CMessageBox::reject() {
     done(kAnswerCancel);
+}
+
+void CMessageBox::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) CentreOverParent(this);
+    QDialog::showEvent(event);
 }
 
 void CMessageBox::mousePressEvent(QMouseEvent* event) {

@@ -35,6 +35,8 @@ class CMessageBox : public QDialog {
     void reject() override;
 
   protected:
+    // Opens centred over the window it belongs to.
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/dialog_position.h"
 #include "app/message_box.h"
 #include "app/ui/apply_section.h"
 
@@ -32,6 +33,7 @@ void CProcessWnd::InitialiseWindow(const char* languageSection) {
 }
 
 void CProcessWnd::showEvent(QShowEvent* event) {
+    if (!worker_.joinable()) CentreOverParent(this);
     QDialog::showEvent(event);
     if (worker_.joinable()) return;
     worker_ = std::thread([this] {

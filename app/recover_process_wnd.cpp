@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/message_format.h"
 #include "engines/recovery_target.h"
@@ -22,6 +23,20 @@ namespace {
 constexpr const char* kSuccess = "Success";
 constexpr QRgb kFailureColor = 0xFFFF0000;
 
+// How much a file weighs in the bar.
+uint64_t BarBytes(const FoundRecord& record) {
+    return std::max<uint64_t>(record.size, 1);
+}
+
+// `part` percent of `bytes` after `done` of `total`, as a whole percent.
+int SharePercent(uint64_t done, uint64_t bytes, int part, uint64_t total) {
+    if (total == 0) return 100;
+    const long double share =
+        (static_cast<long double>(done) + static_cast<long double>(bytes) * part / 100.0L) /
+        static_cast<long double>(total);
+    return static_cast<int>(std::clamp<long double>(share * 100.0L, 0.0L, 100.0L));
+}
+
 }  // namespace
 
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
@@ -34,6 +49,7 @@ CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string fo
       engineOf_(std::move(engineOf)),
       total_(mode == kOneFile ? 1U : static_cast<unsigned>(records_.size())) {
     if (mode_ == kOneFile && records_.size() > 1) records_.resize(1);
+    for (const FoundRecord& record : records_) totalBytes_ += BarBytes(record);
     Ui::RecoverProcessWnd skin;
     skin.setupUi(this);
     resize(kWidth, kHeight);
@@ -73,6 +89,11 @@ unsigned CRecoverProcessWnd::Failed() {
     return failed_;
 }
 
+int CRecoverProcessWnd::OverallPercent() {
+    std::lock_guard lock(Lock());
+    return percent_;
+}
+
 void CRecoverProcessWnd::RunWorker() {
     mode_ == kAllChecked ? RecoverCheckedThread() : RecoverOneThread();
 }
@@ -99,6 +120,7 @@ bool CRecoverProcessWnd::RecoverRecords() {
         {
             std::lock_guard lock(Lock());
             fileReported_ = false;
+            currentBytes_ = BarBytes(record);
         }
         if (engine != nullptr) {
             if (engine->SetCallbacks(nullptr, &OnRecoverProgress, this, 100) != kOk) break;
@@ -114,6 +136,9 @@ bool CRecoverProcessWnd::RecoverRecords() {
                 std::lock_guard lock(Lock());
                 ++processed_;
                 ++failed_;
+                bytesDone_ += currentBytes_;
+                currentBytes_ = 0;
+                percent_ = SharePercent(bytesDone_, 0, 0, totalBytes_);
                 QueueRefresh();
                 continue;
             }
@@ -124,10 +149,12 @@ bool CRecoverProcessWnd::RecoverRecords() {
         std::lock_guard lock(Lock());
         if (!fileReported_ && status != kOk) {
             CountOutcome(status, target);
-            percent_ = 100;
             current_ = QString::fromStdString(target);
-            QueueRefresh();
         }
+        bytesDone_ += currentBytes_;
+        currentBytes_ = 0;
+        percent_ = SharePercent(bytesDone_, 0, 0, totalBytes_);
+        QueueRefresh();
     }
     return true;
 }
@@ -142,7 +169,8 @@ int CRecoverProcessWnd::OnRecoverProgress(void* user, int part, int scale, Statu
         window->fileReported_ = true;
         window->CountOutcome(error, targetPath);
     }
-    window->percent_ = percent;
+    window->percent_ =
+        SharePercent(window->bytesDone_, window->currentBytes_, percent, window->totalBytes_);
     window->current_ = QString::fromStdString(targetPath);
     window->QueueRefresh();
     return 0;

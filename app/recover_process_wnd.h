@@ -40,6 +40,10 @@ class CRecoverProcessWnd : public CProcessWnd {
     unsigned Processed();
     unsigned Failed();
     unsigned Total() const { return total_; }
+    // The share of the work done, in percent, as the bar shows it: the bytes of the files done
+    // and of the current file's part copied, over the bytes of all (files of no size count as
+    // one byte each, so that a list of empty files still moves the bar).
+    int OverallPercent();
 
     // Closing (Escape, the close button) is the cancel question until recovery has finished.
     void reject() override;
@@ -76,7 +80,10 @@ class CRecoverProcessWnd : public CProcessWnd {
     unsigned processed_ = 0;
     unsigned failed_ = 0;
     bool fileReported_ = false;  // the current file's outcome came through the callback
-    int percent_ = 0;
+    int percent_ = 0;        // of the whole work
+    uint64_t bytesDone_ = 0;     // the files before the current one
+    uint64_t currentBytes_ = 0;  // the current file
+    uint64_t totalBytes_ = 0;
     QString current_;
     std::vector<DetailRow> newRows_;
     bool finished_ = false;  // all files done: "FinishBtn" shows

@@ -31,6 +31,7 @@ struct SourceItem {
     std::unique_ptr<IFileRecoveryParse> engine;
     std::string imagePath;  // empty for a partition of a disk
     uint16_t imageTag = 0;  // the tag given to the engine of an image or of a volume inside one
+    int leases = 0;         // SourceLeases holding the engine's source open
 
     bool IsPartition() const { return imagePath.empty() && partition.has_value(); }
     bool IsImageVolume() const { return !imagePath.empty() && partition.has_value(); }

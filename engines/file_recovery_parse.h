@@ -101,6 +101,16 @@ class IFileRecoveryParse {
     }
     // Beyond the slots: sectors the last scan could not read and went on past.
     virtual uint64_t UnreadableSectors() const { return 0; }
+    // Beyond the slots: closes the disk or image the engine reads, keeping everything it found,
+    // so that a scanned device can be detached or removed while its results are shown (the
+    // caller keeps a copy of the listing). Until ReopenSource, reading a found file's data
+    // fails, and a search or listing may miss what it would read from the source (a deep
+    // engine tells a carved copy of a listed file by the file's first sector). Not while a
+    // scan, search, preview or copy of this engine runs.
+    virtual void CloseSource() {}
+    // Beyond the slots: opens the source again after CloseSource; 21 when the path now holds
+    // another medium, the open's error when it is gone; kOk when it is open.
+    virtual Status ReopenSource() { return kOk; }
 };
 
 }  // namespace keltra

@@ -17,6 +17,8 @@ Status OpenDeviceSource(SectorSource& source, const std::string& devicePath) {
         source.totalSectors =
             geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
     }
+    source.path = devicePath;
+    source.kind = SectorSource::Kind::kDevice;
     return kOk;
 }
 
@@ -49,6 +51,27 @@ Status OpenImageSource(SectorSource& source, const std::string& path) {
         if (Status s = FileHandle::OpenForReading(path, image); s != kOk) return s;
         source.reader = std::make_unique<CopiedAreasReader>(std::move(image), std::move(*map));
     }
+    source.path = path;
+    source.kind = SectorSource::Kind::kImage;
+    return kOk;
+}
+
+void SuspendSource(SectorSource& source) {
+    if (source.kind == SectorSource::Kind::kNone) return;
+    source.handle.Close();
+    source.reader.reset();  // a rescued image's map reader holds the image open too
+}
+
+Status ResumeSource(SectorSource& source) {
+    if (source.IsOpen() || source.kind == SectorSource::Kind::kNone) return kOk;
+    SectorSource reopened;
+    const Status s = source.kind == SectorSource::Kind::kImage
+                         ? OpenImageSource(reopened, source.path)
+                         : OpenDeviceSource(reopened, source.path);
+    if (s != kOk) return s;
+    if (reopened.totalSectors != source.totalSectors) return kErrNotReady;
+    source.handle = std::move(reopened.handle);
+    source.reader = std::move(reopened.reader);
     return kOk;
 }
 

@@ -23,15 +23,22 @@ class SectorReader {
 };
 
 struct SectorSource {
+    // How a source opened by path is opened again after SuspendSource.
+    enum class Kind { kNone, kDevice, kImage };
+
     FileHandle handle;
     std::unique_ptr<SectorReader> reader;  // used instead of `handle` when set
     uint64_t totalSectors = 0;
+    std::string path;  // the device node or image file it was opened from
+    Kind kind = Kind::kNone;
 
     bool IsOpen() const { return handle.IsOpen() || reader != nullptr; }
     void Close() {
         handle.Close();
         reader.reset();
         totalSectors = 0;
+        path.clear();
+        kind = Kind::kNone;
     }
 };
 
@@ -50,6 +57,13 @@ Status OpenDeviceSource(SectorSource& source, const std::string& devicePath);
 // Opens an image file for reading; its sectors are 512 bytes, a trailing partial one is not
 // addressable.
 Status OpenImageSource(SectorSource& source, const std::string& path);
+// Closes the descriptor of a source opened by path while keeping what it is, so that a scanned
+// device can be detached or removed; reads fail (87) until ResumeSource. A reader source stays.
+void SuspendSource(SectorSource& source);
+// Opens a suspended source again: kOk when it is open (or was never opened by path); 21 when
+// the path now holds something of another length (another card in the reader, a new image);
+// the open's error when it is gone.
+Status ResumeSource(SectorSource& source);
 // Puts a reader behind the source.
 void OpenReaderSource(SectorSource& source, std::unique_ptr<SectorReader> reader,
                       uint64_t totalSectors);

@@ -17,6 +17,8 @@ namespace keltra {
 
 class CFileTypeRecovery final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override = default;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <initializer_list>
 #include <set>
 
 #include "engines/carving/carve_session.h"
@@ -63,6 +64,26 @@ CProfessionalRecovery::~CProfessionalRecovery() {
     ntfs_.reset();
     fat_.reset();
     source_.Close();
+}
+
+void CProfessionalRecovery::CloseSource() {
+    if (quick_) quick_->CloseSource();
+    fat_->CloseSource();
+    ntfs_->CloseSource();
+    exfat_->CloseSource();
+    carving_->CloseSource();
+    SuspendSource(source_);
+}
+
+Status CProfessionalRecovery::ReopenSource() {
+    Status status = ResumeSource(source_);
+    for (IFileRecoveryParse* pass : std::initializer_list<IFileRecoveryParse*>{
+             quick_.get(), fat_.get(), ntfs_.get(), exfat_.get(), carving_.get()}) {
+        if (pass == nullptr) continue;
+        const Status s = pass->ReopenSource();
+        if (status == kOk) status = s;
+    }
+    return status;
 }
 
 Status CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {

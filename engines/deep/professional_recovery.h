@@ -95,6 +95,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     uint64_t SectorsRead() const { return sectorsRead_; }
     // Sectors the last Scan's pass could not read (examined as zeros).
     uint64_t UnreadableSectors() const override { return unreadableSectors_; }
+    // Every pass's engine, and the quick engine, close and reopen their sources together.
+    void CloseSource() override;
+    Status ReopenSource() override;
 
     // Examines the whole sectors of `buffer` (the first being `firstSector`): all of them for
     // exFAT directory data, then each in the order NTFS FILE record, FAT folder start, FAT

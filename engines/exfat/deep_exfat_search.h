@@ -26,6 +26,8 @@ namespace keltra {
 
 class DeepExFatSearch final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     // What the search keeps between the sectors of the pass is bounded; beyond these, new items
     // are dropped (counted in Dropped() and told on stderr at Finish; files no heap places are
     // counted there too).

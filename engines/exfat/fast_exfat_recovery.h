@@ -18,6 +18,8 @@ namespace keltra {
 
 class CFastExFatRecovery final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     // Binds the engine to an open source whose sectors are `sourceSectorSize` bytes; the volume
     // starts at `startSector` and spans `sectorCount` of them. Reads the boot region (a wrong
     // boot checksum is noted, see BootChecksumMatches, and does not stop the engine), then the

@@ -11,6 +11,8 @@ namespace keltra {
 
 class CFastExtRecovery final : public IFileRecoveryParse {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
     Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
                            uint16_t sourceTag) override;

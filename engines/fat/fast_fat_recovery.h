@@ -18,6 +18,8 @@ namespace keltra {
 
 class CFastFatRecovery final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     // Binds the engine to an open source whose sectors are `sourceSectorSize` bytes; the volume
     // starts at `startSector` and spans `sectorCount` of them. Reads the boot sector and the
     // first FAT window. An engine already open ignores it and answers 0. A boot sector that

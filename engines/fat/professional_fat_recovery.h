@@ -43,6 +43,8 @@ std::optional<DeepFatVolume> InferFatVolume(uint32_t a, uint64_t sa, uint32_t b,
 
 class CProfessionalFatRecovery final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     // What the search keeps between sightings is bounded; beyond these, new items are dropped
     // (counted in Dropped() and told on stderr at Finish).
     static constexpr size_t kMaxVolumes = 64;

@@ -25,6 +25,8 @@ namespace keltra {
 
 class CFastNtfsRecovery final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     CFastNtfsRecovery();
     ~CFastNtfsRecovery() override;
 

@@ -27,6 +27,8 @@ namespace keltra {
 
 class CProfessionalNtfsRecovery final : public StoreBackedEngine {
   public:
+    void CloseSource() override { SuspendSource(source_); }
+    Status ReopenSource() override { return ResumeSource(source_); }
     CProfessionalNtfsRecovery();
     ~CProfessionalNtfsRecovery() override;
 

@@ -25,11 +25,12 @@ std::vector<FoundRecord> FindFiles(IFileRecoveryParse& engine, const std::string
 FoundRecord Named(const std::vector<FoundRecord>& records, std::string_view name);
 
 // Passes every operation to `inner`; RecoverRecord and ReadRecordData first wait until
-// Release() was called.
+// Release() was called, or until ReleaseOne() lets one of them through.
 class HeldEngine : public IFileRecoveryParse {
   public:
     explicit HeldEngine(IFileRecoveryParse& inner) : inner_(inner) {}
     void Release() { released_ = true; }
+    void ReleaseOne() { ++permits_; }
     bool Waiting() const { return waiting_; }
 
     Status OpenImage(const std::string& p, uint16_t t) override { return inner_.OpenImage(p, t); }
@@ -71,12 +72,17 @@ class HeldEngine : public IFileRecoveryParse {
   private:
     void Hold() {
         waiting_ = true;
-        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!released_) {
+            int permits = permits_;
+            if (permits > 0 && permits_.compare_exchange_weak(permits, permits - 1)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         waiting_ = false;
     }
 
     IFileRecoveryParse& inner_;
     std::atomic<bool> released_{false};
+    std::atomic<int> permits_{0};
     std::atomic<bool> waiting_{false};
 };
 

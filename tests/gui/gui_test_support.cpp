@@ -53,6 +53,7 @@ void AnswerNextBox(const QString& button, SeenBox& seen) {
         seen.kind = box->Kind();
         seen.title = box->findChild<QLabel*>("title")->text();
         seen.text = box->findChild<QLabel*>("message")->text();
+        seen.geometry = box->frameGeometry();
         box->findChild<QPushButton*>(button)->click();
         timer->deleteLater();
     });

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -56,6 +57,7 @@ struct SeenBox {
     int kind = -1;
     QString title;
     QString text;
+    QRect geometry;  // where it opened
 };
 
 // When KELTRA_SCREENSHOT_DIR names a folder: shows the window and saves it there, as it

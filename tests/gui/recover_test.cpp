@@ -1,6 +1,7 @@
 // The recovery window on a fixture image: category folders, names that never collide, the
 // counters, failures listed in red at the top, cancelling, and names crafted to climb out.
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -145,6 +146,42 @@ class RecoverTest : public QObject {
         QTest::mouseClick(window.findChild<QPushButton*>("closebtn"), Qt::LeftButton);
         QCOMPARE(window.result(), int(CRecoverProcessWnd::kResultFinished));
         QVERIFY(!asked);
+    }
+
+    // The bar shows the share of all the bytes done, not the current file's: it starts empty,
+    // stands at the first file's share once it is copied, and is full at the end.
+    void BarShowsTheShareOfTheWholeRecovery() {
+        auto engine = test::ScannedImageEngine("photos_fat.img", 1);
+        if (engine == nullptr) QSKIP("photos_fat.img is not built");
+        test::HeldEngine held(*engine);
+        const auto found = test::FindFiles(*engine, "*.jpg|");
+        QVERIFY(found.size() >= 2);
+        const std::vector<FoundRecord> two{found[0], found[1]};
+        const uint64_t first = std::max<uint64_t>(two[0].size, 1);
+        const uint64_t total = first + std::max<uint64_t>(two[1].size, 1);
+        const int firstShare = static_cast<int>(first * 100 / total);
+        QVERIFY(firstShare > 0 && firstShare < 100);
+
+        test::ScratchDir dest;
+        CRecoverProcessWnd window(nullptr, CRecoverProcessWnd::kAllChecked, dest.Path().string(),
+                                  two, [&held](uint16_t) { return &held; });
+        const struct ReleaseAtEnd {
+            test::HeldEngine& engine;
+            ~ReleaseAtEnd() { engine.Release(); }
+        } releaseAtEnd{held};
+        auto* bar = window.findChild<QProgressBar*>("progress");
+        window.open();
+        QTRY_VERIFY(held.Waiting());
+        QCOMPARE(bar->value(), 0);
+        held.ReleaseOne();
+        QTRY_COMPARE(window.Processed(), 1U);
+        QTRY_VERIFY(held.Waiting());
+        QTRY_COMPARE(bar->value(), firstShare);
+        QCOMPARE(window.OverallPercent(), firstShare);
+        held.Release();
+        QTRY_VERIFY(window.findChild<QWidget*>("FinishBtn")->isVisible());
+        QCOMPARE(bar->value(), 100);
+        QCOMPARE(window.Failed(), 0U);
     }
 
     void CancelStopsTheWorkerAndNeverFinishes() {

@@ -178,4 +178,16 @@ CommandResult RunKeltra(const std::vector<std::string>& args,
     return result;
 }
 
+int DescriptorsOn(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path wanted = std::filesystem::canonical(path, error);
+    if (error) return 0;
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error && target == wanted) ++count;
+    }
+    return count;
+}
+
 }  // namespace keltra::test

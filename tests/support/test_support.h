@@ -83,6 +83,8 @@ class MemoryReader : public SectorReader {
 std::vector<std::byte> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, std::span<const std::byte> bytes);
 std::string Sha256OfFile(const std::string& path);
+// How many descriptors of this process are open on the file (read from /proc/self/fd).
+int DescriptorsOn(const std::string& path);
 
 struct CommandResult {
     int exitCode = -1;
