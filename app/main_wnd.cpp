@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -151,11 +152,17 @@ void CMainWnd::WindowInit() {
     connect(fileListModel_, &QAbstractItemModel::modelReset, this, &CMainWnd::ShowCheckState);
     connect(fileList, &QTableView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
 
-    auto* typeTree = Control<QTreeView>("TypeTree");
-    typeTree->setHeaderHidden(true);
-    typeTree->setTextElideMode(Qt::ElideNone);
-    typeTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    typeTree->header()->setStretchLastSection(false);
+    // The results by type and by folder, one view at a time beside the list.
+    for (const char* name : {"TypeTree", "FolderTree"}) {
+        auto* tree = Control<QTreeView>(name);
+        tree->setHeaderHidden(true);
+        tree->setTextElideMode(Qt::ElideNone);
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+    }
+    Control<QTreeView>("FolderTree")->setUniformRowHeights(true);
+    connect(Control<QTabWidget>("ResultViews"), &QTabWidget::currentChanged, this,
+            &CMainWnd::ListCurrentNode);
 
     BuildAssistMenu();
 
@@ -318,6 +325,8 @@ void CMainWnd::DropEngine(SourceItem* source) {
 void CMainWnd::DropResults() {
     fileListModel_->Show(nullptr, {});
     Control<QTreeView>("TypeTree")->setModel(nullptr);
+    Control<QTreeView>("FolderTree")->setModel(nullptr);
+    folders_.reset();
     results_.reset();
     ReturnFreedMemory();
     ShowCheckState();
@@ -355,16 +364,34 @@ void CMainWnd::ShowResults(std::unique_ptr<CResultsModel> results) {
     typeTree->setModel(results_.get());
     typeTree->expandAll();
     connect(typeTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& node) { fileListModel_->Show(results_.get(), node); });
+            &CMainWnd::ListCurrentNode);
+    // Ticks made anywhere (the list, a tree) show in the totals and the Recover button.
+    connect(results_.get(), &CResultsModel::ChecksChanged, this, &CMainWnd::ShowCheckState);
+    // The folders: each source's tree open one level down, its first folder current.
+    folders_ = std::make_unique<CFolderTreeModel>(*results_);
+    auto* folderTree = Control<QTreeView>("FolderTree");
+    folderTree->setModel(folders_.get());
+    folderTree->expandToDepth(0);
+    if (folders_->rowCount() > 0) folderTree->setCurrentIndex(folders_->index(0, 0));
+    connect(folderTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &CMainWnd::ListCurrentNode);
     // The first type that has files is shown at once.
     const QModelIndex first = results_->FirstFilledNode();
-    if (first.isValid()) {
-        typeTree->setCurrentIndex(first);
-    } else {
-        fileListModel_->Show(results_.get(), {});
-    }
+    if (first.isValid()) typeTree->setCurrentIndex(first);
+    ListCurrentNode();
     ShowCheckState();
     ShowPage(kPageRecover);
+}
+
+void CMainWnd::ListCurrentNode() {
+    if (results_ == nullptr) return;
+    if (Control<QTabWidget>("ResultViews")->currentWidget() == Control("PageByFolder")) {
+        const QModelIndex folder = Control<QTreeView>("FolderTree")->currentIndex();
+        // A folder lists what its count counts: its files and those of the folders below.
+        fileListModel_->ShowFiles(results_.get(), folders_->FilesBelow(folder));
+    } else {
+        fileListModel_->Show(results_.get(), Control<QTreeView>("TypeTree")->currentIndex());
+    }
 }
 
 // Each option of the file-type page names its extensions in its user data ("jpg|jpeg"); the
@@ -869,6 +896,11 @@ void CMainWnd::ApplyLanguage() {
     OptionLabels();
     fileListModel_->Retranslate();
     if (results_ != nullptr) results_->Retranslate();
+    if (folders_ != nullptr) folders_->Retranslate();
+    const TextMap& controls = LanguageTable().Section("MainWnd");
+    auto* views = Control<QTabWidget>("ResultViews");
+    views->setTabText(views->indexOf(Control("PageByType")), QText(controls, "PageByType"));
+    views->setTabText(views->indexOf(Control("PageByFolder")), QText(controls, "PageByFolder"));
     Control<QLabel>("LblProductName")->setText(MessageText("MSG1209"));
     ShowDiskAccessProblems();
     ShowCheckState();

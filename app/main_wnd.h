@@ -25,6 +25,7 @@
 
 #include "app/disk_access.h"
 #include "app/file_list_model.h"
+#include "app/folder_tree_model.h"
 #include "app/results_model.h"
 #include "app/source_item.h"
 #include "engines/found_record.h"
@@ -80,6 +81,8 @@ class CMainWnd : public QWidget {
     // --- Results ---
     // The results shown on the results page; null when there are none.
     CResultsModel* Results() const { return results_.get(); }
+    // The results by folder; null when there are none.
+    CFolderTreeModel* Folders() const { return folders_.get(); }
     CFileListModel* FileListModel() const { return fileListModel_; }
     // Puts these results on the results page, its first type with files listed, and shows it.
     void ShowResults(std::unique_ptr<CResultsModel> results);
@@ -137,6 +140,8 @@ class CMainWnd : public QWidget {
     void PrepareFileTypes();
     void ShowCheckState();
     void OnHeaderClick(int column);
+    // The file list follows the current node of the view on show: a type or a folder.
+    void ListCurrentNode();
 
     template <typename T = QWidget>
     T* Control(const char* name) const {
@@ -160,6 +165,7 @@ class CMainWnd : public QWidget {
     std::vector<TypeOption> typeOptions_;  // the file-type page's options
     ScanSummary summary_;                  // of the last scan
     std::unique_ptr<CResultsModel> results_;
+    std::unique_ptr<CFolderTreeModel> folders_;
     CFileListModel* fileListModel_ = nullptr;
     std::map<int, bool> sortAscending_;  // file list column -> last direction
     std::vector<DiskAccessProblem> diskProblems_;

@@ -314,6 +314,23 @@ std::vector<FoundRecord> CResultsModel::CheckedRecords() const {
     return records;
 }
 
+std::vector<FoundFileItem> CResultsModel::CheckedItems() const {
+    std::vector<FoundFileItem> items;
+    items.reserve(checkedCount_);
+    const std::string carved = MessageText("MSG0819").toStdString() + '/';
+    for (size_t file = 0; file < checked_.size(); ++file) {
+        if (checked_[file] == 0) continue;
+        const FoundRecord& record = store_->Record(file);
+        std::string folder;
+        if (sources_.size() > 1) folder = SourceOf(static_cast<uint32_t>(file)).name.toStdString() + '/';
+        folder += record.origin == static_cast<uint32_t>(RecordOrigin::Carving)
+                      ? carved
+                      : store_->FolderPath(file);
+        items.push_back({record, std::move(folder)});
+    }
+    return items;
+}
+
 void CResultsModel::Retranslate() {
     for (int c = 0; c < kCategoryCount; ++c) {
         const QModelIndex category = index(c, 0);

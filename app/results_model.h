@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/found_file_store.h"
+#include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
 
 namespace keltra {
@@ -100,6 +101,10 @@ class CResultsModel : public QAbstractItemModel {
     uint64_t CheckedBytes() const { return checkedBytes_; }
     // Copies of the checked files' records, in found order.
     std::vector<FoundRecord> CheckedRecords() const;
+    // The checked files with the folders they were found in, as the folder view shows them:
+    // below a first folder naming their source when the results hold several, a carved file
+    // in its source's "Found by signature".
+    std::vector<FoundFileItem> CheckedItems() const;
 
     // The texts of the current language (after a language switch).
     void Retranslate();
