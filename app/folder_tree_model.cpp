@@ -1,7 +1,6 @@
 #include "app/folder_tree_model.h"
 
 #include <algorithm>
-#include <map>
 #include <unordered_map>
 
 #include "app/results_model.h"
@@ -79,7 +78,7 @@ CFolderTreeModel::CFolderTreeModel(const CResultsModel& results, QObject* parent
         }
         return it->second;
     };
-    std::map<std::pair<uint16_t, const std::string*>, uint32_t> folderOf;
+    std::unordered_map<uint64_t, uint32_t> folderOf;  // source << 32 | folder id -> node
     for (size_t file = 0; file < store.Count(); ++file) {
         const uint16_t source = store.Source(file);
         const uint32_t top = nodes_[0].children.at(source);
@@ -88,7 +87,8 @@ CFolderTreeModel::CFolderTreeModel(const CResultsModel& results, QObject* parent
             node = child(top, {}, true);
         } else {
             const std::string& path = store.FolderPath(file);
-            const auto [it, added] = folderOf.try_emplace({source, &path}, top);
+            const auto [it, added] =
+                folderOf.try_emplace(uint64_t{source} << 32 | store.FolderId(file), top);
             if (added) {
                 size_t start = 0;
                 while (start < path.size()) {

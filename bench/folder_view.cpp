@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -27,12 +27,9 @@
 
 namespace {
 
-long AnonKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("RssAnon:")) return std::stol(line.substr(line.find(':') + 1));
-    }
-    return 0;
+// Bytes the program holds on its heap.
+size_t HeapBytes() {
+    return mallinfo2().uordblks;
 }
 
 double Ms(const QElapsedTimer& t) {
@@ -120,7 +117,7 @@ int main(int argc, char** argv) {
         MakeStore(scratch.path(), files, folders),
         std::vector<keltra::ResultsSource>{{"bench.img", 1}}, keltra::ScanSummary{}, Options());
     std::vector<double> typeMs, folderMs;
-    long treeKiB = 0;
+    size_t treeBytes = 0;
     size_t folderCount = 0;
     for (int round = 0; round < 3; ++round) {
         auto store = MakeStore(scratch.path(), files, folders);
@@ -128,11 +125,11 @@ int main(int argc, char** argv) {
         clock.start();
         const keltra::CResultsModel types(std::move(store), {{"bench.img", 1}}, {}, Options());
         typeMs.push_back(Ms(clock));
-        const long before = AnonKiB();
+        const size_t before = HeapBytes();
         clock.restart();
         const keltra::CFolderTreeModel tree(*results);
         folderMs.push_back(Ms(clock));
-        treeKiB = AnonKiB() - before;
+        treeBytes = HeapBytes() - before;
         folderCount = tree.FolderCount();
     }
     std::sort(typeMs.begin(), typeMs.end());
@@ -182,7 +179,7 @@ int main(int argc, char** argv) {
     std::printf("type tree made: %.1f ms; folder tree made: %.1f ms (medians of 3): ratio %.2f\n",
                 typeMs[1], folderMs[1], folderMs[1] / typeMs[1]);
     std::printf("folder tree memory: %.1f bytes/file\n",
-                static_cast<double>(treeKiB) * 1024.0 / static_cast<double>(files));
+                static_cast<double>(treeBytes) / static_cast<double>(files));
     std::printf("results page shown (both trees): %.1f ms; folder tree expanded: %.1f ms\n",
                 showMs, expandMs);
     std::printf("every folder chosen in turn: %.1f ms in all, %.2f ms each on average, "
