@@ -80,6 +80,7 @@ CFolderTreeModel::CFolderTreeModel(const CResultsModel& results, QObject* parent
     };
     std::unordered_map<uint64_t, uint32_t> folderOf;  // source << 32 | folder id -> node
     for (size_t file = 0; file < store.Count(); ++file) {
+        if (!results.IsShown(static_cast<uint32_t>(file))) continue;
         const uint16_t source = store.Source(file);
         const uint32_t top = nodes_[0].children.at(source);
         uint32_t node = top;

@@ -1,5 +1,5 @@
 // The results by folder: the folders the found files were found in, as the card holds them, one
-// tree per source of the results ("card.img" > "DCIM" > "100CANON"), each folder with the count
+// tree per source of the results (the files the results' filter lets through) ("card.img" > "DCIM" > "100CANON"), each folder with the count
 // of the files in it and below it. Files carved by their signature have no folder: they sit in
 // their source's "Found by signature" folder. The file list shows the files of the folder chosen.
 // The tree is made once from the results' store, holding per folder its place, its name and its

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -161,6 +163,17 @@ void CMainWnd::WindowInit() {
         tree->header()->setStretchLastSection(false);
     }
     Control<QTreeView>("FolderTree")->setUniformRowHeights(true);
+    // The filters apply as they change; names once typing pauses.
+    auto* nameTimer = new QTimer(this);
+    nameTimer->setSingleShot(true);
+    nameTimer->setInterval(kFilterDelayMs);
+    connect(nameTimer, &QTimer::timeout, this, &CMainWnd::ApplyFilter);
+    connect(Control<QLineEdit>("EditNameFilter"), &QLineEdit::textChanged, nameTimer,
+            qOverload<>(&QTimer::start));
+    connect(Control<QComboBox>("CmbSizeFilter"), &QComboBox::currentIndexChanged, this,
+            &CMainWnd::ApplyFilter);
+    connect(Control<QCheckBox>("ChkHideDamaged"), &QCheckBox::toggled, this,
+            &CMainWnd::ApplyFilter);
     connect(Control<QTabWidget>("ResultViews"), &QTabWidget::currentChanged, this,
             &CMainWnd::ListCurrentNode);
 
@@ -367,20 +380,88 @@ void CMainWnd::ShowResults(std::unique_ptr<CResultsModel> results) {
             &CMainWnd::ListCurrentNode);
     // Ticks made anywhere (the list, a tree) show in the totals and the Recover button.
     connect(results_.get(), &CResultsModel::ChecksChanged, this, &CMainWnd::ShowCheckState);
-    // The folders: each source's tree open one level down, its first folder current.
-    folders_ = std::make_unique<CFolderTreeModel>(*results_);
-    auto* folderTree = Control<QTreeView>("FolderTree");
-    folderTree->setModel(folders_.get());
-    folderTree->expandToDepth(0);
-    if (folders_->rowCount() > 0) folderTree->setCurrentIndex(folders_->index(0, 0));
-    connect(folderTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &CMainWnd::ListCurrentNode);
+    // The filters of the results before stay.
+    results_->SetFilter(CurrentFilter());
+    ShowFolders();
     // The first type that has files is shown at once.
     const QModelIndex first = results_->FirstFilledNode();
     if (first.isValid()) typeTree->setCurrentIndex(first);
     ListCurrentNode();
     ShowCheckState();
     ShowPage(kPageRecover);
+}
+
+// Each source's tree open one level down, the folder that was current before current again
+// (else the first source).
+void CMainWnd::ShowFolders() {
+    auto* folderTree = Control<QTreeView>("FolderTree");
+    const QString current =
+        folders_ != nullptr ? folders_->PathOf(folderTree->currentIndex()) : QString();
+    auto folders = std::make_unique<CFolderTreeModel>(*results_);
+    folderTree->setModel(folders.get());
+    folders_ = std::move(folders);
+    folderTree->expandToDepth(0);
+    QModelIndex chosen = folders_->rowCount() > 0 ? folders_->index(0, 0) : QModelIndex();
+    for (QModelIndex at = chosen; at.isValid();) {
+        // Down the path of the folder current before, as far as it still exists.
+        QModelIndex next;
+        for (int row = 0; row < folders_->rowCount(at); ++row) {
+            const QModelIndex child = folders_->index(row, 0, at);
+            const QString path = folders_->PathOf(child);
+            if (current == path || current.startsWith(path + QLatin1Char('/'))) next = child;
+        }
+        if (next.isValid()) chosen = next;
+        at = next;
+    }
+    if (chosen.isValid()) {
+        folderTree->setCurrentIndex(chosen);
+        folderTree->scrollTo(chosen);
+    }
+    connect(folderTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &CMainWnd::ListCurrentNode);
+}
+
+FileFilter CMainWnd::CurrentFilter() const {
+    static constexpr uint64_t kMegabyte = 1024 * 1024;
+    FileFilter filter;
+    filter.name = Control<QLineEdit>("EditNameFilter")->text().trimmed();
+    switch (Control<QComboBox>("CmbSizeFilter")->currentIndex()) {
+        case 1:
+            filter.maxSize = kMegabyte - 1;
+            break;
+        case 2:
+            filter.minSize = kMegabyte;
+            filter.maxSize = 10 * kMegabyte;
+            break;
+        case 3:
+            filter.minSize = 10 * kMegabyte + 1;
+            break;
+        default:
+            break;
+    }
+    filter.hideDamaged = Control<QCheckBox>("ChkHideDamaged")->isChecked();
+    return filter;
+}
+
+void CMainWnd::ApplyFilter() {
+    if (results_ == nullptr) return;
+    results_->SetFilter(CurrentFilter());
+    ShowFolders();
+    ListCurrentNode();
+    ShowCheckState();
+}
+
+// The filter controls' texts of the current language; the chosen size range stays.
+void CMainWnd::FilterTexts() {
+    Control<QLineEdit>("EditNameFilter")->setPlaceholderText(MessageText("MSG0820"));
+    auto* sizes = Control<QComboBox>("CmbSizeFilter");
+    const QSignalBlocker blocker(sizes);
+    const int chosen = std::max(0, sizes->currentIndex());
+    sizes->clear();
+    for (const char* key : {"MSG0821", "MSG0822", "MSG0823", "MSG0824"}) {
+        sizes->addItem(MessageText(key));
+    }
+    sizes->setCurrentIndex(chosen);
 }
 
 void CMainWnd::ListCurrentNode() {
@@ -897,6 +978,7 @@ void CMainWnd::ApplyLanguage() {
     fileListModel_->Retranslate();
     if (results_ != nullptr) results_->Retranslate();
     if (folders_ != nullptr) folders_->Retranslate();
+    FilterTexts();
     const TextMap& controls = LanguageTable().Section("MainWnd");
     auto* views = Control<QTabWidget>("ResultViews");
     views->setTabText(views->indexOf(Control("PageByType")), QText(controls, "PageByType"));

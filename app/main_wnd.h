@@ -99,6 +99,8 @@ class CMainWnd : public QWidget {
     // the list is refreshed.
     static constexpr int kDevicePollMs = 1000;
     static constexpr int kDeviceSettleMs = 5000;
+    // How long typing in the name filter pauses before the list follows.
+    static constexpr int kFilterDelayMs = 250;
 
   signals:
     void SelectedFileChanged();
@@ -142,6 +144,12 @@ class CMainWnd : public QWidget {
     void OnHeaderClick(int column);
     // The file list follows the current node of the view on show: a type or a folder.
     void ListCurrentNode();
+    // The folder tree of the results as the filter leaves them.
+    void ShowFolders();
+    // The filter controls' values, and applied to the results.
+    FileFilter CurrentFilter() const;
+    void ApplyFilter();
+    void FilterTexts();
 
     template <typename T = QWidget>
     T* Control(const char* name) const {

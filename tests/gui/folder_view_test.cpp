@@ -1,10 +1,13 @@
 // The results by folder: the tree a store of found files makes (counts, order, carved files in
-// their source's "Found by signature"), the list of a folder with its tick box; the tree of a
+// their source's "Found by signature"), the list of a folder with its tick box; the filters and
+// the counts, lists and ticks that follow them; the tree of a
 // quick-scanned card against The Sleuth Kit's `fls -r`; and recovery through the window with
 // the found folders kept, each file with its bytes and its modification time.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -187,6 +190,93 @@ class FolderViewTest : public QObject {
                             "card.img/DCIM/100CANON/a.jpg", "card.img/DCIM/100CANON/b.jpg",
                             carved.toStdString() + "/000123.jpg",
                             "disk.img, Partition 2/DCIM/100CANON/f.jpg"}));
+    }
+
+    void FiltersChangeTheCountsTheListsAndTheTicks() {
+        const test::ScratchDir scratch;
+        auto store =
+            std::make_unique<FoundFileStore>(QString::fromStdString(scratch.Path().string()));
+        const auto add = [&store](const char* name, uint64_t size, const char* folder,
+                                  bool intact) {
+            FoundRecord r = File(name);
+            r.size = size;
+            r.contentIntact = intact ? 1 : 0;
+            QCOMPARE(store->Add(r, folder, 0), kOk);
+        };
+        add("IMG_0001.JPG", 2'000'000, "DCIM/100CANON/", true);
+        add("IMG_0002.JPG", 300'000, "DCIM/100CANON/", false);
+        add("holiday.jpg", 5'000, "Photos/", true);
+        add("song.mp3", 20'000'000, "Music/", true);
+        QCOMPARE(store->Finish(), kOk);
+        CResultsModel results(std::move(store), {{"card.img", 1}}, {},
+                              {{"TypeJpg", "JPEG", 0, {"jpg"}}, {"TypeMp3", "MP3", 1, {"mp3"}}});
+        const auto count = [&results](const char* node) {
+            return results.NodeByName(node).data(CResultsModel::kCountRole).toULongLong();
+        };
+        const auto folderCounts = [&results] {
+            std::map<QString, qulonglong> folders;
+            CollectFolders(CFolderTreeModel(results), {}, folders);
+            return folders;
+        };
+        QCOMPARE(count("TypeJpg"), 3ULL);
+
+        FileFilter filter;
+        filter.name = "img_";
+        results.SetFilter(filter);
+        QCOMPARE(count("TypeJpg"), 2ULL);
+        QCOMPARE(count("NodeAudio"), 0ULL);
+        QCOMPARE(results.ShownCount(), size_t(2));
+        QCOMPARE(folderCounts(), (std::map<QString, qulonglong>{{"card.img", 2},
+                                                                {"card.img/DCIM", 2},
+                                                                {"card.img/DCIM/100CANON", 2}}));
+        filter.hideDamaged = true;
+        results.SetFilter(filter);
+        QCOMPARE(results.FilesOf(results.NodeByName("TypeJpg")), std::vector<uint32_t>{0});
+        filter = {};
+        filter.minSize = 1'000'000;
+        results.SetFilter(filter);
+        QCOMPARE(count("NodePhoto"), 1ULL);
+        QCOMPARE(count("TypeMp3"), 1ULL);
+
+        // Ticking a node ticks what it shows; what the filter hides keeps its tick, and the
+        // node's box tells of the files shown.
+        results.SetFileChecked(2, true);  // holiday.jpg, hidden by the size
+        results.SetNodeChecked(results.NodeByName("NodePhoto"), true);
+        QCOMPARE(results.CheckedCount(), size_t(2));
+        QVERIFY(results.IsChecked(0) && !results.IsChecked(1) && results.IsChecked(2));
+        QCOMPARE(results.NodeCheckState(results.NodeByName("NodePhoto")), Qt::Checked);
+        results.SetFilter({});
+        QCOMPARE(results.NodeCheckState(results.NodeByName("NodePhoto")), Qt::PartiallyChecked);
+        QCOMPARE(count("TypeJpg"), 3ULL);
+    }
+
+    void FilterControlsOnTheResultsPage() {
+        const std::string image = test::FixturePath("photos_fat.img");
+        if (!fs::exists(image)) QSKIP("photos_fat.img is not built");
+        CMainWnd window;
+        ScanImage(window, image);
+        ShowFolders(window);
+        window.findChild<QTreeView*>("FolderTree")->setCurrentIndex(window.Folders()->index(0, 0));
+        QCOMPARE(test::ListedRows(window), 6);
+        QTest::keyClicks(window.findChild<QLineEdit*>("EditNameFilter"), "beach");
+        QTRY_COMPARE(test::ListedRows(window), 2);
+        QCOMPARE(window.Folders()->data(window.Folders()->index(0, 0)).toString(),
+                 QString("photos_fat.img (2)"));
+        QCOMPARE(test::NodeCount(window, "NodePhoto"), 2);
+        if (!qEnvironmentVariableIsEmpty("KELTRA_SCREENSHOT_DIR")) {
+            window.findChild<QTreeView*>("FolderTree")->expandAll();
+            window.showMaximized();
+            test::Screenshot(window, "results_filtered");
+        }
+        // Over 10 MB: nothing on this card; the list and the tree empty, the filter kept.
+        window.findChild<QComboBox*>("CmbSizeFilter")->setCurrentIndex(3);
+        QCOMPARE(test::ListedRows(window), 0);
+        QCOMPARE(window.Folders()->rowCount(), 1);
+        QCOMPARE(window.Folders()->data(window.Folders()->index(0, 0)).toString(),
+                 QString("photos_fat.img (0)"));
+        window.findChild<QLineEdit*>("EditNameFilter")->clear();
+        window.findChild<QComboBox*>("CmbSizeFilter")->setCurrentIndex(0);
+        QTRY_COMPARE(test::ListedRows(window), 6);
     }
 
     void FolderViewOfAQuickScanEqualsFls() {
