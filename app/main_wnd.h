@@ -1,7 +1,7 @@
 // The main window: four pages (start, source, file types, results) with their banners, the
 // mode buttons, page navigation, and the assist menu with the language choice; the source list
 // (disks, partitions, image files) kept up to date as devices come and go; the scan and the
-// search; the results by type with the checked files.
+// search; the results by type and by folder, their filters, and the checked files.
 //
 // For preview and recovery the window offers:
 //  - Results(): the results model of the last scan (null when there are none), which holds

@@ -267,6 +267,10 @@ class FolderViewTest : public QObject {
             window.findChild<QTreeView*>("FolderTree")->expandAll();
             window.showMaximized();
             test::Screenshot(window, "results_filtered");
+            // The smallest window keeps the filters and the list usable.
+            window.showNormal();
+            window.resize(window.minimumSize());
+            test::Screenshot(window, "results_filtered_800x500");
         }
         // Over 10 MB: nothing on this card; the list and the tree empty, the filter kept.
         window.findChild<QComboBox*>("CmbSizeFilter")->setCurrentIndex(3);
