@@ -78,6 +78,9 @@ constexpr Banner kBanners[] = {
 };
 
 constexpr const char* kTypeGroups[] = {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo"};
+// The category names as the results name them, in kCategoryNames' order.
+constexpr const char* kCategoryTexts[] = {"MSG0807", "MSG0808", "MSG0809",
+                                          "MSG0810", "MSG0811", "MSG0812"};
 
 // Gives the memory of dropped results back to the system at once, not at the next allocation.
 void ReturnFreedMemory() {
@@ -873,6 +876,22 @@ void CMainWnd::ShowScanSummary() {
     QString text = FormatMessage(
         MessageText(key),
         {names.join(QStringLiteral(", ")), QString::fromStdString(DurationText(scan.seconds))});
+    // What was found, by category, and how much of it is damaged.
+    QStringList found;
+    for (int c = 0; c < kCategoryCount; ++c) {
+        const size_t files = results_->CategoryFileCount(c);
+        if (files == 0) continue;
+        found << QStringLiteral("%1 %2").arg(MessageText(kCategoryTexts[c])).arg(files);
+    }
+    if (!found.isEmpty()) {
+        text += QLatin1Char(' ') + found.join(QStringLiteral(", "));
+        if (results_->DamagedCount() > 0) {
+            text += QStringLiteral("; ") +
+                    FormatMessage(MessageText("MSG0825"),
+                                  {QString::number(results_->DamagedCount())});
+        }
+        text += QLatin1Char('.');
+    }
     for (const QString& line : scan.passedOver) text += QLatin1Char('\n') + line;
     summary->setText(text);
     offer->setVisible(results_->FileCount() == 0 && !scan.deep);

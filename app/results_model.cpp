@@ -98,6 +98,7 @@ CResultsModel::CResultsModel(std::unique_ptr<FoundFileStore> store,
         const uint16_t row = rowOfExtension[store_->Extension(file)];
         typeOf_[file] = row;
         types_[row].files.push_back(static_cast<uint32_t>(file));
+        damaged_ += store_->Record(file).contentIntact == 0 ? 1 : 0;
     }
     for (TypeRow& type : types_) {
         type.files.shrink_to_fit();
@@ -237,6 +238,14 @@ std::vector<uint32_t> CResultsModel::FilesOf(const QModelIndex& node) const {
         add(*type);
     } else {
         for (uint16_t row : categoryRows_[static_cast<size_t>(node.row())]) add(types_[row]);
+    }
+    return files;
+}
+
+size_t CResultsModel::CategoryFileCount(int category) const {
+    size_t files = 0;
+    for (uint16_t row : categoryRows_[static_cast<size_t>(category)]) {
+        files += types_[row].files.size();
     }
     return files;
 }

@@ -87,6 +87,10 @@ class CResultsModel : public QAbstractItemModel {
     const std::vector<ResultsSource>& Sources() const { return sources_; }
     const ResultsSource& SourceOf(uint32_t file) const { return sources_[store_->Source(file)]; }
     const ScanSummary& Summary() const { return summary_; }
+    // Files whose first data did not pass the content check (damaged, or not of their type).
+    size_t DamagedCount() const { return damaged_; }
+    // Files per category, whatever the filter.
+    size_t CategoryFileCount(int category) const;
     // What the Path column shows: the folder path; for a carved file, its source's name.
     QString PathText(uint32_t file) const;
     // The type row's text for a file's type column is the record's; its category index.
@@ -147,6 +151,7 @@ class CResultsModel : public QAbstractItemModel {
     std::vector<uint8_t> shown_;                           // per file: 1 = the filter passes it
     FileFilter filter_;
     size_t shownCount_ = 0;
+    size_t damaged_ = 0;
     size_t checkedCount_ = 0;
     uint64_t checkedBytes_ = 0;
 };

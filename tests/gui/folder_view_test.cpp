@@ -219,6 +219,8 @@ class FolderViewTest : public QObject {
             return folders;
         };
         QCOMPARE(count("TypeJpg"), 3ULL);
+        QCOMPARE(results.DamagedCount(), size_t(1));
+        QCOMPARE(results.CategoryFileCount(0), size_t(3));
 
         FileFilter filter;
         filter.name = "img_";
@@ -258,11 +260,17 @@ class FolderViewTest : public QObject {
         ShowFolders(window);
         window.findChild<QTreeView*>("FolderTree")->setCurrentIndex(window.Folders()->index(0, 0));
         QCOMPARE(test::ListedRows(window), 6);
+        // The scan's summary counts what was found by category, whatever the filter.
+        const auto summary = [&window] {
+            return window.findChild<QLabel*>("LblScanSummary")->text();
+        };
+        QVERIFY2(summary().endsWith(" Photo 5, Document 1."), qPrintable(summary()));
         QTest::keyClicks(window.findChild<QLineEdit*>("EditNameFilter"), "beach");
         QTRY_COMPARE(test::ListedRows(window), 2);
         QCOMPARE(window.Folders()->data(window.Folders()->index(0, 0)).toString(),
                  QString("photos_fat.img (2)"));
         QCOMPARE(test::NodeCount(window, "NodePhoto"), 2);
+        QVERIFY2(summary().endsWith(" Photo 5, Document 1."), qPrintable(summary()));
         if (!qEnvironmentVariableIsEmpty("KELTRA_SCREENSHOT_DIR")) {
             window.findChild<QTreeView*>("FolderTree")->expandAll();
             window.showMaximized();
