@@ -10,8 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 
 namespace {
@@ -68,10 +67,9 @@ std::vector<std::byte> PhotoLikeBytes() {
 }
 
 void RunPass(benchmark::State& state, const std::vector<std::byte>& data) {
-    const keltra::CarveChunkBuffer hold;
     keltra::SectorSource source;
     keltra::OpenReaderSource(source, std::make_unique<Bytes>(data), data.size() / kSector);
-    keltra::CarveContext& ctx = keltra::TheCarveContext();
+    keltra::CarveSession ctx;
     ctx.source = &source;
     ctx.sectorSize = kSector;
     ctx.transportStreamFlag = 0;
@@ -82,7 +80,7 @@ void RunPass(benchmark::State& state, const std::vector<std::byte>& data) {
             std::span<const std::byte> rest(data);
             while (!rest.empty()) {
                 uint64_t size = 0;
-                if (keltra::ScanForNextHeader(rest, size) == 0) break;
+                if (keltra::ScanForNextHeader(ctx, rest, size) == 0) break;
                 ++stops;
                 rest = rest.subspan(static_cast<size_t>(size) + kSector);
             }

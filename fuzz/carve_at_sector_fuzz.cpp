@@ -2,23 +2,20 @@
 // stop scan must stay inside their buffers and finish.
 #include <string>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "memory_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace keltra;
     if (size < 2) return 0;
-    static const CarveChunkBuffer hold;
     // First byte: sector size (sometimes one the carving code refuses) and the flags.
     constexpr int kSizes[] = {512, 1024, 2048, 4096, 512, 512, 700, 0};
     const int sectorSize = kSizes[data[0] & 7];
-    CarveContext& ctx = TheCarveContext();
-    ctx.transportStreamFlag = (data[0] >> 3) & 1;
-    ctx.m2tsFlag = (data[0] >> 4) & 1;
-    TsStreamRanges().clear();
-    if ((data[0] >> 5) & 1) TsStreamRanges().push_back({data[1], uint64_t{data[1]} + 3});
+    CarveSession session;
+    session.transportStreamFlag = (data[0] >> 3) & 1;
+    session.m2tsFlag = (data[0] >> 4) & 1;
+    if ((data[0] >> 5) & 1) session.transportStreams.push_back({data[1], uint64_t{data[1]} + 3});
 
     std::vector<std::byte> image;
     const uint32_t unit = sectorSize > 0 ? static_cast<uint32_t>(sectorSize) : 512;
@@ -28,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FileTypeCode type = kTypeNone;
         uint64_t carved = 0;
         const auto header = std::span<const std::byte>(image).subspan(s * unit, unit);
-        (void)CarveAtSector(sectorSize, source, header, s, s, source.totalSectors, -1, 0, name,
-                            type, carved);
+        (void)CarveAtSector(session, sectorSize, source, header, s, s, source.totalSectors, -1, 0,
+                            name, type, carved);
     }
     return 0;
 }

@@ -1,5 +1,4 @@
 // The content check of every extension in the table over arbitrary first bytes and disk.
-#include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_at_sector.h"
 #include "engines/carving/signature_table.h"
 #include "memory_source.h"
@@ -7,7 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace keltra;
     if (size < 3) return 0;
-    static const CarveChunkBuffer hold;
     const auto table = FileSignatureTable();
     const std::string_view extension =
         data[0] < table.size() ? table[data[0]].extension : std::string_view("txt");

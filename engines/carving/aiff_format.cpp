@@ -14,12 +14,12 @@ namespace {
 constexpr uint64_t kAiffLimit = uint64_t{1} << 32;
 constexpr int kMaxChunks = 1 << 16;
 
-uint64_t AiffRule(ByteView) {
-    return RunEndSearch(2 * kGiB, kTypeNone, nullptr);
+uint64_t AiffRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 2 * kGiB, kTypeNone, nullptr);
 }
 
-StructureEnd WalkChunks(ByteView header) {
-    CarvedFileBytes file(kAiffLimit);
+StructureEnd WalkChunks(CarveSession& session, ByteView header) {
+    CarvedFileBytes file(session, kAiffLimit);
     const uint64_t formSize = Be32(header, 4);
     const uint64_t end = 8 + formSize + (formSize & 1);
     if (8 + formSize > file.Available()) return StructureEnd::Broken();
@@ -42,15 +42,16 @@ StructureEnd WalkChunks(ByteView header) {
 
 }  // namespace
 
-FileTypeCode RecogniseAiff(ByteView b) {
+FileTypeCode RecogniseAiff(CarveSession&, ByteView b) {
     if (b.size() < 20 || !At(b, 0, "FORM") || Be32(b, 4) < 12) return kTypeNone;
     if (At(b, 8, "AIFF")) return kTypeAiff;
     if (At(b, 8, "AIFC")) return kTypeAifc;
     return kTypeNone;
 }
 
-uint64_t FindAiffEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkChunks(header)), AiffRule, header);
+uint64_t FindAiffEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkChunks(session, header)), AiffRule,
+                     header);
 }
 
 }  // namespace keltra

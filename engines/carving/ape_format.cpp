@@ -26,13 +26,13 @@ class ApeTag : public FooterTest {
 
 }  // namespace
 
-FileTypeCode RecogniseApe(ByteView b) {
+FileTypeCode RecogniseApe(CarveSession&, ByteView b) {
     return At(b, 0, "MAC ") ? kTypeMonkeysAudio : kTypeNone;
 }
 
-uint64_t FindApeEnd(ByteView) {
+uint64_t FindApeEnd(CarveSession& session, ByteView) {
     ApeTag test;
-    return RunEndSearch(2 * kGiB, kTypeNone, &test);
+    return RunEndSearch(session, 2 * kGiB, kTypeNone, &test);
 }
 
 }  // namespace keltra

@@ -6,11 +6,11 @@ namespace keltra {
 
 using namespace std::string_view_literals;
 
-FileTypeCode RecogniseRar(ByteView b) {
+FileTypeCode RecogniseRar(CarveSession&, ByteView b) {
     return At(b, 0, "Rar!\x1A\x07\x00"sv) ? kTypeRar : kTypeNone;
 }
 
-FileTypeCode RecogniseCabinet(ByteView b) {
+FileTypeCode RecogniseCabinet(CarveSession&, ByteView b) {
     return b.size() >= 36 && At(b, 0, "MSCF") ? kTypeCabinet : kTypeNone;
 }
 

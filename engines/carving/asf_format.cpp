@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "engines/carving/byte_tests.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/format_modules.h"
 
@@ -22,12 +22,12 @@ constexpr uint64_t kLimit = 256 * kMiB;
 
 }  // namespace
 
-FileTypeCode RecogniseAsf(ByteView b) {
+FileTypeCode RecogniseAsf(CarveSession&, ByteView b) {
     return b.size() >= 24 && At(b, 0, kHeaderObject) ? kTypeAsf : kTypeNone;
 }
 
-uint64_t FindAsfEnd(ByteView header) {
-    const uint64_t oneSector = TheCarveContext().sectorSize;
+uint64_t FindAsfEnd(CarveSession& session, ByteView header) {
+    const uint64_t oneSector = session.sectorSize;
     const auto pos = FindBytes(header, kFileProperties, 30);
     if (!pos || *pos + kFlagsAt + 4 > header.size()) return oneSector;
     if ((Le32(header, *pos + kFlagsAt) & 1) != 0) return oneSector;  // broadcast: no size

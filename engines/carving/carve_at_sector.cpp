@@ -2,17 +2,15 @@
 
 #include <fmt/format.h>
 
-#include "engines/carving/carve_context.h"
 #include "engines/carving/signature_table.h"
 
 namespace keltra {
 
-Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const std::byte> header,
-                     uint64_t startSector, uint64_t sectorsDoneBefore, uint64_t totalSectors,
-                     int secondsLeft, uint64_t filesFound, std::string& name, FileTypeCode& type,
-                     uint64_t& size) {
+Status CarveAtSector(CarveSession& ctx, int sectorSize, const SectorSource& source,
+                     std::span<const std::byte> header, uint64_t startSector,
+                     uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
+                     uint64_t filesFound, std::string& name, FileTypeCode& type, uint64_t& size) {
     if (!IsCarvableSectorSize(sectorSize)) return kErrInvalidParameter;
-    CarveContext& ctx = TheCarveContext();
     ctx.sectorSize = static_cast<uint32_t>(sectorSize);
     ctx.source = &source;
     ctx.startSector = startSector;
@@ -22,7 +20,7 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
     ctx.secondsLeft = secondsLeft;
     ctx.filesFound = filesFound;
 
-    const Recognition found = RecogniseSector(header);
+    const Recognition found = RecogniseSector(ctx, header);
     ctx.transportStreamFlag = 1;
     ctx.m2tsFlag = 0;
     if (found.row == nullptr || found.row->findEnd == nullptr) return kErrInvalidParameter;
@@ -34,7 +32,7 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
     ctx.lastCallbackResult = 0;
     ctx.damaged = false;
     ctx.carvedAs = kTypeNone;
-    size = row->findEnd(header);
+    size = row->findEnd(ctx, header);
     // The end finder may have named the file more exactly (a TIFF that is a camera's RAW).
     const SignatureRow* named = ctx.carvedAs != kTypeNone ? FirstRowWithCode(ctx.carvedAs) : row;
     if (named == nullptr) named = row;
@@ -43,13 +41,10 @@ Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const
     return ctx.lastCallbackResult == kCancelled ? kCancelled : kOk;
 }
 
-bool LastCarveDamaged() {
-    return TheCarveContext().damaged;
-}
-
 int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,
                      const SectorSource& source, int sectorSize, uint64_t startSector) {
-    CarveContext& ctx = TheCarveContext();
+    // A check of its own: what a carver's attempts left does not bear on it.
+    CarveSession ctx;
     ctx.sectorSize = static_cast<uint32_t>(sectorSize > 0 ? sectorSize : 0);
     ctx.source = &source;
     ctx.startSector = startSector;
@@ -57,12 +52,12 @@ int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view ext
     ctx.transportStreamFlag = 0;
     const SignatureRow* row = FirstRowWithExtension(extension);
     if (row == nullptr) return 1;
-    if (row->recognise(firstBytes) == row->code) return 1;
+    if (row->recognise(ctx, firstBytes) == row->code) return 1;
     // A file of the same container under another of its family's names (a NEF named .tif, an
     // M4A named .mp4) is whole all the same.
     const ContainerFamily family = FamilyOf(row->code);
     if (family == ContainerFamily::kNoFamily) return 0;
-    const Recognition found = RecogniseSector(firstBytes);
+    const Recognition found = RecogniseSector(ctx, firstBytes);
     return found.row != nullptr && FamilyOf(found.code) == family ? 1 : 0;
 }
 

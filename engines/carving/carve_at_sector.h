@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "engines/carving/carve_session.h"
 #include "engines/carving/file_type_code.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
@@ -18,15 +19,13 @@ namespace keltra {
 // `source`. 0: carved, the outputs set (name "<start sector>.<extension>"); 87: nothing
 // carvable here (outputs untouched), also for a sector size outside 512..4096; kCancelled: the
 // progress callback answered kCancelled while the end was sought. The progress values go to
-// the callback the carving engine published in the carve context.
-Status CarveAtSector(int sectorSize, const SectorSource& source, std::span<const std::byte> header,
-                     uint64_t startSector, uint64_t sectorsDoneBefore, uint64_t totalSectors,
-                     int secondsLeft, uint64_t filesFound, std::string& name, FileTypeCode& type,
-                     uint64_t& size);
-
-// Whether the last successful CarveAtSector found the file's structure broken: the file is
-// still carved (to where the table's rule ends it) but is not intact.
-bool LastCarveDamaged();
+// the session's progress callback. Afterwards `session.damaged` tells whether a successful
+// attempt found the file's structure broken: the file is still carved (to where the table's
+// rule ends it) but is not intact.
+Status CarveAtSector(CarveSession& session, int sectorSize, const SectorSource& source,
+                     std::span<const std::byte> header, uint64_t startSector,
+                     uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
+                     uint64_t filesFound, std::string& name, FileTypeCode& type, uint64_t& size);
 
 // 1 when the extension (any case) is unknown, or the recogniser of its first row answers that
 // row's code for `firstBytes` (the file's first bytes, lying at `startSector`), or the bytes

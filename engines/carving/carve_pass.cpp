@@ -1,6 +1,6 @@
 #include "engines/carving/carve_pass.h"
 
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/deep/sector_pass.h"
 #include "platform/clock.h"
 
@@ -15,7 +15,7 @@ Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, in
                        const CarvePassRange& range, ScanProgressCallback progress, void* user,
                        uint64_t* unreadableSectors) {
     if (!IsCarvableSectorSize(sectorSize)) return kErrInvalidParameter;
-    TsStreamRanges().clear();
+    engine.StartPass();
     const auto bytesPerSector = static_cast<uint64_t>(sectorSize);
     const uint64_t total = range.sectorCount;
     const uint64_t startTick = TickCountMs();

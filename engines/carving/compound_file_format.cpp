@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engines/carving/byte_tests.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
@@ -78,7 +78,7 @@ FileTypeCode ClassifyDirectory(ByteView directory) {
 
 }  // namespace
 
-FileTypeCode RecogniseFla(ByteView b) {
+FileTypeCode RecogniseFla(CarveSession&, ByteView b) {
     return b.size() >= 16 && At(b, 0, "\xD0\xCF\x11\xE0"sv) ? kTypeFla : kTypeNone;
 }
 
@@ -92,7 +92,7 @@ constexpr uint64_t kHeaderFatSectors = 109;
 // The file is its header sector and every sector up to the last one the allocation table
 // (FAT) does not mark free; the FAT's own sectors are listed in the header and, for a large
 // file, in a chain of further list (DIFAT) sectors.
-StructureEnd WalkAllocation(ByteView header) {
+StructureEnd WalkAllocation(CarveSession& session, ByteView header) {
     if (header.size() < 512 || !At(header, 0, kCompoundMagic)) return StructureEnd::Broken();
     const uint16_t shift = Le16(header, 30);
     if (shift != 9 && shift != 12) return StructureEnd::Broken();
@@ -101,7 +101,7 @@ StructureEnd WalkAllocation(ByteView header) {
     // No more table than a file within the limit needs (each FAT sector maps sector / 4).
     const uint64_t maxFatSectors = kFlaLimit / sector / (sector / 4) + 1;
     if (fatSectors == 0 || fatSectors > maxFatSectors) return StructureEnd::Broken();
-    CarvedFileBytes file(kFlaLimit);
+    CarvedFileBytes file(session, kFlaLimit);
     const auto at = [&](uint64_t n) { return (n + 1) * sector; };  // the header is sector -1
     std::vector<uint32_t> fat;
     for (uint64_t k = 0; k < std::min(fatSectors, kHeaderFatSectors); ++k) {
@@ -133,28 +133,29 @@ StructureEnd WalkAllocation(ByteView header) {
     return StructureEnd::Found(at(*last + 1));
 }
 
-uint64_t FlaRule(ByteView) {
-    return RunEndSearch(kFlaLimit, kTypeNone, nullptr);
+uint64_t FlaRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kFlaLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-uint64_t FindFlaEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkAllocation(header)), FlaRule, header);
+uint64_t FindFlaEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkAllocation(session, header)),
+                     FlaRule, header);
 }
 
 // The compound file's sector N is taken to be disk sector (current + 1 + N), which holds for
 // 512-byte sectors on both sides.
-FileTypeCode RecogniseCompoundFile(ByteView b) {
+FileTypeCode RecogniseCompoundFile(CarveSession& session, ByteView b) {
     if (!At(b, 0, kCompoundMagic)) return kTypeNone;
-    const uint64_t current = TheCarveContext().currentSector;
-    const ByteView first = ReadProbeSectors(current + 1, 1);
+    const uint64_t current = session.currentSector;
+    const ByteView first = session.ReadProbe(current + 1, 1);
     if (first.empty()) return kTypeCompoundOther;
     if (Le16(first, 0) == 0xA5EC) return kTypeWord;                     // Word's FIB
     if (At(first, 0, "\x09\x08\x10\x00\x00\x06"sv)) return kTypeExcel;  // BIFF8 workbook BOF
     if (b.size() < kFirstDirectorySectorAt + 4) return kTypeCompoundOther;
     const uint64_t directorySector = Le32(b, kFirstDirectorySectorAt);
-    const ByteView directory = ReadProbeSectors(current + 1 + directorySector, 1);
+    const ByteView directory = session.ReadProbe(current + 1 + directorySector, 1);
     if (directory.empty()) return kTypeCompoundOther;
     return ClassifyDirectory(directory);
 }

@@ -19,8 +19,8 @@ using namespace std::string_view_literals;
 constexpr uint64_t kCrwLimit = 256 * kMiB;
 constexpr uint64_t kMaxRecords = 512;
 
-uint64_t CrwRule(ByteView) {
-    return RunEndSearch(kCrwLimit, kTypeNone, nullptr);
+uint64_t CrwRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kCrwLimit, kTypeNone, nullptr);
 }
 
 // A heap's table at `table` (from the heap's start `heap`): its records lie inside the heap
@@ -37,8 +37,8 @@ bool TableHolds(CarvedFileBytes& file, uint64_t heap, uint64_t table, uint64_t c
     return true;
 }
 
-StructureEnd FindRootTable(uint64_t heap) {
-    CarvedFileBytes file(kCrwLimit);
+StructureEnd FindRootTable(CarveSession& session, uint64_t heap) {
+    CarvedFileBytes file(session, kCrwLimit);
     std::vector<std::byte> window;
     // Tables start at even offsets of the heap: a count, its records, then its own offset.
     for (uint64_t p = heap; p + 6 <= file.Available();) {
@@ -62,14 +62,15 @@ StructureEnd FindRootTable(uint64_t heap) {
 
 }  // namespace
 
-FileTypeCode RecogniseCrw(ByteView b) {
+FileTypeCode RecogniseCrw(CarveSession&, ByteView b) {
     if (b.size() < 26 || !At(b, 0, "II") || !At(b, 6, "HEAPCCDR")) return kTypeNone;
     const uint32_t headerLength = Le32(b, 2);
     return headerLength >= 14 && headerLength <= 512 ? kTypeCrw : kTypeNone;
 }
 
-uint64_t FindCrwEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(FindRootTable(Le32(header, 2))), CrwRule, header);
+uint64_t FindCrwEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, FindRootTable(session, Le32(header, 2))),
+                     CrwRule, header);
 }
 
 }  // namespace keltra

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engines/carve_chunk_buffer.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/signature_table.h"
 #include "engines/fat/fat_entry.h"
 #include "platform/little_endian.h"
@@ -29,23 +28,24 @@ bool IsBootSector(std::span<const std::byte> s) {
     return false;
 }
 
-std::optional<size_t> StopSector(std::span<const std::byte> bytes, FileTypeCode ignored) {
-    CarveContext& ctx = TheCarveContext();
+std::optional<size_t> StopSector(CarveSession& ctx, std::span<const std::byte> bytes,
+                                 FileTypeCode ignored) {
     const size_t ss = ctx.sectorSize;
     if (ss == 0) return std::nullopt;
     const size_t count = bytes.size() / ss;
     for (size_t i = 0; i < count; ++i) {
         ++ctx.currentSector;
         const auto sector = bytes.subspan(i * ss, ss);
-        if (AnyRecogniserAnswers(sector, ignored) || IsVolumeMetadataSector(sector)) return i;
+        if (AnyRecogniserAnswers(ctx, sector, ignored) || IsVolumeMetadataSector(sector)) return i;
     }
     return std::nullopt;
 }
 
-int ScanWith(std::span<const std::byte> bytes, uint64_t& size, FileTypeCode ignored) {
-    const std::optional<size_t> stop = StopSector(bytes, ignored);
+int ScanWith(CarveSession& session, std::span<const std::byte> bytes, uint64_t& size,
+             FileTypeCode ignored) {
+    const std::optional<size_t> stop = StopSector(session, bytes, ignored);
     if (!stop) return 0;
-    size += uint64_t{*stop} * TheCarveContext().sectorSize;
+    size += uint64_t{*stop} * session.sectorSize;
     return 1;
 }
 
@@ -60,16 +60,17 @@ bool IsVolumeMetadataSector(std::span<const std::byte> s) {
     return LooksLikeFatDirSector(s);
 }
 
-int ScanForNextHeader(std::span<const std::byte> bytes, uint64_t& size) {
-    return ScanWith(bytes, size, kTypeNone);
+int ScanForNextHeader(CarveSession& session, std::span<const std::byte> bytes, uint64_t& size) {
+    return ScanWith(session, bytes, size, kTypeNone);
 }
 
-int ScanForNextHeaderMpeg(std::span<const std::byte> bytes, uint64_t& size) {
-    return ScanWith(bytes, size, kTypeMpeg);
+int ScanForNextHeaderMpeg(CarveSession& session, std::span<const std::byte> bytes, uint64_t& size) {
+    return ScanWith(session, bytes, size, kTypeMpeg);
 }
 
-bool FooterAccepted(std::span<const std::byte> data, size_t pos, size_t length) {
-    const size_t ss = TheCarveContext().sectorSize;
+bool FooterAccepted(std::span<const std::byte> data, size_t pos, size_t length,
+                    uint32_t sectorSize) {
+    const size_t ss = sectorSize;
     const size_t after = pos + length;
     if (ss == 0 || after > data.size()) return false;
     if (after % ss == 0) return true;
@@ -91,15 +92,15 @@ std::optional<size_t> FindBytes(std::span<const std::byte> data, std::string_vie
     return pos;
 }
 
-std::optional<size_t> FindAcceptedFooter(std::span<const std::byte> data, std::string_view needle) {
+std::optional<size_t> FindAcceptedFooter(std::span<const std::byte> data, std::string_view needle,
+                                         uint32_t sectorSize) {
     for (auto pos = FindBytes(data, needle); pos; pos = FindBytes(data, needle, *pos + 1)) {
-        if (FooterAccepted(data, *pos, needle.size())) return pos;
+        if (FooterAccepted(data, *pos, needle.size(), sectorSize)) return pos;
     }
     return std::nullopt;
 }
 
-bool ReportEndSearchProgress(uint64_t sectorsRead) {
-    CarveContext& ctx = TheCarveContext();
+bool ReportEndSearchProgress(CarveSession& ctx, uint64_t sectorsRead) {
     if (ctx.progress == nullptr) return true;
     const uint64_t done = ctx.sectorsDoneBefore + sectorsRead;
     const uint64_t percent = ctx.totalSectors != 0 ? done * 100 / ctx.totalSectors : 0;
@@ -111,17 +112,15 @@ bool ReportEndSearchProgress(uint64_t sectorsRead) {
     return false;
 }
 
-uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test) {
-    CarveContext& ctx = TheCarveContext();
+uint64_t RunEndSearch(CarveSession& ctx, uint64_t limit, FileTypeCode ignored, FooterTest* test) {
     const uint32_t ss = ctx.sectorSize;
     uint64_t size = ss;
     if (ctx.source == nullptr || !IsCarvableSectorSize(static_cast<int>(ss))) return size;
 
     ctx.currentSector = ctx.startSector;  // a second search of the same attempt starts afresh
-    const CarveChunkBuffer hold;
-    const auto buffer = hold.Bytes();
+    const std::span<std::byte> buffer = ctx.Chunk();
     uint64_t offset = ss;
-    uint64_t chunk = CarveChunkBuffer::kBytes / ss;
+    uint64_t chunk = kCarveChunkBytes / ss;
     uint64_t remaining = limit / ss;
     uint64_t k = 0;
     uint64_t readSoFar = 0;
@@ -139,13 +138,13 @@ uint64_t RunEndSearch(uint64_t limit, FileTypeCode ignored, FooterTest* test) {
         if (status != kOk && n == 0) break;
         readSoFar += n;
 
-        if (!ReportEndSearchProgress(readSoFar)) break;
+        if (!ReportEndSearchProgress(ctx, readSoFar)) break;
 
         const auto read = std::span<const std::byte>(buffer).first(size_t{n} * ss);
-        const std::optional<size_t> stop = StopSector(read, ignored);
+        const std::optional<size_t> stop = StopSector(ctx, read, ignored);
         if (stop) size += uint64_t{*stop} * ss;
         if (test != nullptr) {
-            const Chunk c{read, offset, stop ? *stop * ss : read.size()};
+            const Chunk c{read, offset, stop ? *stop * ss : read.size(), ss};
             if (const std::optional<uint64_t> found = test->OnChunk(c)) return *found;
         }
         if (stop || status != kOk) {

@@ -3,60 +3,60 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engines/carve_chunk_buffer.h"
-#include "engines/carving/carve_context.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/signature_table.h"
 
 namespace keltra {
 
-uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std::byte>),
+uint64_t EndOrRule(CarveSession& ctx, const StructureEnd& end,
+                   uint64_t (*rule)(CarveSession&, std::span<const std::byte>),
                    std::span<const std::byte> header) {
-    CarveContext& ctx = TheCarveContext();
     // A search the progress callback ended stands as it is.
     if (ctx.lastCallbackResult != 0) return ctx.sectorSize;
     if (end.damaged) ctx.damaged = true;
     if (end.verdict == StructureEnd::kFound) return end.size;
-    return rule(header);
+    return rule(ctx, header);
 }
 
-void NameCarvedFile(FileTypeCode type) {
-    TheCarveContext().carvedAs = type;
+void NameCarvedFile(CarveSession& session, FileTypeCode type) {
+    session.carvedAs = type;
 }
 
-StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored) {
+StructureEnd ConfirmedByStopScan(CarveSession& session, const StructureEnd& end,
+                                 FileTypeCode ignored) {
     if (end.verdict != StructureEnd::kFound) return end;
-    const uint64_t ss = TheCarveContext().sectorSize;
+    const uint64_t ss = session.sectorSize;
     const uint64_t sectors = (end.size + ss - 1) / ss;
     if (sectors <= 1) return end;
     const uint64_t limit = (sectors - 1) * ss;
-    return RunEndSearch(limit, ignored, nullptr) == sectors * ss ? end : StructureEnd::Broken();
+    return RunEndSearch(session, limit, ignored, nullptr) == sectors * ss ? end
+                                                                        : StructureEnd::Broken();
 }
 
-StructureEnd ConfirmedByStopScan(const StructureEnd& end, std::vector<uint64_t> inner) {
+StructureEnd ConfirmedByStopScan(CarveSession& ctx, const StructureEnd& end,
+                                 std::vector<uint64_t> inner) {
     if (end.verdict != StructureEnd::kFound) return end;
-    CarveContext& ctx = TheCarveContext();
     const uint64_t ss = ctx.sectorSize;
     std::erase_if(inner, [ss](uint64_t at) { return at % ss != 0; });
-    if (inner.empty()) return ConfirmedByStopScan(end);
+    if (inner.empty()) return ConfirmedByStopScan(ctx, end);
     std::sort(inner.begin(), inner.end());
     const uint64_t sectors = (end.size + ss - 1) / ss;
-    CarvedFileBytes file(sectors * ss);
+    CarvedFileBytes file(ctx, sectors * ss);
     for (uint64_t k = 1; k < sectors; ++k) {
         const auto window = file.Window(k * ss);
         if (window.size() < ss) return file.Stopped() ? StructureEnd::Unknown() : StructureEnd::Broken();
         if (std::binary_search(inner.begin(), inner.end(), k * ss)) continue;
         ctx.currentSector = ctx.startSector + k;
         const auto sector = window.first(ss);
-        if (AnyRecogniserAnswers(sector) || IsVolumeMetadataSector(sector)) {
+        if (AnyRecogniserAnswers(ctx, sector) || IsVolumeMetadataSector(sector)) {
             return StructureEnd::Broken();
         }
     }
     return end;
 }
 
-CarvedFileBytes::CarvedFileBytes(uint64_t limit) {
-    const CarveContext& ctx = TheCarveContext();
+CarvedFileBytes::CarvedFileBytes(CarveSession& session, uint64_t limit) : session_(session) {
+    const CarveSession& ctx = session_;
     if (ctx.source == nullptr || !IsCarvableSectorSize(static_cast<int>(ctx.sectorSize)) ||
         ctx.startSector >= ctx.source->totalSectors) {
         return;
@@ -68,9 +68,9 @@ CarvedFileBytes::CarvedFileBytes(uint64_t limit) {
 bool CarvedFileBytes::Fill(uint64_t offset) {
     if (offset >= windowStart_ && offset < windowStart_ + windowBytes_) return true;
     if (stopped_ || offset >= available_) return false;
-    const CarveContext& ctx = TheCarveContext();
+    const CarveSession& ctx = session_;
     const uint64_t ss = ctx.sectorSize;
-    if (window_.empty()) window_.resize(CarveChunkBuffer::kBytes);
+    if (window_.empty()) window_.resize(kCarveChunkBytes);
     const uint64_t first = offset / ss;
     const uint64_t sectorsLeft = (available_ + ss - 1) / ss - first;
     const auto count = static_cast<uint32_t>(std::min<uint64_t>(window_.size() / ss, sectorsLeft));
@@ -84,7 +84,7 @@ bool CarvedFileBytes::Fill(uint64_t offset) {
     windowBytes_ =
         static_cast<size_t>(std::min<uint64_t>(uint64_t{read} * ss, available_ - windowStart_));
     sectorsRead_ += read;
-    if (!ReportEndSearchProgress(sectorsRead_)) {
+    if (!ReportEndSearchProgress(session_, sectorsRead_)) {
         stopped_ = true;
         windowBytes_ = 0;
         return false;

@@ -1,6 +1,6 @@
 // A carved file's own bytes, read by their offset from the header sector, for the end finders
 // that follow a format's structure (box, tag, element, chunk and section sizes) instead of
-// searching for the next header. Whole sectors of the carve context's source are read in
+// searching for the next header. Whole sectors of the carve session's source are read in
 // 64 KiB windows; nothing at or past the format's limit, nor past the source's end, is read.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engines/carving/carve_session.h"
 #include "engines/carving/file_type_code.h"
 
 namespace keltra {
@@ -35,14 +36,15 @@ struct StructureEnd {
 };
 
 // The size the structure gave, else the size of the table's rule, `rule()`. A broken
-// structure, or damage found on the way, marks the carved file damaged in the carve context.
-uint64_t EndOrRule(const StructureEnd& end, uint64_t (*rule)(std::span<const std::byte>),
+// structure, or damage found on the way, marks the carved file damaged in the session.
+uint64_t EndOrRule(CarveSession& session, const StructureEnd& end,
+                   uint64_t (*rule)(CarveSession&, std::span<const std::byte>),
                    std::span<const std::byte> header);
 
 // Names the file being carved by `type` (of the same family as its recogniser's answer), when
 // its structure, read whole, tells more than its header did. kTypeTiff and the like leave the
 // recogniser's name.
-void NameCarvedFile(FileTypeCode type);
+void NameCarvedFile(CarveSession& session, FileTypeCode type);
 
 // Confirms an end that a structure gave: no sector of the file after its header may start
 // another known file or hold volume metadata, as one does where the file was cut and its rest
@@ -50,16 +52,18 @@ void NameCarvedFile(FileTypeCode type);
 // that happen to fit, ends somewhere past the cut). Such a file is broken; any other verdict is
 // returned as it is.
 // Headers of type `ignored` (a stream's own frames that can start sectors) start nothing.
-StructureEnd ConfirmedByStopScan(const StructureEnd& end, FileTypeCode ignored = kTypeNone);
+StructureEnd ConfirmedByStopScan(CarveSession& session, const StructureEnd& end,
+                                 FileTypeCode ignored = kTypeNone);
 // The same for a file that holds whole files of its own where its structure says (the previews
 // of a camera's RAW file, the frames of a movie): a sector that starts at one of the byte
 // offsets `inner` starts nothing new.
-StructureEnd ConfirmedByStopScan(const StructureEnd& end, std::vector<uint64_t> inner);
+StructureEnd ConfirmedByStopScan(CarveSession& session, const StructureEnd& end,
+                                 std::vector<uint64_t> inner);
 
 class CarvedFileBytes {
   public:
     // `limit`: the largest file the format's rule allows, in bytes from the header sector.
-    explicit CarvedFileBytes(uint64_t limit);
+    CarvedFileBytes(CarveSession& session, uint64_t limit);
 
     // Copies the bytes at `offset` into `out`; false when any of them lies at or past the
     // limit or the source's end, when a read fails, or when the progress callback stopped the
@@ -84,6 +88,7 @@ class CarvedFileBytes {
   private:
     bool Fill(uint64_t offset);
 
+    CarveSession& session_;
     uint64_t available_ = 0;
     std::vector<std::byte> window_;
     uint64_t windowStart_ = 0;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carve_context.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 
@@ -39,15 +38,6 @@ bool SizeComesFromHeader(FileTypeCode type) {
 }
 
 }  // namespace
-
-CFileTypeRecovery::~CFileTypeRecovery() {
-    // The end searches must not call back into a caller that may be gone with this engine.
-    CarveContext& context = TheCarveContext();
-    if (context.progress == ScanCallback() && context.progressUser == CallbackUser()) {
-        context.progress = nullptr;
-        context.progressUser = nullptr;
-    }
-}
 
 std::string CFileTypeRecovery::LogFolder() const {
     return logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
@@ -117,10 +107,9 @@ Status CFileTypeRecovery::OpenImageWithLog(int sectorSize, const std::string& lo
 Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
                                        CopyProgressCallback copyProgress, void* user, int weight) {
     StoreBackedEngine::SetCallbacks(scanProgress, copyProgress, user, weight);
-    CarveContext& context = TheCarveContext();
-    context.progress = scanProgress;
-    context.progressUser = user;
-    context.progressWeight = weight;
+    session_.progress = scanProgress;
+    session_.progressUser = user;
+    session_.progressWeight = weight;
     return kOk;
 }
 
@@ -189,15 +178,16 @@ Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte>
     std::string name;
     FileTypeCode type = kTypeNone;
     uint64_t size = 0;
-    const Status status = CarveAtSector(sectorSize, source, sector, sectorNumber, sectorsDoneBefore,
-                                        totalSectors, secondsLeft, filesFound, name, type, size);
+    const Status status =
+        CarveAtSector(session_, sectorSize, source, sector, sectorNumber, sectorsDoneBefore,
+                      totalSectors, secondsLeft, filesFound, name, type, size);
     if (status != kOk) return status;
 
     FoundRecord& record = Store()->NewRecord();
     const uint32_t index = record.recordIndex;
     record.sourceTag = sourceTag_;
     record.origin = static_cast<uint32_t>(RecordOrigin::Carving);
-    record.contentIntact = LastCarveDamaged() ? 0 : 1;
+    record.contentIntact = session_.damaged ? 0 : 1;
     record.key = 0;
     record.clusterBytes = -1;
     record.size = size;

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "engines/carve_chunk_buffer.h"
+#include "engines/carving/carve_session.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
@@ -18,7 +18,7 @@ namespace keltra {
 class CFileTypeRecovery final : public StoreBackedEngine {
   public:
     CFileTypeRecovery() = default;
-    ~CFileTypeRecovery() override;
+    ~CFileTypeRecovery() override = default;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
@@ -42,8 +42,7 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     Status OpenImageWithLog(int sectorSize, const std::string& logName, uint16_t sourceTag,
                             const std::string& imagePath);
 
-    // Also publishes the scan callback to the carving code, whose end searches report through
-    // it.
+    // The end searches of this engine's carving report through the scan callback too.
     Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                         void* user, int weight) override;
     // Carving is driven sector by sector by the pass over the source: 0, nothing done.
@@ -69,6 +68,9 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     // field (what lies inside or behind them is still examined), else the carved file's
     // sectors. Returns 0 on a carve, 87 for nothing carvable (outputs untouched, as without a
     // log), kCancelled when the progress callback cancelled the end search.
+    // A new pass over the source starts: the transport streams carved before it no longer
+    // mark the sectors they covered as continuing a stream.
+    void StartPass() { session_.transportStreams.clear(); }
     Status CarveSector(int sectorSize, std::span<const std::byte> sector, uint64_t sectorNumber,
                        uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
                        const SectorSource& source, uint64_t& sectorsToSkip, uint64_t& filesFound);
@@ -94,7 +96,7 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     // After an open: the new log; the open status, else the log's.
     Status FinishOpen(Status openStatus);
 
-    CarveChunkBuffer chunkHold_;
+    CarveSession session_;
     SectorSource source_;
     uint16_t sourceTag_ = 0;
     uint64_t startSector_ = 0;

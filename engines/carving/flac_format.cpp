@@ -20,8 +20,8 @@ using namespace std::string_view_literals;
 constexpr uint64_t kFlacLimit = 4 * kGiB;
 constexpr int kMaxMetadataBlocks = 1024;
 
-uint64_t FlacRule(ByteView) {
-    return RunEndSearch(2 * kGiB, kTypeNone, nullptr);
+uint64_t FlacRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 2 * kGiB, kTypeNone, nullptr);
 }
 
 // Reads the carved file bit by bit, most significant first.
@@ -269,8 +269,8 @@ bool SkipSubframe(BitReader& in, uint64_t blockSize, unsigned bits) {
     return true;
 }
 
-StructureEnd WalkFlac() {
-    CarvedFileBytes file(kFlacLimit);
+StructureEnd WalkFlac(CarveSession& session) {
+    CarvedFileBytes file(session, kFlacLimit);
     // Metadata blocks: STREAMINFO first.
     uint64_t pos = 4;
     StreamInfo info;
@@ -325,7 +325,7 @@ StructureEnd WalkFlac() {
 
 }  // namespace
 
-FileTypeCode RecogniseFlac(ByteView b) {
+FileTypeCode RecogniseFlac(CarveSession&, ByteView b) {
     // "fLaC", then STREAMINFO (type 0, 34 bytes) with a block size of at least 16 samples.
     if (b.size() < 42 || !At(b, 0, "fLaC") || (Byte(b, 4) & 0x7F) != 0 ||
         !At(b, 5, "\x00\x00\x22"sv) || Be16(b, 8) < 16 || Be16(b, 10) < Be16(b, 8)) {
@@ -334,8 +334,8 @@ FileTypeCode RecogniseFlac(ByteView b) {
     return kTypeFlac;
 }
 
-uint64_t FindFlacEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkFlac()), FlacRule, header);
+uint64_t FindFlacEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkFlac(session)), FlacRule, header);
 }
 
 }  // namespace keltra

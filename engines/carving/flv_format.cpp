@@ -18,8 +18,8 @@ bool IsTagType(uint64_t type) {
 
 // Stops at the first place that holds no tag: that is the end when at least one tag came
 // before it. A file whose header is not sound, or with a tag cut short, is broken.
-StructureEnd WalkTags() {
-    CarvedFileBytes file(kFlvLimit);
+StructureEnd WalkTags(CarveSession& session) {
+    CarvedFileBytes file(session, kFlvLimit);
     const auto dataOffset = file.Be(5, 4);
     if (!dataOffset || *dataOffset < 9 || file.Be(*dataOffset, 4) != 0) {
         return StructureEnd::Broken();
@@ -43,20 +43,20 @@ StructureEnd WalkTags() {
     return tags > 0 ? StructureEnd::Found(pos) : StructureEnd::Broken();
 }
 
-uint64_t FlvRule(ByteView) {
-    return RunEndSearch(kFlvLimit, kTypeNone, nullptr);
+uint64_t FlvRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kFlvLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseFlv(ByteView b) {
+FileTypeCode RecogniseFlv(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     if (b.size() >= 16 && At(b, 0, "FLV\x01"sv) && At(b, 5, "\x00\x00\x00\x09"sv)) return kTypeFlv;
     return kTypeNone;
 }
 
-uint64_t FindFlvEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkTags()), FlvRule, header);
+uint64_t FindFlvEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkTags(session)), FlvRule, header);
 }
 
 }  // namespace keltra

@@ -4,7 +4,7 @@
 
 namespace keltra {
 
-FileTypeCode RecogniseGhost(ByteView b) {
+FileTypeCode RecogniseGhost(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     return At(b, 0, "\xFE\xEF\x00\x00"sv) ? kTypeGhost : kTypeNone;
 }

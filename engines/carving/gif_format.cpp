@@ -21,8 +21,8 @@ bool IsDigit(uint8_t c) {
     return c >= '0' && c <= '9';
 }
 
-uint64_t GifRule(ByteView header) {
-    return FindTrailerEnd(header, "\x00\x3B"sv, kGifLimit);
+uint64_t GifRule(CarveSession& session, ByteView header) {
+    return FindTrailerEnd(session, header, "\x00\x3B"sv, kGifLimit);
 }
 
 // Sub-blocks from `pos` to their zero terminator; the position after it.
@@ -40,8 +40,8 @@ uint64_t ColourTableBytes(uint8_t flags) {
     return (flags & 0x80) != 0 ? 3 * (uint64_t{2} << (flags & 7)) : 0;
 }
 
-StructureEnd WalkBlocks(ByteView header) {
-    CarvedFileBytes file(kGifLimit);
+StructureEnd WalkBlocks(CarveSession& session, ByteView header) {
+    CarvedFileBytes file(session, kGifLimit);
     uint64_t pos = 13 + ColourTableBytes(Byte(header, 10));
     bool image = false;
     while (true) {
@@ -70,7 +70,7 @@ StructureEnd WalkBlocks(ByteView header) {
 
 }  // namespace
 
-FileTypeCode RecogniseGif(ByteView b) {
+FileTypeCode RecogniseGif(CarveSession&, ByteView b) {
     if (b.size() < 8 || !At(b, 0, "GIF")) return kTypeNone;
     const uint8_t letter = Byte(b, 5);
     if (IsDigit(Byte(b, 3)) && IsDigit(Byte(b, 4)) && letter >= 'a' && letter <= 'z') {
@@ -79,8 +79,9 @@ FileTypeCode RecogniseGif(ByteView b) {
     return kTypeNone;
 }
 
-uint64_t FindGifEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkBlocks(header)), GifRule, header);
+uint64_t FindGifEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkBlocks(session, header)), GifRule,
+                     header);
 }
 
 }  // namespace keltra

@@ -95,8 +95,8 @@ std::optional<uint64_t> MemberData(CarvedFileBytes& file, uint64_t pos) {
     return at;
 }
 
-StructureEnd WalkMembers() {
-    CarvedFileBytes file(kGzipLimit);
+StructureEnd WalkMembers(CarveSession& session) {
+    CarvedFileBytes file(session, kGzipLimit);
     Inflater inflater;
     uint64_t pos = 0;
     do {
@@ -112,15 +112,15 @@ StructureEnd WalkMembers() {
     return StructureEnd::Found(pos);
 }
 
-uint64_t GzipRule(ByteView) {
-    return RunEndSearch(kGzipLimit, kTypeNone, nullptr);
+uint64_t GzipRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kGzipLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
 // Deflate, no flags but a stored name, a valid extra-flags byte and a known system. Extra
 // flags 0 (the default level of gzip itself) is taken besides 2 and 4.
-FileTypeCode RecogniseGzip(ByteView b) {
+FileTypeCode RecogniseGzip(CarveSession&, ByteView b) {
     if (b.size() < 16 || !At(b, 0, "\x1F\x8B\x08"sv)) return kTypeNone;
     const uint8_t flags = Byte(b, 3);
     const uint8_t extra = Byte(b, 8);
@@ -131,8 +131,8 @@ FileTypeCode RecogniseGzip(ByteView b) {
     return kTypeGzip;
 }
 
-uint64_t FindGzipEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkMembers()), GzipRule, header);
+uint64_t FindGzipEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkMembers(session)), GzipRule, header);
 }
 
 }  // namespace keltra

@@ -1,7 +1,7 @@
 // Windows icons: a directory of images stored back to back right after it. The end is the
 // last image's end.
 #include "engines/carving/byte_tests.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/format_modules.h"
 
 namespace keltra {
@@ -29,12 +29,12 @@ std::optional<uint64_t> IconEnd(ByteView b) {
 
 }  // namespace
 
-FileTypeCode RecogniseIcon(ByteView b) {
+FileTypeCode RecogniseIcon(CarveSession&, ByteView b) {
     return IconEnd(b) ? kTypeIcon : kTypeNone;
 }
 
-uint64_t FindIconEnd(ByteView header) {
-    return IconEnd(header).value_or(TheCarveContext().sectorSize);
+uint64_t FindIconEnd(CarveSession& session, ByteView header) {
+    return IconEnd(header).value_or(session.sectorSize);
 }
 
 }  // namespace keltra

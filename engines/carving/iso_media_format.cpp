@@ -128,8 +128,8 @@ enum class Index { kMovie, kMovieOrItems };
 // The end of the last top-level box. A chain without its index ("moov", or "moof" for a
 // fragmented file; "meta" for a still picture) or with a box that runs past the source is
 // broken; a last box "to the end of the file" (size 0) leaves the end unknown.
-StructureEnd WalkBoxes(Index index, std::vector<uint64_t>& inner) {
-    CarvedFileBytes file(kIsoMediaLimit);
+StructureEnd WalkBoxes(CarveSession& session, Index index, std::vector<uint64_t>& inner) {
+    CarvedFileBytes file(session, kIsoMediaLimit);
     uint64_t pos = 0;
     bool movie = false;
     for (int i = 0; i < kMaxBoxes && pos < file.Available(); ++i) {
@@ -199,7 +199,7 @@ bool IsStillPicture(FileTypeCode code) {
 
 }  // namespace
 
-FileTypeCode RecogniseIsoBrand(ByteView b) {
+FileTypeCode RecogniseIsoBrand(CarveSession&, ByteView b) {
     if (!HasFtyp(b)) return kTypeNone;
     // The box holds the major brand, the minor version and whole compatible brands.
     const uint32_t size = Be32(b, 0);
@@ -226,17 +226,17 @@ FileTypeCode RecogniseIsoBrand(ByteView b) {
     return kTypeNone;
 }
 
-FileTypeCode RecogniseMp4(ByteView b) {
+FileTypeCode RecogniseMp4(CarveSession&, ByteView b) {
     if (HasFtyp(b) && (At(b, 8, "iso") || At(b, 8, "mp42"))) return kTypeMp4;
     return kTypeNone;
 }
 
-FileTypeCode Recognise3gp(ByteView b) {
+FileTypeCode Recognise3gp(CarveSession&, ByteView b) {
     if (HasFtyp(b) && At(b, 8, "3gp")) return kType3gp;
     return kTypeNone;
 }
 
-FileTypeCode RecogniseQuickTime(ByteView b) {
+FileTypeCode RecogniseQuickTime(CarveSession&, ByteView b) {
     if (b.size() < 16) return kTypeNone;
     if (At(b, 0, "moov") || (At(b, 4, "ftyp") && At(b, 8, "qt  "))) return kTypeQuickTime;
     // A classic movie without "ftyp": an 8-byte "wide" box before the media data.
@@ -248,36 +248,36 @@ FileTypeCode RecogniseQuickTime(ByteView b) {
 
 namespace {
 
-uint64_t Mp4Rule(ByteView) {
+uint64_t Mp4Rule(CarveSession& session, ByteView) {
     Mp4Signature test;
-    return RunEndSearch(kIsoMediaLimit, kTypeNone, &test);
+    return RunEndSearch(session, kIsoMediaLimit, kTypeNone, &test);
 }
 
-uint64_t IsoMediaRule(ByteView) {
-    return RunEndSearch(kIsoMediaLimit, kTypeNone, nullptr);
+uint64_t IsoMediaRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kIsoMediaLimit, kTypeNone, nullptr);
 }
 
 // The end the boxes give, where no sector but the movie's own samples starts another file.
-StructureEnd ConfirmedBoxes(Index index) {
+StructureEnd ConfirmedBoxes(CarveSession& session, Index index) {
     std::vector<uint64_t> samples;
-    const StructureEnd end = WalkBoxes(index, samples);
-    return ConfirmedByStopScan(end, std::move(samples));
+    const StructureEnd end = WalkBoxes(session, index, samples);
+    return ConfirmedByStopScan(session, end, std::move(samples));
 }
 
 }  // namespace
 
-uint64_t FindMp4End(ByteView header) {
-    return EndOrRule(ConfirmedBoxes(Index::kMovie), Mp4Rule, header);
+uint64_t FindMp4End(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedBoxes(session, Index::kMovie), Mp4Rule, header);
 }
 
-uint64_t FindIsoMediaEnd(ByteView header) {
-    return EndOrRule(ConfirmedBoxes(Index::kMovie), IsoMediaRule, header);
+uint64_t FindIsoMediaEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedBoxes(session, Index::kMovie), IsoMediaRule, header);
 }
 
-uint64_t FindIsoBrandEnd(ByteView header) {
-    const Index index = IsStillPicture(RecogniseIsoBrand(header)) ? Index::kMovieOrItems
+uint64_t FindIsoBrandEnd(CarveSession& session, ByteView header) {
+    const Index index = IsStillPicture(RecogniseIsoBrand(session, header)) ? Index::kMovieOrItems
                                                                   : Index::kMovie;
-    return EndOrRule(ConfirmedBoxes(index), IsoMediaRule, header);
+    return EndOrRule(session, ConfirmedBoxes(session, index), IsoMediaRule, header);
 }
 
 }  // namespace keltra

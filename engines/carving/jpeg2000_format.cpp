@@ -27,8 +27,8 @@ constexpr std::array<std::string_view, 20> kTopLevelBoxes = {
     "ftbl", "dtbl", "cref", "res ", "jpch", "jplh", "free", "nlst", "cgrp", "prfl",
 };
 
-uint64_t Jpeg2000Rule(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+uint64_t Jpeg2000Rule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 256 * kMiB, kTypeNone, nullptr);
 }
 
 // The codestream at `at`: its end (after FF D9).
@@ -61,8 +61,8 @@ StructureEnd WalkCodestream(CarvedFileBytes& file, uint64_t at) {
     return file.Stopped() ? StructureEnd::Unknown() : StructureEnd::Broken();
 }
 
-StructureEnd WalkBoxes() {
-    CarvedFileBytes file(kJpeg2000Limit);
+StructureEnd WalkBoxes(CarveSession& session) {
+    CarvedFileBytes file(session, kJpeg2000Limit);
     uint64_t pos = 0;
     bool codestream = false;
     for (int i = 0; i < kMaxSegments && pos < file.Available(); ++i) {
@@ -97,7 +97,7 @@ StructureEnd WalkBoxes() {
 
 }  // namespace
 
-FileTypeCode RecogniseJpeg2000(ByteView b) {
+FileTypeCode RecogniseJpeg2000(CarveSession&, ByteView b) {
     if (b.size() < 24) return kTypeNone;
     if (At(b, 0, kSignatureBox) && At(b, 16, "ftyp")) return kTypeJp2;
     // SOC, then SIZ with its length (38 + 3 per component) and at most 16384 components.
@@ -112,12 +112,14 @@ FileTypeCode RecogniseJpeg2000(ByteView b) {
     return kTypeNone;
 }
 
-uint64_t FindJpeg2000End(ByteView header) {
+uint64_t FindJpeg2000End(CarveSession& session, ByteView header) {
     if (At(header, 0, kCodestreamStart)) {
-        CarvedFileBytes file(kJpeg2000Limit);
-        return EndOrRule(ConfirmedByStopScan(WalkCodestream(file, 0)), Jpeg2000Rule, header);
+        CarvedFileBytes file(session, kJpeg2000Limit);
+        return EndOrRule(session, ConfirmedByStopScan(session, WalkCodestream(file, 0)),
+                         Jpeg2000Rule, header);
     }
-    return EndOrRule(ConfirmedByStopScan(WalkBoxes()), Jpeg2000Rule, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkBoxes(session)), Jpeg2000Rule,
+                     header);
 }
 
 }  // namespace keltra

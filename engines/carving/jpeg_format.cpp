@@ -27,7 +27,8 @@ constexpr uint8_t kSos = 0xDA;
 class EndOfImage : public FooterTest {
   public:
     std::optional<uint64_t> OnChunk(const Chunk& c) override {
-        if (const auto pos = FindAcceptedFooter(c.read.first(c.stopAt), kEndOfImage)) {
+        if (const auto pos =
+                FindAcceptedFooter(c.read.first(c.stopAt), kEndOfImage, c.sectorSize)) {
             candidate_ = c.offset + *pos + kEndOfImage.size();
         }
         return std::nullopt;
@@ -46,7 +47,7 @@ bool IsStandalone(uint8_t marker) {
 
 class JpegWalk {
   public:
-    JpegWalk() : file_(kJpegLimit) {}
+    explicit JpegWalk(CarveSession& session) : file_(session, kJpegLimit) {}
 
     StructureEnd Run() {
         uint64_t pos = 0;
@@ -115,26 +116,26 @@ class JpegWalk {
     CarvedFileBytes file_;
 };
 
-uint64_t JpegRule(ByteView header) {
-    if (const auto pos = FindAcceptedFooter(header, kEndOfImage)) {
+uint64_t JpegRule(CarveSession& session, ByteView header) {
+    if (const auto pos = FindAcceptedFooter(header, kEndOfImage, session.sectorSize)) {
         return *pos + kEndOfImage.size();
     }
     EndOfImage test;
-    return RunEndSearch(kJpegLimit, kTypeNone, &test);
+    return RunEndSearch(session, kJpegLimit, kTypeNone, &test);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseJpeg(ByteView b) {
+FileTypeCode RecogniseJpeg(CarveSession&, ByteView b) {
     if (b.size() < 16) return kTypeNone;
     if (At(b, 0, "\xFF\xD8\xFF\xE0"sv) && At(b, 6, "JFIF")) return kTypeJpeg;
     if (At(b, 0, "\xFF\xD8\xFF\xE1"sv) && At(b, 6, "Exif")) return kTypeJpeg;
     return kTypeNone;
 }
 
-uint64_t FindJpegEnd(ByteView header) {
-    JpegWalk walk;
-    return EndOrRule(ConfirmedByStopScan(walk.Run()), JpegRule, header);
+uint64_t FindJpegEnd(CarveSession& session, ByteView header) {
+    JpegWalk walk(session);
+    return EndOrRule(session, ConfirmedByStopScan(session, walk.Run()), JpegRule, header);
 }
 
 }  // namespace keltra

@@ -24,12 +24,12 @@ constexpr std::array<std::string_view, 12> kBoxes = {
     "JXL ", "ftyp", "jxlc", "jxlp", "jxll", "jxli", "jbrd", "Exif", "xml ", "jumb", "brob", "free",
 };
 
-uint64_t JpegXlRule(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+uint64_t JpegXlRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 256 * kMiB, kTypeNone, nullptr);
 }
 
-StructureEnd WalkBoxes() {
-    CarvedFileBytes file(kJpegXlLimit);
+StructureEnd WalkBoxes(CarveSession& session) {
+    CarvedFileBytes file(session, kJpegXlLimit);
     uint64_t pos = 0;
     bool complete = false;
     for (int i = 0; i < kMaxBoxes && pos < file.Available(); ++i) {
@@ -66,15 +66,15 @@ StructureEnd WalkBoxes() {
 
 }  // namespace
 
-FileTypeCode RecogniseJpegXl(ByteView b) {
+FileTypeCode RecogniseJpegXl(CarveSession&, ByteView b) {
     if (b.size() >= 24 && At(b, 0, kSignatureBox) && At(b, 16, "ftyp") && At(b, 20, "jxl ")) {
         return kTypeJpegXl;
     }
     return kTypeNone;
 }
 
-uint64_t FindJpegXlEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkBoxes()), JpegXlRule, header);
+uint64_t FindJpegXlEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkBoxes(session)), JpegXlRule, header);
 }
 
 }  // namespace keltra

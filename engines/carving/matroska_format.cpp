@@ -53,8 +53,8 @@ std::optional<VarInt> ReadVarInt(CarvedFileBytes& file, uint64_t at, bool isId) 
     return v;
 }
 
-StructureEnd WalkSegment() {
-    CarvedFileBytes file(kMatroskaLimit);
+StructureEnd WalkSegment(CarveSession& session) {
+    CarvedFileBytes file(session, kMatroskaLimit);
     const auto headerId = ReadVarInt(file, 0, true);
     const auto headerSize = headerId ? ReadVarInt(file, headerId->length, false) : std::nullopt;
     if (!headerSize || headerSize->unknown) return StructureEnd::Broken();
@@ -84,19 +84,20 @@ StructureEnd WalkSegment() {
     return pos == end ? StructureEnd::Found(end) : StructureEnd::Broken();
 }
 
-uint64_t MatroskaRule(ByteView) {
-    return RunEndSearch(kMatroskaLimit, kTypeNone, nullptr);
+uint64_t MatroskaRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kMatroskaLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseMatroska(ByteView b) {
+FileTypeCode RecogniseMatroska(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     return b.size() >= 16 && At(b, 0, "\x1A\x45\xDF\xA3"sv) ? kTypeMatroska : kTypeNone;
 }
 
-uint64_t FindMatroskaEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkSegment()), MatroskaRule, header);
+uint64_t FindMatroskaEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkSegment(session)), MatroskaRule,
+                     header);
 }
 
 }  // namespace keltra

@@ -67,7 +67,7 @@ class TrackWalk : public FooterTest {
 
 }  // namespace
 
-FileTypeCode RecogniseMidi(ByteView b) {
+FileTypeCode RecogniseMidi(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     if (b.size() >= 18 && At(b, 0, "MThd\x00\x00\x00\x06"sv) && At(b, 14, "MTrk")) {
         return kTypeMidi;
@@ -75,11 +75,11 @@ FileTypeCode RecogniseMidi(ByteView b) {
     return kTypeNone;
 }
 
-uint64_t FindMidiEnd(ByteView header) {
+uint64_t FindMidiEnd(CarveSession& session, ByteView header) {
     TrackWalk walk(header.size() >= 12 ? Be16(header, 10) : 0);
     walk.Feed(header, 0);
     if (const auto end = walk.End(); end && *end <= header.size()) return *end;
-    return RunEndSearch(8 * kMiB, kTypeNone, &walk);
+    return RunEndSearch(session, 8 * kMiB, kTypeNone, &walk);
 }
 
 }  // namespace keltra

@@ -15,10 +15,10 @@ constexpr uint64_t kMmfLimit = 256 * kMiB;
 
 // The contents chunk, the optional data chunk and the track chunks must fill the file chunk
 // (but for a closing 2-byte CRC); their tags are three letters and a number.
-StructureEnd ChunkEnd(ByteView header) {
+StructureEnd ChunkEnd(CarveSession& session, ByteView header) {
     if (header.size() < 8) return StructureEnd::Broken();
     const uint64_t size = 8 + uint64_t{Be32(header, 4)};
-    CarvedFileBytes file(kMmfLimit);
+    CarvedFileBytes file(session, kMmfLimit);
     if (size > file.Available()) return StructureEnd::Broken();
     uint64_t pos = 8;
     while (pos + 2 < size) {
@@ -33,18 +33,19 @@ StructureEnd ChunkEnd(ByteView header) {
     return pos == size || pos + 2 == size ? StructureEnd::Found(size) : StructureEnd::Broken();
 }
 
-uint64_t MmfRule(ByteView) {
-    return RunEndSearch(kMmfLimit, kTypeNone, nullptr);
+uint64_t MmfRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kMmfLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseMmf(ByteView b) {
+FileTypeCode RecogniseMmf(CarveSession&, ByteView b) {
     return At(b, 0, "MMMD") ? kTypeMmf : kTypeNone;
 }
 
-uint64_t FindMmfEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(ChunkEnd(header)), MmfRule, header);
+uint64_t FindMmfEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, ChunkEnd(session, header)), MmfRule,
+                     header);
 }
 
 }  // namespace keltra

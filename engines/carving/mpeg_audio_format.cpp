@@ -69,8 +69,8 @@ uint64_t FrameLength(uint32_t h, uint32_t first) {
 
 // The end of the frames from `pos`, and of the ID3v1 tag right after them; unknown without a
 // frame there.
-StructureEnd WalkFrames(uint64_t limit, uint64_t pos) {
-    CarvedFileBytes file(limit);
+StructureEnd WalkFrames(CarveSession& session, uint64_t limit, uint64_t pos) {
+    CarvedFileBytes file(session, limit);
     const auto first = file.Be(pos, 4);
     if (!first || FrameLength(static_cast<uint32_t>(*first), static_cast<uint32_t>(*first)) == 0) {
         return StructureEnd::Unknown();
@@ -87,18 +87,18 @@ StructureEnd WalkFrames(uint64_t limit, uint64_t pos) {
     return StructureEnd::Found(pos);
 }
 
-uint64_t Mp3Rule(ByteView) {
+uint64_t Mp3Rule(CarveSession& session, ByteView) {
     Id3v1Tag test;
-    return RunEndSearch(kMp3Limit, kTypeNone, &test);
+    return RunEndSearch(session, kMp3Limit, kTypeNone, &test);
 }
 
-uint64_t Mp2Rule(ByteView) {
-    return RunEndSearch(kMp2Limit, kTypeMpegAudioLayer2, nullptr);
+uint64_t Mp2Rule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kMp2Limit, kTypeMpegAudioLayer2, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseMp3(ByteView b) {
+FileTypeCode RecogniseMp3(CarveSession&, ByteView b) {
     if (b.size() < 10 || !At(b, 0, "ID3")) return kTypeNone;
     if (Byte(b, 3) == 0xFF || Byte(b, 4) == 0xFF || (Byte(b, 5) & 0x1F) != 0) return kTypeNone;
     for (size_t i = 6; i < 10; ++i) {
@@ -108,22 +108,25 @@ FileTypeCode RecogniseMp3(ByteView b) {
 }
 
 // The frames follow the ID3v2 tag (its synch-safe size, and a footer when flagged).
-uint64_t FindMp3End(ByteView header) {
+uint64_t FindMp3End(CarveSession& session, ByteView header) {
     uint64_t tag = 10;
     for (size_t i = 6; i < 10; ++i) tag += uint64_t{Byte(header, i)} << (7 * (9 - i));
     if ((Byte(header, 5) & 0x10) != 0) tag += 10;
-    return EndOrRule(ConfirmedByStopScan(WalkFrames(kMp3Limit, tag)), Mp3Rule, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkFrames(session, kMp3Limit, tag)),
+                     Mp3Rule, header);
 }
 
-FileTypeCode RecogniseMp2(ByteView b) {
+FileTypeCode RecogniseMp2(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     return At(b, 0, "\xFF\xFD\xE4\x00"sv) ? kTypeMpegAudioLayer2 : kTypeNone;
 }
 
 // At 384 kbit/s and 48 kHz every fourth frame starts a sector; frames do not end the stream.
-uint64_t FindMp2End(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkFrames(kMp2Limit, 0), kTypeMpegAudioLayer2), Mp2Rule,
-                     header);
+uint64_t FindMp2End(CarveSession& session, ByteView header) {
+    return EndOrRule(
+        session,
+        ConfirmedByStopScan(session, WalkFrames(session, kMp2Limit, 0), kTypeMpegAudioLayer2),
+        Mp2Rule, header);
 }
 
 }  // namespace keltra

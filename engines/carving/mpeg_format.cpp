@@ -27,7 +27,7 @@ class MpegEndCode : public FooterTest {
   public:
     explicit MpegEndCode(std::string_view code) : code_(code) {}
     std::optional<uint64_t> OnChunk(const Chunk& c) override {
-        const auto pos = FindAcceptedFooter(c.read.first(c.stopAt), code_);
+        const auto pos = FindAcceptedFooter(c.read.first(c.stopAt), code_, c.sectorSize);
         if (!pos) return std::nullopt;
         return c.offset + *pos + code_.size();
     }
@@ -50,8 +50,8 @@ uint64_t ClockReference(ByteView pack, bool mpeg2) {
     return ((b4 >> 1) & 7) << 30 | b5 << 22 | (b6 >> 1) << 15 | b7 << 7 | b8 >> 1;
 }
 
-StructureEnd WalkPacks() {
-    CarvedFileBytes file(kMpegLimit);
+StructureEnd WalkPacks(CarveSession& session) {
+    CarvedFileBytes file(session, kMpegLimit);
     uint64_t pos = 0;
     bool packet = false;
     std::optional<uint64_t> lastClock;
@@ -86,14 +86,14 @@ StructureEnd WalkPacks() {
     return StructureEnd::Found(pos);
 }
 
-uint64_t MpegRule(ByteView header) {
+uint64_t MpegRule(CarveSession& session, ByteView header) {
     MpegEndCode test(At(header, 0, kSequence) ? kSequenceEnd : kProgramEnd);
-    return RunEndSearch(kMpegLimit, kTypeMpeg, &test);
+    return RunEndSearch(session, kMpegLimit, kTypeMpeg, &test);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseMpeg(ByteView b) {
+FileTypeCode RecogniseMpeg(CarveSession&, ByteView b) {
     if (b.size() < 16) return kTypeNone;
     const auto head = b.first(std::min<size_t>(b.size(), 32));
     if (At(b, 0, kPack) && FindBytes(head, kSystemHeader)) return kTypeMpeg;
@@ -101,9 +101,10 @@ FileTypeCode RecogniseMpeg(ByteView b) {
     return kTypeNone;
 }
 
-uint64_t FindMpegEnd(ByteView header) {
-    if (!At(header, 0, kPack)) return MpegRule(header);
-    return EndOrRule(ConfirmedByStopScan(WalkPacks(), kTypeMpeg), MpegRule, header);
+uint64_t FindMpegEnd(CarveSession& session, ByteView header) {
+    if (!At(header, 0, kPack)) return MpegRule(session, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkPacks(session), kTypeMpeg), MpegRule,
+                     header);
 }
 
 }  // namespace keltra

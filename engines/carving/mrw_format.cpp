@@ -15,12 +15,12 @@ using namespace std::string_view_literals;
 constexpr uint64_t kMrwLimit = 1 * kGiB;
 constexpr int kMaxBlocks = 64;
 
-uint64_t MrwRule(ByteView) {
-    return RunEndSearch(kMrwLimit, kTypeNone, nullptr);
+uint64_t MrwRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kMrwLimit, kTypeNone, nullptr);
 }
 
-StructureEnd WalkBlocks(ByteView header) {
-    CarvedFileBytes file(kMrwLimit);
+StructureEnd WalkBlocks(CarveSession& session, ByteView header) {
+    CarvedFileBytes file(session, kMrwLimit);
     const uint64_t dataAt = 8 + uint64_t{Be32(header, 4)};
     // The blocks inside fill the MRM block exactly; each is "\0" and three capitals.
     uint64_t pos = 8;
@@ -47,13 +47,14 @@ StructureEnd WalkBlocks(ByteView header) {
 
 }  // namespace
 
-FileTypeCode RecogniseMrw(ByteView b) {
+FileTypeCode RecogniseMrw(CarveSession&, ByteView b) {
     if (b.size() < 36 || !At(b, 0, "\x00MRM"sv) || !At(b, 8, "\x00PRD"sv)) return kTypeNone;
     return kTypeMrw;
 }
 
-uint64_t FindMrwEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkBlocks(header)), MrwRule, header);
+uint64_t FindMrwEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkBlocks(session, header)), MrwRule,
+                     header);
 }
 
 }  // namespace keltra

@@ -18,8 +18,8 @@ constexpr std::string_view kKeyPrefix = "\x06\x0E\x2B\x34"sv;
 constexpr std::string_view kPartitionKey = "\x06\x0E\x2B\x34\x02\x05\x01\x01\x0D\x01\x02\x01\x01"sv;
 constexpr uint8_t kFooter = 0x04;
 
-StructureEnd WalkPackets() {
-    CarvedFileBytes file(kMxfLimit);
+StructureEnd WalkPackets(CarveSession& session) {
+    CarvedFileBytes file(session, kMxfLimit);
     uint64_t pos = 0;
     bool footer = false;
     while (file.Holds(pos, kKeyPrefix)) {
@@ -46,20 +46,20 @@ StructureEnd WalkPackets() {
     return footer ? StructureEnd::Found(pos) : StructureEnd::Broken();
 }
 
-uint64_t MxfRule(ByteView) {
-    return RunEndSearch(kMxfLimit, kTypeNone, nullptr);
+uint64_t MxfRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kMxfLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseMxf(ByteView b) {
+FileTypeCode RecogniseMxf(CarveSession&, ByteView b) {
     constexpr std::string_view kKey =
         "\x06\x0E\x2B\x34\x02\x05\x01\x01\x0D\x01\x02\x01\x01\x02\x04\x00"sv;
     return At(b, 0, kKey) ? kTypeMxf : kTypeNone;
 }
 
-uint64_t FindMxfEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkPackets()), MxfRule, header);
+uint64_t FindMxfEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkPackets(session)), MxfRule, header);
 }
 
 }  // namespace keltra

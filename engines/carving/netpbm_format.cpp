@@ -80,24 +80,24 @@ std::optional<NetpbmHeader> ReadHeader(ByteView b) {
     return h;
 }
 
-uint64_t NetpbmRule(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+uint64_t NetpbmRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 256 * kMiB, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseNetpbm(ByteView b) {
+FileTypeCode RecogniseNetpbm(CarveSession&, ByteView b) {
     const auto h = ReadHeader(b);
     return h ? h->type : kTypeNone;
 }
 
-uint64_t FindNetpbmEnd(ByteView header) {
+uint64_t FindNetpbmEnd(CarveSession& session, ByteView header) {
     const auto h = ReadHeader(header);
-    if (!h) return NetpbmRule(header);
-    CarvedFileBytes file(h->size);
+    if (!h) return NetpbmRule(session, header);
+    CarvedFileBytes file(session, h->size);
     const StructureEnd end =
         file.Available() == h->size ? StructureEnd::Found(h->size) : StructureEnd::Broken();
-    return EndOrRule(ConfirmedByStopScan(end), NetpbmRule, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, end), NetpbmRule, header);
 }
 
 }  // namespace keltra

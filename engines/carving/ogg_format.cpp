@@ -79,12 +79,12 @@ FileTypeCode TypeOfFirstPacket(ByteView packet) {
     return kTypeNone;
 }
 
-uint64_t OggRule(ByteView) {
-    return RunEndSearch(kOggLimit, kTypeNone, nullptr);
+uint64_t OggRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kOggLimit, kTypeNone, nullptr);
 }
 
-StructureEnd WalkPages() {
-    CarvedFileBytes file(kOggLimit);
+StructureEnd WalkPages(CarveSession& session) {
+    CarvedFileBytes file(session, kOggLimit);
     std::vector<uint32_t> open;
     std::vector<std::byte> page;
     uint64_t pos = 0;
@@ -120,7 +120,7 @@ StructureEnd WalkPages() {
 
 }  // namespace
 
-FileTypeCode RecogniseOgg(ByteView b) {
+FileTypeCode RecogniseOgg(CarveSession&, ByteView b) {
     // The first page begins a stream: flagged so, granule position and sequence number zero,
     // one first packet that fits it; its CRC holds when the page lies in the bytes given.
     const auto first = PageSize(b, 0);
@@ -141,8 +141,8 @@ FileTypeCode RecogniseOgg(ByteView b) {
     return type == kTypeNone ? kTypeOgg : type;
 }
 
-uint64_t FindOggEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkPages()), OggRule, header);
+uint64_t FindOggEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkPages(session)), OggRule, header);
 }
 
 }  // namespace keltra

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engines/carving/byte_tests.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/format_modules.h"
 
@@ -78,18 +78,17 @@ FileTypeCode ClassifyWindow(ByteView data) {
 
 }  // namespace
 
-FileTypeCode RecogniseOpenXml(ByteView b) {
+FileTypeCode RecogniseOpenXml(CarveSession& session, ByteView b) {
     if (b.size() < 31 || !At(b, 0, kLocalHeader)) return kTypeNone;
-    const CarveContext& ctx = TheCarveContext();
-    const auto ss = static_cast<int>(ctx.sectorSize);
-    if (ctx.source == nullptr || !IsCarvableSectorSize(ss)) return kTypeNone;
-    const size_t windowBytes = size_t{kWindowSectors} * ctx.sectorSize;
+    const auto ss = static_cast<int>(session.sectorSize);
+    if (session.source == nullptr || !IsCarvableSectorSize(ss)) return kTypeNone;
+    const size_t windowBytes = size_t{kWindowSectors} * session.sectorSize;
     std::vector<std::byte> buffer(kCarry + windowBytes);
     const auto sectors = std::span(buffer).subspan(kCarry);
     for (int w = 0; w < kWindows; ++w) {
         uint32_t read = 0;
-        const uint64_t lba = ctx.currentSector + uint64_t{kWindowSectors} * w;
-        if (ReadSectors(*ctx.source, kWindowSectors, sectors, lba, ss, read) != kOk) break;
+        const uint64_t lba = session.currentSector + uint64_t{kWindowSectors} * w;
+        if (ReadSectors(*session.source, kWindowSectors, sectors, lba, ss, read) != kOk) break;
         const ByteView data = w == 0 ? ByteView(sectors) : ByteView(buffer);
         const FileTypeCode code = ClassifyWindow(data);
         if (code != kTypeNone) return code;

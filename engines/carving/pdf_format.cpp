@@ -5,7 +5,7 @@
 #include <array>
 
 #include "engines/carving/byte_tests.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
@@ -33,7 +33,8 @@ std::optional<size_t> LastEof(std::span<const std::byte> data) {
 
 class LastEofMarker : public FooterTest {
   public:
-    explicit LastEofMarker(std::optional<uint64_t> inHeader) : candidate_(inHeader) {}
+    LastEofMarker(CarveSession& session, std::optional<uint64_t> inHeader)
+        : session_(session), candidate_(inHeader) {}
     std::optional<uint64_t> OnChunk(const Chunk& c) override {
         if (const auto end = LastEof(c.read.first(c.stopAt))) candidate_ = c.offset + *end;
         return std::nullopt;
@@ -42,20 +43,21 @@ class LastEofMarker : public FooterTest {
         if (candidate_ && *candidate_ <= size) {
             size = *candidate_;
         } else {
-            TheCarveContext().damaged = true;
+            session_.damaged = true;
         }
     }
 
   private:
+    CarveSession& session_;
     std::optional<uint64_t> candidate_;
 };
 
 // The "startxref" before the end gives where the last cross-reference section starts: a
 // table ("xref") or a stream object ("12 0 obj"). Where it points elsewhere, a stretch of the
 // file is missing or foreign (a file split on the disk that the search ran across).
-bool CrossReferenceFound(uint64_t end) {
+bool CrossReferenceFound(CarveSession& session, uint64_t end) {
     constexpr uint64_t kTail = 64;
-    CarvedFileBytes file(end);
+    CarvedFileBytes file(session, end);
     const uint64_t from = end > kTail ? end - kTail : 0;
     std::array<std::byte, kTail> tail{};
     const auto bytes = std::span(tail).first(static_cast<size_t>(end - from));
@@ -80,16 +82,16 @@ bool CrossReferenceFound(uint64_t end) {
 
 }  // namespace
 
-FileTypeCode RecognisePdf(ByteView b) {
+FileTypeCode RecognisePdf(CarveSession&, ByteView b) {
     return At(b, 0, "%PDF-") ? kTypePdf : kTypeNone;
 }
 
-uint64_t FindPdfEnd(ByteView header) {
-    LastEofMarker test(LastEof(header));
-    const uint64_t size = RunEndSearch(kPdfLimit, kTypeNone, &test);
-    CarveContext& ctx = TheCarveContext();
-    if (!ctx.damaged && ctx.lastCallbackResult == 0 && !CrossReferenceFound(size)) {
-        ctx.damaged = true;
+uint64_t FindPdfEnd(CarveSession& session, ByteView header) {
+    LastEofMarker test(session, LastEof(header));
+    const uint64_t size = RunEndSearch(session, kPdfLimit, kTypeNone, &test);
+    if (!session.damaged && session.lastCallbackResult == 0 &&
+        !CrossReferenceFound(session, size)) {
+        session.damaged = true;
     }
     return size;
 }

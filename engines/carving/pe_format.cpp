@@ -4,7 +4,7 @@
 
 namespace keltra {
 
-FileTypeCode RecognisePortableExecutable(ByteView b) {
+FileTypeCode RecognisePortableExecutable(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     if (b.size() < 512 || !At(b, 0, "MZ")) return kTypeNone;
     const uint32_t header = Le32(b, 60);

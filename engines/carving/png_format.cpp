@@ -42,8 +42,8 @@ std::optional<uint32_t> Crc(CarvedFileBytes& file, uint64_t at, uint64_t length)
     return static_cast<uint32_t>(crc);
 }
 
-StructureEnd WalkChunks() {
-    CarvedFileBytes file(kPngLimit);
+StructureEnd WalkChunks(CarveSession& session) {
+    CarvedFileBytes file(session, kPngLimit);
     uint64_t pos = 8;
     bool crcFailed = false;
     for (;;) {
@@ -61,18 +61,18 @@ StructureEnd WalkChunks() {
     return file.Stopped() ? StructureEnd::Unknown() : StructureEnd::Broken();
 }
 
-uint64_t PngRule(ByteView header) {
-    return FindTrailerEnd(header, "IEND\xAE\x42\x60\x82"sv, kPngLimit);
+uint64_t PngRule(CarveSession& session, ByteView header) {
+    return FindTrailerEnd(session, header, "IEND\xAE\x42\x60\x82"sv, kPngLimit);
 }
 
 }  // namespace
 
-FileTypeCode RecognisePng(ByteView b) {
+FileTypeCode RecognisePng(CarveSession&, ByteView b) {
     return At(b, 0, "\x89PNG\x0D\x0A\x1A\x0A"sv) ? kTypePng : kTypeNone;
 }
 
-uint64_t FindPngEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkChunks()), PngRule, header);
+uint64_t FindPngEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkChunks(session)), PngRule, header);
 }
 
 }  // namespace keltra

@@ -15,7 +15,7 @@ namespace {
 constexpr uint64_t kPsdLimit = 128 * kMiB;
 constexpr uint64_t kHeaderBytes = 26;
 
-StructureEnd WalkSections(ByteView header) {
+StructureEnd WalkSections(CarveSession& session, ByteView header) {
     const uint16_t version = Be16(header, 4);
     const uint64_t channels = Be16(header, 12);
     const uint64_t height = Be32(header, 14);
@@ -27,7 +27,7 @@ StructureEnd WalkSections(ByteView header) {
         (depth != 1 && depth != 8 && depth != 16 && depth != 32)) {
         return StructureEnd::Broken();
     }
-    CarvedFileBytes file(kPsdLimit);
+    CarvedFileBytes file(session, kPsdLimit);
     uint64_t pos = kHeaderBytes;
     // Colour mode data and image resources have 32-bit lengths; layer and mask information
     // has a 64-bit one in the large form.
@@ -58,18 +58,19 @@ StructureEnd WalkSections(ByteView header) {
     return StructureEnd::Found(pos);
 }
 
-uint64_t PsdRule(ByteView) {
-    return RunEndSearch(kPsdLimit, kTypeNone, nullptr);
+uint64_t PsdRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kPsdLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecognisePsd(ByteView b) {
+FileTypeCode RecognisePsd(CarveSession&, ByteView b) {
     return b.size() >= 40 && At(b, 0, "8BPS") ? kTypePhotoshop : kTypeNone;
 }
 
-uint64_t FindPsdEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkSections(header)), PsdRule, header);
+uint64_t FindPsdEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkSections(session, header)), PsdRule,
+                     header);
 }
 
 }  // namespace keltra

@@ -24,13 +24,13 @@ bool IsDigits(ByteView b, size_t at, size_t count) {
     return true;
 }
 
-uint64_t RafRule(ByteView) {
-    return RunEndSearch(kRafLimit, kTypeNone, nullptr);
+uint64_t RafRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kRafLimit, kTypeNone, nullptr);
 }
 
 // The pieces must follow the directory, lie on the source and not overlap one another.
-StructureEnd WalkPieces(ByteView header) {
-    CarvedFileBytes file(kRafLimit);
+StructureEnd WalkPieces(CarveSession& session, ByteView header) {
+    CarvedFileBytes file(session, kRafLimit);
     std::array<std::pair<uint64_t, uint64_t>, 3> pieces{};
     for (size_t i = 0; i < pieces.size(); ++i) {
         pieces[i] = {Be32(header, kDirectory + 8 * i), Be32(header, kDirectory + 8 * i + 4)};
@@ -51,7 +51,7 @@ StructureEnd WalkPieces(ByteView header) {
 
 }  // namespace
 
-FileTypeCode RecogniseRaf(ByteView b) {
+FileTypeCode RecogniseRaf(CarveSession&, ByteView b) {
     // "FUJIFILMCCD-RAW ", a four-digit format version, an eight-character camera number.
     if (b.size() < kDirectory + 24 || !At(b, 0, "FUJIFILMCCD-RAW")) return kTypeNone;
     if (!IsDigits(b, 16, 4) || Be32(b, kDirectory) == 0 || Be32(b, kDirectory + 4) == 0) {
@@ -60,10 +60,11 @@ FileTypeCode RecogniseRaf(ByteView b) {
     return kTypeRaf;
 }
 
-uint64_t FindRafEnd(ByteView header) {
+uint64_t FindRafEnd(CarveSession& session, ByteView header) {
     std::vector<uint64_t> pieces;
     for (size_t i = 0; i < 3; ++i) pieces.push_back(Be32(header, kDirectory + 8 * i));
-    return EndOrRule(ConfirmedByStopScan(WalkPieces(header), pieces), RafRule, header);
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkPieces(session, header), pieces),
+                     RafRule, header);
 }
 
 }  // namespace keltra

@@ -22,13 +22,13 @@ class RealMediaIndex : public FooterTest {
 
 }  // namespace
 
-FileTypeCode RecogniseRealMedia(ByteView b) {
+FileTypeCode RecogniseRealMedia(CarveSession&, ByteView b) {
     return At(b, 0, ".RMF") ? kTypeRealMedia : kTypeNone;
 }
 
-uint64_t FindRealMediaEnd(ByteView) {
+uint64_t FindRealMediaEnd(CarveSession& session, ByteView) {
     RealMediaIndex test;
-    return RunEndSearch(6 * kGiB, kTypeNone, &test);
+    return RunEndSearch(session, 6 * kGiB, kTypeNone, &test);
 }
 
 }  // namespace keltra

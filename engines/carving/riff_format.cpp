@@ -22,14 +22,14 @@ bool IsChunkId(ByteView b, size_t at) {
     return b.size() >= at + 4;
 }
 
-uint64_t WebpRule(ByteView) {
-    return RunEndSearch(256 * kMiB, kTypeNone, nullptr);
+uint64_t WebpRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, 256 * kMiB, kTypeNone, nullptr);
 }
 
 // The chunks after "WEBP" fill the RIFF chunk, each padded to an even length; the first is the
 // picture ("VP8 ", "VP8L") or the extended header ("VP8X").
-StructureEnd WalkWebp(ByteView header) {
-    CarvedFileBytes file(kWebpLimit);
+StructureEnd WalkWebp(CarveSession& session, ByteView header) {
+    CarvedFileBytes file(session, kWebpLimit);
     const uint64_t end = uint64_t{Le32(header, 4)} + 8;
     if (end > file.Available()) return StructureEnd::Broken();
     uint64_t pos = 12;
@@ -46,14 +46,14 @@ StructureEnd WalkWebp(ByteView header) {
 
 }  // namespace
 
-FileTypeCode RecogniseAvi(ByteView b) {
+FileTypeCode RecogniseAvi(CarveSession&, ByteView b) {
     if (b.size() >= 16 && At(b, 0, "RIFF") && At(b, 8, "AVI ") && At(b, 12, "LIST")) {
         return kTypeAvi;
     }
     return kTypeNone;
 }
 
-FileTypeCode RecogniseWave(ByteView b) {
+FileTypeCode RecogniseWave(CarveSession&, ByteView b) {
     // Recorders may put their own chunks ("bext", "JUNK", "LIST") before the format chunk.
     if (b.size() >= 16 && At(b, 0, "RIFF") && At(b, 8, "WAVE") && IsChunkId(b, 12)) {
         return kTypeWave;
@@ -61,7 +61,7 @@ FileTypeCode RecogniseWave(ByteView b) {
     return kTypeNone;
 }
 
-FileTypeCode RecogniseWebp(ByteView b) {
+FileTypeCode RecogniseWebp(CarveSession&, ByteView b) {
     if (b.size() >= 20 && At(b, 0, "RIFF") && At(b, 8, "WEBP") &&
         (At(b, 12, "VP8 ") || At(b, 12, "VP8L") || At(b, 12, "VP8X")) && Le32(b, 4) >= 12) {
         return kTypeWebp;
@@ -69,13 +69,14 @@ FileTypeCode RecogniseWebp(ByteView b) {
     return kTypeNone;
 }
 
-uint64_t FindWebpEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkWebp(header)), WebpRule, header);
+uint64_t FindWebpEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkWebp(session, header)), WebpRule,
+                     header);
 }
 
 // The RIFF size plus its 8-byte chunk header, in 64 bits so that a size field near 4 GiB does
 // not wrap to a few bytes.
-uint64_t FindRiffEnd(ByteView header) {
+uint64_t FindRiffEnd(CarveSession&, ByteView header) {
     return header.size() >= 8 ? uint64_t{Le32(header, 4)} + 8 : header.size();
 }
 

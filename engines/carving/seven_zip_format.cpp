@@ -24,13 +24,13 @@ uint32_t Crc(std::span<const std::byte> bytes, uLong crc = crc32(0L, Z_NULL, 0))
         crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-StructureEnd WalkHeaders(ByteView header) {
+StructureEnd WalkHeaders(CarveSession& session, ByteView header) {
     if (header.size() < kSignatureHeader) return StructureEnd::Broken();
     if (Crc(header.subspan(12, 20)) != Le32(header, 8)) return StructureEnd::Broken();
     const uint64_t offset = Le64(header, 12);
     const uint64_t size = Le64(header, 20);
     if (size == 0) return StructureEnd::Broken();  // an archive still being written
-    CarvedFileBytes file(kSevenZipLimit);
+    CarvedFileBytes file(session, kSevenZipLimit);
     const uint64_t available = file.Available();
     if (offset > available || size > available - offset ||
         kSignatureHeader > available - offset - size) {
@@ -49,18 +49,19 @@ StructureEnd WalkHeaders(ByteView header) {
     return StructureEnd::Found(at + size);
 }
 
-uint64_t SevenZipRule(ByteView) {
-    return RunEndSearch(kSevenZipLimit, kTypeNone, nullptr);
+uint64_t SevenZipRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kSevenZipLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode Recognise7z(ByteView b) {
+FileTypeCode Recognise7z(CarveSession&, ByteView b) {
     return At(b, 0, "7z\xBC\xAF\x27"sv) ? kType7z : kTypeNone;
 }
 
-uint64_t Find7zEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkHeaders(header)), SevenZipRule, header);
+uint64_t Find7zEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkHeaders(session, header)),
+                     SevenZipRule, header);
 }
 
 }  // namespace keltra

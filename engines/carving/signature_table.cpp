@@ -263,23 +263,24 @@ std::span<const SignatureRow> FileSignatureTable() {
     return kRows;
 }
 
-Recognition RecogniseSector(std::span<const std::byte> bytes) {
+Recognition RecogniseSector(CarveSession& session, std::span<const std::byte> bytes) {
     if (bytes.empty()) return {};
     const Dispatch& d = TheDispatch();
     for (const DispatchEntry& e : d.lists[d.carveList[std::to_integer<uint8_t>(bytes[0])]]) {
         if (!EntryApplies(e, bytes)) continue;
-        const FileTypeCode code = e.recognise(bytes);
+        const FileTypeCode code = e.recognise(session, bytes);
         if (code != kTypeNone) return {e.row, code};
     }
     return {};
 }
 
-bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored) {
+bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,
+                          FileTypeCode ignored) {
     if (bytes.empty()) return false;
     const Dispatch& d = TheDispatch();
     for (const DispatchEntry& e : d.lists[d.stopList[std::to_integer<uint8_t>(bytes[0])]]) {
         if (!EntryApplies(e, bytes)) continue;
-        const FileTypeCode code = e.recognise(bytes);
+        const FileTypeCode code = e.recognise(session, bytes);
         if (code != kTypeNone && code != ignored) return true;
     }
     return false;

@@ -7,15 +7,16 @@
 #include <span>
 #include <string_view>
 
+#include "engines/carving/carve_session.h"
 #include "engines/carving/file_type_code.h"
 
 namespace keltra {
 
 // Does this sector begin a file of this kind? The row's code, another code of the same
 // family, or kTypeNone. Needing more bytes than given answers kTypeNone.
-using Recogniser = FileTypeCode (*)(std::span<const std::byte> bytes);
+using Recogniser = FileTypeCode (*)(CarveSession& session, std::span<const std::byte> bytes);
 // Given a recognised header sector, the file's size in bytes from the start of that sector.
-using EndFinder = uint64_t (*)(std::span<const std::byte> header);
+using EndFinder = uint64_t (*)(CarveSession& session, std::span<const std::byte> header);
 
 // What a recogniser tests first: byte `offset` is one of `bytes`. A row may name a second
 // anchor; the recogniser can only answer when one of them holds. Used to dispatch cheaply.
@@ -43,10 +44,11 @@ struct Recognition {
     const SignatureRow* row = nullptr;
     FileTypeCode code = kTypeNone;
 };
-Recognition RecogniseSector(std::span<const std::byte> bytes);
+Recognition RecogniseSector(CarveSession& session, std::span<const std::byte> bytes);
 
 // True when any row's recogniser answers with a code other than `ignored`.
-bool AnyRecogniserAnswers(std::span<const std::byte> bytes, FileTypeCode ignored = kTypeNone);
+bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,
+                          FileTypeCode ignored = kTypeNone);
 
 // Formats that share one container, whose files are readable under any of the family's
 // extensions: TIFF and the camera RAW files built on it; ISO base media (MP4, QuickTime, 3GP,

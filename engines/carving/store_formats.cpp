@@ -6,15 +6,15 @@ namespace keltra {
 
 using namespace std::string_view_literals;
 
-FileTypeCode RecogniseSqlite(ByteView b) {
+FileTypeCode RecogniseSqlite(CarveSession&, ByteView b) {
     return At(b, 0, "SQLite format 3\x00"sv) ? kTypeSqlite : kTypeNone;
 }
 
-FileTypeCode RecogniseDbx(ByteView b) {
+FileTypeCode RecogniseDbx(CarveSession&, ByteView b) {
     return b.size() >= 16 && At(b, 0, "\xCF\xAD\x12\xFE"sv) ? kTypeDbx : kTypeNone;
 }
 
-FileTypeCode RecognisePst(ByteView b) {
+FileTypeCode RecognisePst(CarveSession&, ByteView b) {
     return b.size() >= 16 && At(b, 0, "!BDN") && At(b, 8, "SM") ? kTypePst : kTypeNone;
 }
 

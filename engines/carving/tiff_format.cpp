@@ -23,8 +23,8 @@ using namespace std::string_view_literals;
 constexpr uint64_t kTiffRuleLimit = 128 * kMiB;
 constexpr uint64_t kRawLimit = 2 * kGiB;
 
-uint64_t TiffRule(ByteView) {
-    return RunEndSearch(kTiffRuleLimit, kTypeNone, nullptr);
+uint64_t TiffRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kTiffRuleLimit, kTypeNone, nullptr);
 }
 
 // The header's own mark: where the first directory is and what the file is called before its
@@ -53,21 +53,21 @@ std::optional<TiffHeader> ReadTiffHeader(ByteView b) {
 
 }  // namespace
 
-FileTypeCode RecogniseTiff(ByteView b) {
+FileTypeCode RecogniseTiff(CarveSession&, ByteView b) {
     const auto header = ReadTiffHeader(b);
     return header ? header->mark : kTypeNone;
 }
 
-uint64_t FindTiffEnd(ByteView header) {
+uint64_t FindTiffEnd(CarveSession& session, ByteView header) {
     const auto head = ReadTiffHeader(header);
-    if (!head) return TiffRule(header);
-    CarvedFileBytes file(kRawLimit);
+    if (!head) return TiffRule(session, header);
+    CarvedFileBytes file(session, kRawLimit);
     TiffDirectoryWalk walk(file, head->bigEndian);
     const StructureEnd found = walk.Run();
-    const StructureEnd end = ConfirmedByStopScan(found, walk.PieceStarts());
+    const StructureEnd end = ConfirmedByStopScan(session, found, walk.PieceStarts());
     // What the directories read before any break showed names the file, whole or cut.
-    NameCarvedFile(CameraRawType(head->mark, walk.Marks()));
-    return EndOrRule(end, TiffRule, header);
+    NameCarvedFile(session, CameraRawType(head->mark, walk.Marks()));
+    return EndOrRule(session, end, TiffRule, header);
 }
 
 }  // namespace keltra

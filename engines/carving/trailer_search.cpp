@@ -10,7 +10,7 @@ class Trailer : public FooterTest {
   public:
     explicit Trailer(std::string_view trailer) : trailer_(trailer) {}
     std::optional<uint64_t> OnChunk(const Chunk& c) override {
-        const auto pos = FindAcceptedFooter(c.read.first(c.stopAt), trailer_);
+        const auto pos = FindAcceptedFooter(c.read.first(c.stopAt), trailer_, c.sectorSize);
         if (!pos) return std::nullopt;
         return c.offset + *pos + trailer_.size();
     }
@@ -21,11 +21,12 @@ class Trailer : public FooterTest {
 
 }  // namespace
 
-uint64_t FindTrailerEnd(std::span<const std::byte> header, std::string_view trailer,
-                        uint64_t limit) {
-    if (const auto pos = FindAcceptedFooter(header, trailer)) return *pos + trailer.size();
+uint64_t FindTrailerEnd(CarveSession& session, std::span<const std::byte> header,
+                        std::string_view trailer, uint64_t limit) {
+    if (const auto pos = FindAcceptedFooter(header, trailer, session.sectorSize))
+        return *pos + trailer.size();
     Trailer test(trailer);
-    return RunEndSearch(limit, kTypeNone, &test);
+    return RunEndSearch(session, limit, kTypeNone, &test);
 }
 
 }  // namespace keltra

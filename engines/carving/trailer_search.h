@@ -7,9 +7,11 @@
 #include <span>
 #include <string_view>
 
+#include "engines/carving/carve_session.h"
+
 namespace keltra {
 
-uint64_t FindTrailerEnd(std::span<const std::byte> header, std::string_view trailer,
-                        uint64_t limit);
+uint64_t FindTrailerEnd(CarveSession& session, std::span<const std::byte> header,
+                        std::string_view trailer, uint64_t limit);
 
 }  // namespace keltra

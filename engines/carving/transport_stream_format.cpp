@@ -1,7 +1,7 @@
 // MPEG transport streams (188-byte packets) and M2TS (192-byte packets whose first carries the
 // program association table).
 #include "engines/carving/byte_tests.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/file_bytes.h"
 #include "engines/carving/format_modules.h"
@@ -25,17 +25,17 @@ bool SyncAtEveryPacket(ByteView b, size_t limit) {
 
 // True when the sector before the current one ends with packets aligned to it, or the current
 // sector lies in a stream carved before: the sector continues a stream, it does not start one.
-bool ContinuesStream() {
-    const CarveContext& ctx = TheCarveContext();
-    if (ctx.currentSector > 0) {
-        const ByteView before = ReadProbeSectors(ctx.currentSector - 1, 1);
+bool ContinuesStream(CarveSession& session) {
+    if (session.currentSector > 0) {
+        const ByteView before = session.ReadProbe(session.currentSector - 1, 1);
         if (before.empty()) return true;  // unreadable: not taken as a start
-        for (size_t j = 1; j * kPacket <= ctx.sectorSize; ++j) {
-            if (Byte(before, ctx.sectorSize - j * kPacket) == kSync) return true;
+        for (size_t j = 1; j * kPacket <= session.sectorSize; ++j) {
+            if (Byte(before, session.sectorSize - j * kPacket) == kSync) return true;
         }
     }
-    for (const TsStreamRange& r : TsStreamRanges()) {
-        if (ctx.currentSector >= r.firstSector && ctx.currentSector <= r.lastSector) return true;
+    for (const TsStreamRange& r : session.transportStreams) {
+        if (session.currentSector >= r.firstSector && session.currentSector <= r.lastSector)
+            return true;
     }
     return false;
 }
@@ -65,33 +65,31 @@ class PacketWalk : public FooterTest {
 
 }  // namespace
 
-FileTypeCode RecogniseTransportStream(ByteView b) {
+FileTypeCode RecogniseTransportStream(CarveSession& session, ByteView b) {
     if (b.size() < kPacket || Byte(b, 0) != kSync) return kTypeNone;
     if (Byte(b, 1) == 0 && Byte(b, 2) == 0 && Byte(b, 3) == 0) return kTypeNone;
     if (!SyncAtEveryPacket(b, b.size())) return kTypeNone;
 
-    const CarveContext& ctx = TheCarveContext();
-    if (ctx.sectorSize == 0) return kTypeNone;
-    const ByteView ahead =
-        ReadProbeSectors(ctx.currentSector, static_cast<uint32_t>(kLookAhead / ctx.sectorSize));
+    if (session.sectorSize == 0) return kTypeNone;
+    const ByteView ahead = session.ReadProbe(
+        session.currentSector, static_cast<uint32_t>(kLookAhead / session.sectorSize));
     if (ahead.size() < kLookAhead || !SyncAtEveryPacket(ahead, 22 * kPacket)) return kTypeNone;
-    if (ctx.transportStreamFlag == 1 && ContinuesStream()) return kTypeNone;
+    if (session.transportStreamFlag == 1 && ContinuesStream(session)) return kTypeNone;
     return kTypeTransportStream;
 }
 
-uint64_t FindTransportStreamEnd(ByteView) {
+uint64_t FindTransportStreamEnd(CarveSession& session, ByteView) {
     PacketWalk walk;
-    const uint64_t size = RunEndSearch(64 * kGiB, kTypeNone, &walk);
-    const CarveContext& ctx = TheCarveContext();
-    const uint64_t sectors = (size + ctx.sectorSize - 1) / ctx.sectorSize;
-    TsStreamRanges().push_back({ctx.startSector, ctx.startSector + sectors - 1});
+    const uint64_t size = RunEndSearch(session, 64 * kGiB, kTypeNone, &walk);
+    const uint64_t sectors = (size + session.sectorSize - 1) / session.sectorSize;
+    session.transportStreams.push_back({session.startSector, session.startSector + sectors - 1});
     return size;
 }
 
-FileTypeCode RecogniseM2ts(ByteView b) {
+FileTypeCode RecogniseM2ts(CarveSession& session, ByteView b) {
     if (b.size() < 16 || !At(b, 8, "\x00\x00\xB0\x11\x00\x00\xC1\x00"sv)) return kTypeNone;
     const bool zeroStamp = At(b, 0, "\x00\x00\x00\x00"sv);
-    return zeroStamp || TheCarveContext().m2tsFlag == 0 ? kTypeM2ts : kTypeNone;
+    return zeroStamp || session.m2tsFlag == 0 ? kTypeM2ts : kTypeNone;
 }
 
 namespace {
@@ -100,8 +98,8 @@ constexpr uint64_t kM2tsLimit = 6 * kGiB;
 constexpr uint64_t kM2tsPacket = 192;  // a 4-byte time stamp, then a transport packet
 
 // The packets run on while each holds the sync byte after its time stamp.
-StructureEnd WalkM2tsPackets() {
-    CarvedFileBytes file(kM2tsLimit);
+StructureEnd WalkM2tsPackets(CarveSession& session) {
+    CarvedFileBytes file(session, kM2tsLimit);
     uint64_t pos = 0;
     while (pos + kM2tsPacket <= file.Available() && file.Be(pos + 4, 1) == 0x47) {
         pos += kM2tsPacket;
@@ -110,14 +108,15 @@ StructureEnd WalkM2tsPackets() {
     return pos > 0 ? StructureEnd::Found(pos) : StructureEnd::Broken();
 }
 
-uint64_t M2tsRule(ByteView) {
-    return RunEndSearch(kM2tsLimit, kTypeNone, nullptr);
+uint64_t M2tsRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kM2tsLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-uint64_t FindM2tsEnd(ByteView header) {
-    return EndOrRule(ConfirmedByStopScan(WalkM2tsPackets()), M2tsRule, header);
+uint64_t FindM2tsEnd(CarveSession& session, ByteView header) {
+    return EndOrRule(session, ConfirmedByStopScan(session, WalkM2tsPackets(session)), M2tsRule,
+                     header);
 }
 
 }  // namespace keltra

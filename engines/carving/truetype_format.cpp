@@ -4,7 +4,7 @@
 
 namespace keltra {
 
-FileTypeCode RecogniseTrueType(ByteView b) {
+FileTypeCode RecogniseTrueType(CarveSession&, ByteView b) {
     using namespace std::string_view_literals;
     constexpr std::string_view kVersion1 = "\x00\x01\x00\x00"sv;
     if (b.size() < 16 || !At(b, 0, kVersion1)) return kTypeNone;

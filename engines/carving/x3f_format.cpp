@@ -16,8 +16,8 @@ namespace {
 constexpr uint64_t kX3fLimit = 1 * kGiB;
 constexpr uint64_t kMaxSections = 256;
 
-uint64_t X3fRule(ByteView) {
-    return RunEndSearch(kX3fLimit, kTypeNone, nullptr);
+uint64_t X3fRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kX3fLimit, kTypeNone, nullptr);
 }
 
 // The directory at `at`, if it is one: every section it lists lies before it and begins with
@@ -42,8 +42,8 @@ std::optional<uint64_t> DirectoryEnd(CarvedFileBytes& file, uint64_t at,
     return tail + 4;
 }
 
-StructureEnd FindDirectory(std::vector<uint64_t>& sections) {
-    CarvedFileBytes file(kX3fLimit);
+StructureEnd FindDirectory(CarveSession& session, std::vector<uint64_t>& sections) {
+    CarvedFileBytes file(session, kX3fLimit);
     for (auto at = file.Find("SECd", 28, file.Available()); at;
          at = file.Find("SECd", *at + 4, file.Available())) {
         sections.clear();
@@ -54,7 +54,7 @@ StructureEnd FindDirectory(std::vector<uint64_t>& sections) {
 
 }  // namespace
 
-FileTypeCode RecogniseX3f(ByteView b) {
+FileTypeCode RecogniseX3f(CarveSession&, ByteView b) {
     // "FOVb", a version 2.x to 4.x (minor in the low half), columns and rows.
     if (b.size() < 40 || !At(b, 0, "FOVb")) return kTypeNone;
     const uint32_t major = Le32(b, 4) >> 16;
@@ -62,10 +62,11 @@ FileTypeCode RecogniseX3f(ByteView b) {
     return kTypeX3f;
 }
 
-uint64_t FindX3fEnd(ByteView header) {
+uint64_t FindX3fEnd(CarveSession& session, ByteView header) {
     std::vector<uint64_t> sections;
-    const StructureEnd end = FindDirectory(sections);
-    return EndOrRule(ConfirmedByStopScan(end, std::move(sections)), X3fRule, header);
+    const StructureEnd end = FindDirectory(session, sections);
+    return EndOrRule(session, ConfirmedByStopScan(session, end, std::move(sections)), X3fRule,
+                     header);
 }
 
 }  // namespace keltra

@@ -27,7 +27,7 @@ constexpr uint64_t kNoSize = 0xFFFFFFFF;
 
 class ZipWalk {
   public:
-    ZipWalk() : file_(kZipLimit) {}
+    explicit ZipWalk(CarveSession& session) : file_(session, kZipLimit) {}
 
     StructureEnd Run() {
         uint64_t pos = 0;
@@ -134,19 +134,19 @@ class ZipWalk {
     CarvedFileBytes file_;
 };
 
-uint64_t ZipRule(ByteView) {
-    return RunEndSearch(kZipLimit, kTypeNone, nullptr);
+uint64_t ZipRule(CarveSession& session, ByteView) {
+    return RunEndSearch(session, kZipLimit, kTypeNone, nullptr);
 }
 
 }  // namespace
 
-FileTypeCode RecogniseZip(ByteView b) {
+FileTypeCode RecogniseZip(CarveSession&, ByteView b) {
     return b.size() >= 48 && At(b, 0, kLocal) ? kTypeZip : kTypeNone;
 }
 
-uint64_t FindZipEnd(ByteView header) {
-    ZipWalk walk;
-    return EndOrRule(walk.Run(), ZipRule, header);
+uint64_t FindZipEnd(CarveSession& session, ByteView header) {
+    ZipWalk walk(session);
+    return EndOrRule(session, walk.Run(), ZipRule, header);
 }
 
 }  // namespace keltra

@@ -5,7 +5,7 @@
 #include <exception>
 #include <set>
 
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/deep/sector_pass.h"
 #include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
@@ -120,7 +120,7 @@ Status CProfessionalRecovery::OpenPartition(int diskNumber, uint64_t startSector
     if (openStatus == kOk) {
         uint32_t bytes = 0;
         if (source_.handle.LogicalSectorSize(bytes) == kOk && bytes >= 512 &&
-            bytes <= CarveChunkBuffer::kBytes) {
+            bytes <= kCarveChunkBytes) {
             sectorSize_ = static_cast<int>(bytes);
         }
         // No length given: the rest of the disk.
@@ -211,7 +211,7 @@ Status CProfessionalRecovery::OpenMemberLogs() {
     fat_->ReadBootSector();
     exfat_->OpenLog(logOf(kDeepExFatLogPrefix));
     exfat_->ReadBootRegion();
-    TsStreamRanges().clear();
+    carving_->StartPass();
     return status;
 }
 

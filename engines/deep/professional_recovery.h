@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/carving/file_type_recovery.h"
 #include "engines/exfat/deep_exfat_search.h"
 #include "engines/deep/quick_deep_merge.h"
@@ -152,7 +151,6 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // The carved files of the root listing, without the copies of files the file systems found.
     Status CarvedRootFiles(std::vector<FoundRecord>& out);
 
-    CarveChunkBuffer chunkHold_;
     uint16_t sourceTag_ = 0;
     int sectorSize_ = static_cast<int>(kImageSectorSize);
     int diskNumber_ = static_cast<int>(kImageDiskNumber);

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/exfat/exfat_cluster_map.h"
 #include "engines/exfat/exfat_heap_inference.h"
 #include "engines/exfat/exfat_stream_reader.h"
@@ -98,7 +97,6 @@ class DeepExFatSearch final : public StoreBackedEngine {
     void EmptyLog();
     void ClearSearch();
 
-    CarveChunkBuffer chunkHold_;
     SectorSource source_;
     uint32_t sectorSize_ = 512;
     uint64_t sourceStart_ = 0;

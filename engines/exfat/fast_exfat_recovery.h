@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/exfat/exfat_cluster_map.h"
 #include "engines/exfat/exfat_stream_reader.h"
 #include "engines/exfat/exfat_upcase.h"
@@ -58,7 +57,6 @@ class CFastExFatRecovery final : public StoreBackedEngine {
     // location, or when that no longer describes the record, a chain of the record's size.
     ExFatStream FileStream(const FoundRecord& record) const;
 
-    CarveChunkBuffer chunkHold_;
     SectorSource source_;
     ExFatVolume volume_;
     bool volumeValid_ = false;

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/fat/fat_cluster_bitmap.h"
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/fat/fat_geometry.h"
@@ -47,7 +46,6 @@ class CFastFatRecovery final : public StoreBackedEngine {
 
   private:
 
-    CarveChunkBuffer chunkHold_;
     SectorSource source_;
     FatVolume volume_;
     bool volumeValid_ = false;

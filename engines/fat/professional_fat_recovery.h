@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_table.h"
@@ -184,7 +183,6 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
     bool ContentIntact(uint32_t cluster, std::string_view extension, int volume);
     void ClearSearch();
 
-    CarveChunkBuffer chunkHold_;
     SectorSource source_;
     uint32_t sectorSize_ = 512;
     uint64_t sourceStart_ = 0;

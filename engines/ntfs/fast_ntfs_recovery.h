@@ -12,7 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/content_check_queue.h"
 #include "engines/ntfs/ntfs_folder_records.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
@@ -74,7 +73,6 @@ class CFastNtfsRecovery final : public StoreBackedEngine {
                     const ntfs::RecordSummary& summary, const std::string& name) const;
     ntfs::RecordReader Reader() const { return ntfs::RecordReader(source_, geometry_, mft_); }
 
-    CarveChunkBuffer carveHold_;
     SectorSource source_;
     ntfs::Geometry geometry_;
     ntfs::MftMap mft_;

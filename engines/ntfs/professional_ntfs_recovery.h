@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
 #include "engines/ntfs/ntfs_geometry.h"
 #include "engines/ntfs/ntfs_record_parse.h"
@@ -139,7 +138,6 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
     // The volume and geometry to read a found record's data with.
     const Volume& VolumeOfFound(const FoundRecord& record, Volume& scratch) const;
 
-    CarveChunkBuffer carveHold_;
     SectorSource source_;
     uint64_t sourceStart_ = 0;
     uint64_t sectorCount_ = 0;

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/signature_table.h"
 #include "support/sector_image.h"
 #include "support/test_support.h"
@@ -134,13 +133,13 @@ struct Carved {
     bool damaged = false;
 };
 
-Carved CarveAt(const test::SectorImage& image, uint64_t sector) {
+Carved CarveAt(CarveSession& session, const test::SectorImage& image, uint64_t sector) {
     const SectorSource source = image.Source();
     Carved c;
     std::string name;
-    c.status = CarveAtSector(kSector, source, image.Sector(sector), sector, 0, image.SectorCount(),
-                             -1, 0, name, c.type, c.size);
-    c.damaged = LastCarveDamaged();
+    c.status = CarveAtSector(session, kSector, source, image.Sector(sector), sector, 0,
+                             image.SectorCount(), -1, 0, name, c.type, c.size);
+    c.damaged = session.damaged;
     return c;
 }
 
@@ -163,11 +162,7 @@ uint64_t SectorsOf(size_t bytes) {
 
 class CarvingStructure : public ::testing::Test {
   protected:
-    void SetUp() override {
-        TsStreamRanges().clear();
-        TheCarveContext().progress = nullptr;
-    }
-    CarveChunkBuffer hold_;
+    CarveSession session;
 };
 
 // Every sample twice: once between random sectors with random bytes in the slack of its last
@@ -202,7 +197,7 @@ TEST_F(CarvingStructure, SamplesComeBackByteExactWhereverTheyLie) {
     image.Put(image.SectorCount(), Random(rng, 4 * kSector));
     for (const Placed& p : placed) {
         SCOPED_TRACE(std::string(p.sample->path) + " at " + std::to_string(p.sector));
-        const Carved c = CarveAt(image, p.sector);
+        const Carved c = CarveAt(session, image, p.sector);
         ASSERT_EQ(c.status, kOk);
         EXPECT_EQ(c.type, p.sample->code);
         EXPECT_EQ(c.size, p.bytes);
@@ -231,7 +226,7 @@ TEST_F(CarvingStructure, CutFilesFallBackToTheNextHeaderAndAreDamaged) {
         const auto tail = Random(rng, rest * kSector - (kSector + keep));
         std::copy(tail.begin(), tail.end(), bytes.begin() + static_cast<ptrdiff_t>(kSector + keep));
 
-        const Carved c = CarveAt(image, 1);
+        const Carved c = CarveAt(session, image, 1);
         ASSERT_EQ(c.status, kOk);
         EXPECT_EQ(c.type, s.code);
         const std::string_view path = s.path;
@@ -290,7 +285,7 @@ TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
         image.Put(1, file);
         const uint64_t next = image.SectorCount() + 2;
         image.Put(next, GifHeaderSector());
-        const Carved c = CarveAt(image, 1);
+        const Carved c = CarveAt(session, image, 1);
         ASSERT_EQ(c.status, kOk);
         EXPECT_TRUE(c.damaged);
         // A deflate stream that no longer inflates, or not to what its trailer says, has no
@@ -314,7 +309,7 @@ TEST_F(CarvingStructure, DamageInsideAWholeFileMarksItButKeepsItsEnd) {
     test::SectorImage image(2);
     image.Put(1, jpg);
     image.Put(image.SectorCount() + 2, GifHeaderSector());
-    const Carved c = CarveAt(image, 1);
+    const Carved c = CarveAt(session, image, 1);
     ASSERT_EQ(c.status, kOk);
     EXPECT_TRUE(c.damaged);
     EXPECT_EQ(c.size, jpg.size());
@@ -332,7 +327,7 @@ TEST_F(CarvingStructure, APdfSplitByForeignSectorsIsDamaged) {
     const uint64_t second = image.SectorCount();
     image.Put(second, std::span(pdf).subspan(half));
     image.Put(image.SectorCount(), std::vector<std::byte>(2 * kSector));
-    const Carved c = CarveAt(image, 1);
+    const Carved c = CarveAt(session, image, 1);
     ASSERT_EQ(c.status, kOk);
     EXPECT_EQ(c.size, (second - 1) * kSector + (pdf.size() - half));
     EXPECT_TRUE(c.damaged);
@@ -349,11 +344,11 @@ TEST_F(CarvingStructure, AFileCutInsideJumpedDataDoesNotSwallowTheNext) {
     const uint64_t pngAt = image.SectorCount();
     image.Put(pngAt, png);
     image.Put(image.SectorCount(), std::vector<std::byte>(4 * kSector));
-    Carved c = CarveAt(image, 1);
+    Carved c = CarveAt(session, image, 1);
     ASSERT_EQ(c.status, kOk);
     EXPECT_TRUE(c.damaged);
     EXPECT_EQ(c.size, (pngAt - 1) * kSector);
-    c = CarveAt(image, pngAt);
+    c = CarveAt(session, image, pngAt);
     EXPECT_EQ(c.size, png.size());
     EXPECT_FALSE(c.damaged);
 }

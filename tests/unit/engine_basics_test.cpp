@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/extension_categories.h"
 #include "engines/found_record.h"
 
@@ -20,22 +19,6 @@ TEST(Categories, SubstringRuleInListOrder) {
     EXPECT_EQ(CategoryOf("a.xyz"), FileCategory::Others);
     EXPECT_EQ(CategoryName(CategoryOf("a.xyz")), "others");
     EXPECT_EQ(ExtensionOf("a.b.c"), "c");
-}
-
-TEST(CarveChunkBuffer, FirstHoldAllocatesLastReleaseFrees) {
-    ASSERT_EQ(CarveChunkBuffer::HoldCount(), 0);
-    {
-        CarveChunkBuffer first;
-        first.Bytes()[0] = std::byte{42};
-        {
-            CarveChunkBuffer second;
-            EXPECT_EQ(CarveChunkBuffer::HoldCount(), 2);
-            EXPECT_EQ(second.Bytes().data(), first.Bytes().data()) << "one buffer per process";
-        }
-        // Releasing one engine's hold never takes the buffer from another.
-        EXPECT_EQ(first.Bytes()[0], std::byte{42});
-    }
-    EXPECT_EQ(CarveChunkBuffer::HoldCount(), 0);
 }
 
 TEST(FoundRecord, NamesAreCutAtACharacterBoundary) {

@@ -9,9 +9,8 @@
 #include <set>
 #include <sstream>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/signature_table.h"
 #include "engines/extension_categories.h"
 #include "support/sector_image.h"
@@ -28,11 +27,7 @@ bool IsNewType(FileTypeCode code) {
 
 class FormatRecognition : public ::testing::Test {
   protected:
-    void SetUp() override {
-        TsStreamRanges().clear();
-        TheCarveContext().progress = nullptr;
-    }
-    CarveChunkBuffer hold_;
+    CarveSession session;
 };
 
 // 64 MiB of random sectors: no recogniser of the new formats answers, not even on sectors that
@@ -60,7 +55,7 @@ TEST_F(FormatRecognition, RandomSectorsStartNoFileOfTheNewFormats) {
                 continue;
             }
         }
-        const Recognition r = RecogniseSector(sector);
+        const Recognition r = RecogniseSector(session, sector);
         if (r.row != nullptr && IsNewType(r.code)) {
             ++found;
             ADD_FAILURE() << "sector " << i << " taken for ." << r.row->extension;
@@ -89,8 +84,8 @@ TEST_F(FormatRecognition, CameraRawFilesAreNamedByTheirMakerOnlyWithSensorData) 
         std::string name;
         FileTypeCode type = kTypeNone;
         uint64_t size = 0;
-        ASSERT_EQ(CarveAtSector(kSector, source, image.Sector(1), 1, 0, image.SectorCount(), -1, 0,
-                                name, type, size),
+        ASSERT_EQ(CarveAtSector(session, kSector, source, image.Sector(1), 1, 0,
+                                image.SectorCount(), -1, 0, name, type, size),
                   kOk);
         EXPECT_EQ(name, std::string("1.") + c.extension);
         EXPECT_EQ(FirstRowWithCode(type)->extension, c.extension);

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engines/carve_chunk_buffer.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carve_context.h"
+#include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/signature_table.h"
 #include "support/sector_image.h"
@@ -40,10 +39,11 @@ struct Carved {
     uint64_t size = 0;
 };
 
-Carved CarveAt(const SectorSource& source, const Image& image, uint64_t sector) {
+Carved CarveAt(CarveSession& session, const SectorSource& source, const Image& image,
+               uint64_t sector) {
     Carved c;
-    c.status = CarveAtSector(kSector, source, image.Sector(sector), sector, 0, image.SectorCount(),
-                             -1, 0, c.name, c.type, c.size);
+    c.status = CarveAtSector(session, kSector, source, image.Sector(sector), sector, 0,
+                             image.SectorCount(), -1, 0, c.name, c.type, c.size);
     return c;
 }
 
@@ -60,14 +60,7 @@ uint64_t SectorsOf(size_t bytes) {
 
 class SignatureCarving : public ::testing::Test {
   protected:
-    void SetUp() override {
-        TsStreamRanges().clear();
-        CarveContext& ctx = TheCarveContext();
-        ctx.progress = nullptr;
-        ctx.transportStreamFlag = 1;
-        ctx.m2tsFlag = 0;
-    }
-    CarveChunkBuffer hold_;
+    CarveSession session;
 };
 
 TEST_F(SignatureCarving, TableRowsCodesAndCarvableExtensions) {
@@ -161,7 +154,7 @@ TEST_F(SignatureCarving, CorpusFilesAreCarvedWithTheirCodeAndSize) {
         image.Put(kStart, file);
         image.Put(stop, GifHeaderSector());
         const SectorSource source = image.Source();
-        const Carved got = CarveAt(source, image, kStart);
+        const Carved got = CarveAt(session, source, image, kStart);
         if (c.rule == kNotCarved) {
             EXPECT_EQ(got.status, kErrInvalidParameter);
             continue;
@@ -201,7 +194,6 @@ TEST_F(SignatureCarving, CorpusFilesPassTheContentCheckOfTheirExtension) {
         image.Put(1, file);
         const SectorSource source = image.Source();
         const auto first = std::span(file).first(std::min(file.size(), kSector));
-        TheCarveContext().m2tsFlag = 0;
         EXPECT_EQ(CheckFileContent(first, ext, source, kSector, 1), 1);
         EXPECT_EQ(CheckFileContent(first, "txt", source, kSector, 1), 1);
     }
@@ -236,7 +228,10 @@ TEST_F(SignatureCarving, ContentCheckClassifiesOfficeFiles) {
         if (isZip) {
             EXPECT_EQ(CheckFileContent(first, "zip", source, kSector, 1), 1);
         }
-        EXPECT_EQ(FirstRowWithExtension(ext)->recognise(first), c.code);
+        // The recogniser reads the directory of a compound file from the disk after the header.
+        session.source = &source;
+        session.currentSector = 1;
+        EXPECT_EQ(FirstRowWithExtension(ext)->recognise(session, first), c.code);
     }
     // A plain zip is no open-XML document; unreadable compound files are "other".
     const auto zip = Corpus("sample.zip");
@@ -256,10 +251,10 @@ TEST_F(SignatureCarving, ContentCheckClassifiesOfficeFiles) {
 
 // The dispatch on first bytes gives what a walk of the whole table gives.
 TEST_F(SignatureCarving, DispatchAgreesWithATableWalk) {
-    auto walk = [](std::span<const std::byte> b, FileTypeCode ignored, bool stopScan) {
+    auto walk = [&](std::span<const std::byte> b, FileTypeCode ignored, bool stopScan) {
         for (const SignatureRow& row : FileSignatureTable()) {
             if (row.recognise == nullptr) break;
-            const FileTypeCode code = row.recognise(b);
+            const FileTypeCode code = row.recognise(session, b);
             if (code != kTypeNone && code != ignored) {
                 return stopScan ? kTypeFla : code;
             }
@@ -292,7 +287,7 @@ TEST_F(SignatureCarving, DispatchAgreesWithATableWalk) {
     Image image(1);
     for (const auto& s : sectors) image.Put(image.SectorCount(), s);
     const SectorSource source = image.Source();
-    CarveContext& ctx = TheCarveContext();
+    CarveSession& ctx = session;
     ctx.source = &source;
     ctx.sectorSize = kSector;
     int answered = 0;
@@ -302,14 +297,14 @@ TEST_F(SignatureCarving, DispatchAgreesWithATableWalk) {
             ctx.transportStreamFlag = flag;
             ctx.m2tsFlag = flag;
             const FileTypeCode expected = walk(sectors[i], kTypeNone, false);
-            const Recognition got = RecogniseSector(sectors[i]);
+            const Recognition got = RecogniseSector(session, sectors[i]);
             ASSERT_EQ(got.code, expected) << "sector " << i;
             if (expected != kTypeNone) {
                 ++answered;
-                EXPECT_EQ(got.row->recognise(sectors[i]), expected);
+                EXPECT_EQ(got.row->recognise(session, sectors[i]), expected);
             }
             for (FileTypeCode ignored : {kTypeNone, kTypeMpeg, kTypeMpegAudioLayer2}) {
-                ASSERT_EQ(AnyRecogniserAnswers(sectors[i], ignored),
+                ASSERT_EQ(AnyRecogniserAnswers(session, sectors[i], ignored),
                           walk(sectors[i], ignored, true) != kTypeNone)
                     << "sector " << i;
             }
@@ -328,13 +323,13 @@ TEST_F(SignatureCarving, AFileEndsWhereTheNextBegins) {
     image.Put(jpgAt, jpg);
     image.Put(jpgAt + 1, png);
     const SectorSource source = image.Source();
-    Carved c = CarveAt(source, image, 2);
+    Carved c = CarveAt(session, source, image, 2);
     ASSERT_EQ(c.status, kOk);
     EXPECT_EQ(c.size, (jpgAt - 2) * kSector);
-    c = CarveAt(source, image, jpgAt);
+    c = CarveAt(session, source, image, jpgAt);
     ASSERT_EQ(c.status, kOk);
     EXPECT_EQ(c.size, jpg.size());
-    c = CarveAt(source, image, jpgAt + 1);
+    c = CarveAt(session, source, image, jpgAt + 1);
     ASSERT_EQ(c.status, kOk);
     EXPECT_EQ(c.size, png.size());
 }
@@ -342,13 +337,13 @@ TEST_F(SignatureCarving, AFileEndsWhereTheNextBegins) {
 TEST_F(SignatureCarving, VolumeMetadataInsideAVideoEndsIt) {
     for (const char* name : {"sample.rm", "sample.mpg", "sample.mts", "sample.ts"}) {
         SCOPED_TRACE(name);
-        TsStreamRanges().clear();
+        session.transportStreams.clear();
         const auto file = Corpus(name);
         Image image(SectorsOf(file.size()) + 10);
         image.Put(1, file);
         image.Put(4, Bytes("FILE0\x00\x03\x00"sv));
         const SectorSource source = image.Source();
-        const Carved c = CarveAt(source, image, 1);
+        const Carved c = CarveAt(session, source, image, 1);
         ASSERT_EQ(c.status, kOk);
         EXPECT_EQ(c.size, 3 * kSector);
     }
@@ -397,7 +392,7 @@ TEST_F(SignatureCarving, TransportStreamIsCarvedOnce) {
     const SectorSource source = image.Source();
     int streams = 0;
     for (uint64_t s = 0; s < image.SectorCount(); ++s) {
-        const Carved c = CarveAt(source, image, s);
+        const Carved c = CarveAt(session, source, image, s);
         if (c.status == kOk) {
             EXPECT_EQ(c.type, kTypeTransportStream);
             EXPECT_EQ(c.size, ts.size());
@@ -405,18 +400,22 @@ TEST_F(SignatureCarving, TransportStreamIsCarvedOnce) {
         }
     }
     EXPECT_EQ(streams, 1);
-    ASSERT_EQ(TsStreamRanges().size(), 1u);
-    EXPECT_EQ(TsStreamRanges()[0].firstSector, 1u);
-    EXPECT_EQ(TsStreamRanges()[0].lastSector, sectors);
+    ASSERT_EQ(session.transportStreams.size(), 1u);
+    EXPECT_EQ(session.transportStreams[0].firstSector, 1u);
+    EXPECT_EQ(session.transportStreams[0].lastSector, sectors);
 
     // Sector 48 starts a packet (47 sectors are 128 packets). The sector before it shows
     // packets; alone, only the range keeps it from being a new stream.
     Image cut(sectors + 8);
     cut.Put(48, std::span(ts).subspan(47 * kSector));
     const SectorSource cutSource = cut.Source();
-    EXPECT_EQ(CarveAt(cutSource, cut, 48).status, kErrInvalidParameter);
-    TsStreamRanges().clear();
-    EXPECT_EQ(CarveAt(cutSource, cut, 48).status, kOk);
+    EXPECT_EQ(CarveAt(session, cutSource, cut, 48).status, kErrInvalidParameter);
+    // A second carver at work in the same process (another source) has streams of its own.
+    CarveSession otherCarver;
+    EXPECT_EQ(CarveAt(otherCarver, cutSource, cut, 48).status, kOk);
+    EXPECT_EQ(CarveAt(session, cutSource, cut, 48).status, kErrInvalidParameter);
+    session.transportStreams.clear();
+    EXPECT_EQ(CarveAt(session, cutSource, cut, 48).status, kOk);
 }
 
 TEST_F(SignatureCarving, EndRuleEdgeCases) {
@@ -427,7 +426,7 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     image.Put(1, jpg);
     image.Put(2, Bytes("\xFF\xD9"sv));
     const SectorSource failing = image.Source(2 * kSector);
-    EXPECT_EQ(CarveAt(failing, image, 1).size, jpg.size());
+    EXPECT_EQ(CarveAt(session, failing, image, 1).size, jpg.size());
 
     // An Exif JPEG whose thumbnail ends after the header sector: its end marker, followed by
     // more of the file, is passed over for the image's own end in the same chunk.
@@ -440,12 +439,12 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     Image photoImage(300);
     photoImage.Put(1, photo);
     const SectorSource photoSource = photoImage.Source();
-    EXPECT_EQ(CarveAt(photoSource, photoImage, 1).size, photo.size());
+    EXPECT_EQ(CarveAt(session, photoSource, photoImage, 1).size, photo.size());
 
     // Nothing carvable: the outputs stay as they were.
     Carved untouched{-1, "keep", kTypeGif, 7};
-    untouched.status = CarveAtSector(kSector, photoSource, photoImage.Sector(0), 0, 0, 300, -1, 0,
-                                     untouched.name, untouched.type, untouched.size);
+    untouched.status = CarveAtSector(session, kSector, photoSource, photoImage.Sector(0), 0, 0, 300,
+                                     -1, 0, untouched.name, untouched.type, untouched.size);
     EXPECT_EQ(untouched.status, kErrInvalidParameter);
     EXPECT_EQ(untouched.name, "keep");
     EXPECT_EQ(untouched.type, kTypeGif);
@@ -460,7 +459,7 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     Image gifImage(6);
     gifImage.Put(1, longGif);
     const SectorSource gifSource = gifImage.Source();
-    EXPECT_EQ(CarveAt(gifSource, gifImage, 1).size, longGif.size());
+    EXPECT_EQ(CarveAt(session, gifSource, gifImage, 1).size, longGif.size());
 
     // BMP size 0 carves as 0 bytes; FWS of version 6 is not Flash.
     auto bmp = Corpus("sample.bmp");
@@ -468,25 +467,25 @@ TEST_F(SignatureCarving, EndRuleEdgeCases) {
     Image bmpImage(4);
     bmpImage.Put(1, bmp);
     const SectorSource bmpSource = bmpImage.Source();
-    const Carved zero = CarveAt(bmpSource, bmpImage, 1);
+    const Carved zero = CarveAt(session, bmpSource, bmpImage, 1);
     EXPECT_EQ(zero.status, kOk);
     EXPECT_EQ(zero.size, 0u);
     auto swf = Corpus("sample.swf");
     swf[3] = std::byte{6};
-    EXPECT_EQ(RecogniseSector(swf).code, kTypeNone);
+    EXPECT_EQ(RecogniseSector(session, swf).code, kTypeNone);
 
     // A generic file that runs to the last sector of the source is carved to that sector.
     const auto flv = Corpus("sample.rm");
     Image tail(1);
     tail.Put(1, flv);
     const SectorSource tailSource = tail.Source();
-    EXPECT_EQ(CarveAt(tailSource, tail, 1).size, SectorsOf(flv.size()) * kSector);
+    EXPECT_EQ(CarveAt(session, tailSource, tail, 1).size, SectorsOf(flv.size()) * kSector);
 
     // A read fault after the header ends the search at what was read.
     Image faulty(300);
     faulty.Put(1, flv);
     const SectorSource faultySource = faulty.Source(200 * kSector);
-    EXPECT_EQ(CarveAt(faultySource, faulty, 1).size, 199 * kSector);
+    EXPECT_EQ(CarveAt(session, faultySource, faulty, 1).size, 199 * kSector);
 }
 
 TEST_F(SignatureCarving, MonkeysAudioEndsWithItsTagFooter) {
@@ -509,7 +508,7 @@ TEST_F(SignatureCarving, MonkeysAudioEndsWithItsTagFooter) {
     Image image(20);
     image.Put(1, ape);
     const SectorSource source = image.Source();
-    const Carved c = CarveAt(source, image, 1);
+    const Carved c = CarveAt(session, source, image, 1);
     ASSERT_EQ(c.status, kOk);
     EXPECT_EQ(c.type, kTypeMonkeysAudio);
     EXPECT_EQ(c.size, ape.size());
@@ -529,7 +528,7 @@ TEST_F(SignatureCarving, MidiTrackWalkCrossesSectors) {
     Image image(10);
     image.Put(1, mid);
     const SectorSource source = image.Source();
-    const Carved c = CarveAt(source, image, 1);
+    const Carved c = CarveAt(session, source, image, 1);
     ASSERT_EQ(c.status, kOk);
     EXPECT_EQ(c.size, mid.size());
 }
@@ -544,7 +543,7 @@ TEST_F(SignatureCarving, AsfBroadcastAndSizeLimits) {
     Image image(30);
     image.Put(1, wmv);
     const SectorSource source = image.Source();
-    EXPECT_EQ(CarveAt(source, image, 1).size, kSector);
+    EXPECT_EQ(CarveAt(session, source, image, 1).size, kSector);
 }
 
 int CancelAll(void*, int, int, int, uint64_t, uint64_t, uint64_t, int) {
@@ -559,22 +558,24 @@ TEST_F(SignatureCarving, ProgressCallbackCancelsOrCutsTheSearch) {
     Image image(400);
     image.Put(1, flv);
     const SectorSource source = image.Source();
-    TheCarveContext().progress = CancelAll;
-    Carved c = CarveAt(source, image, 1);
+    session.progress = CancelAll;
+    Carved c = CarveAt(session, source, image, 1);
     EXPECT_EQ(c.status, kCancelled);
-    TheCarveContext().progress = StopQuietly;
-    c = CarveAt(source, image, 1);
+    session.progress = StopQuietly;
+    c = CarveAt(session, source, image, 1);
     EXPECT_EQ(c.status, kOk);
     EXPECT_EQ(c.size, kSector);
     // No total sectors: no division by zero.
     std::string name;
     FileTypeCode type{};
     uint64_t size = 0;
-    TheCarveContext().progress = CancelAll;
-    EXPECT_EQ(CarveAtSector(kSector, source, image.Sector(1), 1, 0, 0, -1, 0, name, type, size),
-              kCancelled);
-    EXPECT_EQ(CarveAtSector(100, source, image.Sector(1), 1, 0, 0, -1, 0, name, type, size),
-              kErrInvalidParameter);
+    session.progress = CancelAll;
+    EXPECT_EQ(
+        CarveAtSector(session, kSector, source, image.Sector(1), 1, 0, 0, -1, 0, name, type, size),
+        kCancelled);
+    EXPECT_EQ(
+        CarveAtSector(session, 100, source, image.Sector(1), 1, 0, 0, -1, 0, name, type, size),
+        kErrInvalidParameter);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The state one carving attempt shares with the recognisers and end finders it runs, and the
-// list of transport streams carved so far. Both are process-wide and used by one thread at a
-// time (the scan worker); neither is re-entrant.
+// The state of one carver's work: the attempt at hand, which the recognisers and end finders it
+// runs read and update, and what earlier attempts left for later ones (the transport streams
+// carved so far, the M2TS mark). Each carver owns one and passes it to every function it runs;
+// a content check makes its own. Used by one thread at a time.
 #pragma once
 
 #include <array>
@@ -15,7 +16,15 @@
 
 namespace keltra {
 
-struct CarveContext {
+struct TsStreamRange {
+    uint64_t firstSector;
+    uint64_t lastSector;
+};
+
+// Bytes the end searches read at a time.
+inline constexpr size_t kCarveChunkBytes = 65536;
+
+struct CarveSession {
     const SectorSource* source = nullptr;
     uint32_t sectorSize = 512;
     uint64_t startSector = 0;    // header sector of the current attempt
@@ -44,27 +53,24 @@ struct CarveContext {
     // could from the header sector (a TIFF that is a camera's RAW file); kTypeNone otherwise.
     FileTypeCode carvedAs = kTypeNone;
 
-    // What the recognisers read from the disk (at most the transport-stream look-ahead). Kept
-    // apart from the chunk buffer, which the stop scan is reading when it calls them.
-    std::array<std::byte, 4096> probe{};
+    // Every transport stream carved since the carver's pass started.
+    std::vector<TsStreamRange> transportStreams;
+
+    // Reads `count` sectors at `lba` of the source into the recognisers' own probe buffer
+    // (never the chunk buffer, which the end finders' stop scan is reading at the time).
+    // Returns the bytes, or an empty span when the read fails or is short.
+    std::span<const std::byte> ReadProbe(uint64_t lba, uint32_t count);
+
+    // The buffer the end searches read into, kCarveChunkBytes long (made on first use).
+    std::span<std::byte> Chunk();
+
+  private:
+    // What the recognisers read from the disk (at most the transport-stream look-ahead).
+    std::array<std::byte, 4096> probe_{};
+    std::vector<std::byte> chunk_;
 };
-
-CarveContext& TheCarveContext();
-
-struct TsStreamRange {
-    uint64_t firstSector;
-    uint64_t lastSector;
-};
-
-// Every transport stream carved since the deep scan started.
-std::vector<TsStreamRange>& TsStreamRanges();
 
 // Sector sizes the carving code works with: powers of two from 512 to 4096.
 bool IsCarvableSectorSize(int sectorSize);
-
-// Reads `count` sectors at `lba` of the context's source into the recognisers' own probe
-// buffer (never the chunk buffer, which the end finders' stop scan is reading at the time).
-// Returns the bytes, or an empty span when the read fails or is short.
-std::span<const std::byte> ReadProbeSectors(uint64_t lba, uint32_t count);
 
 }  // namespace keltra
