@@ -4,12 +4,15 @@
 #include <QThread>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/size_text.h"
 #include "app/ui/apply_section.h"
 #include "storage/disk_queries.h"
 #include "storage/image_destination.h"
+#include "storage/rescue_map_file.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -74,13 +77,49 @@ std::string ImageDestinationProblem(const std::string& imagePath, const ImageSou
     if (std::string name; VolumeFileSystemName(folder, name) == kOk) fileSystem = name;
     std::optional<uint64_t> freeBytes;
     if (uint64_t bytes = 0; VolumeFreeBytes(folder, bytes) == kOk) freeBytes = bytes;
-    return ImageDestinationProblem(onSource, fileSystem, freeBytes, source.sizeBytes);
+    // A copy that goes on from its map needs room only for what it has not written yet.
+    uint64_t needed = source.sizeBytes;
+    struct stat st {};
+    std::error_code error;
+    if (std::filesystem::exists(RescueMapPath(imagePath), error) &&
+        ::stat(imagePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        needed -= std::min<uint64_t>(needed, static_cast<uint64_t>(st.st_blocks) * 512);
+    }
+    return ImageDestinationProblem(onSource, fileSystem, freeBytes, needed);
+}
+
+std::string ImageOutcomeMessage(const CCreateImageProcessWnd& window, int windowResult,
+                                QStringList& args) {
+    const QString map = QString::fromStdString(RescueMapPath(window.ImagePath()));
+    const RescueProgress p = window.FinalProgress();
+    if (windowResult == CCreateImageProcessWnd::kResultCancelled) {
+        args = {map};
+        return "MSG0234";
+    }
+    if (windowResult == CCreateImageProcessWnd::kResultFailed) {
+        if (window.CopyResult() == kErrNotReady) {
+            args = {map};
+            return "MSG0235";
+        }
+        if (!window.Problem().empty()) {
+            args = {QString::fromStdString(window.Problem())};
+            return "MSG0236";
+        }
+        return "MSG0217";
+    }
+    if (p.badBytes + p.untriedBytes != 0) {
+        args = {SizeText(p.badBytes + p.untriedBytes), QString::number(p.badAreas), map};
+        return "MSG0233";
+    }
+    return {};
 }
 
 std::optional<std::string> CreateImageFromSource(QWidget* owner, const ImageSourceChoice& source) {
     QFileDialog dialog(owner);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // An image with its map beside it is continued, not replaced: the question is ours.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilter(QStringLiteral("Image Files (*.img)"));
     dialog.setDefaultSuffix(QStringLiteral("img"));
     dialog.selectFile(DefaultImageName(source) + QStringLiteral(".img"));
@@ -91,14 +130,25 @@ std::optional<std::string> CreateImageFromSource(QWidget* owner, const ImageSour
         }
         path = dialog.selectedFiles().first().toStdString();
         if (path.size() > kPathLimit) continue;
+        std::error_code error;
+        if (std::filesystem::exists(path, error) &&
+            !std::filesystem::exists(RescueMapPath(path), error) &&
+            ShowMessage(kMessageQuestion, owner,
+                        FormatMessage(MessageText("MSG0237"), {QString::fromStdString(path)})) !=
+                kAnswerOk) {
+            continue;
+        }
         const std::string problem = ImageDestinationProblem(path, source);
         if (problem.empty()) break;
         ShowMessage(kMessageInformation, owner, MessageText(problem));
     }
     CCreateImageProcessWnd window(owner, path, source);
-    if (window.exec() == CCreateImageProcessWnd::kResultFailed) {
-        QThread::msleep(100);
-        ShowMessage(kMessageInformation, owner, MessageText("MSG0217"));
+    const int result = window.exec();
+    QStringList args;
+    if (const std::string key = ImageOutcomeMessage(window, result, args); !key.empty()) {
+        if (result == CCreateImageProcessWnd::kResultFailed) QThread::msleep(100);
+        ShowMessage(key == "MSG0217" || key == "MSG0236" ? kMessageInformation : kMessageWarning,
+                    owner, FormatMessage(MessageText(key), args));
     }
     if (ShowMessage(kMessageQuestion, owner, MessageText("MSG0214")) != kAnswerOk) {
         return std::nullopt;

@@ -11,7 +11,7 @@ namespace keltra {
 
 namespace {
 
-constexpr const char* kFoundBySignatureText = "MSG0819";
+constexpr const char* kFoundBySignatureText = "MSG0830";
 
 bool IsDigit(QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');

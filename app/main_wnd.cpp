@@ -42,7 +42,9 @@
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "app/window_size.h"
+#include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "storage/sector_source.h"
 #include "platform/app_folders.h"
 #include "platform/disk_names.h"
 #include "platform/duration_text.h"
@@ -279,24 +281,33 @@ void CMainWnd::StartScan() {
     if (mode_ == kModeCreateImage) return;  // the image window takes it from here
 
     // A partition, image or image volume row; or, for a disk row or the row of an image that
-    // holds a partition table, all its volumes that have a file system, in order.
+    // holds a partition table, all its volumes that have a file system, in order, and for a
+    // deep scan then the stretches no such volume covers: where a deleted partition lies.
+    const bool deep = CurrentPage() == kPageFileType;
     std::vector<SourceItem*> sources;
     QTreeWidgetItem* item = diskList->currentItem();
     if (item->childCount() == 0) {
         if (SourceItem* source = CDiskListUI::SourceOf(item)) sources.push_back(source);
     } else {
+        std::vector<SourceItem*> stretches;
         for (int i = 0; i < item->childCount(); ++i) {
             SourceItem* child = CDiskListUI::SourceOf(item->child(i));
-            if (child != nullptr && child->partition && !child->partition->fileSystemName.empty()) {
+            if (child == nullptr || !child->partition) continue;
+            if (!child->partition->fileSystemName.empty()) {
                 sources.push_back(child);
+            } else if (deep && child->partition->length >= kBootAreaBytes / kImageSectorSize) {
+                // (A stretch smaller than a boot area, as the gap before the first partition
+                // of most tables, holds no file.)
+                stretches.push_back(child);
             }
         }
+        sources.insert(sources.end(), stretches.begin(), stretches.end());
     }
     if (sources.empty()) {
         ShowMessage(kMessageInformation, this, MessageText("MSG0505"));
         return;
     }
-    StartScanOf(sources, CurrentPage() == kPageFileType);
+    StartScanOf(sources, deep);
 }
 
 // Scans the sources, then searches what was found and shows it. The results of the scan
@@ -313,7 +324,7 @@ void CMainWnd::StartScanOf(std::vector<SourceItem*> sources, bool deep) {
     scanFinished_ = false;
     const int result = scan.exec();
     scanning_ = false;
-    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver()};
+    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver(), {}};
     if (result == kProcessNoEngine) {
         QString text = MessageText("MSG0504");
         for (const QString& line : scan.PassedOver()) text += QStringLiteral("\n- ") + line;
@@ -368,6 +379,7 @@ void CMainWnd::RunSearch() {
     if (request.error != kOk) {
         ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(request.error)));
     }
+    summary_.lostVolumes = request.lostVolumes;
     ShowResults(std::make_unique<CResultsModel>(std::move(request.store),
                                                 std::move(request.sources), summary_,
                                                 typeOptions_));
@@ -456,12 +468,12 @@ void CMainWnd::ApplyFilter() {
 
 // The filter controls' texts of the current language; the chosen size range stays.
 void CMainWnd::FilterTexts() {
-    Control<QLineEdit>("EditNameFilter")->setPlaceholderText(MessageText("MSG0820"));
+    Control<QLineEdit>("EditNameFilter")->setPlaceholderText(MessageText("MSG0831"));
     auto* sizes = Control<QComboBox>("CmbSizeFilter");
     const QSignalBlocker blocker(sizes);
     const int chosen = std::max(0, sizes->currentIndex());
     sizes->clear();
-    for (const char* key : {"MSG0821", "MSG0822", "MSG0823", "MSG0824"}) {
+    for (const char* key : {"MSG0832", "MSG0833", "MSG0834", "MSG0835"}) {
         sizes->addItem(MessageText(key));
     }
     sizes->setCurrentIndex(chosen);
@@ -887,12 +899,16 @@ void CMainWnd::ShowScanSummary() {
         text += QLatin1Char(' ') + found.join(QStringLiteral(", "));
         if (results_->DamagedCount() > 0) {
             text += QStringLiteral("; ") +
-                    FormatMessage(MessageText("MSG0825"),
+                    FormatMessage(MessageText("MSG0836"),
                                   {QString::number(results_->DamagedCount())});
         }
         text += QLatin1Char('.');
     }
     for (const QString& line : scan.passedOver) text += QLatin1Char('\n') + line;
+    if (!scan.lostVolumes.isEmpty()) {
+        text += QLatin1Char('\n') + FormatMessage(MessageText("MSG0819"),
+                                                  {scan.lostVolumes.join(QStringLiteral("; "))});
+    }
     summary->setText(text);
     offer->setVisible(results_->FileCount() == 0 && !scan.deep);
 }

@@ -359,7 +359,7 @@ std::vector<FoundRecord> CResultsModel::CheckedRecords() const {
 std::vector<FoundFileItem> CResultsModel::CheckedItems() const {
     std::vector<FoundFileItem> items;
     items.reserve(checkedCount_);
-    const std::string carved = MessageText("MSG0819").toStdString() + '/';
+    const std::string carved = MessageText("MSG0830").toStdString() + '/';
     for (size_t file = 0; file < checked_.size(); ++file) {
         if (checked_[file] == 0) continue;
         const FoundRecord& record = store_->Record(file);

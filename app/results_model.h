@@ -41,6 +41,9 @@ struct ScanSummary {
     bool complete = true;  // false: stopped by the user
     uint64_t seconds = 0;
     QStringList passedOver;  // a line per source the scan could not read, with the reason
+    // The volumes a deep scan found beside its sources' own, each named with its source
+    // ("disk.img: Lost NTFS volume at sector 2048 (40 MiB)").
+    QStringList lostVolumes;
 };
 
 // The category names of the recovery's sub-folders, in the tree's order.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/message_format.h"
+#include "engines/deep/lost_volume_folders.h"
 #include "engines/extension_categories.h"
 #include "engines/found_tree_walk.h"
 #include "ui_SearchProcessWnd.h"
@@ -93,6 +94,12 @@ void CSearchProcessWnd::RunWorker() {
                         100, visited * 100 / std::max<uint64_t>(total, 1)))) != 0) {
                     stopped = true;
                     return false;
+                }
+                if (LostVolumeFolders::IsVolumeFolder(item.record)) {
+                    const std::string_view name = item.record.Name();
+                    request_->lostVolumes
+                        << names_[i] + QStringLiteral(": ") +
+                               QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
                 }
                 if (item.record.isFolder != 0) return true;
                 if (!pattern_.empty()) {

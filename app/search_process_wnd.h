@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@ struct SearchRequest {
     std::unique_ptr<FoundFileStore> store;  // made by the caller; filled by the search
     std::vector<ResultsSource> sources;     // the sources searched, numbered as in the store
     Status error = kOk;                     // the store could not be written
+    QStringList lostVolumes;  // the lost volumes' folders met, named with their source
 };
 
 // The wildcard list as the window keeps it: "*" becomes "." (a "*" right after a "\" is

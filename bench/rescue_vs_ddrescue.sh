@@ -4,11 +4,15 @@
 # (single sectors, a short run, a 1 MiB stretch) through its ddrescue filter and shown as a file
 # by nbdfuse. Each tool copies it ROUNDS times, alternately, into fresh files; the medians are
 # compared, and the last copies of both must be equal, image and map.
+# DELAY: "1ms" makes every read of the device that much slower (nbdkit's delay filter);
+# "area:0.05" makes only the reads that touch 16 MiB from 128 MiB on 0.05 s slower (a worn
+# area), served by a shell-script plugin instead of the file plugin (every read then costs a
+# process of its own, for both tools alike).
 set -euo pipefail
 keltra=${1:?usage: rescue_vs_ddrescue.sh KELTRA WORKDIR [ROUNDS] [DELAY]}
 work=${2:?usage: rescue_vs_ddrescue.sh KELTRA WORKDIR [ROUNDS] [DELAY]}
 rounds=${3:-5}
-delay=${4:-}  # e.g. 1ms: every read of the device is that much slower
+delay=${4:-}
 [ -e /dev/fuse ] || { echo "(no /dev/fuse here: no failing device, no rescue benchmark)"; exit 0; }
 mkdir -p "$work/mnt"
 source="$work/source.img"
@@ -27,10 +31,33 @@ cat > "$work/bad.map" <<'MAP'
 MAP
 
 filters=(--filter=ddrescue)
-params=()
-if [ -n "$delay" ]; then filters=(--filter=delay --filter=ddrescue); params=("delay-read=$delay"); fi
-nbdfuse -r "$work/mnt/disk" [ nbdkit --exit-with-parent "${filters[@]}" file file="$source" \
-    ddrescue-mapfile="$work/bad.map" "${params[@]}" ] &
+plugin=(file file="$source")
+case "$delay" in
+"") ;;
+area:*)
+    cat > "$work/slow_area.sh" <<'PLUGIN'
+#!/bin/bash
+# nbdkit sh plugin: the file $SOURCE; reads that touch [$SLOW_START, $SLOW_END) take
+# $SLOW_SECONDS longer.
+case "$1" in
+get_size) stat -L -c %s "$SOURCE" ;;
+pread)
+    if [ "$4" -lt "$SLOW_END" ] && [ $(($4 + $3)) -gt "$SLOW_START" ]; then sleep "$SLOW_SECONDS"; fi
+    dd if="$SOURCE" iflag=skip_bytes,count_bytes skip="$4" count="$3" status=none ;;
+can_write) exit 3 ;;
+thread_model) echo parallel ;;
+*) exit 2 ;;
+esac
+PLUGIN
+    chmod +x "$work/slow_area.sh"
+    export SOURCE="$source" SLOW_START=$((128 << 20)) SLOW_END=$((144 << 20))
+    export SLOW_SECONDS=${delay#area:}
+    plugin=(sh "$work/slow_area.sh")
+    ;;
+*) filters=(--filter=delay --filter=ddrescue); plugin+=("delay-read=$delay") ;;
+esac
+nbdfuse -r "$work/mnt/disk" [ nbdkit --exit-with-parent "${filters[@]}" "${plugin[@]}" \
+    ddrescue-mapfile="$work/bad.map" ] &
 fuse=$!
 stop() { fusermount3 -u -z "$work/mnt" 2>/dev/null || true; wait "$fuse" 2>/dev/null || true; }
 trap stop EXIT

@@ -85,4 +85,6 @@ fi
 echo "== rescue copies of a failing device: keltra image --skip-bad against GNU ddrescue"
 bash "$here/rescue_vs_ddrescue.sh" "$build/keltra" "$work/rescue"
 bash "$here/rescue_vs_ddrescue.sh" "$build/keltra" "$work/rescue" 3 1ms
+echo "== a whole-source pass over a failing device: reads asked of its bad areas"
+bash "$here/pass_over_failing_device.sh" "$build/keltra" "$work/pass"
 [ "$quick" -eq 0 ]

@@ -42,6 +42,7 @@ Status RescueCopier::Run(SectorReader& reader, uint32_t sectorSize, uint64_t fir
     problem_.clear();
     continued_ = false;
     progress_ = {};
+    progress_.sectorSize = sectorSize;
     if (sectorSize == 0 || byteCount == 0 || byteCount % sectorSize != 0 ||
         firstByte % sectorSize != 0 || options_.retries < 0) {
         return kErrInvalidParameter;
@@ -58,6 +59,7 @@ Status RescueCopier::Run(SectorReader& reader, uint32_t sectorSize, uint64_t fir
     buffer_.assign(static_cast<size_t>(cluster), std::byte{0});
 
     if (Status s = Open(imagePath); s != kOk) return s;
+    progress_.continued = continued_;
     startMs_ = lastSaveMs_ = clock_();
     settledAtStart_ = map_.BytesWith(AreaStatus::kFinished) + map_.BytesWith(AreaStatus::kBad);
     // A map from the very start, so that a kill at any time leaves one to continue from.

@@ -37,6 +37,8 @@ struct RescueProgress {
     RescuePhase phase = RescuePhase::kCopying;
     int pass = 1;
     uint64_t position = 0;  // of the last read, from the start of the copy
+    uint32_t sectorSize = 512;
+    bool continued = false;  // the copy went on from a map found beside the image
     uint64_t totalBytes = 0;
     uint64_t finishedBytes = 0;
     uint64_t badBytes = 0;

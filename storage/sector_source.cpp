@@ -1,6 +1,7 @@
 #include "storage/sector_source.h"
 
 #include "platform/disk_names.h"
+#include "storage/copied_areas_reader.h"
 
 namespace keltra {
 
@@ -42,6 +43,12 @@ Status OpenImageSource(SectorSource& source, const std::string& path) {
     uint64_t size = 0;
     if (Status s = source.handle.Size(size); s != kOk) return s;
     source.totalSectors = size / kImageSectorSize;
+    // An image a rescue copy made: its reads go through the map kept beside it.
+    if (auto map = CopiedAreasReader::MapOfImage(path, size)) {
+        FileHandle image;
+        if (Status s = FileHandle::OpenForReading(path, image); s != kOk) return s;
+        source.reader = std::make_unique<CopiedAreasReader>(std::move(image), std::move(*map));
+    }
     return kOk;
 }
 

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engines/content_verdict.h"
+#include "engines/deep/lost_volume_folders.h"
 #include "engines/photo/photo_metadata.h"
 #include "engines/recovery_target.h"
 #include "platform/clock.h"
@@ -35,6 +36,7 @@ std::string OriginName(uint32_t origin) {
         case RecordOrigin::DeepExFat:
             return "deep-exfat";
     }
+    if (origin == kLostVolumeOrigin) return "lost-volume";
     return std::to_string(origin);
 }
 

@@ -11,15 +11,14 @@
 #include "cli/commands/size_text.h"
 #include "cli/commands/source_argument.h"
 #include "platform/clock.h"
-#include "platform/disk_names.h"
 #include "platform/duration_text.h"
 #include "storage/direct_reader.h"
+#include "storage/disk_rescue.h"
 #include "storage/disk_image_writer.h"
 #include "storage/image_destination.h"
 #include "storage/rescue_copier.h"
 #include "storage/rescue_map_file.h"
 #include "storage/sector_source.h"
-#include "storage/volume_sync.h"
 
 namespace keltra::cli {
 
@@ -89,18 +88,6 @@ int Fail(const std::string& message) {
 // --skip-bad: the rescue copy with its map beside the image.
 int RunRescue(const ImageOptions& options, const SourceArgument& sourceArg, uint32_t sectorSize,
               uint64_t firstSector, uint64_t count) {
-    std::string path = sourceArg.imagePath;
-    if (!sourceArg.isImage) {
-        const auto device = DiskDevicePath(sourceArg.diskNumber);
-        if (!device) return Fail("disk " + std::to_string(sourceArg.diskNumber) + " is gone");
-        path = *device;
-        SyncMountedVolumes(sourceArg.diskNumber, firstSector, count);
-    }
-    std::unique_ptr<DirectReader> reader;
-    uint64_t sourceBytes = 0;
-    if (Status s = DirectReader::Open(path, reader, sourceBytes); s != kOk) {
-        return Fail("cannot open '" + sourceArg.text + "': " + StatusMessage(s));
-    }
     InterruptGuard interrupts;
     ProgressLine line;
     RescueOptions rescueOptions;
@@ -108,8 +95,23 @@ int RunRescue(const ImageOptions& options, const SourceArgument& sourceArg, uint
     rescueOptions.reverseRetries = options.reverse;
     RescueCopier copier(&OnRescueProgress, &line, rescueOptions);
     const uint64_t startMs = TickCountMs();
-    const Status result = copier.Run(*reader, sectorSize, firstSector * sectorSize,
-                                     count * sectorSize, options.output, sourceArg.text);
+    Status result = kOk;
+    if (sourceArg.isImage) {
+        std::unique_ptr<DirectReader> reader;
+        uint64_t sourceBytes = 0;
+        if (Status s = DirectReader::Open(sourceArg.imagePath, reader, sourceBytes); s != kOk) {
+            return Fail("cannot open '" + sourceArg.text + "': " + StatusMessage(s));
+        }
+        result = copier.Run(*reader, sectorSize, firstSector * sectorSize, count * sectorSize,
+                            options.output, sourceArg.text);
+    } else {
+        result = RescueDiskRange(copier, sourceArg.diskNumber, firstSector, count,
+                                 options.output);
+        if (result != kOk && copier.Progress().totalBytes == 0 && copier.Problem().empty()) {
+            return Fail("cannot open disk " + std::to_string(sourceArg.diskNumber) + ": " +
+                        StatusMessage(result));
+        }
+    }
     const uint64_t seconds = (TickCountMs() - startMs) / 1000;
     line.Clear();
 

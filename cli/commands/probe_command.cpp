@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands/command.h"
+#include "cli/commands/probe_deep.h"
 #include "cli/commands/source_argument.h"
 #include "engines/engine_factory.h"
 #include "engines/exfat/exfat_geometry.h"
@@ -19,6 +20,7 @@ namespace {
 struct ProbeOptions {
     std::string source;
     bool json = false;
+    bool deep = false;
 };
 
 nlohmann::ordered_json BootFields(SourceClass c, std::span<const std::byte> boot) {
@@ -129,6 +131,7 @@ int RunProbe(const ProbeOptions& options) {
         std::cerr << "keltra: " << error << "\n";
         return kExitRuntimeError;
     }
+    if (options.deep) return RunDeepProbe(sourceArg, options.json);
     if (sourceArg.IsWholeImage()) {
         ImageVolumes image;
         if (ListImageVolumes(sourceArg.imagePath, image) == kOk && !image.tableType.empty()) {
@@ -204,6 +207,9 @@ void AddProbeCommand(CLI::App& app, CommandRun& run) {
                            "partitions of an image that holds a partition table");
     sub->add_option("SOURCE", options->source, kSourceForms)->required();
     sub->add_flag("--json", options->json, "print one JSON object");
+    sub->add_flag("--deep", options->deep,
+                  "read every sector for the boot sectors of volumes (lost partitions) and list "
+                  "each volume found with the SOURCE that scans it");
     sub->callback([&run, options] { run = [options] { return RunProbe(*options); }; });
 }
 

@@ -120,7 +120,15 @@ void Report(const RecoverOptions& options, const FoundItem& item, const std::str
     } else if (outcome == kOk) {
         std::cout << "recovered: " << Printable(target) << "\n";
     } else {
-        std::cerr << "failed: " << Printable(target) << ": " << StatusMessage(outcome) << "\n";
+        std::cerr << "failed: " << Printable(target) << ": ";
+        // A file that runs into sectors that cannot be read keeps what came before them.
+        if (outcome == kErrReadFault || outcome == kErrIoDevice) {
+            std::cerr << "damaged: part of it lies in sectors that could not be read, and the "
+                         "copy holds only what comes before them (";
+        }
+        std::cerr << StatusMessage(outcome);
+        if (outcome == kErrReadFault || outcome == kErrIoDevice) std::cerr << ")";
+        std::cerr << "\n";
     }
 }
 

@@ -10,13 +10,15 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "engines/boot_area.h"
-#include "engines/carving/carve_pass.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/deep/carve_pass.h"
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "platform/clock.h"
 #include "scanlog/scan_history.h"
+#include "storage/copied_areas_reader.h"
+#include "storage/rescue_map_file.h"
 #include "storage/sector_source.h"
 
 namespace keltra::cli {
@@ -162,10 +164,21 @@ void TellHowToContinue(const SourceArgument& sourceArg, const ScanProgressContex
 }
 
 // How many sectors of the source failed to read (the pass went on past them).
+// An image made by a rescue copy names its map: those sectors are the ones the disk itself
+// could not give.
 void TellUnreadable(const SourceArgument& sourceArg, uint64_t sectors) {
     if (sectors == 0) return;
     std::cerr << "keltra: " << sectors << (sectors == 1 ? " sector" : " sectors") << " of '"
-              << sourceArg.text << "' could not be read\n";
+              << sourceArg.text << "' could not be read";
+    std::error_code error;
+    if (sourceArg.isImage &&
+        CopiedAreasReader::MapOfImage(sourceArg.imagePath,
+                                      std::filesystem::file_size(sourceArg.imagePath, error))) {
+        std::cerr << ": the rescue map '" << RescueMapPath(sourceArg.imagePath)
+                  << "' marks them unreadable or not copied yet; found files that lie in them "
+                     "are not copied as if they were whole";
+    }
+    std::cerr << "\n";
 }
 
 // Deleted folders whose further clusters the quick scan could not find.

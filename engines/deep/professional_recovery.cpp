@@ -211,6 +211,7 @@ Status CProfessionalRecovery::OpenMemberLogs() {
     fat_->ReadBootSector();
     exfat_->OpenLog(logOf(kDeepExFatLogPrefix));
     exfat_->ReadBootRegion();
+    lostVolumes_.Begin(scanFolder_, identity_, startSector_, logOf(kLostVolumesLogPrefix));
     carving_->StartPass();
     return status;
 }
@@ -270,6 +271,7 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
                        const FoundRecord& record) mutable {
         return ListedByQuickEngine(record, quickFinds);
     });
+    lostVolumes_.Finish(source_, static_cast<uint32_t>(sectorSize_));
     if (result == kOk && scanProgress_ != nullptr) scanProgress_(user_, 100, 100, 0, 0, 0, 0, 0);
     state.filesFound = filesFound;
     history.SaveScanState(diskNumber_, startSector_, sectorCount_, state, scanFolder_,
@@ -388,6 +390,8 @@ uint64_t CProfessionalRecovery::ExamineBuffer(std::span<const std::byte> buffer,
     size_t i = 0;
     try {
         exfat_->ExamineSectors(buffer.first(count * sectorSize), firstSector);
+        lostVolumes_.ExamineSectors(buffer.first(count * sectorSize), firstSector,
+                                    static_cast<uint32_t>(sectorSize));
         while (i < count) {
             const uint64_t lba = firstSector + i;
             const auto sector = buffer.subspan(i * sectorSize, sectorSize);
@@ -433,6 +437,13 @@ uint64_t CProfessionalRecovery::ExamineBuffer(std::span<const std::byte> buffer,
     return i > chunkEnd ? i - chunkEnd : 0;
 }
 
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::FileSystemEngines() const {
+    std::vector<IFileRecoveryParse*> engines;
+    if (quick_) engines.push_back(quick_.get());
+    engines.insert(engines.end(), {fat_.get(), ntfs_.get(), exfat_.get()});
+    return engines;
+}
+
 IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FoundRecord& record) {
     switch (static_cast<RecordOrigin>(record.origin)) {
         case RecordOrigin::QuickNtfs:
@@ -453,6 +464,15 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FoundRecord& record) {
 
 Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
                                          std::vector<FoundRecord>& out) {
+    if (folder != nullptr && LostVolumeFolders::IsVolumeFolder(*folder)) {
+        // A volume's records are its engine's root entries: their children are listed one level
+        // up in the engine's tree.
+        for (const FoundRecord& member : lostVolumes_.Members(*folder)) {
+            merge_.NoteListed(member, depth + 1, 1);
+            out.push_back(member);
+        }
+        return kOk;
+    }
     if (folder != nullptr) {
         IFileRecoveryParse* engine = folder->origin == static_cast<uint32_t>(RecordOrigin::Carving)
                                          ? nullptr
@@ -467,15 +487,13 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
     if (depth != 0) return kErrInvalidParameter;
     std::vector<FoundRecord> listed;
     Status status = kOk;
-    for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
-                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-        if (engine == nullptr) continue;
+    for (IFileRecoveryParse* engine : FileSystemEngines()) {
         const Status s = engine->ListFolder(nullptr, 0, listed);
         if (status == kOk) status = s;
     }
     LearnMerge();
     merge_.DropRepeats(listed);
+    lostVolumes_.Group(listed);
     std::vector<FoundRecord> carved;
     const Status s = CarvedRootFiles(carved);
     if (status == kOk) status = s;
@@ -488,16 +506,25 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
 Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int depth,
                                                uint32_t& count) {
     count = 0;
+    if (folder != nullptr && LostVolumeFolders::IsVolumeFolder(*folder)) {
+        Status status = kOk;
+        for (const FoundRecord& member : lostVolumes_.Members(*folder)) {
+            uint32_t part = 1;
+            if (member.isFolder != 0) {
+                const Status s = CountFolderFiles(&member, 1, part);
+                if (status == kOk) status = s;
+            }
+            count += part;
+        }
+        return status;
+    }
     if (folder != nullptr) {
         if (folder->origin == static_cast<uint32_t>(RecordOrigin::Carving)) return kOk;
         IFileRecoveryParse* engine = EngineOf(*folder);
         return engine ? engine->CountFolderFiles(folder, depth, count) : kOk;
     }
     Status status = kOk;
-    for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
-                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-        if (engine == nullptr) continue;
+    for (IFileRecoveryParse* engine : FileSystemEngines()) {
         uint32_t part = 0;
         const Status s = engine->CountFolderFiles(nullptr, depth, part);
         if (status == kOk) status = s;
@@ -520,7 +547,10 @@ Status CProfessionalRecovery::GetRecordPath(const FoundRecord& record, std::stri
     path.clear();
     if (record.origin == static_cast<uint32_t>(RecordOrigin::Carving)) return kOk;
     IFileRecoveryParse* engine = EngineOf(record);
-    return engine ? engine->GetRecordPath(record, path) : kOk;
+    if (engine == nullptr) return kOk;
+    const Status status = engine->GetRecordPath(record, path);
+    path.insert(0, lostVolumes_.FolderPathOf(record));
+    return status;
 }
 
 Status CProfessionalRecovery::RecoverRecord(const FoundRecord& record,
@@ -635,10 +665,8 @@ bool CProfessionalRecovery::ListedByQuickEngine(
 Status CProfessionalRecovery::FindByExtensions(const std::string& extensions,
                                                std::vector<FoundRecord>& out) {
     std::vector<FoundRecord> found;
-    for (IFileRecoveryParse* engine : {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-                                       static_cast<IFileRecoveryParse*>(ntfs_.get()),
-                                       static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-        if (engine != nullptr) engine->FindByExtensions(extensions, found);
+    for (IFileRecoveryParse* engine : FileSystemEngines()) {
+        engine->FindByExtensions(extensions, found);
     }
     LearnMerge();
     merge_.DropRepeats(found);
@@ -661,11 +689,8 @@ Status CProfessionalRecovery::CarvedRootFiles(std::vector<FoundRecord>& out) {
     for (const std::string& extension : extensions) list += "*." + extension + "|";
     std::vector<FoundRecord> found;
     if (!list.empty()) {
-        for (IFileRecoveryParse* engine :
-             {quick_.get(), static_cast<IFileRecoveryParse*>(fat_.get()),
-              static_cast<IFileRecoveryParse*>(ntfs_.get()),
-              static_cast<IFileRecoveryParse*>(exfat_.get())}) {
-            if (engine != nullptr) engine->FindByExtensions(list, found);
+        for (IFileRecoveryParse* engine : FileSystemEngines()) {
+            engine->FindByExtensions(list, found);
         }
     }
     std::vector<FoundRecord> kept = WithoutCarvedCopies(found, std::move(carved));

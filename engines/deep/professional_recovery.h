@@ -17,6 +17,7 @@
 
 #include "engines/carving/file_type_recovery.h"
 #include "engines/exfat/deep_exfat_search.h"
+#include "engines/deep/lost_volume_folders.h"
 #include "engines/deep/quick_deep_merge.h"
 #include "engines/fat/professional_fat_recovery.h"
 #include "engines/file_recovery_parse.h"
@@ -61,7 +62,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // `logName` is not used. Called once.
     Status Scan(const std::optional<std::string>& logName) override;
     // The root: the four engines' roots, sorted, without carved copies of files that a file
-    // system search found (see FindByExtensions). A folder: its engine's listing.
+    // system search found (see FindByExtensions), each volume found beside the source's own
+    // under a folder of its own. A folder: its engine's listing.
     Status ListFolder(const FoundRecord* folder, int depth, std::vector<FoundRecord>& out) override;
     Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
     uint64_t GetRecordCount() override;
@@ -125,6 +127,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     Status RunPass(uint64_t& filesFound, DeepScanState& state);
     Status ReportPass(uint64_t sectorsDone, uint64_t totalSectors, uint64_t& filesFound);
 
+    // The engines whose finds form folder trees, in listing order: the quick engine (when there
+    // is one), then the deep FAT, NTFS and exFAT searches.
+    std::vector<IFileRecoveryParse*> FileSystemEngines() const;
     // The engine of a record's origin; null for an unknown origin.
     IFileRecoveryParse* EngineOf(const FoundRecord& record);
     // Where a file found by a file system has its first data, by absolute sector.
@@ -189,6 +194,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     int secondsLeft_ = -1;
 
     QuickDeepMerge merge_;
+    LostVolumeFolders lostVolumes_;
 };
 
 }  // namespace keltra

@@ -134,7 +134,8 @@ int QuickDeepMerge::EngineDepth(const FoundRecord& deepFolder, int listedDepth) 
 }
 
 void QuickDeepMerge::NoteListed(const FoundRecord& deepFolder, int listedDepth, int engineDepth) {
-    if (!IsDeep(deepFolder) || deepFolder.isFolder == 0) return;
+    const bool deepExFat = deepFolder.origin == static_cast<uint32_t>(RecordOrigin::DeepExFat);
+    if ((!IsDeep(deepFolder) && !deepExFat) || deepFolder.isFolder == 0) return;
     if (listedDepth == engineDepth) {
         depthShift_.erase(Id(deepFolder));
     } else {

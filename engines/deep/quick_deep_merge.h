@@ -43,7 +43,8 @@ class QuickDeepMerge {
     // The deep folders that join the quick scan's folder.
     std::vector<DeepFolder> JoinedInto(const FoundRecord& quickFolder) const;
     // The depth at which a deep folder's own engine lists its children, for the depth it is
-    // listed at here; and what its child folders inherit (NoteListed).
+    // listed at here; and what its child folders inherit (NoteListed, for the folders of every
+    // deep search).
     int EngineDepth(const FoundRecord& deepFolder, int listedDepth) const;
     void NoteListed(const FoundRecord& deepFolder, int listedDepth, int engineDepth);
 

@@ -36,6 +36,9 @@ class ReadAhead {
           firstSector_(run.firstSector),
           length_(run.length),
           chunkSectors_(chunkSectors),
+          largestSkip_(std::max<uint64_t>(
+              chunkSectors, std::min<uint64_t>(run.length / 100,
+                                               (1ull << 30) / static_cast<uint64_t>(sectorSize)))),
           next_(run.offset) {
         for (size_t i = 0; i < chunks_.size(); ++i) {
             chunks_[i].bytes.resize(size_t{chunkSectors} * static_cast<size_t>(sectorSize));
@@ -114,32 +117,78 @@ class ReadAhead {
 
     // Sectors of the chunk read from its start; sectors past the source's end are not read.
     // After a failed read, the rest of the chunk is read again sector by sector, so that one
-    // bad sector costs only itself: those that still fail are zeros and counted.
-    uint32_t ReadChunk(Chunk& chunk) const {
+    // bad sector costs only itself. A run of kBadRun failures in a row is a bad area, where
+    // every read may take the disk seconds of its own retries: the rest of the chunk is passed
+    // over, and so is an area beyond it, twice as long each time the read after it fails too
+    // (up to 1% of the run, at most 1 GiB), until a chunk reads whole again. Sectors that
+    // failed or were passed over are zeros and counted.
+    uint32_t ReadChunk(Chunk& chunk) {
         chunk.unreadable = 0;
         const uint64_t lba = firstSector_ + chunk.offset;
         if (lba >= source_.totalSectors) return 0;
         const auto count =
             static_cast<uint32_t>(std::min<uint64_t>(chunk.asked, source_.totalSectors - lba));
-        uint32_t read = 0;
-        if (ReadSectors(source_, count, chunk.bytes, lba, sectorSize_, read) == kOk) return count;
         const auto bytes = static_cast<size_t>(sectorSize_);
-        for (uint32_t i = std::min(read, count); i < count; ++i) {
-            const auto sector = std::span<std::byte>(chunk.bytes).subspan(i * bytes, bytes);
+        const auto sectorAt = [&](uint32_t i) {
+            return std::span<std::byte>(chunk.bytes).subspan(i * bytes, bytes);
+        };
+        const auto passOver = [&](uint32_t i) {
+            const auto sector = sectorAt(i);
+            std::fill(sector.begin(), sector.end(), std::byte{0});
+            ++chunk.unreadable;
+        };
+        uint32_t from = 0;
+        if (skipUntil_ > chunk.offset) {
+            from = static_cast<uint32_t>(std::min<uint64_t>(count, skipUntil_ - chunk.offset));
+            for (uint32_t i = 0; i < from; ++i) passOver(i);
+            if (from == count) return count;
+        }
+        uint32_t read = 0;
+        if (ReadSectors(source_, count - from,
+                        std::span<std::byte>(chunk.bytes).subspan(from * bytes), lba + from,
+                        sectorSize_, read) == kOk) {
+            skip_ = 0;
+            return count;
+        }
+        uint32_t badInARow = 0;
+        for (uint32_t i = from + std::min(read, count - from); i < count; ++i) {
+            if (badInARow >= kBadRun) {
+                passOver(i);
+                continue;
+            }
             uint32_t one = 0;
-            if (ReadSectors(source_, 1, sector, lba + i, sectorSize_, one) != kOk || one != 1) {
-                std::fill(sector.begin(), sector.end(), std::byte{0});
-                ++chunk.unreadable;
+            if (ReadSectors(source_, 1, sectorAt(i), lba + i, sectorSize_, one) != kOk ||
+                one != 1) {
+                passOver(i);
+                ++badInARow;
+            } else {
+                badInARow = 0;
             }
         }
+        if (badInARow < kBadRun) {
+            skip_ = 0;
+            return count;
+        }
+        skip_ = skip_ == 0 ? chunkSectors_ : std::min(skip_ * 2, largestSkip_);
+        skipUntil_ = chunk.offset + chunk.asked + skip_;
         return count;
     }
+
+    // Failed sector reads in a row that make a bad area: more than one 4 KiB physical sector
+    // of a disk with 512-byte logical sectors.
+    static constexpr uint32_t kBadRun = 16;
 
     const SectorSource& source_;
     const int sectorSize_;
     const uint64_t firstSector_;
     const uint64_t length_;
     const uint32_t chunkSectors_;
+    const uint64_t largestSkip_;  // sectors
+
+    // The reader thread's own: the area passed over after the last bad run, and up to where
+    // (a run offset) it goes.
+    uint64_t skip_ = 0;
+    uint64_t skipUntil_ = 0;
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -46,7 +46,7 @@ struct SectorPassOutcome {
     Status status = kOk;             // kOk when the run was passed to its end, else the stop value
     uint64_t offset = 0;             // sectors of the run passed (the run's length once finished)
     uint64_t sectorsDone = 0;        // progress numerator at the end
-    uint64_t unreadableSectors = 0;  // sectors of the source that could not be read
+    uint64_t unreadableSectors = 0;  // sectors that could not be read or were passed over
 };
 
 class SectorPass {
@@ -63,7 +63,9 @@ class SectorPass {
     // Passes the run from its offset to its end. Each chunk is 65536 / sector size sectors,
     // or what remains of the run. When a chunk's read fails, its sectors are read again one by
     // one: those that cannot be read are handed to the examiner as zeros and counted in the
-    // outcome. Sectors beyond the source's end read as nothing: a chunk there is not examined.
+    // outcome. In a bad area (16 failed sectors in a row) the pass skips ahead instead, over
+    // an area that doubles while the reads after it keep failing; the sectors passed over are
+    // zeros and counted as unreadable too. Sectors beyond the source's end read as nothing: a chunk there is not examined.
     // The pass advances by the whole chunk plus the examiner's last skip carry.
     // sectorsDone grows by each advance, never beyond what remained of the run.
     SectorPassOutcome Run(const SectorPassRun& run, SectorPassProgress progress,

@@ -142,7 +142,7 @@ class FolderViewTest : public QObject {
         const CFolderTreeModel tree(results);
         std::map<QString, qulonglong> folders;
         CollectFolders(tree, {}, folders);
-        const QString carved = "card.img/" + MessageText("MSG0819");
+        const QString carved = "card.img/" + MessageText("MSG0830");
         const std::map<QString, qulonglong> expected = {
             {"card.img", 6},
             {"card.img/DCIM", 3},

@@ -3,23 +3,36 @@
 #include <sys/mount.h>
 
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "app/create_image_flow.h"
 #include "app/create_image_process_wnd.h"
+#include "app/rescue_map_view.h"
 #include "app/ui/apply_section.h"
 #include "engines/engine_factory.h"
 #include "gui_test_support.h"
 #include "platform/disk_names.h"
+#include "storage/rescue_map_file.h"
+#include "support/failing_device.h"
 #include "support/test_support.h"
 
 namespace keltra {
 namespace {
 
 namespace fs = std::filesystem;
+
+RescueMap LoadMap(const std::string& path) {
+    std::optional<RescueMap> map;
+    std::string error;
+    LoadRescueMap(path, map, error);
+    return map.value_or(RescueMap());
+}
 
 // A read-only mount of a loop device, undone at the end.
 class ReadOnlyMount {
@@ -62,13 +75,98 @@ class ImageTest : public QObject {
         QCOMPARE(window.CopyResult(), 0);
         QCOMPARE(test::Sha256OfFile(image), test::Sha256OfFile(fixture));
         QVERIFY(window.findChild<QLabel*>("stage")->text().endsWith(QString::fromStdString(image)));
-        QVERIFY(window.findChild<QLabel*>("percent")->text().endsWith("100%"));
+        QVERIFY(window.findChild<QLabel*>("percent")->text().startsWith("Progress: 100%"));
+        QVERIFY(!fs::exists(image + ".map.new"));
+        QCOMPARE(LoadMap(image + ".map").BytesWith(AreaStatus::kFinished), fs::file_size(fixture));
 
         // The new image scans as a source of its own.
         auto engine = CreateImageEngine(image, 1, false);
         QVERIFY(engine != nullptr);
         QCOMPARE(engine->Scan(std::nullopt), 0);
         QVERIFY(engine->GetRecordCount() > 0);
+    }
+
+    // A disk that really fails (nbdkit's ddrescue filter behind nbdfuse, as a loop device):
+    // stopped half way, the copy keeps its map; the same file chosen again continues it to the
+    // end, with every readable sector copied, the bad ones mapped and drawn, and the user told.
+    void CopiesAFailingDiskStopsAndContinues() {
+        if (const std::string why = test::FailingDevice::Unavailable(); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        constexpr uint64_t kBytes = 32ull << 20;
+        test::ScratchDir dir;
+        const std::string sourcePath = dir / "source.img";
+        std::vector<std::byte> bytes(kBytes);
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<std::byte>((i * 2654435761u) >> 13);
+        }
+        test::WriteWholeFile(sourcePath, bytes);
+        // Whole pages, as the loop device reads its file: 4 KiB at 3 MiB, 256 KiB at 20 MiB.
+        RescueMap truth(kBytes);
+        truth.Mark(0, kBytes, AreaStatus::kFinished);
+        truth.Mark(3ull << 20, 4096, AreaStatus::kBad);
+        truth.Mark(20ull << 20, 256 << 10, AreaStatus::kBad);
+        const std::string badMap = dir / "bad.map";
+        QCOMPARE(SaveRescueMap(badMap, truth, {}), kOk);
+        test::FailingDevice device(sourcePath, badMap, {"delay:delay-read=4ms"});
+        QVERIFY2(device.Valid(), device.Error().c_str());
+        test::LoopDevice loop(device.Path());
+        if (!loop.Valid()) QSKIP("no loop devices here");
+        const auto disk = DiskNumberOfDevice(loop.Device());
+        QVERIFY(disk.has_value());
+        const ImageSourceChoice source{std::nullopt, *disk, kBytes};
+        const std::string image = dir / "card.img";
+
+        QStringList args;
+        {
+            CCreateImageProcessWnd window(nullptr, image, source);
+            // Stopped once a tenth is done, the question answered yes.
+            test::SeenBox question;
+            QTimer watch;
+            watch.setInterval(20);
+            connect(&watch, &QTimer::timeout, &window, [&] {
+                if (window.findChild<QProgressBar*>("progress")->value() < 10) return;
+                watch.stop();
+                test::AnswerNextBox("okbtn", question);
+                window.findChild<QPushButton*>("cancelbtn")->click();
+            });
+            watch.start();
+            QCOMPARE(window.exec(), int(CCreateImageProcessWnd::kResultCancelled));
+            QVERIFY(question.shown);
+            const RescueMap kept = LoadMap(RescueMapPath(image));
+            QVERIFY(kept.BytesWith(AreaStatus::kFinished) > 0);
+            QVERIFY(kept.BytesWith(AreaStatus::kNonTried) > 0);
+            QCOMPARE(ImageOutcomeMessage(window, CCreateImageProcessWnd::kResultCancelled, args),
+                     std::string("MSG0234"));
+            QCOMPARE(args, QStringList{QString::fromStdString(RescueMapPath(image))});
+        }
+
+        CCreateImageProcessWnd window(nullptr, image, source);
+        QCOMPARE(window.exec(), int(CCreateImageProcessWnd::kResultComplete));
+        QVERIFY(window.Continued());
+        QVERIFY(window.findChild<QLabel*>("stage")->text().startsWith("Continuing image:"));
+        const RescueMap map = LoadMap(RescueMapPath(image));
+        QCOMPARE(map.Areas(), truth.Areas());
+        const RescueProgress end = window.FinalProgress();
+        QCOMPARE(end.badBytes, uint64_t{4096 + (256 << 10)});
+        QCOMPARE(end.badAreas, size_t{2});
+        QCOMPARE(end.untriedBytes, uint64_t{0});
+        // The image: the source, with zeros where it could not be read.
+        for (const RescueArea& area : truth.Areas()) {
+            if (area.status != AreaStatus::kBad) continue;
+            std::fill_n(bytes.begin() + static_cast<ptrdiff_t>(area.pos), area.size, std::byte{0});
+        }
+        QVERIFY(test::ReadWholeFile(image) == bytes);
+        // The counts, and the bad areas drawn in the map's picture.
+        const QString counts = window.findChild<QLabel*>("counts")->text();
+        QVERIFY2(counts.contains("Unreadable: 260.00 KB in 2 areas"), qPrintable(counts));
+        const auto& cells = window.findChild<RescueMapView*>("sectormap")->Cells();
+        QVERIFY(cells == truth.Cells(RescueMapView::kCells));
+        QVERIFY(std::count(cells.begin(), cells.end(), AreaStatus::kBad) >= 2);
+        QCOMPARE(ImageOutcomeMessage(window, CCreateImageProcessWnd::kResultComplete, args),
+                 std::string("MSG0233"));
+        QCOMPARE(args[1], QString("2"));
+        test::Screenshot(window, "create_image_rescue");
     }
 
     void FailedCopyEndsWithThree() {
@@ -119,6 +217,29 @@ class ImageTest : public QObject {
                  std::string("MSG0221"));
         QCOMPARE(ImageDestinationProblem(dir / "x.img", {std::nullopt, *disk, 4096}),
                  std::string());
+    }
+
+    // An image to be continued from its map needs room only for what it does not hold yet.
+    void ContinuingNeedsRoomOnlyForWhatIsLeft() {
+        test::ScratchDir mountPoint;
+        const std::string where = mountPoint.Path().string();
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, "size=4m") != 0) QSKIP("cannot mount here");
+        const std::string image = where + "/card.img";
+        {
+            std::ofstream out(image, std::ios::binary);
+            const std::vector<char> written(3 << 20, 'x');
+            out.write(written.data(), static_cast<std::streamsize>(written.size()));
+        }
+        const ImageSourceChoice source{std::nullopt, -1, 3584 << 10};
+        const std::string alone = ImageDestinationProblem(image, source);
+        RescueMap map(source.sizeBytes);
+        map.Mark(0, 3 << 20, AreaStatus::kFinished);
+        const bool saved = SaveRescueMap(RescueMapPath(image), map, {}) == kOk;
+        const std::string withMap = ImageDestinationProblem(image, source);
+        ::umount(where.c_str());
+        QVERIFY(saved);
+        QCOMPARE(alone, std::string("MSG0221"));
+        QCOMPARE(withMap, std::string());
     }
 
     void DefaultNames() {

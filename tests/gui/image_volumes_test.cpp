@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "app/disk_list.h"
@@ -23,7 +24,10 @@
 #include "app/ui/markup.h"
 #include "gui_test_support.h"
 #include "results_view.h"
+#include "platform/little_endian.h"
+#include "engines/recovery_target.h"
 #include "scanlog/scan_history.h"
+#include "support/photo_fixture.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -251,6 +255,109 @@ class ImageVolumesTest : public QObject {
         ScanHistoryRecord after{};
         QVERIFY(!history.FindImageScan(image, after, kSecondStart, kVolumeSectors) ||
                 after.state.sectorsDone != 100);
+    }
+
+    // A disk image whose table names only its NTFS volume: the FAT32 volume after it, a
+    // deleted partition, lies in a stretch no partition covers. A deep scan of the image's row
+    // reads that stretch too and finds the deleted partition's files; a quick scan passes it by.
+    void DeepScanOfTheImageRowReadsTheStretchesNoVolumeCovers() {
+        test::ScratchDir dir;
+        std::vector<std::byte> disk = test::ReadWholeFile(test::FixturePath("lost_volumes.img"));
+        QVERIFY(disk.size() > 184000 * 512);
+        const std::span<std::byte> entry(disk.data() + 446, 16);
+        entry[4] = std::byte{0x07};
+        StoreLE<uint32_t>(entry, 8, 2048);
+        StoreLE<uint32_t>(entry, 12, 81920);
+        disk[510] = std::byte{0x55};
+        disk[511] = std::byte{0xAA};
+        const std::string image = dir / "one partition.img";
+        test::WriteWholeFile(image, disk);
+
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        window.AddImageSource(QString::fromStdString(image));
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QVERIFY(imageRow->childCount() >= 2);
+        list->setCurrentItem(imageRow);
+        for (const bool deep : {false, true}) {
+            window.ShowPage(deep ? CMainWnd::kPageFileType : CMainWnd::kPageSource);
+            BoxAnswerer boxes("cancelbtn");
+            QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+            QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+            const std::multiset<std::string> names = test::FoundNames(window);
+            // The NTFS volume's deleted files, and with the deep scan the FAT32 volume's, whose
+            // deleted short names have lost their first letter.
+            QCOMPARE(names.count("minutes.txt"), size_t(1));
+            QCOMPARE(names.count("!inutes.txt"), size_t(deep ? 1 : 0));
+            QCOMPARE(names.count("!udget.bin"), size_t(deep ? 1 : 0));
+            QCOMPARE(test::FoundTags(window).size(), size_t(deep ? 2 : 1));
+        }
+    }
+
+    // A deep scan of a card's first volume (at sector 2048), a quick scan of another image (a
+    // volume at sector 0, whose log lands in the deep scan's folder), then the card's volume
+    // again, its earlier scan taken up: only the card's own files are listed, and each one
+    // copies out equal to its original.
+    void TakenUpDeepScanListsOnlyItsOwnSourcesFiles() {
+        test::ScratchDir dir;
+        const std::string card = dir / "card.img";
+        const std::string other = dir / "other.img";
+        fs::copy_file(test::FixturePath("tables_mbr.img"), card);
+        fs::copy_file(test::FixturePath("fat16_deep.img"), other);
+        CMainWnd window;
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        window.AddImageSource(QString::fromStdString(card));
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QTreeWidgetItem* volume = nullptr;
+        for (int i = 0; i < imageRow->childCount(); ++i) {
+            if (Plain(imageRow->child(i), 0).startsWith("Partition 1")) volume = imageRow->child(i);
+        }
+        QVERIFY(volume != nullptr);
+        // The questions the deep scan of the card asked.
+        const auto deepScanOfTheCard = [&] {
+            list->setCurrentItem(volume);
+            window.ShowPage(CMainWnd::kPageFileType);
+            BoxAnswerer boxes("okbtn");  // take up the earlier scan
+            QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+            return boxes.texts;
+        };
+        QCOMPARE(deepScanOfTheCard(), QStringList());
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+
+        window.AddImageSource(QString::fromStdString(other));
+        window.ShowPage(CMainWnd::kPageSource);
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnScan"), Qt::LeftButton);
+        const std::multiset<std::string> otherNames = test::FoundNames(window);
+        QVERIFY(!otherNames.empty());
+
+        QCOMPARE(deepScanOfTheCard(), QStringList{MessageText("MSG1210")});
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        // The originals' hashes by name ("Beach day.jpg" is in two folders).
+        std::map<std::string, std::set<std::string>> originals;
+        for (const std::string& path : test::PhotoDeletedFiles()) {
+            originals[fs::path(path).filename().string()].insert(
+                test::Sha256OfFile(test::PhotoOriginal(path)));
+        }
+        const std::string out = dir / "out";
+        fs::create_directories(out);
+        size_t named = 0;
+        for (const FoundRecord& record : test::AllFound(window)) {
+            const std::string name(record.Name());
+            QVERIFY2(otherNames.count(name) == 0, name.c_str());
+            const auto original = originals.find(name);
+            if (original == originals.end()) continue;  // a carved file of the card
+            ++named;
+            const std::string target = out + "/" + std::to_string(named) + "_" + name;
+            QCOMPARE(window.EngineOf(record)->RecoverRecord(record, target,
+                                                             RootSeparatorCount(out)),
+                     kOk);
+            QVERIFY2(original->second.count(test::Sha256OfFile(target)) == 1, name.c_str());
+        }
+        QCOMPARE(named, test::PhotoDeletedFiles().size());
     }
 
     // Entries past the image's end or overlapping are told; the usable ones are still rows.

@@ -3,6 +3,7 @@
 // the question about an unfinished deep scan.
 #include "app/process_wnd.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -468,6 +469,76 @@ class ProcessWndTest : public QObject {
         QCOMPARE(questions, 2);
         for (const std::string& folder : folders) history.ForgetScan(folder);
         history.Save();
+    }
+
+    // Stop pressed at many points of a deep scan of two sources, the second with an unfinished
+    // scan of its own: while the first engine still reports, while it works on silently in its
+    // last stretch, and just as it ends (the next source's question about its earlier scan then
+    // comes up beside the stop question). Control always comes back within seconds.
+    void StopAtAnyPointOfATwoSourceDeepScanComesBackWithinSeconds() {
+        enum class Engine { Reporting, Silent, Ending };
+        const test::ScratchDir scratch;
+        ScanHistory& history = ScanHistory::Instance();
+        for (const int stopAt : {1, 30, 60, 99, 100}) {
+            for (const Engine mode : {Engine::Reporting, Engine::Silent, Engine::Ending}) {
+                const QString point = QStringLiteral("stop at %1%, mode %2")
+                                          .arg(stopAt)
+                                          .arg(static_cast<int>(mode));
+                Sources sources;
+                std::vector<std::string> folders;
+                for (SourceItem* source : sources.List()) {
+                    source->imagePath = scratch / (source == &sources.first ? "a.img" : "b.img");
+                    test::WriteWholeFile(source->imagePath, std::vector<std::byte>(64 * 1024));
+                    history.NewScanFolder();
+                    folders.push_back(history.CurrentScanFolder());
+                    std::filesystem::create_directories(folders.back());
+                    DeepScanState state;
+                    state.runLength = 50;
+                    QCOMPARE(history.SaveScanState(kImageDiskNumber, 0, 128, state, folders.back(),
+                                                   source->imagePath),
+                             kOk);
+                }
+                for (int i = 0; i < 2; ++i) {
+                    auto engine = std::make_unique<CTestEngine>();
+                    engine->script.clear();
+                    for (int p = 1; p <= stopAt; ++p) engine->script.push_back({p, 100, 60, 0, 0});
+                    engine->reports = i == 0 && mode != Engine::Reporting ? stopAt : 100000;
+                    engine->holdAfterReports = i == 0 && mode == Engine::Silent;
+                    sources.engines.push_back(std::move(engine));
+                }
+                CTestEngine* first = sources.engines.front().get();
+                Owner owner;
+                CScanProcessWnd window(&owner, sources.List(), true, sources.Maker());
+                first->window = &window;
+                std::atomic<bool> finished{false};
+                std::thread watchdog([&finished, point] {
+                    for (int i = 0; i < 600 && !finished; ++i) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    }
+                    if (!finished) qFatal("the deep scan's stop hangs: %s", qPrintable(point));
+                });
+                // Every question gets "yes": continue the earlier scan; stop now.
+                auto* answers = new QTimer(&window);
+                QObject::connect(answers, &QTimer::timeout, answers, [] {
+                    if (auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget()))
+                        box->findChild<QPushButton*>("okbtn")->click();
+                });
+                answers->start(5);
+                QElapsedTimer sinceStop;
+                QTimer::singleShot(0, &window, [&] {
+                    QTRY_VERIFY(first->calls >= stopAt);
+                    sinceStop.start();
+                    window.findChild<QPushButton*>("cancelbtn")->click();
+                });
+                QCOMPARE(window.exec(), kProcessDone);
+                QVERIFY2(sinceStop.isValid() && sinceStop.elapsed() < 5000, qPrintable(point));
+                finished = true;
+                watchdog.join();
+                QVERIFY2(window.WorkerDone(), qPrintable(point));
+                for (const std::string& folder : folders) history.ForgetScan(folder);
+                history.Save();
+            }
+        }
     }
 
   private:

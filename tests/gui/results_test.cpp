@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -148,6 +149,39 @@ class ResultsTest : public QObject {
         QVERIFY(window.findChild<QLabel*>("LblScanSummary")
                     ->text()
                     .startsWith("Files of gui_empty.img, deep scan, complete in "));
+    }
+
+    // A disk image whose partition table is gone: the deep scan keeps each volume it finds
+    // apart, and the path of every file begins with its volume's name.
+    void LostVolumesAreNamedInTheFilePaths() {
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        window.AddImageSource(QString::fromStdString(test::FixturePath("lost_volumes.img")));
+        Click(window, "BtnNext");
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageFileType));
+        Click(window, "BtnNext");  // the deep scan
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QVERIFY(window.Results()->Summary().deep);
+        QVERIFY(test::SelectNode(window, "TypeJpg"));
+        std::multiset<QString> paths;
+        for (int row = 0; row < test::ListedRows(window); ++row) {
+            paths.insert(test::Cell(window, row, CFileListModel::kPathColumn));
+        }
+        const std::multiset<QString> expected = {
+            "Lost FAT32 volume at sector 83968 (48 MiB)/DCIM/100CANON",
+            "Lost FAT32 volume at sector 83968 (48 MiB)/DCIM/100CANON",
+            "Lost NTFS volume at sector 2048 (40 MiB)/DCIM/100CANON",
+            "Lost NTFS volume at sector 2048 (40 MiB)/DCIM/100CANON"};
+        QCOMPARE(paths, expected);
+        // The page names the volumes found.
+        const QString summary = window.findChild<QLabel*>("LblScanSummary")->text();
+        QVERIFY2(summary.contains("\nLost volumes found: lost_volumes.img: Lost FAT32 volume at "
+                                  "sector 83968 (48 MiB); lost_volumes.img: Lost NTFS volume at "
+                                  "sector 2048 (40 MiB). The files of each are listed under a "
+                                  "folder of its own."),
+                 qPrintable(summary));
+        test::Screenshot(window, "results_lost_volumes");
     }
 
     // An NTFS volume's deleted photo, text, zip and PDF are all listed, each under its

@@ -10,8 +10,8 @@
 #include <set>
 #include <sstream>
 
-#include "engines/carving/carve_pass.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/deep/carve_pass.h"
 #include "engines/extension_categories.h"
 #include "support/test_support.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engines/carving/carve_pass.h"
+#include "engines/deep/carve_pass.h"
 #include "support/test_support.h"
 
 namespace keltra {

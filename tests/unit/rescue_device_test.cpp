@@ -222,6 +222,34 @@ TEST_F(RescueDevice, AVanishedDeviceEndsTheCopyAndItContinuesWhenBack) {
     ExpectFinishedCopy(image, RescueMapPath(image));
 }
 
+// A whole-source pass over the device skips ahead over its bad stretch instead of asking for
+// each of its sectors (on a dying disk every failed read can take seconds), and tells how many
+// sectors it could not read or passed over.
+TEST_F(RescueDevice, AWholeSourcePassSkipsOverTheBadStretch) {
+    const std::string log = Work("nbdkit.log");
+    test::FailingDevice device(Source(), BadMap(), {"log:logfile=" + log});
+    ASSERT_TRUE(device.Valid()) << device.Error();
+    const auto result = test::RunKeltra({"scan", device.Path(), "--carve-only"},
+                                        {"XDG_DATA_HOME=" + Work("xdg")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    uint64_t bad = 0;
+    for (const auto& range : BadRanges()) bad += range.second;
+    const size_t at = result.err.find(" sectors of '" + device.Path() + "' could not be read");
+    ASSERT_NE(at, std::string::npos) << result.err;
+    const uint64_t told = std::stoull(result.err.substr(result.err.rfind(' ', at - 1) + 1));
+    EXPECT_GE(told, bad);
+    EXPECT_LE(told, bad + 2048 + 256);
+    std::ifstream in(log);
+    int failed = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("Read") != std::string::npos && line.find("return=-1") != std::string::npos) {
+            ++failed;
+        }
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_LT(failed, 400);
+}
+
 // Reads that fail at random (5% of them) are read on a later try: with enough retries the copy
 // is whole.
 TEST_F(RescueDevice, RetriesGetPastReadsThatFailAtRandom) {

@@ -177,6 +177,95 @@ TEST(SectorPass, FailedReadsAreReadAgainSectorBySectorAndCounted) {
     EXPECT_EQ(outcome.unreadableSectors, 700u);
 }
 
+// Numbered sectors whose reads fail where they touch one of the bad ranges (first sector,
+// count); counts the reads that touched one.
+class BadRangesReader : public SectorReader {
+  public:
+    BadRangesReader(uint64_t sectors, std::vector<std::pair<uint64_t, uint64_t>> bad,
+                    std::atomic<int>& badReads)
+        : inner_(NumberedSectors(sectors)), bad_(std::move(bad)), badReads_(badReads) {}
+    Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override {
+        const uint64_t first = offset / kSector, end = (offset + buffer.size()) / kSector;
+        for (const auto& [start, count] : bad_) {
+            if (first < start + count && start < end) {
+                ++badReads_;
+                done = 0;
+                return kErrReadFault;
+            }
+        }
+        return inner_.ReadAt(offset, buffer, done);
+    }
+
+  private:
+    test::MemoryReader inner_;
+    std::vector<std::pair<uint64_t, uint64_t>> bad_;
+    std::atomic<int>& badReads_;
+};
+
+// What a whole pass saw: each sector's number as read (a zeroed sector reads as 0).
+struct SeenSectors {
+    std::vector<uint64_t> numbers;
+    SectorPassOutcome outcome;
+};
+
+SeenSectors PassOver(uint64_t sectors, const std::vector<std::pair<uint64_t, uint64_t>>& bad,
+                     std::atomic<int>& badReads) {
+    SectorSource source;
+    OpenReaderSource(source, std::make_unique<BadRangesReader>(sectors, bad, badReads), sectors);
+    SectorPass pass(source, kSector);
+    SeenSectors seen;
+    seen.numbers.assign(sectors, UINT64_MAX);
+    seen.outcome = pass.Run(
+        {0, sectors, 0}, {0, sectors},
+        [&](std::span<const std::byte> chunk, uint64_t lba) {
+            for (size_t i = 0; i < chunk.size() / kSector; ++i) {
+                seen.numbers[lba + i] = SectorNumberAt(chunk, i);
+            }
+            return ChunkVerdict{};
+        },
+        nullptr);
+    return seen;
+}
+
+// A bad sector here and there costs only itself, even one 4 KiB physical sector (8 logical
+// ones) in a row; a large bad area is skipped over in growing steps, with a few dozen reads
+// instead of one per sector, and the pass reads on normally behind it.
+TEST(SectorPass, SkipsAheadOverBadAreasButReadsAroundSingleBadSectors) {
+    constexpr uint64_t kSectors = 131072;  // 64 MiB
+    {
+        std::atomic<int> badReads{0};
+        const std::vector<std::pair<uint64_t, uint64_t>> bad{{1000, 1}, {5003, 8}, {20000, 1}};
+        const SeenSectors seen = PassOver(kSectors, bad, badReads);
+        EXPECT_EQ(seen.outcome.status, kOk);
+        EXPECT_EQ(seen.outcome.unreadableSectors, 10u);
+        for (uint64_t s = 0; s < kSectors; ++s) {
+            const bool isBad = s == 1000 || (s >= 5003 && s < 5011) || s == 20000;
+            ASSERT_EQ(seen.numbers[s], isBad ? 0 : s) << "sector " << s;
+        }
+    }
+    // 1 MiB of bad sectors from sector 10050.
+    constexpr uint64_t kBadStart = 10050, kBadCount = 2048;
+    std::atomic<int> badReads{0};
+    const SeenSectors seen = PassOver(kSectors, {{kBadStart, kBadCount}}, badReads);
+    EXPECT_EQ(seen.outcome.status, kOk);
+    EXPECT_LT(badReads.load(), 100);
+    // Everything before the area was read; what was passed over behind it is at most the
+    // area's own length again; everything after that was read.
+    uint64_t lastZero = 0;
+    for (uint64_t s = 0; s < kSectors; ++s) {
+        ASSERT_NE(seen.numbers[s], UINT64_MAX) << "sector " << s << " was not examined";
+        if (s < kBadStart) {
+            ASSERT_EQ(seen.numbers[s], s);
+        } else if (s < kBadStart + kBadCount) {
+            ASSERT_EQ(seen.numbers[s], 0u);
+        }
+        if (s > 0 && seen.numbers[s] == 0) lastZero = s;
+    }
+    EXPECT_LT(lastZero, kBadStart + 2 * kBadCount);
+    EXPECT_EQ(seen.outcome.unreadableSectors, lastZero + 1 - kBadStart);
+    for (uint64_t s = lastZero + 1; s < kSectors; ++s) ASSERT_EQ(seen.numbers[s], s);
+}
+
 TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {
     constexpr uint64_t kSectors = 3000;
     SectorSource source;

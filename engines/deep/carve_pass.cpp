@@ -1,4 +1,4 @@
-#include "engines/carving/carve_pass.h"
+#include "engines/deep/carve_pass.h"
 
 #include "engines/carving/carve_session.h"
 #include "engines/deep/sector_pass.h"
