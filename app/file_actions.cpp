@@ -7,6 +7,7 @@
 #include "app/preview_display.h"
 #include "app/preview_process_wnd.h"
 #include "app/preview_wnd.h"
+#include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/recovery_destination.h"
 #include "app/source_lease.h"
@@ -78,12 +79,16 @@ void CFileActions::OpenPreviewWindow() {
 }
 
 void CFileActions::RecoverChecked() {
+    if (window_->Results() == nullptr) return;
+    CRecoverOptionsWnd options(window_, choice_);
+    if (options.exec() != QDialog::Accepted) return;
+    choice_ = options.Choice();
     const RecoverySources sources = Sources();
     if (!ChooseRecoveryDestination(window_, sources.scannedPartitions(), recoverFolder_)) return;
-    std::vector<FoundRecord> records = window_->CheckedRecords();
     const SourceLease open(window_->ScannedSources());
-    CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked, recoverFolder_,
-                                std::move(records), sources.engineOf);
+    CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked,
+                                FoundFileRecovery(recoverFolder_, choice_),
+                                window_->Results()->CheckedItems(), sources.engineOf);
     recovery.exec();
 }
 

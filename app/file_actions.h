@@ -1,12 +1,14 @@
 // What the main window's results page does with found files: a selected file is previewed in
 // "PreviewEdit" (pictures, text; audio and video go to the player), a double-clicked one opens
-// the preview window, and "BtnRecover" recovers the checked files into a folder the user picks.
+// the preview window, and "BtnRecover" asks how to lay the checked files out (by type, or in
+// their found folders) and recovers them into a folder the user picks.
 #pragma once
 
 #include <QObject>
 #include <string>
 
 #include "app/recovery_sources.h"
+#include "engines/found_file_recovery.h"
 
 namespace keltra {
 
@@ -22,6 +24,8 @@ class CFileActions : public QObject {
 
     // The destination chosen last (no trailing separator).
     const std::string& RecoverFolder() const { return recoverFolder_; }
+    // How the last recovery laid out and named its files; the next one asks with it.
+    const RecoveryChoice& LastChoice() const { return choice_; }
     CPlayerLauncher* Players() const { return players_; }
 
     void PreviewSelected();
@@ -37,6 +41,7 @@ class CFileActions : public QObject {
     CMainWnd* window_;
     CPlayerLauncher* players_;
     std::string recoverFolder_;
+    RecoveryChoice choice_;
 };
 
 }  // namespace keltra

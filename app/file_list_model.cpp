@@ -15,6 +15,16 @@ const char* const CFileListModel::kColumnNames[kColumnCount] = {
 CFileListModel::CFileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void CFileListModel::Show(CResultsModel* results, const QModelIndex& node) {
+    Reset(results, node,
+          results != nullptr ? results->FilesOf(node) : std::vector<uint32_t>{});
+}
+
+void CFileListModel::ShowFiles(CResultsModel* results, std::vector<uint32_t> files) {
+    Reset(results, {}, results != nullptr ? std::move(files) : std::vector<uint32_t>{});
+}
+
+void CFileListModel::Reset(CResultsModel* results, const QModelIndex& node,
+                           std::vector<uint32_t> files) {
     beginResetModel();
     if (results_ != results) {
         if (results_ != nullptr) disconnect(results_, nullptr, this, nullptr);
@@ -26,7 +36,7 @@ void CFileListModel::Show(CResultsModel* results, const QModelIndex& node) {
         }
     }
     node_ = node;
-    rows_ = results_ != nullptr ? results_->FilesOf(node) : std::vector<uint32_t>{};
+    rows_ = std::move(files);
     rows_.shrink_to_fit();
     endResetModel();
 }
@@ -35,7 +45,10 @@ Qt::CheckState CFileListModel::ListCheckState() const {
     if (results_ == nullptr || rows_.empty()) return Qt::Unchecked;
     // A node's own count answers for the whole node without walking its rows.
     if (node_.isValid()) return results_->NodeCheckState(node_);
-    return Qt::Unchecked;
+    const size_t checked = static_cast<size_t>(std::count_if(
+        rows_.begin(), rows_.end(), [this](uint32_t file) { return results_->IsChecked(file); }));
+    if (checked == 0) return Qt::Unchecked;
+    return checked == rows_.size() ? Qt::Checked : Qt::PartiallyChecked;
 }
 
 void CFileListModel::SetAllChecked(bool checked) {

@@ -34,6 +34,8 @@ class CFileListModel : public QAbstractTableModel {
 
     // Lists the files of `node` of `results` (no results: an empty list).
     void Show(CResultsModel* results, const QModelIndex& node);
+    // Lists these files of `results` (a folder's), in this order.
+    void ShowFiles(CResultsModel* results, std::vector<uint32_t> files);
     CResultsModel* Results() const { return results_; }
     QModelIndex Node() const { return node_; }
 
@@ -61,6 +63,7 @@ class CFileListModel : public QAbstractTableModel {
     void Retranslate();
 
   private:
+    void Reset(CResultsModel* results, const QModelIndex& node, std::vector<uint32_t> files);
     void OnChecksChanged();
 
     CResultsModel* results_ = nullptr;

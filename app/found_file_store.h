@@ -36,6 +36,8 @@ class FoundFileStore {
     uint16_t Source(size_t i) const { return entries_[i].source; }
     // "DCIM/100CANON/", empty at the root.
     const std::string& FolderPath(size_t i) const { return folders_[entries_[i].folder]; }
+    // The folder path's number: files of one folder path share it.
+    uint32_t FolderId(size_t i) const { return entries_[i].folder; }
     // The file's extension as the results group it (GroupExtension), as an index into
     // Extensions(); each with the name of its first file, which tells its category.
     uint16_t Extension(size_t i) const { return entries_[i].extension; }

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -82,6 +85,9 @@ constexpr Banner kBanners[] = {
 };
 
 constexpr const char* kTypeGroups[] = {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo"};
+// The category names as the results name them, in kCategoryNames' order.
+constexpr const char* kCategoryTexts[] = {"MSG0807", "MSG0808", "MSG0809",
+                                          "MSG0810", "MSG0811", "MSG0812"};
 
 // Gives the memory of dropped results back to the system at once, not at the next allocation.
 void ReturnFreedMemory() {
@@ -158,11 +164,28 @@ void CMainWnd::WindowInit() {
     connect(fileListModel_, &QAbstractItemModel::modelReset, this, &CMainWnd::ShowCheckState);
     connect(fileList, &QTableView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
 
-    auto* typeTree = Control<QTreeView>("TypeTree");
-    typeTree->setHeaderHidden(true);
-    typeTree->setTextElideMode(Qt::ElideNone);
-    typeTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    typeTree->header()->setStretchLastSection(false);
+    // The results by type and by folder, one view at a time beside the list.
+    for (const char* name : {"TypeTree", "FolderTree"}) {
+        auto* tree = Control<QTreeView>(name);
+        tree->setHeaderHidden(true);
+        tree->setTextElideMode(Qt::ElideNone);
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+    }
+    Control<QTreeView>("FolderTree")->setUniformRowHeights(true);
+    // The filters apply as they change; names once typing pauses.
+    auto* nameTimer = new QTimer(this);
+    nameTimer->setSingleShot(true);
+    nameTimer->setInterval(kFilterDelayMs);
+    connect(nameTimer, &QTimer::timeout, this, &CMainWnd::ApplyFilter);
+    connect(Control<QLineEdit>("EditNameFilter"), &QLineEdit::textChanged, nameTimer,
+            qOverload<>(&QTimer::start));
+    connect(Control<QComboBox>("CmbSizeFilter"), &QComboBox::currentIndexChanged, this,
+            &CMainWnd::ApplyFilter);
+    connect(Control<QCheckBox>("ChkHideDamaged"), &QCheckBox::toggled, this,
+            &CMainWnd::ApplyFilter);
+    connect(Control<QTabWidget>("ResultViews"), &QTabWidget::currentChanged, this,
+            &CMainWnd::ListCurrentNode);
 
     BuildAssistMenu();
 
@@ -338,6 +361,8 @@ void CMainWnd::DropResults() {
     Control<QTextBrowser>("PreviewEdit")->clear();  // the preview of a file no longer listed
     fileListModel_->Show(nullptr, {});
     Control<QTreeView>("TypeTree")->setModel(nullptr);
+    Control<QTreeView>("FolderTree")->setModel(nullptr);
+    folders_.reset();
     results_.reset();
     ReturnFreedMemory();
     ShowCheckState();
@@ -379,16 +404,102 @@ void CMainWnd::ShowResults(std::unique_ptr<CResultsModel> results) {
     typeTree->setModel(results_.get());
     typeTree->expandAll();
     connect(typeTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& node) { fileListModel_->Show(results_.get(), node); });
+            &CMainWnd::ListCurrentNode);
+    // Ticks made anywhere (the list, a tree) show in the totals and the Recover button.
+    connect(results_.get(), &CResultsModel::ChecksChanged, this, &CMainWnd::ShowCheckState);
+    // The filters of the results before stay.
+    results_->SetFilter(CurrentFilter());
+    ShowFolders();
     // The first type that has files is shown at once.
     const QModelIndex first = results_->FirstFilledNode();
-    if (first.isValid()) {
-        typeTree->setCurrentIndex(first);
-    } else {
-        fileListModel_->Show(results_.get(), {});
-    }
+    if (first.isValid()) typeTree->setCurrentIndex(first);
+    ListCurrentNode();
     ShowCheckState();
     ShowPage(kPageRecover);
+}
+
+// Each source's tree open one level down, the folder that was current before current again
+// (else the first source).
+void CMainWnd::ShowFolders() {
+    auto* folderTree = Control<QTreeView>("FolderTree");
+    const QString current =
+        folders_ != nullptr ? folders_->PathOf(folderTree->currentIndex()) : QString();
+    auto folders = std::make_unique<CFolderTreeModel>(*results_);
+    folderTree->setModel(folders.get());
+    folders_ = std::move(folders);
+    folderTree->expandToDepth(0);
+    QModelIndex chosen = folders_->rowCount() > 0 ? folders_->index(0, 0) : QModelIndex();
+    for (QModelIndex at = chosen; at.isValid();) {
+        // Down the path of the folder current before, as far as it still exists.
+        QModelIndex next;
+        for (int row = 0; row < folders_->rowCount(at); ++row) {
+            const QModelIndex child = folders_->index(row, 0, at);
+            const QString path = folders_->PathOf(child);
+            if (current == path || current.startsWith(path + QLatin1Char('/'))) next = child;
+        }
+        if (next.isValid()) chosen = next;
+        at = next;
+    }
+    if (chosen.isValid()) {
+        folderTree->setCurrentIndex(chosen);
+        folderTree->scrollTo(chosen);
+    }
+    connect(folderTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &CMainWnd::ListCurrentNode);
+}
+
+FileFilter CMainWnd::CurrentFilter() const {
+    static constexpr uint64_t kMegabyte = 1024 * 1024;
+    FileFilter filter;
+    filter.name = Control<QLineEdit>("EditNameFilter")->text().trimmed();
+    switch (Control<QComboBox>("CmbSizeFilter")->currentIndex()) {
+        case 1:
+            filter.maxSize = kMegabyte - 1;
+            break;
+        case 2:
+            filter.minSize = kMegabyte;
+            filter.maxSize = 10 * kMegabyte;
+            break;
+        case 3:
+            filter.minSize = 10 * kMegabyte + 1;
+            break;
+        default:
+            break;
+    }
+    filter.hideDamaged = Control<QCheckBox>("ChkHideDamaged")->isChecked();
+    return filter;
+}
+
+void CMainWnd::ApplyFilter() {
+    if (results_ == nullptr) return;
+    results_->SetFilter(CurrentFilter());
+    ShowFolders();
+    ListCurrentNode();
+    ShowCheckState();
+}
+
+// The filter controls' texts of the current language; the chosen size range stays.
+void CMainWnd::FilterTexts() {
+    Control<QLineEdit>("EditNameFilter")->setPlaceholderText(MessageText("MSG0831"));
+    auto* sizes = Control<QComboBox>("CmbSizeFilter");
+    const QSignalBlocker blocker(sizes);
+    const int chosen = std::max(0, sizes->currentIndex());
+    sizes->clear();
+    for (const char* key : {"MSG0832", "MSG0833", "MSG0834", "MSG0835"}) {
+        sizes->addItem(MessageText(key));
+    }
+    sizes->setCurrentIndex(chosen);
+}
+
+void CMainWnd::ListCurrentNode() {
+    if (results_ == nullptr) return;
+    if (Control<QTabWidget>("ResultViews")->currentWidget() == Control("PageByFolder")) {
+        const QModelIndex folder = Control<QTreeView>("FolderTree")->currentIndex();
+        // A folder lists what its count counts: its files and those of the folders below.
+        fileListModel_->ShowFiles(results_.get(), folders_->FilesBelow(folder));
+    } else {
+        fileListModel_->Show(results_.get(), Control<QTreeView>("TypeTree")->currentIndex());
+    }
 }
 
 // Each option of the file-type page names its extensions in its user data ("jpg|jpeg"); the
@@ -845,6 +956,22 @@ void CMainWnd::ShowScanSummary() {
     QString text = FormatMessage(
         MessageText(key),
         {names.join(QStringLiteral(", ")), QString::fromStdString(DurationText(scan.seconds))});
+    // What was found, by category, and how much of it is damaged.
+    QStringList found;
+    for (int c = 0; c < kCategoryCount; ++c) {
+        const size_t files = results_->CategoryFileCount(c);
+        if (files == 0) continue;
+        found << QStringLiteral("%1 %2").arg(MessageText(kCategoryTexts[c])).arg(files);
+    }
+    if (!found.isEmpty()) {
+        text += QLatin1Char(' ') + found.join(QStringLiteral(", "));
+        if (results_->DamagedCount() > 0) {
+            text += QStringLiteral("; ") +
+                    FormatMessage(MessageText("MSG0836"),
+                                  {QString::number(results_->DamagedCount())});
+        }
+        text += QLatin1Char('.');
+    }
     for (const QString& line : scan.passedOver) text += QLatin1Char('\n') + line;
     if (!scan.lostVolumes.isEmpty()) {
         text += QLatin1Char('\n') + FormatMessage(MessageText("MSG0819"),
@@ -953,6 +1080,12 @@ void CMainWnd::ApplyLanguage() {
     OptionLabels();
     fileListModel_->Retranslate();
     if (results_ != nullptr) results_->Retranslate();
+    if (folders_ != nullptr) folders_->Retranslate();
+    FilterTexts();
+    const TextMap& controls = LanguageTable().Section("MainWnd");
+    auto* views = Control<QTabWidget>("ResultViews");
+    views->setTabText(views->indexOf(Control("PageByType")), QText(controls, "PageByType"));
+    views->setTabText(views->indexOf(Control("PageByFolder")), QText(controls, "PageByFolder"));
     Control<QLabel>("LblProductName")->setText(MessageText("MSG1209"));
     ShowDiskAccessProblems();
     ShowCheckState();

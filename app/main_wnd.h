@@ -1,7 +1,7 @@
 // The main window: four pages (start, source, file types, results) with their banners, the
 // mode buttons, page navigation, and the assist menu with the language choice; the source list
 // (disks, partitions, image files) kept up to date as devices come and go; the scan and the
-// search; the results by type with the checked files.
+// search; the results by type and by folder, their filters, and the checked files.
 //
 // For preview and recovery the window offers:
 //  - Results(): the results model of the last scan (null when there are none), which holds
@@ -25,6 +25,7 @@
 
 #include "app/disk_access.h"
 #include "app/file_list_model.h"
+#include "app/folder_tree_model.h"
 #include "app/results_model.h"
 #include "app/source_item.h"
 #include "engines/found_record.h"
@@ -90,6 +91,8 @@ class CMainWnd : public QWidget {
     // --- Results ---
     // The results shown on the results page; null when there are none.
     CResultsModel* Results() const { return results_.get(); }
+    // The results by folder; null when there are none.
+    CFolderTreeModel* Folders() const { return folders_.get(); }
     CFileListModel* FileListModel() const { return fileListModel_; }
     // Puts these results on the results page, its first type with files listed, and shows it.
     void ShowResults(std::unique_ptr<CResultsModel> results);
@@ -106,6 +109,8 @@ class CMainWnd : public QWidget {
     // the list is refreshed.
     static constexpr int kDevicePollMs = 1000;
     static constexpr int kDeviceSettleMs = 5000;
+    // How long typing in the name filter pauses before the list follows.
+    static constexpr int kFilterDelayMs = 250;
 
   signals:
     void SelectedFileChanged();
@@ -148,6 +153,14 @@ class CMainWnd : public QWidget {
     void PrepareFileTypes();
     void ShowCheckState();
     void OnHeaderClick(int column);
+    // The file list follows the current node of the view on show: a type or a folder.
+    void ListCurrentNode();
+    // The folder tree of the results as the filter leaves them.
+    void ShowFolders();
+    // The filter controls' values, and applied to the results.
+    FileFilter CurrentFilter() const;
+    void ApplyFilter();
+    void FilterTexts();
 
     template <typename T = QWidget>
     T* Control(const char* name) const {
@@ -171,6 +184,7 @@ class CMainWnd : public QWidget {
     std::vector<TypeOption> typeOptions_;  // the file-type page's options
     ScanSummary summary_;                  // of the last scan
     std::unique_ptr<CResultsModel> results_;
+    std::unique_ptr<CFolderTreeModel> folders_;
     CFileListModel* fileListModel_ = nullptr;
     std::map<int, bool> sortAscending_;  // file list column -> last direction
     std::vector<DiskAccessProblem> diskProblems_;

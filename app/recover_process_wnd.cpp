@@ -39,17 +39,34 @@ int SharePercent(uint64_t done, uint64_t bytes, int part, uint64_t total) {
 
 }  // namespace
 
+namespace {
+
+std::vector<FoundFileItem> AtTheRoot(std::vector<FoundRecord> records) {
+    std::vector<FoundFileItem> items;
+    items.reserve(records.size());
+    for (FoundRecord& record : records) items.push_back({record, std::string()});
+    return items;
+}
+
+}  // namespace
+
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                                        std::vector<FoundRecord> records,
                                        std::function<IFileRecoveryParse*(uint16_t)> engineOf)
+    : CRecoverProcessWnd(owner, mode, FoundFileRecovery(std::move(folder), {}),
+                         AtTheRoot(std::move(records)), std::move(engineOf)) {}
+
+CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecovery recovery,
+                                       std::vector<FoundFileItem> items,
+                                       std::function<IFileRecoveryParse*(uint16_t)> engineOf)
     : CProcessWnd(owner, "MSG1103"),
       mode_(mode),
-      folder_(std::move(folder)),
-      records_(std::move(records)),
+      recovery_(std::move(recovery)),
+      items_(std::move(items)),
       engineOf_(std::move(engineOf)),
-      total_(mode == kOneFile ? 1U : static_cast<unsigned>(records_.size())) {
-    if (mode_ == kOneFile && records_.size() > 1) records_.resize(1);
-    for (const FoundRecord& record : records_) totalBytes_ += BarBytes(record);
+      total_(mode == kOneFile ? 1U : static_cast<unsigned>(items_.size())) {
+    if (mode_ == kOneFile && items_.size() > 1) items_.resize(1);
+    for (const FoundFileItem& item : items_) totalBytes_ += BarBytes(item.record);
     Ui::RecoverProcessWnd skin;
     skin.setupUi(this);
     resize(kWidth, kHeight);
@@ -67,7 +84,8 @@ CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string fo
     list->header()->resizeSection(1, 170);
     list->headerItem()->setTextAlignment(1, Qt::AlignCenter);
     connect(findChild<QPushButton*>("OpenBtn"), &QPushButton::clicked, this, [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder_)));
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QString::fromStdString(recovery_.Folder())));
     });
     connect(findChild<QPushButton*>("FinishBtn"), &QPushButton::clicked, this,
             [this] { done(kResultFinished); });
@@ -110,23 +128,27 @@ void CRecoverProcessWnd::RecoverOneThread() {
 }
 
 bool CRecoverProcessWnd::RecoverRecords() {
-    const int depth = RootSeparatorCount(folder_);
-    for (const FoundRecord& record : records_) {
+    for (const FoundFileItem& item : items_) {
         if (CancelRequested()) return false;
-        const std::string target =
-            RecoveryTargetPath(folder_, record, std::string_view(), RecoveryLayout::ByCategory);
+        const FoundRecord& record = item.record;
         IFileRecoveryParse* engine = engineOf_ ? engineOf_(record.sourceTag) : nullptr;
+        const std::string target =
+            engine != nullptr
+                ? recovery_.TargetOf(*engine, record, item.folderPath)
+                : RecoveryTargetPath(recovery_.Folder(), record, item.folderPath,
+                                     recovery_.Choice().layout);
         Status status = kErrInvalidParameter;  // no source holds the record's tag any more
         {
             std::lock_guard lock(Lock());
             fileReported_ = false;
             currentBytes_ = BarBytes(record);
+            written_.clear();
         }
         if (engine != nullptr) {
             if (engine->SetCallbacks(nullptr, &OnRecoverProgress, this, 100) != kOk) break;
             bool faulted = false;
             try {
-                status = engine->RecoverRecord(record, target, depth);
+                status = engine->RecoverRecord(record, target, recovery_.RootSeparators());
             } catch (const std::exception&) {
                 faulted = true;
             }
@@ -144,17 +166,23 @@ bool CRecoverProcessWnd::RecoverRecords() {
             }
             if (status == kCancelled) return false;
         }
-        // An engine that failed before it could copy anything answers only with its result;
-        // the file still counts, as failed, and is listed with the reason.
-        std::lock_guard lock(Lock());
-        if (!fileReported_ && status != kOk) {
-            CountOutcome(status, target);
-            current_ = QString::fromStdString(target);
+        std::string written;
+        {
+            // An engine that failed before it could copy anything answers only with its
+            // result; the file still counts, as failed, and is listed with the reason.
+            std::lock_guard lock(Lock());
+            if (!fileReported_ && status != kOk) {
+                CountOutcome(status, target);
+                current_ = QString::fromStdString(target);
+            }
+            bytesDone_ += currentBytes_;
+            currentBytes_ = 0;
+            percent_ = SharePercent(bytesDone_, 0, 0, totalBytes_);
+            QueueRefresh();
+            written = written_;
         }
-        bytesDone_ += currentBytes_;
-        currentBytes_ = 0;
-        percent_ = SharePercent(bytesDone_, 0, 0, totalBytes_);
-        QueueRefresh();
+        // A file kept whole gets its time back; one that cannot is still recovered.
+        if (!written.empty()) recovery_.KeepModifiedTime(written, record);
     }
     return true;
 }
@@ -168,6 +196,7 @@ int CRecoverProcessWnd::OnRecoverProgress(void* user, int part, int scale, Statu
     if (percent == 100) {
         window->fileReported_ = true;
         window->CountOutcome(error, targetPath);
+        if (error == kOk) window->written_ = targetPath;
     }
     window->percent_ =
         SharePercent(window->bytesDone_, window->currentBytes_, percent, window->totalBytes_);
@@ -196,6 +225,11 @@ void CRecoverProcessWnd::RefreshControls() {
     for (const DetailRow& row : newRows_) AddDetailRow(row.status, row.targetPath);
     newRows_.clear();
     if (finished_) {
+        findChild<QLabel*>("current")
+            ->setText(FormatMessage(Text("MSG1104"),
+                                    {QString::number(processed_ - failed_),
+                                     QString::number(failed_),
+                                     QString::fromStdString(recovery_.Folder())}));
         findChild<QWidget*>("FinishBtn")->show();
         findChild<QWidget*>("CancelBtn")->hide();
     }

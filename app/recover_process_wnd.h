@@ -1,6 +1,8 @@
 // The recovery progress window: a worker thread hands each file to the engine that found it,
-// with a target in the file's category sub-folder under a name that collides with nothing;
-// the window counts the outcomes and lists them, failures in red at the top.
+// with a target in the file's category sub-folder (or in the folders it was found in) under a
+// name that collides with nothing, and gives it back its modification time; the window counts
+// the outcomes and lists them, failures in red at the top, and once done says how many were
+// recovered, how many failed, and where they are.
 #pragma once
 
 #include <QString>
@@ -10,6 +12,7 @@
 
 #include "app/process_wnd.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
 
 namespace keltra {
@@ -33,6 +36,10 @@ class CRecoverProcessWnd : public CProcessWnd {
     // its source tag.
     CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                        std::vector<FoundRecord> records,
+                       std::function<IFileRecoveryParse*(uint16_t)> engineOf);
+    // The same with the layout and naming of `recovery` and each file's found folder.
+    CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecovery recovery,
+                       std::vector<FoundFileItem> items,
                        std::function<IFileRecoveryParse*(uint16_t)> engineOf);
     ~CRecoverProcessWnd() override;
 
@@ -71,8 +78,8 @@ class CRecoverProcessWnd : public CProcessWnd {
     void Cancel();
 
     Mode mode_;
-    std::string folder_;
-    std::vector<FoundRecord> records_;
+    FoundFileRecovery recovery_;
+    std::vector<FoundFileItem> items_;
     std::function<IFileRecoveryParse*(uint16_t)> engineOf_;
     const unsigned total_;
     bool detailsShown_ = false;
@@ -80,7 +87,8 @@ class CRecoverProcessWnd : public CProcessWnd {
     unsigned processed_ = 0;
     unsigned failed_ = 0;
     bool fileReported_ = false;  // the current file's outcome came through the callback
-    int percent_ = 0;        // of the whole work
+    std::string written_;        // where the current file was written, once it was
+    int percent_ = 0;            // of the whole work
     uint64_t bytesDone_ = 0;     // the files before the current one
     uint64_t currentBytes_ = 0;  // the current file
     uint64_t totalBytes_ = 0;

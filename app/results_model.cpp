@@ -1,6 +1,7 @@
 #include "app/results_model.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 
 #include "app/found_files.h"
@@ -97,8 +98,14 @@ CResultsModel::CResultsModel(std::unique_ptr<FoundFileStore> store,
         const uint16_t row = rowOfExtension[store_->Extension(file)];
         typeOf_[file] = row;
         types_[row].files.push_back(static_cast<uint32_t>(file));
+        damaged_ += store_->Record(file).contentIntact == 0 ? 1 : 0;
     }
-    for (TypeRow& type : types_) type.files.shrink_to_fit();
+    for (TypeRow& type : types_) {
+        type.files.shrink_to_fit();
+        type.shown = type.files.size();
+    }
+    shown_.assign(count, 1);
+    shownCount_ = count;
     // Row order inside a category: options in the page's order, extensions by name, Other last.
     for (size_t i = 0; i < options.size(); ++i) {
         if (optionRow[i] >= 0) {
@@ -156,10 +163,10 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const {
     const TypeRow* type = TypeOfIndex(index);
     size_t files = 0;
     if (type != nullptr) {
-        files = type->files.size();
+        files = type->shown;
     } else {
         for (uint16_t row : categoryRows_[static_cast<size_t>(index.row())])
-            files += types_[row].files.size();
+            files += types_[row].shown;
     }
     switch (role) {
         case Qt::DisplayRole: {
@@ -218,12 +225,48 @@ QModelIndex CResultsModel::FirstFilledNode() const {
 
 std::vector<uint32_t> CResultsModel::FilesOf(const QModelIndex& node) const {
     if (!node.isValid()) return {};
-    if (const TypeRow* type = TypeOfIndex(node)) return type->files;
     std::vector<uint32_t> files;
-    for (uint16_t row : categoryRows_[static_cast<size_t>(node.row())]) {
-        files.insert(files.end(), types_[row].files.begin(), types_[row].files.end());
+    const auto add = [this, &files](const TypeRow& type) {
+        if (type.shown == type.files.size()) {
+            files.insert(files.end(), type.files.begin(), type.files.end());
+            return;
+        }
+        std::copy_if(type.files.begin(), type.files.end(), std::back_inserter(files),
+                     [this](uint32_t file) { return shown_[file] != 0; });
+    };
+    if (const TypeRow* type = TypeOfIndex(node)) {
+        add(*type);
+    } else {
+        for (uint16_t row : categoryRows_[static_cast<size_t>(node.row())]) add(types_[row]);
     }
     return files;
+}
+
+size_t CResultsModel::CategoryFileCount(int category) const {
+    size_t files = 0;
+    for (uint16_t row : categoryRows_[static_cast<size_t>(category)]) {
+        files += types_[row].files.size();
+    }
+    return files;
+}
+
+void CResultsModel::SetFilter(const FileFilter& filter) {
+    filter_ = filter;
+    shownCount_ = 0;
+    for (TypeRow& type : types_) {
+        type.shown = 0;
+        type.checkedShown = 0;
+        for (uint32_t file : type.files) {
+            const bool shown = !filter_.Active() || filter_.Passes(store_->Record(file));
+            shown_[file] = shown ? 1 : 0;
+            if (!shown) continue;
+            ++type.shown;
+            if (checked_[file] != 0) ++type.checkedShown;
+        }
+        shownCount_ += type.shown;
+    }
+    Retranslate();  // every node's count
+    NotifyChecks();
 }
 
 QString CResultsModel::PathText(uint32_t file) const {
@@ -240,13 +283,14 @@ Qt::CheckState CResultsModel::StateOf(size_t checked, size_t total) const {
     return checked == total ? Qt::Checked : Qt::PartiallyChecked;
 }
 
+// A node's box tells of the files it shows.
 Qt::CheckState CResultsModel::NodeCheckState(const QModelIndex& node) const {
-    if (const TypeRow* type = TypeOfIndex(node)) return StateOf(type->checked, type->files.size());
+    if (const TypeRow* type = TypeOfIndex(node)) return StateOf(type->checkedShown, type->shown);
     size_t checked = 0;
     size_t total = 0;
     for (uint16_t row : categoryRows_[static_cast<size_t>(node.row())]) {
-        checked += types_[row].checked;
-        total += types_[row].files.size();
+        checked += types_[row].checkedShown;
+        total += types_[row].shown;
     }
     return StateOf(checked, total);
 }
@@ -255,12 +299,15 @@ void CResultsModel::ChangeFile(uint32_t file, bool checked) {
     if ((checked_[file] != 0) == checked) return;
     checked_[file] = checked ? 1 : 0;
     TypeRow& type = types_[typeOf_[file]];
+    const size_t shown = shown_[file];
     if (checked) {
         ++type.checked;
+        type.checkedShown += shown;
         ++checkedCount_;
         checkedBytes_ += store_->Size(file);
     } else {
         --type.checked;
+        type.checkedShown -= shown;
         --checkedCount_;
         checkedBytes_ -= store_->Size(file);
     }
@@ -295,13 +342,8 @@ void CResultsModel::SetFilesChecked(const std::vector<uint32_t>& files, bool che
 
 void CResultsModel::SetNodeChecked(const QModelIndex& node, bool checked) {
     if (!node.isValid()) return;
-    if (const TypeRow* type = TypeOfIndex(node)) {
-        for (uint32_t file : type->files) ChangeFile(file, checked);
-    } else {
-        for (uint16_t row : categoryRows_[static_cast<size_t>(node.row())]) {
-            for (uint32_t file : types_[row].files) ChangeFile(file, checked);
-        }
-    }
+    // Only what the node shows: files the filter hides keep their ticks.
+    for (uint32_t file : FilesOf(node)) ChangeFile(file, checked);
     NotifyChecks();
 }
 
@@ -312,6 +354,23 @@ std::vector<FoundRecord> CResultsModel::CheckedRecords() const {
         if (checked_[file] != 0) records.push_back(store_->Record(file));
     }
     return records;
+}
+
+std::vector<FoundFileItem> CResultsModel::CheckedItems() const {
+    std::vector<FoundFileItem> items;
+    items.reserve(checkedCount_);
+    const std::string carved = MessageText("MSG0830").toStdString() + '/';
+    for (size_t file = 0; file < checked_.size(); ++file) {
+        if (checked_[file] == 0) continue;
+        const FoundRecord& record = store_->Record(file);
+        std::string folder;
+        if (sources_.size() > 1) folder = SourceOf(static_cast<uint32_t>(file)).name.toStdString() + '/';
+        folder += record.origin == static_cast<uint32_t>(RecordOrigin::Carving)
+                      ? carved
+                      : store_->FolderPath(file);
+        items.push_back({record, std::move(folder)});
+    }
+    return items;
 }
 
 void CResultsModel::Retranslate() {

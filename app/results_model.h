@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/file_filter.h"
 #include "app/found_file_store.h"
+#include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
 
 namespace keltra {
@@ -82,16 +84,26 @@ class CResultsModel : public QAbstractItemModel {
     // --- The files ---
     const FoundFileStore& Store() const { return *store_; }
     size_t FileCount() const { return store_->Count(); }
-    // The files of a node in their found order: a type row's, or a category's type rows' one
-    // after the other.
+    // The files of a node the filter lets through, in their found order: a type row's, or a
+    // category's type rows' one after the other.
     std::vector<uint32_t> FilesOf(const QModelIndex& node) const;
     const std::vector<ResultsSource>& Sources() const { return sources_; }
     const ResultsSource& SourceOf(uint32_t file) const { return sources_[store_->Source(file)]; }
     const ScanSummary& Summary() const { return summary_; }
+    // Files whose first data did not pass the content check (damaged, or not of their type).
+    size_t DamagedCount() const { return damaged_; }
+    // Files per category, whatever the filter.
+    size_t CategoryFileCount(int category) const;
     // What the Path column shows: the folder path; for a carved file, its source's name.
     QString PathText(uint32_t file) const;
     // The type row's text for a file's type column is the record's; its category index.
     int CategoryOf(uint32_t file) const { return types_[typeOf_[file]].category; }
+
+    // --- The filter: the files it lets through are the ones shown, counted and ticked ---
+    void SetFilter(const FileFilter& filter);
+    const FileFilter& Filter() const { return filter_; }
+    bool IsShown(uint32_t file) const { return shown_[file] != 0; }
+    size_t ShownCount() const { return shownCount_; }
 
     // --- Check state, held here once ---
     bool IsChecked(uint32_t file) const { return checked_[file] != 0; }
@@ -103,6 +115,10 @@ class CResultsModel : public QAbstractItemModel {
     uint64_t CheckedBytes() const { return checkedBytes_; }
     // Copies of the checked files' records, in found order.
     std::vector<FoundRecord> CheckedRecords() const;
+    // The checked files with the folders they were found in, as the folder view shows them:
+    // below a first folder naming their source when the results hold several, a carved file
+    // in its source's "Found by signature".
+    std::vector<FoundFileItem> CheckedItems() const;
 
     // The texts of the current language (after a language switch).
     void Retranslate();
@@ -118,6 +134,8 @@ class CResultsModel : public QAbstractItemModel {
         QString label;      // shown before the count; empty: from the language (the Other row)
         std::vector<uint32_t> files;
         size_t checked = 0;
+        size_t shown = 0;         // files the filter lets through
+        size_t checkedShown = 0;  // of those, checked
     };
 
     // internalId: 0 for categories, category + 1 for type rows.
@@ -133,6 +151,10 @@ class CResultsModel : public QAbstractItemModel {
     std::vector<std::vector<uint16_t>> categoryRows_;      // per category: its type rows
     std::vector<uint16_t> typeOf_;                         // per file: its type row
     std::vector<uint8_t> checked_;                         // per file: 1 = checked
+    std::vector<uint8_t> shown_;                           // per file: 1 = the filter passes it
+    FileFilter filter_;
+    size_t shownCount_ = 0;
+    size_t damaged_ = 0;
     size_t checkedCount_ = 0;
     uint64_t checkedBytes_ = 0;
 };

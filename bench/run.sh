@@ -55,6 +55,11 @@ if [ -x "$build/results_page_bench" ]; then
         QT_QPA_PLATFORM=offscreen "$build/results_page_bench" "$n"
     done
 fi
+# The results by folder: 100,000 found files in 5,000 folders of every size.
+if [ -x "$build/folder_view_bench" ]; then
+    echo "== folder view, 100000 found files"
+    QT_QPA_PLATFORM=offscreen "$build/folder_view_bench" 100000 5000
+fi
 # Thumbnails of 10,000 small JPEGs, asked a screenful at a time as a grid scrolls.
 if [ -x "$build/thumbnails_bench" ]; then
     echo "== thumbnails, 10000 JPEGs"

@@ -146,6 +146,25 @@ Status CreateFileBelow(const std::string& root, std::string_view relative, FileH
     return kOk;
 }
 
+Status SetModifiedTimeBelow(const std::string& root, std::string_view relative, int64_t seconds,
+                            uint32_t nanoseconds) {
+    const size_t slash = relative.find_last_of('/');
+    const std::string_view folderPart =
+        slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+    const std::string name(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
+    if (name.empty()) return kErrInvalidParameter;
+    FolderHandle rootFolder;
+    if (const Status s = FolderHandle::OpenRoot(root, rootFolder); s != kOk) return s;
+    FolderHandle folder;
+    if (const Status s = rootFolder.OpenBelow(folderPart, false, folder); s != kOk) return s;
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)}};
+    if (::utimensat(folder.Descriptor(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        return PathStatus();
+    }
+    return kOk;
+}
+
 Status CreateFolderBelow(const std::string& root, std::string_view relative) {
     FolderHandle rootFolder;
     if (const Status s = FolderHandle::OpenRoot(root, rootFolder); s != kOk) return s;

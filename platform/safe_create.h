@@ -9,6 +9,7 @@
 // as named.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,12 @@ SplitDestination SplitAtRoot(std::string_view path, int rootSeparators);
 // root + "/" + relative when the name was taken.
 Status CreateFileBelow(const std::string& root, std::string_view relative, FileHandle& out,
                        std::string& createdPath);
+
+// Sets the modification time (the access time is left as it is) of the file `relative` below
+// `root`, following no link below the root; a link in the file's own place has its own time
+// set, never its target's.
+Status SetModifiedTimeBelow(const std::string& root, std::string_view relative, int64_t seconds,
+                            uint32_t nanoseconds);
 
 // Makes the folder `relative` below `root` and every missing level on the way, following no
 // link below the root. A folder already there is fine.

@@ -11,9 +11,7 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "cli/commands/scan_session.h"
-#include "engines/photo/photo_metadata.h"
-#include "engines/recovery_target.h"
-#include "platform/safe_create.h"
+#include "engines/found_file_recovery.h"
 #include "storage/destination_volume.h"
 
 namespace keltra::cli {
@@ -134,19 +132,6 @@ void Report(const RecoverOptions& options, const FoundItem& item, const std::str
     }
 }
 
-// The record whose name the target takes: with --name-by-date a carved picture is named by the
-// date its EXIF gives.
-FoundRecord TargetRecord(const RecoverOptions& options, IFileRecoveryParse& engine,
-                         const FoundRecord& record) {
-    if (!options.nameByDate) return record;
-    const std::string dated =
-        NameByDateTaken(ReadFoundPhotoMetadata(engine, record), record.Name());
-    if (dated.empty()) return record;
-    FoundRecord renamed = record;
-    renamed.SetName(dated);
-    return renamed;
-}
-
 int RunRecover(RecoverOptions options) {
     InterruptGuard interrupt;
     std::string folder = options.destination;
@@ -170,9 +155,9 @@ int RunRecover(RecoverOptions options) {
         std::cerr << "keltra: nothing was found at '" << options.selection.pathPrefix << "'\n";
         return kExitRuntimeError;
     }
-    const RecoveryLayout layout =
-        options.keepPaths ? RecoveryLayout::KeepPaths : RecoveryLayout::ByCategory;
-    const int rootSeparators = RootSeparatorCount(folder);
+    const FoundFileRecovery recovery(
+        folder, {options.keepPaths ? RecoveryLayout::KeepPaths : RecoveryLayout::ByCategory,
+                 options.nameByDate});
     size_t fileCount = 0;
     for (const FoundItem& item : chosen) fileCount += item.record.isFolder == 0 ? 1 : 0;
 
@@ -186,16 +171,12 @@ int RunRecover(RecoverOptions options) {
             break;
         }
         IFileRecoveryParse& engine = *session.sources[item.source].engine;
-        const std::string target =
-            RecoveryTargetPath(folder, TargetRecord(options, engine, item.record), item.folderPath,
-                               layout);
+        const std::string target = recovery.TargetOf(engine, item.record, item.folderPath);
         if (item.record.isFolder != 0) {
             // Only the found tree is rebuilt here (empty folders included); the files in it
-            // come as items of their own.
-            if (layout != RecoveryLayout::KeepPaths) continue;
-            // Made through descriptors: a link planted in the way is never followed.
-            const SplitDestination split = SplitAtRoot(target, rootSeparators);
-            if (const Status s = CreateFolderBelow(split.root, split.relative); s != kOk) {
+            // come as items of their own. Made through descriptors: a link planted in the way
+            // is never followed.
+            if (const Status s = recovery.MakeFolder(target); s != kOk) {
                 Report(options, item, target, s, tally);
             }
             continue;
@@ -205,7 +186,8 @@ int RunRecover(RecoverOptions options) {
         context.line = &line;
         context.prefix = fmt::format("Recovering {} of {}", done, fileCount);
         engine.SetCallbacks(nullptr, OnCopyProgress, &context, 100);
-        const Status status = engine.RecoverRecord(item.record, target, rootSeparators);
+        const Status status =
+            engine.RecoverRecord(item.record, target, recovery.RootSeparators());
         engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
         line.Clear();
         const std::string written = context.destination.empty() ? target : context.destination;
@@ -220,7 +202,15 @@ int RunRecover(RecoverOptions options) {
         }
         // The callback's last word is the file's outcome; an engine that failed before it
         // could copy anything only answers with its result.
-        Report(options, item, written, context.finished ? context.outcome : status, tally);
+        const Status outcome = context.finished ? context.outcome : status;
+        if (outcome == kOk) {
+            if (const Status s = recovery.KeepModifiedTime(written, item.record); s != kOk) {
+                std::cerr << "keltra: warning: " << Printable(written)
+                          << ": its modification time could not be set: " << StatusMessage(s)
+                          << "\n";
+            }
+        }
+        Report(options, item, written, outcome, tally);
     }
     line.Clear();
     const std::string summary =
@@ -256,6 +246,7 @@ void AddRecoverCommand(CLI::App& app, CommandRun& run) {
     sub->footer(
         std::string(kImageTablesHelp) +
         "Files go to DIR/<category>/<name> (photo, audio, video, document, archive, others);\n"
+        "each keeps the modification time the scan found for it.\n"
         "a name already there gets (1), (2), ... before its extension: nothing is overwritten.\n"
         "Carved pictures are named by the sector they were found at; --name-by-date names\n"
         "those whose EXIF tells when they were taken by that date instead.\n"

@@ -18,6 +18,7 @@
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/player_launcher.h"
+#include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/ui/apply_section.h"
 #include "gui_test_support.h"
@@ -28,22 +29,6 @@ namespace keltra {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Calls `act` once on the first modal window of type T to come up (within thirty seconds).
-template <typename T>
-void WhenModal(std::function<void(T*)> act) {
-    auto* timer = new QTimer(qApp);
-    auto ticks = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act, ticks] {
-        if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->deleteLater();
-            act(window);
-        } else if (++*ticks > 3000) {
-            timer->deleteLater();
-        }
-    });
-    timer->start(10);
-}
 
 // Scans `image` as the window's one source and shows the results.
 void ScanImage(CMainWnd& window, const std::string& image) {
@@ -107,12 +92,14 @@ class FileActionsTest : public QObject {
         QVERIFY(checked >= 3);
         test::ScratchDir dest;
         const QString folder = QString::fromStdString(dest.Path().string()) + "/";
-        WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
+        test::WhenModal<CRecoverOptionsWnd>(
+            [](CRecoverOptionsWnd* options) { options->accept(); });
+        test::WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
             dialog->setDirectory(folder);
             static_cast<QDialog*>(dialog)->accept();  // public in QDialog
         });
         unsigned processed = 0, failed = 0;
-        WhenModal<CRecoverProcessWnd>([&processed, &failed](CRecoverProcessWnd* recovery) {
+        test::WhenModal<CRecoverProcessWnd>([&processed, &failed](CRecoverProcessWnd* recovery) {
             auto* finish = recovery->findChild<QPushButton*>("FinishBtn");
             QTRY_VERIFY(finish->isVisible());
             processed = recovery->Processed();
@@ -147,7 +134,7 @@ class FileActionsTest : public QObject {
         QVERIFY(SelectFile(window, "NodeAudio", "song.mp3"));
         // The player has been started; its end is told once the event loop runs again.
         QString told;
-        WhenModal<CMessageBox>([&told](CMessageBox* box) {
+        test::WhenModal<CMessageBox>([&told](CMessageBox* box) {
             told = box->findChild<QLabel*>("message")->text();
             box->findChild<QPushButton*>("okbtn")->click();
         });

@@ -1,11 +1,13 @@
 // Helpers of the GUI tests: the registry of test classes, language files in a scratch folder,
-// and answering the next message box.
+// and answering the next message box or acting on the next modal window.
 #pragma once
 
+#include <QApplication>
 #include <QObject>
 #include <QRect>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -67,5 +69,21 @@ void Screenshot(QWidget& window, const QString& name);
 // Clicks `button` ("okbtn", "cancelbtn", "closebtn") of the next message box to open, and
 // records what it showed.
 void AnswerNextBox(const QString& button, SeenBox& seen);
+
+// Calls `act` once on the first modal window of type T to come up (within thirty seconds).
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+    auto* timer = new QTimer(qApp);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act, ticks] {
+        if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            act(window);
+        } else if (++*ticks > 3000) {
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
 
 }  // namespace keltra::test

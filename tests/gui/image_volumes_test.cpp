@@ -20,6 +20,7 @@
 #include "app/language_table.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
+#include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/markup.h"
@@ -71,22 +72,6 @@ QString Plain(const QTreeWidgetItem* row, int column) {
 
 QString Label(const QWidget& window, const char* name) {
     return window.findChild<QLabel*>(name)->text();
-}
-
-// Calls `act` once on the first modal window of type T to come up (within thirty seconds).
-template <typename T>
-void WhenModal(std::function<void(T*)> act) {
-    auto* timer = new QTimer(qApp);
-    auto ticks = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act, ticks] {
-        if (auto* window = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->deleteLater();
-            act(window);
-        } else if (++*ticks > 3000) {
-            timer->deleteLater();
-        }
-    });
-    timer->start(10);
 }
 
 // While it lives, answers every message box that comes up with `button` and keeps its text.
@@ -189,12 +174,14 @@ class ImageVolumesTest : public QObject {
         QCOMPARE(window.CheckedCount(), size_t(1));
         test::ScratchDir dest;
         const QString folder = QString::fromStdString(dest.Path().string()) + "/";
-        WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
+        test::WhenModal<CRecoverOptionsWnd>(
+            [](CRecoverOptionsWnd* options) { options->accept(); });
+        test::WhenModal<QFileDialog>([folder](QFileDialog* dialog) {
             dialog->setDirectory(folder);
             static_cast<QDialog*>(dialog)->accept();
         });
         unsigned failed = 1;
-        WhenModal<CRecoverProcessWnd>([&failed](CRecoverProcessWnd* recovery) {
+        test::WhenModal<CRecoverProcessWnd>([&failed](CRecoverProcessWnd* recovery) {
             auto* finish = recovery->findChild<QPushButton*>("FinishBtn");
             QTRY_VERIFY(finish->isVisible());
             failed = recovery->Failed();
@@ -385,7 +372,7 @@ class ImageVolumesTest : public QObject {
         window.show();
         QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
         test::SeenBox told;
-        WhenModal<CMessageBox>([&told](CMessageBox* box) {
+        test::WhenModal<CMessageBox>([&told](CMessageBox* box) {
             test::Screenshot(*box, "image_table_problems");
             told.shown = true;
             told.kind = box->Kind();
@@ -442,7 +429,7 @@ class ImageVolumesTest : public QObject {
                 }
             }
             test::SeenBox told;
-            WhenModal<CMessageBox>([&told, screenshot](CMessageBox* box) {
+            test::WhenModal<CMessageBox>([&told, screenshot](CMessageBox* box) {
                 if (!screenshot.isEmpty()) test::Screenshot(*box, screenshot);
                 told.shown = true;
                 told.text = box->findChild<QLabel*>("message")->text();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +131,27 @@ TEST_P(CliOnPhotos, RecoverKeepingTheFoundFolders) {
         EXPECT_TRUE(j["target"].get<std::string>().starts_with(out.Path().string() + "/")) << line;
     }
     EXPECT_NE(r.err.find(" recovered, 0 failed"), std::string::npos) << r.err;
+
+    // Each file has the modification time the scan found for it.
+    const auto scan = Run({"scan", Image(), "--json"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    size_t timed = 0;
+    for (const std::string& line : test::OutputLines(scan.out)) {
+        const auto j = nlohmann::json::parse(line);
+        const std::string path = j["path"].get<std::string>() + j["name"].get<std::string>();
+        if (j["is_folder"] == true || !j["modified"].is_string()) continue;
+        if (!fs::exists(out / path)) continue;
+        const auto written = std::chrono::file_clock::to_sys(fs::last_write_time(out / path));
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(
+            std::chrono::time_point_cast<std::chrono::seconds>(written));
+        std::tm utc{};
+        ::gmtime_r(&seconds, &utc);
+        char iso[32];
+        std::strftime(iso, sizeof(iso), "%Y-%m-%dT%H:%M:%SZ", &utc);
+        EXPECT_EQ(std::string(iso), j["modified"].get<std::string>()) << path;
+        ++timed;
+    }
+    EXPECT_GE(timed, test::PhotoDeletedFiles().size());
 }
 
 // Links planted in the destination (as anyone may in /tmp or on a shared card) are never

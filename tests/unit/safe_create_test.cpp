@@ -2,6 +2,7 @@
 #include "platform/safe_create.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -63,6 +64,34 @@ TEST(SafeCreate, NeverWritesThroughALink) {
     EXPECT_EQ(Names(outside), std::set<std::string>{"victim"});
     std::ifstream in(outside / "victim");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+}
+
+// A recovered file's modification time is set where it lies; a link in its place or on the way
+// has no time of a file outside the destination changed.
+TEST(SafeCreate, ModificationTimesAreSetWithoutFollowingLinks) {
+    test::ScratchDir dir;
+    const fs::path root = dir / "dest";
+    const fs::path outside = dir / "outside";
+    fs::create_directories(root / "photo");
+    fs::create_directories(outside);
+    std::ofstream(root / "photo/a.jpg") << "mine";
+    std::ofstream(outside / "victim") << "precious";
+    fs::create_symlink(outside / "victim", root / "photo/link.jpg");
+    fs::create_symlink(outside, root / "video");
+    const auto victimTime = fs::last_write_time(outside / "victim");
+
+    constexpr int64_t kTaken = 1'500'000'000;  // 2017-07-14 02:40:00 UTC
+    ASSERT_EQ(SetModifiedTimeBelow(root, "photo/a.jpg", kTaken, 500), kOk);
+    struct stat st {};
+    ASSERT_EQ(::stat((root / "photo/a.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, kTaken);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+
+    EXPECT_EQ(SetModifiedTimeBelow(root, "photo/link.jpg", kTaken, 0), kOk) << "the link's own";
+    EXPECT_NE(SetModifiedTimeBelow(root, "video/victim", kTaken, 0), kOk);
+    EXPECT_NE(SetModifiedTimeBelow(root, "photo/missing.jpg", kTaken, 0), kOk);
+    EXPECT_NE(SetModifiedTimeBelow(root, "", kTaken, 0), kOk);
+    EXPECT_EQ(fs::last_write_time(outside / "victim"), victimTime);
 }
 
 // A link swapped in between one level and the next (the race a check-then-open leaves open):

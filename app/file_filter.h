@@ -1,0 +1,31 @@
+// What the results page's filters let through: names holding a text (ignoring case), sizes in
+// a range, and, when damaged files are hidden, only files whose first data passed the content
+// check. The type tree's and the folder tree's counts, the list and "All" all follow it.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <limits>
+
+#include "engines/found_record.h"
+
+namespace keltra {
+
+struct FileFilter {
+    QString name;  // empty: any name
+    uint64_t minSize = 0;
+    uint64_t maxSize = std::numeric_limits<uint64_t>::max();
+    bool hideDamaged = false;
+
+    bool Active() const {
+        return !name.isEmpty() || minSize != 0 ||
+               maxSize != std::numeric_limits<uint64_t>::max() || hideDamaged;
+    }
+    bool Passes(const FoundRecord& record) const {
+        if (record.size < minSize || record.size > maxSize) return false;
+        if (hideDamaged && record.contentIntact == 0) return false;
+        return name.isEmpty() || QString::fromUtf8(record.Name()).contains(name, Qt::CaseInsensitive);
+    }
+};
+
+}  // namespace keltra
