@@ -369,17 +369,24 @@ TEST_F(CarvingStructure, AFileCutInsideJumpedDataDoesNotSwallowTheNext) {
 
 class ByteWriter {
   public:
+    // Big-endian, `bytes` wide; bytes above the eighth are zeros.
     void Be(uint64_t value, size_t bytes) {
-        for (size_t i = bytes; i-- > 0;) out.push_back(std::byte((value >> (8 * i)) & 0xFF));
+        for (size_t i = bytes; i-- > 0;) out.push_back(ByteOf(value, i));
     }
     void Text(std::string_view text) {
         for (const char c : text) out.push_back(std::byte(c));
     }
     void SetBe(size_t at, uint64_t value, size_t bytes) {
         for (size_t i = 0; i < bytes; ++i)
-            out[at + i] = std::byte((value >> (8 * (bytes - 1 - i))) & 0xFF);
+            out[at + i] = ByteOf(value, bytes - 1 - i);
     }
     std::vector<std::byte> out;
+
+  private:
+    // Byte `index` of `value`, counted from the lowest; zero above the eighth.
+    static std::byte ByteOf(uint64_t value, size_t index) {
+        return index < sizeof value ? std::byte((value >> (8 * index)) & 0xFF) : std::byte{0};
+    }
 };
 
 // An XCF laid out as GIMP lays it out: one RGB layer of 70x10 pixels (two tiles across) without
