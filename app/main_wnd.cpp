@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QDesktopServices>
@@ -317,31 +318,52 @@ void CMainWnd::StartScan() {
 }
 
 // Scans the sources, then searches what was found and shows it. The results of the scan
-// before go first: a results page shows nothing but the files of its own scan.
+// before go first: a results page shows nothing but the files of its own scan. The scan's
+// engines reach the sources only with the files found on them, once both jobs are over.
 void CMainWnd::StartScanOf(std::vector<SourceItem*> sources, bool deep) {
     if (sources.empty()) return;
     DropResults();
     for (SourceItem* scanned : lastScanned_) DropEngine(scanned);
+    for (SourceItem* source : sources) DropEngine(source);
     lastScanned_ = sources;
     deepScan_ = deep;
 
-    CScanProcessWnd scan(this, sources, deepScan_);
-    scanning_ = true;
-    scanFinished_ = false;
-    const int result = scan.exec();
-    scanning_ = false;
-    summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver(), {}};
-    if (result == kProcessNoEngine) {
-        QString text = MessageText("MSG0504");
-        for (const QString& line : scan.PassedOver()) text += QStringLiteral("\n- ") + line;
-        ShowMessage(kMessageWarning, this, text);
+    std::vector<ScannedSource> scanned;
+    {
+        CScanProcessWnd scan(this, sources, deepScan_);
+        scanning_ = true;
+        const int result = scan.exec();
+        scanning_ = false;
+        scanned = scan.TakeScanned();
+        summary_ = ScanSummary{deepScan_, !scan.Stopped(), scan.Seconds(), scan.PassedOver(), {}};
+        if (result == kProcessNoEngine && !closing_) {
+            QString text = MessageText("MSG0504");
+            for (const QString& line : scan.PassedOver()) text += QStringLiteral("\n- ") + line;
+            ShowMessage(kMessageWarning, this, text);
+        }
     }
-    if (scanFinished_) {
-        scanFinished_ = false;
-        RunSearch();
+    // A window closed during the scan searches nothing.
+    if (!scanned.empty() && !closing_) {
+        RunSearch(std::move(scanned));
+    } else {
+        TakeEngines(scanned);
     }
     // What was found stays listed; the disks and images go back until a file is read.
-    for (SourceItem* scanned : lastScanned_) CloseUnleasedSource(*scanned);
+    for (SourceItem* source : lastScanned_) CloseUnleasedSource(*source);
+}
+
+void CMainWnd::TakeEngines(std::vector<ScannedSource>& scanned) {
+    for (ScannedSource& source : scanned) source.item->engine = std::move(source.engine);
+    scanned.clear();
+}
+
+void CMainWnd::closeEvent(QCloseEvent* event) {
+    // A job at work stops: its window closes, and the scan or recovery ends there.
+    closing_ = true;
+    for (CProcessWnd* window : findChildren<CProcessWnd*>()) {
+        if (window->isVisible()) window->done(QDialog::Rejected);
+    }
+    QWidget::closeEvent(event);
 }
 
 // The engine goes, and with it the results that would recover through it.
@@ -369,31 +391,32 @@ void CMainWnd::DropResults() {
     ShowPageTexts();
 }
 
-// The search over every source of the last scan, with the extension list of the file-type
-// page; its files become the results model of the page.
-void CMainWnd::RunSearch() {
-    std::vector<SourceItem*> sources;
-    for (SourceItem* source : lastScanned_) {
-        if (source->engine) sources.push_back(source);
+// The search over the sources of the scan, with the extension list of the file-type page; its
+// files become the results model of the page.
+void CMainWnd::RunSearch(std::vector<ScannedSource> scanned) {
+    SearchResults found;
+    bool searched = false;
+    {
+        CSearchProcessWnd search(
+            this, std::move(scanned),
+            std::make_unique<FoundFileStore>(QString::fromStdString(ScanLogFolder())),
+            SearchExtensions());
+        searching_ = true;
+        search.exec();
+        searching_ = false;
+        searched = search.WorkerDone();
+        found = search.TakeResults();
     }
-    SearchRequest request;
-    request.store = std::make_unique<FoundFileStore>(QString::fromStdString(ScanLogFolder()));
-    CSearchProcessWnd search(this, sources, &request, SearchExtensions());
-    searching_ = true;
-    searchFinished_ = false;
-    search.exec();
-    searching_ = false;
-    if (!searchFinished_) return;
-    searchFinished_ = false;
-    if (request.error != kOk) {
-        ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(request.error)));
+    TakeEngines(found.scanned);
+    if (!searched || closing_) return;
+    if (found.error != kOk) {
+        ShowMessage(kMessageWarning, this, QString::fromStdString(StatusMessage(found.error)));
     }
-    summary_.lostVolumes = request.lostVolumes;
+    summary_.lostVolumes = found.lostVolumes;
     // Grouping a large store takes a moment: the pointer says the program is at work.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    ShowResults(std::make_unique<CResultsModel>(std::move(request.store),
-                                                std::move(request.sources), summary_,
-                                                typeOptions_));
+    ShowResults(std::make_unique<CResultsModel>(std::move(found.store), std::move(found.sources),
+                                                summary_, typeOptions_));
     QApplication::restoreOverrideCursor();
 }
 
@@ -1162,19 +1185,6 @@ void CMainWnd::ChooseLanguage(const std::string& name) {
 bool CMainWnd::event(QEvent* event) {
     if (event->type() == kLanguageChanged) {
         ApplyLanguage();
-        return true;
-    }
-    if (event->type() == kScanFinishedEvent) {
-        // Comes while the scan window is still open; the search follows once it has closed.
-        if (scanning_) {
-            scanFinished_ = true;
-        } else {
-            RunSearch();
-        }
-        return true;
-    }
-    if (event->type() == kSearchFinishedEvent) {
-        searchFinished_ = true;
         return true;
     }
     return QWidget::event(event);

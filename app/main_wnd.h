@@ -27,6 +27,7 @@
 #include "app/file_list_model.h"
 #include "app/folder_tree_model.h"
 #include "app/results_model.h"
+#include "app/scan_job.h"
 #include "app/source_item.h"
 #include "engines/found_record.h"
 #include "storage/volume_entry.h"
@@ -119,6 +120,7 @@ class CMainWnd : public QWidget {
 
   protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void WindowInit();
@@ -149,7 +151,9 @@ class CMainWnd : public QWidget {
     void RemoveDiskRow(QTreeWidgetItem* disk);
     void DropEngine(SourceItem* source);
     void OnDiskDoubleClick(QTreeWidgetItem* item);
-    void RunSearch();
+    void RunSearch(std::vector<ScannedSource> scanned);
+    // The scanned sources get their engines.
+    void TakeEngines(std::vector<ScannedSource>& scanned);
     void PrepareFileTypes();
     void ShowCheckState();
     void OnHeaderClick(int column);
@@ -172,8 +176,7 @@ class CMainWnd : public QWidget {
     bool deepScan_ = false;
     bool scanning_ = false;
     bool searching_ = false;
-    bool scanFinished_ = false;    // the scan worker's event came while its window was open
-    bool searchFinished_ = false;  // the same for the search
+    bool closing_ = false;  // the window was closed: a job that returns shows nothing more
     std::vector<std::unique_ptr<SourceItem>> sources_;
     std::vector<SourceItem*> lastScanned_;
     uint16_t nextPartitionTag_ = 1;

@@ -2,8 +2,6 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <chrono>
-#include <thread>
 
 #include "app/message_format.h"
 #include "app/player_launcher.h"
@@ -11,23 +9,20 @@
 
 namespace keltra {
 
-namespace {
-
-// Time given to an ended player to let go of the temporary file it played.
-constexpr auto kMediaSettle = std::chrono::milliseconds(1000);
-
-}  // namespace
-
 CPreviewProcessWnd::CPreviewProcessWnd(QWidget* owner, const FoundRecord& record,
                                        IFileRecoveryParse* engine, PreviewExtraction& out,
                                        CPlayerLauncher* players)
-    : CProcessWnd(owner, "MSG0903"), engine_(engine), out_(out) {
+    : CProcessWnd(owner, "MSG0903") {
+    out.record = record;
+    out.ClassifyMedia();
+    auto job = std::make_unique<CPreviewJob>(engine, out);
+    preview_ = job.get();
+    connect(preview_, &CPreviewJob::Progress, this, &CPreviewProcessWnd::ShowProgress);
+    Present(std::move(job));
     Ui::PreviewProcessWnd skin;
     skin.setupUi(this);
     resize(kWidth, kHeight);
     InitialiseWindow("PreviewProcessWnd");
-    out_.record = record;
-    out_.ClassifyMedia();
     const QString name =
         QString::fromUtf8(record.Name().data(), static_cast<qsizetype>(record.Name().size()));
     findChild<QLabel*>("FileName")->setText(name);
@@ -38,38 +33,14 @@ CPreviewProcessWnd::CPreviewProcessWnd(QWidget* owner, const FoundRecord& record
     if (players != nullptr) players->EndAll();
 }
 
-CPreviewProcessWnd::~CPreviewProcessWnd() {
-    StopWorker();
+void CPreviewProcessWnd::OnFinished() {
+    done(preview_->Result() == kCancelled ? kResultCancelled : kResultExtracted);
 }
 
-void CPreviewProcessWnd::RunWorker() {
-    out_.size = static_cast<uint32_t>(out_.buffer.size());
-    if (out_.media) std::this_thread::sleep_for(kMediaSettle);
-    out_.tempPath.clear();
-    Status result = kOk;
-    if (engine_ == nullptr) {
-        out_.size = 0;
-    } else {
-        result = engine_->ReadRecordData(out_.record, out_.tempPath, out_.buffer, out_.size,
-                                         &OnPreviewProgress, this);
-        if (result != kOk) out_.tempPath.clear();
-    }
-    CloseLater(result == kCancelled ? kResultCancelled : kResultExtracted);
-}
-
-int CPreviewProcessWnd::OnPreviewProgress(void* user, int percent, int) {
-    auto* window = static_cast<CPreviewProcessWnd*>(user);
-    std::lock_guard lock(window->Lock());
-    if (window->CancelRequested()) return kCancelled;
-    window->percent_ = percent;
-    window->QueueRefresh();
-    return 0;
-}
-
-void CPreviewProcessWnd::RefreshControls() {
+void CPreviewProcessWnd::ShowProgress(int percent) {
     findChild<QLabel*>("percent")->setText(
-        FormatMessage(QStringLiteral("%s %d%%"), {Text("MSG0901"), QString::number(percent_)}));
-    findChild<QProgressBar*>("progress")->setValue(percent_);
+        FormatMessage(QStringLiteral("%s %d%%"), {Text("MSG0901"), QString::number(percent)}));
+    findChild<QProgressBar*>("progress")->setValue(percent);
 }
 
 int ExtractPreview(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,

@@ -1,9 +1,9 @@
-// The preview extraction window: a worker thread has the record's engine deliver the file's
-// content (a temporary file, or bytes in a buffer) while the window shows the progress and
-// offers to cancel.
+// The preview extraction window: presents a preview job (app/preview_job.h), showing its
+// progress and offering to cancel.
 #pragma once
 
 #include "app/preview_extraction.h"
+#include "app/preview_job.h"
 #include "app/process_wnd.h"
 #include "engines/file_recovery_parse.h"
 
@@ -24,18 +24,14 @@ class CPreviewProcessWnd : public CProcessWnd {
     // preview (`players`, may be null) are ended first.
     CPreviewProcessWnd(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,
                        PreviewExtraction& out, CPlayerLauncher* players);
-    ~CPreviewProcessWnd() override;
 
   protected:
-    void RunWorker() override;
-    void RefreshControls() override;
+    void OnFinished() override;
 
   private:
-    static int OnPreviewProgress(void* user, int percent, int unused);
+    void ShowProgress(int percent);
 
-    IFileRecoveryParse* engine_;
-    PreviewExtraction& out_;
-    int percent_ = 0;  // under the lock
+    CPreviewJob* preview_;
 };
 
 // Runs the window modally and answers its result. Without an engine the preview stays empty

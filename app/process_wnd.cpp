@@ -1,9 +1,6 @@
 #include "app/process_wnd.h"
 
-#include <QCoreApplication>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 
 #include "app/dialog_position.h"
 #include "app/message_box.h"
@@ -13,13 +10,12 @@ namespace keltra {
 
 CProcessWnd::CProcessWnd(QWidget* owner, std::string cancelQuestion)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint),
-      cancelQuestion_(std::move(cancelQuestion)),
-      owner_(owner) {
+      cancelQuestion_(std::move(cancelQuestion)) {
     setModal(true);
 }
 
 CProcessWnd::~CProcessWnd() {
-    StopWorker();
+    job_.reset();  // stops the work and waits for its thread
 }
 
 void CProcessWnd::InitialiseWindow(const char* languageSection) {
@@ -32,24 +28,40 @@ void CProcessWnd::InitialiseWindow(const char* languageSection) {
     }
 }
 
-void CProcessWnd::showEvent(QShowEvent* event) {
-    if (!worker_.joinable()) CentreOverParent(this);
-    QDialog::showEvent(event);
-    if (worker_.joinable()) return;
-    worker_ = std::thread([this] {
-        RunWorker();
-        workerDone_ = true;
-    });
+void CProcessWnd::Present(std::unique_ptr<CJob> job) {
+    job_ = std::move(job);
+    connect(job_.get(), &CJob::Finished, this, &CProcessWnd::JobFinished);
 }
 
-void CProcessWnd::StopWorker() {
-    if (!worker_.joinable()) return;
-    cancel_ = true;
-    {
-        std::lock_guard answerGuard(answerLock_);
+void CProcessWnd::showEvent(QShowEvent* event) {
+    if (!begun_) CentreOverParent(this);
+    QDialog::showEvent(event);
+    if (begun_) return;
+    begun_ = true;
+    // After the window is up, so that a question asked first stands over it.
+    QMetaObject::invokeMethod(this, &CProcessWnd::BeginWork, Qt::QueuedConnection);
+}
+
+void CProcessWnd::hideEvent(QHideEvent* event) {
+    // Closed while the work runs (the owner went, the program is quitting): the work stops.
+    if (job_ != nullptr && job_->Running()) job_->RequestStop();
+    QDialog::hideEvent(event);
+}
+
+void CProcessWnd::BeginWork() {
+    if (job_ != nullptr && isVisible()) job_->Start();
+}
+
+void CProcessWnd::OnFinished() {
+    done(kProcessDone);
+}
+
+void CProcessWnd::JobFinished() {
+    if (askingCancel_) {
+        finishWaiting_ = true;
+        return;
     }
-    answerReady_.notify_all();
-    worker_.join();
+    OnFinished();
 }
 
 void CProcessWnd::reject() {
@@ -57,73 +69,21 @@ void CProcessWnd::reject() {
 }
 
 bool CProcessWnd::AskCancel() {
-    std::unique_lock guard(lock_);
-    if (!worker_.joinable() || workerDone_ || askingCancel_) return false;
+    if (job_ == nullptr || !job_->Running() || job_->StopRequested() || askingCancel_) {
+        return false;
+    }
     askingCancel_ = true;
+    job_->Hold();
     const int answer = ShowMessage(kMessageQuestion, this, Text(cancelQuestion_));
     askingCancel_ = false;
-    if (answer != kAnswerOk) return false;
-    cancel_ = true;
-    guard.unlock();
-    {
-        // A worker waiting for the answer to a question of its own stops waiting.
-        std::lock_guard answerGuard(answerLock_);
+    const bool confirmed = answer == kAnswerOk;
+    if (confirmed) job_->RequestStop();
+    job_->Release();
+    if (finishWaiting_) {
+        finishWaiting_ = false;
+        OnFinished();
     }
-    answerReady_.notify_all();
-    while (!workerDone_) QThread::msleep(50);
-    return true;
-}
-
-std::optional<int> CProcessWnd::AskFromWorker(const QString& question) {
-    auto pending = std::make_shared<PendingAnswer>();
-    QMetaObject::invokeMethod(
-        this, [this, pending, question] { ShowWorkerQuestion(pending, question); },
-        Qt::QueuedConnection);
-    std::unique_lock guard(answerLock_);
-    answerReady_.wait(guard, [&] { return pending->answer.has_value() || cancel_; });
-    if (cancel_) return std::nullopt;
-    return pending->answer;
-}
-
-void CProcessWnd::ShowWorkerQuestion(const std::shared_ptr<PendingAnswer>& pending,
-                                     const QString& question) {
-    if (cancel_) return;
-    if (askingCancel_) {
-        // One question at a time: this one follows once the stop question is answered.
-        QTimer::singleShot(50, this, [this, pending, question] {
-            ShowWorkerQuestion(pending, question);
-        });
-        return;
-    }
-    const int answer = ShowMessage(kMessageQuestion, this, question);
-    {
-        std::lock_guard guard(answerLock_);
-        pending->answer = answer;
-    }
-    answerReady_.notify_all();
-}
-
-void CProcessWnd::QueueRefresh() {
-    if (refreshQueued_.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            refreshQueued_ = false;
-            std::lock_guard guard(lock_);
-            RefreshControls();
-        },
-        Qt::QueuedConnection);
-}
-
-void CProcessWnd::CloseLater(int code) {
-    QMetaObject::invokeMethod(
-        this, [this, code] { done(code); }, Qt::QueuedConnection);
-}
-
-void CProcessWnd::FinishAndNotify(QEvent::Type event) {
-    workerDone_ = true;
-    if (owner_ != nullptr) QCoreApplication::postEvent(owner_, new QEvent(event));
-    CloseLater(kProcessDone);
+    return confirmed;
 }
 
 }  // namespace keltra

@@ -9,10 +9,8 @@
 #include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
-#include <algorithm>
 
 #include "app/message_format.h"
-#include "engines/recovery_target.h"
 #include "ui_RecoverProcessWnd.h"
 
 namespace keltra {
@@ -22,24 +20,6 @@ namespace {
 // The status of a file recovered without error.
 constexpr const char* kSuccess = "Success";
 constexpr QRgb kFailureColor = 0xFFFF0000;
-
-// How much a file weighs in the bar.
-uint64_t BarBytes(const FoundRecord& record) {
-    return std::max<uint64_t>(record.size, 1);
-}
-
-// `part` percent of `bytes` after `done` of `total`, as a whole percent.
-int SharePercent(uint64_t done, uint64_t bytes, int part, uint64_t total) {
-    if (total == 0) return 100;
-    const long double share =
-        (static_cast<long double>(done) + static_cast<long double>(bytes) * part / 100.0L) /
-        static_cast<long double>(total);
-    return static_cast<int>(std::clamp<long double>(share * 100.0L, 0.0L, 100.0L));
-}
-
-}  // namespace
-
-namespace {
 
 std::vector<FoundFileItem> AtTheRoot(std::vector<FoundRecord> records) {
     std::vector<FoundFileItem> items;
@@ -52,21 +32,20 @@ std::vector<FoundFileItem> AtTheRoot(std::vector<FoundRecord> records) {
 
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                                        std::vector<FoundRecord> records,
-                                       std::function<IFileRecoveryParse*(uint16_t)> engineOf)
+                                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf)
     : CRecoverProcessWnd(owner, mode, FoundFileRecovery(std::move(folder), {}),
-                         AtTheRoot(std::move(records)), std::move(engineOf)) {}
+                         AtTheRoot(std::move(records)), engineOf) {}
 
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecovery recovery,
                                        std::vector<FoundFileItem> items,
-                                       std::function<IFileRecoveryParse*(uint16_t)> engineOf)
-    : CProcessWnd(owner, "MSG1103"),
-      mode_(mode),
-      recovery_(std::move(recovery)),
-      items_(std::move(items)),
-      engineOf_(std::move(engineOf)),
-      total_(mode == kOneFile ? 1U : static_cast<unsigned>(items_.size())) {
-    if (mode_ == kOneFile && items_.size() > 1) items_.resize(1);
-    for (const FoundFileItem& item : items_) totalBytes_ += BarBytes(item.record);
+                                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf)
+    : CProcessWnd(owner, "MSG1103") {
+    if (mode == kOneFile && items.size() > 1) items.resize(1);
+    auto job = std::make_unique<CRecoverJob>(std::move(recovery), std::move(items), engineOf);
+    recovery_ = job.get();
+    connect(recovery_, &CRecoverJob::Progress, this, &CRecoverProcessWnd::ShowProgress);
+    connect(recovery_, &CRecoverJob::FileDone, this, &CRecoverProcessWnd::AddDetailRow);
+    Present(std::move(job));
     Ui::RecoverProcessWnd skin;
     skin.setupUi(this);
     resize(kWidth, kHeight);
@@ -85,163 +64,57 @@ CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecov
     list->headerItem()->setTextAlignment(1, Qt::AlignCenter);
     connect(findChild<QPushButton*>("OpenBtn"), &QPushButton::clicked, this, [this] {
         QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QString::fromStdString(recovery_.Folder())));
+            QUrl::fromLocalFile(QString::fromStdString(recovery_->Recovery().Folder())));
     });
     connect(findChild<QPushButton*>("FinishBtn"), &QPushButton::clicked, this,
             [this] { done(kResultFinished); });
     connect(findChild<QPushButton*>("DetailBtn"), &QPushButton::clicked, this,
             &CRecoverProcessWnd::ToggleDetails);
+    ShowCounts();
 }
 
-CRecoverProcessWnd::~CRecoverProcessWnd() {
-    StopWorker();
-}
-
-unsigned CRecoverProcessWnd::Processed() {
-    std::lock_guard lock(Lock());
-    return processed_;
-}
-
-unsigned CRecoverProcessWnd::Failed() {
-    std::lock_guard lock(Lock());
-    return failed_;
-}
-
-int CRecoverProcessWnd::OverallPercent() {
-    std::lock_guard lock(Lock());
-    return percent_;
-}
-
-void CRecoverProcessWnd::RunWorker() {
-    mode_ == kAllChecked ? RecoverCheckedThread() : RecoverOneThread();
-}
-
-void CRecoverProcessWnd::RecoverCheckedThread() {
-    if (!RecoverRecords()) return;
-    std::lock_guard lock(Lock());
+void CRecoverProcessWnd::OnFinished() {
+    if (!recovery_->Completed()) {
+        done(kResultCancelled);
+        return;
+    }
     finished_ = true;
-    QueueRefresh();
+    findChild<QLabel*>("current")
+        ->setText(FormatMessage(Text("MSG1104"),
+                                {QString::number(report_.processed - report_.failed),
+                                 QString::number(report_.failed),
+                                 QString::fromStdString(recovery_->Recovery().Folder())}));
+    findChild<QWidget*>("FinishBtn")->show();
+    findChild<QWidget*>("CancelBtn")->hide();
 }
 
-void CRecoverProcessWnd::RecoverOneThread() {
-    RecoverCheckedThread();
+void CRecoverProcessWnd::ShowProgress(const RecoverReport& report) {
+    report_ = report;
+    findChild<QLabel*>("current")->setText(report_.current);
+    ShowCounts();
 }
 
-bool CRecoverProcessWnd::RecoverRecords() {
-    for (const FoundFileItem& item : items_) {
-        if (CancelRequested()) return false;
-        const FoundRecord& record = item.record;
-        IFileRecoveryParse* engine = engineOf_ ? engineOf_(record.sourceTag) : nullptr;
-        const std::string target =
-            engine != nullptr
-                ? recovery_.TargetOf(*engine, record, item.folderPath)
-                : RecoveryTargetPath(recovery_.Folder(), record, item.folderPath,
-                                     recovery_.Choice().layout);
-        Status status = kErrInvalidParameter;  // no source holds the record's tag any more
-        {
-            std::lock_guard lock(Lock());
-            fileReported_ = false;
-            currentBytes_ = BarBytes(record);
-            written_.clear();
-        }
-        if (engine != nullptr) {
-            if (engine->SetCallbacks(nullptr, &OnRecoverProgress, this, 100) != kOk) break;
-            bool faulted = false;
-            try {
-                status = engine->RecoverRecord(record, target, recovery_.RootSeparators());
-            } catch (const std::exception&) {
-                faulted = true;
-            }
-            engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
-            if (faulted) {
-                // A fault while copying this one file: it counts as failed, the next goes on.
-                std::lock_guard lock(Lock());
-                ++processed_;
-                ++failed_;
-                bytesDone_ += currentBytes_;
-                currentBytes_ = 0;
-                percent_ = SharePercent(bytesDone_, 0, 0, totalBytes_);
-                QueueRefresh();
-                continue;
-            }
-            if (status == kCancelled) return false;
-        }
-        std::string written;
-        {
-            // An engine that failed before it could copy anything answers only with its
-            // result; the file still counts, as failed, and is listed with the reason.
-            std::lock_guard lock(Lock());
-            if (!fileReported_ && status != kOk) {
-                CountOutcome(status, target);
-                current_ = QString::fromStdString(target);
-            }
-            bytesDone_ += currentBytes_;
-            currentBytes_ = 0;
-            percent_ = SharePercent(bytesDone_, 0, 0, totalBytes_);
-            QueueRefresh();
-            written = written_;
-        }
-        // A file kept whole gets its time back; one that cannot is still recovered.
-        if (!written.empty()) recovery_.KeepModifiedTime(written, record);
-    }
-    return true;
-}
-
-int CRecoverProcessWnd::OnRecoverProgress(void* user, int part, int scale, Status error,
-                                          const std::string& targetPath) {
-    auto* window = static_cast<CRecoverProcessWnd*>(user);
-    std::lock_guard lock(window->Lock());
-    if (window->CancelRequested()) return kCancelled;
-    const int percent = part * scale / 100;
-    if (percent == 100) {
-        window->fileReported_ = true;
-        window->CountOutcome(error, targetPath);
-        if (error == kOk) window->written_ = targetPath;
-    }
-    window->percent_ =
-        SharePercent(window->bytesDone_, window->currentBytes_, percent, window->totalBytes_);
-    window->current_ = QString::fromStdString(targetPath);
-    window->QueueRefresh();
-    return 0;
-}
-
-void CRecoverProcessWnd::CountOutcome(Status error, const std::string& targetPath) {
-    if (error != kOk) ++failed_;
-    ++processed_;
-    newRows_.push_back({error != kOk ? QString::fromStdString(StatusMessage(error))
-                                     : QString::fromLatin1(kSuccess),
-                        QString::fromStdString(targetPath)});
-}
-
-void CRecoverProcessWnd::RefreshControls() {
-    findChild<QProgressBar*>("progress")->setValue(percent_);
-    findChild<QLabel*>("current")->setText(current_);
-    findChild<QLabel*>("percent")->setText(
-        FormatMessage(QStringLiteral("%s %d%%"), {Text("MSG1101"), QString::number(percent_)}));
+void CRecoverProcessWnd::ShowCounts() {
+    findChild<QProgressBar*>("progress")->setValue(report_.percent);
+    findChild<QLabel*>("percent")->setText(FormatMessage(
+        QStringLiteral("%s %d%%"), {Text("MSG1101"), QString::number(report_.percent)}));
     findChild<QLabel*>("recovered")
-        ->setText(FormatMessage(Text("MSG1102"),
-                                {QString::number(processed_), QString::number(total_),
-                                 QString::number(processed_ - failed_), QString::number(failed_)}));
-    for (const DetailRow& row : newRows_) AddDetailRow(row.status, row.targetPath);
-    newRows_.clear();
-    if (finished_) {
-        findChild<QLabel*>("current")
-            ->setText(FormatMessage(Text("MSG1104"),
-                                    {QString::number(processed_ - failed_),
-                                     QString::number(failed_),
-                                     QString::fromStdString(recovery_.Folder())}));
-        findChild<QWidget*>("FinishBtn")->show();
-        findChild<QWidget*>("CancelBtn")->hide();
-    }
+        ->setText(FormatMessage(Text("MSG1102"), {QString::number(report_.processed),
+                                                  QString::number(Total()),
+                                                  QString::number(report_.processed -
+                                                                  report_.failed),
+                                                  QString::number(report_.failed)}));
 }
 
-void CRecoverProcessWnd::AddDetailRow(const QString& status, const QString& targetPath) {
+void CRecoverProcessWnd::AddDetailRow(int error, const QString& targetPath) {
+    const QString status = error != kOk ? QString::fromStdString(StatusMessage(error))
+                                        : QString::fromLatin1(kSuccess);
     auto* list = findChild<QTreeWidget*>("DetailList");
     auto* row = new QTreeWidgetItem({targetPath, status});
     row->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
     row->setTextAlignment(1, Qt::AlignCenter);
     row->setToolTip(0, targetPath);
-    if (status == QLatin1String(kSuccess)) {
+    if (error == kOk) {
         list->addTopLevelItem(row);
     } else {
         for (int column = 0; column < 2; ++column)
@@ -267,16 +140,11 @@ void CRecoverProcessWnd::ToggleDetails() {
 }
 
 void CRecoverProcessWnd::Cancel() {
-    bool finished = false;
-    {
-        std::lock_guard lock(Lock());
-        finished = finished_;
-    }
-    if (finished) {
+    if (finished_) {
         done(kResultFinished);
         return;
     }
-    if (AskCancel()) done(kResultCancelled);
+    AskCancel();  // a confirmed cancel closes the window once the job has stopped
 }
 
 void CRecoverProcessWnd::reject() {

@@ -1,8 +1,6 @@
-// The recovery progress window: a worker thread hands each file to the engine that found it,
-// with a target in the file's category sub-folder (or in the folders it was found in) under a
-// name that collides with nothing, and gives it back its modification time; the window counts
-// the outcomes and lists them, failures in red at the top, and once done says how many were
-// recovered, how many failed, and where they are.
+// The recovery progress window: presents a recovery job (app/recover_job.h), counts the
+// outcomes it reports and lists them, failures in red at the top, and once done says how many
+// were recovered, how many failed, and where they are.
 #pragma once
 
 #include <QString>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "app/process_wnd.h"
+#include "app/recover_job.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
@@ -36,65 +35,38 @@ class CRecoverProcessWnd : public CProcessWnd {
     // its source tag.
     CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                        std::vector<FoundRecord> records,
-                       std::function<IFileRecoveryParse*(uint16_t)> engineOf);
+                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf);
     // The same with the layout and naming of `recovery` and each file's found folder.
     CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecovery recovery,
                        std::vector<FoundFileItem> items,
-                       std::function<IFileRecoveryParse*(uint16_t)> engineOf);
-    ~CRecoverProcessWnd() override;
+                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf);
 
-    // The counters of the "recovered" label.
-    unsigned Processed();
-    unsigned Failed();
-    unsigned Total() const { return total_; }
+    // The counters of the "recovered" label, as the window last heard them.
+    unsigned Processed() const { return report_.processed; }
+    unsigned Failed() const { return report_.failed; }
+    unsigned Total() const { return recovery_->Total(); }
     // The share of the work done, in percent, as the bar shows it: the bytes of the files done
     // and of the current file's part copied, over the bytes of all (files of no size count as
     // one byte each, so that a list of empty files still moves the bar).
-    int OverallPercent();
+    int OverallPercent() const { return report_.percent; }
 
     // Closing (Escape, the close button) is the cancel question until recovery has finished.
     void reject() override;
 
   protected:
-    void RunWorker() override;
-    void RefreshControls() override;
+    void OnFinished() override;
 
   private:
-    struct DetailRow {
-        QString status;
-        QString targetPath;
-    };
-
-    static int OnRecoverProgress(void* user, int part, int scale, Status error,
-                                 const std::string& targetPath);
-    void RecoverCheckedThread();
-    void RecoverOneThread();
-    // Both workers: every record in turn; false when the user cancelled.
-    bool RecoverRecords();
-    // Under the lock: counts a file's outcome and lists it.
-    void CountOutcome(Status error, const std::string& targetPath);
-    void AddDetailRow(const QString& status, const QString& targetPath);
+    void ShowProgress(const RecoverReport& report);
+    void AddDetailRow(int error, const QString& targetPath);
+    void ShowCounts();
     void ToggleDetails();
     void Cancel();
 
-    Mode mode_;
-    FoundFileRecovery recovery_;
-    std::vector<FoundFileItem> items_;
-    std::function<IFileRecoveryParse*(uint16_t)> engineOf_;
-    const unsigned total_;
+    CRecoverJob* recovery_;
     bool detailsShown_ = false;
-    // Under the lock: the counters and the view the worker leaves for the window.
-    unsigned processed_ = 0;
-    unsigned failed_ = 0;
-    bool fileReported_ = false;  // the current file's outcome came through the callback
-    std::string written_;        // where the current file was written, once it was
-    int percent_ = 0;            // of the whole work
-    uint64_t bytesDone_ = 0;     // the files before the current one
-    uint64_t currentBytes_ = 0;  // the current file
-    uint64_t totalBytes_ = 0;
-    QString current_;
-    std::vector<DetailRow> newRows_;
     bool finished_ = false;  // all files done: "FinishBtn" shows
+    RecoverReport report_;
 };
 
 }  // namespace keltra

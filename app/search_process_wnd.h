@@ -1,62 +1,34 @@
-// The search window: walks, on its worker thread, everything each scanned source's engine
-// found, folder by folder, and puts every file (or, with a search list, every file whose
-// extension is in it) with its folder path into the request's store; then tells the owner
-// (kSearchFinishedEvent).
+// The search window: presents a search job (app/search_job.h) over the sources a scan left,
+// and closes with kProcessDone once it has finished or was stopped.
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/found_file_store.h"
 #include "app/process_wnd.h"
-#include "app/results_model.h"
-#include "app/source_item.h"
-#include "engines/found_record.h"
+#include "app/search_job.h"
 
 namespace keltra {
-
-// The search's output, owned by the main window.
-struct SearchRequest {
-    std::unique_ptr<FoundFileStore> store;  // made by the caller; filled by the search
-    std::vector<ResultsSource> sources;     // the sources searched, numbered as in the store
-    Status error = kOk;                     // the store could not be written
-    QStringList lostVolumes;  // the lost volumes' folders met, named with their source
-};
-
-// The wildcard list as the window keeps it: "*" becomes "." (a "*" right after a "\" is
-// dropped), and . ^ $ + ? { } [ ] get a "\" in front.
-std::string SearchPatternFromWildcards(std::string_view wildcards);
 
 class CSearchProcessWnd : public CProcessWnd {
     Q_OBJECT
 
   public:
     // An empty `wildcards` keeps every file.
-    CSearchProcessWnd(QWidget* owner, std::vector<SourceItem*> sources, SearchRequest* request,
-                      std::string_view wildcards);
-    ~CSearchProcessWnd() override;
+    CSearchProcessWnd(QWidget* owner, std::vector<ScannedSource> scanned,
+                      std::unique_ptr<FoundFileStore> store, std::string_view wildcards);
 
-    const std::string& Pattern() const { return pattern_; }
-
-    // A progress report of the walk; kCancelled once the user has stopped it.
-    int OnProgress(int percent);
-
-  protected:
-    void RunWorker() override;
-    void RefreshControls() override;
+    const std::string& Pattern() const { return search_->Pattern(); }
+    // Once the window has closed: the sources with their engines and what was found on them.
+    SearchResults TakeResults() { return search_->TakeResults(); }
 
   private:
-    std::vector<SourceItem*> sources_;
-    std::vector<QString> names_;  // the sources' names, in the language the window started with
-    SearchRequest* request_;
-    std::string pattern_;
-    QString stage_;
-    QString percent_;
-    int progress_ = 0;
+    void ShowSource(int source);
+    void ShowProgress(int percent);
+
+    CSearchJob* search_;
+    std::vector<const SourceItem*> items_;  // the job's sources, for the stage line
 };
 
 }  // namespace keltra

@@ -1,6 +1,7 @@
-// The scan and search windows with their real workers, on engines the test controls: the
-// progress lines, the cancel question that holds the worker, a source without an engine, and
-// the question about an unfinished deep scan.
+// The scan and search windows with their real jobs, on engines the test controls: the
+// progress lines, the cancel question that holds the job, a source without an engine, the
+// question about an earlier deep scan, and engines that reach the sources only with the job's
+// results.
 #include "app/process_wnd.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <filesystem>
@@ -41,6 +43,7 @@ class CTestEngine : public IFileRecoveryParse {
   public:
     std::atomic<int> calls{0};
     std::atomic<bool> scanned{false};
+    std::atomic<QThread*> scanThread{nullptr};
     Status scanResult = kOk;
     int reports = 1;
     std::vector<Report> script{{50, 100, -1, 0, 0}};
@@ -59,6 +62,7 @@ class CTestEngine : public IFileRecoveryParse {
     }
     Status Scan(const std::optional<std::string>&) override {
         scanned = true;
+        scanThread = QThread::currentThread();
         for (int i = 0; i < reports; ++i) {
             const Report& r = script[std::min<size_t>(i, script.size() - 1)];
             ++calls;
@@ -118,17 +122,7 @@ class CTestEngine : public IFileRecoveryParse {
     int weight_ = 0;
 };
 
-// The owner window: counts the finished events it gets.
-class Owner : public QWidget {
-  public:
-    int scanEvents = 0;
-    int searchEvents = 0;
-    bool event(QEvent* e) override {
-        if (e->type() == kScanFinishedEvent) ++scanEvents;
-        if (e->type() == kSearchFinishedEvent) ++searchEvents;
-        return QWidget::event(e);
-    }
-};
+using Owner = QWidget;
 
 // Two image sources whose engines come from `engines` in turn (null once they run out).
 struct Sources {
@@ -178,17 +172,85 @@ class ProcessWndTest : public QObject {
         QCOMPARE(window.size(), QSize(450, 250));
         QCOMPARE(window.exec(), kProcessDone);
         QVERIFY(window.WorkerDone());
-        QCoreApplication::sendPostedEvents(&owner);
-        QCOMPARE(owner.scanEvents, 1);
-        QVERIFY(sources.first.engine.get() == sources.made[0]);
-        QVERIFY(sources.second.engine.get() == sources.made[1]);
-        QCoreApplication::sendPostedEvents(&window);
+        // The engines stay the job's until taken, each with the source it scanned.
+        QVERIFY(!sources.first.engine && !sources.second.engine);
+        const std::vector<ScannedSource> scanned = window.TakeScanned();
+        QCOMPARE(scanned.size(), size_t(2));
+        QVERIFY(scanned[0].item == &sources.first && scanned[0].engine.get() == sources.made[0]);
+        QVERIFY(scanned[1].item == &sources.second && scanned[1].engine.get() == sources.made[1]);
         // The second source's report: weight 9 has no estimate yet, and no sector counts.
         QCOMPARE(Text(window, "stage"), QString("Scanning image file second.img"));
         QCOMPARE(Text(window, "percent"), QString("Progress: 3%"));
         QCOMPARE(Text(window, "time"), QString("Time left: estimating..."));
         QVERIFY(window.findChild<QLabel*>("sectors")->isHidden());
         QCOMPARE(window.findChild<QProgressBar*>("progress")->value(), 3);
+    }
+
+    // The engine works on the job's thread; the job's reports and its end reach the thread it
+    // was made on, where it lives again once it has finished, with its results.
+    void JobWorksOnItsThreadAndReportsToTheWindowsThread() {
+        Sources sources;
+        auto engine = std::make_unique<CTestEngine>();
+        engine->reports = 40;
+        engine->script = {{10, 100, -1, 0, 0}, {60, 100, -1, 0, 0}};
+        sources.engines.push_back(std::move(engine));
+        QThread* const home = QThread::currentThread();
+        CScanJob job({&sources.first}, false, sources.Maker());
+        std::vector<int> percents;
+        bool elsewhere = false;
+        bool finished = false;
+        connect(&job, &CScanJob::Progress, this, [&](const ScanReport& report) {
+            percents.push_back(report.percent);
+            elsewhere |= QThread::currentThread() != home;
+        });
+        connect(&job, &CJob::Finished, this, [&] {
+            finished = true;
+            elsewhere |= QThread::currentThread() != home || job.thread() != home;
+        });
+        job.Start();
+        QVERIFY(job.thread() != home);
+        QTRY_VERIFY(finished);
+        QVERIFY(!elsewhere);
+        QVERIFY(job.thread() == home);
+        QVERIFY(job.Done() && !job.Running() && !job.Stopped());
+        QVERIFY(sources.made.at(0)->scanThread != home);
+        // The reports keep their order, each change of percent among them.
+        QCOMPARE(percents.front(), 10);
+        QCOMPARE(percents.back(), 60);
+        QVERIFY(std::is_sorted(percents.begin(), percents.end()));
+        QVERIFY(percents.size() < 40);  // a report that changes nothing waits its turn
+        QCOMPARE(job.TakeScanned().size(), size_t(1));
+    }
+
+    // A window that closes while its job runs (its owner went) stops the job, and one
+    // destroyed while its job runs waits for the job's thread to end.
+    void ClosingTheWindowStopsItsJob() {
+        Owner owner;
+        Sources sources;
+        for (int i = 0; i < 3; ++i) {
+            auto engine = std::make_unique<CTestEngine>();
+            engine->reports = 1000000;
+            sources.engines.push_back(std::move(engine));
+        }
+        auto window = std::make_unique<CScanProcessWnd>(&owner, sources.List(), false,
+                                                         sources.Maker());
+        window->open();
+        QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls > 5);
+        window->done(QDialog::Rejected);
+        QVERIFY(window->CancelRequested());
+        QTRY_VERIFY(window->WorkerDone());
+        QVERIFY(window->Stopped());
+        QVERIFY(sources.made[0]->calls < 1000000);
+        QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
+
+        window = std::make_unique<CScanProcessWnd>(&owner, std::vector{&sources.second}, false,
+                                                    sources.Maker());
+        window->open();
+        QTRY_VERIFY(sources.made.size() == 2 && sources.made[1]->calls > 5);
+        QElapsedTimer clock;
+        clock.start();
+        window.reset();
+        QVERIFY(clock.elapsed() < 5000);
     }
 
     void ProgressLinesOfADeepScan() {
@@ -226,9 +288,13 @@ class ProcessWndTest : public QObject {
         Sources sources;  // no engines at all
         CScanProcessWnd window(&owner, sources.List(), false, sources.Maker());
         QCOMPARE(window.exec(), kProcessNoEngine);
-        QTRY_VERIFY(window.WorkerDone());
-        QCoreApplication::sendPostedEvents(&owner);
-        QCOMPARE(owner.scanEvents, 0);
+        QVERIFY(window.WorkerDone());
+        QVERIFY(window.TakeScanned().empty());
+        QCOMPARE(window.PassedOver(),
+                 QStringList({"first.img: no NTFS, exFAT, FAT or Ext file system was found on it; "
+                              "passed over.",
+                              "second.img: no NTFS, exFAT, FAT or Ext file system was found on "
+                              "it; passed over."}));
         QVERIFY(sources.made.empty());
     }
 
@@ -270,11 +336,11 @@ class ProcessWndTest : public QObject {
         QCOMPARE(sources.made.size(), size_t(2));
         QCOMPARE(sources.made[0]->calls.load(), 2000);
         QCOMPARE(sources.made[1]->calls.load(), 2000);
-        QCoreApplication::sendPostedEvents(&owner);
-        QCOMPARE(owner.scanEvents, 1);
+        QCOMPARE(window.TakeScanned().size(), size_t(2));
     }
 
-    // "Yes" stops the engine at its next report and ends the pass; the owner still hears of it.
+    // "Yes" stops the engine at its next report and ends the pass; what the stopped source's
+    // engine found is kept.
     void ConfirmedCancelStopsThePass() {
         Owner owner;
         Sources sources;
@@ -289,16 +355,17 @@ class ProcessWndTest : public QObject {
             QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls > 5);
             AnswerNextBox("okbtn", seen);
             window.findChild<QPushButton*>("closebtn")->click();
-            // The click returns once the worker has finished.
-            QVERIFY(window.WorkerDone());
         });
         QCOMPARE(window.exec(), kProcessDone);
+        QVERIFY(window.WorkerDone());
         QVERIFY(seen.shown);
         QVERIFY(window.CancelRequested());
+        QVERIFY(window.Stopped());
         QCOMPARE(sources.made.size(), size_t(1));
         QVERIFY(sources.made[0]->calls < 100000);
-        QCoreApplication::sendPostedEvents(&owner);
-        QCOMPARE(owner.scanEvents, 1);
+        const std::vector<ScannedSource> scanned = window.TakeScanned();
+        QCOMPARE(scanned.size(), size_t(1));
+        QVERIFY(scanned[0].engine.get() == sources.made[0]);
     }
 
     // A deep scan of a source with an unfinished deep scan in the history asks whether to
@@ -350,33 +417,37 @@ class ProcessWndTest : public QObject {
 
         Owner owner;
         Sources sources;
-        sources.first.engine = std::make_unique<CTestEngine>();
-        sources.second.engine = std::make_unique<CTestEngine>();
         const test::ScratchDir scratch;
-        SearchRequest request;
-        request.store = std::make_unique<FoundFileStore>(QString::fromStdString(scratch.Path().string()));
-        CSearchProcessWnd window(&owner, sources.List(), &request, "*.jpg");
+        const QString folder = QString::fromStdString(scratch.Path().string());
+        std::vector<ScannedSource> scanned;
+        for (SourceItem* source : sources.List()) {
+            scanned.push_back({source, std::make_unique<CTestEngine>()});
+        }
+        const IFileRecoveryParse* secondEngine = scanned[1].engine.get();
+        CSearchProcessWnd window(&owner, std::move(scanned),
+                                 std::make_unique<FoundFileStore>(folder), "*.jpg");
         QCOMPARE(window.size(), QSize(450, 220));
         QCOMPARE(window.exec(), kProcessDone);
-        QCOMPARE(request.store->Count(), size_t(4));
-        QCOMPARE(request.sources.size(), size_t(2));
-        QCOMPARE(request.store->Source(3), uint16_t(1));
-        QCOMPARE(request.sources[1].name, QString("second.img"));
-        QCoreApplication::sendPostedEvents(&owner);
-        QCoreApplication::sendPostedEvents(&window);
-        QCOMPARE(owner.searchEvents, 1);
+        SearchResults found = window.TakeResults();
+        QCOMPARE(found.store->Count(), size_t(4));
+        QCOMPARE(found.sources.size(), size_t(2));
+        QCOMPARE(found.store->Source(3), uint16_t(1));
+        QCOMPARE(found.sources[1].name, QString("second.img"));
+        // The sources come back with their engines, with what was found on them.
+        QCOMPARE(found.scanned.size(), size_t(2));
+        QVERIFY(found.scanned[1].item == &sources.second);
+        QVERIFY(found.scanned[1].engine.get() == secondEngine);
         QCOMPARE(Text(window, "stage"), QString("Searching second.img"));
         QCOMPARE(Text(window, "percent"), QString("Progress: 100%"));
 
         // A list of types keeps only theirs; a source that was not scanned has nothing to add.
-        sources.second.engine.reset();
-        SearchRequest partial;
-        partial.store = std::make_unique<FoundFileStore>(QString::fromStdString(scratch.Path().string()));
-        CSearchProcessWnd unscanned(&owner, sources.List(), &partial, "*.png");
+        found.scanned[1].engine.reset();
+        CSearchProcessWnd unscanned(&owner, std::move(found.scanned),
+                                    std::make_unique<FoundFileStore>(folder), "*.png");
         QCOMPARE(unscanned.exec(), kProcessDone);
-        QCoreApplication::sendPostedEvents(&owner);
-        QCOMPARE(owner.searchEvents, 2);
+        SearchResults partial = unscanned.TakeResults();
         QCOMPARE(partial.store->Count(), size_t(0));
+        QCOMPARE(partial.sources.size(), size_t(1));
     }
 
     // A deep scan whose earlier pass went to the end is offered as finished: shown as it was,
@@ -410,9 +481,9 @@ class ProcessWndTest : public QObject {
     }
 
     // Stop during a deep scan of two sources, each with an unfinished scan of its own, while
-    // the first engine finishes its work without another report: the question about the
-    // second source's earlier scan is never waited for, the stop question never waits on it,
-    // and the window closes.
+    // the first engine finishes its work without another report: both sources' questions come
+    // before the scan starts, so the stop question never meets one, and the window closes
+    // without beginning the second source.
     void StopBeforeTheNextSourcesQuestionDoesNotHang() {
         const test::ScratchDir scratch;
         ScanHistory& history = ScanHistory::Instance();
@@ -453,7 +524,7 @@ class ProcessWndTest : public QObject {
             auto* box = qobject_cast<CMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr) return;
             ++questions;
-            // The first source's question: continue; the stop question: yes.
+            // The sources' questions: continue; the stop question: yes.
             box->findChild<QPushButton*>("okbtn")->click();
         });
         timer->start(5);
@@ -466,7 +537,7 @@ class ProcessWndTest : public QObject {
         watchdog.join();
         QVERIFY(window.Stopped());
         QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
-        QCOMPARE(questions, 2);
+        QCOMPARE(questions, 3);
         for (const std::string& folder : folders) history.ForgetScan(folder);
         history.Save();
     }
