@@ -1,5 +1,6 @@
 #include "app/process_wnd.h"
 
+#include <QHideEvent>
 #include <QPushButton>
 
 #include "app/dialog_position.h"
@@ -43,8 +44,10 @@ void CProcessWnd::showEvent(QShowEvent* event) {
 }
 
 void CProcessWnd::hideEvent(QHideEvent* event) {
-    // Closed while the work runs (the owner went, the program is quitting): the work stops.
-    if (job_ != nullptr && job_->Running()) job_->RequestStop();
+    // Closed while the work runs (the owner went, the program is quitting): the work stops,
+    // and has ended before whoever opened the window reads what it left. (A window minimised
+    // is hidden by the system, and works on.)
+    if (!event->spontaneous() && job_ != nullptr && job_->Running()) job_->StopAndWait();
     QDialog::hideEvent(event);
 }
 
@@ -57,6 +60,7 @@ void CProcessWnd::OnFinished() {
 }
 
 void CProcessWnd::JobFinished() {
+    if (!isVisible()) return;  // closed before the job ended: nothing more to show
     if (askingCancel_) {
         finishWaiting_ = true;
         return;

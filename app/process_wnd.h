@@ -5,7 +5,8 @@
 // the cancel question; while it is open the job is held at its next report, so the work stands
 // still while the user decides; a confirmed cancel asks the job to stop, and the window closes
 // when the job has finished. A window that closes while its job still runs (its owner closed,
-// the program quitting) stops the job, and its destructor waits for the job's thread.
+// the program quitting) stops the job and waits for its thread: once the window is closed,
+// what the job left can be read.
 #pragma once
 
 #include <QDialog>

@@ -91,7 +91,7 @@ Status CFileTypeRecovery::OpenPartitionWithLog(int sectorSize, int diskNumber,
     sourceTag_ = driveLetter;
     sectorSize_ = sectorSize;
     const Status openStatus = OpenDiskSource(source_, diskNumber);
-    const Status logStatus = ReopenLog(LogFolder(), logName);
+    const Status logStatus = ReopenCarvingLog(logName);
     return openStatus != kOk ? openStatus : logStatus;
 }
 
@@ -100,8 +100,18 @@ Status CFileTypeRecovery::OpenImageWithLog(int sectorSize, const std::string& lo
     sourceTag_ = sourceTag;
     sectorSize_ = sectorSize;
     const Status openStatus = OpenImageSource(source_, imagePath);
-    const Status logStatus = ReopenLog(LogFolder(), logName);
+    const Status logStatus = ReopenCarvingLog(logName);
     return openStatus != kOk ? openStatus : logStatus;
+}
+
+Status CFileTypeRecovery::ReopenCarvingLog(const std::string& logName) {
+    carvedBefore_.clear();
+    const Status status = ReopenLog(LogFolder(), logName);
+    if (status != kOk) return status;
+    std::vector<FoundRecord> carved;
+    StoreBackedEngine::ListFolder(nullptr, 0, carved);
+    for (const FoundRecord& record : carved) carvedBefore_.insert(record.location);
+    return kOk;
 }
 
 Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
@@ -182,6 +192,12 @@ Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte>
         CarveAtSector(session_, sectorSize, source, sector, sectorNumber, sectorsDoneBefore,
                       totalSectors, secondsLeft, filesFound, name, type, size);
     if (status != kOk) return status;
+    const auto bytesPerSector = static_cast<uint64_t>(sectorSize);
+    // Never 0: the pass must move on even past a file the end search made empty.
+    sectorsToSkip = SizeComesFromHeader(type)
+                        ? 1
+                        : std::max<uint64_t>(1, (size + bytesPerSector - 1) / bytesPerSector);
+    if (carvedBefore_.contains(sectorNumber)) return kOk;  // listed before the pass resumed
 
     FoundRecord& record = Store()->NewRecord();
     const uint32_t index = record.recordIndex;
@@ -194,12 +210,6 @@ Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte>
     record.location = sectorNumber;
     record.SetName(name);
     Store()->Link(0, index, 0);
-
-    const auto bytesPerSector = static_cast<uint64_t>(sectorSize);
-    // Never 0: the pass must move on even past a file the end search made empty.
-    sectorsToSkip = SizeComesFromHeader(type)
-                        ? 1
-                        : std::max<uint64_t>(1, (size + bytesPerSector - 1) / bytesPerSector);
     ++filesFound;
     return kOk;
 }

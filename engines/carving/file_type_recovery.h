@@ -4,10 +4,12 @@
 // root and are named after their first sector and type ("123456.jpg").
 #pragma once
 
+
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
 
 #include "engines/carving/carve_session.h"
 #include "engines/store_backed_engine.h"
@@ -97,6 +99,8 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     void PrepareOpen(uint64_t startSector, uint16_t sourceTag);
     // After an open: the new log; the open status, else the log's.
     Status FinishOpen(Status openStatus);
+    // Reopens the log of a resumed pass and notes where its files begin.
+    Status ReopenCarvingLog(const std::string& logName);
 
     CarveSession session_;
     SectorSource source_;
@@ -104,6 +108,9 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     uint64_t startSector_ = 0;
     int sectorSize_ = 512;
     std::string logFolder_;
+    // Where the files carved before a resumed pass begin: the pass takes up again a little
+    // before the point it stopped at, and a file met there again is listed once.
+    std::unordered_set<uint64_t> carvedBefore_;
 };
 
 }  // namespace keltra

@@ -209,7 +209,7 @@ TEST(FileTypeRecovery, CopiesFromTheLocationAndStopsAtTheSourceEnd) {
     EXPECT_EQ(seen.lastError, kErrInvalidParameter);
 }
 
-TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesAndContinuesTheIndices) {
+TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesOnceAndContinuesTheIndices) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir dir;
     std::vector<std::byte> image(64 * kSector);
@@ -234,6 +234,14 @@ TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesAndContinuesTheIndices) {
     SectorSource source;
     ASSERT_EQ(OpenImageSource(source, imagePath), kOk);
     uint64_t skip = 1, found = 1;
+    // The resumed pass takes up again before the point it stopped at: the file met there again
+    // is passed over as before, and listed once.
+    ASSERT_EQ(reopened.CarveSector(kSector, std::span(image).subspan(5 * kSector, kSector), 5, 0,
+                                   64, -1, source, skip, found),
+              kOk);
+    EXPECT_GT(skip, 1u);
+    EXPECT_EQ(found, 1u);
+    EXPECT_EQ(reopened.GetRecordCount(), 1u);
     ASSERT_EQ(reopened.CarveSector(kSector, std::span(image).subspan(40 * kSector, kSector), 40, 0,
                                    64, -1, source, skip, found),
               kOk);
