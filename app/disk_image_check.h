@@ -13,4 +13,10 @@ namespace keltra {
 // `volumes`: what ListImageVolumes read of the file.
 bool LooksLikeDiskImage(const std::string& imagePath, const ImageVolumes& volumes);
 
+// The file system of an image that holds one volume and no partition table, named as the source
+// list names the file systems of partitions: the engines' own boot-sector test decides, as for a
+// scan (a damaged first sector with a sound backup included); a file system no engine reads is
+// named by libblkid ("btrfs"). Empty when none is recognised or the file cannot be read.
+std::string ImageFileSystemName(const std::string& imagePath);
+
 }  // namespace keltra

@@ -106,6 +106,10 @@ QTreeWidgetItem* CDiskListUI::AddImage(SourceItem* source, uint64_t sizeBytes) {
     return row;
 }
 
+void CDiskListUI::ShowFileSystem(QTreeWidgetItem* row, const QString& fileSystem) {
+    row->setText(1, fileSystem.isEmpty() ? QString() : FormatMessage("{f 5}%s{/f}", {fileSystem}));
+}
+
 QTreeWidgetItem* CDiskListUI::AddImageVolume(QTreeWidgetItem* image, SourceItem* source) {
     const VolumeEntry& entry = *source->partition;
     auto* row = new QTreeWidgetItem(image);

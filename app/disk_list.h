@@ -30,6 +30,8 @@ class CDiskListUI : public QTreeWidget {
     void AddUnreadableDisk(const QString& device, const QString& reason);
     // An image row of `source` (made with the group row on first use).
     QTreeWidgetItem* AddImage(SourceItem* source, uint64_t sizeBytes);
+    // The file system column of a row (an image of one volume names what it holds).
+    static void ShowFileSystem(QTreeWidgetItem* row, const QString& fileSystem);
     // A row under `image` for `source`, a volume or stretch of the image's partition table.
     QTreeWidgetItem* AddImageVolume(QTreeWidgetItem* image, SourceItem* source);
     void SetImagesVisible(bool visible);

@@ -722,7 +722,11 @@ SourceItem* CMainWnd::AddImageSource(const QString& path) {
     const qint64 size = QFileInfo(path).size();
     auto* diskList = Control<CDiskListUI>("DiskList");
     QTreeWidgetItem* row = diskList->AddImage(added, size > 0 ? static_cast<uint64_t>(size) : 0);
-    AddImageVolumeRows(row, added->imagePath);
+    // A disk image lists its volumes below it; an image of one volume names its file system.
+    if (!AddImageVolumeRows(row, added->imagePath)) {
+        CDiskListUI::ShowFileSystem(
+            row, QString::fromStdString(ImageFileSystemName(added->imagePath)));
+    }
     diskList->setCurrentItem(row);
     return added;
 }
@@ -730,10 +734,10 @@ SourceItem* CMainWnd::AddImageSource(const QString& path) {
 // The volumes and stretches of the image's partition table, each a source of its own with a
 // tag of its own; table entries the image cannot hold are told, and the others still listed.
 // An image without a table (or that cannot be read) stays a single source; a table that is
-// there but cannot be used is told.
-void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath) {
+// there but cannot be used is told. False when the image holds no table.
+bool CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath) {
     ImageVolumes image;
-    if (ListImageVolumes(imagePath, image) != kOk) return;
+    if (ListImageVolumes(imagePath, image) != kOk) return false;
     auto* diskList = Control<CDiskListUI>("DiskList");
     for (const VolumeEntry& entry : image.entries) {
         auto volume = std::make_unique<SourceItem>();
@@ -743,7 +747,8 @@ void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& 
         diskList->AddImageVolume(imageRow, volume.get());
         sources_.push_back(std::move(volume));
     }
-    if (image.problems.empty()) return;
+    const bool table = !image.tableType.empty() || !image.entries.empty();
+    if (image.problems.empty()) return table;
     QString text = FormatMessage(MessageText(image.tableType.empty() ? "MSG0226" : "MSG0225"),
                                  {QFileInfo(QString::fromStdString(imagePath)).fileName()});
     text += '\n';
@@ -752,6 +757,7 @@ void CMainWnd::AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& 
     }
     imageRow->setToolTip(0, text);
     ShowMessage(kMessageWarning, this, text);
+    return table;
 }
 
 void CMainWnd::SetDisks(const DiskMap& disks) {

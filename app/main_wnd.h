@@ -147,7 +147,7 @@ class CMainWnd : public QWidget {
     void PollDevices();
     void RefreshDisks(bool addNew);
     void AddDiskRows(int diskNumber, const std::vector<VolumeEntry>& entries, bool selectNew);
-    void AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath);
+    bool AddImageVolumeRows(QTreeWidgetItem* imageRow, const std::string& imagePath);
     void RemoveDiskRow(QTreeWidgetItem* disk);
     void DropEngine(SourceItem* source);
     void OnDiskDoubleClick(QTreeWidgetItem* item);

@@ -20,6 +20,7 @@
 #include "app/recover_process_wnd.h"
 #include "app/source_lease.h"
 #include "app/ui/apply_section.h"
+#include "app/ui/markup.h"
 #include "gui_test_support.h"
 #include "scanlog/scan_log_folder.h"
 #include "results_view.h"
@@ -92,6 +93,39 @@ class SourcePageTest : public QObject {
         // Listed again, it is a new source.
         QVERIFY(window.AddImageFile(QString::fromStdString(disk)) != nullptr);
         QCOMPARE(ImageRows(window), rows);
+    }
+
+    // The row of an image of one volume names its file system as soon as the image is listed,
+    // as partition rows do; a volume whose first sector is lost is known by its backup; a disk
+    // image's row leaves that to its volumes' rows, and a file holding nothing known names none.
+    void ImageOfOneVolumeNamesItsFileSystem() {
+        test::ScratchDir dir;
+        const std::string noBoot = dir / "fat32-no-boot.img";
+        fs::copy_file(test::FixturePath("fat32.img"), noBoot);
+        {
+            std::fstream file(noBoot, std::ios::in | std::ios::out | std::ios::binary);
+            const std::string zeros(512, '\0');
+            file.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+        }
+        const std::string blank = dir / "blank.img";
+        test::WriteWholeFile(blank, std::vector<std::byte>(1 << 20));
+        CMainWnd window;
+        window.show();
+        Click(window, "BtnStart");
+        auto* list = window.findChild<QTreeWidget*>("DiskList");
+        for (const auto& [image, expected] :
+             {std::pair{test::FixturePath("photos_ntfs.img"), "NTFS"},
+              {test::FixturePath("fat32.img"), "FAT32"},
+              {test::FixturePath("fat16.img"), "FAT"},
+              {test::FixturePath("photos_exfat.img"), "exFAT"},
+              {test::FixturePath("ext4.img"), "ext4"},
+              {noBoot, "FAT32"},
+              {blank, ""},
+              {test::FixturePath("gui_disk.img"), ""}}) {
+            window.AddImageSource(QString::fromStdString(image));
+            const QString shown = MarkupToPlainText(list->currentItem()->text(1));
+            QVERIFY2(shown == expected, qPrintable(QString::fromStdString(image) + ": " + shown));
+        }
     }
 
     // A photo loaded as an image is named as probably no disk image; it is listed only when
