@@ -35,7 +35,10 @@ void CPreviewJob::Run() {
 int CPreviewJob::OnPreviewProgress(void* user, int percent, int /*unused*/) {
     auto* job = static_cast<CPreviewJob*>(user);
     if (job->ShouldStop()) return kCancelled;
-    emit job->Progress(percent);
+    if (percent != job->sent_) {
+        job->sent_ = percent;
+        emit job->Progress(percent);
+    }
     return 0;
 }
 

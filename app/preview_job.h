@@ -35,6 +35,7 @@ class CPreviewJob final : public CJob {
     IFileRecoveryParse* engine_;
     PreviewExtraction& out_;
     Status result_ = kOk;
+    int sent_ = -1;  // the last percent reported
 };
 
 }  // namespace keltra

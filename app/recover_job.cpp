@@ -42,7 +42,7 @@ void CRecoverJob::Run() {
     for (const FoundFileItem& item : items_) {
         if (ShouldStop()) return;
         const FoundRecord& record = item.record;
-        IFileRecoveryParse* engine = engines_[record.sourceTag];
+        IFileRecoveryParse* engine = engines_.at(record.sourceTag);
         const std::string target =
             engine != nullptr
                 ? recovery_.TargetOf(*engine, record, item.folderPath)
