@@ -358,10 +358,11 @@ void CMainWnd::TakeEngines(std::vector<ScannedSource>& scanned) {
 }
 
 void CMainWnd::closeEvent(QCloseEvent* event) {
-    // A job at work stops: its window closes, and the scan or recovery ends there.
+    // A job at work stops: its window closes (with a question open over it), and the scan or
+    // recovery ends there. (Hiding this window would leave its dialogs up.)
     closing_ = true;
-    for (CProcessWnd* window : findChildren<CProcessWnd*>()) {
-        if (window->isVisible()) window->done(QDialog::Rejected);
+    for (QDialog* dialog : findChildren<QDialog*>()) {
+        if (dialog->isVisible()) dialog->done(QDialog::Rejected);
     }
     QWidget::closeEvent(event);
 }

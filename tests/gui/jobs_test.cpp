@@ -109,34 +109,46 @@ class JobsTest : public QObject {
         test::Screenshot(window, "results_continued_deep_scan");
     }
 
-    // The main window closed while its deep scan runs: the scan stops at once, nothing is
-    // searched or shown after it, no window is left waiting, and the image is closed.
+    // The main window closed while its deep scan runs, also while the stop question is open
+    // over the scan: the scan stops at once, nothing is searched or shown after it, no window
+    // or question is left, and the image is closed.
     void ClosingTheWindowDuringAScanStopsIt() {
         const test::ScratchDir dir;
         const std::string image = GrownPhotoImage(dir, 1ULL << 30);
-        CMainWnd window;
-        window.show();
-        Click(window, "BtnStart");
-        SourceItem* source = window.AddImageSource(QString::fromStdString(image));
-        bool closedMidway = false;
-        test::WhenModal<CScanProcessWnd>([&](CScanProcessWnd* scan) {
-            QTRY_VERIFY(scan->findChild<QProgressBar*>("progress")->value() >= 1);
-            closedMidway = !scan->WorkerDone();
-            window.close();
-        });
-        QElapsedTimer clock;
-        clock.start();
-        Click(window, "BtnNext");
-        Click(window, "BtnNext");
-        QVERIFY(closedMidway);
-        QVERIFY2(clock.elapsed() < 20000, "the scan went on to its end");
-        QVERIFY(!window.isVisible());
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-        QVERIFY(window.Results() == nullptr);
-        QVERIFY(window.findChildren<CProcessWnd*>().isEmpty());
-        // What the scan found before it stopped stays with its source, which is closed.
-        QVERIFY(source->engine != nullptr);
-        QCOMPARE(test::DescriptorsOn(image), 0);
+        for (const bool questionOpen : {false, true}) {
+            CMainWnd window;
+            window.show();
+            Click(window, "BtnStart");
+            SourceItem* source = window.AddImageSource(QString::fromStdString(image));
+            bool closedMidway = false;
+            test::WhenModal<CScanProcessWnd>([&](CScanProcessWnd* scan) {
+                QTRY_VERIFY(scan->findChild<QProgressBar*>("progress")->value() >= 1);
+                closedMidway = !scan->WorkerDone();
+                if (!questionOpen) {
+                    window.close();
+                    return;
+                }
+                test::WhenModal<CMessageBox>([&](CMessageBox*) { window.close(); });
+                Click(*scan, "cancelbtn");
+            });
+            QElapsedTimer clock;
+            clock.start();
+            Click(window, "BtnNext");
+            Click(window, "BtnNext");
+            QVERIFY(closedMidway);
+            QVERIFY2(clock.elapsed() < 20000, "the scan went on to its end");
+            QVERIFY(!window.isVisible());
+            QVERIFY(QApplication::activeModalWidget() == nullptr);
+            QVERIFY(window.Results() == nullptr);
+            for (const QDialog* dialog : window.findChildren<QDialog*>()) {
+                QVERIFY(!dialog->isVisible());
+            }
+            // What the scan found before it stopped stays with its source, which is closed.
+            QVERIFY(source->engine != nullptr);
+            QCOMPARE(test::DescriptorsOn(image), 0);
+            // The next round's scan is a new one: a history of its own.
+            session_ = std::make_unique<test::ScratchSession>();
+        }
     }
 
     // Results of one image on show, Back, another image, Scan: the page lists the second
