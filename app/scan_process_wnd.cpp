@@ -58,17 +58,7 @@ QString CScanProcessWnd::PassedOverLine(size_t index) const {
 void CScanProcessWnd::AskToResume(const SourceItem& source) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
-    bool found = false;
-    if (source.IsPartition()) {
-        found = history.FindPartitionScan(source.partition->diskNumber, source.partition->start,
-                                          source.partition->length, earlier);
-    } else if (source.IsImageVolume()) {
-        found = history.FindImageScan(source.imagePath, earlier, source.partition->start,
-                                      source.partition->length);
-    } else {
-        found = history.FindImageScan(source.imagePath, earlier);
-    }
-    if (!found) return;
+    if (!history.FindScan(source.Ref(), earlier)) return;
     const bool finished = earlier.state.runLength == 0 && earlier.state.sectorsDone > 0;
     if (ShowMessage(kMessageQuestion, this, Text(finished ? "MSG1210" : "MSG1206")) ==
         kAnswerOk) {
