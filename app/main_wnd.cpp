@@ -6,7 +6,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
+#include <QToolButton>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QProgressDialog>
+#include <QTimeZone>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -38,9 +44,12 @@
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/scan_process_wnd.h"
+#include "app/source_lease.h"
+#include "app/thumbnail_grid.h"
+#include "engines/photo/photo_metadata.h"
+#include "platform/clock.h"
 #include "app/search_process_wnd.h"
 #include "app/size_text.h"
-#include "app/source_lease.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
@@ -158,11 +167,26 @@ void CMainWnd::WindowInit() {
     fileList->horizontalHeader()->setSectionsClickable(true);
     connect(fileList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &CMainWnd::OnHeaderClick);
-    connect(fileList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &CMainWnd::SelectedFileChanged);
+    // A preview reads through the engine the grid reads from: the grid waits meanwhile.
+    connect(fileList->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        const ThumbnailService::ReadHold hold(grid_->Service());
+        emit SelectedFileChanged();
+    });
     connect(fileListModel_, &QAbstractItemModel::dataChanged, this, &CMainWnd::ShowCheckState);
     connect(fileListModel_, &QAbstractItemModel::modelReset, this, &CMainWnd::ShowCheckState);
-    connect(fileList, &QTableView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
+    const auto openFile = [this] {
+        const ThumbnailService::ReadHold hold(grid_->Service());
+        emit FileDoubleClicked();
+    };
+    connect(fileList, &QTableView::doubleClicked, this, openFile);
+
+    // The thumbnail grid shows the list's model with the list's selection: the same files, in
+    // the same order, with the same ticks and the same current file.
+    auto* fileGrid = Control<QListView>("FileGrid");
+    grid_ = new CThumbnailGrid(fileGrid, fileListModel_,
+                               [this](uint16_t tag) { return SourceByTag(tag); });
+    fileGrid->setSelectionModel(fileList->selectionModel());
+    connect(fileGrid, &QListView::doubleClicked, this, openFile);
 
     // The results by type and by folder, one view at a time beside the list.
     for (const char* name : {"TypeTree", "FolderTree"}) {
@@ -184,6 +208,13 @@ void CMainWnd::WindowInit() {
             &CMainWnd::ApplyFilter);
     connect(Control<QCheckBox>("ChkHideDamaged"), &QCheckBox::toggled, this,
             &CMainWnd::ApplyFilter);
+    // A date edit at its lowest date leaves its end of the range open ("any").
+    for (const char* name : {"DateFrom", "DateTo"}) {
+        auto* edit = Control<QDateEdit>(name);
+        edit->setMinimumDate(OpenDate());
+        edit->setDate(OpenDate());
+        connect(edit, &QDateEdit::dateChanged, this, &CMainWnd::ApplyFilter);
+    }
     connect(Control<QTabWidget>("ResultViews"), &QTabWidget::currentChanged, this,
             &CMainWnd::ListCurrentNode);
 
@@ -255,7 +286,10 @@ void CMainWnd::OnClick(const QString& name) {
     } else if (name == "BtnLoadImage") {
         LoadImage();
     } else if (name == "BtnRecover") {
+        const ThumbnailService::ReadHold hold(grid_->Service());
         emit RecoverClicked();
+    } else if (name == "BtnListView" || name == "BtnGridView") {
+        ShowFileView(name == "BtnGridView");
     } else if (name == "BtnAdvanceScan") {
         ShowPage(kPageFileType);
     } else if (name == "BtnOfferDeepScan") {
@@ -359,6 +393,7 @@ void CMainWnd::DropEngine(SourceItem* source) {
 // The results page empties, and the memory of its files goes back to the system.
 void CMainWnd::DropResults() {
     Control<QTextBrowser>("PreviewEdit")->clear();  // the preview of a file no longer listed
+    grid_->Forget();
     fileListModel_->Show(nullptr, {});
     Control<QTreeView>("TypeTree")->setModel(nullptr);
     Control<QTreeView>("FolderTree")->setModel(nullptr);
@@ -372,6 +407,7 @@ void CMainWnd::DropResults() {
 // The search over every source of the last scan, with the extension list of the file-type
 // page; its files become the results model of the page.
 void CMainWnd::RunSearch() {
+    const ThumbnailService::ReadHold hold(grid_->Service());
     std::vector<SourceItem*> sources;
     for (SourceItem* source : lastScanned_) {
         if (source->engine) sources.push_back(source);
@@ -467,15 +503,55 @@ FileFilter CMainWnd::CurrentFilter() const {
             break;
     }
     filter.hideDamaged = Control<QCheckBox>("ChkHideDamaged")->isChecked();
+    // Whole days, as the list shows times (UTC).
+    const auto dayStart = [](QDate day) {
+        return FileTimeFromUnix(QDateTime(day, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch(), 0);
+    };
+    const QDate from = Control<QDateEdit>("DateFrom")->date();
+    const QDate to = Control<QDateEdit>("DateTo")->date();
+    if (from != OpenDate()) filter.fromTime = dayStart(from);
+    if (to != OpenDate()) filter.toTime = dayStart(to.addDays(1)) - 1;
     return filter;
 }
 
 void CMainWnd::ApplyFilter() {
     if (results_ == nullptr) return;
-    results_->SetFilter(CurrentFilter());
+    const FileFilter filter = CurrentFilter();
+    if (filter.DateLimited()) ReadDatesTaken();
+    results_->SetFilter(filter);
     ShowFolders();
     ListCurrentNode();
     ShowCheckState();
+}
+
+// Carved photos have no file-system date: the date filter goes by the date they were taken,
+// read from their EXIF the first time a date range is set (with progress: each photo's first
+// bytes are read from the source). Cancelled, the photos not read yet stay without a date and
+// are read when the range changes again.
+void CMainWnd::ReadDatesTaken() {
+    const std::vector<uint32_t> files = results_->DatesToRead();
+    if (files.empty()) return;
+    const ThumbnailService::ReadHold hold(grid_->Service());
+    const SourceLease open(lastScanned_);
+    QProgressDialog progress(MessageText("MSG0839"), MessageText("MSG0840"), 0,
+                             static_cast<int>(files.size()), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    for (size_t i = 0; i < files.size() && !progress.wasCanceled(); ++i) {
+        progress.setValue(static_cast<int>(i));
+        const FoundRecord record = results_->Store().Record(files[i]);
+        IFileRecoveryParse* engine = EngineOf(record);
+        if (engine == nullptr) continue;
+        const std::optional<DateTaken> taken = ReadFoundPhotoMetadata(*engine, record).taken;
+        uint64_t fileTime = 0;
+        if (taken) {
+            const QDateTime at(QDate(taken->year, taken->month, taken->day),
+                               QTime(taken->hour, taken->minute, taken->second), QTimeZone::utc());
+            if (at.isValid()) fileTime = FileTimeFromUnix(at.toSecsSinceEpoch(), 0);
+        }
+        results_->SetDateTaken(files[i], fileTime);
+    }
+    progress.setValue(static_cast<int>(files.size()));
 }
 
 // The filter controls' texts of the current language; the chosen size range stays.
@@ -489,6 +565,19 @@ void CMainWnd::FilterTexts() {
         sizes->addItem(MessageText(key));
     }
     sizes->setCurrentIndex(chosen);
+    for (const char* name : {"DateFrom", "DateTo"}) {
+        Control<QDateEdit>(name)->setSpecialValueText(MessageText("MSG0838"));
+    }
+}
+
+void CMainWnd::ShowFileView(bool grid) {
+    Control<QToolButton>(grid ? "BtnGridView" : "BtnListView")->setChecked(true);
+    auto* views = Control<QStackedWidget>("FileViews");
+    QAbstractItemView* shown = grid ? static_cast<QAbstractItemView*>(Control<QListView>("FileGrid"))
+                                    : Control<QTableView>("FileList");
+    views->setCurrentWidget(shown);
+    grid_->SetShown(grid);
+    if (shown->currentIndex().isValid()) shown->scrollTo(shown->currentIndex());
 }
 
 void CMainWnd::ListCurrentNode() {
