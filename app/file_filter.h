@@ -26,8 +26,8 @@ struct FileFilter {
         return fromTime != 0 || toTime != std::numeric_limits<uint64_t>::max();
     }
     bool Active() const {
-        return !name.isEmpty() || minSize != 0 ||
-               maxSize != std::numeric_limits<uint64_t>::max() || hideDamaged || DateLimited();
+        return !name.isEmpty() || minSize != 0 || maxSize != std::numeric_limits<uint64_t>::max() ||
+               hideDamaged || DateLimited();
     }
     // `date`: the file's date as the results know it (0: none).
     bool Passes(const FoundRecord& record, uint64_t date) const {

@@ -111,6 +111,12 @@ void NameColumns(QTreeWidget* tree, std::initializer_list<const char*> names) {
     }
 }
 
+// A day and time in UTC as a FILETIME; 0 when it is no valid time.
+uint64_t UtcFileTime(QDate day, QTime time) {
+    const QDateTime at(day, time, QTimeZone::utc());
+    return at.isValid() ? FileTimeFromUnix(at.toSecsSinceEpoch(), 0) : 0;
+}
+
 // Disks by their device node; disks without one (tests) by their number.
 std::string DiskIdentity(int diskNumber) {
     return DiskDevicePath(diskNumber).value_or("disk " + std::to_string(diskNumber));
@@ -504,13 +510,10 @@ FileFilter CMainWnd::CurrentFilter() const {
     }
     filter.hideDamaged = Control<QCheckBox>("ChkHideDamaged")->isChecked();
     // Whole days, as the list shows times (UTC).
-    const auto dayStart = [](QDate day) {
-        return FileTimeFromUnix(QDateTime(day, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch(), 0);
-    };
     const QDate from = Control<QDateEdit>("DateFrom")->date();
     const QDate to = Control<QDateEdit>("DateTo")->date();
-    if (from != OpenDate()) filter.fromTime = dayStart(from);
-    if (to != OpenDate()) filter.toTime = dayStart(to.addDays(1)) - 1;
+    if (from != OpenDate()) filter.fromTime = UtcFileTime(from, {0, 0});
+    if (to != OpenDate()) filter.toTime = UtcFileTime(to.addDays(1), {0, 0}) - 1;
     return filter;
 }
 
@@ -543,13 +546,11 @@ void CMainWnd::ReadDatesTaken() {
         IFileRecoveryParse* engine = EngineOf(record);
         if (engine == nullptr) continue;
         const std::optional<DateTaken> taken = ReadFoundPhotoMetadata(*engine, record).taken;
-        uint64_t fileTime = 0;
-        if (taken) {
-            const QDateTime at(QDate(taken->year, taken->month, taken->day),
-                               QTime(taken->hour, taken->minute, taken->second), QTimeZone::utc());
-            if (at.isValid()) fileTime = FileTimeFromUnix(at.toSecsSinceEpoch(), 0);
-        }
-        results_->SetDateTaken(files[i], fileTime);
+        // The camera's clock keeps no zone: taken as UTC, as the list shows every time.
+        results_->SetDateTaken(
+            files[i], taken ? UtcFileTime(QDate(taken->year, taken->month, taken->day),
+                                          QTime(taken->hour, taken->minute, taken->second))
+                            : 0);
     }
     progress.setValue(static_cast<int>(files.size()));
 }
@@ -573,8 +574,9 @@ void CMainWnd::FilterTexts() {
 void CMainWnd::ShowFileView(bool grid) {
     Control<QToolButton>(grid ? "BtnGridView" : "BtnListView")->setChecked(true);
     auto* views = Control<QStackedWidget>("FileViews");
-    QAbstractItemView* shown = grid ? static_cast<QAbstractItemView*>(Control<QListView>("FileGrid"))
-                                    : Control<QTableView>("FileList");
+    QAbstractItemView* list = Control<QTableView>("FileList");
+    QAbstractItemView* thumbnails = Control<QListView>("FileGrid");
+    QAbstractItemView* shown = grid ? thumbnails : list;
     views->setCurrentWidget(shown);
     grid_->SetShown(grid);
     if (shown->currentIndex().isValid()) shown->scrollTo(shown->currentIndex());

@@ -258,7 +258,8 @@ void CResultsModel::SetFilter(const FileFilter& filter) {
         type.shown = 0;
         type.checkedShown = 0;
         for (uint32_t file : type.files) {
-            const bool shown = !filter_.Active() || filter_.Passes(store_->Record(file), FileDate(file));
+            const bool shown =
+                !filter_.Active() || filter_.Passes(store_->Record(file), FileDate(file));
             shown_[file] = shown ? 1 : 0;
             if (!shown) continue;
             ++type.shown;

@@ -6,14 +6,14 @@
 #include <QPainter>
 
 #include "app/file_list_model.h"
-#include "app/ui/apply_section.h"
 #include "app/thumbnail_grid.h"
+#include "app/ui/apply_section.h"
 
 namespace keltra {
 
 namespace {
 
-constexpr int kPadding = 8;     // around the picture
+constexpr int kPadding = 8;      // around the picture
 constexpr int kTextHeight = 20;  // the name's line
 constexpr int kCheckSize = 18;
 
@@ -55,9 +55,10 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const Thumbnail* thumbnail = grid_->ThumbnailOf(file);
     const QImage& image =
         thumbnail != nullptr && !thumbnail->image.isNull() ? thumbnail->image : grid_->IconOf(file);
-    const QSize size = image.size().width() > square.width() || image.size().height() > square.height()
-                           ? image.size().scaled(square.size(), Qt::KeepAspectRatio)
-                           : image.size();
+    const QSize size =
+        image.size().width() > square.width() || image.size().height() > square.height()
+            ? image.size().scaled(square.size(), Qt::KeepAspectRatio)
+            : image.size();
     QRect placed(QPoint(0, 0), size);
     placed.moveCenter(square.center());
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
@@ -89,15 +90,14 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const bool checked =
         index.siblingAtColumn(CFileListModel::kCheckColumn).data(Qt::CheckStateRole).toInt() ==
         Qt::Checked;
-    check.state = (option.state & QStyle::State_Enabled) | (checked ? QStyle::State_On
-                                                                   : QStyle::State_Off);
+    check.state =
+        (option.state & QStyle::State_Enabled) | (checked ? QStyle::State_On : QStyle::State_Off);
     style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, option.widget);
 
     const QRect textRect(cell.left() + 4, square.bottom() + 4, cell.width() - 8, kTextHeight);
     painter->setFont(option.font);
-    painter->setPen(option.palette.color(option.state & QStyle::State_Selected
-                                             ? QPalette::HighlightedText
-                                             : QPalette::Text));
+    painter->setPen(option.palette.color(
+        option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
     const QString name = index.data(Qt::DisplayRole).toString();
     painter->drawText(textRect, Qt::AlignHCenter | Qt::AlignVCenter,
                       option.fontMetrics.elidedText(name, Qt::ElideMiddle, textRect.width()));
@@ -105,8 +105,7 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 }
 
 bool CThumbnailDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
-                                     const QStyleOptionViewItem& option,
-                                     const QModelIndex& index) {
+                                     const QStyleOptionViewItem& option, const QModelIndex& index) {
     bool toggle = false;
     switch (event->type()) {
         case QEvent::MouseButtonPress:

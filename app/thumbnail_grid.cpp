@@ -183,7 +183,9 @@ void CThumbnailGrid::Request(uint32_t file) {
     const FoundRecord& record = results->Store().Record(file);
     const int category = results->CategoryOf(file);
     // Only pictures and videos are read; everything else is its icon.
-    if (record.isFolder != 0 || record.size == 0 || (category != kPhotoCategory && category != kVideoCategory)) return;
+    if (record.isFolder != 0 || record.size == 0 ||
+        (category != kPhotoCategory && category != kVideoCategory))
+        return;
     if (service_.Find(file) != nullptr) return;
     SourceItem* source = sources_(record.sourceTag);
     if (source == nullptr || !source->engine) return;

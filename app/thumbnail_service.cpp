@@ -101,11 +101,9 @@ void ThumbnailService::ReadLoop(std::stop_token stop) {
         Pending job;
         {
             std::unique_lock lock(mutex_);
-            if (!wake_.wait(lock, stop,
-                            [&] {
-                                return !pending_.empty() && decoding_ < maxDecoding &&
-                                       holds_ == 0;
-                            })) {
+            if (!wake_.wait(lock, stop, [&] {
+                    return !pending_.empty() && decoding_ < maxDecoding && holds_ == 0;
+                })) {
                 return;
             }
             job = std::move(pending_.back());
@@ -129,7 +127,9 @@ void ThumbnailService::ReadLoop(std::stop_token stop) {
             ended = pending_.empty();
         }
         wake_.notify_all();
-        if (ended) QMetaObject::invokeMethod(this, &ThumbnailService::ReadsEnded, Qt::QueuedConnection);
+        if (ended) {
+            QMetaObject::invokeMethod(this, &ThumbnailService::ReadsEnded, Qt::QueuedConnection);
+        }
         auto finish = [this, job = std::move(job), bytes = std::move(bytes),
                        early = std::move(early)] {
             Thumbnail thumbnail =

@@ -5,6 +5,8 @@
 // the window's event loop while scrolling (the longest gap between two ticks of a 2 ms timer),
 // and the resident memory at the end (the cache is capped, so it must not grow with the count).
 // thumbnail_grid_bench [COUNT]; runs on Qt's offscreen platform; needs mkfs.vfat and mtools.
+#include "app/thumbnail_grid.h"
+
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -28,7 +30,6 @@
 
 #include "app/file_list_model.h"
 #include "app/main_wnd.h"
-#include "app/thumbnail_grid.h"
 
 namespace {
 
@@ -62,10 +63,12 @@ bool Run(const QString& program, const QStringList& arguments) {
 bool MakeCard(const QString& folder, int count, QString& image) {
     const QString pictures = folder + "/DCIM";
     QDir().mkpath(pictures);
-    for (int i = 0; i < count; ++i) SaveJpeg(QString("%1/P%2.JPG").arg(pictures).arg(i, 6, 10, QChar('0')), i);
+    for (int i = 0; i < count; ++i)
+        SaveJpeg(QString("%1/P%2.JPG").arg(pictures).arg(i, 6, 10, QChar('0')), i);
     image = folder + "/card.img";
     const qint64 megabytes = 64 + count / 40;
-    if (!Run("mkfs.vfat", {"-C", "-F", "32", "-n", "BENCH", image, QString::number(megabytes * 1024)})) {
+    if (!Run("mkfs.vfat",
+             {"-C", "-F", "32", "-n", "BENCH", image, QString::number(megabytes * 1024)})) {
         return false;
     }
     QStringList copy{"-i", image, "-s", pictures, "::/"};
@@ -176,16 +179,17 @@ int main(int argc, char** argv) {
     QTest::qWait(50);
     stallWhileScrolling = worstGapMs;
     measuring = false;
-    std::printf("scrolled to the end in %zu screenfuls: screen complete after a step median %.1f "
-                "ms, 95th %.1f ms, max %.1f ms\n",
-                stepMs.size(), Percentile(stepMs, 0.5), Percentile(stepMs, 0.95),
-                Percentile(stepMs, 1.0));
+    std::printf(
+        "scrolled to the end in %zu screenfuls: screen complete after a step median %.1f "
+        "ms, 95th %.1f ms, max %.1f ms\n",
+        stepMs.size(), Percentile(stepMs, 0.5), Percentile(stepMs, 0.95), Percentile(stepMs, 1.0));
     std::printf("worst event-loop stall while scrolling: %.1f ms\n", stallWhileScrolling);
     QTest::qWaitFor([&] { return grid->Service().Idle(); }, 10000);
-    std::printf("cache %d thumbnails, %.1f MiB; resident %.1f MiB at the end (%.1f MiB over "
-                "the results page before the grid), peak %.1f MiB; source held open: %s\n",
-                grid->Service().CachedCount(), grid->Service().CachedBytes() / 1048576.0,
-                StatusKiB("VmRSS:") / 1024.0, (StatusKiB("VmRSS:") - rssBefore) / 1024.0,
-                StatusKiB("VmHWM:") / 1024.0, grid->HoldsSources() ? "yes" : "no");
+    std::printf(
+        "cache %d thumbnails, %.1f MiB; resident %.1f MiB at the end (%.1f MiB over "
+        "the results page before the grid), peak %.1f MiB; source held open: %s\n",
+        grid->Service().CachedCount(), grid->Service().CachedBytes() / 1048576.0,
+        StatusKiB("VmRSS:") / 1024.0, (StatusKiB("VmRSS:") - rssBefore) / 1024.0,
+        StatusKiB("VmHWM:") / 1024.0, grid->HoldsSources() ? "yes" : "no");
     return 0;
 }

@@ -4,6 +4,8 @@
 // grid are the list's; a double-click opens the preview of the file clicked; the source is
 // open only while a thumbnail is being read; and the date filter's counts, also for carved
 // photos whose only date is the one their EXIF gives.
+#include "app/thumbnail_grid.h"
+
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QListView>
@@ -24,7 +26,6 @@
 #include "app/preview_wnd.h"
 #include "app/results_model.h"
 #include "app/thumbnail_delegate.h"
-#include "app/thumbnail_grid.h"
 #include "gui_test_support.h"
 #include "platform/clock.h"
 #include "support/test_support.h"
@@ -79,8 +80,8 @@ struct GridWindow {
             .center();
     }
     QPoint CheckBoxOf(int row) const {
-        return CThumbnailDelegate::CheckRect(
-                   view->visualRect(window.FileListModel()->index(row, CFileListModel::kNameColumn)))
+        return CThumbnailDelegate::CheckRect(view->visualRect(window.FileListModel()->index(
+                                                 row, CFileListModel::kNameColumn)))
             .center();
     }
 };
@@ -106,9 +107,9 @@ class ThumbnailGridTest : public QObject {
             Thumbnail::Kind kind;
         };
         const Expected pictures[] = {
-            {"png", Thumbnail::Kind::Picture},  {"gif", Thumbnail::Kind::Picture},
-            {"bmp", Thumbnail::Kind::Picture},  {"tif", Thumbnail::Kind::Picture},
-            {"webp", Thumbnail::Kind::Picture}, {"heic", Thumbnail::Kind::Picture},
+            {"png", Thumbnail::Kind::Picture},        {"gif", Thumbnail::Kind::Picture},
+            {"bmp", Thumbnail::Kind::Picture},        {"tif", Thumbnail::Kind::Picture},
+            {"webp", Thumbnail::Kind::Picture},       {"heic", Thumbnail::Kind::Picture},
             {"nef", Thumbnail::Kind::EmbeddedPreview}};
         std::map<std::string, uint32_t> files;
         for (const Expected& expected : pictures) {
@@ -122,9 +123,9 @@ class ThumbnailGridTest : public QObject {
         QVERIFY(whole >= 0 && cut >= 0 && text >= 0);
         const uint32_t wholeFile = w.window.FileListModel()->FileAt(whole);
         const uint32_t cutFile = w.window.FileListModel()->FileAt(cut);
-        QTRY_VERIFY_WITH_TIMEOUT(w.grid->ThumbnailOf(cutFile) != nullptr &&
-                                     w.grid->ThumbnailOf(wholeFile) != nullptr,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w.grid->ThumbnailOf(cutFile) != nullptr && w.grid->ThumbnailOf(wholeFile) != nullptr,
+            20000);
         for (const Expected& expected : pictures) {
             const uint32_t file = files[expected.extension];
             QTRY_VERIFY2_WITH_TIMEOUT(w.grid->ThumbnailOf(file) != nullptr,
