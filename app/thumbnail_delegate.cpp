@@ -17,9 +17,10 @@ constexpr int kPadding = 8;      // around the picture
 constexpr int kTextHeight = 20;  // the name's line
 constexpr int kCheckSize = 18;
 
+// A cell may be wider than the picture's square when the grid spreads its columns.
 QRect PictureRect(const QRect& cell) {
-    return {cell.left() + kPadding, cell.top() + kPadding, CThumbnailGrid::kEdge,
-            CThumbnailGrid::kEdge};
+    return {cell.left() + (cell.width() - CThumbnailGrid::kEdge) / 2, cell.top() + kPadding,
+            CThumbnailGrid::kEdge, CThumbnailGrid::kEdge};
 }
 
 }  // namespace
@@ -33,7 +34,7 @@ QSize CThumbnailDelegate::CellSize() const {
 }
 
 QRect CThumbnailDelegate::CheckRect(const QRect& cell) {
-    return {cell.left() + 4, cell.top() + 4, kCheckSize, kCheckSize};
+    return {PictureRect(cell).left() - kPadding + 4, cell.top() + 4, kCheckSize, kCheckSize};
 }
 
 QSize CThumbnailDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
@@ -59,8 +60,10 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         image.size().width() > square.width() || image.size().height() > square.height()
             ? image.size().scaled(square.size(), Qt::KeepAspectRatio)
             : image.size();
+    // Standing on the name, so that a wide picture leaves room above it for the tick box.
     QRect placed(QPoint(0, 0), size);
     placed.moveCenter(square.center());
+    placed.moveBottom(square.bottom());
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
     painter->drawImage(placed, image);
     if (thumbnail != nullptr && !thumbnail->image.isNull()) {

@@ -47,6 +47,7 @@ CThumbnailGrid::CThumbnailGrid(QListView* view, CFileListModel* files, SourceFin
       files_(files),
       sources_(std::move(sources)),
       service_(ThumbnailOptions{kEdge, QStringLiteral("ffmpeg"), 10000}, limits),
+      delegate_(new CThumbnailDelegate(this, view)),
       requestTimer_(new QTimer(this)) {
     view_->setModel(files_);
     view_->setModelColumn(CFileListModel::kNameColumn);
@@ -61,10 +62,9 @@ CThumbnailGrid::CThumbnailGrid(QListView* view, CFileListModel* files, SourceFin
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    auto* delegate = new CThumbnailDelegate(this, view_);
-    view_->setItemDelegate(delegate);
-    view_->setGridSize(delegate->CellSize());
-    view_->verticalScrollBar()->setSingleStep(delegate->CellSize().height() / 3);
+    view_->setItemDelegate(delegate_);
+    view_->setGridSize(delegate_->CellSize());
+    view_->verticalScrollBar()->setSingleStep(delegate_->CellSize().height() / 3);
     view_->viewport()->installEventFilter(this);
 
     requestTimer_->setSingleShot(true);
@@ -133,11 +133,21 @@ const QImage& CThumbnailGrid::IconOf(uint32_t file) {
 }
 
 bool CThumbnailGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_->viewport() && event->type() == QEvent::Resize) SpreadColumns();
     if (watched == view_->viewport() &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
         RequestSoon();
     }
     return QObject::eventFilter(watched, event);
+}
+
+// As many columns as fit, the room left shared among them rather than left at the right.
+void CThumbnailGrid::SpreadColumns() {
+    const QSize cell = delegate_->CellSize();
+    const int width = view_->viewport()->width();
+    const int columns = std::max(1, width / cell.width());
+    const QSize spread(std::max(cell.width(), width / columns), cell.height());
+    if (view_->gridSize() != spread) view_->setGridSize(spread);
 }
 
 void CThumbnailGrid::RequestSoon() {

@@ -22,6 +22,7 @@ namespace keltra {
 
 class CFileListModel;
 class CResultsModel;
+class CThumbnailDelegate;
 class SourceLease;
 struct SourceItem;
 
@@ -69,6 +70,7 @@ class CThumbnailGrid : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void SpreadColumns();
     void RequestSoon();
     void RequestOnScreen();
     void Request(uint32_t file);
@@ -79,6 +81,7 @@ class CThumbnailGrid : public QObject {
     CFileListModel* files_;
     SourceFinder sources_;
     ThumbnailService service_;
+    CThumbnailDelegate* delegate_;
     const CResultsModel* results_ = nullptr;  // whose files the thumbnails are
     std::unique_ptr<SourceLease> lease_;
     QTimer* requestTimer_;

@@ -43,8 +43,8 @@ struct GridWindow {
     CThumbnailGrid* grid = nullptr;
     std::string image;
 
-    bool Open(bool showGrid = true) {
-        image = test::FixturePath("grid_fat.img");
+    bool Open(bool showGrid = true, const char* fixture = "grid_fat.img") {
+        image = test::FixturePath(fixture);
         if (!fs::exists(image)) return false;
         window.resize(1280, 800);
         window.show();
@@ -78,6 +78,22 @@ struct GridWindow {
     QPoint CellCentre(int row) const {
         return view->visualRect(window.FileListModel()->index(row, CFileListModel::kNameColumn))
             .center();
+    }
+    // The rows whose cells show.
+    std::vector<int> RowsOnScreen() const {
+        std::vector<int> rows;
+        for (int row = 0; row < window.FileListModel()->rowCount(); ++row) {
+            const QRect cell = view->visualRect(
+                window.FileListModel()->index(row, CFileListModel::kNameColumn));
+            if (cell.intersects(view->viewport()->rect())) rows.push_back(row);
+        }
+        return rows;
+    }
+    bool ScreenDone() {
+        for (int row : RowsOnScreen()) {
+            if (grid->ThumbnailOf(window.FileListModel()->FileAt(row)) == nullptr) return false;
+        }
+        return true;
     }
     QPoint CheckBoxOf(int row) const {
         return CThumbnailDelegate::CheckRect(view->visualRect(window.FileListModel()->index(
@@ -157,7 +173,7 @@ class ThumbnailGridTest : public QObject {
         };
         QVERIFY(badgeRed(cut) > 50);
         QCOMPARE(badgeRed(whole), 0);
-        test::Screenshot(w.window, "results_grid");
+        test::Screenshot(w.window, "results_grid_types");
     }
 
     void TicksInTheGridAreTheListsAndADoubleClickOpensTheFile() {
@@ -231,6 +247,41 @@ class ThumbnailGridTest : public QObject {
         QCOMPARE(w.window.CurrentPage(), int(CMainWnd::kPageRecover));
         QTRY_VERIFY_WITH_TIMEOUT(w.grid->Service().Idle() && !w.grid->HoldsSources(), 20000);
         QCOMPARE(test::DescriptorsOn(w.image), 0);
+    }
+
+    // Only the screen shown and one ahead are made; paging down brings each screen's pictures.
+    void PagingDownMakesEachScreenAndNoMore() {
+        GridWindow w;
+        if (!w.Open(true, "gallery_fat.img")) QSKIP("gallery_fat.img is not built");
+        QCOMPARE(w.window.FileListModel()->rowCount(), 60);
+        QTRY_VERIFY_WITH_TIMEOUT(w.ScreenDone(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.grid->Service().Idle(), 20000);
+        const size_t onScreen = w.RowsOnScreen().size();
+        QVERIFY(onScreen >= 8);
+        QVERIFY(static_cast<size_t>(w.grid->Service().CachedCount()) <= 2 * onScreen + 8);
+        QVERIFY(w.grid->Service().CachedCount() < 60);
+        test::Screenshot(w.window, "results_grid");
+        QScrollBar* bar = w.view->verticalScrollBar();
+        while (bar->value() < bar->maximum()) {
+            bar->setValue(std::min(bar->maximum(), bar->value() + w.view->viewport()->height()));
+            QTRY_VERIFY_WITH_TIMEOUT(w.ScreenDone(), 20000);
+        }
+        QVERIFY(w.RowsOnScreen().back() == 59);
+        QTRY_VERIFY_WITH_TIMEOUT(w.grid->Service().Idle() && !w.grid->HoldsSources(), 20000);
+        QCOMPARE(test::DescriptorsOn(w.image), 0);
+
+        // The preview window opened from the grid, maximised.
+        const int last = w.RowsOnScreen().back();
+        QTest::mouseClick(w.view->viewport(), Qt::LeftButton, {}, w.CellCentre(last));
+        bool shown = false;
+        test::WhenModal<CPreviewWnd>([&shown](CPreviewWnd* preview) {
+            preview->showMaximized();
+            test::Screenshot(*preview, "preview_maximised");
+            shown = preview->Shown().record.Name().ends_with("0060.JPG");
+            preview->reject();
+        });
+        QTest::mouseDClick(w.view->viewport(), Qt::LeftButton, {}, w.CellCentre(last));
+        QTRY_VERIFY_WITH_TIMEOUT(shown, 20000);
     }
 
     void DateFilterCountsFollowTheRange() {
