@@ -141,6 +141,12 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
     fileActions_ = new CFileActions(this);
 }
 
+CMainWnd::~CMainWnd() {
+    // The grid belongs to a child widget and goes after the members; its reader and its lease
+    // use the sources, which go with the members. Its reads end here, whatever else ends first.
+    grid_->Forget();
+}
+
 void CMainWnd::WindowInit() {
     auto* diskList = Control<CDiskListUI>("DiskList");
     NameColumns(diskList, {"LblDiskName", "LblDiskFileSystem", "LblDiskSize"});

@@ -52,6 +52,8 @@ class CMainWnd : public QWidget {
     enum Mode : int { kModeRecover = 0, kModeCreateImage = 1 };
 
     explicit CMainWnd(QWidget* parent = nullptr);
+    // The grid's reads end before the sources they read go.
+    ~CMainWnd() override;
 
     int CurrentPage() const;
     int CurrentMode() const { return mode_; }

@@ -249,6 +249,21 @@ class ThumbnailGridTest : public QObject {
         QCOMPARE(test::DescriptorsOn(w.image), 0);
     }
 
+    // Closed while the grid reads: the reads end first, and the source is closed after.
+    void ClosingTheWindowWhileReadsRunLeavesTheSourceClosed() {
+        auto w = std::make_unique<GridWindow>();
+        if (!w->Open(false)) QSKIP("grid_fat.img is not built");
+        const std::string image = w->image;
+        {
+            const ThumbnailService::ReadHold hold(w->grid->Service());
+            QVERIFY(w->ShowGrid());
+            QTRY_VERIFY(w->grid->HoldsSources());
+        }
+        // The held reads start as the window goes.
+        w.reset();
+        QCOMPARE(test::DescriptorsOn(image), 0);
+    }
+
     // Only the screen shown and one ahead are made; paging down brings each screen's pictures.
     void PagingDownMakesEachScreenAndNoMore() {
         GridWindow w;
