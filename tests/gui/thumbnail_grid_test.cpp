@@ -322,6 +322,48 @@ class ThumbnailGridTest : public QObject {
         QCOMPARE(w.window.Results()->ShownCount(), size_t(10));
     }
 
+    // A deep scan's carved photos have no file-system date: the filter reads their EXIF.
+    void CarvedPhotosAreFilteredByTheDateTheyWereTaken() {
+        const test::ScratchDir scratch;
+        const std::string image = scratch / "carved.img";
+        {
+            std::vector<std::byte> bytes(2 << 20);
+            const auto put = [&](const char* name, size_t at) {
+                const std::vector<std::byte> picture =
+                    test::ReadWholeFile(test::TestDataPath(std::string("pictures/") + name));
+                std::copy(picture.begin(), picture.end(), bytes.begin() + at);
+            };
+            put("taken.jpg", 64 << 10);       // taken 2023-07-14
+            put("digitized.jpg", 256 << 10);  // digitised 2019-02-28
+            put("plain.jpg", 512 << 10);      // no date
+            test::WriteWholeFile(image, bytes);
+        }
+        CMainWnd window;
+        window.resize(1280, 800);
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnStart"), Qt::LeftButton);
+        QVERIFY(window.AddImageSource(QString::fromStdString(image)) != nullptr);
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnNext"), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageFileType));
+        QTest::mouseClick(window.findChild<QPushButton*>("BtnNext"), Qt::LeftButton);
+        QCOMPARE(window.CurrentPage(), int(CMainWnd::kPageRecover));
+        QCOMPARE(window.Results()->ShownCount(), size_t(3));
+        QCOMPARE(window.Results()->DatesToRead().size(), size_t(3));
+        auto* from = window.findChild<QDateEdit*>("DateFrom");
+        auto* to = window.findChild<QDateEdit*>("DateTo");
+        from->setDate(QDate(2023, 1, 1));
+        QCOMPARE(window.Results()->ShownCount(), size_t(1));
+        QVERIFY(window.Results()->DatesToRead().empty());  // read once
+        to->setDate(QDate(2019, 12, 31));
+        from->setDate(QDate(2019, 1, 1));
+        QCOMPARE(window.Results()->ShownCount(), size_t(1));
+        from->setDate(CMainWnd::OpenDate());
+        to->setDate(CMainWnd::OpenDate());
+        QCOMPARE(window.Results()->ShownCount(), size_t(3));
+        // The source was opened for the reads only.
+        QCOMPARE(test::DescriptorsOn(image), 0);
+    }
+
     // Files without a date only while the range is open; a carved photo by its date taken.
     void FilesWithoutADateOnlyInAnOpenRange() {
         const test::ScratchDir scratch;
