@@ -5,14 +5,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QListView>
-#include <QToolButton>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QLineEdit>
+#include <QListView>
 #include <QDesktopServices>
 #include <QProgressDialog>
 #include <QTimeZone>
+#include <QToolButton>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -44,12 +44,10 @@
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/scan_process_wnd.h"
-#include "app/source_lease.h"
-#include "app/thumbnail_grid.h"
-#include "engines/photo/photo_metadata.h"
-#include "platform/clock.h"
 #include "app/search_process_wnd.h"
 #include "app/size_text.h"
+#include "app/source_lease.h"
+#include "app/thumbnail_grid.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
@@ -58,8 +56,10 @@
 #include "app/window_size.h"
 #include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "engines/photo/photo_metadata.h"
 #include "storage/sector_source.h"
 #include "platform/app_folders.h"
+#include "platform/clock.h"
 #include "platform/disk_names.h"
 #include "platform/duration_text.h"
 #include "scanlog/scan_log_folder.h"
@@ -545,7 +545,8 @@ void CMainWnd::ReadDatesTaken() {
     QProgressDialog progress(MessageText("MSG0839"), MessageText("MSG0840"), 0,
                              static_cast<int>(files.size()), this);
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
+    // Shown at once: while a modal window is up, a removed disk's engine waits (RefreshDisks).
+    progress.setMinimumDuration(0);
     for (size_t i = 0; i < files.size() && !progress.wasCanceled(); ++i) {
         progress.setValue(static_cast<int>(i));
         const FoundRecord record = results_->Store().Record(files[i]);
