@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "engines/carving/carve_at_sector.h"
 #include "engines/carving/carve_session.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
@@ -76,6 +77,14 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     Status CarveSector(int sectorSize, std::span<const std::byte> sector, uint64_t sectorNumber,
                        uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
                        const SectorSource& source, uint64_t& sectorsToSkip, uint64_t& filesFound);
+
+    // The whole sectors at the start of `sectors` that hold only zero bytes, when no format can
+    // start with such a sector: taken as if each had been offered to CarveSector (nothing is
+    // carved), so that the pass goes on after them. 0 otherwise. Zero sectors inside a file
+    // being carved are still read by its end search.
+    uint64_t PassZeroSectors(int sectorSize, std::span<const std::byte> sectors) {
+        return PassOverZeroSectors(session_, sectorSize, sectors);
+    }
 
     // Writes buffered records to the log.
     Status FlushLog();

@@ -19,8 +19,9 @@ constexpr Anchor kFtyp{4, "f"sv};
 constexpr Anchor kFtypOrWide{4, "fw"sv};  // a classic QuickTime movie begins with "wide"
 
 constexpr SignatureRow Row(std::string_view ext, FileTypeCode code, Recogniser r, EndFinder e,
-                           Anchor anchor, Anchor other = {}, bool readsDisk = false) {
-    return SignatureRow{ext, code, r, e, anchor, other, readsDisk};
+                           Anchor anchor, Anchor other = {}, bool readsDisk = false,
+                           bool readsSession = false) {
+    return SignatureRow{ext, code, r, e, anchor, other, readsDisk, readsSession || readsDisk};
 }
 
 constexpr Anchor kMpegA = At0("\x00"sv);
@@ -47,7 +48,7 @@ constexpr std::array kRows = {
     Row("mkv", kTypeMatroska, RecogniseMatroska, FindMatroskaEnd, At0("\x1A"sv)),
     Row("ts", kTypeTransportStream, RecogniseTransportStream, FindTransportStreamEnd, At0("\x47"sv),
         {}, true),
-    Row("mts", kTypeM2ts, RecogniseM2ts, FindM2tsEnd, Anchor{10, "\xB0"sv}),
+    Row("mts", kTypeM2ts, RecogniseM2ts, FindM2tsEnd, Anchor{10, "\xB0"sv}, {}, false, true),
     Row("mxf", kTypeMxf, RecogniseMxf, FindMxfEnd, At0("\x06"sv)),
     Row("mp3", kTypeMp3, RecogniseMp3, FindMp3End, At0("I"sv)),
     Row("mid", kTypeMidi, RecogniseMidi, FindMidiEnd, At0("M"sv)),
@@ -167,7 +168,7 @@ constexpr std::array kRows = {
     Row("xcf", kTypeXcf, RecogniseXcf, FindXcfEnd, At0("g"sv)),
     Row("dv", kTypeDv, RecogniseDv, FindDvEnd, kDvA),
 
-    SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false},
+    SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false, false},
 };
 static_assert(kRows.size() == 86 + 46, "85 rows, the 46 of newer formats, the terminating row");
 
@@ -285,6 +286,19 @@ bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> byte
         if (!EntryApplies(e, bytes)) continue;
         const FileTypeCode code = e.recognise(session, bytes);
         if (code != kTypeNone && code != ignored) return true;
+    }
+    return false;
+}
+
+bool ZeroSectorMayStartFile(size_t sectorBytes) {
+    if (sectorBytes == 0) return false;
+    const std::vector<std::byte> zeros(sectorBytes);
+    CarveSession scratch;
+    const Dispatch& d = TheDispatch();
+    for (const DispatchEntry& e : d.lists[d.carveList[0]]) {
+        if (!EntryApplies(e, zeros)) continue;
+        if (e.row->readsSession) return true;
+        if (e.recognise(scratch, zeros) != kTypeNone) return true;
     }
     return false;
 }

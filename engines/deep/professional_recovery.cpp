@@ -414,6 +414,14 @@ uint64_t CProfessionalRecovery::ExamineBuffer(std::span<const std::byte> buffer,
         lostVolumes_.ExamineSectors(buffer.first(count * sectorSize), firstSector,
                                     static_cast<uint32_t>(sectorSize));
         while (i < count) {
+            // A run of zero sectors is neither an NTFS record nor a FAT folder, and starts no
+            // file: it is passed over at once.
+            if (const uint64_t zeros =
+                    carving_->PassZeroSectors(sectorSize_, buffer.subspan(i * sectorSize));
+                zeros > 0) {
+                i += zeros;
+                continue;
+            }
             const uint64_t lba = firstSector + i;
             const auto sector = buffer.subspan(i * sectorSize, sectorSize);
             uint64_t skip = 1;
