@@ -319,7 +319,7 @@ TEST(SectorPass, APieceWithBadSectorsIsReadChunkByChunkAndTheRestWhole) {
     constexpr uint64_t kPieceSectors = SectorPass::kPieceBytes / kSector;
     constexpr uint64_t kSectors = 4 * kPieceSectors;
     const std::vector<std::pair<uint64_t, uint64_t>> bad{{kPieceSectors + 500, 1},
-                                                         {kPieceSectors + 4001, 3}};
+                                                         {kPieceSectors + 1501, 3}};
     const auto isBad = [&](uint64_t s) {
         return std::any_of(bad.begin(), bad.end(), [&](const auto& b) {
             return s >= b.first && s < b.first + b.second;
