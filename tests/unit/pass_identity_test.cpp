@@ -1,18 +1,22 @@
 // A whole-source pass (pieces read ahead on another thread, runs of zero sectors passed over at
 // once) carves exactly what the plainest loop carves: every sector read on its own and offered
-// to the carver, in order, skipping what each carved file covers.
+// to the carver, in order, skipping what each carved file covers. A deep scan stopped anywhere
+// in such a disk and continued finds and recovers what one uninterrupted scan does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "engines/carving/file_type_recovery.h"
+#include "engines/deep/professional_recovery.h"
 #include "engines/deep/carve_pass.h"
 #include "engines/deep/sector_pass.h"
+#include "support/engine_tree.h"
 #include "support/test_support.h"
 
 namespace keltra {
@@ -192,6 +196,114 @@ TEST(PassIdentity, WholeRangeCarvingFindsWhatASectorBySectorLoopFinds) {
         ASSERT_EQ(test::ReadWholeFile(dir / ("out-plain/" + name)),
                   test::ReadWholeFile(dir / ("out-pass/" + name)))
             << name;
+    }
+}
+
+// A disk without partition table: the mixed image's first half, the FAT photo volume and the
+// NTFS photo volume with their boot sectors gone (found only by the deep FAT and NTFS
+// searches), between zeros, then the mixed image's second half.
+std::vector<std::byte> DiskOfEveryKind() {
+    const std::vector<std::byte> mixed = MixedImage();
+    const size_t half = mixed.size() / 2 / kSector * kSector;
+    std::vector<std::byte> disk(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(half));
+    for (const char* fixture : {"photos_fat.img", "photos_ntfs.img"}) {
+        std::vector<std::byte> volume = test::ReadWholeFile(test::FixturePath(fixture));
+        std::fill_n(volume.begin(), kSector, std::byte{0});
+        std::fill_n(volume.end() - kSector, kSector, std::byte{0});
+        Append(disk, std::move(volume));
+        AppendZeros(disk, 3000);
+    }
+    disk.insert(disk.end(), mixed.begin() + static_cast<std::ptrdiff_t>(half), mixed.end());
+    return disk;
+}
+
+struct StopAt {
+    int passCalls = 0;
+    int stopAt = 0;               // 0: never
+    std::vector<uint64_t> done;   // sectors passed at each pass call
+    static int OnProgress(void* user, int, int weight, int, uint64_t current, uint64_t, uint64_t,
+                          int) {
+        auto* self = static_cast<StopAt*>(user);
+        if (weight != CProfessionalRecovery::kPassWeight) return 0;
+        self->done.push_back(current);
+        return ++self->passCalls == self->stopAt ? kCancelled : 0;
+    }
+};
+
+// Opens the image (`resumed`: whether an unfinished scan of it was found) and scans it.
+Status DeepScan(CProfessionalRecovery& engine, const std::string& image, StopAt& stop,
+                bool* resumed = nullptr) {
+    if (const Status s = engine.OpenImage(image, 1); s != kOk) return s;
+    if (resumed != nullptr) *resumed = engine.Resuming();
+    engine.SetCallbacks(StopAt::OnProgress, nullptr, &stop, 100);
+    return engine.Scan(std::nullopt);
+}
+
+// Every file the scan lists, by path: its size and the SHA-256 of what recovering it gives.
+std::map<std::string, std::pair<uint64_t, std::string>> Recovered(CProfessionalRecovery& engine,
+                                                                  const std::string& scratch) {
+    std::map<std::string, std::pair<uint64_t, std::string>> out;
+    test::WalkTree(engine, [&](const std::string& path, const FoundRecord& r) {
+        if (r.isFolder != 0) return;
+        const std::string target = scratch + "/" + std::to_string(out.size());
+        std::string digest = "not recovered";
+        if (engine.RecoverRecord(r, target, 0) == kOk) digest = test::Sha256OfFile(target);
+        out[path + "@" + std::to_string(r.location)] = {r.size, digest};
+    });
+    return out;
+}
+
+TEST(PassIdentity, DeepScanStoppedAnywhereAndContinuedFindsWhatOneScanFinds) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::vector<std::byte> disk = DiskOfEveryKind();
+    ASSERT_GT(disk.size(), 3 * SectorPass::kPieceBytes);
+
+    test::WriteWholeFile(dir / "whole.img", disk);
+    CProfessionalRecovery whole;
+    StopAt never;
+    ASSERT_EQ(DeepScan(whole, dir / "whole.img", never), kOk);
+    fs::create_directories(dir / "out");
+    const auto expected = Recovered(whole, dir / "out");
+    const auto kinds = [&](std::string_view part) {
+        return std::count_if(expected.begin(), expected.end(),
+                             [&](const auto& f) { return f.first.find(part) != std::string::npos; });
+    };
+    EXPECT_GT(expected.size(), 100u);
+    EXPECT_GT(kinds(".jpg"), 10);
+    ASSERT_GT(never.passCalls, 40);
+
+    // Stops just before a chunk in which a found file starts: early, in the middle, near the
+    // end of the disk.
+    std::vector<uint64_t> starts;
+    for (const auto& [key, file] : expected) {
+        starts.push_back(std::stoull(key.substr(key.rfind('@') + 1)));
+    }
+    std::sort(starts.begin(), starts.end());
+    std::vector<int> stops;
+    for (const size_t share : {5, 50, 95}) {
+        const uint64_t start = starts[starts.size() * share / 100];
+        const auto before = std::lower_bound(never.done.begin(), never.done.end(), start);
+        stops.push_back(static_cast<int>(std::max<std::ptrdiff_t>(1, before - never.done.begin())));
+    }
+    for (const int stopAt : stops) {
+        SCOPED_TRACE(stopAt);
+        const std::string image = dir / ("stopped" + std::to_string(stopAt) + ".img");
+        test::WriteWholeFile(image, disk);
+        {
+            CProfessionalRecovery first;
+            StopAt stop;
+            stop.stopAt = stopAt;
+            ASSERT_EQ(DeepScan(first, image, stop), kCancelled);
+        }
+        CProfessionalRecovery continued;
+        StopAt rest;
+        bool resumed = false;
+        ASSERT_EQ(DeepScan(continued, image, rest, &resumed), kOk);
+        ASSERT_TRUE(resumed);
+        const std::string out = dir / ("out" + std::to_string(stopAt));
+        fs::create_directories(out);
+        EXPECT_EQ(Recovered(continued, out), expected);
     }
 }
 
