@@ -6,7 +6,8 @@
 # Then the quick scan of the device, cold too: wall time, read calls and bytes read.
 # Whole-process figures, medians of ROUNDS (deep_scan_vs_cat.sh); with BASELINE (an earlier
 # build) measured alongside.
-# usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE] (env: BASELINE, ROUNDS=3)
+# usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE] (env: BASELINE, ROUNDS=3, DEEP=0
+# for the quick scan alone)
 set -euo pipefail
 usage="usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE]"
 keltra=${1:?$usage}
@@ -26,7 +27,7 @@ trap stop EXIT
 for _ in $(seq 100); do [ -s "$device" ] && break; sleep 0.1; done
 [ -s "$device" ] || { echo "the device did not come up" >&2; exit 1; }
 echo "== $(basename "$image") through a device limited to $rate bit/s"
-COLD=1 "$here/deep_scan_vs_cat.sh" "$keltra" "$work/deep" "$device"
+[ "${DEEP:-1}" = 0 ] || COLD=1 "$here/deep_scan_vs_cat.sh" "$keltra" "$work/deep" "$device"
 
 drop() {
     python3 -c 'import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY)
