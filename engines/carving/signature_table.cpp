@@ -176,12 +176,19 @@ static_assert(kRows.size() == 86 + 46, "85 rows, the 46 of newer formats, the te
 // row) that can answer for a sector starting with it. Recognisers anchored elsewhere are kept
 // in every list with the byte they need. A sector that nothing can claim costs a table look-up
 // and a few byte comparisons.
+// The byte values of an anchor, one bit each: tested without a search through the anchor.
+struct ByteSet {
+    std::array<uint64_t, 4> bits{};
+    void Add(uint8_t value) { bits[value >> 6] |= uint64_t{1} << (value & 63); }
+    bool Holds(uint8_t value) const { return ((bits[value >> 6] >> (value & 63)) & 1) != 0; }
+};
+
 struct DispatchEntry {
     Recogniser recognise;
     const SignatureRow* row;
     bool conditional;  // only when byte `offset` is one of `bytes`
     uint8_t offset;
-    std::string_view bytes;
+    ByteSet bytes;
 };
 using DispatchList = std::vector<DispatchEntry>;
 
@@ -220,7 +227,7 @@ Dispatch BuildDispatch() {
                 return e.recognise == row.recognise;
             });
             if (seen) continue;
-            DispatchEntry entry{row.recognise, &row, false, 0, {}};
+            DispatchEntry entry{row.recognise, &row, false, 0, ByteSet{}};
             const Anchor* other = nullptr;
             bool direct = row.anchor.bytes.empty();
             for (const Anchor* a : {&row.anchor, &row.otherAnchor}) {
@@ -235,7 +242,7 @@ Dispatch BuildDispatch() {
                 if (other == nullptr) continue;
                 entry.conditional = true;
                 entry.offset = other->offset;
-                entry.bytes = other->bytes;
+                for (const char c : other->bytes) entry.bytes.Add(static_cast<uint8_t>(c));
             }
             list.push_back(entry);
         }
@@ -254,7 +261,7 @@ const Dispatch& TheDispatch() {
 
 inline bool EntryApplies(const DispatchEntry& e, std::span<const std::byte> bytes) {
     return !e.conditional ||
-           (e.offset < bytes.size() && Holds(e.bytes, std::to_integer<uint8_t>(bytes[e.offset])));
+           (e.offset < bytes.size() && e.bytes.Holds(std::to_integer<uint8_t>(bytes[e.offset])));
 }
 
 char Lower(char c) {
