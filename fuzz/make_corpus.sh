@@ -104,6 +104,37 @@ for img in ("fat16_deep.img", "fat32_deep.img", "fat12.img", "fat16.img"):
     put("fat_deep", img[:-4], deep)
     put("examine_buffer", img[:-4] + "_folders", b"\0" + deep)
 
+# exFAT: the deep search gets the boot region followed by the sectors that hold entry sets, and a
+# window from the first of them on (no boot region: the geometry is then inferred); the entry-set
+# target gets the start of the FAT, an empty bitmap and the root folder.
+def entry_set_sectors(data, limit):
+    found = []
+    for at in range(0, len(data) - 64, 512):
+        sector = data[at:at + 512]
+        if any(sector[i] in (0x85, 0x05) and sector[i + 32] in (0xC0, 0x40) for i in range(0, 480, 32)):
+            found.append(at)
+            if len(found) >= limit:
+                break
+    return found
+
+
+for img in ("exfat.img", "photos_exfat.img", "exfat_card.img", "exfat_card_same.img",
+            "exfat_card_other.img", "exfat_card_noboot.img", "exfat_card_mbr.img"):
+    data = image(img)
+    if not data:
+        continue
+    base = img[:-4]
+    sets = entry_set_sectors(data, 100)
+    if not sets:
+        continue
+    put("exfat_deep_search", base, data[:12 * 512] + b"".join(data[at:at + 512] for at in sets))
+    put("exfat_deep_search", base + "_window", data[sets[0]:sets[0] + MAX])
+    start = struct.unpack_from("<I", data, 0x1C6)[0] * 512 if data[0x1FE:0x200] == b"\x55\xaa" and data[3:11] != b"EXFAT   " else 0
+    if data[start + 3:start + 11] == b"EXFAT   ":
+        shift = data[start + 108]
+        fat_at = start + (struct.unpack_from("<I", data, start + 80)[0] << shift)
+        put("exfat_entry_set", base, data[fat_at:fat_at + 1024] + bytes(56) + data[sets[0]:sets[0] + 16 * 1024])
+
 # Carving: the first 4 KiB of each kind of original file, as a disk of 512-byte sectors.
 originals = []
 for folder in ("photos_originals", "fat_originals", "fat_deep_originals"):

@@ -81,7 +81,7 @@ Status DeepExFatSearch::OpenLog(const std::optional<std::string>& resumeLogName)
     }
     const Status status = ReopenLog(folder, *resumeLogName);
     const std::string path = (std::filesystem::path(folder) / *resumeLogName).string();
-    if (!LoadExFatSightings(ExFatSightingsPath(path), dirs_, sets_)) {
+    if (!LoadExFatSightings(ExFatSightingsPath(path), dirs_, sets_, upcaseSightings_)) {
         sightingsCoverLog_ = false;
         NoteUsedKeys();
     }
@@ -162,7 +162,10 @@ void DeepExFatSearch::ExamineSector(std::span<const std::byte> bytes, uint64_t s
         return;
     }
     dirs_.push_back({sector, found.startsWithPrimary, found.endOfDirectory, found.rootEntries});
-    if (found.upcase && upcaseSightings_.size() < kMaxUpcaseSightings) {
+    // A continued pass goes over its last chunk again: a table met there is kept once.
+    if (found.upcase && upcaseSightings_.size() < kExFatMaxUpcaseSightings &&
+        std::none_of(upcaseSightings_.begin(), upcaseSightings_.end(),
+                     [&](const ExFatUpcaseSighting& u) { return u.sector == sector; })) {
         upcaseSightings_.push_back({sector, *found.upcase, found.upcaseChecksum});
     }
     for (ExFatSetSighting& s : found.sets) {
@@ -225,7 +228,7 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
             if (store->RecordCount() != 0) EmptyLog();
             nextFolderKey_ = 2;
             // A continued pass takes them up again; without them it adds to the log.
-            if (SaveExFatSightings(ExFatSightingsPath(path), dirs_, sets_) != kOk)
+            if (SaveExFatSightings(ExFatSightingsPath(path), dirs_, sets_, upcaseSightings_) != kOk)
                 sightingsCoverLog_ = false;
         }
     }
@@ -253,7 +256,7 @@ void DeepExFatSearch::LoadUpcase() {
     constexpr uint64_t kMaxTableBytes = 0x20000;
     const uint64_t end = std::min(source_.totalSectors, sourceStart_ + sourceSectors_);
     std::vector<std::byte> table;
-    for (const UpcaseSighting& seen : upcaseSightings_) {
+    for (const ExFatUpcaseSighting& seen : upcaseSightings_) {
         const uint64_t bytes = seen.table.length;
         if (bytes == 0 || bytes > kMaxTableBytes || bytes % 2 != 0 || seen.table.firstCluster < 2)
             continue;

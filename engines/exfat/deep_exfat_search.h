@@ -16,6 +16,7 @@
 
 #include "engines/exfat/exfat_cluster_map.h"
 #include "engines/exfat/exfat_heap_inference.h"
+#include "engines/exfat/exfat_sightings_file.h"
 #include "engines/exfat/exfat_stream_reader.h"
 #include "engines/exfat/exfat_tree_rebuild.h"
 #include "engines/exfat/exfat_upcase.h"
@@ -123,13 +124,7 @@ class DeepExFatSearch final : public StoreBackedEngine {
     std::vector<ExFatFoundSet> sets_;
     std::vector<ExFatHeap> heaps_;
     // Up-case table entries of root folders the pass met (a few are enough).
-    struct UpcaseSighting {
-        uint64_t sector = 0;
-        ExFatStream table;
-        uint32_t checksum = 0;
-    };
-    static constexpr size_t kMaxUpcaseSightings = 16;
-    std::vector<UpcaseSighting> upcaseSightings_;
+    std::vector<ExFatUpcaseSighting> upcaseSightings_;
     ExFatUpcase upcase_;
     bool upcaseFound_ = false;
     uint32_t nextFolderKey_ = 2;

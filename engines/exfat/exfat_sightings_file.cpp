@@ -15,6 +15,7 @@ constexpr char kMagic[] = "KXEXSET1";
 constexpr size_t kMagicBytes = 8;
 constexpr size_t kDirBytes = 9;
 constexpr size_t kSetFixedBytes = 8 + 4 + 1 + 1 + 2 + 8 * 3 + 4 + 1 + 8 + 8 + 2 + 1;
+constexpr size_t kUpcaseBytes = 8 + 4 + 8 + 4;
 // A sector holds at most 4096 / 32 entries.
 constexpr uint32_t kMaxOffset = 4096 - 32;
 
@@ -53,7 +54,8 @@ std::string ExFatSightingsPath(const std::string& logPath) {
 }
 
 Status SaveExFatSightings(const std::string& path, const std::vector<ExFatDirSighting>& dirs,
-                          const std::vector<ExFatFoundSet>& sets) {
+                          const std::vector<ExFatFoundSet>& sets,
+                          const std::vector<ExFatUpcaseSighting>& upcases) {
     Writer w;
     w.bytes.resize(kMagicBytes);
     std::memcpy(w.bytes.data(), kMagic, kMagicBytes);
@@ -82,13 +84,20 @@ Status SaveExFatSightings(const std::string& path, const std::vector<ExFatDirSig
         w.Put<uint8_t>(static_cast<uint8_t>(s.name.size()));
         for (const char16_t c : s.name) w.Put<uint16_t>(static_cast<uint16_t>(c));
     }
+    w.Put<uint32_t>(static_cast<uint32_t>(upcases.size()));
+    for (const ExFatUpcaseSighting& u : upcases) {
+        w.Put<uint64_t>(u.sector);
+        w.Put<uint32_t>(u.table.firstCluster);
+        w.Put<uint64_t>(u.table.length);
+        w.Put<uint32_t>(u.checksum);
+    }
     FileHandle file;
     if (const Status s = FileHandle::CreateForWriting(path, file); s != kOk) return s;
     return file.WriteAllAt(0, w.bytes);
 }
 
 bool LoadExFatSightings(const std::string& path, std::vector<ExFatDirSighting>& dirs,
-                        std::vector<ExFatFoundSet>& sets) {
+                        std::vector<ExFatFoundSet>& sets, std::vector<ExFatUpcaseSighting>& upcases) {
     FileHandle file;
     uint64_t size = 0;
     if (FileHandle::OpenForReading(path, file) != kOk || file.Size(size) != kOk ||
@@ -151,7 +160,23 @@ bool LoadExFatSightings(const std::string& path, std::vector<ExFatDirSighting>& 
         if (!IsSoundExFatSet(s)) return false;
         newSets.push_back(std::move(f));
     }
-    if (r.Left() != 0) return false;
+    std::vector<ExFatUpcaseSighting> newUpcases;
+    if (r.Left() != 0) {
+        uint32_t upcaseCount = 0;
+        if (!r.Get(upcaseCount) || upcaseCount > kExFatMaxUpcaseSightings ||
+            uint64_t{upcaseCount} * kUpcaseBytes != r.Left()) {
+            return false;
+        }
+        for (uint32_t i = 0; i < upcaseCount; ++i) {
+            ExFatUpcaseSighting u;
+            r.Get(u.sector);
+            r.Get(u.table.firstCluster);
+            r.Get(u.table.length);
+            r.Get(u.checksum);
+            newUpcases.push_back(u);
+        }
+    }
+    upcases.insert(upcases.end(), newUpcases.begin(), newUpcases.end());
     dirs.insert(dirs.end(), newDirs.begin(), newDirs.end());
     sets.insert(sets.end(), std::make_move_iterator(newSets.begin()),
                 std::make_move_iterator(newSets.end()));

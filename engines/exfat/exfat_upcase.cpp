@@ -4,12 +4,8 @@
 
 namespace keltra {
 
-ExFatUpcase::ExFatUpcase() : map_(0x10000) {
-    for (size_t c = 0; c < map_.size(); ++c) map_[c] = static_cast<char16_t>(c);
-    for (char16_t c = u'a'; c <= u'z'; ++c) map_[c] = static_cast<char16_t>(c - u'a' + u'A');
-}
-
 void ExFatUpcase::Load(std::span<const std::byte> stored) {
+    map_.resize(0x10000);
     for (size_t c = 0; c < map_.size(); ++c) map_[c] = static_cast<char16_t>(c);
     size_t next = 0;
     for (size_t at = 0; at + 2 <= stored.size() && next < map_.size(); at += 2) {

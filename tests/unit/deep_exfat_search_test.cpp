@@ -17,6 +17,7 @@
 #include "engines/deep/professional_recovery.h"
 #include "engines/exfat/exfat_directory_sector.h"
 #include "engines/exfat/exfat_heap_inference.h"
+#include "engines/exfat/exfat_sightings_file.h"
 #include "engines/exfat/exfat_tree_rebuild.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
@@ -409,30 +410,54 @@ INSTANTIATE_TEST_SUITE_P(Cards, DeepExFatCard,
                              return name;
                          });
 
+// Where the card's root folder and its up-case table lie, from the boot sector of the card
+// before its boot regions were wiped.
+struct CardLayout {
+    uint64_t rootAt = 0;  // bytes
+    uint64_t tableAt = 0;
+    uint64_t clusterBytes = 0;
+};
+CardLayout CardLayoutOf() {
+    CardLayout l;
+    const auto boot = test::ReadWholeFile(test::FixturePath("exfat_card.img"));
+    if (boot.size() <= 512) return l;
+    const uint64_t heap = Le32(boot, 0x58);
+    const uint32_t root = Le32(boot, 0x60);
+    l.clusterBytes = uint64_t{512} << Byte(boot, 0x6D);
+    l.rootAt = heap * 512 + (root - 2) * l.clusterBytes;
+    for (uint64_t e = l.rootAt; e < l.rootAt + l.clusterBytes; e += 32) {
+        if (Byte(boot, e) == 0x82) {
+            l.tableAt = heap * 512 + (Le32(boot, e + 20) - 2) * l.clusterBytes;
+            break;
+        }
+    }
+    return l;
+}
+
+// Hands the sectors [first, end) of the image to the search as the pass would.
+void FeedRange(DeepExFatSearch& search, const std::string& image, uint64_t first, uint64_t end) {
+    SectorSource pass;
+    ASSERT_EQ(OpenImageSource(pass, image), kOk);
+    std::vector<std::byte> buffer(kReadPieceBytes);
+    for (uint64_t at = first; at < end; at += kReadPieceBytes / 512) {
+        const auto count = static_cast<uint32_t>(std::min<uint64_t>(kReadPieceBytes / 512, end - at));
+        uint32_t read = 0;
+        ASSERT_EQ(ReadSectors(pass, count, buffer, at, 512, read), kOk);
+        search.ExamineSectors(std::span<const std::byte>(buffer).first(size_t{read} * 512), at);
+    }
+}
+
 // An up-case table whose bytes no longer match the checksum its entry keeps is not used: names
 // then fold a-z only, and the photos are found all the same.
 TEST(DeepExFatSearchUpcase, ATableThatFailsItsChecksumIsNotUsed) {
     test::ScratchDir dir;
     const std::string image = dir / "card.img";
     fs::copy_file(test::FixturePath("exfat_card_noboot.img"), image);
-    // Where the table lies, from the boot sector of the card before it was wiped.
-    const auto boot = test::ReadWholeFile(test::FixturePath("exfat_card.img"));
-    ASSERT_GT(boot.size(), 512u);
-    const uint64_t heap = Le32(boot, 0x58);
-    const uint32_t root = Le32(boot, 0x60);
-    const uint64_t clusterBytes = uint64_t{512} << Byte(boot, 0x6D);
-    const uint64_t rootAt = heap * 512 + (root - 2) * clusterBytes;
-    uint64_t tableAt = 0;
-    for (uint64_t e = rootAt; e < rootAt + clusterBytes; e += 32) {
-        if (Byte(boot, e) == 0x82) {
-            tableAt = heap * 512 + (Le32(boot, e + 20) - 2) * clusterBytes;
-            break;
-        }
-    }
-    ASSERT_NE(tableAt, 0u);
+    const CardLayout layout = CardLayoutOf();
+    ASSERT_NE(layout.tableAt, 0u);
     {
         std::fstream card(image, std::ios::in | std::ios::out | std::ios::binary);
-        card.seekp(static_cast<std::streamoff>(tableAt + 200));
+        card.seekp(static_cast<std::streamoff>(layout.tableAt + 200));
         card.put('\x7F');
     }
 
@@ -451,6 +476,83 @@ TEST(DeepExFatSearchUpcase, ATableThatFailsItsChecksumIsNotUsed) {
     EXPECT_EQ(search.Upcase().Upper(u'\u00E9'), u'\u00E9');
     EXPECT_EQ(search.Upcase().Upper(u'q'), u'Q');
     EXPECT_EQ(test::ListTree(search).count("DCIM/101CANON/IMG_0104.JPG"), 1u);
+}
+
+// A pass stopped just after the root folder and continued later never meets the root again:
+// the table its first part saw is kept beside the log, so the continued pass still reads the
+// card's own table. A sightings file of an earlier version (without tables) loads as before.
+TEST(DeepExFatSearchUpcase, AContinuedPassKeepsTheTableTheStoppedPartMet) {
+    test::ScratchDir dir;
+    const std::string image = test::FixturePath("exfat_card_noboot.img");
+    const CardLayout layout = CardLayoutOf();
+    ASSERT_NE(layout.tableAt, 0u);
+    const uint64_t stopAt = (layout.rootAt + layout.clusterBytes) / 512;
+    std::string logName;
+    uint64_t sectors = 0;
+    {
+        DeepExFatSearch first;
+        first.SetLogFolder(dir / "logs");
+        SectorSource source;
+        ASSERT_EQ(OpenImageSource(source, image), kOk);
+        sectors = source.totalSectors;
+        ASSERT_EQ(first.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
+        ASSERT_EQ(first.OpenLog(std::nullopt), kOk);
+        ASSERT_EQ(first.ReadBootRegion(), kOk);
+        FeedRange(first, image, 0, stopAt);
+        // The heap is not known yet from the few folders met: the table is only sighted.
+        first.Finish();
+    }
+    // The log itself; the files beside it add a suffix to its name.
+    for (const auto& entry : fs::directory_iterator(dir / "logs")) {
+        const std::string name = entry.path().filename().string();
+        if (logName.empty() || name.size() < logName.size()) logName = name;
+    }
+    const std::string sightings = ExFatSightingsPath((fs::path(dir / "logs") / logName).string());
+    ASSERT_TRUE(fs::exists(sightings));
+    const std::vector<std::byte> kept = test::ReadWholeFile(sightings);
+    std::vector<ExFatDirSighting> dirs;
+    std::vector<ExFatFoundSet> sets;
+    std::vector<ExFatUpcaseSighting> tables;
+    ASSERT_TRUE(LoadExFatSightings(sightings, dirs, sets, tables));
+    ASSERT_EQ(tables.size(), 1u);
+
+    DeepExFatSearch continued;
+    continued.SetLogFolder(dir / "logs");
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, image), kOk);
+    ASSERT_EQ(continued.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
+    ASSERT_EQ(continued.OpenLog(logName), kOk);
+    ASSERT_EQ(continued.ReadBootRegion(), kOk);
+    FeedRange(continued, image, stopAt, sectors);
+    continued.Finish();
+    EXPECT_TRUE(continued.UpcaseFound());
+    EXPECT_EQ(continued.Upcase().Upper(u'\u00E9'), u'\u00C9');
+    EXPECT_EQ(test::ListTree(continued).count("DCIM/101CANON/IMG_0104.JPG"), 1u);
+
+    // The same file as an earlier version wrote it: the sets end the file.
+    ASSERT_GT(kept.size(), 4u + 24u);
+    const std::string earlier = dir / "earlier";
+    {
+        std::ofstream out(earlier, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(kept.data()),
+                  static_cast<std::streamsize>(kept.size() - 4 - 24));
+    }
+    std::vector<ExFatDirSighting> earlierDirs;
+    std::vector<ExFatFoundSet> earlierSets;
+    std::vector<ExFatUpcaseSighting> earlierTables;
+    ASSERT_TRUE(LoadExFatSightings(earlier, earlierDirs, earlierSets, earlierTables));
+    EXPECT_EQ(earlierDirs.size(), dirs.size());
+    EXPECT_EQ(earlierSets.size(), sets.size());
+    EXPECT_TRUE(earlierTables.empty());
+    // Cut inside the tables: refused, nothing taken.
+    {
+        std::ofstream out(earlier, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(kept.data()),
+                  static_cast<std::streamsize>(kept.size() - 3));
+    }
+    earlierDirs.clear();
+    EXPECT_FALSE(LoadExFatSightings(earlier, earlierDirs, earlierSets, earlierTables));
+    EXPECT_TRUE(earlierDirs.empty());
 }
 
 // ---- through the deep scan ----
