@@ -15,7 +15,7 @@ bool LooksLikeDiskImage(const std::string& imagePath, const ImageVolumes& volume
     }
     if (ProbeFileSystem(image, 0, bytes)) return true;
     // A file system whose first sector is damaged is still known by its backup boot sector.
-    return CreateImageEngine(imagePath, 0, false) != nullptr;
+    return CreateEngine(SourceRef::Image(imagePath, 0), false) != nullptr;
 }
 
 }  // namespace keltra

@@ -111,17 +111,7 @@ QString CScanProcessWnd::PassedOverLine(const SourceItem& source) const {
 bool CScanProcessWnd::AskToResume(const SourceItem& source) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
-    bool found = false;
-    if (source.IsPartition()) {
-        found = history.FindPartitionScan(source.partition->diskNumber, source.partition->start,
-                                          source.partition->length, earlier);
-    } else if (source.IsImageVolume()) {
-        found = history.FindImageScan(source.imagePath, earlier, source.partition->start,
-                                      source.partition->length);
-    } else {
-        found = history.FindImageScan(source.imagePath, earlier);
-    }
-    if (!found) return true;
+    if (!history.FindScan(source.Ref(), earlier)) return true;
     const bool finished = earlier.state.runLength == 0 && earlier.state.sectorsDone > 0;
     const std::optional<int> answer = AskFromWorker(Text(finished ? "MSG1210" : "MSG1206"));
     if (!answer) return false;

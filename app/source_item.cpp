@@ -26,16 +26,19 @@ QString SourceName(const SourceItem& source) {
     return FormatMessage(MessageText("MSG0232"), {QString::number(letter)});
 }
 
+SourceRef SourceItem::Ref() const {
+    if (IsPartition()) {
+        return SourceRef::Partition(partition->diskNumber, partition->start, partition->length,
+                                    partition->letter);
+    }
+    if (IsImageVolume()) {
+        return SourceRef::ImageVolume(imagePath, partition->start, partition->length, imageTag);
+    }
+    return SourceRef::Image(imagePath, imageTag);
+}
+
 std::unique_ptr<IFileRecoveryParse> MakeSourceEngine(const SourceItem& source, bool deep) {
-    if (source.IsPartition()) {
-        const VolumeEntry& p = *source.partition;
-        return CreatePartitionEngine(p.diskNumber, p.start, p.length, p.letter, deep);
-    }
-    if (source.IsImageVolume()) {
-        const VolumeEntry& v = *source.partition;
-        return CreateImageVolumeEngine(source.imagePath, v.start, v.length, source.imageTag, deep);
-    }
-    return CreateImageEngine(source.imagePath, source.imageTag, deep);
+    return CreateEngine(source.Ref(), deep);
 }
 
 }  // namespace keltra

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engines/file_recovery_parse.h"
+#include "storage/source_ref.h"
 #include "storage/volume_entry.h"
 
 namespace keltra {
@@ -37,6 +38,8 @@ struct SourceItem {
     bool IsImageVolume() const { return !imagePath.empty() && partition.has_value(); }
     // The tag the engine stamps on every record of this source.
     uint16_t SourceTag() const { return IsPartition() ? partition->letter : imageTag; }
+    // What the engines open for this source.
+    SourceRef Ref() const;
 };
 
 // The name of a volume inside an image, from the current language: "Partition 3", or the

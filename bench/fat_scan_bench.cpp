@@ -26,7 +26,8 @@ void BM_QuickFatScan(benchmark::State& state) {
         state.ResumeTiming();
         keltra::CFastFatRecovery engine;
         engine.SetLogFolder(logs.string());
-        if (engine.OpenImage(image, 0) != keltra::kOk || engine.Scan(std::nullopt) != keltra::kOk) {
+        if (engine.Open(SourceRef::Image(image, 0)) != keltra::kOk ||
+            engine.Scan(std::nullopt) != keltra::kOk) {
             state.SkipWithError("the quick scan failed");
             break;
         }

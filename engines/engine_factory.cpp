@@ -50,9 +50,7 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
     return kOk;
 }
 
-std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
-    // A deep scan has its driver whatever the file system, even an unrecognised one.
-    if (deep) return std::make_unique<CProfessionalRecovery>();
+std::unique_ptr<QuickScan> CreateQuickScanForClass(SourceClass sourceClass) {
     switch (sourceClass) {
         case SourceClass::Ext:
             return std::make_unique<CFastExtRecovery>();
@@ -69,48 +67,47 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass
     return nullptr;
 }
 
-std::unique_ptr<IFileRecoveryParse> CreatePartitionEngine(int diskNumber, uint64_t startSector,
-                                                          uint64_t sectorCount,
-                                                          uint16_t driveLetter, bool deep) {
-    SectorSource disk;
-    if (OpenDiskSource(disk, diskNumber) != kOk) return nullptr;
-    SyncPartitionIfMounted(diskNumber, startSector);
-    uint32_t sectorSize = 512;
-    if (disk.handle.LogicalSectorSize(sectorSize) != kOk) sectorSize = 512;
-    std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(disk, startSector, sectorSize, boot, sectorCount) != kOk) return nullptr;
-    disk.Close();
-    auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
-    if (engine) engine->OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
-    return engine;
+std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
+    if (deep) return std::make_unique<CProfessionalRecovery>();
+    return CreateQuickScanForClass(sourceClass);
 }
 
-std::unique_ptr<IFileRecoveryParse> CreateImageEngine(const std::string& imagePath,
-                                                      uint16_t sourceTag, bool deep) {
-    SectorSource image;
-    if (OpenImageSource(image, imagePath) != kOk) return nullptr;
-    std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(image, 0, kImageSectorSize, boot, image.totalSectors) != kOk) return nullptr;
-    image.Close();
-    auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
-    if (engine) engine->OpenImage(imagePath, sourceTag);
-    return engine;
-}
+namespace {
 
-std::unique_ptr<IFileRecoveryParse> CreateImageVolumeEngine(const std::string& imagePath,
-                                                            uint64_t startSector,
-                                                            uint64_t sectorCount,
-                                                            uint16_t sourceTag, bool deep) {
-    SectorSource image;
-    if (OpenImageSource(image, imagePath) != kOk) return nullptr;
+// The class of the source's volume, from its boot area (or a backup boot sector standing in for
+// it); nothing when the source cannot be opened or its boot area read whole.
+std::optional<SourceClass> ClassifySource(const SourceRef& ref) {
+    SectorSource source;
+    uint32_t sectorSize = kImageSectorSize;
+    if (OpenReferencedSource(ref, source, sectorSize) != kOk) return std::nullopt;
+    if (!ref.IsImage()) SyncPartitionIfMounted(ref.diskNumber, ref.startSector);
+    const uint64_t sectors =
+        ref.kind == SourceRef::Kind::Image ? source.totalSectors : ref.sectorCount;
     std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(image, startSector, kImageSectorSize, boot, sectorCount) != kOk) {
-        return nullptr;
+    if (ReadBootArea(source, ref.startSector, sectorSize, boot, sectors) != kOk) {
+        return std::nullopt;
     }
-    image.Close();
-    auto engine = CreateEngineForClass(ClassifyBootArea(boot), deep);
-    if (engine) engine->OpenImageVolume(imagePath, startSector, sectorCount, sourceTag);
+    return ClassifyBootArea(boot);
+}
+
+template <class Engine>
+std::unique_ptr<Engine> Opened(std::unique_ptr<Engine> engine, const SourceRef& ref) {
+    if (engine) engine->Open(ref);
     return engine;
+}
+
+}  // namespace
+
+std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& ref, bool deep) {
+    const std::optional<SourceClass> sourceClass = ClassifySource(ref);
+    if (!sourceClass) return nullptr;
+    return Opened(CreateEngineForClass(*sourceClass, deep), ref);
+}
+
+std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& ref) {
+    const std::optional<SourceClass> sourceClass = ClassifySource(ref);
+    if (!sourceClass) return nullptr;
+    return Opened(CreateQuickScanForClass(*sourceClass), ref);
 }
 
 }  // namespace keltra

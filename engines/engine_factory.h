@@ -7,8 +7,10 @@
 
 #include "engines/boot_area.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/quick_scan.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
+#include "storage/source_ref.h"
 
 namespace keltra {
 
@@ -22,21 +24,16 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
                     std::span<std::byte, kBootAreaBytes> out, uint64_t sectorCount = 0,
                     uint64_t* backupSector = nullptr);
 
-// The engine for a scan of the class: null when there is none (a quick scan of an
-// unrecognised source, or an engine not built in).
+// The quick scan of a source of the class: null when there is none (an unrecognised source, or
+// an engine not built in).
+std::unique_ptr<QuickScan> CreateQuickScanForClass(SourceClass sourceClass);
+// The engine for a scan of the class: a deep scan has its driver whatever the file system.
 std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep);
 
-// Null when the disk cannot be opened, its boot area cannot be read whole, or no engine fits.
-std::unique_ptr<IFileRecoveryParse> CreatePartitionEngine(int diskNumber, uint64_t startSector,
-                                                          uint64_t sectorCount,
-                                                          uint16_t driveLetter, bool deep);
-std::unique_ptr<IFileRecoveryParse> CreateImageEngine(const std::string& imagePath,
-                                                      uint16_t sourceTag, bool deep);
-// The engine of a volume inside an image that holds a partition table: `sectorCount` 512-byte
-// sectors at `startSector`, classified by their own first 16 KiB.
-std::unique_ptr<IFileRecoveryParse> CreateImageVolumeEngine(const std::string& imagePath,
-                                                            uint64_t startSector,
-                                                            uint64_t sectorCount,
-                                                            uint16_t sourceTag, bool deep);
+// The engine for the source, chosen by the first 16 KiB of its volume, and opened on it. Null
+// when the source cannot be opened, its boot area cannot be read whole, or no engine fits.
+std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& source, bool deep);
+// The same for the quick scan alone.
+std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& source);
 
 }  // namespace keltra

@@ -15,7 +15,7 @@ constexpr uint64_t kFileTimeTicksPerSecond = 10'000'000;
 FoundFileRecovery::FoundFileRecovery(std::string folder, RecoveryChoice choice)
     : folder_(std::move(folder)), choice_(choice), rootSeparators_(RootSeparatorCount(folder_)) {}
 
-std::string FoundFileRecovery::TargetOf(IFileRecoveryParse& engine, const FoundRecord& record,
+std::string FoundFileRecovery::TargetOf(FoundFiles& engine, const FoundRecord& record,
                                         std::string_view folderPath) const {
     if (choice_.nameByDate && record.isFolder == 0) {
         const std::string dated =

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 #include "engines/found_record.h"
 #include "engines/recovery_target.h"
 #include "platform/status.h"
@@ -37,7 +37,7 @@ class FoundFileRecovery {
     int RootSeparators() const { return rootSeparators_; }
 
     // The target of a found file or folder found in `folderPath` ("a/b/", empty at the root).
-    std::string TargetOf(IFileRecoveryParse& engine, const FoundRecord& record,
+    std::string TargetOf(FoundFiles& engine, const FoundRecord& record,
                          std::string_view folderPath) const;
     // Makes a found folder's target (only the KeepPaths layout keeps folders; empty ones too).
     Status MakeFolder(const std::string& target) const;

@@ -16,7 +16,7 @@ struct PendingFolder {
 
 }  // namespace
 
-bool WalkFoundTree(IFileRecoveryParse& engine, const std::string& rootPath,
+bool WalkFoundTree(FoundFiles& engine, const std::string& rootPath,
                    const std::function<bool(const WalkedItem&)>& visit,
                    const std::function<void(const std::string& path, Status status)>& onError) {
     // Folders already listed, by origin and record index: a deep scan's engines each number

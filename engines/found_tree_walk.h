@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 #include "engines/found_record.h"
 #include "platform/status.h"
 
@@ -26,7 +26,7 @@ struct WalkedItem {
 // a second time on one branch (a loop in a corrupt volume) is not entered again. A listing that
 // fails is told to `onError` with the folder's path ("/" for the root) and ends that branch only.
 // `visit` answers false to end the walk; the answer is then false.
-bool WalkFoundTree(IFileRecoveryParse& engine, const std::string& rootPath,
+bool WalkFoundTree(FoundFiles& engine, const std::string& rootPath,
                    const std::function<bool(const WalkedItem&)>& visit,
                    const std::function<void(const std::string& path, Status status)>& onError);
 

@@ -70,33 +70,18 @@ std::string_view PreviewFileName(std::string_view recordName) {
     return {};
 }
 
-Status StoreBackedEngine::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
+Status StoreBackedEngine::Open(const SourceRef& ref) {
     identity_.reset();
     SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    const uint64_t sectors = source.totalSectors;
-    identity_ = IdentifySource(source, imagePath, 0, sectors, kImageSectorSize);
-    return OpenSource(std::move(source), kImageSectorSize, 0, sectors, sourceTag);
-}
-
-Status StoreBackedEngine::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                          uint64_t sectorCount, uint16_t sourceTag) {
-    identity_.reset();
-    SectorSource source;
-    if (const Status s = OpenImageSource(source, imagePath); s != kOk) return s;
-    identity_ = IdentifySource(source, imagePath, startSector, sectorCount, kImageSectorSize);
-    return OpenSource(std::move(source), kImageSectorSize, startSector, sectorCount, sourceTag);
-}
-
-Status StoreBackedEngine::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                                        uint16_t driveLetter) {
-    identity_.reset();
-    SectorSource source;
-    if (const Status s = OpenDiskSource(source, diskNumber); s != kOk) return s;
-    const uint32_t sectorSize = ReportedSectorSize(source);
-    identity_ =
-        IdentifySource(source, DiskIdentityName(diskNumber), startSector, sectorCount, sectorSize);
-    return OpenSource(std::move(source), sectorSize, startSector, sectorCount, driveLetter);
+    uint32_t sectorSize = kImageSectorSize;
+    if (const Status s = OpenReferencedSource(ref, source, sectorSize); s != kOk) return s;
+    // An image whole is all of its sectors; a partition of length 0 keeps it (the rest of the
+    // disk, as its engine takes it).
+    const uint64_t sectors =
+        ref.kind == SourceRef::Kind::Image ? source.totalSectors : ref.sectorCount;
+    const std::string device = ref.IsImage() ? ref.imagePath : DiskIdentityName(ref.diskNumber);
+    identity_ = IdentifySource(source, device, ref.startSector, sectors, sectorSize);
+    return OpenSource(std::move(source), sectorSize, ref.startSector, sectors, ref.tag);
 }
 
 Status StoreBackedEngine::SetCallbacks(ScanProgressCallback scanProgress,

@@ -16,7 +16,7 @@
 #include <span>
 #include <string>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 #include "engines/scan_log_store.h"
 #include "platform/safe_create.h"
 #include "scanlog/source_identity.h"
@@ -32,16 +32,12 @@ using DataSink = std::function<Status(std::span<const std::byte> piece)>;
 // video (tested first), "tmp.jpg" for photos; empty for everything else (read into a buffer).
 std::string_view PreviewFileName(std::string_view recordName);
 
-class StoreBackedEngine : public IFileRecoveryParse {
+class StoreBackedEngine : public virtual FoundFiles {
   public:
     // The image whole (512-byte sectors), a volume inside it, or the partition of a disk (its
     // reported sector size): the source is opened read-only and handed to OpenSource. Its
     // identity is kept for the logs the engine starts.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
+    Status Open(const SourceRef& source) override;
     // Binds the engine to a source that is already open: sectors of `sectorSize` bytes, the
     // volume (or the searched run) is `sectorCount` of them at `startSector`.
     virtual Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string scanFolder;
     {
         CProfessionalRecovery deep;
-        if (deep.OpenImage(image, 1) == kErrHandleEof) return 0;
+        if (deep.Open(SourceRef::Image(image, 1)) == kErrHandleEof) return 0;
         deep.SetCallbacks(&StopAfter::OnProgress, nullptr, &stop, 100);
         deep.Scan(std::nullopt);
         scanFolder = ScanHistory::Instance().CurrentScanFolder();

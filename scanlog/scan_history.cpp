@@ -251,6 +251,13 @@ bool ScanHistory::FindImageScan(const std::string& imagePath, ScanHistoryRecord&
     return found_;
 }
 
+bool ScanHistory::FindScan(const SourceRef& source, ScanHistoryRecord& out) {
+    if (!source.IsImage()) {
+        return FindPartitionScan(source.diskNumber, source.startSector, source.sectorCount, out);
+    }
+    return FindImageScan(source.imagePath, out, source.startSector, source.sectorCount);
+}
+
 void ScanHistory::NewScanFolder() {
     ++counter_;
     SetFound(-1);

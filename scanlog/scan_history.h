@@ -19,6 +19,7 @@
 
 #include "platform/status.h"
 #include "scanlog/source_identity.h"
+#include "storage/source_ref.h"
 
 namespace keltra {
 
@@ -108,6 +109,8 @@ class ScanHistory {
     // of first sector 0 (its sector count then checked by the source rule above).
     bool FindImageScan(const std::string& imagePath, ScanHistoryRecord& out,
                        uint64_t firstSector = 0, uint64_t sectorCount = 0);
+    // The earlier deep scan of the source, by the rule of its kind above.
+    bool FindScan(const SourceRef& source, ScanHistoryRecord& out);
 
     // Hands out the next numbered folder: counter + 1; a record still naming that folder is
     // dropped and a leftover folder of that name deleted. The folder itself is created by the

@@ -85,7 +85,7 @@ int RunCat(const CatOptions& options) {
         return kExitRuntimeError;
     }
     const FoundRecord& record = file->record;
-    IFileRecoveryParse& engine = *session.sources[file->source].engine;
+    FoundFiles& engine = *session.sources[file->source].engine;
     std::vector<std::byte> buffer(
         static_cast<size_t>(std::min(uint64_t{record.size}, uint64_t{kMaxBufferedPreview})));
     std::string tempPath;

@@ -91,7 +91,7 @@ nlohmann::ordered_json ItemJson(const FoundItem& item, const ScanSession& sessio
     j["is_folder"] = folder;
     j["origin"] = OriginName(r.origin);
     j["intact"] = r.contentIntact != 0;
-    IFileRecoveryParse* engine = session.sources[item.source].engine.get();
+    FoundFiles* engine = session.sources[item.source].engine.get();
     const uint32_t form = folder || engine == nullptr ? 0 : engine->DataForm(r);
     j["compressed"] = (form & kDataCompressed) != 0;
     j["encrypted"] = (form & kDataEncrypted) != 0;

@@ -170,7 +170,7 @@ int RunRecover(RecoverOptions options) {
             cancelled = true;
             break;
         }
-        IFileRecoveryParse& engine = *session.sources[item.source].engine;
+        FoundFiles& engine = *session.sources[item.source].engine;
         const std::string target = recovery.TargetOf(engine, item.record, item.folderPath);
         if (item.record.isFolder != 0) {
             // Only the found tree is rebuilt here (empty folders included); the files in it
@@ -186,8 +186,7 @@ int RunRecover(RecoverOptions options) {
         context.line = &line;
         context.prefix = fmt::format("Recovering {} of {}", done, fileCount);
         engine.SetCallbacks(nullptr, OnCopyProgress, &context, 100);
-        const Status status =
-            engine.RecoverRecord(item.record, target, recovery.RootSeparators());
+        const Status status = engine.RecoverRecord(item.record, target, recovery.RootSeparators());
         engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
         line.Clear();
         const std::string written = context.destination.empty() ? target : context.destination;

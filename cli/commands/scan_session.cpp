@@ -82,11 +82,7 @@ std::string NoEngineReason(SourceClass sourceClass, bool deep) {
 void PrepareDeepScan(const SourceArgument& sourceArg, bool restart) {
     ScanHistory& history = ScanHistory::Instance();
     ScanHistoryRecord earlier{};
-    const bool found = sourceArg.isImage
-                           ? history.FindImageScan(sourceArg.imagePath, earlier,
-                                                   sourceArg.startSector, sourceArg.sectorCount)
-                           : history.FindPartitionScan(sourceArg.diskNumber, sourceArg.startSector,
-                                                       sourceArg.sectorCount, earlier);
+    const bool found = history.FindScan(sourceArg.Ref(0), earlier);
     if (!history.Refusal().empty()) {
         std::cerr << "keltra: '" << sourceArg.text << "': " << history.Refusal() << "\n";
         if (const Status s = history.Save(); s != kOk) {
@@ -130,12 +126,7 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
                   << " is used\n";
     }
     if (deep) PrepareDeepScan(sourceArg, restart);
-    std::unique_ptr<IFileRecoveryParse> engine =
-        sourceArg.IsWholeImage() ? CreateImageEngine(sourceArg.imagePath, tag, deep)
-        : sourceArg.isImage ? CreateImageVolumeEngine(sourceArg.imagePath, sourceArg.startSector,
-                                                      sourceArg.sectorCount, tag, deep)
-                            : CreatePartitionEngine(sourceArg.diskNumber, sourceArg.startSector,
-                                                    sourceArg.sectorCount, tag, deep);
+    std::unique_ptr<IFileRecoveryParse> engine = CreateEngine(sourceArg.Ref(tag), deep);
     if (!engine) {
         std::cerr << "keltra: cannot scan '" << sourceArg.text << "'"
                   << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
@@ -182,7 +173,7 @@ void TellUnreadable(const SourceArgument& sourceArg, uint64_t sectors) {
 }
 
 // Deleted folders whose further clusters the quick scan could not find.
-void TellNotFollowed(const SourceArgument& sourceArg, const IFileRecoveryParse& engine) {
+void TellNotFollowed(const SourceArgument& sourceArg, const FoundFiles& engine) {
     const auto* fat = dynamic_cast<const CFastFatRecovery*>(&engine);
     if (fat == nullptr || fat->FoldersNotFollowed() == 0) return;
     const uint64_t n = fat->FoldersNotFollowed();
@@ -206,10 +197,9 @@ void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecov
 std::unique_ptr<CFileTypeRecovery> MakeCarvingEngine(const SourceArgument& sourceArg,
                                                      uint16_t tag) {
     auto engine = std::make_unique<CFileTypeRecovery>();
-    const Status s = sourceArg.isImage
-                         ? engine->OpenImage(sourceArg.imagePath, tag)
-                         : engine->OpenPartition(sourceArg.diskNumber, sourceArg.startSector,
-                                                 sourceArg.sectorCount, tag);
+    // A part of an image is carved from the whole image, whose sectors its records count.
+    const Status s = engine->Open(sourceArg.isImage ? SourceRef::Image(sourceArg.imagePath, tag)
+                                                    : sourceArg.Ref(tag));
     if (s != kOk) {
         std::cerr << "keltra: cannot open '" << sourceArg.text
                   << "' for carving: " << StatusMessage(s) << "\n";
@@ -275,14 +265,17 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         scanned.tag = static_cast<uint16_t>(i + 1);
         int exitCode = kExitOk;
         CFileTypeRecovery* carver = nullptr;
+        IFileRecoveryParse* scan = nullptr;
         if (request.carveOnly) {
             auto engine = MakeCarvingEngine(scanned.sourceArg, scanned.tag);
             carver = engine.get();
             scanned.engine = std::move(engine);
             exitCode = kExitRuntimeError;
         } else {
-            scanned.engine =
+            auto engine =
                 MakeEngine(scanned.sourceArg, scanned.tag, request.deep, request.restart, exitCode);
+            scan = engine.get();
+            scanned.engine = std::move(engine);
         }
         if (!scanned.engine) {
             // One volume of an image that cannot be scanned does not stop the others.
@@ -298,7 +291,7 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
                                      carver != nullptr ? kCarvePassWeight : 100);
         line.Show(context.what + ": 0%", true);
         scanned.status = carver != nullptr ? CarveSource(scanned.sourceArg, *carver, context)
-                                           : scanned.engine->Scan(std::nullopt);
+                                           : scan->Scan(std::nullopt);
         line.Clear();
         scanned.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
         if (deep != nullptr) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/commands/source_argument.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 
 namespace keltra::cli {
 
@@ -21,7 +21,7 @@ struct ScanRequest {
 struct ScannedSource {
     SourceArgument sourceArg;
     uint16_t tag = 0;  // the source tag of its records
-    std::unique_ptr<IFileRecoveryParse> engine;
+    std::unique_ptr<FoundFiles> engine;
     Status status = kOk;  // the scan's result
 };
 

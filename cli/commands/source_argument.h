@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "storage/source_ref.h"
 
 namespace keltra::cli {
 
@@ -37,6 +38,12 @@ struct SourceArgument {
     bool inWholeImage = false;
 
     bool IsWholeImage() const { return isImage && sectorCount == 0; }
+    // What the engines open, with `tag` for the records found.
+    SourceRef Ref(uint16_t tag) const {
+        if (IsWholeImage()) return SourceRef::Image(imagePath, tag);
+        if (isImage) return SourceRef::ImageVolume(imagePath, startSector, sectorCount, tag);
+        return SourceRef::Partition(diskNumber, startSector, sectorCount, tag);
+    }
 };
 
 // Resolves the argument. On failure `error` holds one line for the user.

@@ -43,24 +43,9 @@ std::string CFileTypeRecovery::LogFolder() const {
     return logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
 }
 
-Status CFileTypeRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    return OpenImageVolume(imagePath, 0, 0, sourceTag);
-}
-
-Status CFileTypeRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                          uint64_t sectorCount, uint16_t sourceTag) {
-    PrepareOpen(startSector, sourceTag);
-    const Status openStatus =
-        StoreBackedEngine::OpenImageVolume(imagePath, startSector, sectorCount, sourceTag);
-    return FinishOpen(openStatus);
-}
-
-Status CFileTypeRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                                        uint16_t driveLetter) {
-    PrepareOpen(startSector, driveLetter);
-    const Status openStatus =
-        StoreBackedEngine::OpenPartition(diskNumber, startSector, sectorCount, driveLetter);
-    return FinishOpen(openStatus);
+Status CFileTypeRecovery::Open(const SourceRef& ref) {
+    PrepareOpen(ref.startSector, ref.tag);
+    return FinishOpen(StoreBackedEngine::Open(ref));
 }
 
 Status CFileTypeRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
@@ -86,22 +71,42 @@ Status CFileTypeRecovery::FinishOpen(Status openStatus) {
     return openStatus != kOk ? openStatus : logStatus;
 }
 
-Status CFileTypeRecovery::OpenPartitionWithLog(int sectorSize, int diskNumber,
-                                               const std::string& logName, uint16_t driveLetter) {
-    sourceTag_ = driveLetter;
+Status CFileTypeRecovery::OpenWithLog(const SourceRef& ref, int sectorSize,
+                                      const std::string& logName) {
+    sourceTag_ = ref.tag;
     sectorSize_ = sectorSize;
-    const Status openStatus = OpenDiskSource(source_, diskNumber);
+    uint32_t reported = 0;
+    const Status openStatus = OpenReferencedSource(ref, source_, reported);
     const Status logStatus = ReopenLog(LogFolder(), logName);
     return openStatus != kOk ? openStatus : logStatus;
 }
 
-Status CFileTypeRecovery::OpenImageWithLog(int sectorSize, const std::string& logName,
-                                           uint16_t sourceTag, const std::string& imagePath) {
-    sourceTag_ = sourceTag;
-    sectorSize_ = sectorSize;
-    const Status openStatus = OpenImageSource(source_, imagePath);
-    const Status logStatus = ReopenLog(LogFolder(), logName);
-    return openStatus != kOk ? openStatus : logStatus;
+Status CFileTypeRecovery::Begin(const PassStart& start) {
+    SetLogFolder(start.folder);
+    const std::optional<std::string> log = start.resumedLog(kCarvingLogPrefix);
+    const Status status =
+        log ? OpenWithLog(start.source, start.sectorSize, *log) : Open(start.source);
+    StartPass();
+    return status;
+}
+
+SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t firstSector,
+                                       PassPosition& at) {
+    // A run of zero sectors starts no file: taken at once. The searches before the carver were
+    // offered its first sector; a zero sector is no NTFS record and no FAT folder either.
+    if (const uint64_t zeros = PassZeroSectors(at.sectorSize, span); zeros > 0) {
+        return {zeros, kOk};
+    }
+    uint64_t skip = 1;
+    const Status s = CarveSector(at.sectorSize, span.first(static_cast<size_t>(at.sectorSize)),
+                                 firstSector, at.sectorsDone, at.totalSectors, at.secondsLeft,
+                                 at.source, skip, at.filesFound);
+    if (s == kCancelled) return {0, s};
+    return {std::max<uint64_t>(skip, 1), kOk};
+}
+
+void CFileTypeRecovery::Finish(const PassEnd& /*end*/) {
+    static_cast<void>(FlushLog());
 }
 
 Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
@@ -110,10 +115,6 @@ Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
     session_.progress = scanProgress;
     session_.progressUser = user;
     session_.progressWeight = weight;
-    return kOk;
-}
-
-Status CFileTypeRecovery::Scan(const std::optional<std::string>& /*logName*/) {
     return kOk;
 }
 
@@ -139,17 +140,9 @@ Status CFileTypeRecovery::GetRecordPath(const FoundRecord& /*record*/, std::stri
     return kOk;
 }
 
-int CFileTypeRecovery::NextFreeRange(uint64_t& /*position*/, uint64_t& /*length*/) {
-    return 0;
-}
-
 Status CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
     StoreBackedEngine::SetSearchCallback(callback, user);
     return Store() == nullptr ? kErrInvalidParameter : kOk;
-}
-
-Status CFileTypeRecovery::LoadVolumeBitmap() {
-    return kOk;
 }
 
 Status CFileTypeRecovery::ReadRecordData(const FoundRecord& record, std::string& tempPath,

@@ -11,12 +11,13 @@
 
 #include "engines/carving/carve_at_sector.h"
 #include "engines/carving/carve_session.h"
+#include "engines/sector_examiner.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class CFileTypeRecovery final : public StoreBackedEngine {
+class CFileTypeRecovery final : public StoreBackedEngine, public SectorExaminer {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
@@ -25,55 +26,52 @@ class CFileTypeRecovery final : public StoreBackedEngine {
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
-    // A new, empty "File_Type_0_…" log, and the image as the source of previews and copies.
-    // Returns the open status (the log is made even when the image cannot be opened), else
-    // the log's.
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    // The same for a partition of a disk; the log is named after its start sector.
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
+    // A new, empty "File_Type_…" log named after the source's start sector, and the source of
+    // previews and copies. Returns the open status (the log is made even when the source cannot
+    // be opened), else the log's.
+    Status Open(const SourceRef& source) override;
     // Takes the open source as the source of previews and copies; no log.
     Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                       uint64_t sectorCount, uint16_t sourceTag) override;
-    // Reopen an existing log of the current scan folder (a resumed pass): what was carved
-    // before stays listed, new records continue its indices. Returns the source's open status,
-    // else the log's.
-    Status OpenPartitionWithLog(int sectorSize, int diskNumber, const std::string& logName,
-                                uint16_t driveLetter);
-    Status OpenImageWithLog(int sectorSize, const std::string& logName, uint16_t sourceTag,
-                            const std::string& imagePath);
+    // Reopens an existing log of the current scan folder (a resumed pass) on the source, read
+    // in sectors of `sectorSize` bytes: what was carved before stays listed, new records
+    // continue its indices. Returns the source's open status, else the log's.
+    Status OpenWithLog(const SourceRef& source, int sectorSize, const std::string& logName);
 
     // The end searches of this engine's carving report through the scan callback too.
     Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                         void* user, int weight) override;
-    // Carving is driven sector by sector by the pass over the source: 0, nothing done.
-    Status Scan(const std::optional<std::string>& logName) override;
     // The root lists every carved file; a folder, or a depth, lists nothing (0).
     Status ListFolder(const FoundRecord* folder, int depth, std::vector<FoundRecord>& out) override;
     Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
     // Carved files have no folders: empty, 0.
     Status GetRecordPath(const FoundRecord& record, std::string& path) override;
-    int NextFreeRange(uint64_t& position, uint64_t& length) override;
     // 87 before the engine was opened.
     Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
-    Status LoadVolumeBitmap() override;
     // A photo, audio or video preview whose temporary path would be 260 characters or longer
     // is given in the buffer instead.
     Status ReadRecordData(const FoundRecord& record, std::string& tempPath,
                           std::span<std::byte> buffer, uint32_t& size, PreviewCallback callback,
                           void* user) override;
 
+    // In the deep scan's pass, the last search: a new log, or the continued scan's reopened
+    // (OpenWithLog), and StartPass; every sector the other searches left is carved from
+    // (CarveSector) and taken with the carved file's sectors, a run of zero sectors taken whole
+    // (PassZeroSectors); the log flushed at the end.
+    Status Begin(const PassStart& start) override;
+    SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
+                        PassPosition& at) override;
+    void Finish(const PassEnd& end) override;
+
+    // A new pass over the source starts: the transport streams carved before it no longer
+    // mark the sectors they covered as continuing a stream.
+    void StartPass() { session_.transportStreams.clear(); }
     // Tries to carve a file starting at `sectorNumber` (an absolute sector of `source`, the
     // pass's own handle), whose bytes are `sector`. On a carve the file is logged, `filesFound`
     // grows by one and `sectorsToSkip` is set: 1 for the types whose size comes from a header
     // field (what lies inside or behind them is still examined), else the carved file's
     // sectors. Returns 0 on a carve, 87 for nothing carvable (outputs untouched, as without a
     // log), kCancelled when the progress callback cancelled the end search.
-    // A new pass over the source starts: the transport streams carved before it no longer
-    // mark the sectors they covered as continuing a stream.
-    void StartPass() { session_.transportStreams.clear(); }
     Status CarveSector(int sectorSize, std::span<const std::byte> sector, uint64_t sectorNumber,
                        uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
                        const SectorSource& source, uint64_t& sectorsToSkip, uint64_t& filesFound);

@@ -6,8 +6,24 @@
 
 namespace keltra {
 
-void LostVolumeFolders::Begin(std::string scanFolder, SourceIdentity identity,
-                              uint64_t sourceStart, const std::optional<std::string>& resumedLog) {
+Status LostVolumeFolders::Begin(const PassStart& start) {
+    Begin(start.folder, start.identity, start.source.startSector,
+          start.resumedLog(kLostVolumesLogPrefix));
+    return kOk;
+}
+
+SpanVerdict LostVolumeFolders::Examine(std::span<const std::byte> span, uint64_t firstSector,
+                                       PassPosition& at) {
+    ExamineSectors(span, firstSector, static_cast<uint32_t>(at.sectorSize));
+    return {};
+}
+
+void LostVolumeFolders::Finish(const PassEnd& end) {
+    Finish(end.source, end.sectorSize);
+}
+
+void LostVolumeFolders::Begin(std::string scanFolder, SourceIdentity identity, uint64_t sourceStart,
+                              const std::optional<std::string>& resumedLog) {
     scanFolder_ = std::move(scanFolder);
     identity_ = std::move(identity);
     sourceStart_ = sourceStart;

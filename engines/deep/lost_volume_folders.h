@@ -18,6 +18,7 @@
 
 #include "engines/deep/volume_boot_finder.h"
 #include "engines/found_record.h"
+#include "engines/sector_examiner.h"
 #include "scanlog/source_identity.h"
 #include "storage/sector_source.h"
 
@@ -29,8 +30,15 @@ inline constexpr uint32_t kLostVolumeOrigin = 7;
 // The log of the boot sectors a deep scan met: one sector number a line.
 inline constexpr std::string_view kLostVolumesLogPrefix = "Volumes_";
 
-class LostVolumeFolders {
+class LostVolumeFolders final : public SectorExaminer {
   public:
+    // In the deep scan's pass: Begin with the scan's folder and its volumes' log; every span
+    // read goes to ExamineSectors and none is taken; Finish.
+    Status Begin(const PassStart& start) override;
+    SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
+                        PassPosition& at) override;
+    void Finish(const PassEnd& end) override;
+
     // A new or continued scan of the source that begins at `sourceStart`; `scanFolder` holds its
     // logs, and `resumedLog` names the volumes' log of the scan continued.
     void Begin(std::string scanFolder, SourceIdentity identity, uint64_t sourceStart,

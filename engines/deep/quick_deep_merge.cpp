@@ -12,7 +12,7 @@ bool IsDeep(const FoundRecord& record) {
 // log links. `folderDone` gets a folder once its sub-tree is walked, with whether it holds a
 // file `file` kept, and answers whether the folder counts as kept in its parent.
 struct TreeWalk {
-    IFileRecoveryParse& engine;
+    FoundFiles& engine;
     std::function<bool(const FoundRecord&)> file;
     std::function<bool(const FoundRecord&, int depth, bool holdsKept)> folderDone;
     std::set<uint32_t> entered;
@@ -52,8 +52,7 @@ std::optional<std::pair<int, uint32_t>> QuickDeepMerge::FolderKey(const FoundRec
     return std::nullopt;
 }
 
-void QuickDeepMerge::Learn(IFileRecoveryParse* quick,
-                           std::span<IFileRecoveryParse* const> deepSearches,
+void QuickDeepMerge::Learn(FoundFiles* quick, std::span<FoundFiles* const> deepSearches,
                            const FirstSectorOf& firstSector) {
     if (learnt_) return;
     learnt_ = true;
@@ -80,7 +79,7 @@ void QuickDeepMerge::Learn(IFileRecoveryParse* quick,
                        {}};
     quickWalk.Visit(nullptr, 0);
     if (quickFiles_.empty() && quickFolders_.empty()) return;
-    for (IFileRecoveryParse* deep : deepSearches) {
+    for (FoundFiles* deep : deepSearches) {
         TreeWalk deepWalk{*deep,
                           [&](const FoundRecord& file) {
                               const std::optional<uint64_t> sector = firstSector(file);

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 #include "engines/found_record.h"
 
 namespace keltra {
@@ -34,7 +34,7 @@ class QuickDeepMerge {
     void Reset() { learnt_ = false; }
     // Learns, once after a scan, the quick scan's files and folders and the deep searches'
     // folders, walking their trees.
-    void Learn(IFileRecoveryParse* quick, std::span<IFileRecoveryParse* const> deepSearches,
+    void Learn(FoundFiles* quick, std::span<FoundFiles* const> deepSearches,
                const FirstSectorOf& firstSector);
 
     // Removes the deep searches' records that repeat the quick scan: files where a file it

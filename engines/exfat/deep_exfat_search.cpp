@@ -45,16 +45,26 @@ Status DeepExFatSearch::OpenSource(SectorSource source, uint32_t sectorSize, uin
     return kOk;
 }
 
-Status DeepExFatSearch::Scan(const std::optional<std::string>&) {
-    return kOk;
+Status DeepExFatSearch::Begin(const PassStart& start) {
+    // The pass's own source is open: what this open could fail on is a boot area that cannot
+    // be read, which leaves the search to the sectors alone.
+    static_cast<void>(Open(start.source));
+    SetLogFolder(start.folder);
+    const Status status = OpenLog(start.resumedLog(kDeepExFatLogPrefix));
+    // A boot area that cannot be read leaves the search to the sectors alone: a damaged disk is
+    // what it is for.
+    static_cast<void>(ReadBootRegion());
+    return status;
 }
 
-int DeepExFatSearch::NextFreeRange(uint64_t&, uint64_t&) {
-    return 0;
+SpanVerdict DeepExFatSearch::Examine(std::span<const std::byte> span, uint64_t firstSector,
+                                     PassPosition& /*at*/) {
+    ExamineSectors(span, firstSector);
+    return {};
 }
 
-Status DeepExFatSearch::LoadVolumeBitmap() {
-    return kOk;
+void DeepExFatSearch::Finish(const PassEnd& end) {
+    Finish(end.listedByQuickScan);
 }
 
 void DeepExFatSearch::ClearSearch() {
@@ -222,8 +232,7 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
                             }),
                 sets_.end());
     if (ScanLogStore* store = Store(); store != nullptr && store->IsOpen()) {
-        const std::string path =
-            (std::filesystem::path(openedFolder_) / store->LogName()).string();
+        const std::string path = (std::filesystem::path(openedFolder_) / store->LogName()).string();
         if (sightingsCoverLog_) {
             if (store->RecordCount() != 0) EmptyLog();
             nextFolderKey_ = 2;

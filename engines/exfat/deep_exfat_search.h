@@ -20,12 +20,13 @@
 #include "engines/exfat/exfat_stream_reader.h"
 #include "engines/exfat/exfat_tree_rebuild.h"
 #include "engines/exfat/exfat_upcase.h"
+#include "engines/sector_examiner.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class DeepExFatSearch final : public StoreBackedEngine {
+class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
@@ -47,10 +48,13 @@ class DeepExFatSearch final : public StoreBackedEngine {
     Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                       uint64_t sectorCount, uint16_t sourceTag) override;
 
-    // The search is driven by the deep scan's pass: these three do nothing.
-    Status Scan(const std::optional<std::string>& logName) override;
-    int NextFreeRange(uint64_t& position, uint64_t& length) override;
-    Status LoadVolumeBitmap() override;
+    // In the deep scan's pass: opened on the source, the log (OpenLog) in the scan's folder and the
+    // boot region (ReadBootRegion); every span read goes to ExamineSectors and none is taken;
+    // Finish, leaving out what the quick scan lists.
+    Status Begin(const PassStart& start) override;
+    SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
+                        PassPosition& at) override;
+    void Finish(const PassEnd& end) override;
 
     // Empties everything found so far and opens a new "Pro_ExFat_" log, or reopens the named
     // one (a continued deep scan) with the sightings kept beside it, from which Finish then

@@ -11,12 +11,13 @@
 #include "engines/exfat/exfat_cluster_map.h"
 #include "engines/exfat/exfat_stream_reader.h"
 #include "engines/exfat/exfat_upcase.h"
+#include "engines/quick_scan.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class CFastExFatRecovery final : public StoreBackedEngine {
+class CFastExFatRecovery final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }

@@ -2,28 +2,24 @@
 
 namespace keltra {
 
-Status CFastExtRecovery::OpenImage(const std::string& imagePath, uint16_t sourceTag) {
-    return OpenImageVolume(imagePath, 0, 0, sourceTag);
-}
-
-Status CFastExtRecovery::OpenImageVolume(const std::string& imagePath, uint64_t startSector,
-                                         uint64_t sectorCount, uint16_t /*sourceTag*/) {
-    sectorSize_ = kImageSectorSize;
+Status CFastExtRecovery::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                                    uint64_t sectorCount, uint16_t /*sourceTag*/) {
+    source_ = std::move(source);
+    sectorSize_ = sectorSize;
     startSector_ = startSector;
-    const Status status = OpenImageSource(source_, imagePath);
     sectorCount_ = sectorCount != 0 || startSector >= source_.totalSectors
                        ? sectorCount
                        : source_.totalSectors - startSector;
-    return status;
+    return kOk;
 }
 
-Status CFastExtRecovery::OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                                       uint16_t /*driveLetter*/) {
-    startSector_ = startSector;
-    sectorCount_ = sectorCount;
-    const Status status = OpenDiskSource(source_, diskNumber);
-    sectorSize_ = ReportedSectorSize(source_);
-    return status;
+Status CFastExtRecovery::Scan(const std::optional<std::string>& /*logName*/) {
+    return kOk;
+}
+
+Status CFastExtRecovery::ReadFileData(const FoundRecord& /*record*/, uint64_t /*maxBytes*/,
+                                      const DataSink& /*sink*/) {
+    return kErrInvalidParameter;
 }
 
 Status CFastExtRecovery::LoadVolumeBitmap() {

@@ -4,46 +4,31 @@
 #pragma once
 
 #include "engines/ext/ext_block_bitmap.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/quick_scan.h"
+#include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class CFastExtRecovery final : public IFileRecoveryParse {
+class CFastExtRecovery final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
-    Status OpenImage(const std::string& imagePath, uint16_t sourceTag) override;
-    Status OpenImageVolume(const std::string& imagePath, uint64_t startSector, uint64_t sectorCount,
-                           uint16_t sourceTag) override;
-    Status OpenPartition(int diskNumber, uint64_t startSector, uint64_t sectorCount,
-                         uint16_t driveLetter) override;
-    Status SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override {
-        return kOk;
-    }
-    Status Scan(const std::optional<std::string>&) override { return kOk; }
-    Status ListFolder(const FoundRecord*, int, std::vector<FoundRecord>&) override { return kOk; }
-    Status CountFolderFiles(const FoundRecord*, int, uint32_t& count) override {
-        count = 0;
-        return kOk;
-    }
-    uint64_t GetRecordCount() override { return 0; }
-    Status GetRecordPath(const FoundRecord&, std::string& path) override {
-        path.clear();
-        return kOk;
-    }
-    Status RecoverRecord(const FoundRecord&, const std::string&, int) override { return kOk; }
+    // The volume of `sectorCount` sectors (0: the rest of the source) at `startSector`.
+    Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                      uint64_t sectorCount, uint16_t sourceTag) override;
+    // Nothing to walk: the scan ends at once, finding nothing (and starting no log).
+    Status Scan(const std::optional<std::string>& logName) override;
     // The free runs of the loaded bitmap (everything when it could not be loaded).
     int NextFreeRange(uint64_t& position, uint64_t& length) override;
-    Status SetSearchCallback(SearchProgressCallback, void*) override { return kOk; }
-    Status FindByExtensions(const std::string&, std::vector<FoundRecord>&) override { return kOk; }
     // Reads the block bitmaps; 87 when the volume's superblock cannot be read.
     Status LoadVolumeBitmap() override;
-    Status ReadRecordData(const FoundRecord&, std::string&, std::span<std::byte>, uint32_t& size,
-                          PreviewCallback, void*) override {
-        size = 0;
-        return kOk;
-    }
+
+  protected:
+    uint32_t RootKey() const override { return 0; }
+    // The engine finds no file: 87 for any record.
+    Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+                        const DataSink& sink) override;
 
   private:
     SectorSource source_;

@@ -11,12 +11,13 @@
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/fat/fat_geometry.h"
 #include "engines/fat/fat_table.h"
+#include "engines/quick_scan.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class CFastFatRecovery final : public StoreBackedEngine {
+class CFastFatRecovery final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
@@ -47,7 +48,6 @@ class CFastFatRecovery final : public StoreBackedEngine {
                         const DataSink& sink) override;
 
   private:
-
     SectorSource source_;
     FatVolume volume_;
     bool volumeValid_ = false;

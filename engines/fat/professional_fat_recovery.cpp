@@ -9,6 +9,7 @@
 #include "engines/carving/carve_at_sector.h"
 #include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
+#include "engines/fat/fat_entry.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_names.h"
@@ -92,16 +93,33 @@ Status CProfessionalFatRecovery::OpenSource(SectorSource source, uint32_t sector
     return kOk;
 }
 
-Status CProfessionalFatRecovery::Scan(const std::optional<std::string>&) {
-    return kOk;
+Status CProfessionalFatRecovery::Begin(const PassStart& start) {
+    // The pass's own source is open: what this open could fail on is a boot area that cannot
+    // be read, which leaves the search to the sectors alone.
+    static_cast<void>(Open(start.source));
+    SetLogFolder(start.folder);
+    const Status status = OpenLog(start.resumedLog(kDeepFatLogPrefix));
+    // A boot area that cannot be read leaves the search to the sectors alone: a damaged disk is
+    // what it is for.
+    static_cast<void>(ReadBootSector());
+    return status;
 }
 
-int CProfessionalFatRecovery::NextFreeRange(uint64_t&, uint64_t&) {
-    return 0;
+SpanVerdict CProfessionalFatRecovery::Examine(std::span<const std::byte> span, uint64_t firstSector,
+                                              PassPosition& at) {
+    const std::span<const std::byte> sector = span.first(static_cast<size_t>(at.sectorSize));
+    if (IsDotPair(sector)) {
+        HandleFolderStart(sector, firstSector);
+    } else if (LooksLikeFatDirSector(sector)) {
+        HandleDirectorySector(sector, firstSector);
+    } else {
+        return {};
+    }
+    return {1, kOk};
 }
 
-Status CProfessionalFatRecovery::LoadVolumeBitmap() {
-    return kOk;
+void CProfessionalFatRecovery::Finish(const PassEnd& /*end*/) {
+    Finish();
 }
 
 void CProfessionalFatRecovery::ClearSearch() {

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "engines/data_placement.h"
 #include "engines/fat/fat_directory_walker.h"
 #include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_table.h"
+#include "engines/sector_examiner.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
@@ -41,7 +43,9 @@ struct DeepFatVolume {
 std::optional<DeepFatVolume> InferFatVolume(uint32_t a, uint64_t sa, uint32_t b, uint64_t sb,
                                             uint64_t sourceStart);
 
-class CProfessionalFatRecovery final : public StoreBackedEngine {
+class CProfessionalFatRecovery final : public StoreBackedEngine,
+                                       public SectorExaminer,
+                                       public DataPlacement {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
@@ -73,10 +77,13 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
     Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                       uint64_t sectorCount, uint16_t sourceTag) override;
 
-    // The search is driven by the deep scan's pass: these three do nothing.
-    Status Scan(const std::optional<std::string>& logName) override;
-    int NextFreeRange(uint64_t& position, uint64_t& length) override;
-    Status LoadVolumeBitmap() override;
+    // In the deep scan's pass: opened on the source, the log (OpenLog) in the scan's folder and the
+    // boot sector (ReadBootSector); every sector that starts a folder or looks like a directory
+    // sector is taken (HandleFolderStart, HandleDirectorySector); Finish.
+    Status Begin(const PassStart& start) override;
+    SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
+                        PassPosition& at) override;
+    void Finish(const PassEnd& end) override;
 
     // Empties everything found so far and opens a new "Pro_Fat_" log, or reopens the named one
     // (a resumed deep scan).
@@ -95,7 +102,7 @@ class CProfessionalFatRecovery final : public StoreBackedEngine {
 
     // The absolute sector where a FAT record's data starts (origin 1 or 3), from its own
     // geometry fields; nothing for other records or one without a data cluster.
-    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const;
+    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const override;
 
     const std::vector<DeepFatVolume>& Volumes() const { return volumes_; }
     const DroppedItems& Dropped() const { return dropped_; }

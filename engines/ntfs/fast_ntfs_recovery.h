@@ -18,12 +18,13 @@
 #include "engines/ntfs/ntfs_geometry.h"
 #include "engines/ntfs/ntfs_record_parse.h"
 #include "engines/ntfs/ntfs_record_reader.h"
+#include "engines/quick_scan.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class CFastNtfsRecovery final : public StoreBackedEngine {
+class CFastNtfsRecovery final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }

@@ -29,6 +29,20 @@ constexpr size_t kBaseRecordOffset = 32;
 // Folder keys of later volumes carry their tag above the record number's 28 bits.
 constexpr uint32_t kKeyTagShift = 28;
 constexpr uint32_t kMaxKeyTag = 15;
+// What the pass rereads at a FILE record that runs past the end of its span.
+constexpr size_t kRecordRereadBytes = 8192;
+// The record size the search assumes on a source of this sector size.
+uint32_t DeepRecordSize(uint32_t sectorSize) {
+    return sectorSize > 512 ? sectorSize : 2 * sectorSize;
+}
+
+// The header of a FILE record that a sector may start: signature, sizes and the update
+// sequence number repeated at the end of the first 512 bytes.
+bool StartsFileRecord(std::span<const std::byte> sector, uint32_t recordSize) {
+    if (sector.size() < 512 || !BytesEqual(sector, 0, "FILE")) return false;
+    return Le32(sector, 24) <= recordSize && Le32(sector, 28) == recordSize &&
+           Le16(sector, 48) == Le16(sector, 510);
+}
 
 bool IsPowerOfTwoUpTo(uint64_t v, uint64_t max) {
     return v != 0 && v <= max && (v & (v - 1)) == 0;
@@ -517,6 +531,42 @@ std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
     const uint64_t sector = v.geometry.SectorOfCluster(stream.runs.front().lcn);
     if (sector == UINT64_MAX) return std::nullopt;
     return sector;
+}
+
+Status CProfessionalNtfsRecovery::Begin(const PassStart& start) {
+    // The pass's own source is open: what this open could fail on is a boot area that cannot
+    // be read, which leaves the search to the sectors alone.
+    static_cast<void>(Open(start.source));
+    SetLogFolder(start.folder);
+    return OpenLog(start.resumedLog(kDeepNtfsLogPrefix));
+}
+
+SpanVerdict CProfessionalNtfsRecovery::Examine(std::span<const std::byte> span,
+                                               uint64_t firstSector, PassPosition& at) {
+    const auto sectorSize = static_cast<uint32_t>(at.sectorSize);
+    const std::span<const std::byte> sector = span.first(sectorSize);
+    const uint32_t recordSize = DeepRecordSize(sectorSize);
+    if (!StartsFileRecord(sector, recordSize)) return {};
+    std::span<const std::byte> record = span;
+    std::array<std::byte, kRecordRereadBytes> copy;
+    if (record.size() < recordSize) {
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(
+            kRecordRereadBytes / sectorSize, at.source.totalSectors - firstSector));
+        uint32_t read = 0;
+        if (ReadSectors(at.source, want, copy, firstSector, at.sectorSize, read) == kOk) {
+            read = want;
+        }
+        record = std::span<const std::byte>(copy).first(read * sectorSize);
+    }
+    const bool directory = (Le16(sector, 22) & kRecordIsDirectory) != 0;
+    if (!directory && record.size() >= recordSize) {
+        HandleFileRecord(record.first(recordSize), firstSector);
+    }
+    return {1, kOk};
+}
+
+void CProfessionalNtfsRecovery::Finish(const PassEnd& /*end*/) {
+    Finish();
 }
 
 }  // namespace keltra

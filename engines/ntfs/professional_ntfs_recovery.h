@@ -16,16 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "engines/data_placement.h"
 #include "engines/ntfs/ntfs_folder_walk.h"
 #include "engines/ntfs/ntfs_geometry.h"
 #include "engines/ntfs/ntfs_record_parse.h"
 #include "engines/ntfs/ntfs_record_reader.h"
+#include "engines/sector_examiner.h"
 #include "engines/store_backed_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
 
-class CProfessionalNtfsRecovery final : public StoreBackedEngine {
+class CProfessionalNtfsRecovery final : public StoreBackedEngine,
+                                        public SectorExaminer,
+                                        public DataPlacement {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
@@ -56,12 +60,15 @@ class CProfessionalNtfsRecovery final : public StoreBackedEngine {
 
     // The absolute sector of the first data run of an NTFS record (quick or deep), for the
     // deep scan's merged search; nothing for resident data, no runs or an unreadable record.
-    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const;
+    std::optional<uint64_t> FirstDataSector(const FoundRecord& record) const override;
 
-    // The deep scan has no walk of its own, no bitmap and no free ranges.
-    Status Scan(const std::optional<std::string>&) override { return kOk; }
-    int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
-    Status LoadVolumeBitmap() override { return kOk; }
+    // In the deep scan's pass: opened on the source, the log (OpenLog) in the scan's folder; every
+    // sector that starts a FILE record (its header sound) is taken, and the record of a file handed
+    // to HandleFileRecord, reread from the source when it runs past the span; Finish.
+    Status Begin(const PassStart& start) override;
+    SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
+                        PassPosition& at) override;
+    void Finish(const PassEnd& end) override;
     // Compressed or encrypted, from the file's record.
     uint32_t DataForm(const FoundRecord& record) override;
 

@@ -159,7 +159,7 @@ bool IsCarvedPhoto(const FoundRecord& record) {
            GetFileCategory(record.Name()) == CategoryName(FileCategory::Photo);
 }
 
-PhotoMetadata ReadFoundPhotoMetadata(IFileRecoveryParse& engine, const FoundRecord& record) {
+PhotoMetadata ReadFoundPhotoMetadata(FoundFiles& engine, const FoundRecord& record) {
     if (!IsCarvedPhoto(record)) return {};
     std::vector<std::byte> head(
         static_cast<size_t>(std::min<uint64_t>(record.size, kPhotoMetadataHeadBytes)));

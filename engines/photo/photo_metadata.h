@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 
 namespace keltra {
 
@@ -63,7 +63,7 @@ bool IsCarvedPhoto(const FoundRecord& record);
 
 // The metadata of a carved picture, read through its engine from the file's first
 // kPhotoMetadataHeadBytes; empty for other files and when the data cannot be read.
-PhotoMetadata ReadFoundPhotoMetadata(IFileRecoveryParse& engine, const FoundRecord& record);
+PhotoMetadata ReadFoundPhotoMetadata(FoundFiles& engine, const FoundRecord& record);
 
 // "2023-07-14 18-03-22.jpg": the date taken with the found name's extension; empty without a
 // date.

@@ -9,7 +9,7 @@ namespace keltra::test {
 std::unique_ptr<IFileRecoveryParse> ScannedImageEngine(const std::string& fixture, uint16_t tag) {
     const std::string path = FixturePath(fixture);
     if (!std::filesystem::exists(path)) return nullptr;
-    auto engine = CreateImageEngine(path, tag, false);
+    auto engine = CreateEngine(SourceRef::Image(path, tag), false);
     if (engine == nullptr || engine->Scan(std::nullopt) != kOk) return nullptr;
     return engine;
 }

@@ -33,10 +33,7 @@ class HeldEngine : public IFileRecoveryParse {
     void ReleaseOne() { ++permits_; }
     bool Waiting() const { return waiting_; }
 
-    Status OpenImage(const std::string& p, uint16_t t) override { return inner_.OpenImage(p, t); }
-    Status OpenPartition(int d, uint64_t s, uint64_t c, uint16_t l) override {
-        return inner_.OpenPartition(d, s, c, l);
-    }
+    Status Open(const SourceRef& s) override { return inner_.Open(s); }
     Status SetCallbacks(ScanProgressCallback s, CopyProgressCallback c, void* u, int w) override {
         return inner_.SetCallbacks(s, c, u, w);
     }
@@ -55,14 +52,18 @@ class HeldEngine : public IFileRecoveryParse {
         Hold();
         return inner_.RecoverRecord(r, d, s);
     }
-    int NextFreeRange(uint64_t& p, uint64_t& l) override { return inner_.NextFreeRange(p, l); }
     Status SetSearchCallback(SearchProgressCallback c, void* u) override {
         return inner_.SetSearchCallback(c, u);
     }
     Status FindByExtensions(const std::string& e, std::vector<FoundRecord>& o) override {
         return inner_.FindByExtensions(e, o);
     }
-    Status LoadVolumeBitmap() override { return inner_.LoadVolumeBitmap(); }
+    Status ReadRecordHead(const FoundRecord& r, std::span<std::byte> o, size_t& g) override {
+        return inner_.ReadRecordHead(r, o, g);
+    }
+    uint64_t UnreadableSectors() const override { return inner_.UnreadableSectors(); }
+    void CloseSource() override { inner_.CloseSource(); }
+    Status ReopenSource() override { return inner_.ReopenSource(); }
     Status ReadRecordData(const FoundRecord& r, std::string& t, std::span<std::byte> b, uint32_t& s,
                           PreviewCallback c, void* u) override {
         Hold();

@@ -80,7 +80,7 @@ class ImageTest : public QObject {
         QCOMPARE(LoadMap(image + ".map").BytesWith(AreaStatus::kFinished), fs::file_size(fixture));
 
         // The new image scans as a source of its own.
-        auto engine = CreateImageEngine(image, 1, false);
+        auto engine = CreateEngine(SourceRef::Image(image, 1), false);
         QVERIFY(engine != nullptr);
         QCOMPARE(engine->Scan(std::nullopt), 0);
         QVERIFY(engine->GetRecordCount() > 0);

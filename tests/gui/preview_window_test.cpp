@@ -23,8 +23,14 @@ namespace {
 class PictureFilesEngine : public IFileRecoveryParse {
   public:
     explicit PictureFilesEngine(std::map<uint32_t, std::string> files) : files_(std::move(files)) {}
-    Status OpenImage(const std::string&, uint16_t) override { return kOk; }
-    Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
+    Status Open(const SourceRef&) override { return kOk; }
+    Status ReadRecordHead(const FoundRecord&, std::span<std::byte>, size_t& got) override {
+        got = 0;
+        return kErrInvalidParameter;
+    }
+    uint64_t UnreadableSectors() const override { return 0; }
+    void CloseSource() override {}
+    Status ReopenSource() override { return kOk; }
     Status SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override {
         return kOk;
     }
@@ -39,10 +45,8 @@ class PictureFilesEngine : public IFileRecoveryParse {
     Status RecoverRecord(const FoundRecord&, const std::string&, int) override {
         return kErrInvalidParameter;
     }
-    int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
     Status SetSearchCallback(SearchProgressCallback, void*) override { return kOk; }
     Status FindByExtensions(const std::string&, std::vector<FoundRecord>&) override { return kOk; }
-    Status LoadVolumeBitmap() override { return kOk; }
     Status ReadRecordData(const FoundRecord& record, std::string& tempPath, std::span<std::byte>,
                           uint32_t& size, PreviewCallback, void*) override {
         size = 0;
@@ -108,9 +112,8 @@ class PreviewWindowTest : public QObject {
         const QString tall = dir.filePath("tall.png");
         Picture(1600, 1200).save(wide);
         Picture(1200, 1600).save(tall);
-        PictureFilesEngine engine({{1, wide.toStdString()},
-                                   {3, tall.toStdString()},
-                                   {4, wide.toStdString()}});
+        PictureFilesEngine engine(
+            {{1, wide.toStdString()}, {3, tall.toStdString()}, {4, wide.toStdString()}});
         const std::vector<FoundRecord> list{Record("a.png", 1, 2048), Record("notes.txt", 2, 10),
                                             Record("b.png", 3, 3 << 20), Record("c.png", 4, 512)};
         RecoverySources sources{[&engine](uint16_t) { return &engine; }, nullptr};

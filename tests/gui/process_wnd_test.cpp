@@ -48,8 +48,14 @@ class CTestEngine : public IFileRecoveryParse {
     bool holdAfterReports = false;
     CProcessWnd* window = nullptr;
 
-    Status OpenImage(const std::string&, uint16_t) override { return kOk; }
-    Status OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return kOk; }
+    Status Open(const SourceRef&) override { return kOk; }
+    Status ReadRecordHead(const FoundRecord&, std::span<std::byte>, size_t& got) override {
+        got = 0;
+        return kErrInvalidParameter;
+    }
+    uint64_t UnreadableSectors() const override { return 0; }
+    void CloseSource() override {}
+    Status ReopenSource() override { return kOk; }
     Status SetCallbacks(ScanProgressCallback scan, CopyProgressCallback, void* user,
                         int weight) override {
         callback_ = scan;
@@ -87,7 +93,6 @@ class CTestEngine : public IFileRecoveryParse {
     uint64_t GetRecordCount() override { return 2; }
     Status GetRecordPath(const FoundRecord&, std::string&) override { return kOk; }
     Status RecoverRecord(const FoundRecord&, const std::string&, int) override { return kOk; }
-    int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
     Status SetSearchCallback(SearchProgressCallback callback, void* user) override {
         search_ = callback;
         searchUser_ = user;
@@ -103,7 +108,6 @@ class CTestEngine : public IFileRecoveryParse {
         }
         return 1;
     }
-    Status LoadVolumeBitmap() override { return kOk; }
     Status ReadRecordData(const FoundRecord&, std::string&, std::span<std::byte>, uint32_t&,
                           PreviewCallback, void*) override {
         return kOk;

@@ -248,7 +248,7 @@ class RecoverTest : public QObject {
         const std::string image = dir / "crafted.img";
         const std::string made = test::MakeCraftedNamesImage(image, dir.Path().string());
         QVERIFY2(made.empty(), made.c_str());
-        auto engine = CreateImageEngine(image, 1, false);
+        auto engine = CreateEngine(SourceRef::Image(image, 1), false);
         QVERIFY(engine != nullptr);
         QCOMPARE(engine->Scan(std::nullopt), kOk);
         std::vector<FoundRecord> checked;

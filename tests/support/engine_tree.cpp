@@ -7,7 +7,7 @@
 
 namespace keltra::test {
 
-void WalkTree(IFileRecoveryParse& engine,
+void WalkTree(FoundFiles& engine,
               const std::function<void(const std::string& path, const FoundRecord&)>& visit) {
     size_t visited = 0;
     struct Pending {
@@ -30,7 +30,7 @@ void WalkTree(IFileRecoveryParse& engine,
     }
 }
 
-std::map<std::string, Listed> ListTree(IFileRecoveryParse& engine) {
+std::map<std::string, Listed> ListTree(FoundFiles& engine) {
     std::map<std::string, Listed> out;
     WalkTree(engine, [&out](const std::string& path, const FoundRecord& r) {
         out[path] = {path, r};

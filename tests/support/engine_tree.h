@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/found_files.h"
 
 namespace keltra::test {
 
@@ -16,9 +16,9 @@ struct Listed {
 
 // Calls `visit` with every record reachable from the root and its path (at most 100,000
 // records and 64 levels).
-void WalkTree(IFileRecoveryParse& engine,
+void WalkTree(FoundFiles& engine,
               const std::function<void(const std::string& path, const FoundRecord&)>& visit);
 // The engine's whole tree by path; of records sharing a path, the last one listed.
-std::map<std::string, Listed> ListTree(IFileRecoveryParse& engine);
+std::map<std::string, Listed> ListTree(FoundFiles& engine);
 
 }  // namespace keltra::test

@@ -142,24 +142,25 @@ TEST(BootArea, RandomBytesAreUnrecognised) {
 }
 
 TEST(EngineFactory, ImageEnginesByClass) {
-    EXPECT_NE(CreateImageEngine(test::FixturePath("ext4.img"), 1, false), nullptr);
+    EXPECT_NE(CreateEngine(SourceRef::Image(test::FixturePath("ext4.img"), 1), false), nullptr);
     test::ScratchDir dir;
     const std::string tiny = dir / "tiny.img";
     test::WriteWholeFile(tiny, std::vector<std::byte>(16000));
-    EXPECT_EQ(CreateImageEngine(tiny, 1, false), nullptr) << "smaller than the boot area";
-    EXPECT_EQ(CreateImageEngine(dir / "missing.img", 1, false), nullptr);
-    EXPECT_EQ(CreateImageEngine(test::FixturePath("mbr.img"), 1, false), nullptr)
+    EXPECT_EQ(CreateEngine(SourceRef::Image(tiny, 1), false), nullptr)
+        << "smaller than the boot area";
+    EXPECT_EQ(CreateEngine(SourceRef::Image(dir / "missing.img", 1), false), nullptr);
+    EXPECT_EQ(CreateEngine(SourceRef::Image(test::FixturePath("mbr.img"), 1), false), nullptr)
         << "no quick engine for an unrecognised source";
     // A deep scan has its driver whatever the source holds.
     test::ScopedAppDataFolder appData;
     for (const char* image : {"mbr.img", "ext4.img", "photos_ntfs.img", "photos_fat.img"}) {
-        const auto deep = CreateImageEngine(test::FixturePath(image), 1, true);
+        const auto deep = CreateEngine(SourceRef::Image(test::FixturePath(image), 1), true);
         EXPECT_NE(dynamic_cast<const CProfessionalRecovery*>(deep.get()), nullptr) << image;
     }
 }
 
 TEST(EngineFactory, ExtEngineFindsNothing) {
-    auto engine = CreateImageEngine(test::FixturePath("ext4.img"), 1, false);
+    auto engine = CreateEngine(SourceRef::Image(test::FixturePath("ext4.img"), 1), false);
     ASSERT_NE(engine, nullptr);
     EXPECT_EQ(engine->Scan(std::nullopt), kOk);
     EXPECT_EQ(engine->GetRecordCount(), 0u);
@@ -208,8 +209,8 @@ TEST(BootArea, BackupBootSectorsStandInForAWipedOne) {
         ASSERT_EQ(ReadBootArea(source, 0, 512, boot, 0, &used), kOk);
         EXPECT_EQ(used, c.sourceClass == SourceClass::Ntfs ? 0u : backup);
 
-        auto sound = CreateImageEngine(test::FixturePath(c.fixture), 1, false);
-        auto stood = CreateImageEngine(path, 1, false);
+        auto sound = CreateEngine(SourceRef::Image(test::FixturePath(c.fixture), 1), false);
+        auto stood = CreateEngine(SourceRef::Image(path, 1), false);
         ASSERT_TRUE(sound && stood);
         ASSERT_EQ(sound->Scan(std::nullopt), kOk);
         ASSERT_EQ(stood->Scan(std::nullopt), kOk);

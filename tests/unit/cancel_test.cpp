@@ -55,7 +55,7 @@ class CancelQuick : public testing::TestWithParam<const char*> {
 TEST_P(CancelQuick, StoppedScanKeepsAReadableStoreAndTheSearchAndCopyStopCleanly) {
     const std::string image = test::FixturePath(GetParam());
     StopAt counting;
-    auto whole = CreateImageEngine(image, 1, false);
+    auto whole = CreateEngine(SourceRef::Image(image, 1), false);
     ASSERT_NE(whole, nullptr);
     whole->SetCallbacks(StopAt::OnScan, nullptr, &counting, 100);
     ASSERT_EQ(whole->Scan(std::nullopt), kOk);
@@ -64,7 +64,7 @@ TEST_P(CancelQuick, StoppedScanKeepsAReadableStoreAndTheSearchAndCopyStopCleanly
     auto rng = Rng();
     for (int trial = 0; trial < 6; ++trial) {
         StopAt stop{0, 1 + static_cast<int>(rng() % static_cast<unsigned>(counting.calls - 1))};
-        auto engine = CreateImageEngine(image, 1, false);
+        auto engine = CreateEngine(SourceRef::Image(image, 1), false);
         engine->SetCallbacks(StopAt::OnScan, nullptr, &stop, 100);
         EXPECT_EQ(engine->Scan(std::nullopt), kCancelled) << "stop at call " << stop.stopAt;
         const std::set<std::string> part = Paths(*engine);
@@ -128,7 +128,7 @@ TEST_P(CancelDeep, ContinuedAfterRandomStopsListsWhatOneWholeScanLists) {
     std::set<std::string> expected;
     {
         CProfessionalRecovery whole;
-        ASSERT_EQ(whole.OpenImage(reference, 1), kOk);
+        ASSERT_EQ(whole.Open(SourceRef::Image(reference, 1)), kOk);
         whole.SetCallbacks(StopAt::OnScan, nullptr, &counting, 100);
         ASSERT_EQ(whole.Scan(std::nullopt), kOk);
         expected = Paths(whole);
@@ -143,7 +143,7 @@ TEST_P(CancelDeep, ContinuedAfterRandomStopsListsWhatOneWholeScanLists) {
         Status status = kCancelled;
         for (int round = 0; status == kCancelled && round < 12; ++round) {
             CProfessionalRecovery deep;
-            ASSERT_EQ(deep.OpenImage(image, 1), kOk);
+            ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
             StopAt stop{0, round < 3 ? 1 + static_cast<int>(rng() % counting.calls) : 0};
             deep.SetCallbacks(StopAt::OnScan, nullptr, &stop, 100);
             status = deep.Scan(std::nullopt);

@@ -107,7 +107,7 @@ TEST(CarveCorpus, EveryCarvableSampleIsFoundOnceAtItsFirstSector) {
 
     CFileTypeRecovery engine;
     engine.SetLogFolder(dir.Path().string());
-    ASSERT_EQ(engine.OpenImage(imagePath, 1), kOk);
+    ASSERT_EQ(engine.Open(SourceRef::Image(imagePath, 1)), kOk);
     SectorSource source;
     ASSERT_EQ(OpenImageSource(source, imagePath), kOk);
     ASSERT_EQ(CarveWholeRange(engine, source, kSector, {0, source.totalSectors}, nullptr, nullptr),
@@ -184,7 +184,7 @@ TEST(CarveCorpus, TodaysFormatsAreFoundOnceNamedRightAndWhole) {
 
     CFileTypeRecovery engine;
     engine.SetLogFolder(dir.Path().string());
-    ASSERT_EQ(engine.OpenImage(imagePath, 1), kOk);
+    ASSERT_EQ(engine.Open(SourceRef::Image(imagePath, 1)), kOk);
     SectorSource source;
     ASSERT_EQ(OpenImageSource(source, imagePath), kOk);
     ASSERT_EQ(CarveWholeRange(engine, source, kSector, {0, source.totalSectors}, nullptr, nullptr),

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/commands/found_items.h"
+#include "engines/quick_scan.h"
 #include "engines/scan_log_store.h"
 #include "engines/store_backed_engine.h"
 #include "support/test_support.h"
@@ -11,12 +12,10 @@ namespace {
 
 // A store-backed engine whose "scan" files a small tree: a.jpg and Photos/ under the root,
 // b.jpg and 2017/ in Photos, c.jpg and an empty Empty/ in 2017.
-class TreeEngine final : public StoreBackedEngine {
+class TreeEngine final : public StoreBackedEngine, public QuickScan {
   public:
     explicit TreeEngine(std::string folder) : folder_(std::move(folder)) {}
-    Status OpenSource(SectorSource, uint32_t, uint64_t, uint64_t, uint16_t) override {
-        return kOk;
-    }
+    Status OpenSource(SectorSource, uint32_t, uint64_t, uint64_t, uint16_t) override { return kOk; }
     Status Scan(const std::optional<std::string>&) override {
         if (const Status s = StartNewLog(folder_, "Fast_0_test"); s != kOk) return s;
         Add(kRoot, 0, "a.jpg", 100, false);
@@ -53,8 +52,9 @@ TEST(CliWalk, PathsMatchGetRecordPathAndEveryLevelIsReached) {
     test::ScratchDir dir;
     ScanSession session;
     session.sources.emplace_back();
-    session.sources[0].engine = std::make_unique<TreeEngine>(dir / "logs");
-    ASSERT_EQ(session.sources[0].engine->Scan(std::nullopt), kOk);
+    auto engine = std::make_unique<TreeEngine>(dir / "logs");
+    ASSERT_EQ(engine->Scan(std::nullopt), kOk);
+    session.sources[0].engine = std::move(engine);
 
     const std::vector<FoundItem> items = CollectFound(session);
     std::string order;

@@ -571,7 +571,7 @@ TEST(DeepExFatScan, IntactVolumeListsNoLiveFileAndNothingTwice) {
     test::ScratchDir dir;
     const std::string image = CopyOf(dir, "exfat.img");
     CProfessionalRecovery deep;
-    ASSERT_EQ(deep.OpenImage(image, 1), kOk);
+    ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
     ASSERT_EQ(deep.Scan(std::nullopt), kOk);
     ASSERT_TRUE(deep.FreeSpaceOnly());
     std::set<std::string> live;
@@ -599,7 +599,7 @@ TEST(DeepExFatScan, FormattedCardsGiveThePhotosByNameAndNoCarvedCopies) {
         test::ScratchDir dir;
         const std::string image = CopyOf(dir, fixture);
         CProfessionalRecovery deep;
-        ASSERT_EQ(deep.OpenImage(image, 1), kOk);
+        ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
         ASSERT_EQ(deep.Scan(std::nullopt), kOk);
         std::vector<FoundRecord> found;
         ASSERT_EQ(deep.FindByExtensions("*.jpg|", found), kOk);

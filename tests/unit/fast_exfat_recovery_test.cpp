@@ -183,7 +183,7 @@ TEST_F(ExFatFixture, ClassifiedAndOpenedByTheFactory) {
     boot.resize(kBootAreaBytes);
     EXPECT_EQ(ClassifyBootArea(boot), SourceClass::ExFat);
     EXPECT_EQ(SourceClassName(SourceClass::ExFat), "exFAT");
-    auto engine = CreateImageEngine(image_, 3, false);
+    auto engine = CreateEngine(SourceRef::Image(image_, 3), false);
     ASSERT_NE(engine, nullptr);
     auto* exfat = dynamic_cast<CFastExFatRecovery*>(engine.get());
     ASSERT_NE(exfat, nullptr);
@@ -296,7 +296,7 @@ uint64_t SectorOf(const std::vector<std::byte>& image, const std::string& origin
     return static_cast<uint64_t>(it - image.begin()) / 512;
 }
 
-bool InFreeRun(IFileRecoveryParse& engine, uint64_t sector) {
+bool InFreeRun(QuickScan& engine, uint64_t sector) {
     uint64_t position = 0;
     for (int i = 0; i < 100000; ++i) {
         uint64_t length = 0;
@@ -438,7 +438,7 @@ TEST(ExFatDeepScan, PassesTheFreeSpaceAndKeepsTheFoundFiles) {
     const std::string image = dir / "deep.img";
     fs::copy_file(test::FixturePath("exfat.img"), image);
     CProfessionalRecovery deep;
-    ASSERT_EQ(deep.OpenImage(image, 1), kOk);
+    ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
     ASSERT_EQ(deep.Scan(std::nullopt), kOk);
     EXPECT_TRUE(deep.FreeSpaceOnly());
     EXPECT_LT(deep.SectorsRead(), fs::file_size(image) / 512 / 4);

@@ -89,7 +89,7 @@ TEST(FastFatRecovery, FactoryScanListingAndProgress) {
     test::ScratchDir logs;
     for (const std::string image : {"fat12.img", "fat16.img", "fat32.img"}) {
         SCOPED_TRACE(image);
-        auto engine = CreateImageEngine(test::FixturePath(image), 9, false);
+        auto engine = CreateEngine(SourceRef::Image(test::FixturePath(image), 9), false);
         ASSERT_NE(dynamic_cast<CFastFatRecovery*>(engine.get()), nullptr);
         dynamic_cast<CFastFatRecovery&>(*engine).SetLogFolder(logs.Path().string());
         ProgressLog progress;
@@ -142,7 +142,7 @@ TEST(FastFatRecovery, RecoversFilesAndFolderTreesByteForByte) {
     for (const std::string image : {"fat12.img", "fat16.img", "fat32.img"}) {
         SCOPED_TRACE(image);
         test::ScratchDir out;
-        auto engine = CreateImageEngine(test::FixturePath(image), 9, false);
+        auto engine = CreateEngine(SourceRef::Image(test::FixturePath(image), 9), false);
         dynamic_cast<CFastFatRecovery&>(*engine).SetLogFolder(logs.Path().string());
         ProgressLog progress;
         engine->SetCallbacks(nullptr, OnCopy, &progress, 100);
@@ -217,8 +217,8 @@ TEST(FastFatRecovery, ACopyCutShortByTheChainReportsTheShortfall) {
 TEST(FastFatRecovery, TwoImagesScannedIntoOneFolderKeepTheirOwnLogs) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
-    auto first = CreateImageEngine(test::FixturePath("fat12.img"), 1, false);
-    auto second = CreateImageEngine(test::FixturePath("fat32.img"), 2, false);
+    auto first = CreateEngine(SourceRef::Image(test::FixturePath("fat12.img"), 1), false);
+    auto second = CreateEngine(SourceRef::Image(test::FixturePath("fat32.img"), 2), false);
     dynamic_cast<CFastFatRecovery&>(*first).SetLogFolder(logs.Path().string());
     dynamic_cast<CFastFatRecovery&>(*second).SetLogFolder(logs.Path().string());
     ASSERT_EQ(first->Scan(std::nullopt), kOk);
@@ -275,7 +275,7 @@ TEST(FastFatRecovery, APictureWhoseFirstBytesAreGoneIsMarkedDamaged) {
 }
 
 TEST(FastFatRecovery, FreeRangesAreTheClustersTheFatLeavesFree) {
-    auto engine = CreateImageEngine(test::FixturePath("fat16.img"), 9, false);
+    auto engine = CreateQuickScan(SourceRef::Image(test::FixturePath("fat16.img"), 9));
     auto& fat = dynamic_cast<CFastFatRecovery&>(*engine);
     const FatVolume& v = fat.Volume();
     ASSERT_EQ(engine->LoadVolumeBitmap(), kOk);
@@ -317,7 +317,7 @@ TEST(FastFatRecovery, FreeRangesAreTheClustersTheFatLeavesFree) {
 TEST(FastFatRecovery, BadInputGivesClearErrors) {
     test::ScratchDir dir;
     CFastFatRecovery engine;
-    EXPECT_EQ(engine.OpenImage(dir / "missing.img", 1), kErrFileNotFound);
+    EXPECT_EQ(engine.Open(SourceRef::Image(dir / "missing.img", 1)), kErrFileNotFound);
     std::vector<std::byte> zeros(1 << 20);
     Status opened = kOk;
     auto blank = MemoryEngine(zeros, dir.Path().string(), 0, &opened);

@@ -63,7 +63,7 @@ class FastNtfsScan : public ::testing::Test {
   protected:
     void SetUp() override {
         image_ = test::FixturePath("ntfs_deleted.img");
-        ASSERT_EQ(engine_.OpenImage(image_, 7), kOk);
+        ASSERT_EQ(engine_.Open(SourceRef::Image(image_, 7)), kOk);
         engine_.SetLogFolder(logs_ / "scan");
     }
     std::string Istat(uint32_t key) {
@@ -293,7 +293,7 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
         }
     }
     CFastNtfsRecovery again;
-    ASSERT_EQ(again.OpenImage(image_, 7), kOk);
+    ASSERT_EQ(again.Open(SourceRef::Image(image_, 7)), kOk);
     again.SetLogFolder(logs_ / "scan");
     ASSERT_EQ(again.Scan(logName), kOk);
     EXPECT_EQ(again.GetRecordCount(), found);
@@ -301,11 +301,11 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
 
     // A new scan in the same folder and minute gets a log of its own.
     CFastNtfsRecovery fresh;
-    ASSERT_EQ(fresh.OpenImage(image_, 8), kOk);
+    ASSERT_EQ(fresh.Open(SourceRef::Image(image_, 8)), kOk);
     fresh.SetLogFolder(logs_ / "scan");
     ASSERT_EQ(fresh.Scan(std::nullopt), kOk);
     CFastNtfsRecovery alone;
-    ASSERT_EQ(alone.OpenImage(image_, 8), kOk);
+    ASSERT_EQ(alone.Open(SourceRef::Image(image_, 8)), kOk);
     alone.SetLogFolder(logs_ / "alone");
     ASSERT_EQ(alone.Scan(std::nullopt), kOk);
     EXPECT_EQ(fresh.GetRecordCount(), alone.GetRecordCount());
@@ -347,7 +347,7 @@ TEST(FastNtfsFourKiBSectors, RecordsOfOneSectorWithFixupsEvery512Bytes) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir scratch;
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(test::FixturePath("ntfs_4k.img"), 1), kOk);
+    ASSERT_EQ(engine.Open(SourceRef::Image(test::FixturePath("ntfs_4k.img"), 1)), kOk);
     engine.SetLogFolder(scratch / "logs");
     ASSERT_EQ(engine.Scan(std::nullopt), kOk);
     const auto tree = ListTree(engine);
@@ -368,7 +368,7 @@ TEST(FastNtfsFourKiBSectors, RecordsOfOneSectorWithFixupsEvery512Bytes) {
 }
 
 TEST(FastNtfsFactory, QuickScanOfAnNtfsImageGetsThisEngine) {
-    auto engine = CreateImageEngine(test::FixturePath("ntfs_deleted.img"), 3, false);
+    auto engine = CreateEngine(SourceRef::Image(test::FixturePath("ntfs_deleted.img"), 3), false);
     ASSERT_NE(engine, nullptr);
     EXPECT_NE(dynamic_cast<CFastNtfsRecovery*>(engine.get()), nullptr);
 }

@@ -59,7 +59,7 @@ struct Carver {
         const std::string path = folder + "/image.img";
         test::WriteWholeFile(path, image);
         engine.SetLogFolder(folder);
-        EXPECT_EQ(engine.OpenImage(path, 7), kOk);
+        EXPECT_EQ(engine.Open(SourceRef::Image(path, 7)), kOk);
         OpenReaderSource(source, std::make_unique<test::MemoryReader>(std::move(image)), sectors);
     }
     std::vector<FoundRecord> Root() {
@@ -229,7 +229,7 @@ TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesAndContinuesTheIndices) {
     }
     CFileTypeRecovery reopened;
     reopened.SetLogFolder(dir.Path().string());
-    ASSERT_EQ(reopened.OpenImageWithLog(kSector, logName, 7, imagePath), kOk);
+    ASSERT_EQ(reopened.OpenWithLog(SourceRef::Image(imagePath, 7), kSector, logName), kOk);
     EXPECT_EQ(reopened.GetRecordCount(), 1u);
     SectorSource source;
     ASSERT_EQ(OpenImageSource(source, imagePath), kOk);
@@ -249,7 +249,7 @@ TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesAndContinuesTheIndices) {
     // A new open starts a new log, never the old one again.
     CFileTypeRecovery fresh;
     fresh.SetLogFolder(dir.Path().string());
-    ASSERT_EQ(fresh.OpenImage(imagePath, 1), kOk);
+    ASSERT_EQ(fresh.Open(SourceRef::Image(imagePath, 1)), kOk);
     EXPECT_NE(fresh.LogName(), logName);
     EXPECT_EQ(fresh.GetRecordCount(), 0u);
 }
@@ -320,7 +320,7 @@ TEST(FileTypeRecovery, WholeRangePassReportsOnTheDeepScaleAndStopsKeepingItsFind
     // A stop after the first chunk keeps the files carved in it.
     CFileTypeRecovery second;
     second.SetLogFolder(dir.Path().string());
-    ASSERT_EQ(second.OpenImage(dir / "image.img", 1), kOk);
+    ASSERT_EQ(second.Open(SourceRef::Image(dir / "image.img", 1)), kOk);
     PassSeen stopped;
     stopped.stopAfter = 1;
     EXPECT_EQ(CarveWholeRange(second, c.source, kSector, {0, 1024}, OnPass, &stopped), kCancelled);

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "engines/deep/lost_volume_folders.h"
@@ -218,13 +218,13 @@ TEST(LostVolumes, ContinuedScanNamesTheVolumesMetBeforeTheStop) {
     fs::copy_file(test::FixturePath("lost_volumes.img"), image);
     {
         CProfessionalRecovery first;
-        ASSERT_EQ(first.OpenImage(image, 1), kOk);
+        ASSERT_EQ(first.Open(SourceRef::Image(image, 1)), kOk);
         PassStop stop{90000};
         first.SetCallbacks(PassStop::OnProgress, nullptr, &stop, 100);
         ASSERT_EQ(first.Scan(std::nullopt), kCancelled);
     }
     CProfessionalRecovery second;
-    ASSERT_EQ(second.OpenImage(image, 1), kOk);
+    ASSERT_EQ(second.Open(SourceRef::Image(image, 1)), kOk);
     ASSERT_TRUE(second.Resuming());
     PassStop never;
     second.SetCallbacks(PassStop::OnProgress, nullptr, &never, 100);

@@ -198,7 +198,7 @@ std::vector<ManifestLine> Manifest() {
 
 // Files of the manifest that `engine` lists under their path, with their size, and copies
 // byte-exact.
-int ExactCopies(IFileRecoveryParse& engine, const test::ScratchDir& out, const std::string& tag) {
+int ExactCopies(FoundFiles& engine, const test::ScratchDir& out, const std::string& tag) {
     const auto tree = test::ListTree(engine);
     int exact = 0;
     for (const ManifestLine& m : Manifest()) {
@@ -235,13 +235,13 @@ TEST(NtfsCompressedVolume, QuickAndDeepCopyWhatTskRecoverCopies) {
     }
 
     CFastNtfsRecovery quick;
-    ASSERT_EQ(quick.OpenImage(image, 1), kOk);
+    ASSERT_EQ(quick.Open(SourceRef::Image(image, 1)), kOk);
     quick.SetLogFolder(scratch / "quick");
     ASSERT_EQ(quick.Scan(std::nullopt), kOk);
     const int quickExact = ExactCopies(quick, scratch, "quick");
 
     CProfessionalNtfsRecovery deep;
-    ASSERT_EQ(deep.OpenImage(image, 1), kOk);
+    ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
     deep.SetLogFolder(scratch / "deep");
     ASSERT_EQ(deep.OpenLog(std::nullopt), kOk);
     SectorSource pass;
@@ -311,7 +311,7 @@ TEST(NtfsCompressedVolume, EncryptedFilesAreCopiedRawAndMarked) {
     EXPECT_EQ(byPath["Packed"]["compressed"], false) << "folders are not asked";
 
     CFastNtfsRecovery quick;
-    ASSERT_EQ(quick.OpenImage(image, 1), kOk);
+    ASSERT_EQ(quick.Open(SourceRef::Image(image, 1)), kOk);
     quick.SetLogFolder(scratch / "quick");
     ASSERT_EQ(quick.Scan(std::nullopt), kOk);
     const auto tree = test::ListTree(quick);

@@ -145,7 +145,7 @@ TEST(PassIdentity, WholeRangeCarvingFindsWhatASectorBySectorLoopFinds) {
     CFileTypeRecovery plain;
     plain.SetLogFolder(dir / "plain");
     fs::create_directories(dir / "plain");
-    ASSERT_EQ(plain.OpenImage(path, 1), kOk);
+    ASSERT_EQ(plain.Open(SourceRef::Image(path, 1)), kOk);
     plain.StartPass();
     uint64_t filesFound = 0;
     std::vector<std::byte> sector(kSector);
@@ -163,7 +163,7 @@ TEST(PassIdentity, WholeRangeCarvingFindsWhatASectorBySectorLoopFinds) {
     CFileTypeRecovery pass;
     pass.SetLogFolder(dir / "pass");
     fs::create_directories(dir / "pass");
-    ASSERT_EQ(pass.OpenImage(path, 1), kOk);
+    ASSERT_EQ(pass.Open(SourceRef::Image(path, 1)), kOk);
     ASSERT_EQ(CarveWholeRange(pass, source, kSector, {0, total}, nullptr, nullptr), kOk);
 
     const auto expected = Listing(plain);
@@ -233,7 +233,7 @@ struct StopAt {
 // Opens the image (`resumed`: whether an unfinished scan of it was found) and scans it.
 Status DeepScan(CProfessionalRecovery& engine, const std::string& image, StopAt& stop,
                 bool* resumed = nullptr) {
-    if (const Status s = engine.OpenImage(image, 1); s != kOk) return s;
+    if (const Status s = engine.Open(SourceRef::Image(image, 1)); s != kOk) return s;
     if (resumed != nullptr) *resumed = engine.Resuming();
     engine.SetCallbacks(StopAt::OnProgress, nullptr, &stop, 100);
     return engine.Scan(std::nullopt);

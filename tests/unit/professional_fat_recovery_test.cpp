@@ -26,7 +26,7 @@ struct Listed {
 };
 
 // Every record reachable from the root through ListFolder, by comparable path.
-std::map<std::string, Listed> ListTree(IFileRecoveryParse& engine, size_t limit = SIZE_MAX) {
+std::map<std::string, Listed> ListTree(FoundFiles& engine, size_t limit = SIZE_MAX) {
     std::map<std::string, Listed> out;
     struct Item {
         std::optional<FoundRecord> folder;
@@ -56,8 +56,7 @@ std::string Original(const std::string& name) {
     return Text(test::ReadWholeFile(test::FixturePath("fat_deep_originals/" + name)));
 }
 
-std::string Recovered(IFileRecoveryParse& engine, const FoundRecord& record,
-                      const test::ScratchDir& out) {
+std::string Recovered(FoundFiles& engine, const FoundRecord& record, const test::ScratchDir& out) {
     const std::string target = out / "recovered.bin";
     std::filesystem::remove(target);
     engine.RecoverRecord(record, target, 0);
@@ -84,7 +83,7 @@ struct DeepSearch {
 };
 
 // Of the files listed under the name of an original: how many, and how many come back whole.
-std::pair<size_t, size_t> ShareRecovered(IFileRecoveryParse& engine,
+std::pair<size_t, size_t> ShareRecovered(FoundFiles& engine,
                                          const std::map<std::string, Listed>& listed,
                                          const test::ScratchDir& out) {
     size_t files = 0;
@@ -291,7 +290,7 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
         ASSERT_TRUE(listed.count("around.bin"));
         EXPECT_TRUE(Recovered(search.engine, listed.at("around.bin").record, out) ==
                     Original("Around.bin"));
-        auto quick = CreateImageEngine(path, 5, false);
+        auto quick = CreateEngine(SourceRef::Image(path, 5), false);
         ASSERT_NE(quick, nullptr);
         dynamic_cast<CFastFatRecovery&>(*quick).SetLogFolder(logs.Path().string());
         ASSERT_EQ(quick->Scan(std::nullopt), kOk);
@@ -319,14 +318,14 @@ TEST(ProfessionalFatRecovery, StaleLongNamesNameNoOtherFile) {
         test::RunCommand("fls -rd '" + path + "' | sed -n 's/^r\\/r \\* \\([0-9]*\\):.*$/\\1/p'");
     EXPECT_TRUE(test::RunCommand("icat -r '" + path + "' " + inode) == notes);
 
-    auto quick = CreateImageEngine(path, 5, false);
+    auto quick = CreateEngine(SourceRef::Image(path, 5), false);
     ASSERT_NE(quick, nullptr);
     dynamic_cast<CFastFatRecovery&>(*quick).SetLogFolder(logs.Path().string());
     ASSERT_EQ(quick->Scan(std::nullopt), kOk);
     test::ScratchDir deepLogs;
     DeepSearch deep(test::ReadWholeFile(path), deepLogs);
-    for (IFileRecoveryParse* engine :
-         {quick.get(), static_cast<IFileRecoveryParse*>(&deep.engine)}) {
+    for (FoundFiles* engine :
+         {static_cast<FoundFiles*>(quick.get()), static_cast<FoundFiles*>(&deep.engine)}) {
         const auto listed = ListTree(*engine);
         ASSERT_TRUE(listed.count("trip/_otes.txt"))
             << (listed.empty() ? "" : listed.begin()->first);

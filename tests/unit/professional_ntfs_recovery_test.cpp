@@ -66,7 +66,7 @@ class DeepSearch {
   public:
     // The pass starts at `firstSector`.
     DeepSearch(const std::string& image, const std::string& logFolder, uint64_t firstSector = 0) {
-        EXPECT_EQ(engine.OpenImage(image, 7), kOk);
+        EXPECT_EQ(engine.Open(SourceRef::Image(image, 7)), kOk);
         engine.SetLogFolder(logFolder);
         EXPECT_EQ(engine.OpenLog(std::nullopt), kOk);
         SectorSource pass;

@@ -68,7 +68,7 @@ Listing ListAll(IFileRecoveryParse& engine) {
 
 std::unique_ptr<CProfessionalRecovery> OpenDeep(const std::string& image) {
     auto engine = std::make_unique<CProfessionalRecovery>();
-    EXPECT_EQ(engine->OpenImage(image, 1), kOk);
+    EXPECT_EQ(engine->Open(SourceRef::Image(image, 1)), kOk);
     return engine;
 }
 

@@ -88,7 +88,7 @@ std::set<std::pair<std::string, uint64_t>> Carve(const std::string& image, Secto
                                                  const std::string& logs, uint64_t& unreadable) {
     CFileTypeRecovery engine;
     engine.SetLogFolder(logs);
-    EXPECT_EQ(engine.OpenImage(image, 1), kOk);
+    EXPECT_EQ(engine.Open(SourceRef::Image(image, 1)), kOk);
     const uint64_t sectors = source.totalSectors;
     EXPECT_EQ(CarveWholeRange(engine, source, static_cast<int>(kSector), {0, sectors}, nullptr,
                               nullptr, &unreadable),

@@ -35,7 +35,7 @@ TEST_P(SourceClosing, ClosedSourceKeepsTheFindingsAndReopensOnlyTheSameMedium) {
     const auto [fixture, deep] = GetParam();
     const std::string image = dir_ / "card.img";
     fs::copy_file(test::FixturePath(fixture), image);
-    auto engine = CreateImageEngine(image, 1, deep);
+    auto engine = CreateEngine(SourceRef::Image(image, 1), deep);
     ASSERT_NE(engine, nullptr);
     ASSERT_EQ(engine->Scan(std::nullopt), kOk);
     std::vector<FoundRecord> photos;

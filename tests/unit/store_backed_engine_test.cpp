@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engines/quick_scan.h"
 #include "engines/safe_name.h"
 #include "scanlog/scan_log_folder.h"
 #include "support/test_support.h"
@@ -19,11 +20,9 @@ constexpr uint64_t kFailingLocation = 666;
 
 // An engine whose files hold the bytes (location + i) mod 256, read in 7-byte pieces; a file at
 // kFailingLocation fails with a read fault after its first piece.
-class FakeEngine final : public StoreBackedEngine {
+class FakeEngine final : public StoreBackedEngine, public QuickScan {
   public:
-    Status OpenSource(SectorSource, uint32_t, uint64_t, uint64_t, uint16_t) override {
-        return kOk;
-    }
+    Status OpenSource(SectorSource, uint32_t, uint64_t, uint64_t, uint16_t) override { return kOk; }
     Status Scan(const std::optional<std::string>&) override { return kOk; }
     int NextFreeRange(uint64_t&, uint64_t&) override { return 0; }
     Status LoadVolumeBitmap() override { return kOk; }

@@ -42,7 +42,7 @@ nlohmann::json TimeJson(uint64_t fileTime) {
 }
 
 // One line per record: path, size, folder, intact, location and times, sorted.
-std::vector<std::string> Listing(IFileRecoveryParse& engine) {
+std::vector<std::string> Listing(FoundFiles& engine) {
     std::vector<std::string> lines;
     test::WalkTree(engine, [&lines](const std::string& path, const FoundRecord& r) {
         const nlohmann::json line = {{"path", path},
@@ -99,7 +99,8 @@ TEST(StoredScanLog, CarvingLogOfAnEarlierBuildListsAsItDid) {
     CFileTypeRecovery engine;
     engine.SetLogFolder(folder.Path().string());
     // Listing reads only the log; any readable file stands for the image it was carved from.
-    ASSERT_EQ(engine.OpenImageWithLog(512, log, 0, (folder.Path() / log).string()), kOk);
+    ASSERT_EQ(engine.OpenWithLog(SourceRef::Image((folder.Path() / log).string(), 0), 512, log),
+              kOk);
     const std::vector<std::string> stored = StoredListing("carving");
     ASSERT_EQ(stored.size(), 110u);
     EXPECT_EQ(engine.GetRecordCount(), stored.size());

@@ -163,12 +163,12 @@ void UseEngine(IFileRecoveryParse& engine, const fs::path& out) {
 // The work on one copy, in the child.
 [[noreturn]] void ScanCopy(const std::string& image, const fs::path& work) {
     ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
-    if (auto quick = CreateImageEngine(image, 1, false)) {
+    if (auto quick = CreateEngine(SourceRef::Image(image, 1), false)) {
         if (quick->Scan(std::nullopt) >= 0) UseEngine(*quick, work / "quick");
     }
     {
         CProfessionalRecovery deep;
-        if (deep.OpenImage(image, 1) != kErrHandleEof) {
+        if (deep.Open(SourceRef::Image(image, 1)) != kErrHandleEof) {
             deep.Scan(std::nullopt);
             UseEngine(deep, work / "deep");
         }
