@@ -93,4 +93,8 @@ bash "$here/rescue_vs_ddrescue.sh" "$build/keltra" "$work/rescue"
 bash "$here/rescue_vs_ddrescue.sh" "$build/keltra" "$work/rescue" 3 1ms
 echo "== a whole-source pass over a failing device: reads asked of its bad areas"
 bash "$here/pass_over_failing_device.sh" "$build/keltra" "$work/pass"
+echo "== the deep scan of 256 MiB of random bytes through a slow device, against cat"
+slow="$work/slow_source.img"
+[ -f "$slow" ] || head -c $((256 << 20)) /dev/urandom > "$slow"
+bash "$here/deep_scan_slow_device.sh" "$build/keltra" "$work/slow" "$slow" 400M
 [ "$quick" -eq 0 ]

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "engines/carving/signature_table.h"
+#include "engines/carving/zero_sectors.h"
 
 namespace keltra {
 
@@ -39,6 +40,23 @@ Status CarveAtSector(CarveSession& ctx, int sectorSize, const SectorSource& sour
     name = fmt::format("{}.{}", static_cast<long long>(startSector), named->extension);
     type = named->code;
     return ctx.lastCallbackResult == kCancelled ? kCancelled : kOk;
+}
+
+uint64_t PassOverZeroSectors(CarveSession& ctx, int sectorSize,
+                             std::span<const std::byte> sectors) {
+    if (!IsCarvableSectorSize(sectorSize)) return 0;
+    const auto bytes = static_cast<uint32_t>(sectorSize);
+    const size_t zeros = LeadingZeroSectors(sectors, bytes);
+    if (zeros == 0) return 0;
+    if (ctx.zeroVerdictSectorSize != bytes) {
+        ctx.zeroSectorMayStartFile = ZeroSectorMayStartFile(bytes);
+        ctx.zeroVerdictSectorSize = bytes;
+    }
+    if (ctx.zeroSectorMayStartFile) return 0;
+    // What an attempt that recognises nothing leaves behind.
+    ctx.transportStreamFlag = 1;
+    ctx.m2tsFlag = 0;
+    return zeros;
 }
 
 int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,

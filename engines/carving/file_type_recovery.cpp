@@ -92,6 +92,11 @@ Status CFileTypeRecovery::Begin(const PassStart& start) {
 
 SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                        PassPosition& at) {
+    // A run of zero sectors starts no file: taken at once. The searches before the carver were
+    // offered its first sector; a zero sector is no NTFS record and no FAT folder either.
+    if (const uint64_t zeros = PassZeroSectors(at.sectorSize, span); zeros > 0) {
+        return {zeros, kOk};
+    }
     uint64_t skip = 1;
     const Status s = CarveSector(at.sectorSize, span.first(static_cast<size_t>(at.sectorSize)),
                                  firstSector, at.sectorsDone, at.totalSectors, at.secondsLeft,

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "engines/carving/carve_at_sector.h"
 #include "engines/carving/carve_session.h"
 #include "engines/sector_examiner.h"
 #include "engines/store_backed_engine.h"
@@ -57,7 +58,8 @@ class CFileTypeRecovery final : public StoreBackedEngine, public SectorExaminer 
 
     // In the deep scan's pass, the last search: a new log, or the continued scan's reopened
     // (OpenWithLog), and StartPass; every sector the other searches left is carved from
-    // (CarveSector) and taken with the carved file's sectors; the log flushed at the end.
+    // (CarveSector) and taken with the carved file's sectors, a run of zero sectors taken whole
+    // (PassZeroSectors); the log flushed at the end.
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
@@ -75,6 +77,14 @@ class CFileTypeRecovery final : public StoreBackedEngine, public SectorExaminer 
     Status CarveSector(int sectorSize, std::span<const std::byte> sector, uint64_t sectorNumber,
                        uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
                        const SectorSource& source, uint64_t& sectorsToSkip, uint64_t& filesFound);
+
+    // The whole sectors at the start of `sectors` that hold only zero bytes, when no format can
+    // start with such a sector: taken as if each had been offered to CarveSector (nothing is
+    // carved), so that the pass goes on after them. 0 otherwise. Zero sectors inside a file
+    // being carved are still read by its end search.
+    uint64_t PassZeroSectors(int sectorSize, std::span<const std::byte> sectors) {
+        return PassOverZeroSectors(session_, sectorSize, sectors);
+    }
 
     // Writes buffered records to the log.
     Status FlushLog();

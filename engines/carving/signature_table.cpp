@@ -19,8 +19,9 @@ constexpr Anchor kFtyp{4, "f"sv};
 constexpr Anchor kFtypOrWide{4, "fw"sv};  // a classic QuickTime movie begins with "wide"
 
 constexpr SignatureRow Row(std::string_view ext, FileTypeCode code, Recogniser r, EndFinder e,
-                           Anchor anchor, Anchor other = {}, bool readsDisk = false) {
-    return SignatureRow{ext, code, r, e, anchor, other, readsDisk};
+                           Anchor anchor, Anchor other = {}, bool readsDisk = false,
+                           bool readsSession = false) {
+    return SignatureRow{ext, code, r, e, anchor, other, readsDisk, readsSession || readsDisk};
 }
 
 constexpr Anchor kMpegA = At0("\x00"sv);
@@ -47,7 +48,7 @@ constexpr std::array kRows = {
     Row("mkv", kTypeMatroska, RecogniseMatroska, FindMatroskaEnd, At0("\x1A"sv)),
     Row("ts", kTypeTransportStream, RecogniseTransportStream, FindTransportStreamEnd, At0("\x47"sv),
         {}, true),
-    Row("mts", kTypeM2ts, RecogniseM2ts, FindM2tsEnd, Anchor{10, "\xB0"sv}),
+    Row("mts", kTypeM2ts, RecogniseM2ts, FindM2tsEnd, Anchor{10, "\xB0"sv}, {}, false, true),
     Row("mxf", kTypeMxf, RecogniseMxf, FindMxfEnd, At0("\x06"sv)),
     Row("mp3", kTypeMp3, RecogniseMp3, FindMp3End, At0("I"sv)),
     Row("mid", kTypeMidi, RecogniseMidi, FindMidiEnd, At0("M"sv)),
@@ -167,7 +168,7 @@ constexpr std::array kRows = {
     Row("xcf", kTypeXcf, RecogniseXcf, FindXcfEnd, At0("g"sv)),
     Row("dv", kTypeDv, RecogniseDv, FindDvEnd, kDvA),
 
-    SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false},
+    SignatureRow{"", kTypeNone, nullptr, nullptr, {}, {}, false, false},
 };
 static_assert(kRows.size() == 86 + 46, "85 rows, the 46 of newer formats, the terminating row");
 
@@ -175,12 +176,19 @@ static_assert(kRows.size() == 86 + 46, "85 rows, the 46 of newer formats, the te
 // row) that can answer for a sector starting with it. Recognisers anchored elsewhere are kept
 // in every list with the byte they need. A sector that nothing can claim costs a table look-up
 // and a few byte comparisons.
+// The byte values of an anchor, one bit each: tested without a search through the anchor.
+struct ByteSet {
+    std::array<uint64_t, 4> bits{};
+    void Add(uint8_t value) { bits[value >> 6] |= uint64_t{1} << (value & 63); }
+    bool Holds(uint8_t value) const { return ((bits[value >> 6] >> (value & 63)) & 1) != 0; }
+};
+
 struct DispatchEntry {
     Recogniser recognise;
     const SignatureRow* row;
     bool conditional;  // only when byte `offset` is one of `bytes`
     uint8_t offset;
-    std::string_view bytes;
+    ByteSet bytes;
 };
 using DispatchList = std::vector<DispatchEntry>;
 
@@ -219,7 +227,7 @@ Dispatch BuildDispatch() {
                 return e.recognise == row.recognise;
             });
             if (seen) continue;
-            DispatchEntry entry{row.recognise, &row, false, 0, {}};
+            DispatchEntry entry{row.recognise, &row, false, 0, ByteSet{}};
             const Anchor* other = nullptr;
             bool direct = row.anchor.bytes.empty();
             for (const Anchor* a : {&row.anchor, &row.otherAnchor}) {
@@ -234,7 +242,7 @@ Dispatch BuildDispatch() {
                 if (other == nullptr) continue;
                 entry.conditional = true;
                 entry.offset = other->offset;
-                entry.bytes = other->bytes;
+                for (const char c : other->bytes) entry.bytes.Add(static_cast<uint8_t>(c));
             }
             list.push_back(entry);
         }
@@ -253,7 +261,7 @@ const Dispatch& TheDispatch() {
 
 inline bool EntryApplies(const DispatchEntry& e, std::span<const std::byte> bytes) {
     return !e.conditional ||
-           (e.offset < bytes.size() && Holds(e.bytes, std::to_integer<uint8_t>(bytes[e.offset])));
+           (e.offset < bytes.size() && e.bytes.Holds(std::to_integer<uint8_t>(bytes[e.offset])));
 }
 
 char Lower(char c) {
@@ -285,6 +293,19 @@ bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> byte
         if (!EntryApplies(e, bytes)) continue;
         const FileTypeCode code = e.recognise(session, bytes);
         if (code != kTypeNone && code != ignored) return true;
+    }
+    return false;
+}
+
+bool ZeroSectorMayStartFile(size_t sectorBytes) {
+    if (sectorBytes == 0) return false;
+    const std::vector<std::byte> zeros(sectorBytes);
+    CarveSession scratch;
+    const Dispatch& d = TheDispatch();
+    for (const DispatchEntry& e : d.lists[d.carveList[0]]) {
+        if (!EntryApplies(e, zeros)) continue;
+        if (e.row->readsSession) return true;
+        if (e.recognise(scratch, zeros) != kTypeNone) return true;
     }
     return false;
 }

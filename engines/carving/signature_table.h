@@ -33,6 +33,8 @@ struct SignatureRow {
     Anchor anchor;
     Anchor otherAnchor;
     bool readsDisk = false;  // the recogniser may read the source after its cheap test
+    // The recogniser's answer also depends on what earlier attempts left in the session.
+    bool readsSession = false;
 };
 
 // The rows of every known format and the terminating row (code kTypeNone, no functions).
@@ -49,6 +51,10 @@ Recognition RecogniseSector(CarveSession& session, std::span<const std::byte> by
 // True when any row's recogniser answers with a code other than `ignored`.
 bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,
                           FileTypeCode ignored = kTypeNone);
+
+// Whether a sector of `sectorBytes` zero bytes can start a file: some recogniser that applies
+// to it answers, or one whose answer depends on the disk or the session applies.
+bool ZeroSectorMayStartFile(size_t sectorBytes);
 
 // Formats that share one container, whose files are readable under any of the family's
 // extensions: TIFF and the camera RAW files built on it; ISO base media (MP4, QuickTime, 3GP,

@@ -28,6 +28,12 @@ Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, in
         const uint64_t count = sectors.size() / bytesPerSector;
         uint64_t index = 0;
         while (index < count) {
+            if (const uint64_t zeros =
+                    engine.PassZeroSectors(sectorSize, sectors.subspan(index * bytesPerSector));
+                zeros > 0) {
+                index += zeros;
+                continue;
+            }
             uint64_t skip = 1;
             const Status s = engine.CarveSector(
                 sectorSize, sectors.subspan(index * bytesPerSector, bytesPerSector),

@@ -1,8 +1,8 @@
 #include "engines/deep/sector_pass.h"
 
 #include <algorithm>
-#include <array>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -14,34 +14,40 @@ namespace keltra {
 
 namespace {
 
-// One chunk as the reader left it.
-struct Chunk {
+// What the reader left in one buffer: a whole piece, read in one go with every sector good, or
+// (where reads fail) one chunk read the careful way.
+struct Piece {
     std::vector<std::byte> bytes;
     uint64_t offset = 0;      // in the run
     uint32_t asked = 0;       // sectors
-    uint32_t read = 0;        // whole sectors read
+    uint32_t read = 0;        // whole sectors read; only sectors past the source's end are missing
     uint32_t unreadable = 0;  // sectors among `read` that failed and are zeros
-    uint64_t position = 0;    // the reader's position generation the chunk was read for
+    bool whole = false;       // one good read: any of its chunks may be taken from it
+    uint64_t position = 0;    // the reader's position generation the piece was read for
+
+    uint64_t End() const { return offset + asked; }
 };
 
-// The reader thread and its ring. The reader reads chunk after chunk from its position into
+// The reader thread and its ring. The reader reads piece after piece from its position into
 // free buffers; the examiner takes them in order. Repositioning (after a skip) throws away
 // what was read ahead; a read under way for the old position is thrown away when it ends.
 class ReadAhead {
   public:
     ReadAhead(const SectorSource& source, int sectorSize, const SectorPassRun& run,
-              uint32_t chunkSectors)
+              uint32_t chunkSectors, uint32_t pieceSectors)
         : source_(source),
           sectorSize_(sectorSize),
           firstSector_(run.firstSector),
           length_(run.length),
           chunkSectors_(chunkSectors),
+          pieceSectors_(pieceSectors),
           largestSkip_(std::max<uint64_t>(
               chunkSectors, std::min<uint64_t>(run.length / 100,
                                                (1ull << 30) / static_cast<uint64_t>(sectorSize)))),
           next_(run.offset) {
-        for (size_t i = 0; i < chunks_.size(); ++i) {
-            chunks_[i].bytes.resize(size_t{chunkSectors} * static_cast<size_t>(sectorSize));
+        pieces_.resize(SectorPass::kRingBuffers);
+        for (size_t i = 0; i < pieces_.size(); ++i) {
+            pieces_[i].bytes.resize(size_t{pieceSectors} * static_cast<size_t>(sectorSize));
             free_.push_back(i);
         }
         thread_ = std::thread([this] { ReaderLoop(); });
@@ -59,7 +65,7 @@ class ReadAhead {
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The next chunk in order; the caller gives it back with Release.
+    // The next piece in order; the caller gives it back with Release.
     size_t Take() {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, [this] { return !filled_.empty(); });
@@ -68,7 +74,7 @@ class ReadAhead {
         return index;
     }
 
-    const Chunk& At(size_t index) const { return chunks_[index]; }
+    const Piece& At(size_t index) const { return pieces_[index]; }
 
     void Release(size_t index) {
         {
@@ -78,19 +84,39 @@ class ReadAhead {
         wake_.notify_all();
     }
 
+    // The examiner goes on at run offset `offset` and holds no piece: pieces read ahead that
+    // end before it are dropped. When neither a piece read ahead nor the one being read holds
+    // it, reading goes on from there (Reposition).
+    void Seek(uint64_t offset) {
+        {
+            std::lock_guard lock(mutex_);
+            while (!filled_.empty() && pieces_[filled_.front()].End() <= offset) {
+                free_.push_back(filled_.front());
+                filled_.pop_front();
+            }
+            const bool held = !filled_.empty() || (reading_ && readingEnd_ > offset);
+            if (!held) RepositionLocked(offset);
+        }
+        wake_.notify_all();
+    }
+
     // Goes on reading at run offset `offset`, dropping what was read ahead.
     void Reposition(uint64_t offset) {
         {
             std::lock_guard lock(mutex_);
-            ++position_;
-            next_ = offset;
-            for (size_t index : filled_) free_.push_back(index);
-            filled_.clear();
+            RepositionLocked(offset);
         }
         wake_.notify_all();
     }
 
   private:
+    void RepositionLocked(uint64_t offset) {
+        ++position_;
+        next_ = offset;
+        for (size_t index : filled_) free_.push_back(index);
+        filled_.clear();
+    }
+
     void ReaderLoop() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -98,15 +124,32 @@ class ReadAhead {
             if (stop_) return;
             const size_t index = free_.back();
             free_.pop_back();
-            Chunk& chunk = chunks_[index];
-            chunk.offset = next_;
-            chunk.position = position_;
-            chunk.asked = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors_, length_ - next_));
-            next_ += chunk.asked;
+            Piece& piece = pieces_[index];
+            piece.offset = next_;
+            piece.position = position_;
+            const uint64_t left = length_ - next_;
+            // Where reads failed lately the pass goes chunk by chunk, as a failing disk wants.
+            const bool careful = carefulUntil_ > next_ || skip_ != 0 || skipUntil_ > next_;
+            piece.asked = static_cast<uint32_t>(
+                std::min<uint64_t>(careful ? chunkSectors_ : pieceSectors_, left));
+            next_ += piece.asked;
+            reading_ = true;
+            readingEnd_ = next_;
             lock.unlock();
-            chunk.read = ReadChunk(chunk);
+            if (careful || !ReadWhole(piece)) {
+                if (!careful) {
+                    // The whole read failed somewhere: its area is read again chunk by chunk.
+                    carefulUntil_ = piece.offset + piece.asked;
+                    piece.asked = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors_, left));
+                }
+                piece.whole = false;
+                piece.read = ReadChunk(piece);
+            }
             lock.lock();
-            if (chunk.position == position_) {
+            reading_ = false;
+            if (piece.position == position_) {
+                // A piece cut down to its first chunk: reading goes on right after it.
+                if (piece.End() < next_) next_ = piece.End();
                 filled_.push_back(index);
             } else {
                 free_.push_back(index);
@@ -115,14 +158,36 @@ class ReadAhead {
         }
     }
 
-    // Sectors of the chunk read from its start; sectors past the source's end are not read.
+    // The piece's sectors that lie in the source in one read (one system call for a file or
+    // a disk). False when it fails: nothing of it is used.
+    bool ReadWhole(Piece& piece) {
+        piece.unreadable = 0;
+        piece.whole = true;
+        const uint64_t lba = firstSector_ + piece.offset;
+        if (lba >= source_.totalSectors) {
+            piece.read = 0;
+            return true;
+        }
+        const auto count =
+            static_cast<uint32_t>(std::min<uint64_t>(piece.asked, source_.totalSectors - lba));
+        uint32_t read = 0;
+        const size_t bytes = size_t{count} * static_cast<size_t>(sectorSize_);
+        if (ReadSectors(source_, count, piece.bytes, lba, sectorSize_, read, bytes) != kOk ||
+            read != count) {
+            return false;
+        }
+        piece.read = count;
+        return true;
+    }
+
+    // Sectors of one chunk read from its start; sectors past the source's end are not read.
     // After a failed read, the rest of the chunk is read again sector by sector, so that one
     // bad sector costs only itself. A run of kBadRun failures in a row is a bad area, where
     // every read may take the disk seconds of its own retries: the rest of the chunk is passed
     // over, and so is an area beyond it, twice as long each time the read after it fails too
     // (up to 1% of the run, at most 1 GiB), until a chunk reads whole again. Sectors that
     // failed or were passed over are zeros and counted.
-    uint32_t ReadChunk(Chunk& chunk) {
+    uint32_t ReadChunk(Piece& chunk) {
         chunk.unreadable = 0;
         const uint64_t lba = firstSector_ + chunk.offset;
         if (lba >= source_.totalSectors) return 0;
@@ -183,22 +248,133 @@ class ReadAhead {
     const uint64_t firstSector_;
     const uint64_t length_;
     const uint32_t chunkSectors_;
+    const uint32_t pieceSectors_;
     const uint64_t largestSkip_;  // sectors
 
     // The reader thread's own: the area passed over after the last bad run, and up to where
-    // (a run offset) it goes.
+    // (a run offset) it goes; up to where reads go chunk by chunk after a failed whole read.
     uint64_t skip_ = 0;
     uint64_t skipUntil_ = 0;
+    uint64_t carefulUntil_ = 0;
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::array<Chunk, SectorPass::kRingBuffers> chunks_;
+    std::vector<Piece> pieces_;
     std::vector<size_t> free_;
     std::deque<size_t> filled_;
-    uint64_t next_;          // run offset of the next chunk to read
-    uint64_t position_ = 0;  // grows with every reposition
+    uint64_t next_;              // run offset of the next piece to read
+    uint64_t position_ = 0;      // grows with every reposition
+    bool reading_ = false;       // a read is under way...
+    uint64_t readingEnd_ = 0;    // ...of the sectors before this run offset
     bool stop_ = false;
     std::thread thread_;
+};
+
+// The examiner's side: chunks taken from the pieces in order, the pieces held until the
+// examiner is past them.
+class ChunkFeed {
+  public:
+    ChunkFeed(ReadAhead& reader, const SectorSource& source, int sectorSize, uint64_t firstSector)
+        : reader_(reader),
+          source_(source),
+          sectorSize_(static_cast<size_t>(sectorSize)),
+          firstSector_(firstSector) {}
+
+    ~ChunkFeed() { ReleaseAll(); }
+
+    ChunkFeed(const ChunkFeed&) = delete;
+    ChunkFeed& operator=(const ChunkFeed&) = delete;
+
+    struct View {
+        std::span<const std::byte> sectors;  // the whole sectors read
+        uint32_t unreadable = 0;
+    };
+
+    // The chunk of `asked` sectors at run offset `offset`; offsets only grow.
+    View Get(uint64_t offset, uint32_t asked) {
+        for (;;) {
+            while (!held_.empty() && Front().End() <= offset) {
+                reader_.Release(held_.front());
+                held_.pop_front();
+            }
+            if (held_.empty()) {
+                reader_.Seek(offset);
+                const size_t index = reader_.Take();
+                const Piece& piece = reader_.At(index);
+                if (piece.End() <= offset || piece.offset > offset) {
+                    // A piece read for an offset the examiner has passed (or, never, beyond).
+                    reader_.Release(index);
+                    if (piece.offset > offset) reader_.Reposition(offset);
+                    continue;
+                }
+                held_.push_back(index);
+            }
+            const Piece& front = Front();
+            if (!front.whole) {
+                if (front.offset == offset) return {Bytes(front, 0, front.read), front.unreadable};
+                // A chunk read the careful way on another grid: read again from here.
+                Restart(offset);
+                continue;
+            }
+            const uint64_t end = offset + asked;
+            const uint32_t readable = Readable(offset, asked);
+            if (end <= front.End()) {
+                return {Bytes(front, offset - front.offset, readable), 0};
+            }
+            // The chunk runs on into the next piece.
+            if (held_.size() == 1) held_.push_back(reader_.Take());
+            const Piece& next = reader_.At(held_[1]);
+            if (!next.whole || next.offset != front.End()) {
+                Restart(offset);
+                continue;
+            }
+            // Sectors are read up to the source's end without a gap, so the chunk's readable
+            // sectors are those of the first piece and the next ones of the second.
+            const size_t bytes = size_t{readable} * sectorSize_;
+            const auto fromFront = Bytes(front, offset - front.offset, readable);
+            const auto fromNext = Bytes(next, 0, readable);
+            joined_.resize(size_t{asked} * sectorSize_);
+            std::memcpy(joined_.data(), fromFront.data(), fromFront.size());
+            std::memcpy(joined_.data() + fromFront.size(), fromNext.data(),
+                        bytes - fromFront.size());
+            return {std::span<const std::byte>(joined_).first(bytes), 0};
+        }
+    }
+
+  private:
+    const Piece& Front() const { return reader_.At(held_.front()); }
+
+    // Up to `count` sectors of the piece from sector `from`, those it read.
+    std::span<const std::byte> Bytes(const Piece& piece, uint64_t from, uint32_t count) const {
+        const uint64_t have = piece.read > from ? piece.read - from : 0;
+        const auto sectors = static_cast<size_t>(std::min<uint64_t>(count, have));
+        return std::span<const std::byte>(piece.bytes)
+            .subspan(static_cast<size_t>(from) * sectorSize_, sectors * sectorSize_);
+    }
+
+    // Sectors of the chunk that lie in the source.
+    uint32_t Readable(uint64_t offset, uint32_t asked) const {
+        const uint64_t lba = firstSector_ + offset;
+        if (lba >= source_.totalSectors) return 0;
+        return static_cast<uint32_t>(std::min<uint64_t>(asked, source_.totalSectors - lba));
+    }
+
+    void Restart(uint64_t offset) {
+        ReleaseAll();
+        reader_.Reposition(offset);
+    }
+
+    void ReleaseAll() {
+        for (size_t index : held_) reader_.Release(index);
+        held_.clear();
+    }
+
+    ReadAhead& reader_;
+    const SectorSource& source_;
+    const size_t sectorSize_;
+    const uint64_t firstSector_;
+    std::deque<size_t> held_;  // consecutive pieces, the examiner's offset in the first
+    std::vector<std::byte> joined_;
 };
 
 }  // namespace
@@ -219,30 +395,31 @@ SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress p
 
     const uint32_t chunkSectors = std::max<uint32_t>(
         1, static_cast<uint32_t>(kChunkBytes / static_cast<size_t>(sectorSize_)));
+    const uint32_t pieceSectors = std::max<uint32_t>(
+        chunkSectors, static_cast<uint32_t>(kPieceBytes / static_cast<size_t>(sectorSize_)));
     SectorPassRun start = run;
     start.offset = outcome.offset;
     std::optional<ReadAhead> reader;
     try {
-        reader.emplace(source_, sectorSize_, start, chunkSectors);
+        reader.emplace(source_, sectorSize_, start, chunkSectors, pieceSectors);
     } catch (const std::system_error&) {
         outcome.status = kErrNotEnoughMemory;
         return outcome;
+    } catch (const std::bad_alloc&) {
+        outcome.status = kErrNotEnoughMemory;
+        return outcome;
     }
+    ChunkFeed feed(*reader, source_, sectorSize_, run.firstSector);
 
     uint64_t offset = outcome.offset;
     while (offset < run.length) {
-        const size_t index = reader->Take();
-        const Chunk& chunk = reader->At(index);
+        const uint64_t remaining = run.length - offset;
+        const auto asked = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, remaining));
+        const ChunkFeed::View chunk = feed.Get(offset, asked);
         ChunkVerdict verdict;
         outcome.unreadableSectors += chunk.unreadable;
-        if (chunk.read > 0) {
-            const size_t bytes = size_t{chunk.read} * static_cast<size_t>(sectorSize_);
-            verdict = examine(std::span<const std::byte>(chunk.bytes).first(bytes),
-                              run.firstSector + chunk.offset);
-        }
-        const uint64_t remaining = run.length - offset;
-        const uint64_t advance = chunk.asked + verdict.skipCarry;
-        reader->Release(index);
+        if (!chunk.sectors.empty()) verdict = examine(chunk.sectors, run.firstSector + offset);
+        const uint64_t advance = asked + verdict.skipCarry;
         outcome.sectorsDone += std::min(advance, remaining);
         offset = advance >= remaining ? run.length : offset + advance;
         outcome.offset = offset;
@@ -250,7 +427,6 @@ SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress p
             outcome.status = verdict.stop;
             return outcome;
         }
-        if (verdict.skipCarry > 0 && offset < run.length) reader->Reposition(offset);
         if (report) {
             if (const Status s = report(outcome.sectorsDone, progress.totalSectors); s != kOk) {
                 outcome.status = s;

@@ -1,7 +1,8 @@
 // The one reading loop of every whole-source pass (the deep scan, carving a whole source): a
-// run of sectors is read in 64 KiB chunks and each chunk is handed, in order, to one examiner.
-// A reader thread fills a small ring of buffers ahead of the examiner, so that reading and
-// examining overlap; the examiner still sees exactly the chunks a plain loop would read.
+// run of sectors is examined in 64 KiB chunks, each handed in order to one examiner. A reader
+// thread reads ahead in pieces of 256 KiB, one read and one hand-over each, into a small ring of
+// buffers, so that reading and examining overlap; the examiner still sees exactly the chunks a
+// plain loop would read. Where a read fails, the reader goes chunk by chunk.
 #pragma once
 
 #include <cstddef>
@@ -52,7 +53,9 @@ struct SectorPassOutcome {
 class SectorPass {
   public:
     static constexpr size_t kChunkBytes = 65536;
-    // Buffers the reader may hold ahead of the examiner.
+    // What the reader reads and hands over at a time where reads succeed.
+    static constexpr size_t kPieceBytes = 256 * 1024;
+    // Pieces in the ring: the examiner holds one or two (a chunk may run on into the next).
     static constexpr size_t kRingBuffers = 4;
 
     // `source` must allow reads from two threads at once (file handles and memory readers do:
