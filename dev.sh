@@ -11,7 +11,8 @@ base_packages=(cmake ninja-build g++ ccache pkg-config python3 libgtest-dev libg
     libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev libblkid-dev zlib1g-dev
     ntfs-3g dosfstools mtools e2fsprogs fdisk util-linux sleuthkit attr exfatprogs exfat-fuse
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libinih-dev fonts-dejavu-core
-    nbdkit libnbd-bin fuse3 gddrescue strace libexiv2-dev libheif-dev qt6-image-formats-plugins)
+    nbdkit libnbd-bin fuse3 gddrescue strace libexiv2-dev libheif-dev qt6-image-formats-plugins
+    imagemagick)
 skin_packages=(librsvg2-bin)
 fuzz_packages=(clang libclang-rt-14-dev)
 demo_packages=(imagemagick)

@@ -5,8 +5,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QLineEdit>
+#include <QListView>
 #include <QDesktopServices>
+#include <QProgressDialog>
+#include <QTimeZone>
+#include <QToolButton>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -41,6 +47,7 @@
 #include "app/search_process_wnd.h"
 #include "app/size_text.h"
 #include "app/source_lease.h"
+#include "app/thumbnail_grid.h"
 #include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
@@ -49,8 +56,10 @@
 #include "app/window_size.h"
 #include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "engines/photo/photo_metadata.h"
 #include "storage/sector_source.h"
 #include "platform/app_folders.h"
+#include "platform/clock.h"
 #include "platform/disk_names.h"
 #include "platform/duration_text.h"
 #include "scanlog/scan_log_folder.h"
@@ -102,6 +111,12 @@ void NameColumns(QTreeWidget* tree, std::initializer_list<const char*> names) {
     }
 }
 
+// A day and time in UTC as a FILETIME; 0 when it is no valid time.
+uint64_t UtcFileTime(QDate day, QTime time) {
+    const QDateTime at(day, time, QTimeZone::utc());
+    return at.isValid() ? FileTimeFromUnix(at.toSecsSinceEpoch(), 0) : 0;
+}
+
 // Disks by their device node; disks without one (tests) by their number.
 std::string DiskIdentity(int diskNumber) {
     return DiskDevicePath(diskNumber).value_or("disk " + std::to_string(diskNumber));
@@ -124,6 +139,12 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
     KeepWindowSize(this, LanguageTable().Paths().userConfigFile);
     WindowInit();
     fileActions_ = new CFileActions(this);
+}
+
+CMainWnd::~CMainWnd() {
+    // The grid belongs to a child widget and goes after the members; its reader and its lease
+    // use the sources, which go with the members. Its reads end here, whatever else ends first.
+    grid_->Forget();
 }
 
 void CMainWnd::WindowInit() {
@@ -158,11 +179,26 @@ void CMainWnd::WindowInit() {
     fileList->horizontalHeader()->setSectionsClickable(true);
     connect(fileList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &CMainWnd::OnHeaderClick);
-    connect(fileList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &CMainWnd::SelectedFileChanged);
+    // A preview reads through the engine the grid reads from: the grid waits meanwhile.
+    connect(fileList->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        const ThumbnailService::ReadHold hold(grid_->Service());
+        emit SelectedFileChanged();
+    });
     connect(fileListModel_, &QAbstractItemModel::dataChanged, this, &CMainWnd::ShowCheckState);
     connect(fileListModel_, &QAbstractItemModel::modelReset, this, &CMainWnd::ShowCheckState);
-    connect(fileList, &QTableView::doubleClicked, this, &CMainWnd::FileDoubleClicked);
+    const auto openFile = [this] {
+        const ThumbnailService::ReadHold hold(grid_->Service());
+        emit FileDoubleClicked();
+    };
+    connect(fileList, &QTableView::doubleClicked, this, openFile);
+
+    // The thumbnail grid shows the list's model with the list's selection: the same files, in
+    // the same order, with the same ticks and the same current file.
+    auto* fileGrid = Control<QListView>("FileGrid");
+    grid_ = new CThumbnailGrid(fileGrid, fileListModel_,
+                               [this](uint16_t tag) { return SourceByTag(tag); });
+    fileGrid->setSelectionModel(fileList->selectionModel());
+    connect(fileGrid, &QListView::doubleClicked, this, openFile);
 
     // The results by type and by folder, one view at a time beside the list.
     for (const char* name : {"TypeTree", "FolderTree"}) {
@@ -184,6 +220,13 @@ void CMainWnd::WindowInit() {
             &CMainWnd::ApplyFilter);
     connect(Control<QCheckBox>("ChkHideDamaged"), &QCheckBox::toggled, this,
             &CMainWnd::ApplyFilter);
+    // A date edit at its lowest date leaves its end of the range open ("any").
+    for (const char* name : {"DateFrom", "DateTo"}) {
+        auto* edit = Control<QDateEdit>(name);
+        edit->setMinimumDate(OpenDate());
+        edit->setDate(OpenDate());
+        connect(edit, &QDateEdit::dateChanged, this, &CMainWnd::ApplyFilter);
+    }
     connect(Control<QTabWidget>("ResultViews"), &QTabWidget::currentChanged, this,
             &CMainWnd::ListCurrentNode);
 
@@ -255,7 +298,10 @@ void CMainWnd::OnClick(const QString& name) {
     } else if (name == "BtnLoadImage") {
         LoadImage();
     } else if (name == "BtnRecover") {
+        const ThumbnailService::ReadHold hold(grid_->Service());
         emit RecoverClicked();
+    } else if (name == "BtnListView" || name == "BtnGridView") {
+        ShowFileView(name == "BtnGridView");
     } else if (name == "BtnAdvanceScan") {
         ShowPage(kPageFileType);
     } else if (name == "BtnOfferDeepScan") {
@@ -359,6 +405,7 @@ void CMainWnd::DropEngine(SourceItem* source) {
 // The results page empties, and the memory of its files goes back to the system.
 void CMainWnd::DropResults() {
     Control<QTextBrowser>("PreviewEdit")->clear();  // the preview of a file no longer listed
+    grid_->Forget();
     fileListModel_->Show(nullptr, {});
     Control<QTreeView>("TypeTree")->setModel(nullptr);
     Control<QTreeView>("FolderTree")->setModel(nullptr);
@@ -372,6 +419,7 @@ void CMainWnd::DropResults() {
 // The search over every source of the last scan, with the extension list of the file-type
 // page; its files become the results model of the page.
 void CMainWnd::RunSearch() {
+    const ThumbnailService::ReadHold hold(grid_->Service());
     std::vector<SourceItem*> sources;
     for (SourceItem* source : lastScanned_) {
         if (source->engine) sources.push_back(source);
@@ -467,15 +515,51 @@ FileFilter CMainWnd::CurrentFilter() const {
             break;
     }
     filter.hideDamaged = Control<QCheckBox>("ChkHideDamaged")->isChecked();
+    // Whole days, as the list shows times (UTC).
+    const QDate from = Control<QDateEdit>("DateFrom")->date();
+    const QDate to = Control<QDateEdit>("DateTo")->date();
+    if (from != OpenDate()) filter.fromTime = UtcFileTime(from, {0, 0});
+    if (to != OpenDate()) filter.toTime = UtcFileTime(to.addDays(1), {0, 0}) - 1;
     return filter;
 }
 
 void CMainWnd::ApplyFilter() {
     if (results_ == nullptr) return;
-    results_->SetFilter(CurrentFilter());
+    const FileFilter filter = CurrentFilter();
+    if (filter.DateLimited()) ReadDatesTaken();
+    results_->SetFilter(filter);
     ShowFolders();
     ListCurrentNode();
     ShowCheckState();
+}
+
+// Carved photos have no file-system date: the date filter goes by the date they were taken,
+// read from their EXIF the first time a date range is set (with progress: each photo's first
+// bytes are read from the source). Cancelled, the photos not read yet stay without a date and
+// are read when the range changes again.
+void CMainWnd::ReadDatesTaken() {
+    const std::vector<uint32_t> files = results_->DatesToRead();
+    if (files.empty()) return;
+    const ThumbnailService::ReadHold hold(grid_->Service());
+    const SourceLease open(lastScanned_);
+    QProgressDialog progress(MessageText("MSG0839"), MessageText("MSG0840"), 0,
+                             static_cast<int>(files.size()), this);
+    progress.setWindowModality(Qt::WindowModal);
+    // Shown at once: while a modal window is up, a removed disk's engine waits (RefreshDisks).
+    progress.setMinimumDuration(0);
+    for (size_t i = 0; i < files.size() && !progress.wasCanceled(); ++i) {
+        progress.setValue(static_cast<int>(i));
+        const FoundRecord record = results_->Store().Record(files[i]);
+        IFileRecoveryParse* engine = EngineOf(record);
+        if (engine == nullptr) continue;
+        const std::optional<DateTaken> taken = ReadFoundPhotoMetadata(*engine, record).taken;
+        // The camera's clock keeps no zone: taken as UTC, as the list shows every time.
+        results_->SetDateTaken(
+            files[i], taken ? UtcFileTime(QDate(taken->year, taken->month, taken->day),
+                                          QTime(taken->hour, taken->minute, taken->second))
+                            : 0);
+    }
+    progress.setValue(static_cast<int>(files.size()));
 }
 
 // The filter controls' texts of the current language; the chosen size range stays.
@@ -489,6 +573,20 @@ void CMainWnd::FilterTexts() {
         sizes->addItem(MessageText(key));
     }
     sizes->setCurrentIndex(chosen);
+    for (const char* name : {"DateFrom", "DateTo"}) {
+        Control<QDateEdit>(name)->setSpecialValueText(MessageText("MSG0838"));
+    }
+}
+
+void CMainWnd::ShowFileView(bool grid) {
+    Control<QToolButton>(grid ? "BtnGridView" : "BtnListView")->setChecked(true);
+    auto* views = Control<QStackedWidget>("FileViews");
+    QAbstractItemView* list = Control<QTableView>("FileList");
+    QAbstractItemView* thumbnails = Control<QListView>("FileGrid");
+    QAbstractItemView* shown = grid ? thumbnails : list;
+    views->setCurrentWidget(shown);
+    grid_->SetShown(grid);
+    if (shown->currentIndex().isValid()) shown->scrollTo(shown->currentIndex());
 }
 
 void CMainWnd::ListCurrentNode() {

@@ -15,6 +15,7 @@
 // CFileActions (FileActions()) does the preview and the recovery.
 #pragma once
 
+#include <QDate>
 #include <QEvent>
 #include <QString>
 #include <QWidget>
@@ -38,6 +39,7 @@ class QTreeWidgetItem;
 namespace keltra {
 
 class CFileActions;
+class CThumbnailGrid;
 
 class CMainWnd : public QWidget {
     Q_OBJECT
@@ -50,6 +52,8 @@ class CMainWnd : public QWidget {
     enum Mode : int { kModeRecover = 0, kModeCreateImage = 1 };
 
     explicit CMainWnd(QWidget* parent = nullptr);
+    // The grid's reads end before the sources they read go.
+    ~CMainWnd() override;
 
     int CurrentPage() const;
     int CurrentMode() const { return mode_; }
@@ -94,6 +98,8 @@ class CMainWnd : public QWidget {
     // The results by folder; null when there are none.
     CFolderTreeModel* Folders() const { return folders_.get(); }
     CFileListModel* FileListModel() const { return fileListModel_; }
+    // The files as thumbnails, beside the list.
+    CThumbnailGrid* Grid() const { return grid_; }
     // Puts these results on the results page, its first type with files listed, and shows it.
     void ShowResults(std::unique_ptr<CResultsModel> results);
     size_t CheckedCount() const;
@@ -111,6 +117,8 @@ class CMainWnd : public QWidget {
     static constexpr int kDeviceSettleMs = 5000;
     // How long typing in the name filter pauses before the list follows.
     static constexpr int kFilterDelayMs = 250;
+    // A date filter's edit showing this date leaves its end of the range open.
+    static QDate OpenDate() { return {1900, 1, 1}; }
 
   signals:
     void SelectedFileChanged();
@@ -153,6 +161,8 @@ class CMainWnd : public QWidget {
     void PrepareFileTypes();
     void ShowCheckState();
     void OnHeaderClick(int column);
+    // The files as a list or as thumbnails.
+    void ShowFileView(bool grid);
     // The file list follows the current node of the view on show: a type or a folder.
     void ListCurrentNode();
     // The folder tree of the results as the filter leaves them.
@@ -160,6 +170,7 @@ class CMainWnd : public QWidget {
     // The filter controls' values, and applied to the results.
     FileFilter CurrentFilter() const;
     void ApplyFilter();
+    void ReadDatesTaken();
     void FilterTexts();
 
     template <typename T = QWidget>
@@ -189,6 +200,7 @@ class CMainWnd : public QWidget {
     std::map<int, bool> sortAscending_;  // file list column -> last direction
     std::vector<DiskAccessProblem> diskProblems_;
     CFileActions* fileActions_ = nullptr;
+    CThumbnailGrid* grid_ = nullptr;
     QMenu* assistMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;
 };

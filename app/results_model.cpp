@@ -7,6 +7,7 @@
 #include "app/found_files.h"
 #include "app/ui/apply_section.h"
 #include "engines/extension_categories.h"
+#include "engines/photo/photo_metadata.h"
 #include "engines/recovery_target.h"
 
 namespace keltra {
@@ -257,7 +258,8 @@ void CResultsModel::SetFilter(const FileFilter& filter) {
         type.shown = 0;
         type.checkedShown = 0;
         for (uint32_t file : type.files) {
-            const bool shown = !filter_.Active() || filter_.Passes(store_->Record(file));
+            const bool shown =
+                !filter_.Active() || filter_.Passes(store_->Record(file), FileDate(file));
             shown_[file] = shown ? 1 : 0;
             if (!shown) continue;
             ++type.shown;
@@ -267,6 +269,24 @@ void CResultsModel::SetFilter(const FileFilter& filter) {
     }
     Retranslate();  // every node's count
     NotifyChecks();
+}
+
+uint64_t CResultsModel::FileDate(uint32_t file) const {
+    const FoundRecord& record = store_->Record(file);
+    if (record.modified != 0) return record.modified;
+    const auto taken = taken_.find(file);
+    return taken != taken_.end() ? taken->second : 0;
+}
+
+std::vector<uint32_t> CResultsModel::DatesToRead() const {
+    std::vector<uint32_t> files;
+    for (uint32_t file = 0; file < store_->Count(); ++file) {
+        const FoundRecord& record = store_->Record(file);
+        if (record.modified == 0 && IsCarvedPhoto(record) && !taken_.contains(file)) {
+            files.push_back(file);
+        }
+    }
+    return files;
 }
 
 QString CResultsModel::PathText(uint32_t file) const {

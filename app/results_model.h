@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/file_filter.h"
@@ -99,6 +100,15 @@ class CResultsModel : public QAbstractItemModel {
     // The type row's text for a file's type column is the record's; its category index.
     int CategoryOf(uint32_t file) const { return types_[typeOf_[file]].category; }
 
+    // --- Dates: the modification time the scan found; for a carved photo, the date it was
+    // taken, once read from its EXIF ---
+    uint64_t FileDate(uint32_t file) const;
+    // The carved photos whose date taken has not been read yet.
+    std::vector<uint32_t> DatesToRead() const;
+    // A carved photo's date taken as a FILETIME (0: it has none); the filter is not applied
+    // again until SetFilter.
+    void SetDateTaken(uint32_t file, uint64_t fileTime) { taken_[file] = fileTime; }
+
     // --- The filter: the files it lets through are the ones shown, counted and ticked ---
     void SetFilter(const FileFilter& filter);
     const FileFilter& Filter() const { return filter_; }
@@ -153,6 +163,7 @@ class CResultsModel : public QAbstractItemModel {
     std::vector<uint8_t> checked_;                         // per file: 1 = checked
     std::vector<uint8_t> shown_;                           // per file: 1 = the filter passes it
     FileFilter filter_;
+    std::unordered_map<uint32_t, uint64_t> taken_;  // carved photos whose date was read
     size_t shownCount_ = 0;
     size_t damaged_ = 0;
     size_t checkedCount_ = 0;

@@ -64,6 +64,31 @@ void ThumbnailService::Clear() {
     cachedBytes_ = 0;
 }
 
+void ThumbnailService::ForgetPending() {
+    std::lock_guard lock(mutex_);
+    for (const Pending& pending : pending_) asked_.erase(pending.request.key);
+    pending_.clear();
+}
+
+bool ThumbnailService::Idle() const {
+    std::lock_guard lock(mutex_);
+    return pending_.empty() && !reading_;
+}
+
+ThumbnailService::ReadHold::ReadHold(ThumbnailService& service) : service_(service) {
+    std::unique_lock lock(service_.mutex_);
+    ++service_.holds_;
+    service_.wake_.wait(lock, [this] { return !service_.reading_; });
+}
+
+ThumbnailService::ReadHold::~ReadHold() {
+    {
+        std::lock_guard lock(service_.mutex_);
+        --service_.holds_;
+    }
+    service_.wake_.notify_all();
+}
+
 int ThumbnailService::PendingCount() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(pending_.size());
@@ -76,8 +101,9 @@ void ThumbnailService::ReadLoop(std::stop_token stop) {
         Pending job;
         {
             std::unique_lock lock(mutex_);
-            if (!wake_.wait(lock, stop,
-                            [&] { return !pending_.empty() && decoding_ < maxDecoding; })) {
+            if (!wake_.wait(lock, stop, [&] {
+                    return !pending_.empty() && decoding_ < maxDecoding && holds_ == 0;
+                })) {
                 return;
             }
             job = std::move(pending_.back());
@@ -94,11 +120,16 @@ void ThumbnailService::ReadLoop(std::stop_token stop) {
             early = ThumbnailFromHead(bytes, job.request.name, options_.edge * 3 / 4, options_);
             if (!early) bytes = job.request.read(limits_.maxFileBytes);
         }
+        bool ended = false;
         {
             std::lock_guard lock(mutex_);
             reading_ = false;
+            ended = pending_.empty();
         }
         wake_.notify_all();
+        if (ended) {
+            QMetaObject::invokeMethod(this, &ThumbnailService::ReadsEnded, Qt::QueuedConnection);
+        }
         auto finish = [this, job = std::move(job), bytes = std::move(bytes),
                        early = std::move(early)] {
             Thumbnail thumbnail =

@@ -59,6 +59,25 @@ class ThumbnailService : public QObject {
     // are shown next), and returns once no reader function runs any more: what the readers
     // use may then go. Decoding already started still ends, unseen.
     void Clear();
+    // Forgets the requests not yet started; the cached thumbnails stay.
+    void ForgetPending();
+    // True when no request waits and no reader function runs. Only the window's thread asks
+    // for thumbnails, so an idle service stays idle until it asks again.
+    bool Idle() const;
+
+    // While a hold lives no reader function runs: its constructor waits for the one running to
+    // return, and requests wait until the last hold goes. For someone else's turn on what the
+    // readers read (a preview, a copy, a search on the same engine).
+    class ReadHold {
+      public:
+        explicit ReadHold(ThumbnailService& service);
+        ~ReadHold();
+        ReadHold(const ReadHold&) = delete;
+        ReadHold& operator=(const ReadHold&) = delete;
+
+      private:
+        ThumbnailService& service_;
+    };
 
     qint64 CachedBytes() const { return cachedBytes_; }
     int CachedCount() const { return static_cast<int>(cache_.size()); }
@@ -66,6 +85,9 @@ class ThumbnailService : public QObject {
 
   signals:
     void ThumbnailReady(quint64 key);
+    // A reader function returned and no request waits: what was opened for the reads may be
+    // closed (when Idle() still says so).
+    void ReadsEnded();
 
   private:
     struct Pending {
@@ -95,6 +117,7 @@ class ThumbnailService : public QObject {
     quint64 generation_ = 0;       // advanced by Clear; older results are dropped
     int decoding_ = 0;             // read, handed to the pool, not yet done
     bool reading_ = false;         // a reader function runs
+    int holds_ = 0;                // ReadHolds alive
     QThreadPool pool_;
     std::jthread reader_;
 };

@@ -26,7 +26,7 @@ void BM_QuickFatScan(benchmark::State& state) {
         state.ResumeTiming();
         keltra::CFastFatRecovery engine;
         engine.SetLogFolder(logs.string());
-        if (engine.Open(SourceRef::Image(image, 0)) != keltra::kOk ||
+        if (engine.Open(keltra::SourceRef::Image(image, 0)) != keltra::kOk ||
             engine.Scan(std::nullopt) != keltra::kOk) {
             state.SkipWithError("the quick scan failed");
             break;

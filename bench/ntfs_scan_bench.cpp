@@ -22,7 +22,7 @@ void BM_QuickNtfsScan(benchmark::State& state) {
         state.PauseTiming();
         std::filesystem::remove_all(logs);
         keltra::CFastNtfsRecovery engine;
-        if (engine.Open(SourceRef::Image(image, 1)) != keltra::kOk) {
+        if (engine.Open(keltra::SourceRef::Image(image, 1)) != keltra::kOk) {
             state.SkipWithError("cannot open the image");
             return;
         }

@@ -65,6 +65,12 @@ if [ -x "$build/thumbnails_bench" ]; then
     echo "== thumbnails, 10000 JPEGs"
     QT_QPA_PLATFORM=offscreen "$build/thumbnails_bench" 10000 60
 fi
+# The main window's thumbnail grid over a card of 10,000 JPEGs, paged to the end (the list
+# paged first in the same run, for what the machine's load costs the event loop).
+if [ -x "$build/thumbnail_grid_bench" ]; then
+    echo "== thumbnail grid, 10000 JPEGs on a card"
+    QT_QPA_PLATFORM=offscreen "$build/thumbnail_grid_bench" 10000
+fi
 
 quick=0
 bash "$here/quick_scan_vs_fls.sh" "$build/keltra" "$ntfs_image" "$fat" "$work/quick" || quick=$?

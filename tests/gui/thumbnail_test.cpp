@@ -205,6 +205,54 @@ class ThumbnailTest : public QObject {
         service.Request({1, "p.png", false, FromBytes(png)});
         QVERIFY(WaitForAll(service, {1}));
     }
+
+    void aHoldWaitsForTheRunningReadAndStartsNoOther() {
+        const QByteArray png = SampleBytes("pictures/picture.png");
+        ThumbnailService service(ThumbnailOptions{32, {}, 1000});
+        QSignalSpy ended(&service, &ThumbnailService::ReadsEnded);
+        QVERIFY(service.Idle());
+        std::atomic<bool> reading = false;
+        std::atomic<bool> readDone = false;
+        std::atomic<int> readsDuringHold = 0;
+        std::atomic<bool> held = false;
+        service.Request({1, "p.png", false, [&](qint64 maxBytes) {
+                             reading = true;
+                             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                             readDone = true;
+                             return png.left(maxBytes);
+                         }});
+        QVERIFY(QTest::qWaitFor([&] { return reading.load(); }, 5000));
+        QVERIFY(!service.Idle());
+        {
+            const ThumbnailService::ReadHold hold(service);
+            QVERIFY(readDone);  // the running read ended before the hold was given
+            held = true;
+            service.Request({2, "p.png", false, [&](qint64 maxBytes) {
+                                 if (held) ++readsDuringHold;
+                                 return png.left(maxBytes);
+                             }});
+            QTest::qWait(300);
+            QCOMPARE(service.PendingCount(), 1);
+            QVERIFY(!service.Idle());
+            held = false;
+        }
+        QVERIFY(WaitForAll(service, {1, 2}));
+        QCOMPARE(readsDuringHold.load(), 0);
+        // Once nothing waits, the service says so: what the reads opened may be closed.
+        QVERIFY(QTest::qWaitFor([&] { return ended.count() > 0 && service.Idle(); }, 5000));
+        // Pending requests forgotten: nothing is read, the cache stays.
+        {
+            const ThumbnailService::ReadHold hold(service);
+            service.Request({3, "p.png", false, FromBytes(png)});
+            service.ForgetPending();
+            QVERIFY(service.Idle());
+        }
+        QTest::qWait(200);
+        QVERIFY(service.Find(3) == nullptr);
+        QVERIFY(service.Find(1) != nullptr);
+        service.Request({3, "p.png", false, FromBytes(png)});
+        QVERIFY(WaitForAll(service, {3}));
+    }
 };
 
 KELTRA_GUI_TEST("Thumbnail", ThumbnailTest);
