@@ -75,39 +75,58 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass
 namespace {
 
 // The class of the source's volume, from its boot area (or a backup boot sector standing in for
-// it); nothing when the source cannot be opened or its boot area read whole.
-std::optional<SourceClass> ClassifySource(const SourceRef& ref) {
+// it); the open's or the read's error when the source cannot be opened or its boot area read
+// whole.
+Status ClassifySource(const SourceRef& ref, SourceClass& out) {
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;
-    if (OpenReferencedSource(ref, source, sectorSize) != kOk) return std::nullopt;
+    if (const Status s = OpenReferencedSource(ref, source, sectorSize); s != kOk) return s;
     if (!ref.IsImage()) SyncPartitionIfMounted(ref.diskNumber, ref.startSector);
     const uint64_t sectors =
         ref.kind == SourceRef::Kind::Image ? source.totalSectors : ref.sectorCount;
     std::array<std::byte, kBootAreaBytes> boot{};
-    if (ReadBootArea(source, ref.startSector, sectorSize, boot, sectors) != kOk) {
-        return std::nullopt;
+    if (const Status s = ReadBootArea(source, ref.startSector, sectorSize, boot, sectors);
+        s != kOk) {
+        return s;
     }
-    return ClassifyBootArea(boot);
+    out = ClassifyBootArea(boot);
+    return kOk;
 }
 
+// The engine made for the class, opened on the source; null with the reason otherwise. An
+// engine whose opening failed is never handed out: its listing, copies and scan would work on
+// a source it does not hold.
 template <class Engine>
-std::unique_ptr<Engine> Opened(std::unique_ptr<Engine> engine, const SourceRef& ref) {
-    if (engine) engine->Open(ref);
+std::unique_ptr<Engine> Opened(const SourceRef& ref, Status* failure,
+                               std::unique_ptr<Engine> (*make)(SourceClass)) {
+    SourceClass sourceClass = SourceClass::Unrecognised;
+    Status status = ClassifySource(ref, sourceClass);
+    std::unique_ptr<Engine> engine;
+    if (status == kOk) {
+        engine = make(sourceClass);
+        status = engine ? engine->Open(ref) : kErrInvalidParameter;
+        if (status != kOk) engine.reset();
+    }
+    if (failure != nullptr) *failure = status;
     return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> DeepEngineFor(SourceClass sourceClass) {
+    return CreateEngineForClass(sourceClass, true);
+}
+
+std::unique_ptr<IFileRecoveryParse> QuickEngineFor(SourceClass sourceClass) {
+    return CreateEngineForClass(sourceClass, false);
 }
 
 }  // namespace
 
-std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& ref, bool deep) {
-    const std::optional<SourceClass> sourceClass = ClassifySource(ref);
-    if (!sourceClass) return nullptr;
-    return Opened(CreateEngineForClass(*sourceClass, deep), ref);
+std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& ref, bool deep, Status* failure) {
+    return Opened<IFileRecoveryParse>(ref, failure, deep ? &DeepEngineFor : &QuickEngineFor);
 }
 
-std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& ref) {
-    const std::optional<SourceClass> sourceClass = ClassifySource(ref);
-    if (!sourceClass) return nullptr;
-    return Opened(CreateQuickScanForClass(*sourceClass), ref);
+std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& ref, Status* failure) {
+    return Opened<QuickScan>(ref, failure, &CreateQuickScanForClass);
 }
 
 }  // namespace keltra

@@ -31,9 +31,12 @@ std::unique_ptr<QuickScan> CreateQuickScanForClass(SourceClass sourceClass);
 std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep);
 
 // The engine for the source, chosen by the first 16 KiB of its volume, and opened on it. Null
-// when the source cannot be opened, its boot area cannot be read whole, or no engine fits.
-std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& source, bool deep);
+// when the source cannot be opened, its boot area cannot be read whole, no engine fits, or the
+// engine cannot be opened on it; `failure`, when given, then receives the error (87 when no
+// engine fits), and kOk with an engine.
+std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& source, bool deep,
+                                                 Status* failure = nullptr);
 // The same for the quick scan alone.
-std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& source);
+std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& source, Status* failure = nullptr);
 
 }  // namespace keltra

@@ -44,7 +44,7 @@ class FoundFiles {
 
     // Binds the engine to the source (see SourceRef); the tag goes into every record. An
     // engine that cannot be opened on a volume inside an image answers 87.
-    virtual Status Open(const SourceRef& source) = 0;
+    [[nodiscard]] virtual Status Open(const SourceRef& source) = 0;
     // Weight = the share, in percent, of the whole progress bar a scan stands for.
     virtual Status SetCallbacks(ScanProgressCallback scanProgress,
                                 CopyProgressCallback copyProgress, void* user, int weight) = 0;

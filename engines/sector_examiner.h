@@ -64,8 +64,9 @@ class SectorExaminer {
   public:
     virtual ~SectorExaminer() = default;
     // Starts the search's log (or reopens a continued scan's) and reads what it needs of the
-    // volume before the first span.
-    virtual Status Begin(const PassStart& start) = 0;
+    // volume before the first span. A log that cannot be opened is a failure: what the search
+    // finds would be lost.
+    [[nodiscard]] virtual Status Begin(const PassStart& start) = 0;
     // Examines the whole sectors of `span`, the first of them at absolute sector `firstSector`.
     virtual SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                                 PassPosition& at) = 0;

@@ -68,7 +68,12 @@ Status ReadSourceBootArea(const SourceArgument& sourceArg,
 }
 
 // Why the factory made no engine for a source it could read.
-std::string NoEngineReason(SourceClass sourceClass, bool deep) {
+std::string NoEngineReason(SourceClass sourceClass, bool deep, Status failure) {
+    // An engine was made for it but could not be opened on it.
+    if (failure != kOk && (deep || CreateEngineForClass(sourceClass, false) != nullptr)) {
+        return std::string(deep ? "the deep scan" : "the quick scan") +
+               " cannot open it: " + StatusMessage(failure);
+    }
     if (deep) return "the deep scan cannot open it";
     if (sourceClass == SourceClass::Unrecognised) {
         return "no NTFS, exFAT, FAT or Ext file system found at its start";
@@ -126,11 +131,12 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
                   << " is used\n";
     }
     if (deep) PrepareDeepScan(sourceArg, restart);
-    std::unique_ptr<IFileRecoveryParse> engine = CreateEngine(sourceArg.Ref(tag), deep);
+    Status failure = kOk;
+    std::unique_ptr<IFileRecoveryParse> engine = CreateEngine(sourceArg.Ref(tag), deep, &failure);
     if (!engine) {
         std::cerr << "keltra: cannot scan '" << sourceArg.text << "'"
                   << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
-                  << NoEngineReason(sourceClass, deep)
+                  << NoEngineReason(sourceClass, deep, failure)
                   << (sourceArg.inWholeImage ? "; passed over" : "") << "\n";
         // A volume of an image that holds nothing a quick scan reads is no failure.
         if (sourceArg.inWholeImage && !deep) exitCode = kExitOk;

@@ -25,7 +25,7 @@ class ExaminerChain {
     void Add(SectorExaminer& examiner, Reach reach);
 
     // Begins every search; the first failure, after all have been begun.
-    Status Begin(const PassStart& start);
+    [[nodiscard]] Status Begin(const PassStart& start);
     // Examines the whole sectors of `buffer` (the first being `firstSector`). Returns the
     // sectors to skip beyond the end of a chunk of `chunkSectors` (a carved file that runs on
     // past it); `stopped` receives a search's stop (the rest of the buffer is then left, and

@@ -175,8 +175,15 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
         if (!resumed) history.GiveBackFolderNumber();
         return result;
     }
-    chain_.Begin({ref_, identity_, sectorSize_, scanFolder_,
-                  [this](std::string_view prefix) { return ResumedLog(prefix); }});
+    // A search whose log cannot be written would find files that no later listing, copy or
+    // continued scan could get back: the scan ends here with the reason.
+    if (const Status s =
+            chain_.Begin({ref_, identity_, sectorSize_, scanFolder_,
+                          [this](std::string_view prefix) { return ResumedLog(prefix); }});
+        s != kOk) {
+        if (!resumed) history.GiveBackFolderNumber();
+        return s;
+    }
     DeepPass pass({source_, sectorSize_, ref_.startSector, sectorCount_},
                   freeSpaceMode_ ? quick_.get() : nullptr);
     uint64_t filesFound = 0;

@@ -159,6 +159,38 @@ TEST(EngineFactory, ImageEnginesByClass) {
     }
 }
 
+// A volume that passes for NTFS by its boot sector but whose sector size (6144) no NTFS has:
+// the quick engine cannot be opened on it. The factory hands out no such engine (its listing
+// and copies would read a volume it never understood) and tells why; the deep scan still takes
+// the source and passes every sector.
+TEST(EngineFactory, AnEngineThatCannotBeOpenedIsNotHandedOut) {
+    test::ScratchDir dir;
+    std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("photos_ntfs.img"));
+    ASSERT_GT(bytes.size(), kBootAreaBytes);
+    bytes[11] = std::byte{0x00};
+    bytes[12] = std::byte{0x18};
+    const std::string odd = dir / "odd_sectors.img";
+    test::WriteWholeFile(odd, bytes);
+    ASSERT_EQ(ClassifyBootArea(std::span(bytes).first<kBootAreaBytes>()), SourceClass::Ntfs);
+
+    Status failure = kOk;
+    EXPECT_EQ(CreateEngine(SourceRef::Image(odd, 1), false, &failure), nullptr);
+    EXPECT_EQ(failure, kErrInvalidParameter);
+    EXPECT_EQ(CreateQuickScan(SourceRef::Image(odd, 1), &failure), nullptr);
+    EXPECT_EQ(failure, kErrInvalidParameter);
+    failure = kOk;
+    EXPECT_EQ(CreateEngine(SourceRef::Image(dir / "missing.img", 1), false, &failure), nullptr);
+    EXPECT_NE(failure, kOk) << "a source that cannot be opened";
+
+    test::ScopedAppDataFolder appData;
+    auto deep = CreateEngine(SourceRef::Image(odd, 1), true, &failure);
+    ASSERT_NE(deep, nullptr);
+    EXPECT_EQ(failure, kOk);
+    ASSERT_EQ(deep->Scan(std::nullopt), kOk);
+    EXPECT_FALSE(dynamic_cast<CProfessionalRecovery&>(*deep).FreeSpaceOnly());
+    EXPECT_GT(deep->GetRecordCount(), 0u) << "the photos are still carved";
+}
+
 TEST(EngineFactory, ExtEngineFindsNothing) {
     auto engine = CreateEngine(SourceRef::Image(test::FixturePath("ext4.img"), 1), false);
     ASSERT_NE(engine, nullptr);

@@ -91,6 +91,26 @@ class DeepOnPhotos : public testing::TestWithParam<const char*> {
     test::ScratchDir dir_;
 };
 
+// The scan's folder cannot be made (a file stands where the application's data folder should
+// be): the searches' logs cannot be written, so whatever the pass found would be lost. The scan
+// says so instead of reporting success, and the history keeps no scan to continue.
+TEST_P(DeepOnPhotos, LogsThatCannotBeWrittenFailTheScanAndLeaveNoHistory) {
+    const std::string image = CopyOf(dir_, GetParam(), "nolog.img");
+    const std::string blocked = dir_ / "not_a_folder";
+    test::WriteWholeFile(blocked, std::vector<std::byte>(16));
+    ScanHistory::Instance().UseFolder(blocked + "/ScanLog");
+    auto deep = OpenDeep(image);
+    Recorder recorder;
+    const Status status = ScanDeep(*deep, recorder);
+    EXPECT_NE(status, kOk);
+    EXPECT_NE(status, kCancelled);
+    for (const Call& c : recorder.calls) {
+        EXPECT_NE(c.weight, CProfessionalRecovery::kPassWeight) << "no sector was passed";
+    }
+    ScanHistoryRecord saved{};
+    EXPECT_FALSE(ScanHistory::Instance().FindImageScan(image, saved));
+}
+
 TEST_P(DeepOnPhotos, ProgressRunsFromTenToOneHundredTenAndEndsAtOneHundred) {
     const std::string image = CopyOf(dir_, GetParam(), "progress.img");
     auto deep = OpenDeep(image);
