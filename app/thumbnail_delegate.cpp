@@ -33,8 +33,11 @@ QSize CThumbnailDelegate::CellSize() const {
             CThumbnailGrid::kEdge + 2 * kPadding + kTextHeight};
 }
 
+// On the name's line, left of the name: a box at the top of a cell would sit right under the
+// name of the picture above it and read as that picture's.
 QRect CThumbnailDelegate::CheckRect(const QRect& cell) {
-    return {PictureRect(cell).left() - kPadding + 4, cell.top() + 4, kCheckSize, kCheckSize};
+    return {cell.left() + 4, PictureRect(cell).bottom() + 4 + (kTextHeight - kCheckSize) / 2,
+            kCheckSize, kCheckSize};
 }
 
 QSize CThumbnailDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
@@ -60,7 +63,7 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         image.size().width() > square.width() || image.size().height() > square.height()
             ? image.size().scaled(square.size(), Qt::KeepAspectRatio)
             : image.size();
-    // Standing on the name, so that a wide picture leaves room above it for the tick box.
+    // Standing on the name, so that pictures of every shape line up above their names.
     QRect placed(QPoint(0, 0), size);
     placed.moveCenter(square.center());
     placed.moveBottom(square.bottom());
@@ -97,7 +100,8 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         (option.state & QStyle::State_Enabled) | (checked ? QStyle::State_On : QStyle::State_Off);
     style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &check, painter, option.widget);
 
-    const QRect textRect(cell.left() + 4, square.bottom() + 4, cell.width() - 8, kTextHeight);
+    const int textLeft = check.rect.right() + 4;
+    const QRect textRect(textLeft, square.bottom() + 4, cell.right() - 4 - textLeft, kTextHeight);
     painter->setFont(option.font);
     painter->setPen(option.palette.color(
         option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
