@@ -154,7 +154,8 @@ void CMainWnd::WindowInit() {
     diskList->header()->setObjectName("DiskListHeader");
     diskList->header()->setStretchLastSection(false);
     diskList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    diskList->header()->resizeSection(1, 110);
+    // The file system, or why a disk cannot be read ("Permission denied"): never cut off.
+    diskList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     diskList->header()->resizeSection(2, 100);
 
     // The results: the type tree shows the results model, the file list the files of the
