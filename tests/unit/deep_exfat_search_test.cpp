@@ -327,6 +327,26 @@ Oracle SleuthKit(const std::string& image, const std::vector<std::string>& files
     return o;
 }
 
+// Opens the search on the image with its logs in `logs` (a new log, or the stopped one named
+// `resume`), as the deep scan does before its pass; `sectors` is the image's size.
+void StartSearch(DeepExFatSearch& search, const std::string& image, const std::string& logs,
+                 const std::optional<std::string>& resume, uint64_t& sectors) {
+    search.SetLogFolder(logs);
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, image), kOk);
+    sectors = source.totalSectors;
+    ASSERT_EQ(search.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
+    ASSERT_EQ(search.OpenLog(resume), kOk);
+    ASSERT_EQ(search.ReadBootRegion(), kOk);
+}
+
+// Hands every sector of the image to the search, then ends the pass.
+void FeedWhole(DeepExFatSearch& search, const std::string& image) {
+    SectorSource pass;
+    ASSERT_EQ(OpenImageSource(pass, image), kOk);
+    test::FeedDeepExFat(search, pass);
+}
+
 struct CardCase {
     const char* image;
     uint64_t volumeStart;      // where the card's volume starts in the image
@@ -344,16 +364,9 @@ TEST_P(DeepExFatCard, EveryPhotoByNameInItsFolderAndByteExact) {
     ASSERT_EQ(files.size(), 13u);
     test::ScratchDir dir;
     DeepExFatSearch search;
-    search.SetLogFolder(dir / "logs");
-    SectorSource source;
-    ASSERT_EQ(OpenImageSource(source, image), kOk);
-    const uint64_t sectors = source.totalSectors;
-    ASSERT_EQ(search.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
-    ASSERT_EQ(search.OpenLog(std::nullopt), kOk);
-    ASSERT_EQ(search.ReadBootRegion(), kOk);
-    SectorSource pass;
-    ASSERT_EQ(OpenImageSource(pass, image), kOk);
-    test::FeedDeepExFat(search, pass);
+    uint64_t sectors = 0;
+    ASSERT_NO_FATAL_FAILURE(StartSearch(search, image, dir / "logs", std::nullopt, sectors));
+    ASSERT_NO_FATAL_FAILURE(FeedWhole(search, image));
 
     ASSERT_FALSE(search.Heaps().empty());
     EXPECT_EQ(search.Heaps()[0], (ExFatHeap{64, c.volumeStart + 4096, 0}));
@@ -462,16 +475,9 @@ TEST(DeepExFatSearchUpcase, ATableThatFailsItsChecksumIsNotUsed) {
     }
 
     DeepExFatSearch search;
-    search.SetLogFolder(dir / "logs");
-    SectorSource source;
-    ASSERT_EQ(OpenImageSource(source, image), kOk);
-    const uint64_t sectors = source.totalSectors;
-    ASSERT_EQ(search.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
-    ASSERT_EQ(search.OpenLog(std::nullopt), kOk);
-    ASSERT_EQ(search.ReadBootRegion(), kOk);
-    SectorSource pass;
-    ASSERT_EQ(OpenImageSource(pass, image), kOk);
-    test::FeedDeepExFat(search, pass);
+    uint64_t sectors = 0;
+    ASSERT_NO_FATAL_FAILURE(StartSearch(search, image, dir / "logs", std::nullopt, sectors));
+    ASSERT_NO_FATAL_FAILURE(FeedWhole(search, image));
     EXPECT_FALSE(search.UpcaseFound());
     EXPECT_EQ(search.Upcase().Upper(u'\u00E9'), u'\u00E9');
     EXPECT_EQ(search.Upcase().Upper(u'q'), u'Q');
@@ -491,13 +497,7 @@ TEST(DeepExFatSearchUpcase, AContinuedPassKeepsTheTableTheStoppedPartMet) {
     uint64_t sectors = 0;
     {
         DeepExFatSearch first;
-        first.SetLogFolder(dir / "logs");
-        SectorSource source;
-        ASSERT_EQ(OpenImageSource(source, image), kOk);
-        sectors = source.totalSectors;
-        ASSERT_EQ(first.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
-        ASSERT_EQ(first.OpenLog(std::nullopt), kOk);
-        ASSERT_EQ(first.ReadBootRegion(), kOk);
+        ASSERT_NO_FATAL_FAILURE(StartSearch(first, image, dir / "logs", std::nullopt, sectors));
         FeedRange(first, image, 0, stopAt);
         // The heap is not known yet from the few folders met: the table is only sighted.
         first.Finish();
@@ -517,12 +517,7 @@ TEST(DeepExFatSearchUpcase, AContinuedPassKeepsTheTableTheStoppedPartMet) {
     ASSERT_EQ(tables.size(), 1u);
 
     DeepExFatSearch continued;
-    continued.SetLogFolder(dir / "logs");
-    SectorSource source;
-    ASSERT_EQ(OpenImageSource(source, image), kOk);
-    ASSERT_EQ(continued.OpenSource(std::move(source), 512, 0, sectors, 3), kOk);
-    ASSERT_EQ(continued.OpenLog(logName), kOk);
-    ASSERT_EQ(continued.ReadBootRegion(), kOk);
+    ASSERT_NO_FATAL_FAILURE(StartSearch(continued, image, dir / "logs", logName, sectors));
     FeedRange(continued, image, stopAt, sectors);
     continued.Finish();
     EXPECT_TRUE(continued.UpcaseFound());
