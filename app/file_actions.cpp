@@ -1,6 +1,7 @@
 #include "app/file_actions.h"
 
 #include <QTextBrowser>
+#include <memory>
 
 #include "app/main_wnd.h"
 #include "app/player_launcher.h"
@@ -85,10 +86,11 @@ void CFileActions::RecoverChecked() {
     choice_ = options.Choice();
     const RecoverySources sources = Sources();
     if (!ChooseRecoveryDestination(window_, sources.scannedPartitions(), recoverFolder_)) return;
-    const SourceLease open(window_->ScannedSources());
+    auto open = std::make_unique<SourceLease>(window_->ScannedSources());
     CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked,
                                 FoundFileRecovery(recoverFolder_, choice_),
                                 window_->Results()->CheckedItems(), sources.engineOf);
+    recovery.HoldSourcesWhileCopying(std::move(open));
     recovery.exec();
 }
 

@@ -74,6 +74,7 @@ CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecov
 }
 
 void CRecoverProcessWnd::OnFinished() {
+    lease_.reset();
     if (!recovery_->Completed()) {
         done(kResultCancelled);
         return;

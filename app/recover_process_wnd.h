@@ -5,11 +5,13 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/process_wnd.h"
 #include "app/recover_job.h"
+#include "app/source_lease.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
@@ -50,6 +52,10 @@ class CRecoverProcessWnd : public CProcessWnd {
     // one byte each, so that a list of empty files still moves the bar).
     int OverallPercent() const { return report_.percent; }
 
+    // Keeps the sources open while the files are copied, and closes them as soon as the copying
+    // ends, while the window still shows what was done.
+    void HoldSourcesWhileCopying(std::unique_ptr<SourceLease> lease) { lease_ = std::move(lease); }
+
     // Closing (Escape, the close button) is the cancel question until recovery has finished.
     void reject() override;
 
@@ -67,6 +73,7 @@ class CRecoverProcessWnd : public CProcessWnd {
     bool detailsShown_ = false;
     bool finished_ = false;  // all files done: "FinishBtn" shows
     RecoverReport report_;
+    std::unique_ptr<SourceLease> lease_;
 };
 
 }  // namespace keltra

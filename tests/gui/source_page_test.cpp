@@ -237,6 +237,18 @@ class SourcePageTest : public QObject {
             QVERIFY(fs::file_size(dest / "hundred.jpeg") == record.size);
         }
         QCOMPARE(test::DescriptorsOn(image), 0);
+
+        // The recovery window lets the source go when the copying ends, not when it is closed.
+        test::ScratchDir dest;
+        CRecoverProcessWnd recovery(&window, CRecoverProcessWnd::kOneFile, dest.Path().string(), {record},
+                                    [source](uint16_t) { return source->engine.get(); });
+        recovery.HoldSourcesWhileCopying(
+            std::make_unique<SourceLease>(std::vector<SourceItem*>{source}));
+        QVERIFY(test::DescriptorsOn(image) > 0);
+        recovery.show();
+        QTRY_VERIFY(recovery.findChild<QWidget*>("FinishBtn")->isVisible());
+        QCOMPARE(recovery.Processed(), 1u);
+        QCOMPARE(test::DescriptorsOn(image), 0);
     }
 
   private:
