@@ -3,6 +3,7 @@
 #include <QTextBrowser>
 #include <memory>
 
+#include "app/apply_section.h"
 #include "app/main_wnd.h"
 #include "app/player_launcher.h"
 #include "app/preview_display.h"
@@ -12,7 +13,6 @@
 #include "app/recover_process_wnd.h"
 #include "app/recovery_destination.h"
 #include "app/source_lease.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 

@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 
+#include "app/apply_section.h"
 #include "app/message_format.h"
-#include "app/ui/apply_section.h"
 #include "engines/engine_factory.h"
 
 namespace keltra {

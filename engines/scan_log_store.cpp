@@ -124,7 +124,9 @@ void SortListedRecords(std::vector<FoundRecord>& records) {
 }
 
 ScanLogStore::~ScanLogStore() {
-    if (IsOpen()) Flush();
+    if (IsOpen())
+        IgnoreStatus(Flush(),
+                     "a destructor cannot report; the owners flush before they let a store go");
 }
 
 Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName) {
@@ -242,7 +244,8 @@ std::optional<uint64_t> ScanLogStore::ParentOf(uint32_t childIndex) {
 FoundRecord& ScanLogStore::NewRecord() {
     if (pending_.size() >= kBufferRecords && pending_.size() % kBufferRecords == 0) {
         // On failure the records stay buffered; the next Flush writes them or reports it.
-        WritePending();
+        IgnoreStatus(WritePending(),
+                     "the records stay buffered; the next Flush writes them or reports it");
     }
     FoundRecord& slot = pending_.emplace_back(EmptyRecord());
     slot.recordIndex = ++recordCount_;

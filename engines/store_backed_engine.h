@@ -44,8 +44,8 @@ class StoreBackedEngine : public virtual FoundFiles {
                               uint64_t sectorCount, uint16_t sourceTag) = 0;
 
     // Stores the four values (see ReportScanProgress, CopyProgress).
-    Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                        void* user, int weight) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                      void* user, int weight) override;
     // Flushes the store, then appends the children of the folder's key (the root key for no
     // folder or a folder whose key is 0) at `depth`. No folder with a non-zero (or a negative)
     // depth: 87. No store: nothing, 0.
@@ -67,7 +67,7 @@ class StoreBackedEngine : public virtual FoundFiles {
     // told the caller); the first listing error is returned at the end.
     Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                          int rootSeparators) override;
-    Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
+    void SetSearchCallback(SearchProgressCallback callback, void* user) override;
     // The store's SearchByExtension; 0 and nothing without a store.
     Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override;
     // Photos, audio and video go into "tmp.jpg"/"tmp.avi" in the ScanLog folder (an older one

@@ -32,7 +32,7 @@ struct StopAfter {
     int limit = 0;  // 0: never
     static int OnProgress(void* user, int, int, int, uint64_t, uint64_t, uint64_t, int) {
         auto* self = static_cast<StopAfter*>(user);
-        return self->limit != 0 && ++self->calls >= self->limit ? kCancelled : 0;
+        return self->limit != 0 && ++self->calls >= self->limit ? kCancelled.value() : 0;
     }
 };
 

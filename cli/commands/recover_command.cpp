@@ -42,7 +42,7 @@ struct CopyContext {
 int OnCopyProgress(void* user, int percent, int hundred, Status error,
                    const std::string& destination) {
     auto* context = static_cast<CopyContext*>(user);
-    if (InterruptGuard::Requested()) return kCancelled;
+    if (InterruptGuard::Requested()) return kCancelled.value();
     const int shown = percent * hundred / 100;
     context->destination = destination;
     if (shown == 100) {

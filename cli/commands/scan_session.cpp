@@ -35,7 +35,7 @@ struct ScanProgressContext {
 int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_t currentSector,
                    uint64_t totalSectors, uint64_t filesFound, int /*reserved*/) {
     auto* context = static_cast<ScanProgressContext*>(user);
-    if (InterruptGuard::Requested()) return kCancelled;
+    if (InterruptGuard::Requested()) return kCancelled.value();
     context->shownPercent = percent * weight / 100;
     if (totalSectors != 0 && context->speed.sectorSize != 0) {
         context->speed.Update(currentSector, TickCountMs());

@@ -105,8 +105,8 @@ SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t
     return {std::max<uint64_t>(skip, 1), kOk};
 }
 
-void CFileTypeRecovery::Finish(const PassEnd& /*end*/) {
-    static_cast<void>(FlushLog());
+Status CFileTypeRecovery::Finish(const PassEnd& /*end*/) {
+    return FlushLog();
 }
 
 Status CFileTypeRecovery::ReopenCarvingLog(const std::string& logName) {
@@ -114,33 +114,30 @@ Status CFileTypeRecovery::ReopenCarvingLog(const std::string& logName) {
     const Status status = ReopenLog(LogFolder(), logName);
     if (status != kOk) return status;
     std::vector<FoundRecord> carved;
-    StoreBackedEngine::ListFolder(nullptr, 0, carved);
+    if (const Status s = StoreBackedEngine::ListFolder(nullptr, 0, carved); s != kOk) return s;
     for (const FoundRecord& record : carved) carvedBefore_.insert(record.location);
     return kOk;
 }
 
-Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
-                                       CopyProgressCallback copyProgress, void* user, int weight) {
+void CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
+                                     CopyProgressCallback copyProgress, void* user, int weight) {
     StoreBackedEngine::SetCallbacks(scanProgress, copyProgress, user, weight);
     session_.progress = scanProgress;
     session_.progressUser = user;
     session_.progressWeight = weight;
-    return kOk;
 }
 
 Status CFileTypeRecovery::ListFolder(const FoundRecord* folder, int depth,
                                      std::vector<FoundRecord>& out) {
     if (folder != nullptr || depth != 0) {
-        if (Store() != nullptr) Store()->Flush();
-        return kOk;
+        return Store() != nullptr ? Store()->Flush() : kOk;
     }
     return StoreBackedEngine::ListFolder(nullptr, 0, out);
 }
 
 Status CFileTypeRecovery::CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) {
     if (folder != nullptr || depth != 0) {
-        if (Store() != nullptr) Store()->Flush();
-        return kOk;
+        return Store() != nullptr ? Store()->Flush() : kOk;
     }
     return StoreBackedEngine::CountFolderFiles(nullptr, 0, count);
 }
@@ -148,11 +145,6 @@ Status CFileTypeRecovery::CountFolderFiles(const FoundRecord* folder, int depth,
 Status CFileTypeRecovery::GetRecordPath(const FoundRecord& /*record*/, std::string& path) {
     path.clear();
     return kOk;
-}
-
-Status CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-    StoreBackedEngine::SetSearchCallback(callback, user);
-    return Store() == nullptr ? kErrInvalidParameter : kOk;
 }
 
 Status CFileTypeRecovery::ReadRecordData(const FoundRecord& record, std::string& tempPath,
@@ -167,7 +159,7 @@ Status CFileTypeRecovery::ReadRecordData(const FoundRecord& record, std::string&
         status = StoreBackedEngine::ReadRecordData(record, tempPath, buffer, size, callback, user);
     }
     // An error is told once more, as the end of the preview.
-    if (status > 0 && callback != nullptr) callback(user, 100, status);
+    if (status.value() > 0 && callback != nullptr) callback(user, 100, status.value());
     return status;
 }
 

@@ -35,7 +35,7 @@ class ExaminerChain {
                            size_t chunkSectors, PassPosition& at, Status& stopped,
                            uint64_t& examinedTo);
     // Ends every search, in the order added.
-    void Finish(const PassEnd& end);
+    Status Finish(const PassEnd& end);
 
   private:
     struct Link {

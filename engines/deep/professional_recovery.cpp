@@ -105,9 +105,9 @@ Status CProfessionalRecovery::Open(const SourceRef& ref) {
     return kOk;
 }
 
-Status CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
-                                           CopyProgressCallback copyProgress, void* user,
-                                           int /*weight*/) {
+void CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
+                                         CopyProgressCallback copyProgress, void* user,
+                                         int /*weight*/) {
     scanProgress_ = scanProgress;
     copyProgress_ = copyProgress;
     user_ = user;
@@ -115,7 +115,6 @@ Status CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
     for (const auto& search : searches_) {
         search->SetCallbacks(scanProgress, copyProgress, user, kPassWeight);
     }
-    return kOk;
 }
 
 bool CProfessionalRecovery::QuickEngineHasFreeRuns() {
@@ -146,7 +145,7 @@ Status CProfessionalRecovery::RunQuickScan() {
     // A stop (a negative answer of the callback) ends the deep scan here. A quick scan that
     // fails on a damaged file system does not: the pass then covers every sector, since the
     // volume's bitmap is not to be trusted either.
-    if (quickStatus < 0) return quickStatus;
+    if (quickStatus.value() < 0) return quickStatus;
     freeSpaceMode_ = quickStatus == kOk && hasFreeRuns;
     return kOk;
 }
@@ -195,18 +194,24 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
     if (pass.TookUpResume()) resuming_ = false;
     sectorsRead_ = pass.SectorsRead();
     unreadableSectors_ = pass.UnreadableSectors();
-    // Also after a stop: what was found so far gets its folders.
-    chain_.Finish({source_, static_cast<uint32_t>(sectorSize_),
-                   [this, quickFinds = std::map<std::string, FirstSectorNotes>()](
-                       const FoundRecord& record) mutable {
-                       return ListedByQuickEngine(record, quickFinds);
-                   }});
+    // Also after a stop: what was found so far gets its folders. Finds that could not be
+    // written fail a scan that would otherwise have succeeded.
+    const Status finished =
+        chain_.Finish({source_, static_cast<uint32_t>(sectorSize_),
+                       [this, quickFinds = std::map<std::string, FirstSectorNotes>()](
+                           const FoundRecord& record) mutable {
+                           return ListedByQuickEngine(record, quickFinds);
+                       }});
+    if (result == kOk) result = finished;
     if (result == kOk && scanProgress_ != nullptr) scanProgress_(user_, 100, 100, 0, 0, 0, 0, 0);
     state.filesFound = filesFound;
     const int diskNumber = ref_.IsImage() ? static_cast<int>(kImageDiskNumber) : ref_.diskNumber;
-    history.SaveScanState(diskNumber, ref_.startSector, sectorCount_, state, scanFolder_,
-                          ref_.IsImage() ? ref_.imagePath : std::string());
-    return result;
+    // A scan whose end is not in the history cannot be listed again or continued: a finished
+    // scan says so rather than succeed.
+    const Status saved =
+        history.SaveScanState(diskNumber, ref_.startSector, sectorCount_, state, scanFolder_,
+                              ref_.IsImage() ? ref_.imagePath : std::string());
+    return result == kOk ? saved : result;
 }
 
 Status CProfessionalRecovery::ReportPass(uint64_t sectorsDone, uint64_t totalSectors,
@@ -255,10 +260,9 @@ Status CProfessionalRecovery::RecoverRecord(const FoundRecord& record,
     return engine ? engine->RecoverRecord(record, destination, rootSeparators) : kOk;
 }
 
-Status CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
+void CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
     if (quick_) quick_->SetSearchCallback(callback, user);
     for (const auto& search : searches_) search->SetSearchCallback(callback, user);
-    return kOk;
 }
 
 std::optional<uint64_t> CProfessionalRecovery::FirstDataSector(const FoundRecord& record) const {
@@ -281,7 +285,8 @@ bool CProfessionalRecovery::ListedByQuickEngine(
     auto it = byExtension.find(extension);
     if (it == byExtension.end()) {
         std::vector<FoundRecord> found;
-        quick_->FindByExtensions("*." + extension + "|", found);
+        IgnoreStatus(quick_->FindByExtensions("*." + extension + "|", found),
+                     "a failed lookup keeps the deep find listed: nothing is hidden");
         it = byExtension.emplace(extension, FirstSectorNotes(found, FirstSectorRule())).first;
     }
     return it->second.Holds(*sector, record.Name());

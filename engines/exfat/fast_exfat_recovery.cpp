@@ -78,11 +78,12 @@ void CFastExFatRecovery::LoadUpcase(const ExFatStream& entry) {
     stream.length = std::min<uint64_t>(stream.length, 0x20000);
     stream.validLength = stream.length;
     std::vector<std::byte> table;
-    ReadExFatStream(volume_, map_, stream, stream.length,
-                    [&table](std::span<const std::byte> piece) {
-                        table.insert(table.end(), piece.begin(), piece.end());
-                        return kOk;
-                    });
+    IgnoreStatus(ReadExFatStream(volume_, map_, stream, stream.length,
+                                 [&table](std::span<const std::byte> piece) {
+                                     table.insert(table.end(), piece.begin(), piece.end());
+                                     return kOk;
+                                 }),
+                 "a table read short is loaded as far as it was read");
     if (!table.empty()) upcase_.Load(table);
 }
 

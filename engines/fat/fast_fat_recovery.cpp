@@ -33,7 +33,8 @@ Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSi
     volume_.geometry = *geometry;
     volumeValid_ = true;
     // A FAT that cannot be read now is read again at each lookup.
-    table_.Load(source_, volume_.start, volume_.geometry);
+    IgnoreStatus(table_.Load(source_, volume_.start, volume_.geometry),
+                 "read again at each lookup");
     return kOk;
 }
 

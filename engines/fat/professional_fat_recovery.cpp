@@ -118,8 +118,8 @@ SpanVerdict CProfessionalFatRecovery::Examine(std::span<const std::byte> span, u
     return {1, kOk};
 }
 
-void CProfessionalFatRecovery::Finish(const PassEnd& /*end*/) {
-    Finish();
+Status CProfessionalFatRecovery::Finish(const PassEnd& /*end*/) {
+    return Finish();
 }
 
 void CProfessionalFatRecovery::ClearSearch() {
@@ -165,7 +165,7 @@ Status CProfessionalFatRecovery::ReadBootSector() {
     firstVolumeIsBoot_ = true;
     rootCluster_ = geometry->kind == FatKind::Fat32 ? geometry->rootCluster : 0;
     // A FAT that cannot be read now is read again at each lookup.
-    bootTable_.Load(source_, sourceStart_, *geometry);
+    IgnoreStatus(bootTable_.Load(source_, sourceStart_, *geometry), "read again at each lookup");
     return kOk;
 }
 
@@ -719,7 +719,7 @@ void CProfessionalFatRecovery::WriteFolderRecords() {
     }
 }
 
-void CProfessionalFatRecovery::Finish() {
+Status CProfessionalFatRecovery::Finish() {
     FlushSavedSectors();
     // Files are placed before the folders are written, so that the folders they bring along
     // are written too.
@@ -749,7 +749,8 @@ void CProfessionalFatRecovery::Finish() {
     known_.clear();
     depthCache_.clear();
     last_ = {};
-    if (ScanLogStore* store = Store()) store->Flush();
+    ScanLogStore* store = Store();
+    return store != nullptr ? store->Flush() : kOk;
 }
 
 // ---- reading found files ----

@@ -96,15 +96,16 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     dataForms_.clear();
     formsKnown_ = false;
     if (logName) return ReopenLog(folder, *logName);
-    StartNewLog(folder,
-                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
+    // The scan runs on when its log cannot be made, and then says why nothing was kept.
+    const Status logStatus = StartNewLog(
+        folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
     formsKnown_ = true;
     checks_.emplace(source_, geometry_.bytesPerSector, 0, source_.totalSectors);
     ForgetUnreadable();
     const Status s = ScanMft();
     checks_.reset();
     folders_.Clear();
-    return s;
+    return s != kOk ? s : logStatus;
 }
 
 Status CFastNtfsRecovery::ScanMft() {

@@ -263,19 +263,19 @@ Status CProfessionalNtfsRecovery::OpenLog(const std::optional<std::string>& resu
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (resumeLogName) {
         const Status s = ReopenLog(folder, *resumeLogName);
-        if (s == kOk) RecallVolumes();
-        return s;
+        // Volumes not recalled would place the continued pass's files wrongly.
+        return s != kOk ? s : RecallVolumes();
     }
     return StartNewLog(folder, MakeLogName(kDeepNtfsLogPrefix, static_cast<int64_t>(sourceStart_)));
 }
 
-void CProfessionalNtfsRecovery::RecallVolumes() {
+Status CProfessionalNtfsRecovery::RecallVolumes() {
     constexpr size_t kTriesPerStart = 8;
     // Where record 0 would lie for each volume start, by the files found in it.
     std::map<uint64_t, std::vector<std::pair<uint64_t, uint32_t>>> candidates;
     std::vector<uint64_t> tagStarts;
     constexpr uint64_t kNoStart = UINT64_MAX;
-    Store()->ForEachRecord([&](const FoundRecord& r) {
+    const Status status = Store()->ForEachRecord([&](const FoundRecord& r) {
         if (r.origin != static_cast<uint32_t>(RecordOrigin::DeepNtfs)) return true;
         if (r.isFolder != 0) {
             const uint32_t tag = r.key == kRootRecord ? 0 : r.key >> kKeyTagShift;
@@ -325,6 +325,7 @@ void CProfessionalNtfsRecovery::RecallVolumes() {
     for (auto* volumes : {&known_, &assumed_}) {
         for (auto& [key, v] : *volumes) v->keyTag = KeyTagOf(v->geometry.partitionStart);
     }
+    return status;
 }
 
 void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> record) {
@@ -560,13 +561,15 @@ SpanVerdict CProfessionalNtfsRecovery::Examine(std::span<const std::byte> span,
     }
     const bool directory = (Le16(sector, 22) & kRecordIsDirectory) != 0;
     if (!directory && record.size() >= recordSize) {
-        HandleFileRecord(record.first(recordSize), firstSector);
+        IgnoreStatus(HandleFileRecord(record.first(recordSize), firstSector),
+                     "a record that does not parse is passed over, as on a damaged disk");
     }
     return {1, kOk};
 }
 
-void CProfessionalNtfsRecovery::Finish(const PassEnd& /*end*/) {
-    Finish();
+Status CProfessionalNtfsRecovery::Finish(const PassEnd& /*end*/) {
+    if (const Status s = Finish(); s != kOk) return s;
+    return Store()->Flush();
 }
 
 }  // namespace keltra

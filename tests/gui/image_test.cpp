@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/apply_section.h"
 #include "app/create_image_flow.h"
 #include "app/create_image_process_wnd.h"
 #include "app/rescue_map_view.h"
-#include "app/ui/apply_section.h"
 #include "engines/engine_factory.h"
 #include "gui_test_support.h"
 #include "platform/disk_names.h"
@@ -72,7 +72,7 @@ class ImageTest : public QObject {
         QCOMPARE(ImageDestinationProblem(image, source), std::string());
         CCreateImageProcessWnd window(nullptr, image, source);
         QCOMPARE(window.exec(), int(CCreateImageProcessWnd::kResultComplete));
-        QCOMPARE(window.CopyResult(), 0);
+        QCOMPARE(window.CopyResult(), kOk);
         QCOMPARE(test::Sha256OfFile(image), test::Sha256OfFile(fixture));
         QVERIFY(window.findChild<QLabel*>("stage")->text().endsWith(QString::fromStdString(image)));
         QVERIFY(window.findChild<QLabel*>("percent")->text().startsWith("Progress: 100%"));

@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidgetItemIterator>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,19 +15,19 @@
 #include <map>
 #include <set>
 
+#include "app/apply_section.h"
 #include "app/disk_list.h"
-#include "app/source_lease.h"
 #include "app/language_table.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
-#include "app/ui/apply_section.h"
+#include "app/source_lease.h"
 #include "app/ui/markup.h"
-#include "gui_test_support.h"
-#include "results_view.h"
-#include "platform/little_endian.h"
 #include "engines/recovery_target.h"
+#include "gui_test_support.h"
+#include "platform/little_endian.h"
+#include "results_view.h"
 #include "scanlog/scan_history.h"
 #include "support/photo_fixture.h"
 #include "support/test_support.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/ui/apply_section.h"
+#include "app/apply_section.h"
 #include "app/ui/picture_frame.h"
 #include "gui_test_support.h"
 

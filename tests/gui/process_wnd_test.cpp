@@ -59,12 +59,11 @@ class CTestEngine : public IFileRecoveryParse {
     uint64_t UnreadableSectors() const override { return 0; }
     void CloseSource() override {}
     Status ReopenSource() override { return kOk; }
-    Status SetCallbacks(ScanProgressCallback scan, CopyProgressCallback, void* user,
-                        int weight) override {
+    void SetCallbacks(ScanProgressCallback scan, CopyProgressCallback, void* user,
+                      int weight) override {
         callback_ = scan;
         user_ = user;
         weight_ = weight;
-        return kOk;
     }
     Status Scan(const std::optional<std::string>&) override {
         scanned = true;
@@ -97,10 +96,9 @@ class CTestEngine : public IFileRecoveryParse {
     uint64_t GetRecordCount() override { return 2; }
     Status GetRecordPath(const FoundRecord&, std::string&) override { return kOk; }
     Status RecoverRecord(const FoundRecord&, const std::string&, int) override { return kOk; }
-    Status SetSearchCallback(SearchProgressCallback callback, void* user) override {
+    void SetSearchCallback(SearchProgressCallback callback, void* user) override {
         search_ = callback;
         searchUser_ = user;
-        return kOk;
     }
     Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override {
         lastPattern = extensions;

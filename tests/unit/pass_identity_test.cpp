@@ -226,7 +226,7 @@ struct StopAt {
         auto* self = static_cast<StopAt*>(user);
         if (weight != CProfessionalRecovery::kPassWeight) return 0;
         self->done.push_back(current);
-        return ++self->passCalls == self->stopAt ? kCancelled : 0;
+        return ++self->passCalls == self->stopAt ? kCancelled.value() : 0;
     }
 };
 

@@ -77,7 +77,7 @@ struct DeepSearch {
         if (!feed) return;
         SectorSource pass;
         OpenReaderSource(pass, std::make_unique<test::MemoryReader>(std::move(bytes)), sectors);
-        test::FeedDeepFat(engine, pass);
+        EXPECT_EQ(test::FeedDeepFat(engine, pass), kOk);
     }
     CProfessionalFatRecovery engine;
 };
@@ -357,7 +357,7 @@ TEST(ProfessionalFatRecovery, LongNamesAcrossSectorsInBothArrivalOrders) {
         if (nextFirst) search.engine.HandleDirectorySector(nextSector, first + 1);
         search.engine.HandleFolderStart(firstSector, first);
         if (!nextFirst) search.engine.HandleDirectorySector(nextSector, first + 1);
-        search.engine.Finish();
+        EXPECT_EQ(search.engine.Finish(), kOk);
         std::set<std::string> names;
         std::vector<FoundRecord> found;
         ASSERT_EQ(search.engine.FindByExtensions("*.txt|", found), kOk);
@@ -391,7 +391,7 @@ TEST(ProfessionalFatRecovery, WhatIsKeptBetweenSightingsIsBounded) {
     DeepSearch search(std::vector<std::byte>(1 << 20), logs, false);
     const uint64_t count = CProfessionalFatRecovery::kMaxSavedSectors + 100;
     for (uint64_t s = 0; s < count; ++s) search.engine.HandleDirectorySector(sector, 4 * s + 1);
-    search.engine.Finish();
+    EXPECT_EQ(search.engine.Finish(), kOk);
     EXPECT_EQ(search.engine.Dropped().savedSectors, 100u);
     EXPECT_GT(search.engine.Dropped().unplacedFiles, 0u);
     EXPECT_EQ(search.engine.GetRecordCount(), 0u);
