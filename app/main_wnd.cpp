@@ -56,8 +56,8 @@
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "app/window_size.h"
-#include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "engines/layouts/boot_area.h"
 #include "engines/photo/photo_metadata.h"
 #include "platform/app_folders.h"
 #include "platform/clock.h"
@@ -141,6 +141,9 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
     KeepWindowSize(this, LanguageTable().Paths().userConfigFile);
     WindowInit();
     fileActions_ = new CFileActions(this);
+    connect(this, &CMainWnd::SelectedFileChanged, fileActions_, &CFileActions::PreviewSelected);
+    connect(this, &CMainWnd::RecoverClicked, fileActions_, &CFileActions::RecoverChecked);
+    connect(this, &CMainWnd::FileDoubleClicked, fileActions_, &CFileActions::OpenPreviewWindow);
 }
 
 CMainWnd::~CMainWnd() {

@@ -4,7 +4,7 @@
 
 #include "app/apply_section.h"
 #include "app/message_format.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 
 namespace keltra {
 

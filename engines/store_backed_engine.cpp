@@ -303,6 +303,11 @@ Status StoreBackedEngine::FindByExtensions(const std::string& extensions,
     return store_->SearchByExtension(extensions, out);
 }
 
+Status StoreBackedEngine::ReadFileData(const FoundRecord& /*record*/, uint64_t /*maxBytes*/,
+                                       const DataSink& /*sink*/) {
+    return kErrInvalidParameter;
+}
+
 Status StoreBackedEngine::PreviewIntoBuffer(const FoundRecord& record, std::span<std::byte> buffer,
                                             uint32_t& size, PreviewCallback callback, void* user) {
     uint64_t done = 0;

@@ -84,16 +84,18 @@ class StoreBackedEngine : public virtual FoundFiles {
                           size_t& got) override;
 
   protected:
-    // The key of the volume's root folder (quick NTFS: 5; quick FAT: the root cluster;
-    // carving: 0, which stands for the smallest key in the store).
-    virtual uint32_t RootKey() const = 0;
+    // The key of the volume's root folder: `rootKey_` where it is fixed (NTFS: 5; carving and
+    // the deep exFAT search: 0, which stands for the smallest key in the store); engines whose
+    // volume decides it (quick FAT: the root cluster) answer it themselves.
+    virtual uint32_t RootKey() const { return rootKey_; }
+    uint32_t rootKey_ = 0;
 
     // Delivers the first min(record.size, maxBytes) bytes of the file's data to `sink`, in
     // pieces (64 KiB or a cluster, as the engine reads). Returns kOk, the sink's non-zero answer,
     // or the engine's error (30 for a read that returns nothing, 29 for a cluster too large to
     // copy, the read error otherwise). Delivering less than asked with kOk means the data ended.
-    virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
-                                const DataSink& sink) = 0;
+    // An engine that never lists a file (the quick Ext scan) keeps this one: 87 for any record.
+    virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes, const DataSink& sink);
 
     // Replaces the store by a new, empty one in `folder` (flushing and closing the previous
     // one; the source's identity written beside it when the engine was opened by path),

@@ -11,7 +11,7 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "cli/commands/scan_session.h"
-#include "engines/found_file_recovery.h"
+#include "engines/recovery/found_file_recovery.h"
 #include "storage/destination_volume.h"
 
 namespace keltra::cli {

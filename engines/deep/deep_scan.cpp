@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "engines/carver/signature_carver.h"
 #include "engines/carving/carve_session.h"
-#include "engines/carving/signature_carver.h"
 #include "engines/deep/deep_pass.h"
-#include "engines/engine_factory.h"
 #include "engines/exfat/deep_exfat_search.h"
 #include "engines/extension_categories.h"
 #include "engines/fat/deep_fat_search.h"
 #include "engines/ntfs/deep_ntfs_search.h"
+#include "engines/quick/quick_scan_factory.h"
 #include "platform/text.h"
 #include "scanlog/scan_log_folder.h"
 

@@ -3,7 +3,7 @@
 // own, and the carved files without the copies of files a file system search found.
 #include <vector>
 
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/deep/deep_scan.h"
 #include "engines/scan_log_store.h"
 

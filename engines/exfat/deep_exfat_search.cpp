@@ -6,14 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "engines/boot_area.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/exfat/exfat_directory_sector.h"
-#include "engines/exfat/exfat_geometry.h"
 #include "engines/exfat/exfat_sightings_file.h"
 #include "engines/extension_categories.h"
 #include "engines/fat/fat_directory_walker.h"
+#include "engines/layouts/boot_area.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "platform/little_endian.h"
 #include "platform/text.h"
 #include "scanlog/scan_history.h"

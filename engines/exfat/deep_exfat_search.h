@@ -85,7 +85,6 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return 0; }
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                         const DataSink& sink) override;
 

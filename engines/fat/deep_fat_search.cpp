@@ -5,14 +5,13 @@
 #include <bit>
 #include <cstdio>
 
-#include "engines/boot_area.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
-#include "engines/fat/fat_entry.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_names.h"
+#include "engines/layouts/boot_area.h"
+#include "engines/layouts/fat_entry.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "engines/content_check_queue.h"
-#include "engines/fat/fat_entry.h"
 #include "engines/fat/fat_geometry.h"
 #include "engines/fat/fat_names.h"
 #include "engines/fat/fat_table.h"
 #include "engines/fat/fat_volume.h"
 #include "engines/found_record.h"
+#include "engines/layouts/fat_entry.h"
 #include "storage/sector_read_cache.h"
 #include "storage/sector_source.h"
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/quick_walk_output.h"
+#include "engines/layouts/boot_area.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <map>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_content_check.h"
@@ -81,7 +81,9 @@ bool IsMftName(const std::u16string& name) {
 
 }  // namespace
 
-DeepNtfsSearch::DeepNtfsSearch() = default;
+DeepNtfsSearch::DeepNtfsSearch() {
+    rootKey_ = ntfs::kRootRecord;
+}
 
 DeepNtfsSearch::~DeepNtfsSearch() {
     CloseLog();

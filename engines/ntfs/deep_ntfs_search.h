@@ -76,7 +76,6 @@ class DeepNtfsSearch final : public StoreBackedEngine,
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return ntfs::kRootRecord; }
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                         const DataSink& sink) override;
 

@@ -5,8 +5,8 @@
 #include <exception>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
+#include "engines/layouts/boot_area.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_content_check.h"
@@ -32,8 +32,9 @@ constexpr uint64_t kEstimateEveryMs = 5000;
 
 }  // namespace
 
-QuickNtfsScan::QuickNtfsScan()
-    : walk_([this](uint32_t number) { return FolderParent(number); }) {}
+QuickNtfsScan::QuickNtfsScan() : walk_([this](uint32_t number) { return FolderParent(number); }) {
+    rootKey_ = ntfs::kRootRecord;
+}
 
 QuickNtfsScan::~QuickNtfsScan() {
     CloseLog();

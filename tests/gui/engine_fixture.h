@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "engines/scan_engine.h"
 
 namespace keltra::test {

@@ -455,14 +455,14 @@ class ImageVolumesTest : public QObject {
 
         // The lines are in the user's language.
         window.ShowPage(CMainWnd::kPageFileType);
-        LanguageTable().SetLanguage("German");
+        QCOMPARE(LanguageTable().SetLanguage("German"), kOk);
         const test::SeenBox german = added(image, "image_cut_short_german");
         QVERIFY(german.text.startsWith("Einige Einträge der Partitionstabelle von cut.img"));
         QVERIFY(german.text.contains("das Abbild hat aber nur 40960 (es wurde abgeschnitten)"));
         QVERIFY(german.text.contains(
             "Partition 2 (Sektoren 34816 bis 67583) reicht über das Ende des Abbilds (40960 "
             "Sektoren) hinaus; nur ihre ersten 6144 Sektoren sind vorhanden"));
-        LanguageTable().SetLanguage("English");
+        QCOMPARE(LanguageTable().SetLanguage("English"), kOk);
 
         {
             std::fstream spoil(image, std::ios::in | std::ios::out | std::ios::binary);

@@ -71,7 +71,7 @@ class MessageBoxTest : public QObject {
     }
 
     void ButtonsTakeTheLanguageTexts() {
-        LanguageTable().SetLanguage("German");
+        QCOMPARE(LanguageTable().SetLanguage("German"), kOk);
         CMessageBox box(kMessageQuestion, nullptr, "?");
         QCOMPARE(box.findChild<QPushButton*>("cancelbtn")->text(), QString("Abbrechen"));
         QCOMPARE(box.findChild<QLabel*>("title")->text(), QString("Frage"));

@@ -234,8 +234,8 @@ class ProcessWndTest : public QObject {
             engine->reports = 1000000;
             sources.engines.push_back(std::move(engine));
         }
-        auto window = std::make_unique<CScanProcessWnd>(&owner, sources.List(), false,
-                                                         sources.Maker());
+        auto window =
+            std::make_unique<CScanProcessWnd>(&owner, sources.List(), false, sources.Maker());
         window->open();
         QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls > 5);
         window->done(QDialog::Rejected);
@@ -246,7 +246,7 @@ class ProcessWndTest : public QObject {
         QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
 
         window = std::make_unique<CScanProcessWnd>(&owner, std::vector{&sources.second}, false,
-                                                    sources.Maker());
+                                                   sources.Maker());
         window->open();
         QTRY_VERIFY(sources.made.size() == 2 && sources.made[1]->calls > 5);
         QElapsedTimer clock;
@@ -408,8 +408,8 @@ class ProcessWndTest : public QObject {
             ScanHistory saved(history.Folder());  // what `config` now holds
             ScanHistoryRecord record{};
             QCOMPARE(saved.FindImageScan(image, record), !forgotten);
-            if (!forgotten) history.ForgetScan(folder);
-            history.Save();
+            if (!forgotten) IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+            IgnoreStatus(history.Save(), "cleaning up");
         }
     }
 
@@ -477,8 +477,8 @@ class ProcessWndTest : public QObject {
             QCOMPARE(window.exec(), kProcessDone);
             QCOMPARE(seen.text, MessageText(finished ? "MSG1210" : "MSG1206"));
             QVERIFY(seen.text.contains(finished ? "to the end" : "stopped"));
-            history.ForgetScan(folder);
-            history.Save();
+            IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+            IgnoreStatus(history.Save(), "cleaning up");
         }
     }
 
@@ -540,8 +540,9 @@ class ProcessWndTest : public QObject {
         QVERIFY(window.Stopped());
         QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
         QCOMPARE(questions, 3);
-        for (const std::string& folder : folders) history.ForgetScan(folder);
-        history.Save();
+        for (const std::string& folder : folders)
+            IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+        IgnoreStatus(history.Save(), "cleaning up");
     }
 
     // Stop pressed at many points of a deep scan of two sources, the second with an unfinished
@@ -554,9 +555,8 @@ class ProcessWndTest : public QObject {
         ScanHistory& history = ScanHistory::Instance();
         for (const int stopAt : {1, 30, 60, 99, 100}) {
             for (const Engine mode : {Engine::Reporting, Engine::Silent, Engine::Ending}) {
-                const QString point = QStringLiteral("stop at %1%, mode %2")
-                                          .arg(stopAt)
-                                          .arg(static_cast<int>(mode));
+                const QString point =
+                    QStringLiteral("stop at %1%, mode %2").arg(stopAt).arg(static_cast<int>(mode));
                 Sources sources;
                 std::vector<std::string> folders;
                 for (SourceItem* source : sources.List()) {
@@ -608,8 +608,9 @@ class ProcessWndTest : public QObject {
                 finished = true;
                 watchdog.join();
                 QVERIFY2(window.WorkerDone(), qPrintable(point));
-                for (const std::string& folder : folders) history.ForgetScan(folder);
-                history.Save();
+                for (const std::string& folder : folders)
+                    IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+                IgnoreStatus(history.Save(), "cleaning up");
             }
         }
     }

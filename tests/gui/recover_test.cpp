@@ -17,7 +17,7 @@
 #include "app/preview_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "engine_fixture.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "gui_test_support.h"
 #include "support/crafted_names.h"
 #include "support/engine_tree.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engines/fat/deep_fat_search.h"
-#include "engines/fat/fat_entry.h"
+#include "engines/layouts/fat_entry.h"
 #include "storage/sector_source.h"
 
 namespace keltra::test {

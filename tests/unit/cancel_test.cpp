@@ -9,7 +9,7 @@
 #include <set>
 
 #include "engines/deep/deep_scan.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "scanlog/scan_history.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"

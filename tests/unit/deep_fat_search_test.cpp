@@ -10,9 +10,9 @@
 #include <regex>
 #include <set>
 
-#include "engines/engine_factory.h"
-#include "engines/fat/quick_fat_scan.h"
+#include "engines/factory/engine_factory.h"
 #include "engines/fat/fat_geometry.h"
+#include "engines/fat/quick_fat_scan.h"
 #include "platform/little_endian.h"
 #include "support/deep_fat_feed.h"
 #include "tests/unit/fat_test_support.h"
@@ -38,7 +38,8 @@ std::map<std::string, Listed> ListTree(FoundFiles& engine, size_t limit = SIZE_M
         Item item = work.front();
         work.pop_front();
         std::vector<FoundRecord> children;
-        engine.ListFolder(item.folder ? &*item.folder : nullptr, item.depth, children);
+        EXPECT_EQ(engine.ListFolder(item.folder ? &*item.folder : nullptr, item.depth, children),
+                  kOk);
         for (const FoundRecord& c : children) {
             const std::string path = item.path + std::string(c.Name());
             if (!out.emplace(test::ComparablePath(path), Listed{c, path}).second) continue;
@@ -59,7 +60,7 @@ std::string Original(const std::string& name) {
 std::string Recovered(FoundFiles& engine, const FoundRecord& record, const test::ScratchDir& out) {
     const std::string target = out / "recovered.bin";
     std::filesystem::remove(target);
-    engine.RecoverRecord(record, target, 0);
+    IgnoreStatus(engine.RecoverRecord(record, target, 0), "the callers look at what was written");
     return std::filesystem::exists(target) ? Text(test::ReadWholeFile(target)) : std::string();
 }
 

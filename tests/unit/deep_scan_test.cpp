@@ -99,7 +99,8 @@ TEST_P(DeepOnPhotos, LogsThatCannotBeWrittenFailTheScanAndLeaveNoHistory) {
     const std::string image = CopyOf(dir_, GetParam(), "nolog.img");
     const std::string blocked = dir_ / "not_a_folder";
     test::WriteWholeFile(blocked, std::vector<std::byte>(16));
-    ScanHistory::Instance().UseFolder(blocked + "/ScanLog");
+    IgnoreStatus(ScanHistory::Instance().UseFolder(blocked + "/ScanLog"),
+                 "no history can be read there either");
     auto deep = OpenDeep(image);
     Recorder recorder;
     const Status status = ScanDeep(*deep, recorder);

@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "platform/clock.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"

@@ -1,4 +1,4 @@
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 
 #include <gtest/gtest.h>
 

@@ -149,8 +149,8 @@ class StoreBackedEngineTest : public ::testing::Test {
     }
     FoundRecord Record(uint32_t index) {
         std::vector<FoundRecord> all;
-        engine.Store()->Flush();
-        engine.Store()->SearchByExtension("*.txt|", all);
+        EXPECT_EQ(engine.Store()->Flush(), kOk);
+        EXPECT_EQ(engine.Store()->SearchByExtension("*.txt|", all), kOk);
         for (const auto& r : all) {
             if (r.recordIndex == index) return r;
         }

@@ -1,6 +1,7 @@
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
@@ -8,6 +9,10 @@
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
+
+static_assert(std::is_same_v<CarveProgressCallback, ScanProgressCallback>,
+              "the session hands the scan's own callback to the end finders");
+
 namespace {
 
 // Longest temporary preview path (in characters, its terminator not counted) that goes into a

@@ -4,7 +4,6 @@
 // root and are named after their first sector and type ("123456.jpg").
 #pragma once
 
-
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -92,7 +91,6 @@ class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return 0; }
     // The data lies contiguously from the record's location, read in 64 KiB pieces of whole
     // sectors. Past the source's end: 87 after what lay before it was delivered.
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
