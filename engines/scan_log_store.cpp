@@ -124,9 +124,9 @@ void SortListedRecords(std::vector<FoundRecord>& records) {
 }
 
 ScanLogStore::~ScanLogStore() {
-    if (IsOpen())
-        IgnoreStatus(Flush(),
-                     "a destructor cannot report; the owners flush before they let a store go");
+    if (IsOpen()) {
+        IgnoreStatus(Flush(), "a destructor cannot report; owners flush before they let it go");
+    }
 }
 
 Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName) {
@@ -243,7 +243,6 @@ std::optional<uint64_t> ScanLogStore::ParentOf(uint32_t childIndex) {
 
 FoundRecord& ScanLogStore::NewRecord() {
     if (pending_.size() >= kBufferRecords && pending_.size() % kBufferRecords == 0) {
-        // On failure the records stay buffered; the next Flush writes them or reports it.
         IgnoreStatus(WritePending(),
                      "the records stay buffered; the next Flush writes them or reports it");
     }
