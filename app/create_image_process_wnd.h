@@ -27,7 +27,7 @@ class CCreateImageProcessWnd : public CProcessWnd {
     // Once the window has closed: the copy's result (0, a system code, 21 when the disk
     // stopped answering, or kCancelled), the counts it ended with, whether it went on from a
     // map, and the line on a map or image that was refused.
-    int CopyResult() const { return copy_->Result(); }
+    Status CopyResult() const { return copy_->Result(); }
     const std::string& ImagePath() const { return copy_->ImagePath(); }
     const RescueProgress& FinalProgress() const { return copy_->FinalProgress(); }
     bool Continued() const { return copy_->FinalProgress().continued; }

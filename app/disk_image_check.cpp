@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "engines/boot_area.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
+#include "engines/layouts/boot_area.h"
 #include "platform/file_handle.h"
 #include "storage/partition_probe.h"
 #include "storage/sector_source.h"

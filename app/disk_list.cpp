@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/apply_section.h"
 #include "app/message_format.h"
 #include "app/size_text.h"
-#include "app/ui/apply_section.h"
 #include "app/ui/markup_item_delegate.h"
 
 namespace keltra {

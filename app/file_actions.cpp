@@ -3,7 +3,7 @@
 #include <QTextBrowser>
 #include <memory>
 
-#include "app/main_wnd.h"
+#include "app/apply_section.h"
 #include "app/player_launcher.h"
 #include "app/preview_display.h"
 #include "app/preview_process_wnd.h"
@@ -11,39 +11,37 @@
 #include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/recovery_destination.h"
+#include "app/results_model.h"
+#include "app/results_view.h"
+#include "app/source_item.h"
 #include "app/source_lease.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 
-CFileActions::CFileActions(CMainWnd* window)
-    : QObject(window), window_(window), players_(new CPlayerLauncher(window)) {
-    connect(window, &CMainWnd::SelectedFileChanged, this, &CFileActions::PreviewSelected);
-    connect(window, &CMainWnd::RecoverClicked, this, &CFileActions::RecoverChecked);
-    connect(window, &CMainWnd::FileDoubleClicked, this, &CFileActions::OpenPreviewWindow);
-}
+CFileActions::CFileActions(ResultsView* view)
+    : QObject(view->Window()), view_(view), players_(new CPlayerLauncher(view->Window())) {}
 
 RecoverySources CFileActions::Sources() const {
-    CMainWnd* window = window_;
-    return {[window](uint16_t tag) {
-                SourceItem* source = window->SourceByTag(tag);
+    ResultsView* view = view_;
+    return {[view](uint16_t tag) {
+                SourceItem* source = view->SourceByTag(tag);
                 return source != nullptr ? source->engine.get() : nullptr;
             },
-            [window] { return window->ScannedPartitions(); }};
+            [view] { return view->ScannedPartitions(); }};
 }
 
 bool CFileActions::ExtractSelected(PreviewExtraction& out) {
-    auto* edit = window_->findChild<QTextBrowser*>("PreviewEdit");
+    auto* edit = view_->Window()->findChild<QTextBrowser*>("PreviewEdit");
     edit->clear();
-    const FoundRecord* selected = window_->SelectedRecord();
+    const FoundRecord* selected = view_->SelectedRecord();
     if (selected == nullptr) return false;
     if (selected->isFolder != 0) {
         edit->setPlainText(MessageText("MSG0904") + QLatin1Char('\n'));
         return false;
     }
     const FoundRecord record = *selected;
-    const SourceLease open({window_->SourceByTag(record.sourceTag)});
-    return ExtractPreview(window_, record, window_->EngineOf(record), out, players_) ==
+    const SourceLease open({view_->SourceByTag(record.sourceTag)});
+    return ExtractPreview(view_->Window(), record, view_->EngineOf(record), out, players_) ==
            CPreviewProcessWnd::kResultExtracted;
 }
 
@@ -54,7 +52,7 @@ void CFileActions::PreviewSelected() {
         players_->Play(QString::fromStdString(extraction.tempPath), extraction.audio);
         return;
     }
-    auto* edit = window_->findChild<QTextBrowser*>("PreviewEdit");
+    auto* edit = view_->Window()->findChild<QTextBrowser*>("PreviewEdit");
     if (!extraction.tempPath.empty()) {
         if (!ShowPicture(edit, QString::fromStdString(extraction.tempPath))) {
             edit->setPlainText(MessageText("MSG0905"));
@@ -71,25 +69,26 @@ void CFileActions::OpenPreviewWindow() {
         players_->Play(QString::fromStdString(extraction.tempPath), extraction.audio);
         return;
     }
-    std::vector<FoundRecord> navigation = window_->ListedRecords();
+    std::vector<FoundRecord> navigation = view_->ListedRecords();
     std::erase_if(navigation, [](const FoundRecord& r) { return r.isFolder != 0; });
-    const SourceLease open(window_->ScannedSources());
-    CPreviewWnd preview(window_, extraction, std::move(navigation), Sources(), recoverFolder_,
-                        players_);
+    const SourceLease open(view_->ScannedSources());
+    CPreviewWnd preview(view_->Window(), extraction, std::move(navigation), Sources(),
+                        recoverFolder_, players_);
     preview.exec();
 }
 
 void CFileActions::RecoverChecked() {
-    if (window_->Results() == nullptr) return;
-    CRecoverOptionsWnd options(window_, choice_);
+    if (view_->Results() == nullptr) return;
+    CRecoverOptionsWnd options(view_->Window(), choice_);
     if (options.exec() != QDialog::Accepted) return;
     choice_ = options.Choice();
     const RecoverySources sources = Sources();
-    if (!ChooseRecoveryDestination(window_, sources.scannedPartitions(), recoverFolder_)) return;
-    auto open = std::make_unique<SourceLease>(window_->ScannedSources());
-    CRecoverProcessWnd recovery(window_, CRecoverProcessWnd::kAllChecked,
+    if (!ChooseRecoveryDestination(view_->Window(), sources.scannedPartitions(), recoverFolder_))
+        return;
+    auto open = std::make_unique<SourceLease>(view_->ScannedSources());
+    CRecoverProcessWnd recovery(view_->Window(), CRecoverProcessWnd::kAllChecked,
                                 FoundFileRecovery(recoverFolder_, choice_),
-                                window_->Results()->CheckedItems(), sources.engineOf);
+                                view_->Results()->CheckedItems(), sources.engineOf);
     recovery.HoldSourcesWhileCopying(std::move(open));
     recovery.exec();
 }

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "app/recovery_sources.h"
-#include "engines/found_file_recovery.h"
+#include "engines/recovery/found_file_recovery.h"
 
 namespace keltra {
 
-class CMainWnd;
+class ResultsView;
 class CPlayerLauncher;
 struct PreviewExtraction;
 
@@ -20,7 +20,7 @@ class CFileActions : public QObject {
     Q_OBJECT
 
   public:
-    explicit CFileActions(CMainWnd* window);
+    explicit CFileActions(ResultsView* view);
 
     // The destination chosen last (no trailing separator).
     const std::string& RecoverFolder() const { return recoverFolder_; }
@@ -38,7 +38,7 @@ class CFileActions : public QObject {
     // (the edit then says what there is to say).
     bool ExtractSelected(PreviewExtraction& out);
 
-    CMainWnd* window_;
+    ResultsView* view_;
     CPlayerLauncher* players_;
     std::string recoverFolder_;
     RecoveryChoice choice_;

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "app/apply_section.h"
 #include "app/found_files.h"
 #include "app/results_model.h"
 #include "app/size_text.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 

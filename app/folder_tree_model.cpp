@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "app/apply_section.h"
 #include "app/results_model.h"
-#include "app/ui/apply_section.h"
 #include "engines/found_record.h"
 
 namespace keltra {

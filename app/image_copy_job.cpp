@@ -40,7 +40,7 @@ void CImageCopyJob::Run() {
 int CImageCopyJob::OnRescueProgress(void* user, const RescueProgress& progress,
                                     const RescueMap& map) {
     auto* job = static_cast<CImageCopyJob*>(user);
-    if (job->ShouldStop()) return kCancelled;
+    if (job->ShouldStop()) return kCancelled.value();
     const bool phaseChanged = progress.phase != job->sent_.phase || progress.pass != job->sent_.pass;
     const uint64_t now = TickCountMs();
     if (!phaseChanged && job->cellsSent_ && now - job->sentAtMs_ < kReportEveryMs) return 0;

@@ -1,7 +1,7 @@
 #include "app/image_table_problem_text.h"
 
+#include "app/apply_section.h"
 #include "app/message_format.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 

@@ -1,5 +1,8 @@
 #include "app/main_wnd.h"
 
+#include <malloc.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -8,31 +11,30 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
-#include <QLineEdit>
-#include <QListView>
 #include <QDesktopServices>
-#include <QProgressDialog>
-#include <QTimeZone>
-#include <QToolButton>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QTimeZone>
 #include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
-#include <QTableView>
-#include <QTextBrowser>
-#include <QTreeView>
 #include <algorithm>
-#include <malloc.h>
-#include <unistd.h>
 
+#include "app/apply_section.h"
 #include "app/create_image_flow.h"
 #include "app/disk_image_check.h"
 #include "app/disk_list.h"
@@ -49,16 +51,14 @@
 #include "app/size_text.h"
 #include "app/source_lease.h"
 #include "app/thumbnail_grid.h"
-#include "app/ui/apply_section.h"
 #include "app/ui/button_ex.h"
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_attr.h"
 #include "app/ui/picture_frame.h"
 #include "app/window_size.h"
-#include "engines/boot_area.h"
 #include "engines/extension_categories.h"
+#include "engines/layouts/boot_area.h"
 #include "engines/photo/photo_metadata.h"
-#include "storage/sector_source.h"
 #include "platform/app_folders.h"
 #include "platform/clock.h"
 #include "platform/disk_names.h"
@@ -66,6 +66,7 @@
 #include "scanlog/scan_log_folder.h"
 #include "storage/disk_queries.h"
 #include "storage/image_volumes.h"
+#include "storage/sector_source.h"
 #include "storage/volume_enumerator.h"
 #include "ui_skin.h"
 
@@ -140,6 +141,9 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent) {
     KeepWindowSize(this, LanguageTable().Paths().userConfigFile);
     WindowInit();
     fileActions_ = new CFileActions(this);
+    connect(this, &CMainWnd::SelectedFileChanged, fileActions_, &CFileActions::PreviewSelected);
+    connect(this, &CMainWnd::RecoverClicked, fileActions_, &CFileActions::RecoverChecked);
+    connect(this, &CMainWnd::FileDoubleClicked, fileActions_, &CFileActions::OpenPreviewWindow);
 }
 
 CMainWnd::~CMainWnd() {
@@ -1285,7 +1289,8 @@ void CMainWnd::OpenDocument(const QString& item) {
 }
 
 void CMainWnd::ChooseLanguage(const std::string& name) {
-    LanguageTable().SetLanguage(name);
+    IgnoreStatus(LanguageTable().SetLanguage(name),
+                 "a choice that cannot be stored leaves the language as it was");
     QApplication::postEvent(this, new QEvent(kLanguageChanged));
 }
 

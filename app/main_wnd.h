@@ -28,6 +28,7 @@
 #include "app/file_list_model.h"
 #include "app/folder_tree_model.h"
 #include "app/results_model.h"
+#include "app/results_view.h"
 #include "app/scan_job.h"
 #include "app/source_item.h"
 #include "engines/found_record.h"
@@ -42,7 +43,7 @@ namespace keltra {
 class CFileActions;
 class CThumbnailGrid;
 
-class CMainWnd : public QWidget {
+class CMainWnd : public QWidget, public ResultsView {
     Q_OBJECT
 
   public:
@@ -81,21 +82,18 @@ class CMainWnd : public QWidget {
     void RemoveImage(QTreeWidgetItem* row);
     // Lists exactly these disks (the start-up listing; tests give their own).
     void SetDisks(const DiskMap& disks);
-    // The source whose engine stamps `tag` on its records; null when there is none.
-    SourceItem* SourceByTag(uint16_t tag) const;
-    // The engine that found `record`; null when its source is gone or not scanned.
-    ScanEngine* EngineOf(const FoundRecord& record) const;
-    // The sources of the last scan, in the order scanned.
-    const std::vector<SourceItem*>& ScannedSources() const { return lastScanned_; }
-    // The partitions that have an engine, in source-list order.
-    std::vector<VolumeEntry> ScannedPartitions() const;
+    QWidget* Window() override { return this; }
+    SourceItem* SourceByTag(uint16_t tag) const override;
+    ScanEngine* EngineOf(const FoundRecord& record) const override;
+    const std::vector<SourceItem*>& ScannedSources() const override { return lastScanned_; }
+    std::vector<VolumeEntry> ScannedPartitions() const override;
     // Preview and recovery of the found files.
     CFileActions* FileActions() const { return fileActions_; }
     bool Scanning() const { return scanning_; }
 
     // --- Results ---
     // The results shown on the results page; null when there are none.
-    CResultsModel* Results() const { return results_.get(); }
+    CResultsModel* Results() const override { return results_.get(); }
     // The results by folder; null when there are none.
     CFolderTreeModel* Folders() const { return folders_.get(); }
     CFileListModel* FileListModel() const { return fileListModel_; }
@@ -105,10 +103,8 @@ class CMainWnd : public QWidget {
     void ShowResults(std::unique_ptr<CResultsModel> results);
     size_t CheckedCount() const;
     std::vector<FoundRecord> CheckedRecords() const;
-    // The record of the file list's current row; null when no row is current.
-    const FoundRecord* SelectedRecord() const;
-    // The records of the file list's rows, in row order.
-    std::vector<FoundRecord> ListedRecords() const;
+    const FoundRecord* SelectedRecord() const override;
+    std::vector<FoundRecord> ListedRecords() const override;
     // The extension list the search uses, from the file-type page's chosen options.
     std::string SearchExtensions() const;
 

@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "app/apply_section.h"
 #include "app/dialog_position.h"
-#include "app/ui/apply_section.h"
 #include "ui_MessageBox_Confirm.h"
 #include "ui_MessageBox_Error.h"
 #include "ui_MessageBox_Information.h"

@@ -4,8 +4,8 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include "app/apply_section.h"
 #include "app/message_box.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 

@@ -34,7 +34,7 @@ void CPreviewJob::Run() {
 
 int CPreviewJob::OnPreviewProgress(void* user, int percent, int /*unused*/) {
     auto* job = static_cast<CPreviewJob*>(user);
-    if (job->ShouldStop()) return kCancelled;
+    if (job->ShouldStop()) return kCancelled.value();
     if (percent != job->sent_) {
         job->sent_ = percent;
         emit job->Progress(percent);

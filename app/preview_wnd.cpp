@@ -8,6 +8,7 @@
 #include <QWindow>
 #include <cstdlib>
 
+#include "app/apply_section.h"
 #include "app/found_files.h"
 #include "app/message_format.h"
 #include "app/preview_display.h"
@@ -15,7 +16,6 @@
 #include "app/recover_process_wnd.h"
 #include "app/recovery_destination.h"
 #include "app/size_text.h"
-#include "app/ui/apply_section.h"
 #include "engines/extension_categories.h"
 #include "ui_PreviewWnd.h"
 

@@ -3,9 +3,9 @@
 #include <QHideEvent>
 #include <QPushButton>
 
+#include "app/apply_section.h"
 #include "app/dialog_position.h"
 #include "app/message_box.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 

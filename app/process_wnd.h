@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "app/apply_section.h"
 #include "app/job.h"
 #include "app/language_table.h"
-#include "app/ui/apply_section.h"
 
 namespace keltra {
 

@@ -53,7 +53,7 @@ void CRecoverJob::Run() {
         currentBytes_ = BarBytes(record);
         written_.clear();
         if (engine != nullptr) {
-            if (engine->SetCallbacks(nullptr, &OnCopyProgress, this, 100) != kOk) break;
+            engine->SetCallbacks(nullptr, &OnCopyProgress, this, 100);
             bool faulted = false;
             try {
                 status = engine->RecoverRecord(record, target, recovery_.RootSeparators());
@@ -73,7 +73,9 @@ void CRecoverJob::Run() {
         report_.percent = SharePercent(bytesDone_, 0, 0, totalBytes_);
         SendProgress();
         // A file kept whole gets its time back; one that cannot is still recovered.
-        if (!written_.empty()) recovery_.KeepModifiedTime(written_, record);
+        if (!written_.empty())
+            IgnoreStatus(recovery_.KeepModifiedTime(written_, record),
+                         "the copy stands; only its time is not kept");
     }
     completed_ = !StopRequested();
 }
@@ -81,7 +83,7 @@ void CRecoverJob::Run() {
 int CRecoverJob::OnCopyProgress(void* user, int part, int scale, Status error,
                                 const std::string& targetPath) {
     auto* job = static_cast<CRecoverJob*>(user);
-    if (job->ShouldStop()) return kCancelled;
+    if (job->ShouldStop()) return kCancelled.value();
     const int percent = part * scale / 100;
     job->report_.current = QString::fromStdString(targetPath);
     if (percent == 100) {
@@ -101,7 +103,7 @@ void CRecoverJob::CountOutcome(Status error, const std::string& targetPath) {
     if (error != kOk) ++report_.failed;
     ++report_.processed;
     report_.current = QString::fromStdString(targetPath);
-    emit FileDone(error, report_.current);
+    emit FileDone(error.value(), report_.current);
 }
 
 void CRecoverJob::SendProgress() {

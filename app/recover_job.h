@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/job.h"
+#include "engines/recovery/found_file_recovery.h"
 #include "engines/scan_engine.h"
-#include "engines/found_file_recovery.h"
 
 namespace keltra {
 

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/ui/apply_section.h"
+#include "app/apply_section.h"
 #include "ui_RecoverOptionsWnd.h"
 
 namespace keltra {

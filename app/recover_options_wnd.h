@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "engines/found_file_recovery.h"
+#include "engines/recovery/found_file_recovery.h"
 
 namespace keltra {
 

@@ -12,9 +12,9 @@
 #include "app/process_wnd.h"
 #include "app/recover_job.h"
 #include "app/source_lease.h"
-#include "engines/scan_engine.h"
-#include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
+#include "engines/recovery/found_file_recovery.h"
+#include "engines/scan_engine.h"
 
 namespace keltra {
 

@@ -2,8 +2,8 @@
 
 #include <QFileDialog>
 
+#include "app/apply_section.h"
 #include "app/message_box.h"
-#include "app/ui/apply_section.h"
 #include "storage/destination_volume.h"
 
 namespace keltra {

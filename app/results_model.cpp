@@ -4,8 +4,8 @@
 #include <iterator>
 #include <map>
 
+#include "app/apply_section.h"
 #include "app/found_files.h"
-#include "app/ui/apply_section.h"
 #include "engines/extension_categories.h"
 #include "engines/photo/photo_metadata.h"
 #include "engines/recovery_target.h"

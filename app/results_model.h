@@ -17,8 +17,8 @@
 
 #include "app/file_filter.h"
 #include "app/found_file_store.h"
-#include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
+#include "engines/recovery/found_file_recovery.h"
 
 namespace keltra {
 

@@ -49,7 +49,7 @@ int CScanJob::OnProgress(void* user, int percent, int weight, int secondsLeft,
                          uint64_t currentSector, uint64_t totalSectors, uint64_t filesFound,
                          int /*reserved*/) {
     auto* job = static_cast<CScanJob*>(user);
-    if (job->ShouldStop()) return kCancelled;
+    if (job->ShouldStop()) return kCancelled.value();
     const ScanReport report{job->current_, percent,      weight,    secondsLeft,
                             currentSector, totalSectors, filesFound};
     const auto now = std::chrono::steady_clock::now();

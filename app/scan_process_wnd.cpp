@@ -64,8 +64,11 @@ void CScanProcessWnd::AskToResume(const SourceItem& source) {
         kAnswerOk) {
         return;
     }
-    history.ForgetScan(earlier.ScanFolder());
-    history.Save();
+    // The record goes from the history in memory whatever the disk allows, so the scan starts
+    // afresh; a folder left behind is never opened again, and the next save writes the history
+    // whole.
+    IgnoreStatus(history.ForgetScan(earlier.ScanFolder()), "the record is gone from memory");
+    IgnoreStatus(history.Save(), "the next save writes the history whole");
 }
 
 void CScanProcessWnd::ShowSource(int index) {

@@ -2,9 +2,9 @@
 
 #include <QFileInfo>
 
+#include "app/apply_section.h"
 #include "app/message_format.h"
-#include "app/ui/apply_section.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 
 namespace keltra {
 

@@ -5,9 +5,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "app/apply_section.h"
 #include "app/file_list_model.h"
-#include "app/thumbnail_grid.h"
-#include "app/ui/apply_section.h"
+#include "app/thumbnail_decoder.h"
 
 namespace keltra {
 
@@ -19,18 +19,18 @@ constexpr int kCheckSize = 18;
 
 // A cell may be wider than the picture's square when the grid spreads its columns.
 QRect PictureRect(const QRect& cell) {
-    return {cell.left() + (cell.width() - CThumbnailGrid::kEdge) / 2, cell.top() + kPadding,
-            CThumbnailGrid::kEdge, CThumbnailGrid::kEdge};
+    return {cell.left() + (cell.width() - ThumbnailCells::kEdge) / 2, cell.top() + kPadding,
+            ThumbnailCells::kEdge, ThumbnailCells::kEdge};
 }
 
 }  // namespace
 
-CThumbnailDelegate::CThumbnailDelegate(CThumbnailGrid* grid, QObject* parent)
-    : QStyledItemDelegate(parent), grid_(grid) {}
+CThumbnailDelegate::CThumbnailDelegate(ThumbnailCells* cells, QObject* parent)
+    : QStyledItemDelegate(parent), cells_(cells) {}
 
 QSize CThumbnailDelegate::CellSize() const {
-    return {CThumbnailGrid::kEdge + 2 * kPadding,
-            CThumbnailGrid::kEdge + 2 * kPadding + kTextHeight};
+    return {ThumbnailCells::kEdge + 2 * kPadding,
+            ThumbnailCells::kEdge + 2 * kPadding + kTextHeight};
 }
 
 // On the name's line, left of the name: a box at the top of a cell would sit right under the
@@ -54,11 +54,11 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     panel.rect = cell.adjusted(2, 2, -2, -2);
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &panel, painter, option.widget);
 
-    const uint32_t file = grid_->FileAt(index.row());
+    const uint32_t file = cells_->FileAt(index.row());
     const QRect square = PictureRect(cell);
-    const Thumbnail* thumbnail = grid_->ThumbnailOf(file);
-    const QImage& image =
-        thumbnail != nullptr && !thumbnail->image.isNull() ? thumbnail->image : grid_->IconOf(file);
+    const Thumbnail* thumbnail = cells_->ThumbnailOf(file);
+    const QImage& image = thumbnail != nullptr && !thumbnail->image.isNull() ? thumbnail->image
+                                                                             : cells_->IconOf(file);
     const QSize size =
         image.size().width() > square.width() || image.size().height() > square.height()
             ? image.size().scaled(square.size(), Qt::KeepAspectRatio)
@@ -74,7 +74,7 @@ void CThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         painter->drawRect(placed.adjusted(0, 0, -1, -1));
     }
 
-    if (grid_->Damaged(file)) {
+    if (cells_->Damaged(file)) {
         const QString text = MessageText("MSG0837");
         QFont font = option.font;
         font.setBold(true);

@@ -4,17 +4,35 @@
 // model's tick column, so the grid and the list tick the same files.
 #pragma once
 
+#include <QImage>
 #include <QStyledItemDelegate>
+#include <cstdint>
 
 namespace keltra {
 
-class CThumbnailGrid;
+struct Thumbnail;
+
+// What the delegate paints a row with; the grid answers for its view.
+class ThumbnailCells {
+  public:
+    static constexpr int kEdge = 128;  // a thumbnail's longer side
+
+    virtual ~ThumbnailCells() = default;
+    // The file of a row of the view.
+    virtual uint32_t FileAt(int row) const = 0;
+    // The thumbnail made for a file; null when there is none (yet).
+    virtual const Thumbnail* ThumbnailOf(uint32_t file) = 0;
+    // Whether the file is shown with the damaged badge.
+    virtual bool Damaged(uint32_t file) = 0;
+    // The icon of the file's type, at the thumbnails' size.
+    virtual const QImage& IconOf(uint32_t file) = 0;
+};
 
 class CThumbnailDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
   public:
-    CThumbnailDelegate(CThumbnailGrid* grid, QObject* parent);
+    CThumbnailDelegate(ThumbnailCells* cells, QObject* parent);
 
     // Every cell's size.
     QSize CellSize() const;
@@ -30,7 +48,7 @@ class CThumbnailDelegate : public QStyledItemDelegate {
                      const QModelIndex& index) override;
 
   private:
-    CThumbnailGrid* grid_;
+    ThumbnailCells* cells_;
 };
 
 }  // namespace keltra

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 
+#include "app/thumbnail_delegate.h"
 #include "app/thumbnail_service.h"
 
 class QListView;
@@ -22,18 +23,15 @@ namespace keltra {
 
 class CFileListModel;
 class CResultsModel;
-class CThumbnailDelegate;
 class SourceLease;
 struct SourceItem;
 
-class CThumbnailGrid : public QObject {
+class CThumbnailGrid : public QObject, public ThumbnailCells {
     Q_OBJECT
 
   public:
     // The source whose engine stamps a tag on its records; null when it is gone.
     using SourceFinder = std::function<SourceItem*(uint16_t tag)>;
-
-    static constexpr int kEdge = 128;  // a thumbnail's longer side
 
     CThumbnailGrid(QListView* view, CFileListModel* files, SourceFinder sources,
                    ThumbnailService::Limits limits = {});
@@ -48,15 +46,11 @@ class CThumbnailGrid : public QObject {
     // and no read runs when this returns.
     void Forget();
 
-    // The file of a row of the view.
-    uint32_t FileAt(int row) const;
-    // The thumbnail made for a file; null when there is none (yet).
-    const Thumbnail* ThumbnailOf(uint32_t file);
-    // Whether the file is shown with the damaged badge: its thumbnail says so, or the scan
-    // found its data not intact.
-    bool Damaged(uint32_t file);
-    // The icon of the file's type, at the thumbnails' size.
-    const QImage& IconOf(uint32_t file);
+    uint32_t FileAt(int row) const override;
+    const Thumbnail* ThumbnailOf(uint32_t file) override;
+    // Its thumbnail says so, or the scan found its data not intact.
+    bool Damaged(uint32_t file) override;
+    const QImage& IconOf(uint32_t file) override;
 
     ThumbnailService& Service() { return service_; }
     // Whether the grid holds its sources open for reads just now.

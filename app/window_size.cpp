@@ -75,9 +75,12 @@ void WriteRememberedWindow(const std::string& iniPath, const RememberedWindow& w
     // Not being able to remember the size is no reason to trouble the user.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(iniPath).parent_path(), ec);
-    WriteIniValue(iniPath, kSection, "Width", std::to_string(window.size.width()));
-    WriteIniValue(iniPath, kSection, "Height", std::to_string(window.size.height()));
-    WriteIniValue(iniPath, kSection, "Maximized", window.maximized ? "1" : "0");
+    const char* why = "the window opens at its usual size next time";
+    IgnoreStatus(WriteIniValue(iniPath, kSection, "Width", std::to_string(window.size.width())),
+                 why);
+    IgnoreStatus(WriteIniValue(iniPath, kSection, "Height", std::to_string(window.size.height())),
+                 why);
+    IgnoreStatus(WriteIniValue(iniPath, kSection, "Maximized", window.maximized ? "1" : "0"), why);
 }
 
 void KeepWindowSize(QWidget* window, const std::string& iniPath) {

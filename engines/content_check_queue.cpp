@@ -59,8 +59,9 @@ void ContentCheckQueue::CheckSpan(std::span<const size_t> group, uint64_t start,
     buffer_.resize(size_t{count} * bytes);
     uint32_t read = 0;
     ++sourceReads_;
-    ReadSectors(source_, count, buffer_, start, static_cast<int>(sectorSize_), read,
-                kLargeReadPieceBytes);
+    IgnoreStatus(ReadSectors(source_, count, buffer_, start, static_cast<int>(sectorSize_), read,
+                             kLargeReadPieceBytes),
+                 "a short read shows in read; the rest is asked for sector by sector");
     for (const size_t i : group) {
         Waiting& w = files_[i];
         const uint64_t at = w.sector - start;

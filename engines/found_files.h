@@ -46,8 +46,8 @@ class FoundFiles {
     // engine that cannot be opened on a volume inside an image answers 87.
     [[nodiscard]] virtual Status Open(const SourceRef& source) = 0;
     // Weight = the share, in percent, of the whole progress bar a scan stands for.
-    virtual Status SetCallbacks(ScanProgressCallback scanProgress,
-                                CopyProgressCallback copyProgress, void* user, int weight) = 0;
+    virtual void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                              void* user, int weight) = 0;
     // Flushes the store, then appends the folder's children (null = root, depth 0).
     virtual Status ListFolder(const FoundRecord* folder, int depth,
                               std::vector<FoundRecord>& out) = 0;
@@ -63,7 +63,7 @@ class FoundFiles {
     // `rootSeparators` is the separator count of the destination root.
     virtual Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                                  int rootSeparators) = 0;
-    virtual Status SetSearchCallback(SearchProgressCallback callback, void* user) = 0;
+    virtual void SetSearchCallback(SearchProgressCallback callback, void* user) = 0;
     // Every file record whose extension occurs in `extensions` ("*.jpg|*.png|").
     virtual Status FindByExtensions(const std::string& extensions,
                                     std::vector<FoundRecord>& out) = 0;

@@ -132,7 +132,9 @@ void SortListedRecords(std::vector<FoundRecord>& records) {
 }
 
 ScanLogStore::~ScanLogStore() {
-    if (IsOpen()) Flush();
+    if (IsOpen()) {
+        IgnoreStatus(Flush(), "a destructor cannot report; owners flush before they let it go");
+    }
 }
 
 Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logName) {
@@ -251,8 +253,8 @@ std::optional<uint64_t> ScanLogStore::ParentOf(uint32_t childIndex) {
 
 FoundRecord& ScanLogStore::NewRecord() {
     if (pending_.size() >= kBufferRecords && pending_.size() % kBufferRecords == 0) {
-        // On failure the records stay buffered; the next Flush writes them or reports it.
-        WritePending();
+        IgnoreStatus(WritePending(),
+                     "the records stay buffered; the next Flush writes them or reports it");
     }
     FoundRecord& slot = pending_.emplace_back(EmptyRecord());
     slot.recordIndex = ++recordCount_;

@@ -70,8 +70,9 @@ class SectorExaminer {
     // Examines the whole sectors of `span`, the first of them at absolute sector `firstSector`.
     virtual SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                                 PassPosition& at) = 0;
-    // Builds what the pass found into the search's log.
-    virtual void Finish(const PassEnd& end) = 0;
+    // Builds what the pass found into the search's log; kOk, or why the log could not take it
+    // (what it found is then not kept).
+    virtual Status Finish(const PassEnd& end) = 0;
 };
 
 }  // namespace keltra

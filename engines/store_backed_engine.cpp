@@ -84,13 +84,12 @@ Status StoreBackedEngine::Open(const SourceRef& ref) {
     return OpenSource(std::move(source), sectorSize, ref.startSector, sectors, ref.tag);
 }
 
-Status StoreBackedEngine::SetCallbacks(ScanProgressCallback scanProgress,
-                                       CopyProgressCallback copyProgress, void* user, int weight) {
+void StoreBackedEngine::SetCallbacks(ScanProgressCallback scanProgress,
+                                     CopyProgressCallback copyProgress, void* user, int weight) {
     scanProgress_ = scanProgress;
     copyProgress_ = copyProgress;
     user_ = user;
     weight_ = weight;
-    return kOk;
 }
 
 int StoreBackedEngine::ReportScanProgress(int percent, int secondsLeft, uint64_t currentSector,
@@ -139,8 +138,8 @@ Status StoreBackedEngine::ListFolder(const FoundRecord* folder, int depth,
     uint64_t key = 0;
     if (const Status s = FolderParentKey(folder, depth, key); s != kOk) return s;
     if (store_ == nullptr) return kOk;
-    // A failed write leaves the records buffered, where the listing still finds them.
-    store_->Flush();
+    IgnoreStatus(store_->Flush(),
+                 "a failed write leaves the records buffered, where the listing finds them");
     return store_->ListChildren(key, out);
 }
 
@@ -149,7 +148,8 @@ Status StoreBackedEngine::CountFolderFiles(const FoundRecord* folder, int depth,
     if (const Status s = FolderParentKey(folder, depth, key); s != kOk) return s;
     count = 0;
     if (store_ == nullptr) return kOk;
-    store_->Flush();
+    IgnoreStatus(store_->Flush(),
+                 "a failed write leaves the records buffered, where the count finds them");
     return store_->CountFiles(key, count);
 }
 
@@ -299,17 +299,21 @@ Status StoreBackedEngine::CopyFile(const FoundRecord& record, const FolderHandle
     return s;
 }
 
-Status StoreBackedEngine::SetSearchCallback(SearchProgressCallback callback, void* user) {
+void StoreBackedEngine::SetSearchCallback(SearchProgressCallback callback, void* user) {
     searchCallback_ = callback;
     searchUser_ = user;
     if (store_ != nullptr) store_->SetSearchCallback(callback, user);
-    return kOk;
 }
 
 Status StoreBackedEngine::FindByExtensions(const std::string& extensions,
                                            std::vector<FoundRecord>& out) {
     if (store_ == nullptr) return kOk;
     return store_->SearchByExtension(extensions, out);
+}
+
+Status StoreBackedEngine::ReadFileData(const FoundRecord& /*record*/, uint64_t /*maxBytes*/,
+                                       const DataSink& /*sink*/) {
+    return kErrInvalidParameter;
 }
 
 Status StoreBackedEngine::PreviewIntoBuffer(const FoundRecord& record, std::span<std::byte> buffer,

@@ -44,8 +44,8 @@ class StoreBackedEngine : public virtual FoundFiles {
                               uint64_t sectorCount, uint16_t sourceTag) = 0;
 
     // Stores the four values (see ReportScanProgress, CopyProgress).
-    Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                        void* user, int weight) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                      void* user, int weight) override;
     // Flushes the store, then appends the children of the folder's key (the root key for no
     // folder or a folder whose key is 0) at `depth`. No folder with a non-zero (or a negative)
     // depth: 87. No store: nothing, 0.
@@ -68,7 +68,7 @@ class StoreBackedEngine : public virtual FoundFiles {
     // told the caller); the first listing error is returned at the end.
     Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                          int rootSeparators) override;
-    Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
+    void SetSearchCallback(SearchProgressCallback callback, void* user) override;
     // The store's SearchByExtension; 0 and nothing without a store.
     Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override;
     // Photos, audio and video go into "tmp.jpg"/"tmp.avi" in the ScanLog folder (an older one
@@ -85,16 +85,18 @@ class StoreBackedEngine : public virtual FoundFiles {
                           size_t& got) override;
 
   protected:
-    // The key of the volume's root folder (quick NTFS: 5; quick FAT: the root cluster;
-    // carving: 0, which stands for the smallest key in the store).
-    virtual uint32_t RootKey() const = 0;
+    // The key of the volume's root folder: `rootKey_` where it is fixed (NTFS: 5; carving and
+    // the deep exFAT search: 0, which stands for the smallest key in the store); engines whose
+    // volume decides it (quick FAT: the root cluster) answer it themselves.
+    virtual uint32_t RootKey() const { return rootKey_; }
+    uint32_t rootKey_ = 0;
 
     // Delivers the first min(record.size, maxBytes) bytes of the file's data to `sink`, in
     // pieces (64 KiB or a cluster, as the engine reads). Returns kOk, the sink's non-zero answer,
     // or the engine's error (30 for a read that returns nothing, 29 for a cluster too large to
     // copy, the read error otherwise). Delivering less than asked with kOk means the data ended.
-    virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
-                                const DataSink& sink) = 0;
+    // An engine that never lists a file (the quick Ext scan) keeps this one: 87 for any record.
+    virtual Status ReadFileData(const FoundRecord& record, uint64_t maxBytes, const DataSink& sink);
 
     // Replaces the store by a new, empty one in `folder` (flushing and closing the previous
     // one; the source's identity written beside it when the engine was opened by path),

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace keltra;

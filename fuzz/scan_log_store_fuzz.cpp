@@ -44,16 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         keltra::ScanLogStore store;
         if (store.OpenLog(Folder(), "log") != keltra::kOk) std::abort();
         std::vector<keltra::FoundRecord> out;
-        store.ListChildren(0, out);
+        IgnoreStatus(store.ListChildren(0, out), "any answer will do on arbitrary bytes");
         uint32_t files = 0;
-        store.CountFiles(0, files);
+        IgnoreStatus(store.CountFiles(0, files), "any answer will do on arbitrary bytes");
         for (const keltra::FoundRecord& r : out) {
             std::vector<keltra::FoundRecord> ancestors;
-            store.Ancestors(r, ancestors);
-            store.CountFiles(keltra::ParentKey(r.key, 1), files);
+            IgnoreStatus(store.Ancestors(r, ancestors), "any answer will do on arbitrary bytes");
+            IgnoreStatus(store.CountFiles(keltra::ParentKey(r.key, 1), files),
+                         "any answer will do on arbitrary bytes");
         }
         out.clear();
-        store.SearchByExtension("*.jpg|*.mp3|*.doc|", out);
+        IgnoreStatus(store.SearchByExtension("*.jpg|*.mp3|*.doc|", out),
+                     "any answer will do on arbitrary bytes");
         count = store.RecordCount();
         keltra::FoundRecord& added = store.NewRecord();
         if (added.recordIndex != count + 1) std::abort();

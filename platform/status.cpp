@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ostream>
 
 namespace keltra {
 
@@ -71,45 +72,45 @@ namespace {
 
 // The errno whose system text tells a status best; 0 for statuses of the program's own.
 int ErrnoOf(Status status) {
-    switch (status) {
-        case kErrInvalidFunction:
+    switch (status.value()) {
+        case kErrInvalidFunction.value():
             return ENOTTY;
-        case kErrFileNotFound:
+        case kErrFileNotFound.value():
             return ENOENT;
-        case kErrPathNotFound:
+        case kErrPathNotFound.value():
             return ENOTDIR;
-        case kErrTooManyOpenFiles:
+        case kErrTooManyOpenFiles.value():
             return EMFILE;
-        case kErrAccessDenied:
+        case kErrAccessDenied.value():
             return EACCES;
-        case kErrNotEnoughMemory:
+        case kErrNotEnoughMemory.value():
             return ENOMEM;
-        case kErrNotSameDevice:
+        case kErrNotSameDevice.value():
             return EXDEV;
-        case kErrWriteProtect:
+        case kErrWriteProtect.value():
             return EROFS;
-        case kErrNotReady:
+        case kErrNotReady.value():
             return ENODEV;
-        case kErrSharingViolation:
+        case kErrSharingViolation.value():
             return EBUSY;
-        case kErrNotSupported:
+        case kErrNotSupported.value():
             return ENOTSUP;
-        case kErrFileExists:
-        case kErrAlreadyExists:
+        case kErrFileExists.value():
+        case kErrAlreadyExists.value():
             return EEXIST;
-        case kErrInvalidParameter:
+        case kErrInvalidParameter.value():
             return EINVAL;
-        case kErrDiskFull:
+        case kErrDiskFull.value():
             return ENOSPC;
-        case kErrDirNotEmpty:
+        case kErrDirNotEmpty.value():
             return ENOTEMPTY;
-        case kErrFilenameTooLong:
+        case kErrFilenameTooLong.value():
             return ENAMETOOLONG;
-        case kErrFileTooLarge:
+        case kErrFileTooLarge.value():
             return EFBIG;
-        case kErrIoDevice:
+        case kErrIoDevice.value():
             return EIO;
-        case kErrCantResolveFilename:
+        case kErrCantResolveFilename.value():
             return ELOOP;
         default:
             return 0;
@@ -126,34 +127,38 @@ std::string StatusMessage(Status status) {
         const char* description = strerrordesc_np(err);
         text = description != nullptr ? description : "Unknown error";
     } else {
-        switch (status) {
-            case kOk:
+        switch (status.value()) {
+            case kOk.value():
                 return "Success";
-            case kErrWriteFault:
+            case kErrWriteFault.value():
                 text = "Cannot write to the device";
                 break;
-            case kErrReadFault:
+            case kErrReadFault.value():
                 text = "Cannot read from the device";
                 break;
-            case kErrHandleEof:
+            case kErrHandleEof.value():
                 text = "Reached the end of the file";
                 break;
-            case kErrInsufficientBuffer:
+            case kErrInsufficientBuffer.value():
                 text = "The buffer is too small";
                 break;
-            case kErrMoreData:
+            case kErrMoreData.value():
                 text = "More data is available";
                 break;
-            case kErrFileCorrupt:
+            case kErrFileCorrupt.value():
                 text = "The file or folder is damaged and cannot be read";
                 break;
-            case kCancelled:
+            case kCancelled.value():
                 return "Stopped: the operation was canceled by the user";
             default:
-                return fmt::format("Unknown error ({})", status);
+                return fmt::format("Unknown error ({})", status.value());
         }
     }
-    return fmt::format("{} (status {})", text, status);
+    return fmt::format("{} (status {})", text, status.value());
+}
+
+std::ostream& operator<<(std::ostream& out, Status status) {
+    return out << status.value();
 }
 
 }  // namespace keltra

@@ -3,11 +3,38 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace keltra {
 
-using Status = int32_t;
+// The outcome of an operation: 0 for success, else one of the numbers below. A status that is
+// returned must be looked at: dropping one is a compile error unless IgnoreStatus says why. The
+// number is what scan logs, state files and messages hold; value() gives it where it is stored
+// or shown.
+class [[nodiscard]] Status {
+  public:
+    constexpr Status() = default;
+    constexpr Status(int32_t code) : code_(code) {}  // a number read back or returned
+
+    constexpr int32_t value() const { return code_; }
+    constexpr bool ok() const { return code_ == 0; }
+    constexpr explicit operator int32_t() const { return code_; }
+
+    friend constexpr bool operator==(Status, Status) = default;
+
+  private:
+    int32_t code_ = 0;
+};
+static_assert(sizeof(Status) == sizeof(int32_t) && std::is_trivially_copyable_v<Status>,
+              "a status is stored as its 32-bit number");
+
+// Drops a status on purpose; `why` tells the reader why its failure cannot matter at that call.
+constexpr void IgnoreStatus(Status, std::string_view why) {
+    static_cast<void>(why);
+}
 
 inline constexpr Status kOk = 0;
 inline constexpr Status kErrInvalidFunction = 1;
@@ -49,5 +76,8 @@ Status LastStatus(bool isFolder = false);
 // What the system says of a status, in its English wording ("No such file or directory"),
 // followed by the status number: "No such file or directory (status 2)".
 std::string StatusMessage(Status status);
+
+// The status number, as test failures and logs print it.
+std::ostream& operator<<(std::ostream& out, Status status);
 
 }  // namespace keltra

@@ -91,7 +91,7 @@ ScanHistory& ScanHistory::Instance() {
 }
 
 ScanHistory::ScanHistory(std::string scanLogFolder) : folder_(std::move(scanLogFolder)) {
-    Load();
+    IgnoreStatus(Load(), "a history that cannot be read is an empty one");
 }
 
 Status ScanHistory::UseFolder(std::string scanLogFolder) {
@@ -229,7 +229,8 @@ long ScanHistory::KeepIfSameSource(size_t index, const std::optional<SourceIdent
 long ScanHistory::Refuse(size_t index, std::string why) {
     refusal_ =
         "the earlier deep scan is not continued: " + std::move(why) + "; the scan starts afresh";
-    ForgetScan(records_[index].ScanFolder());
+    IgnoreStatus(ForgetScan(records_[index].ScanFolder()),
+                 "the scan starts afresh in a new folder; this one is never opened again");
     return -1;
 }
 
@@ -261,7 +262,8 @@ bool ScanHistory::FindScan(const SourceRef& source, ScanHistoryRecord& out) {
 void ScanHistory::NewScanFolder() {
     ++counter_;
     SetFound(-1);
-    ForgetScan(NumberedFolder(counter_));
+    IgnoreStatus(ForgetScan(NumberedFolder(counter_)),
+                 "new logs are made afresh; older files left in the folder are never opened");
 }
 
 std::string ScanHistory::CurrentScanFolder() const {

@@ -12,7 +12,7 @@
 
 #include "platform/file_handle.h"
 #include "storage/rescue_map.h"
-#include "storage/sector_source.h"
+#include "storage/sector_reader.h"
 
 namespace keltra {
 

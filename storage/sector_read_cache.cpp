@@ -51,8 +51,9 @@ Status SectorReadCache::Read(uint64_t lba, uint32_t count, std::span<std::byte> 
     w.bytes.resize(wanted * sectorSize_);
     uint32_t got = 0;
     ++sourceReads_;
-    ReadSectors(source_, static_cast<uint32_t>(wanted), w.bytes, lba, static_cast<int>(sectorSize_),
-                got, kLargeReadPieceBytes);
+    IgnoreStatus(ReadSectors(source_, static_cast<uint32_t>(wanted), w.bytes, lba,
+                             static_cast<int>(sectorSize_), got, kLargeReadPieceBytes),
+                 "a short read shows in got");
     if (got < count) {
         // What the window could not give is asked for as the caller asked; a window cut short
         // by a fault past the request still holds good sectors.

@@ -10,17 +10,9 @@
 
 #include "platform/file_handle.h"
 #include "platform/status.h"
+#include "storage/sector_reader.h"
 
 namespace keltra {
-
-// Byte-addressed reads in place of the file handle; tests use it to put memory or a faulty
-// medium behind a source.
-class SectorReader {
-  public:
-    virtual ~SectorReader() = default;
-    // Reads up to buffer.size() bytes at `offset`; `done` = bytes read (0 at the end).
-    virtual Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) = 0;
-};
 
 struct SectorSource {
     // How a source opened by path is opened again after SuspendSource.

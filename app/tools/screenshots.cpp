@@ -8,10 +8,10 @@
 #include <QTextStream>
 #include <filesystem>
 
+#include "app/apply_section.h"
 #include "app/language_table.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
-#include "app/ui/apply_section.h"
 #include "app/ui/toolkit.h"
 
 namespace {

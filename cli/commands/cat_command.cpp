@@ -27,7 +27,7 @@ struct CatOptions {
 };
 
 int OnPreviewProgress(void*, int, int) {
-    return InterruptGuard::Requested() ? kCancelled : 0;
+    return InterruptGuard::Requested() ? kCancelled.value() : 0;
 }
 
 Status WriteAllToStdout(std::span<const std::byte> data) {

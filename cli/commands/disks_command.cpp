@@ -52,8 +52,9 @@ DiskFacts FactsOf(int diskNumber) {
     facts.device = DiskDevicePath(diskNumber).value_or("");
     FileHandle disk;
     if (FileHandle::OpenForReading(facts.device, disk) == kOk) {
-        disk.Size(facts.bytes);
-        disk.LogicalSectorSize(facts.sectorSize);
+        // What cannot be read is listed as 0, as for a disk that cannot be opened.
+        IgnoreStatus(disk.Size(facts.bytes), "listed as 0");
+        IgnoreStatus(disk.LogicalSectorSize(facts.sectorSize), "listed as 0");
     }
     facts.removable = IsRemovableDisk(diskNumber);
     return facts;

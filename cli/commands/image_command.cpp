@@ -50,7 +50,7 @@ std::string PhaseText(const RescueProgress& p) {
 }
 
 int OnRescueProgress(void* user, const RescueProgress& p, const RescueMap&) {
-    if (InterruptGuard::Requested()) return kCancelled;
+    if (InterruptGuard::Requested()) return kCancelled.value();
     auto& line = *static_cast<ProgressLine*>(user);
     if (!line.Enabled()) return 0;
     const uint64_t settled = p.finishedBytes + p.badBytes;
@@ -68,7 +68,7 @@ int OnRescueProgress(void* user, const RescueProgress& p, const RescueMap&) {
 
 int OnImageProgress(void* user, int percent, uint64_t sectorsDone, uint64_t totalSectors,
                     int secondsLeft) {
-    if (InterruptGuard::Requested()) return kCancelled;
+    if (InterruptGuard::Requested()) return kCancelled.value();
     auto& line = *static_cast<ProgressLine*>(user);
     if (!line.Enabled()) return 0;
     const std::string left = secondsLeft < 0
@@ -170,7 +170,12 @@ int RunImage(const ImageOptions& options) {
             return Fail("cannot open disk " + std::to_string(sourceArg.diskNumber) + ": " +
                         StatusMessage(s));
         }
-        source.handle.LogicalSectorSize(sectorSize);
+        // Partition addresses count the disk's own sectors: a guessed size would copy the
+        // wrong bytes.
+        if (Status s = source.handle.LogicalSectorSize(sectorSize); s != kOk) {
+            return Fail("cannot read the sector size of disk " +
+                        std::to_string(sourceArg.diskNumber) + ": " + StatusMessage(s));
+        }
         base = sourceArg.startSector;
         available = sourceArg.sectorCount;
     }

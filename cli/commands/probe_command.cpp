@@ -8,8 +8,8 @@
 #include "cli/commands/command.h"
 #include "cli/commands/probe_deep.h"
 #include "cli/commands/source_argument.h"
-#include "engines/engine_factory.h"
-#include "engines/exfat/exfat_geometry.h"
+#include "engines/layouts/boot_area.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "storage/image_volumes.h"
 #include "storage/sector_source.h"
 

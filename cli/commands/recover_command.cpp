@@ -11,7 +11,7 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "cli/commands/scan_session.h"
-#include "engines/found_file_recovery.h"
+#include "engines/recovery/found_file_recovery.h"
 #include "storage/destination_volume.h"
 
 namespace keltra::cli {
@@ -42,7 +42,7 @@ struct CopyContext {
 int OnCopyProgress(void* user, int percent, int hundred, Status error,
                    const std::string& destination) {
     auto* context = static_cast<CopyContext*>(user);
-    if (InterruptGuard::Requested()) return kCancelled;
+    if (InterruptGuard::Requested()) return kCancelled.value();
     const int shown = percent * hundred / 100;
     context->destination = destination;
     if (shown == 100) {

@@ -9,12 +9,12 @@
 #include "cli/commands/command.h"
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
-#include "engines/boot_area.h"
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/deep/carve_pass.h"
 #include "engines/deep/deep_scan.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "engines/fat/quick_fat_scan.h"
+#include "engines/layouts/boot_area.h"
 #include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "storage/copied_areas_reader.h"
@@ -35,7 +35,7 @@ struct ScanProgressContext {
 int OnScanProgress(void* user, int percent, int weight, int secondsLeft, uint64_t currentSector,
                    uint64_t totalSectors, uint64_t filesFound, int /*reserved*/) {
     auto* context = static_cast<ScanProgressContext*>(user);
-    if (InterruptGuard::Requested()) return kCancelled;
+    if (InterruptGuard::Requested()) return kCancelled.value();
     context->shownPercent = percent * weight / 100;
     if (totalSectors != 0 && context->speed.sectorSize != 0) {
         context->speed.Update(currentSector, TickCountMs());

@@ -1,4 +1,6 @@
 // Monkey's Audio: "MAC " header; the file ends with an APEv2 tag (header and footer).
+#include <optional>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/format_modules.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engines/carving/file_type_code.h"
-#include "engines/scan_engine.h"
+#include "platform/status.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -24,6 +24,12 @@ struct TsStreamRange {
 // Bytes the end searches read at a time.
 inline constexpr size_t kCarveChunkBytes = 65536;
 
+// The scan's progress callback, as the engine that carves was given it (the form of
+// ScanProgressCallback): the end finders report through it while they read far ahead.
+using CarveProgressCallback = int (*)(void* user, int percent, int weight, int secondsLeft,
+                                      uint64_t currentSector, uint64_t totalSectors,
+                                      uint64_t filesFound, int reserved);
+
 struct CarveSession {
     const SectorSource* source = nullptr;
     uint32_t sectorSize = 512;
@@ -35,7 +41,7 @@ struct CarveSession {
     uint64_t totalSectors = 0;
     int secondsLeft = 0;
     uint64_t filesFound = 0;
-    ScanProgressCallback progress = nullptr;
+    CarveProgressCallback progress = nullptr;
     void* progressUser = nullptr;
     int progressWeight = 0;
     int lastCallbackResult = 0;

@@ -4,6 +4,7 @@
 // the disk.
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "engines/carving/byte_tests.h"

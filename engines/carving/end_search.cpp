@@ -5,7 +5,7 @@
 
 #include "engines/carving/carve_session.h"
 #include "engines/carving/signature_table.h"
-#include "engines/fat/fat_entry.h"
+#include "engines/layouts/fat_entry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {

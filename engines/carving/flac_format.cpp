@@ -5,6 +5,7 @@
 // the last frame when the count is not known.
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

@@ -2,6 +2,7 @@
 // and images, their data in length-prefixed sub-blocks) up to the trailer 3B. Where that chain
 // does not hold, the file ends after the trailer 00 3B that footer acceptance takes.
 #include <array>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "engines/carving/byte_tests.h"

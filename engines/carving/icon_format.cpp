@@ -1,5 +1,7 @@
 // Windows icons: a directory of images stored back to back right after it. The end is the
 // last image's end.
+#include <optional>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/carve_session.h"
 #include "engines/carving/format_modules.h"

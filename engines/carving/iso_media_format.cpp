@@ -4,6 +4,7 @@
 // chain ends where the next box is of no top-level type (or a new file's "ftyp").
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <vector>
 

@@ -5,6 +5,7 @@
 // is the last end-of-image marker that footer acceptance takes before the search stops; an
 // embedded thumbnail's marker, followed by more data, is passed over.
 #include <cstring>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

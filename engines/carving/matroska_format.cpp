@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

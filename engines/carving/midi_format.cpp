@@ -2,6 +2,7 @@
 // chunks gives the exact end; it can only shorten the end found by the stop scan.
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

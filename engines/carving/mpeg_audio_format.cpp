@@ -3,6 +3,7 @@
 // cannot be followed, an MP3 ends after the last ID3v1 tag before the next header and a layer 2
 // stream at the next header.
 #include <array>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

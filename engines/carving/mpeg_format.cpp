@@ -4,6 +4,7 @@
 // after its last packet; an elementary stream has no lengths and ends at its sequence end code.
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"

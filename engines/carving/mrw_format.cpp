@@ -1,6 +1,8 @@
 // Minolta MRW: the "\0MRM" block, whose length covers the blocks of camera data inside it (the
 // picture's raw dimensions "\0PRD", the TIFF directories "\0TTW", white balance, image format,
 // padding), then the raw data: sensor height times width at 16 bits a pixel, or 12 packed.
+#include <array>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/file_bytes.h"

@@ -5,6 +5,7 @@
 // Theora (and other video) .ogv.
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "engines/carving/byte_tests.h"

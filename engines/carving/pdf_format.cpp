@@ -3,6 +3,7 @@
 // cut: it runs to the next header and is damaged. A file whose last cross-reference pointer
 // does not lead to its cross-reference section is damaged too.
 #include <array>
+#include <optional>
 
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/carve_session.h"

@@ -1,4 +1,6 @@
 // RealMedia: ".RMF" header; the file ends after an empty index chunk.
+#include <optional>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/format_modules.h"

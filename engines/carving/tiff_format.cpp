@@ -5,6 +5,7 @@
 // the mark in its header (Canon CR2, Olympus ORF, Panasonic RW2), by the DNG version tag, or by
 // the camera's maker once its directories show sensor data.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "engines/carving/byte_tests.h"

@@ -1,5 +1,7 @@
 #include "engines/carving/trailer_search.h"
 
+#include <optional>
+
 #include "engines/carving/end_search.h"
 
 namespace keltra {

@@ -1,5 +1,7 @@
 // MPEG transport streams (188-byte packets) and M2TS (192-byte packets whose first carries the
 // program association table).
+#include <optional>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/carve_session.h"
 #include "engines/carving/end_search.h"

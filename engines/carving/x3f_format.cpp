@@ -2,6 +2,7 @@
 // calibration), then the "SECd" directory of the sections, and the directory's offset in the
 // file's last four bytes. Only the end says where the directory is, so it is sought: the first
 // "SECd" whose entries lie before it and that is followed by its own offset.
+#include <optional>
 #include <vector>
 
 #include "engines/carving/byte_tests.h"

@@ -2,6 +2,8 @@
 // its local entries, each header giving the entry's size (or a data descriptor after the data
 // giving it), then the central directory and its end record. The end record must agree with
 // the entries walked; an archive whose directory does not is damaged.
+#include <optional>
+
 #include "engines/carving/byte_tests.h"
 #include "engines/carving/end_search.h"
 #include "engines/carving/file_bytes.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/scan_engine.h"
 #include "storage/sector_source.h"
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "engines/carver/signature_carver.h"
 #include "engines/carving/carve_session.h"
-#include "engines/carving/signature_carver.h"
 #include "engines/deep/deep_pass.h"
-#include "engines/engine_factory.h"
 #include "engines/exfat/deep_exfat_search.h"
 #include "engines/extension_categories.h"
 #include "engines/fat/deep_fat_search.h"
 #include "engines/ntfs/deep_ntfs_search.h"
+#include "engines/quick/quick_scan_factory.h"
 #include "platform/text.h"
 #include "scanlog/scan_log_folder.h"
 
@@ -105,9 +105,8 @@ Status DeepScan::Open(const SourceRef& ref) {
     return kOk;
 }
 
-Status DeepScan::SetCallbacks(ScanProgressCallback scanProgress,
-                                           CopyProgressCallback copyProgress, void* user,
-                                           int /*weight*/) {
+void DeepScan::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                            void* user, int /*weight*/) {
     scanProgress_ = scanProgress;
     copyProgress_ = copyProgress;
     user_ = user;
@@ -115,7 +114,6 @@ Status DeepScan::SetCallbacks(ScanProgressCallback scanProgress,
     for (const auto& search : searches_) {
         search->SetCallbacks(scanProgress, copyProgress, user, kPassWeight);
     }
-    return kOk;
 }
 
 bool DeepScan::QuickEngineHasFreeRuns() {
@@ -146,7 +144,7 @@ Status DeepScan::RunQuickScan() {
     // A stop (a negative answer of the callback) ends the deep scan here. A quick scan that
     // fails on a damaged file system does not: the pass then covers every sector, since the
     // volume's bitmap is not to be trusted either.
-    if (quickStatus < 0) return quickStatus;
+    if (quickStatus.value() < 0) return quickStatus;
     freeSpaceMode_ = quickStatus == kOk && hasFreeRuns;
     return kOk;
 }
@@ -195,22 +193,28 @@ Status DeepScan::Scan(const std::optional<std::string>& /*logName*/) {
     if (pass.TookUpResume()) resuming_ = false;
     sectorsRead_ = pass.SectorsRead();
     unreadableSectors_ = pass.UnreadableSectors();
-    // Also after a stop: what was found so far gets its folders.
-    chain_.Finish({source_, static_cast<uint32_t>(sectorSize_),
-                   [this, quickFinds = std::map<std::string, FirstSectorNotes>()](
-                       const FoundRecord& record) mutable {
-                       return ListedByQuickEngine(record, quickFinds);
-                   }});
+    // Also after a stop: what was found so far gets its folders. Finds that could not be
+    // written fail a scan that would otherwise have succeeded.
+    const Status finished =
+        chain_.Finish({source_, static_cast<uint32_t>(sectorSize_),
+                       [this, quickFinds = std::map<std::string, FirstSectorNotes>()](
+                           const FoundRecord& record) mutable {
+                           return ListedByQuickEngine(record, quickFinds);
+                       }});
+    if (result == kOk) result = finished;
     if (result == kOk && scanProgress_ != nullptr) scanProgress_(user_, 100, 100, 0, 0, 0, 0, 0);
     state.filesFound = filesFound;
     const int diskNumber = ref_.IsImage() ? static_cast<int>(kImageDiskNumber) : ref_.diskNumber;
-    history.SaveScanState(diskNumber, ref_.startSector, sectorCount_, state, scanFolder_,
-                          ref_.IsImage() ? ref_.imagePath : std::string());
-    return result;
+    // A scan whose end is not in the history cannot be listed again or continued: a finished
+    // scan says so rather than succeed.
+    const Status saved =
+        history.SaveScanState(diskNumber, ref_.startSector, sectorCount_, state, scanFolder_,
+                              ref_.IsImage() ? ref_.imagePath : std::string());
+    return result == kOk ? saved : result;
 }
 
-Status DeepScan::ReportPass(uint64_t sectorsDone, uint64_t totalSectors,
-                                         int secondsLeft, uint64_t& filesFound) {
+Status DeepScan::ReportPass(uint64_t sectorsDone, uint64_t totalSectors, int secondsLeft,
+                            uint64_t& filesFound) {
     if (scanProgress_ == nullptr || totalSectors == 0) return kOk;
     // The reopened logs of a resumed scan hold what it found before; folders are not counted.
     filesFound = GetFileCount();
@@ -255,16 +259,15 @@ Status DeepScan::GetRecordPath(const FoundRecord& record, std::string& path) {
     return status;
 }
 
-Status DeepScan::RecoverRecord(const FoundRecord& record,
-                                            const std::string& destination, int rootSeparators) {
+Status DeepScan::RecoverRecord(const FoundRecord& record, const std::string& destination,
+                               int rootSeparators) {
     FoundFiles* engine = EngineOf(record);
     return engine ? engine->RecoverRecord(record, destination, rootSeparators) : kOk;
 }
 
-Status DeepScan::SetSearchCallback(SearchProgressCallback callback, void* user) {
+void DeepScan::SetSearchCallback(SearchProgressCallback callback, void* user) {
     if (quick_) quick_->SetSearchCallback(callback, user);
     for (const auto& search : searches_) search->SetSearchCallback(callback, user);
-    return kOk;
 }
 
 std::optional<uint64_t> DeepScan::FirstDataSector(const FoundRecord& record) const {
@@ -278,8 +281,8 @@ FirstSectorOf DeepScan::FirstSectorRule() const {
     return [this](const FoundRecord& record) { return FirstDataSector(record); };
 }
 
-bool DeepScan::ListedByQuickEngine(
-    const FoundRecord& record, std::map<std::string, FirstSectorNotes>& byExtension) {
+bool DeepScan::ListedByQuickEngine(const FoundRecord& record,
+                                   std::map<std::string, FirstSectorNotes>& byExtension) {
     const std::string extension = AsciiLower(ExtensionOf(record.Name()));
     if (!quick_ || extension.empty()) return false;
     const std::optional<uint64_t> sector = FirstDataSector(record);
@@ -287,15 +290,16 @@ bool DeepScan::ListedByQuickEngine(
     auto it = byExtension.find(extension);
     if (it == byExtension.end()) {
         std::vector<FoundRecord> found;
-        quick_->FindByExtensions("*." + extension + "|", found);
+        IgnoreStatus(quick_->FindByExtensions("*." + extension + "|", found),
+                     "a failed lookup keeps the deep find listed: nothing is hidden");
         it = byExtension.emplace(extension, FirstSectorNotes(found, FirstSectorRule())).first;
     }
     return it->second.Holds(*sector, record.Name());
 }
 
 Status DeepScan::ReadRecordData(const FoundRecord& record, std::string& tempPath,
-                                             std::span<std::byte> buffer, uint32_t& size,
-                                             PreviewCallback callback, void* user) {
+                                std::span<std::byte> buffer, uint32_t& size,
+                                PreviewCallback callback, void* user) {
     FoundFiles* engine = EngineOf(record);
     if (engine == nullptr) {
         size = 0;
@@ -304,8 +308,7 @@ Status DeepScan::ReadRecordData(const FoundRecord& record, std::string& tempPath
     return engine->ReadRecordData(record, tempPath, buffer, size, callback, user);
 }
 
-Status DeepScan::ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
-                                             size_t& got) {
+Status DeepScan::ReadRecordHead(const FoundRecord& record, std::span<std::byte> out, size_t& got) {
     FoundFiles* engine = EngineOf(record);
     if (engine == nullptr) {
         got = 0;

@@ -51,8 +51,8 @@ class DeepScan final : public ScanEngine {
     Status Open(const SourceRef& source) override;
     // The quick engine gets the weight kQuickWeight, the searches kPassWeight, whatever
     // `weight` says.
-    Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                        void* user, int weight) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                      void* user, int weight) override;
     // The deep scan: a new one, or the continuation of the earlier one that opening found.
     // `logName` is not used. Called once.
     Status Scan(const std::optional<std::string>& logName) override;
@@ -66,7 +66,7 @@ class DeepScan final : public ScanEngine {
     Status GetRecordPath(const FoundRecord& record, std::string& path) override;
     Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                          int rootSeparators) override;
-    Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
+    void SetSearchCallback(SearchProgressCallback callback, void* user) override;
     // The finds of the quick engine and the file system searches, then the carved files,
     // without the carved copies of files found by a file system (see carved_copies.h). Sorted.
     Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override;

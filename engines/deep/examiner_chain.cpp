@@ -58,8 +58,13 @@ uint64_t ExaminerChain::ExamineBuffer(std::span<const std::byte> buffer, uint64_
     return i > chunkEnd ? i - chunkEnd : 0;
 }
 
-void ExaminerChain::Finish(const PassEnd& end) {
-    for (const Link& link : links_) link.examiner->Finish(end);
+Status ExaminerChain::Finish(const PassEnd& end) {
+    // Every search builds what it found, also after another one failed.
+    Status first = kOk;
+    for (const Link& link : links_) {
+        if (const Status s = link.examiner->Finish(end); first == kOk) first = s;
+    }
+    return first;
 }
 
 }  // namespace keltra

@@ -34,8 +34,8 @@ class ExaminerChain {
     uint64_t ExamineBuffer(std::span<const std::byte> buffer, uint64_t firstSector,
                            size_t chunkSectors, PassPosition& at, Status& stopped,
                            uint64_t& examinedTo);
-    // Ends every search, in the order added.
-    void Finish(const PassEnd& end);
+    // Ends every search, in the order added, also after one failed; the first failure.
+    Status Finish(const PassEnd& end);
 
   private:
     struct Link {

@@ -18,8 +18,9 @@ SpanVerdict LostVolumeFolders::Examine(std::span<const std::byte> span, uint64_t
     return {};
 }
 
-void LostVolumeFolders::Finish(const PassEnd& end) {
+Status LostVolumeFolders::Finish(const PassEnd& end) {
     Finish(end.source, end.sectorSize);
+    return kOk;
 }
 
 void LostVolumeFolders::Begin(std::string scanFolder, SourceIdentity identity, uint64_t sourceStart,
@@ -46,10 +47,12 @@ void LostVolumeFolders::Finish(const SectorSource& source, uint32_t sectorSize) 
     if (!scanFolder_.empty() && (!finder_.Sightings().empty() || !logName_.empty())) {
         if (logName_.empty()) {
             logName_ = MakeLogName(kLostVolumesLogPrefix, static_cast<int64_t>(sourceStart_));
-            WriteSourceIdentity(scanFolder_, logName_, identity_);
+            IgnoreStatus(WriteSourceIdentity(scanFolder_, logName_, identity_),
+                         "as without the log, below");
         }
-        // Without the log a continued scan names only the volumes it meets itself.
-        finder_.Save(LogPath());
+        // Without the log a continued scan names only the volumes it meets itself; this scan
+        // lists its own from memory.
+        IgnoreStatus(finder_.Save(LogPath()), "only a continued scan misses the sightings");
     }
     bootVolumes_ = finder_.Resolve(source, sectorSize);
     std::erase_if(bootVolumes_,

@@ -37,7 +37,7 @@ class LostVolumeFolders final : public SectorExaminer {
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
-    void Finish(const PassEnd& end) override;
+    Status Finish(const PassEnd& end) override;
 
     // A new or continued scan of the source that begins at `sourceStart`; `scanFolder` holds its
     // logs, and `resumedLog` names the volumes' log of the scan continued.

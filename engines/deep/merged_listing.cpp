@@ -3,16 +3,15 @@
 // own, and the carved files without the copies of files a file system search found.
 #include <vector>
 
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/deep/deep_scan.h"
 #include "engines/scan_log_store.h"
 
 namespace keltra {
 namespace {
 
-Status SortedIfMany(std::vector<FoundRecord>& out, Status status) {
+void SortIfMany(std::vector<FoundRecord>& out) {
     if (out.size() > 1) SortListedRecords(out);
-    return status;
 }
 
 bool IsCarved(const FoundRecord& record) {
@@ -37,7 +36,7 @@ Status DeepScan::ListFolder(const FoundRecord* folder, int depth,
         if (IsCarved(*folder) || EngineOf(*folder) == nullptr) return kOk;
         std::vector<FoundRecord> listed;
         const Status status = ListMergedFolder(*folder, depth, listed);
-        SortedIfMany(listed, status);
+        SortIfMany(listed);
         out.insert(out.end(), listed.begin(), listed.end());
         return status;
     }
@@ -55,7 +54,7 @@ Status DeepScan::ListFolder(const FoundRecord* folder, int depth,
     const Status s = CarvedRootFiles(carved);
     if (status == kOk) status = s;
     listed.insert(listed.end(), carved.begin(), carved.end());
-    SortedIfMany(listed, status);
+    SortIfMany(listed);
     out.insert(out.end(), listed.begin(), listed.end());
     return status;
 }
@@ -128,18 +127,23 @@ Status DeepScan::ListMergedFolder(const FoundRecord& folder, int depth,
 
 Status DeepScan::FindByExtensions(const std::string& extensions,
                                                std::vector<FoundRecord>& out) {
+    // A search that fails on one log still gives what the others found, and says it failed.
     std::vector<FoundRecord> found;
-    for (FoundFiles* engine : FileSystemEngines()) engine->FindByExtensions(extensions, found);
+    Status status = kOk;
+    for (FoundFiles* engine : FileSystemEngines()) {
+        const Status s = engine->FindByExtensions(extensions, found);
+        if (status == kOk) status = s;
+    }
     LearnMerge();
     merge_.DropRepeats(found);
     std::vector<FoundRecord> carved;
-    carver_->FindByExtensions(extensions, carved);
+    if (const Status s = carver_->FindByExtensions(extensions, carved); status == kOk) status = s;
     std::vector<FoundRecord> kept =
         WithoutCarvedCopies(found, std::move(carved), FirstSectorRule());
     found.insert(found.end(), kept.begin(), kept.end());
-    SortedIfMany(found, kOk);
+    SortIfMany(found);
     out.insert(out.end(), found.begin(), found.end());
-    return kOk;
+    return status;
 }
 
 Status DeepScan::CarvedRootFiles(std::vector<FoundRecord>& out) {
@@ -148,7 +152,10 @@ Status DeepScan::CarvedRootFiles(std::vector<FoundRecord>& out) {
     const std::string list = ExtensionsOf(carved);
     std::vector<FoundRecord> found;
     if (!list.empty()) {
-        for (FoundFiles* engine : FileSystemEngines()) engine->FindByExtensions(list, found);
+        for (FoundFiles* engine : FileSystemEngines()) {
+            IgnoreStatus(engine->FindByExtensions(list, found),
+                         "a failed lookup only keeps carved copies listed: nothing is hidden");
+        }
     }
     std::vector<FoundRecord> kept =
         WithoutCarvedCopies(found, std::move(carved), FirstSectorRule());

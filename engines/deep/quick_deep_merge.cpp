@@ -19,7 +19,9 @@ struct TreeWalk {
 
     bool Visit(const FoundRecord* folder, int depth) {
         std::vector<FoundRecord> children;
-        engine.ListFolder(folder, depth, children);
+        IgnoreStatus(engine.ListFolder(folder, depth, children),
+                     "a folder that cannot be listed adds nothing to the merge: its deep copies "
+                     "stay listed");
         bool holdsKept = false;
         for (const FoundRecord& child : children) {
             if (child.isFolder == 0) {

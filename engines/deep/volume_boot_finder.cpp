@@ -7,7 +7,7 @@
 #include <fstream>
 #include <optional>
 
-#include "engines/exfat/exfat_geometry.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
 

@@ -6,14 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "engines/boot_area.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/exfat/exfat_directory_sector.h"
-#include "engines/exfat/exfat_geometry.h"
 #include "engines/exfat/exfat_sightings_file.h"
 #include "engines/extension_categories.h"
 #include "engines/fat/fat_directory_walker.h"
+#include "engines/layouts/boot_area.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "platform/little_endian.h"
 #include "platform/text.h"
 #include "scanlog/scan_history.h"
@@ -63,8 +62,8 @@ SpanVerdict DeepExFatSearch::Examine(std::span<const std::byte> span, uint64_t f
     return {};
 }
 
-void DeepExFatSearch::Finish(const PassEnd& end) {
-    Finish(end.listedByQuickScan);
+Status DeepExFatSearch::Finish(const PassEnd& end) {
+    return Finish(end.listedByQuickScan);
 }
 
 void DeepExFatSearch::ClearSearch() {
@@ -93,12 +92,13 @@ Status DeepExFatSearch::OpenLog(const std::optional<std::string>& resumeLogName)
     const std::string path = (std::filesystem::path(folder) / *resumeLogName).string();
     if (!LoadExFatSightings(ExFatSightingsPath(path), dirs_, sets_, upcaseSightings_)) {
         sightingsCoverLog_ = false;
-        NoteUsedKeys();
+        // Folder keys taken again would file new finds under the wrong folders.
+        if (status == kOk) return NoteUsedKeys();
     }
     return status;
 }
 
-void DeepExFatSearch::EmptyLog() {
+Status DeepExFatSearch::EmptyLog() {
     const std::string name = Store()->LogName();
     CloseLog();
     const std::filesystem::path main = std::filesystem::path(openedFolder_) / name;
@@ -106,13 +106,13 @@ void DeepExFatSearch::EmptyLog() {
     for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
         std::filesystem::remove(main.string() + suffix, ec);
     }
-    StartNewLog(openedFolder_, name);
+    return StartNewLog(openedFolder_, name);
 }
 
-void DeepExFatSearch::NoteUsedKeys() {
+Status DeepExFatSearch::NoteUsedKeys() {
     ScanLogStore* store = Store();
-    if (store == nullptr) return;
-    store->ForEachRecord([this](const FoundRecord& r) {
+    if (store == nullptr) return kOk;
+    return store->ForEachRecord([this](const FoundRecord& r) {
         if (r.isFolder != 0 && r.key >= nextFolderKey_ && r.key < UINT32_MAX)
             nextFolderKey_ = r.key + 1;
         return true;
@@ -156,8 +156,9 @@ void DeepExFatSearch::ExamineSectors(std::span<const std::byte> sectors, uint64_
         if (next < source_.totalSectors) {
             const auto want =
                 static_cast<uint32_t>(std::min<uint64_t>(more, source_.totalSectors - next));
-            ReadSectors(source_, want, std::span(tail_).subspan(sectorSize_), next,
-                        static_cast<int>(sectorSize_), read);
+            IgnoreStatus(ReadSectors(source_, want, std::span(tail_).subspan(sectorSize_), next,
+                                     static_cast<int>(sectorSize_), read),
+                         "the set is examined as far as the tail was read");
         }
         tail_.resize(size_t{sectorSize_} * (1 + read));
         ExamineSector(tail_, firstSector + i);
@@ -215,7 +216,7 @@ std::vector<ExFatHeap> DeepExFatSearch::RankedHeaps() const {
     return heaps;
 }
 
-void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& listedElsewhere) {
+Status DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& listedElsewhere) {
     std::sort(dirs_.begin(), dirs_.end());
     // A sector the pass met twice (a continued pass goes over its last chunk again) counts once.
     dirs_.erase(std::unique(dirs_.begin(), dirs_.end(),
@@ -234,7 +235,9 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
     if (ScanLogStore* store = Store(); store != nullptr && store->IsOpen()) {
         const std::string path = (std::filesystem::path(openedFolder_) / store->LogName()).string();
         if (sightingsCoverLog_) {
-            if (store->RecordCount() != 0) EmptyLog();
+            if (store->RecordCount() != 0) {
+                if (const Status s = EmptyLog(); s != kOk) return s;
+            }
             nextFolderKey_ = 2;
             // A continued pass takes them up again; without them it adds to the log.
             if (SaveExFatSightings(ExFatSightingsPath(path), dirs_, sets_, upcaseSightings_) != kOk)
@@ -255,7 +258,8 @@ void DeepExFatSearch::Finish(const std::function<bool(const FoundRecord&)>& list
                      static_cast<unsigned long long>(dropped_.sets),
                      static_cast<unsigned long long>(dropped_.dirSectors));
     }
-    if (ScanLogStore* store = Store()) store->Flush();
+    ScanLogStore* store = Store();
+    return store != nullptr ? store->Flush() : kOk;
 }
 
 void DeepExFatSearch::LoadUpcase() {

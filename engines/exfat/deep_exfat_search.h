@@ -54,7 +54,7 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
-    void Finish(const PassEnd& end) override;
+    Status Finish(const PassEnd& end) override;
 
     // Empties everything found so far and opens a new "Pro_ExFat_" log, or reopens the named
     // one (a continued deep scan) with the sightings kept beside it, from which Finish then
@@ -70,8 +70,9 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
     // The end of the pass (finished or stopped): keeps the sightings beside the log, finds the
     // cluster heaps, rebuilds the tree and writes the files it places with the folders on their
     // paths, into a log emptied first when the sightings cover what it held. A file for which
-    // `listedElsewhere` answers true (it is already listed by another engine) is not written.
-    void Finish(const std::function<bool(const FoundRecord&)>& listedElsewhere = {});
+    // `listedElsewhere` answers true (it is already listed by another engine) is not written. kOk,
+    // or why the log could not be emptied or written.
+    Status Finish(const std::function<bool(const FoundRecord&)>& listedElsewhere = {});
 
     // The heaps the last Finish placed files with, the boot region's first when it had one.
     const std::vector<ExFatHeap>& Heaps() const { return heaps_; }
@@ -84,7 +85,6 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return 0; }
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                         const DataSink& sink) override;
 
@@ -107,9 +107,9 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
     // The record's stream, its stream extension read again at the record's location.
     ExFatStream StreamOf(const FoundRecord& record, bool bootVolume) const;
     // The first folder key free in the log (folders of a reopened log keep theirs).
-    void NoteUsedKeys();
+    Status NoteUsedKeys();
     // Replaces the log by an empty one of the same name.
-    void EmptyLog();
+    Status EmptyLog();
     void ClearSearch();
 
     SectorSource source_;

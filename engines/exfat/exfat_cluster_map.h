@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "engines/exfat/exfat_geometry.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
 

@@ -20,13 +20,14 @@ std::vector<std::byte> ReadExFatFolder(const ExFatVolume& volume, ExFatClusterMa
     std::vector<std::byte> data;
     // The clusters a folder of this length spans, and no more: a folder entry may name a
     // length its clusters do not reach.
-    ReadExFatStream(
-        volume, map, stream, kExFatMaxFolderBytes,
-        [&data](std::span<const std::byte> piece) {
-            data.insert(data.end(), piece.begin(), piece.end());
-            return kOk;
-        },
-        clusters, unreadSectors);
+    IgnoreStatus(ReadExFatStream(
+                     volume, map, stream, kExFatMaxFolderBytes,
+                     [&data](std::span<const std::byte> piece) {
+                         data.insert(data.end(), piece.begin(), piece.end());
+                         return kOk;
+                     },
+                     clusters, unreadSectors),
+                 "a folder read short is taken as far as it was read; unread sectors are counted");
     data.resize(data.size() / kExFatEntryBytes * kExFatEntryBytes);
     return data;
 }

@@ -1,6 +1,6 @@
 #include "engines/exfat/exfat_entry_set.h"
 
-#include "engines/fat/fat_entry.h"
+#include "engines/layouts/fat_entry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {

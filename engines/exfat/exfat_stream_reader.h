@@ -8,7 +8,7 @@
 
 #include "engines/exfat/exfat_cluster_map.h"
 #include "engines/exfat/exfat_entry_set.h"
-#include "engines/exfat/exfat_geometry.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
 

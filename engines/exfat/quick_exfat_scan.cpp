@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/exfat/exfat_directory_walker.h"
 #include "engines/fat/quick_walk_output.h"
+#include "engines/layouts/boot_area.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
@@ -78,11 +78,12 @@ void QuickExFatScan::LoadUpcase(const ExFatStream& entry) {
     stream.length = std::min<uint64_t>(stream.length, 0x20000);
     stream.validLength = stream.length;
     std::vector<std::byte> table;
-    ReadExFatStream(volume_, map_, stream, stream.length,
-                    [&table](std::span<const std::byte> piece) {
-                        table.insert(table.end(), piece.begin(), piece.end());
-                        return kOk;
-                    });
+    IgnoreStatus(ReadExFatStream(volume_, map_, stream, stream.length,
+                                 [&table](std::span<const std::byte> piece) {
+                                     table.insert(table.end(), piece.begin(), piece.end());
+                                     return kOk;
+                                 }),
+                 "a table read short is loaded as far as it was read");
     if (!table.empty()) upcase_.Load(table);
 }
 

@@ -14,12 +14,7 @@ Status QuickExtScan::OpenSource(SectorSource source, uint32_t sectorSize, uint64
 }
 
 Status QuickExtScan::Scan(const std::optional<std::string>& /*logName*/) {
-    return kOk;
-}
-
-Status QuickExtScan::ReadFileData(const FoundRecord& /*record*/, uint64_t /*maxBytes*/,
-                                      const DataSink& /*sink*/) {
-    return kErrInvalidParameter;
+    return LoadVolumeBitmap();
 }
 
 Status QuickExtScan::LoadVolumeBitmap() {

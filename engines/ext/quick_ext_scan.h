@@ -17,18 +17,13 @@ class QuickExtScan final : public StoreBackedEngine, public QuickScan {
     // The volume of `sectorCount` sectors (0: the rest of the source) at `startSector`.
     Status OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                       uint64_t sectorCount, uint16_t sourceTag) override;
-    // Nothing to walk: the scan ends at once, finding nothing (and starting no log).
+    // Nothing to walk: the scan finds nothing (and starts no log); it reads the block bitmaps
+    // (LoadVolumeBitmap), so that a superblock that cannot be read fails it.
     Status Scan(const std::optional<std::string>& logName) override;
     // The free runs of the loaded bitmap (everything when it could not be loaded).
     int NextFreeRange(uint64_t& position, uint64_t& length) override;
     // Reads the block bitmaps; 87 when the volume's superblock cannot be read.
     Status LoadVolumeBitmap() override;
-
-  protected:
-    uint32_t RootKey() const override { return 0; }
-    // The engine finds no file: 87 for any record.
-    Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
-                        const DataSink& sink) override;
 
   private:
     SectorSource source_;

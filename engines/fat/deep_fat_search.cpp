@@ -5,14 +5,13 @@
 #include <bit>
 #include <cstdio>
 
-#include "engines/boot_area.h"
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
-#include "engines/fat/fat_entry.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/fat_high_word_guess.h"
 #include "engines/fat/fat_names.h"
+#include "engines/layouts/boot_area.h"
+#include "engines/layouts/fat_entry.h"
 #include "platform/little_endian.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
@@ -78,9 +77,8 @@ std::optional<DeepFatVolume> InferFatVolume(uint32_t a, uint64_t sa, uint32_t b,
     return v;
 }
 
-Status DeepFatSearch::OpenSource(SectorSource source, uint32_t sectorSize,
-                                            uint64_t startSector, uint64_t sectorCount,
-                                            uint16_t sourceTag) {
+Status DeepFatSearch::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                                 uint64_t sectorCount, uint16_t sourceTag) {
     if (source_.IsOpen()) return kOk;
     if (sectorSize < 512 || sectorSize > kBootAreaBytes || !std::has_single_bit(sectorSize))
         return kErrInvalidParameter;
@@ -106,7 +104,7 @@ Status DeepFatSearch::Begin(const PassStart& start) {
 }
 
 SpanVerdict DeepFatSearch::Examine(std::span<const std::byte> span, uint64_t firstSector,
-                                              PassPosition& at) {
+                                   PassPosition& at) {
     const std::span<const std::byte> sector = span.first(static_cast<size_t>(at.sectorSize));
     if (IsDotPair(sector)) {
         HandleFolderStart(sector, firstSector);
@@ -118,8 +116,8 @@ SpanVerdict DeepFatSearch::Examine(std::span<const std::byte> span, uint64_t fir
     return {1, kOk};
 }
 
-void DeepFatSearch::Finish(const PassEnd& /*end*/) {
-    Finish();
+Status DeepFatSearch::Finish(const PassEnd& /*end*/) {
+    return Finish();
 }
 
 void DeepFatSearch::ClearSearch() {
@@ -165,7 +163,7 @@ Status DeepFatSearch::ReadBootSector() {
     firstVolumeIsBoot_ = true;
     rootCluster_ = geometry->kind == FatKind::Fat32 ? geometry->rootCluster : 0;
     // A FAT that cannot be read now is read again at each lookup.
-    bootTable_.Load(source_, sourceStart_, *geometry);
+    IgnoreStatus(bootTable_.Load(source_, sourceStart_, *geometry), "read again at each lookup");
     return kOk;
 }
 
@@ -261,7 +259,7 @@ FatSectorRead DeepFatSearch::OneSectorRead() const {
 }
 
 bool DeepFatSearch::ReadFirstSector(int volume, uint32_t cluster,
-                                               std::vector<std::byte>& out) const {
+                                    std::vector<std::byte>& out) const {
     if (volume < 0) return false;
     const uint64_t sector = ClusterSector(volume, cluster);
     out.resize(sectorSize_);
@@ -299,8 +297,7 @@ uint32_t DeepFatSearch::Depth(int volume, uint32_t folder) {
     return depth;
 }
 
-bool DeepFatSearch::ContentIntact(uint32_t cluster, std::string_view extension,
-                                             int volume) {
+bool DeepFatSearch::ContentIntact(uint32_t cluster, std::string_view extension, int volume) {
     if (extension.empty() || cluster < 2 || !ReadFirstSector(volume, cluster, scratch_))
         return true;
     return CheckFileContent(scratch_, extension, source_, static_cast<int>(sectorSize_),
@@ -335,8 +332,7 @@ void DeepFatSearch::TrySightings(uint32_t cluster, uint64_t sector) {
 
 // ---- the handlers ----
 
-void DeepFatSearch::HandleFolderStart(std::span<const std::byte> sector,
-                                                 uint64_t absoluteSector) {
+void DeepFatSearch::HandleFolderStart(std::span<const std::byte> sector, uint64_t absoluteSector) {
     if (!IsDotPair(sector)) return;
     const uint32_t cluster = FatEntryView(sector).Cluster();
     int volume = VolumeStartingClusterAt(cluster, absoluteSector);
@@ -350,7 +346,7 @@ void DeepFatSearch::HandleFolderStart(std::span<const std::byte> sector,
 }
 
 void DeepFatSearch::HandleDirectorySector(std::span<const std::byte> sector,
-                                                     uint64_t absoluteSector) {
+                                          uint64_t absoluteSector) {
     if (sector.size() < kFatEntryBytes) return;
     if (auto fragment = TakeFragment(sector, absoluteSector)) {
         std::vector<std::byte> joined = std::move(fragment->bytes);
@@ -401,9 +397,8 @@ void DeepFatSearch::KeepFragment(Fragment fragment) {
     fragments_[next] = std::move(fragment);
 }
 
-uint32_t DeepFatSearch::ParseAndJoin(std::span<const std::byte> data, int volume,
-                                                uint32_t folder, uint64_t dataSector,
-                                                uint64_t lastSector) {
+uint32_t DeepFatSearch::ParseAndJoin(std::span<const std::byte> data, int volume, uint32_t folder,
+                                     uint64_t dataSector, uint64_t lastSector) {
     ParseResult result = Parse(data, volume, folder, dataSector, lastSector);
     std::vector<std::byte> joined;
     while (result.fragment) {
@@ -427,7 +422,7 @@ uint32_t DeepFatSearch::ParseAndJoin(std::span<const std::byte> data, int volume
 // ---- parsing directory data ----
 
 uint32_t DeepFatSearch::FixCurrentFolder(std::span<const std::byte> data, int volume,
-                                                    uint32_t folder, uint64_t& dataSector) {
+                                         uint32_t folder, uint64_t& dataSector) {
     const FatEntryView first(data);
     if (first.IsVolumeLabel() && IsPlausibleFatEntry(data)) {
         if (volume >= 0 && rootCluster_ >= 2) dataSector = ClusterSector(volume, rootCluster_);
@@ -461,9 +456,9 @@ uint32_t DeepFatSearch::FixCurrentFolder(std::span<const std::byte> data, int vo
     return folder;
 }
 
-DeepFatSearch::ParseResult DeepFatSearch::Parse(
-    std::span<const std::byte> data, int volume, uint32_t folder, uint64_t dataSector,
-    uint64_t lastSector) {
+DeepFatSearch::ParseResult DeepFatSearch::Parse(std::span<const std::byte> data, int volume,
+                                                uint32_t folder, uint64_t dataSector,
+                                                uint64_t lastSector) {
     ParseResult result;
     if (data.size() < kFatEntryBytes) return result;
     folder = FixCurrentFolder(data, volume, folder, dataSector);
@@ -532,8 +527,8 @@ FoundRecord EntryRecord(const FatEntryView& e, const std::string& name, uint16_t
 
 }  // namespace
 
-void DeepFatSearch::FolderEntryFound(const FatEntryView& e, const std::string& name,
-                                                int volume, uint32_t folder, uint64_t dataSector) {
+void DeepFatSearch::FolderEntryFound(const FatEntryView& e, const std::string& name, int volume,
+                                     uint32_t folder, uint64_t dataSector) {
     FoundRecord r = EntryRecord(e, name, sourceTag_);
     if (e.IsDeleted() && e.HighCluster() == 0 && GuessesHighWord(volume))
         r.key = GuessFolderCluster(VolumeView(volume), e.LowCluster(), OneSectorRead(), scratch_);
@@ -559,8 +554,8 @@ void DeepFatSearch::FolderEntryFound(const FatEntryView& e, const std::string& n
     RegisterFolderChain(volume, folder);
 }
 
-void DeepFatSearch::FileEntryFound(const FatEntryView& e, const std::string& name,
-                                              int volume, uint32_t folder, uint64_t dataSector) {
+void DeepFatSearch::FileEntryFound(const FatEntryView& e, const std::string& name, int volume,
+                                   uint32_t folder, uint64_t dataSector) {
     FoundRecord r = EntryRecord(e, name, sourceTag_);
     r.size = e.Size();
     r.location = dataSector;
@@ -576,8 +571,7 @@ void DeepFatSearch::FileEntryFound(const FatEntryView& e, const std::string& nam
     pending_.push_back(PendingFile{r, folder, guess, false});
 }
 
-void DeepFatSearch::WriteFile(FoundRecord record, uint32_t parent, int volume,
-                                         bool guessHighWord) {
+void DeepFatSearch::WriteFile(FoundRecord record, uint32_t parent, int volume, bool guessHighWord) {
     ScanLogStore* store = Store();
     if (store == nullptr) return;
     FillGeometry(record, volume);
@@ -719,7 +713,7 @@ void DeepFatSearch::WriteFolderRecords() {
     }
 }
 
-void DeepFatSearch::Finish() {
+Status DeepFatSearch::Finish() {
     FlushSavedSectors();
     // Files are placed before the folders are written, so that the folders they bring along
     // are written too.
@@ -749,7 +743,8 @@ void DeepFatSearch::Finish() {
     known_.clear();
     depthCache_.clear();
     last_ = {};
-    if (ScanLogStore* store = Store()) store->Flush();
+    ScanLogStore* store = Store();
+    return store != nullptr ? store->Flush() : kOk;
 }
 
 // ---- reading found files ----
@@ -774,7 +769,7 @@ std::optional<uint64_t> DeepFatSearch::FirstDataSector(const FoundRecord& record
 }
 
 Status DeepFatSearch::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
-                                              const DataSink& sink) {
+                                   const DataSink& sink) {
     if (!source_.IsOpen()) return kErrInvalidParameter;
     if (record.clusterBytes <= 0 || record.clusterBytes % sectorSize_ != 0)
         return kErrInvalidParameter;

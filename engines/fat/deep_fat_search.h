@@ -83,7 +83,7 @@ class DeepFatSearch final : public StoreBackedEngine,
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
-    void Finish(const PassEnd& end) override;
+    Status Finish(const PassEnd& end) override;
 
     // Empties everything found so far and opens a new "Pro_Fat_" log, or reopens the named one
     // (a resumed deep scan).
@@ -97,8 +97,8 @@ class DeepFatSearch final : public StoreBackedEngine,
     // Another sector that passes LooksLikeFatDirSector.
     void HandleDirectorySector(std::span<const std::byte> sector, uint64_t absoluteSector);
     // The end of the pass: places what could not be placed, writes the folders, frees what was
-    // kept between sightings.
-    void Finish();
+    // kept between sightings; kOk, or why the log could not take them.
+    Status Finish();
 
     // The absolute sector where a FAT record's data starts (origin 1 or 3), from its own
     // geometry fields; nothing for other records or one without a data cluster.

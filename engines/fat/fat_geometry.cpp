@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 #include "platform/little_endian.h"
 
 namespace keltra {

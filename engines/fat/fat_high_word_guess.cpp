@@ -1,5 +1,6 @@
 #include "engines/fat/fat_high_word_guess.h"
 
+#include "engines/layouts/fat_entry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {

@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/fat/fat_directory_walker.h"
+#include "engines/fat/fat_volume.h"
+#include "platform/status.h"
 
 namespace keltra {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engines/fat/fat_entry.h"
+#include "engines/layouts/fat_entry.h"
 
 namespace keltra {
 

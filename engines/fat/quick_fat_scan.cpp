@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/fat/fat_file_reader.h"
 #include "engines/fat/quick_walk_output.h"
+#include "engines/layouts/boot_area.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 
@@ -33,7 +33,8 @@ Status QuickFatScan::OpenSource(SectorSource source, uint32_t sourceSectorSize,
     volume_.geometry = *geometry;
     volumeValid_ = true;
     // A FAT that cannot be read now is read again at each lookup.
-    table_.Load(source_, volume_.start, volume_.geometry);
+    IgnoreStatus(table_.Load(source_, volume_.start, volume_.geometry),
+                 "read again at each lookup");
     return kOk;
 }
 

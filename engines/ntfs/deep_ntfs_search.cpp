@@ -4,7 +4,7 @@
 #include <array>
 #include <map>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_content_check.h"
@@ -81,15 +81,16 @@ bool IsMftName(const std::u16string& name) {
 
 }  // namespace
 
-DeepNtfsSearch::DeepNtfsSearch() = default;
+DeepNtfsSearch::DeepNtfsSearch() {
+    rootKey_ = ntfs::kRootRecord;
+}
 
 DeepNtfsSearch::~DeepNtfsSearch() {
     CloseLog();
 }
 
-Status DeepNtfsSearch::OpenSource(SectorSource source, uint32_t sectorSize,
-                                             uint64_t startSector, uint64_t sectorCount,
-                                             uint16_t sourceTag) {
+Status DeepNtfsSearch::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+                                  uint64_t sectorCount, uint16_t sourceTag) {
     source_ = std::move(source);
     sourceTag_ = sourceTag;
     sourceStart_ = startSector;
@@ -148,8 +149,7 @@ Status DeepNtfsSearch::FinishOpening(uint32_t bytesPerSector) {
     return kOk;
 }
 
-Geometry DeepNtfsSearch::VolumeGeometry(uint64_t partitionStart,
-                                                   uint32_t sectorsPerCluster) const {
+Geometry DeepNtfsSearch::VolumeGeometry(uint64_t partitionStart, uint32_t sectorsPerCluster) const {
     Geometry g;
     g.partitionStart = partitionStart;
     g.sectorCount =
@@ -161,8 +161,9 @@ Geometry DeepNtfsSearch::VolumeGeometry(uint64_t partitionStart,
     return g;
 }
 
-std::unique_ptr<DeepNtfsSearch::Volume> DeepNtfsSearch::MakeVolume(
-    bool assumed, const Geometry& geometry, MftMap mft) {
+std::unique_ptr<DeepNtfsSearch::Volume> DeepNtfsSearch::MakeVolume(bool assumed,
+                                                                   const Geometry& geometry,
+                                                                   MftMap mft) {
     auto v = std::make_unique<Volume>();
     v->assumed = assumed;
     v->geometry = geometry;
@@ -185,9 +186,8 @@ uint32_t DeepNtfsSearch::FolderKey(const Volume& v, uint32_t number) const {
     return number | (v.keyTag << kKeyTagShift);
 }
 
-void DeepNtfsSearch::AddKnownVolume(uint64_t mftStart,
-                                               std::span<const std::byte> mftRecord,
-                                               uint32_t sectorsPerCluster) {
+void DeepNtfsSearch::AddKnownVolume(uint64_t mftStart, std::span<const std::byte> mftRecord,
+                                    uint32_t sectorsPerCluster) {
     if (known_.count(mftStart) != 0) return;
     const auto header = ReadRecordHeader(mftRecord);
     if (!header) return;
@@ -231,8 +231,7 @@ MftMap DeepNtfsSearch::ContiguousMft(uint64_t number, uint64_t sector) const {
     return MftMap(g, {{0, end - base, false}});
 }
 
-DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOf(uint64_t number,
-                                                                       uint64_t sector) {
+DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOf(uint64_t number, uint64_t sector) {
     for (auto& [start, v] : known_) {
         if (v->mft.SectorOfRecord(number) == sector) return *v;
     }
@@ -263,19 +262,19 @@ Status DeepNtfsSearch::OpenLog(const std::optional<std::string>& resumeLogName) 
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (resumeLogName) {
         const Status s = ReopenLog(folder, *resumeLogName);
-        if (s == kOk) RecallVolumes();
-        return s;
+        // Volumes not recalled would place the continued pass's files wrongly.
+        return s != kOk ? s : RecallVolumes();
     }
     return StartNewLog(folder, MakeLogName(kDeepNtfsLogPrefix, static_cast<int64_t>(sourceStart_)));
 }
 
-void DeepNtfsSearch::RecallVolumes() {
+Status DeepNtfsSearch::RecallVolumes() {
     constexpr size_t kTriesPerStart = 8;
     // Where record 0 would lie for each volume start, by the files found in it.
     std::map<uint64_t, std::vector<std::pair<uint64_t, uint32_t>>> candidates;
     std::vector<uint64_t> tagStarts;
     constexpr uint64_t kNoStart = UINT64_MAX;
-    Store()->ForEachRecord([&](const FoundRecord& r) {
+    const Status status = Store()->ForEachRecord([&](const FoundRecord& r) {
         if (r.origin != static_cast<uint32_t>(RecordOrigin::DeepNtfs)) return true;
         if (r.isFolder != 0) {
             const uint32_t tag = r.key == kRootRecord ? 0 : r.key >> kKeyTagShift;
@@ -325,6 +324,7 @@ void DeepNtfsSearch::RecallVolumes() {
     for (auto* volumes : {&known_, &assumed_}) {
         for (auto& [key, v] : *volumes) v->keyTag = KeyTagOf(v->geometry.partitionStart);
     }
+    return status;
 }
 
 void DeepNtfsSearch::LearnClusterSize(std::span<const std::byte> record) {
@@ -342,7 +342,7 @@ void DeepNtfsSearch::LearnClusterSize(std::span<const std::byte> record) {
 }
 
 Status DeepNtfsSearch::HandleFileRecord(std::span<const std::byte> record,
-                                                   uint64_t absoluteSector) {
+                                        uint64_t absoluteSector) {
     if (Store() == nullptr || scratch_.empty()) return kErrInvalidParameter;
     if (record.size() < 4 || Le32(record, 0) != kFileSignature) return -1;
     if (record.size() < recordSize_) return kErrInvalidParameter;
@@ -382,8 +382,8 @@ Status DeepNtfsSearch::HandleFileRecord(std::span<const std::byte> record,
 }
 
 void DeepNtfsSearch::AddFound(const Volume& v, const ntfs::RecordSummary& summary,
-                                         const std::string& name, uint32_t number, uint64_t sector,
-                                         bool isFolder, uint32_t contentIntact, uint32_t depth) {
+                              const std::string& name, uint32_t number, uint64_t sector,
+                              bool isFolder, uint32_t contentIntact, uint32_t depth) {
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     r.sourceTag = sourceTag_;
@@ -417,9 +417,8 @@ uint32_t DeepNtfsSearch::DepthOf(Volume& v, uint32_t folder) {
     return depth;
 }
 
-std::optional<RecordSummary> DeepNtfsSearch::ReadFolderRecord(const Volume& v,
-                                                                         uint32_t number,
-                                                                         uint64_t& sector) {
+std::optional<RecordSummary> DeepNtfsSearch::ReadFolderRecord(const Volume& v, uint32_t number,
+                                                              uint64_t& sector) {
     const auto at = v.mft.SectorOfRecord(number);
     if (!at || Reader(v).ReadAt(*at, scratch_) != kOk || !ReadRecordHeader(scratch_)) {
         return std::nullopt;
@@ -475,8 +474,8 @@ void DeepNtfsSearch::WriteLostFolder(uint32_t key, const Volume& v) {
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
 }
 
-const DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOfFound(
-    const FoundRecord& record, Volume& scratch) const {
+const DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOfFound(const FoundRecord& record,
+                                                            Volume& scratch) const {
     const uint64_t location = record.location;
     const uint64_t partitionStart = record.partitionStart;
     const uint32_t key = record.key;
@@ -499,7 +498,7 @@ const DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOfFound(
 }
 
 Status DeepNtfsSearch::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
-                                               const DataSink& sink) {
+                                    const DataSink& sink) {
     if (!source_.IsOpen() || scratch_.empty()) return kErrInvalidParameter;
     Volume scratch;
     const Volume& v = VolumeOfFound(record, scratch);
@@ -514,8 +513,7 @@ uint32_t DeepNtfsSearch::DataForm(const FoundRecord& record) {
     return ReadDataForm(Reader(VolumeOfFound(record, scratch)), record.location, record.key);
 }
 
-std::optional<uint64_t> DeepNtfsSearch::FirstDataSector(
-    const FoundRecord& record) const {
+std::optional<uint64_t> DeepNtfsSearch::FirstDataSector(const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
     if ((origin != RecordOrigin::QuickNtfs && origin != RecordOrigin::DeepNtfs) ||
         record.isFolder != 0 || !source_.IsOpen() || scratch_.empty()) {
@@ -541,8 +539,8 @@ Status DeepNtfsSearch::Begin(const PassStart& start) {
     return OpenLog(start.resumedLog(kDeepNtfsLogPrefix));
 }
 
-SpanVerdict DeepNtfsSearch::Examine(std::span<const std::byte> span,
-                                               uint64_t firstSector, PassPosition& at) {
+SpanVerdict DeepNtfsSearch::Examine(std::span<const std::byte> span, uint64_t firstSector,
+                                    PassPosition& at) {
     const auto sectorSize = static_cast<uint32_t>(at.sectorSize);
     const std::span<const std::byte> sector = span.first(sectorSize);
     const uint32_t recordSize = DeepRecordSize(sectorSize);
@@ -560,13 +558,15 @@ SpanVerdict DeepNtfsSearch::Examine(std::span<const std::byte> span,
     }
     const bool directory = (Le16(sector, 22) & kRecordIsDirectory) != 0;
     if (!directory && record.size() >= recordSize) {
-        HandleFileRecord(record.first(recordSize), firstSector);
+        IgnoreStatus(HandleFileRecord(record.first(recordSize), firstSector),
+                     "a record that does not parse is passed over, as on a damaged disk");
     }
     return {1, kOk};
 }
 
-void DeepNtfsSearch::Finish(const PassEnd& /*end*/) {
-    Finish();
+Status DeepNtfsSearch::Finish(const PassEnd& /*end*/) {
+    if (const Status s = Finish(); s != kOk) return s;
+    return Store()->Flush();
 }
 
 }  // namespace keltra

@@ -68,7 +68,7 @@ class DeepNtfsSearch final : public StoreBackedEngine,
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
-    void Finish(const PassEnd& end) override;
+    Status Finish(const PassEnd& end) override;
     // Compressed or encrypted, from the file's record.
     uint32_t DataForm(const FoundRecord& record) override;
 
@@ -76,7 +76,6 @@ class DeepNtfsSearch final : public StoreBackedEngine,
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return ntfs::kRootRecord; }
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                         const DataSink& sink) override;
 
@@ -125,7 +124,7 @@ class DeepNtfsSearch final : public StoreBackedEngine,
     // so the volumes they made are found again through the records of the log (each names its
     // volume's start, and its record number and sector point back to record 0), and the tags
     // from the folders already written.
-    void RecallVolumes();
+    Status RecallVolumes();  // kOk, or why the log could not be read
     // The depth of `folder` in the volume; new folders met on the way join folders_.
     uint32_t DepthOf(Volume& v, uint32_t folder);
     std::optional<uint32_t> FolderParent(const Volume& v, uint32_t number);

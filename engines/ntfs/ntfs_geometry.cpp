@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 
 namespace keltra::ntfs {
 

@@ -5,8 +5,8 @@
 #include <exception>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/engine_factory.h"
 #include "engines/extension_categories.h"
+#include "engines/layouts/boot_area.h"
 #include "engines/ntfs/ntfs_attribute_list.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "engines/ntfs/ntfs_content_check.h"
@@ -32,8 +32,9 @@ constexpr uint64_t kEstimateEveryMs = 5000;
 
 }  // namespace
 
-QuickNtfsScan::QuickNtfsScan()
-    : walk_([this](uint32_t number) { return FolderParent(number); }) {}
+QuickNtfsScan::QuickNtfsScan() : walk_([this](uint32_t number) { return FolderParent(number); }) {
+    rootKey_ = ntfs::kRootRecord;
+}
 
 QuickNtfsScan::~QuickNtfsScan() {
     CloseLog();
@@ -96,15 +97,16 @@ Status QuickNtfsScan::Scan(const std::optional<std::string>& logName) {
     dataForms_.clear();
     formsKnown_ = false;
     if (logName) return ReopenLog(folder, *logName);
-    StartNewLog(folder,
-                MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
+    // The scan runs on when its log cannot be made, and then says why nothing was kept.
+    const Status logStatus = StartNewLog(
+        folder, MakeLogName(kQuickLogPrefix, static_cast<int64_t>(geometry_.partitionStart)));
     formsKnown_ = true;
     checks_.emplace(source_, geometry_.bytesPerSector, 0, source_.totalSectors);
     ForgetUnreadable();
     const Status s = ScanMft();
     checks_.reset();
     folders_.Clear();
-    return s;
+    return s != kOk ? s : logStatus;
 }
 
 Status QuickNtfsScan::ScanMft() {

@@ -52,7 +52,6 @@ class QuickNtfsScan final : public StoreBackedEngine, public QuickScan {
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return ntfs::kRootRecord; }
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                         const DataSink& sink) override;
 

@@ -165,7 +165,7 @@ PhotoMetadata ReadFoundPhotoMetadata(FoundFiles& engine, const FoundRecord& reco
         static_cast<size_t>(std::min<uint64_t>(record.size, kPhotoMetadataHeadBytes)));
     size_t got = 0;
     // A read error part-way leaves the bytes read before it, which may well hold the EXIF.
-    engine.ReadRecordHead(record, head, got);
+    IgnoreStatus(engine.ReadRecordHead(record, head, got), "what was read before an error is used");
     return ReadPhotoMetadata(std::span(head).first(std::min(got, head.size())));
 }
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "engines/scan_engine.h"
 
 namespace keltra::test {
@@ -34,8 +34,8 @@ class HeldEngine : public ScanEngine {
     bool Waiting() const { return waiting_; }
 
     Status Open(const SourceRef& s) override { return inner_.Open(s); }
-    Status SetCallbacks(ScanProgressCallback s, CopyProgressCallback c, void* u, int w) override {
-        return inner_.SetCallbacks(s, c, u, w);
+    void SetCallbacks(ScanProgressCallback s, CopyProgressCallback c, void* u, int w) override {
+        inner_.SetCallbacks(s, c, u, w);
     }
     Status Scan(const std::optional<std::string>& n) override { return inner_.Scan(n); }
     Status ListFolder(const FoundRecord* f, int d, std::vector<FoundRecord>& o) override {
@@ -53,8 +53,8 @@ class HeldEngine : public ScanEngine {
         Hold();
         return inner_.RecoverRecord(r, d, s);
     }
-    Status SetSearchCallback(SearchProgressCallback c, void* u) override {
-        return inner_.SetSearchCallback(c, u);
+    void SetSearchCallback(SearchProgressCallback c, void* u) override {
+        inner_.SetSearchCallback(c, u);
     }
     Status FindByExtensions(const std::string& e, std::vector<FoundRecord>& o) override {
         return inner_.FindByExtensions(e, o);

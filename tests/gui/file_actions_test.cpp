@@ -15,12 +15,12 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/apply_section.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/player_launcher.h"
 #include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
-#include "app/ui/apply_section.h"
 #include "gui_test_support.h"
 #include "results_view.h"
 #include "support/test_support.h"

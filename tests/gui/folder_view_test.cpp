@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/apply_section.h"
 #include "app/file_actions.h"
 #include "app/file_list_model.h"
 #include "app/folder_tree_model.h"
@@ -27,7 +28,6 @@
 #include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
 #include "app/results_model.h"
-#include "app/ui/apply_section.h"
 #include "gui_test_support.h"
 #include "results_view.h"
 #include "support/test_support.h"

@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidgetItemIterator>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,19 +15,19 @@
 #include <map>
 #include <set>
 
+#include "app/apply_section.h"
 #include "app/disk_list.h"
-#include "app/source_lease.h"
 #include "app/language_table.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/recover_options_wnd.h"
 #include "app/recover_process_wnd.h"
-#include "app/ui/apply_section.h"
+#include "app/source_lease.h"
 #include "app/ui/markup.h"
-#include "gui_test_support.h"
-#include "results_view.h"
-#include "platform/little_endian.h"
 #include "engines/recovery_target.h"
+#include "gui_test_support.h"
+#include "platform/little_endian.h"
+#include "results_view.h"
 #include "scanlog/scan_history.h"
 #include "support/photo_fixture.h"
 #include "support/test_support.h"
@@ -455,14 +455,14 @@ class ImageVolumesTest : public QObject {
 
         // The lines are in the user's language.
         window.ShowPage(CMainWnd::kPageFileType);
-        LanguageTable().SetLanguage("German");
+        QCOMPARE(LanguageTable().SetLanguage("German"), kOk);
         const test::SeenBox german = added(image, "image_cut_short_german");
         QVERIFY(german.text.startsWith("Einige Einträge der Partitionstabelle von cut.img"));
         QVERIFY(german.text.contains("das Abbild hat aber nur 40960 (es wurde abgeschnitten)"));
         QVERIFY(german.text.contains(
             "Partition 2 (Sektoren 34816 bis 67583) reicht über das Ende des Abbilds (40960 "
             "Sektoren) hinaus; nur ihre ersten 6144 Sektoren sind vorhanden"));
-        LanguageTable().SetLanguage("English");
+        QCOMPARE(LanguageTable().SetLanguage("English"), kOk);
 
         {
             std::fstream spoil(image, std::ios::in | std::ios::out | std::ios::binary);

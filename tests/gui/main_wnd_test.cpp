@@ -9,10 +9,10 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/apply_section.h"
 #include "app/disk_list.h"
 #include "app/language_table.h"
 #include "app/message_box.h"
-#include "app/ui/apply_section.h"
 #include "app/ui/markup.h"
 #include "app/ui/markup_label.h"
 #include "app/ui/picture_frame.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/ui/apply_section.h"
+#include "app/apply_section.h"
 #include "app/ui/picture_frame.h"
 #include "gui_test_support.h"
 
@@ -71,7 +71,7 @@ class MessageBoxTest : public QObject {
     }
 
     void ButtonsTakeTheLanguageTexts() {
-        LanguageTable().SetLanguage("German");
+        QCOMPARE(LanguageTable().SetLanguage("German"), kOk);
         CMessageBox box(kMessageQuestion, nullptr, "?");
         QCOMPARE(box.findChild<QPushButton*>("cancelbtn")->text(), QString("Abbrechen"));
         QCOMPARE(box.findChild<QLabel*>("title")->text(), QString("Frage"));

@@ -12,13 +12,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/apply_section.h"
 #include "app/found_files.h"
 #include "app/message_box.h"
 #include "app/player_launcher.h"
 #include "app/preview_display.h"
 #include "app/preview_process_wnd.h"
 #include "app/preview_wnd.h"
-#include "app/ui/apply_section.h"
 #include "engine_fixture.h"
 #include "gui_test_support.h"
 #include "support/test_support.h"

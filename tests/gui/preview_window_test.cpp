@@ -31,9 +31,7 @@ class PictureFilesEngine : public ScanEngine {
     uint64_t UnreadableSectors() const override { return 0; }
     void CloseSource() override {}
     Status ReopenSource() override { return kOk; }
-    Status SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override {
-        return kOk;
-    }
+    void SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override {}
     Status Scan(const std::optional<std::string>&) override { return kOk; }
     Status ListFolder(const FoundRecord*, int, std::vector<FoundRecord>&) override { return kOk; }
     Status CountFolderFiles(const FoundRecord*, int, uint32_t&) override { return kOk; }
@@ -46,7 +44,7 @@ class PictureFilesEngine : public ScanEngine {
     Status RecoverRecord(const FoundRecord&, const std::string&, int) override {
         return kErrInvalidParameter;
     }
-    Status SetSearchCallback(SearchProgressCallback, void*) override { return kOk; }
+    void SetSearchCallback(SearchProgressCallback, void*) override {}
     Status FindByExtensions(const std::string&, std::vector<FoundRecord>&) override { return kOk; }
     Status ReadRecordData(const FoundRecord& record, std::string& tempPath, std::span<std::byte>,
                           uint32_t& size, PreviewCallback, void*) override {

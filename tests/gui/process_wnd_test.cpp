@@ -59,12 +59,11 @@ class CTestEngine : public ScanEngine {
     uint64_t UnreadableSectors() const override { return 0; }
     void CloseSource() override {}
     Status ReopenSource() override { return kOk; }
-    Status SetCallbacks(ScanProgressCallback scan, CopyProgressCallback, void* user,
-                        int weight) override {
+    void SetCallbacks(ScanProgressCallback scan, CopyProgressCallback, void* user,
+                      int weight) override {
         callback_ = scan;
         user_ = user;
         weight_ = weight;
-        return kOk;
     }
     Status Scan(const std::optional<std::string>&) override {
         scanned = true;
@@ -98,10 +97,9 @@ class CTestEngine : public ScanEngine {
     uint64_t GetFileCount() override { return 2; }
     Status GetRecordPath(const FoundRecord&, std::string&) override { return kOk; }
     Status RecoverRecord(const FoundRecord&, const std::string&, int) override { return kOk; }
-    Status SetSearchCallback(SearchProgressCallback callback, void* user) override {
+    void SetSearchCallback(SearchProgressCallback callback, void* user) override {
         search_ = callback;
         searchUser_ = user;
-        return kOk;
     }
     Status FindByExtensions(const std::string& extensions, std::vector<FoundRecord>& out) override {
         lastPattern = extensions;
@@ -237,8 +235,8 @@ class ProcessWndTest : public QObject {
             engine->reports = 1000000;
             sources.engines.push_back(std::move(engine));
         }
-        auto window = std::make_unique<CScanProcessWnd>(&owner, sources.List(), false,
-                                                         sources.Maker());
+        auto window =
+            std::make_unique<CScanProcessWnd>(&owner, sources.List(), false, sources.Maker());
         window->open();
         QTRY_VERIFY(!sources.made.empty() && sources.made[0]->calls > 5);
         window->done(QDialog::Rejected);
@@ -249,7 +247,7 @@ class ProcessWndTest : public QObject {
         QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
 
         window = std::make_unique<CScanProcessWnd>(&owner, std::vector{&sources.second}, false,
-                                                    sources.Maker());
+                                                   sources.Maker());
         window->open();
         QTRY_VERIFY(sources.made.size() == 2 && sources.made[1]->calls > 5);
         QElapsedTimer clock;
@@ -411,8 +409,8 @@ class ProcessWndTest : public QObject {
             ScanHistory saved(history.Folder());  // what `config` now holds
             ScanHistoryRecord record{};
             QCOMPARE(saved.FindImageScan(image, record), !forgotten);
-            if (!forgotten) history.ForgetScan(folder);
-            history.Save();
+            if (!forgotten) IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+            IgnoreStatus(history.Save(), "cleaning up");
         }
     }
 
@@ -480,8 +478,8 @@ class ProcessWndTest : public QObject {
             QCOMPARE(window.exec(), kProcessDone);
             QCOMPARE(seen.text, MessageText(finished ? "MSG1210" : "MSG1206"));
             QVERIFY(seen.text.contains(finished ? "to the end" : "stopped"));
-            history.ForgetScan(folder);
-            history.Save();
+            IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+            IgnoreStatus(history.Save(), "cleaning up");
         }
     }
 
@@ -543,8 +541,9 @@ class ProcessWndTest : public QObject {
         QVERIFY(window.Stopped());
         QCOMPARE(sources.made.size(), size_t(1));  // the second source was not begun
         QCOMPARE(questions, 3);
-        for (const std::string& folder : folders) history.ForgetScan(folder);
-        history.Save();
+        for (const std::string& folder : folders)
+            IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+        IgnoreStatus(history.Save(), "cleaning up");
     }
 
     // Stop pressed at many points of a deep scan of two sources, the second with an unfinished
@@ -557,9 +556,8 @@ class ProcessWndTest : public QObject {
         ScanHistory& history = ScanHistory::Instance();
         for (const int stopAt : {1, 30, 60, 99, 100}) {
             for (const Engine mode : {Engine::Reporting, Engine::Silent, Engine::Ending}) {
-                const QString point = QStringLiteral("stop at %1%, mode %2")
-                                          .arg(stopAt)
-                                          .arg(static_cast<int>(mode));
+                const QString point =
+                    QStringLiteral("stop at %1%, mode %2").arg(stopAt).arg(static_cast<int>(mode));
                 Sources sources;
                 std::vector<std::string> folders;
                 for (SourceItem* source : sources.List()) {
@@ -611,8 +609,9 @@ class ProcessWndTest : public QObject {
                 finished = true;
                 watchdog.join();
                 QVERIFY2(window.WorkerDone(), qPrintable(point));
-                for (const std::string& folder : folders) history.ForgetScan(folder);
-                history.Save();
+                for (const std::string& folder : folders)
+                    IgnoreStatus(history.ForgetScan(folder), "cleaning up");
+                IgnoreStatus(history.Save(), "cleaning up");
             }
         }
     }

@@ -10,14 +10,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/apply_section.h"
 #include "app/found_files.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/preview_wnd.h"
 #include "app/recover_process_wnd.h"
-#include "app/ui/apply_section.h"
 #include "engine_fixture.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "gui_test_support.h"
 #include "support/crafted_names.h"
 #include "support/engine_tree.h"

@@ -8,21 +8,21 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTest>
 #include <QTableView>
+#include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <map>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
+#include "app/apply_section.h"
 #include "app/disk_list.h"
 #include "app/file_list_model.h"
 #include "app/found_files.h"
-#include "app/results_model.h"
 #include "app/main_wnd.h"
-#include "app/ui/apply_section.h"
+#include "app/results_model.h"
 #include "app/ui/markup.h"
 #include "app/ui/markup_label.h"
 #include "gui_test_support.h"

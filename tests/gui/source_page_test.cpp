@@ -12,19 +12,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/apply_section.h"
 #include "app/disk_access.h"
 #include "app/disk_image_check.h"
 #include "app/disk_list.h"
 #include "app/main_wnd.h"
-#include "app/message_format.h"
 #include "app/message_box.h"
+#include "app/message_format.h"
 #include "app/recover_process_wnd.h"
 #include "app/source_lease.h"
-#include "app/ui/apply_section.h"
 #include "app/ui/markup.h"
 #include "gui_test_support.h"
-#include "scanlog/scan_log_folder.h"
 #include "results_view.h"
+#include "scanlog/scan_log_folder.h"
 #include "support/test_support.h"
 
 namespace keltra {

@@ -10,19 +10,20 @@
 
 namespace keltra::test {
 
-inline void FeedDeepExFat(DeepExFatSearch& search, const SectorSource& source,
-                          uint32_t sectorSize = 512) {
+inline Status FeedDeepExFat(DeepExFatSearch& search, const SectorSource& source,
+                            uint32_t sectorSize = 512) {
     const uint32_t chunk = static_cast<uint32_t>(kReadPieceBytes / sectorSize);
     std::vector<std::byte> buffer(kReadPieceBytes);
     for (uint64_t at = 0; at < source.totalSectors; at += chunk) {
         const uint32_t count =
             static_cast<uint32_t>(std::min<uint64_t>(chunk, source.totalSectors - at));
         uint32_t read = 0;
-        ReadSectors(source, count, buffer, at, static_cast<int>(sectorSize), read);
+        IgnoreStatus(ReadSectors(source, count, buffer, at, static_cast<int>(sectorSize), read),
+                     "what was read is fed, as the pass does");
         search.ExamineSectors(std::span<const std::byte>(buffer).first(size_t{read} * sectorSize),
                               at);
     }
-    search.Finish();
+    return search.Finish();
 }
 
 }  // namespace keltra::test

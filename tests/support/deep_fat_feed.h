@@ -6,21 +6,22 @@
 #include <algorithm>
 #include <vector>
 
-#include "engines/fat/fat_entry.h"
 #include "engines/fat/deep_fat_search.h"
+#include "engines/layouts/fat_entry.h"
 #include "storage/sector_source.h"
 
 namespace keltra::test {
 
-inline void FeedDeepFat(DeepFatSearch& engine, const SectorSource& source,
-                        uint32_t sectorSize = 512) {
+inline Status FeedDeepFat(DeepFatSearch& engine, const SectorSource& source,
+                          uint32_t sectorSize = 512) {
     const uint32_t chunk = static_cast<uint32_t>(kReadPieceBytes / sectorSize);
     std::vector<std::byte> buffer(kReadPieceBytes);
     for (uint64_t at = 0; at < source.totalSectors; at += chunk) {
         const uint32_t count =
             static_cast<uint32_t>(std::min<uint64_t>(chunk, source.totalSectors - at));
         uint32_t read = 0;
-        ReadSectors(source, count, buffer, at, static_cast<int>(sectorSize), read);
+        IgnoreStatus(ReadSectors(source, count, buffer, at, static_cast<int>(sectorSize), read),
+                     "what was read is fed, as the pass does");
         for (uint32_t i = 0; i < read; ++i) {
             const auto sector =
                 std::span<const std::byte>(buffer).subspan(size_t{i} * sectorSize, sectorSize);
@@ -31,7 +32,7 @@ inline void FeedDeepFat(DeepFatSearch& engine, const SectorSource& source,
             }
         }
     }
-    engine.Finish();
+    return engine.Finish();
 }
 
 }  // namespace keltra::test

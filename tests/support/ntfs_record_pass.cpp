@@ -31,7 +31,9 @@ RecordPassResult RunNtfsRecordPass(DeepNtfsSearch& engine, const SectorSource& s
     for (uint64_t at = 0; at < count; at += chunkSectors) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, count - at));
         uint32_t read = 0;
-        ReadSectors(source, want, chunk, first + at, static_cast<int>(sectorSize), read);
+        IgnoreStatus(
+            ReadSectors(source, want, chunk, first + at, static_cast<int>(sectorSize), read),
+            "what was read is examined, as the pass does");
         for (uint32_t i = 0; i < read; ++i) {
             const auto sector = std::span<const std::byte>(chunk).subspan(
                 size_t{i} * sectorSize, size_t{read - i} * sectorSize);
@@ -50,7 +52,8 @@ RecordPassResult RunNtfsRecordPass(DeepNtfsSearch& engine, const SectorSource& s
                 }
                 record = std::span<const std::byte>(again).first(size_t{got} * sectorSize);
             }
-            engine.HandleFileRecord(record, first + at + i);
+            IgnoreStatus(engine.HandleFileRecord(record, first + at + i),
+                         "records that do not parse are passed over, as in the pass");
             ++result.handed;
         }
     }

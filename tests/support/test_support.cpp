@@ -50,7 +50,8 @@ ScopedAppDataFolder::ScopedAppDataFolder() {
     ::setenv("XDG_DATA_HOME", dir_.Path().c_str(), 1);
     // The process-wide history was made on the folder of the first test that used it; each
     // test starts with an empty history of its own.
-    ScanHistory::Instance().UseFolder(ScanLogFolder());
+    IgnoreStatus(ScanHistory::Instance().UseFolder(ScanLogFolder()),
+                 "a new folder holds no history yet");
 }
 
 ScopedAppDataFolder::~ScopedAppDataFolder() {

@@ -1,4 +1,4 @@
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <random>
 
 #include "engines/deep/deep_scan.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "platform/little_endian.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"

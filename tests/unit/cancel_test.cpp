@@ -9,7 +9,7 @@
 #include <set>
 
 #include "engines/deep/deep_scan.h"
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "scanlog/scan_history.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 struct StopAt {
     int calls = 0;
     int stopAt = 0;
-    int Next() { return ++calls == stopAt ? kCancelled : 0; }
+    int Next() { return ++calls == stopAt ? kCancelled.value() : 0; }
     static int OnScan(void* user, int, int, int, uint64_t, uint64_t, uint64_t, int) {
         return static_cast<StopAt*>(user)->Next();
     }

@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/deep/carve_pass.h"
 #include "engines/extension_categories.h"
 #include "support/test_support.h"

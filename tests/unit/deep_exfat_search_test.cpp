@@ -344,7 +344,7 @@ void StartSearch(DeepExFatSearch& search, const std::string& image, const std::s
 void FeedWhole(DeepExFatSearch& search, const std::string& image) {
     SectorSource pass;
     ASSERT_EQ(OpenImageSource(pass, image), kOk);
-    test::FeedDeepExFat(search, pass);
+    EXPECT_EQ(test::FeedDeepExFat(search, pass), kOk);
 }
 
 struct CardCase {
@@ -500,7 +500,7 @@ TEST(DeepExFatSearchUpcase, AContinuedPassKeepsTheTableTheStoppedPartMet) {
         ASSERT_NO_FATAL_FAILURE(StartSearch(first, image, dir / "logs", std::nullopt, sectors));
         FeedRange(first, image, 0, stopAt);
         // The heap is not known yet from the few folders met: the table is only sighted.
-        first.Finish();
+        EXPECT_EQ(first.Finish(), kOk);
     }
     // The log itself; the files beside it add a suffix to its name.
     for (const auto& entry : fs::directory_iterator(dir / "logs")) {
@@ -519,7 +519,7 @@ TEST(DeepExFatSearchUpcase, AContinuedPassKeepsTheTableTheStoppedPartMet) {
     DeepExFatSearch continued;
     ASSERT_NO_FATAL_FAILURE(StartSearch(continued, image, dir / "logs", logName, sectors));
     FeedRange(continued, image, stopAt, sectors);
-    continued.Finish();
+    EXPECT_EQ(continued.Finish(), kOk);
     EXPECT_TRUE(continued.UpcaseFound());
     EXPECT_EQ(continued.Upcase().Upper(u'\u00E9'), u'\u00C9');
     EXPECT_EQ(test::ListTree(continued).count("DCIM/101CANON/IMG_0104.JPG"), 1u);

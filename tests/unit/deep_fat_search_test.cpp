@@ -10,9 +10,9 @@
 #include <regex>
 #include <set>
 
-#include "engines/engine_factory.h"
-#include "engines/fat/quick_fat_scan.h"
+#include "engines/factory/engine_factory.h"
 #include "engines/fat/fat_geometry.h"
+#include "engines/fat/quick_fat_scan.h"
 #include "platform/little_endian.h"
 #include "support/deep_fat_feed.h"
 #include "tests/unit/fat_test_support.h"
@@ -38,7 +38,8 @@ std::map<std::string, Listed> ListTree(FoundFiles& engine, size_t limit = SIZE_M
         Item item = work.front();
         work.pop_front();
         std::vector<FoundRecord> children;
-        engine.ListFolder(item.folder ? &*item.folder : nullptr, item.depth, children);
+        EXPECT_EQ(engine.ListFolder(item.folder ? &*item.folder : nullptr, item.depth, children),
+                  kOk);
         for (const FoundRecord& c : children) {
             const std::string path = item.path + std::string(c.Name());
             if (!out.emplace(test::ComparablePath(path), Listed{c, path}).second) continue;
@@ -59,7 +60,7 @@ std::string Original(const std::string& name) {
 std::string Recovered(FoundFiles& engine, const FoundRecord& record, const test::ScratchDir& out) {
     const std::string target = out / "recovered.bin";
     std::filesystem::remove(target);
-    engine.RecoverRecord(record, target, 0);
+    IgnoreStatus(engine.RecoverRecord(record, target, 0), "the callers look at what was written");
     return std::filesystem::exists(target) ? Text(test::ReadWholeFile(target)) : std::string();
 }
 
@@ -77,7 +78,7 @@ struct DeepSearch {
         if (!feed) return;
         SectorSource pass;
         OpenReaderSource(pass, std::make_unique<test::MemoryReader>(std::move(bytes)), sectors);
-        test::FeedDeepFat(engine, pass);
+        EXPECT_EQ(test::FeedDeepFat(engine, pass), kOk);
     }
     DeepFatSearch engine;
 };
@@ -357,7 +358,7 @@ TEST(DeepFatSearch, LongNamesAcrossSectorsInBothArrivalOrders) {
         if (nextFirst) search.engine.HandleDirectorySector(nextSector, first + 1);
         search.engine.HandleFolderStart(firstSector, first);
         if (!nextFirst) search.engine.HandleDirectorySector(nextSector, first + 1);
-        search.engine.Finish();
+        EXPECT_EQ(search.engine.Finish(), kOk);
         std::set<std::string> names;
         std::vector<FoundRecord> found;
         ASSERT_EQ(search.engine.FindByExtensions("*.txt|", found), kOk);
@@ -391,7 +392,7 @@ TEST(DeepFatSearch, WhatIsKeptBetweenSightingsIsBounded) {
     DeepSearch search(std::vector<std::byte>(1 << 20), logs, false);
     const uint64_t count = DeepFatSearch::kMaxSavedSectors + 100;
     for (uint64_t s = 0; s < count; ++s) search.engine.HandleDirectorySector(sector, 4 * s + 1);
-    search.engine.Finish();
+    EXPECT_EQ(search.engine.Finish(), kOk);
     EXPECT_EQ(search.engine.Dropped().savedSectors, 100u);
     EXPECT_GT(search.engine.Dropped().unplacedFiles, 0u);
     EXPECT_EQ(search.engine.GetRecordCount(), 0u);

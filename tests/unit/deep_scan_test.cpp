@@ -29,22 +29,23 @@ struct Call {
 };
 
 // Records every progress call; answers kCancelled at the pass call number `stopAt` (counted
-// from 1, 0 = never) or, with `stopQuick`, at the first call of the quick phase.
+// from 1, 0 = never) or, with `stopQuick`, at the first call of the quick phase. With
+// `folderAtPass`, makes that folder at the first call of the pass.
 struct Recorder {
     std::vector<Call> calls;
     int stopAt = 0;
     bool stopQuick = false;
     int passCalls = 0;
+    std::string folderAtPass;
 
     static int OnProgress(void* user, int percent, int weight, int, uint64_t current,
                           uint64_t total, uint64_t files, int) {
         auto* self = static_cast<Recorder*>(user);
         self->calls.push_back({percent, weight, current, total, files});
-        if (weight == DeepScan::kQuickWeight && self->stopQuick) return kCancelled;
-        if (weight == DeepScan::kPassWeight && ++self->passCalls == self->stopAt) {
-            return kCancelled;
-        }
-        return 0;
+        if (weight == DeepScan::kQuickWeight && self->stopQuick) return kCancelled.value();
+        if (weight != DeepScan::kPassWeight) return 0;
+        if (!self->folderAtPass.empty()) fs::create_directories(self->folderAtPass);
+        return ++self->passCalls == self->stopAt ? kCancelled.value() : 0;
     }
     std::vector<Call> PassCalls() const {
         std::vector<Call> pass;
@@ -98,7 +99,8 @@ TEST_P(DeepOnPhotos, LogsThatCannotBeWrittenFailTheScanAndLeaveNoHistory) {
     const std::string image = CopyOf(dir_, GetParam(), "nolog.img");
     const std::string blocked = dir_ / "not_a_folder";
     test::WriteWholeFile(blocked, std::vector<std::byte>(16));
-    ScanHistory::Instance().UseFolder(blocked + "/ScanLog");
+    IgnoreStatus(ScanHistory::Instance().UseFolder(blocked + "/ScanLog"),
+                 "no history can be read there either");
     auto deep = OpenDeep(image);
     Recorder recorder;
     const Status status = ScanDeep(*deep, recorder);
@@ -109,6 +111,20 @@ TEST_P(DeepOnPhotos, LogsThatCannotBeWrittenFailTheScanAndLeaveNoHistory) {
     }
     ScanHistoryRecord saved{};
     EXPECT_FALSE(ScanHistory::Instance().FindImageScan(image, saved));
+}
+
+// The history cannot take the scan's end (a folder stands where its new copy is written, made
+// once the pass runs): the scan could be neither listed again after a restart nor continued,
+// so it does not report success.
+TEST_P(DeepOnPhotos, AScanWhoseEndCannotBeRememberedFails) {
+    const std::string image = CopyOf(dir_, GetParam(), "nohistory.img");
+    auto deep = OpenDeep(image);
+    Recorder recorder;
+    recorder.folderAtPass = ScanHistory::Instance().ConfigPath() + ".tmp";
+    const Status status = ScanDeep(*deep, recorder);
+    EXPECT_FALSE(recorder.PassCalls().empty());
+    EXPECT_NE(status, kOk);
+    EXPECT_NE(status, kCancelled);
 }
 
 TEST_P(DeepOnPhotos, ProgressRunsFromTenToOneHundredTenAndEndsAtOneHundred) {
@@ -408,13 +424,14 @@ TEST(DeepScan, ExFatCardWithoutBootRegionStoppedAndContinuedGivesTheSameFiles) {
     ASSERT_GE(stops.size(), 3u);
     for (const int stopAt : stops) {
         SCOPED_TRACE(stopAt);
-        const std::string image = CopyOf(dir, "exfat_card_mbr.img", "stopped" +
-                                                                      std::to_string(stopAt));
+        const std::string image =
+            CopyOf(dir, "exfat_card_mbr.img", "stopped" + std::to_string(stopAt));
         auto second = StoppedAndContinued(image, stopAt);
         ASSERT_NE(second, nullptr);
         EXPECT_EQ(ListAll(*second), expected);
-        EXPECT_EQ(FileContents(*second, RecordOrigin::DeepExFat, dir / ("b" + std::to_string(stopAt))),
-                  want);
+        EXPECT_EQ(
+            FileContents(*second, RecordOrigin::DeepExFat, dir / ("b" + std::to_string(stopAt))),
+            want);
     }
 }
 

@@ -61,7 +61,7 @@ struct Recorder {
 int Record(void* user, int percent, uint64_t done, uint64_t total, int secondsLeft) {
     auto& r = *static_cast<Recorder*>(user);
     r.calls.push_back({percent, done, total, secondsLeft});
-    return r.calls.size() - 1 == r.stopAt ? kCancelled : 0;
+    return r.calls.size() - 1 == r.stopAt ? kCancelled.value() : 0;
 }
 
 // A clock that moves one second each time it is read.

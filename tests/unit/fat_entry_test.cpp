@@ -1,4 +1,4 @@
-#include "engines/fat/fat_entry.h"
+#include "engines/layouts/fat_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 #include "platform/little_endian.h"
 #include "support/test_support.h"
 

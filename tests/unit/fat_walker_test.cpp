@@ -39,7 +39,8 @@ struct MemoryVolume {
                          sectors);
         if (geometry) {
             volume = FatVolume{&source, 0, sectors, *geometry};
-            table.Load(source, 0, *geometry);
+            IgnoreStatus(table.Load(source, 0, *geometry),
+                         "a FAT that cannot be read is read again at each lookup");
         }
     }
     SectorSource source;

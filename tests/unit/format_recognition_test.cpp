@@ -3,6 +3,7 @@
 // container family, and the category and file-type option of every new extension.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <regex>

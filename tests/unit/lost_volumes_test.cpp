@@ -194,9 +194,8 @@ struct PassStop {
     static int OnProgress(void* user, int, int weight, int, uint64_t current, uint64_t, uint64_t,
                           int) {
         const auto* self = static_cast<PassStop*>(user);
-        return weight == DeepScan::kPassWeight && self->stopFrom != 0 &&
-                       current >= self->stopFrom
-                   ? kCancelled
+        return weight == DeepScan::kPassWeight && self->stopFrom != 0 && current >= self->stopFrom
+                   ? kCancelled.value()
                    : 0;
     }
 };

@@ -12,9 +12,9 @@
 #include <tuple>
 #include <vector>
 
-#include "engines/carving/signature_carver.h"
-#include "engines/deep/deep_scan.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/deep/carve_pass.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/deep/sector_pass.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
@@ -226,7 +226,7 @@ struct StopAt {
         auto* self = static_cast<StopAt*>(user);
         if (weight != DeepScan::kPassWeight) return 0;
         self->done.push_back(current);
-        return ++self->passCalls == self->stopAt ? kCancelled : 0;
+        return ++self->passCalls == self->stopAt ? kCancelled.value() : 0;
     }
 };
 

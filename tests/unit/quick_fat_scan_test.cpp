@@ -6,7 +6,7 @@
 #include <random>
 #include <set>
 
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "platform/little_endian.h"
 #include "tests/unit/fat_test_support.h"
 
@@ -47,7 +47,8 @@ std::map<std::string, Listed> ListTree(ScanEngine& engine, size_t limit = SIZE_M
         Item item = work.front();
         work.pop_front();
         std::vector<FoundRecord> children;
-        engine.ListFolder(item.folder ? &*item.folder : nullptr, item.depth, children);
+        IgnoreStatus(engine.ListFolder(item.folder ? &*item.folder : nullptr, item.depth, children),
+                     "the callers look at what is listed, also on damaged volumes");
         for (const FoundRecord& c : children) {
             const std::string path = item.path + std::string(c.Name());
             if (!out.emplace(test::ComparablePath(path), Listed{c, item.depth}).second) continue;
@@ -306,7 +307,7 @@ TEST(QuickFatScan, FreeRangesAreTheClustersTheFatLeavesFree) {
     uint64_t freeClusters = 0;
     for (uint32_t n = 2; n <= v.geometry.MaxCluster(); ++n) {
         uint32_t value = 1;
-        table.Entry(n, value);
+        IgnoreStatus(table.Entry(n, value), "an entry that cannot be read stays 1: not free");
         freeClusters += value == 0 ? 1 : 0;
     }
     const uint64_t tail = v.sectors - v.geometry.dataAreaStart -
@@ -360,9 +361,9 @@ TEST(QuickFatScan, DamagedVolumesNeverCrashOrHang) {
             int copies = 0;
             for (const auto& [path, l] : listed) {
                 if (l.record.isFolder != 0 || l.record.size > (1 << 20) || ++copies > 8) continue;
-                engine->RecoverRecord(l.record, out / "copy.bin", 0);
+                IgnoreStatus(engine->RecoverRecord(l.record, out / "copy.bin", 0), "any answer");
             }
-            engine->LoadVolumeBitmap();
+            IgnoreStatus(engine->LoadVolumeBitmap(), "any answer; the free runs must still end");
             uint64_t position = 0;
             for (int i = 0; i < 100000; ++i) {
                 uint64_t length = 0;

@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "platform/clock.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
@@ -192,6 +192,17 @@ TEST_F(QuickNtfsScanTest, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) 
     EXPECT_TRUE(found);
 }
 
+// The log's folder cannot be made (a file stands in its place): what the scan found could be
+// neither listed after a restart nor continued, so the scan does not report success.
+TEST_F(QuickNtfsScanTest, ALogThatCannotBeMadeFailsTheScan) {
+    const std::string blocked = logs_ / "blocked";
+    test::WriteWholeFile(blocked, std::vector<std::byte>(16));
+    engine_.SetLogFolder(blocked + "/scan");
+    const Status status = engine_.Scan(std::nullopt);
+    EXPECT_NE(status, kOk);
+    EXPECT_NE(status, kCancelled);
+}
+
 TEST_F(QuickNtfsScanTest, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
     ASSERT_EQ(engine_.Scan(std::nullopt), kOk);
     auto bytes = test::ReadWholeFile(image_);
@@ -273,7 +284,7 @@ TEST_F(QuickNtfsScanTest, CancelKeepsWhatWasFoundAndLogReopens) {
     } counter;
     engine_.SetCallbacks(
         [](void* user, int, int, int, uint64_t, uint64_t, uint64_t, int) {
-            return ++static_cast<Counter*>(user)->calls >= 1 ? kCancelled : 0;
+            return ++static_cast<Counter*>(user)->calls >= 1 ? kCancelled.value() : 0;
         },
         nullptr, &counter, 100);
     EXPECT_EQ(engine_.Scan(std::nullopt), kCancelled);

@@ -98,7 +98,7 @@ int Watch(void* user, const RescueProgress& p, const RescueMap&) {
     if (w.phases.empty() || w.phases.back() != std::pair(p.phase, p.pass)) {
         w.phases.emplace_back(p.phase, p.pass);
     }
-    return ++w.calls == w.stopAt ? kCancelled : 0;
+    return ++w.calls == w.stopAt ? kCancelled.value() : 0;
 }
 
 RescueMap SavedMap(const std::string& image) {
@@ -142,7 +142,7 @@ TEST(RescueCopier, CopiesEveryReadableSectorAndMapsExactlyTheBadOnes) {
         Watcher stopAtPassTwo;
         RescueCopier c(
             [](void*, const RescueProgress& p, const RescueMap&) {
-                return p.phase == RescuePhase::kCopying && p.pass == 2 ? kCancelled : 0;
+                return p.phase == RescuePhase::kCopying && p.pass == 2 ? kCancelled.value() : 0;
             },
             &stopAtPassTwo);
         EXPECT_EQ(c.Run(probe, kSector, 0, bytes.size(), dir / "probe.img", "card"), kCancelled);

@@ -1,4 +1,4 @@
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 
 #include <gtest/gtest.h>
 
@@ -298,7 +298,7 @@ struct PassSeen {
 int OnPass(void* user, int percent, int weight, int, uint64_t, uint64_t, uint64_t, int) {
     auto* seen = static_cast<PassSeen*>(user);
     seen->calls.emplace_back(percent, weight);
-    return static_cast<int>(seen->calls.size()) == seen->stopAfter ? kCancelled : 0;
+    return static_cast<int>(seen->calls.size()) == seen->stopAfter ? kCancelled.value() : 0;
 }
 
 TEST(FileTypeRecovery, WholeRangePassReportsOnTheDeepScaleAndStopsKeepingItsFinds) {

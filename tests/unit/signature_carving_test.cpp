@@ -547,7 +547,7 @@ TEST_F(SignatureCarving, AsfBroadcastAndSizeLimits) {
 }
 
 int CancelAll(void*, int, int, int, uint64_t, uint64_t, uint64_t, int) {
-    return kCancelled;
+    return kCancelled.value();
 }
 int StopQuietly(void*, int, int, int, uint64_t, uint64_t, uint64_t, int) {
     return 1;

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <tuple>
 
-#include "engines/engine_factory.h"
+#include "engines/factory/engine_factory.h"
 #include "storage/sector_source.h"
 #include "support/test_support.h"
 

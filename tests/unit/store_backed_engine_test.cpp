@@ -83,7 +83,7 @@ int OnCopy(void* user, int percent, int hundred, Status error, const std::string
     auto* log = static_cast<CopyLog*>(user);
     EXPECT_EQ(hundred, 100);
     if (percent == 100) log->finished.emplace_back(destination, error);
-    if (log->cancelAfter >= 0 && ++log->pieces > log->cancelAfter) return kCancelled;
+    if (log->cancelAfter >= 0 && ++log->pieces > log->cancelAfter) return kCancelled.value();
     return 0;
 }
 
@@ -149,8 +149,8 @@ class StoreBackedEngineTest : public ::testing::Test {
     }
     FoundRecord Record(uint32_t index) {
         std::vector<FoundRecord> all;
-        engine.Store()->Flush();
-        engine.Store()->SearchByExtension("*.txt|", all);
+        EXPECT_EQ(engine.Store()->Flush(), kOk);
+        EXPECT_EQ(engine.Store()->SearchByExtension("*.txt|", all), kOk);
         for (const auto& r : all) {
             if (r.recordIndex == index) return r;
         }

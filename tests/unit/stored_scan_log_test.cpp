@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/commands/found_output.h"
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 #include "engines/ntfs/quick_ntfs_scan.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"

@@ -1,4 +1,5 @@
-// Classification of a source's first 16 KiB, and the boot-sector fields the engines use.
+// The first 16 KiB of a volume: reading them, their classification, and the boot-sector fields
+// the engines use.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +7,9 @@
 #include <optional>
 #include <span>
 #include <string>
+
+#include "platform/status.h"
+#include "storage/sector_source.h"
 
 namespace keltra {
 
@@ -57,5 +61,15 @@ struct FatBootFields {
     std::string label;        // volume label of the extended boot record, trailing blanks cut
 };
 FatBootFields ReadFatBootFields(std::span<const std::byte> bootSector, bool fat32);
+
+// Reads the boot area of a partition of an open disk (`sectorSize` = the disk's logical sector
+// size) or of an image (`sectorSize` = 512, start 0). 87 or 30 when it cannot be read whole.
+// When its first sector describes no file system, a sound backup boot sector stands in for it:
+// FAT32's or exFAT's inside the area (see RestoreBackupBootSector), or NTFS's in the last of the
+// volume's `sectorCount` sectors when the count is given. `backupSector`, when given, receives
+// the backup's sector number from the start, or 0 when the first sector was used.
+Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t sectorSize,
+                    std::span<std::byte, kBootAreaBytes> out, uint64_t sectorCount = 0,
+                    uint64_t* backupSector = nullptr);
 
 }  // namespace keltra

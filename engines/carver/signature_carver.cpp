@@ -1,6 +1,7 @@
-#include "engines/carving/signature_carver.h"
+#include "engines/carver/signature_carver.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
@@ -8,6 +9,10 @@
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
+
+static_assert(std::is_same_v<CarveProgressCallback, ScanProgressCallback>,
+              "the session hands the scan's own callback to the end finders");
+
 namespace {
 
 // Longest temporary preview path (in characters, its terminator not counted) that goes into a
@@ -49,8 +54,8 @@ Status SignatureCarver::Open(const SourceRef& ref) {
 }
 
 Status SignatureCarver::OpenSource(SectorSource source, uint32_t sectorSize,
-                                     uint64_t /*startSector*/, uint64_t /*sectorCount*/,
-                                     uint16_t /*sourceTag*/) {
+                                   uint64_t /*startSector*/, uint64_t /*sectorCount*/,
+                                   uint16_t /*sourceTag*/) {
     source_ = std::move(source);
     sectorSize_ = static_cast<int>(sectorSize);
     return kOk;
@@ -72,7 +77,7 @@ Status SignatureCarver::FinishOpen(Status openStatus) {
 }
 
 Status SignatureCarver::OpenWithLog(const SourceRef& ref, int sectorSize,
-                                      const std::string& logName) {
+                                    const std::string& logName) {
     sourceTag_ = ref.tag;
     sectorSize_ = sectorSize;
     uint32_t reported = 0;
@@ -91,7 +96,7 @@ Status SignatureCarver::Begin(const PassStart& start) {
 }
 
 SpanVerdict SignatureCarver::Examine(std::span<const std::byte> span, uint64_t firstSector,
-                                       PassPosition& at) {
+                                     PassPosition& at) {
     // A run of zero sectors starts no file: taken at once. The searches before the carver were
     // offered its first sector; a zero sector is no NTFS record and no FAT folder either.
     if (const uint64_t zeros = PassZeroSectors(at.sectorSize, span); zeros > 0) {
@@ -105,8 +110,8 @@ SpanVerdict SignatureCarver::Examine(std::span<const std::byte> span, uint64_t f
     return {std::max<uint64_t>(skip, 1), kOk};
 }
 
-void SignatureCarver::Finish(const PassEnd& /*end*/) {
-    static_cast<void>(FlushLog());
+Status SignatureCarver::Finish(const PassEnd& /*end*/) {
+    return FlushLog();
 }
 
 Status SignatureCarver::ReopenCarvingLog(const std::string& logName) {
@@ -114,33 +119,30 @@ Status SignatureCarver::ReopenCarvingLog(const std::string& logName) {
     const Status status = ReopenLog(LogFolder(), logName);
     if (status != kOk) return status;
     std::vector<FoundRecord> carved;
-    StoreBackedEngine::ListFolder(nullptr, 0, carved);
+    if (const Status s = StoreBackedEngine::ListFolder(nullptr, 0, carved); s != kOk) return s;
     for (const FoundRecord& record : carved) carvedBefore_.insert(record.location);
     return kOk;
 }
 
-Status SignatureCarver::SetCallbacks(ScanProgressCallback scanProgress,
-                                       CopyProgressCallback copyProgress, void* user, int weight) {
+void SignatureCarver::SetCallbacks(ScanProgressCallback scanProgress,
+                                   CopyProgressCallback copyProgress, void* user, int weight) {
     StoreBackedEngine::SetCallbacks(scanProgress, copyProgress, user, weight);
     session_.progress = scanProgress;
     session_.progressUser = user;
     session_.progressWeight = weight;
-    return kOk;
 }
 
 Status SignatureCarver::ListFolder(const FoundRecord* folder, int depth,
-                                     std::vector<FoundRecord>& out) {
+                                   std::vector<FoundRecord>& out) {
     if (folder != nullptr || depth != 0) {
-        if (Store() != nullptr) Store()->Flush();
-        return kOk;
+        return Store() != nullptr ? Store()->Flush() : kOk;
     }
     return StoreBackedEngine::ListFolder(nullptr, 0, out);
 }
 
 Status SignatureCarver::CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) {
     if (folder != nullptr || depth != 0) {
-        if (Store() != nullptr) Store()->Flush();
-        return kOk;
+        return Store() != nullptr ? Store()->Flush() : kOk;
     }
     return StoreBackedEngine::CountFolderFiles(nullptr, 0, count);
 }
@@ -150,14 +152,9 @@ Status SignatureCarver::GetRecordPath(const FoundRecord& /*record*/, std::string
     return kOk;
 }
 
-Status SignatureCarver::SetSearchCallback(SearchProgressCallback callback, void* user) {
-    StoreBackedEngine::SetSearchCallback(callback, user);
-    return Store() == nullptr ? kErrInvalidParameter : kOk;
-}
-
 Status SignatureCarver::ReadRecordData(const FoundRecord& record, std::string& tempPath,
-                                         std::span<std::byte> buffer, uint32_t& size,
-                                         PreviewCallback callback, void* user) {
+                                       std::span<std::byte> buffer, uint32_t& size,
+                                       PreviewCallback callback, void* user) {
     const std::string_view tempName = PreviewFileName(record.Name());
     Status status;
     if (!tempName.empty() && ScanLogFolder().size() + 1 + tempName.size() > kMaxPreviewPathChars) {
@@ -167,15 +164,15 @@ Status SignatureCarver::ReadRecordData(const FoundRecord& record, std::string& t
         status = StoreBackedEngine::ReadRecordData(record, tempPath, buffer, size, callback, user);
     }
     // An error is told once more, as the end of the preview.
-    if (status > 0 && callback != nullptr) callback(user, 100, status);
+    if (status.value() > 0 && callback != nullptr) callback(user, 100, status.value());
     return status;
 }
 
 Status SignatureCarver::CarveSector(int sectorSize, std::span<const std::byte> sector,
-                                      uint64_t sectorNumber, uint64_t sectorsDoneBefore,
-                                      uint64_t totalSectors, int secondsLeft,
-                                      const SectorSource& source, uint64_t& sectorsToSkip,
-                                      uint64_t& filesFound) {
+                                    uint64_t sectorNumber, uint64_t sectorsDoneBefore,
+                                    uint64_t totalSectors, int secondsLeft,
+                                    const SectorSource& source, uint64_t& sectorsToSkip,
+                                    uint64_t& filesFound) {
     if (Store() == nullptr) return kErrInvalidParameter;
     sectorSize_ = sectorSize;
     std::string name;
@@ -216,7 +213,7 @@ std::string SignatureCarver::LogName() const {
 }
 
 Status SignatureCarver::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
-                                       const DataSink& sink) {
+                                     const DataSink& sink) {
     if (sectorSize_ <= 0 || !source_.IsOpen()) return kErrInvalidParameter;
     const auto bytesPerSector = static_cast<uint64_t>(sectorSize_);
     const uint64_t wanted = std::min(record.size, maxBytes);

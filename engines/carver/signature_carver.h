@@ -4,7 +4,6 @@
 // root and are named after their first sector and type ("123456.jpg").
 #pragma once
 
-
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -41,15 +40,13 @@ class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
     Status OpenWithLog(const SourceRef& source, int sectorSize, const std::string& logName);
 
     // The end searches of this engine's carving report through the scan callback too.
-    Status SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                        void* user, int weight) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                      void* user, int weight) override;
     // The root lists every carved file; a folder, or a depth, lists nothing (0).
     Status ListFolder(const FoundRecord* folder, int depth, std::vector<FoundRecord>& out) override;
     Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
     // Carved files have no folders: empty, 0.
     Status GetRecordPath(const FoundRecord& record, std::string& path) override;
-    // 87 before the engine was opened.
-    Status SetSearchCallback(SearchProgressCallback callback, void* user) override;
     // A photo, audio or video preview whose temporary path would be 260 characters or longer
     // is given in the buffer instead.
     Status ReadRecordData(const FoundRecord& record, std::string& tempPath,
@@ -63,7 +60,7 @@ class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
-    void Finish(const PassEnd& end) override;
+    Status Finish(const PassEnd& end) override;
 
     // A new pass over the source starts: the transport streams carved before it no longer
     // mark the sectors they covered as continuing a stream.
@@ -94,7 +91,6 @@ class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
     void SetLogFolder(std::string folder) { logFolder_ = std::move(folder); }
 
   protected:
-    uint32_t RootKey() const override { return 0; }
     // The data lies contiguously from the record's location, read in 64 KiB pieces of whole
     // sectors. Past the source's end: 87 after what lay before it was delivered.
     Status ReadFileData(const FoundRecord& record, uint64_t maxBytes,

@@ -1,4 +1,4 @@
-#include "engines/fat/fat_entry.h"
+#include "engines/layouts/fat_entry.h"
 
 #include <algorithm>
 #include <cstring>

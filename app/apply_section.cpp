@@ -1,4 +1,4 @@
-#include "app/ui/apply_section.h"
+#include "app/apply_section.h"
 
 #include <QAction>
 #include <QGroupBox>

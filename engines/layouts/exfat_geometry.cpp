@@ -1,4 +1,4 @@
-#include "engines/exfat/exfat_geometry.h"
+#include "engines/layouts/exfat_geometry.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "engines/found_file_recovery.h"
+#include "engines/recovery/found_file_recovery.h"
 
 #include "engines/photo/photo_metadata.h"
 #include "platform/clock.h"
@@ -39,8 +39,7 @@ Status FoundFileRecovery::KeepModifiedTime(const std::string& written,
                                            const FoundRecord& record) const {
     if (record.modified == 0 || record.isFolder != 0) return kOk;
     const SplitDestination split = SplitAtRoot(written, rootSeparators_);
-    const auto nanoseconds =
-        static_cast<uint32_t>(record.modified % kFileTimeTicksPerSecond * 100);
+    const auto nanoseconds = static_cast<uint32_t>(record.modified % kFileTimeTicksPerSecond * 100);
     return SetModifiedTimeBelow(split.root, split.relative, UnixFromFileTime(record.modified),
                                 nanoseconds);
 }

@@ -1,9 +1,9 @@
-#include "engines/boot_area.h"
+#include "engines/layouts/boot_area.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "engines/exfat/exfat_geometry.h"
+#include "engines/layouts/exfat_geometry.h"
 #include "platform/little_endian.h"
 
 namespace keltra {
@@ -189,6 +189,42 @@ FatBootFields ReadFatBootFields(std::span<const std::byte> b, bool fat32) {
         f.label.pop_back();
     }
     return f;
+}
+
+Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t sectorSize,
+                    std::span<std::byte, kBootAreaBytes> out, uint64_t sectorCount,
+                    uint64_t* backupSector) {
+    if (sectorSize == 0 || sectorSize > kBootAreaBytes || kBootAreaBytes % sectorSize != 0) {
+        return kErrInvalidParameter;
+    }
+    if (backupSector != nullptr) *backupSector = 0;
+    const uint32_t count = static_cast<uint32_t>(kBootAreaBytes / sectorSize);
+    uint32_t read = 0;
+    const Status s =
+        ReadSectors(source, count, out, startSector, static_cast<int>(sectorSize), read);
+    if (s != kOk) return s;
+    if (read != count) return kErrReadFault;
+    if (ClassifyBootArea(out) != SourceClass::Unrecognised) return kOk;
+    if (sectorSize == 512) {
+        if (const auto backup = RestoreBackupBootSector(out)) {
+            if (backupSector != nullptr) *backupSector = *backup;
+            return kOk;
+        }
+    }
+    // NTFS keeps its backup in the volume's last sector, which holds the volume's size less one.
+    if (sectorCount > count) {
+        std::vector<std::byte> trial(out.begin(), out.end());
+        const uint64_t last = sectorCount - 1;
+        uint32_t got = 0;
+        if (ReadSectors(source, 1, trial, startSector + last, static_cast<int>(sectorSize), got) ==
+                kOk &&
+            got == 1 && ClassifyBootArea(trial) == SourceClass::Ntfs &&
+            Le16(trial, 11) == sectorSize && Le64(trial, 40) == last) {
+            std::copy_n(trial.begin(), sectorSize, out.begin());
+            if (backupSector != nullptr) *backupSector = last;
+        }
+    }
+    return kOk;
 }
 
 }  // namespace keltra
