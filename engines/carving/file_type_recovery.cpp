@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/carving/carver_screen.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 
@@ -92,11 +93,6 @@ Status CFileTypeRecovery::Begin(const PassStart& start) {
 
 SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                        PassPosition& at) {
-    // A run of zero sectors starts no file: taken at once. The searches before the carver were
-    // offered its first sector; a zero sector is no NTFS record and no FAT folder either.
-    if (const uint64_t zeros = PassZeroSectors(at.sectorSize, span); zeros > 0) {
-        return {zeros, kOk};
-    }
     uint64_t skip = 1;
     const Status s = CarveSector(at.sectorSize, span.first(static_cast<size_t>(at.sectorSize)),
                                  firstSector, at.sectorsDone, at.totalSectors, at.secondsLeft,
@@ -107,6 +103,14 @@ SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t
 
 void CFileTypeRecovery::Finish(const PassEnd& /*end*/) {
     static_cast<void>(FlushLog());
+}
+
+std::unique_ptr<SectorScreen> CFileTypeRecovery::MakeScreen(int sectorSize) const {
+    return std::make_unique<CarverScreen>(sectorSize);
+}
+
+void CFileTypeRecovery::PassOver(uint64_t sectors) {
+    if (sectors != 0) PassOverUnrecognised(session_);
 }
 
 Status CFileTypeRecovery::ReopenCarvingLog(const std::string& logName) {

@@ -48,6 +48,12 @@ struct Recognition {
 };
 Recognition RecogniseSector(CarveSession& session, std::span<const std::byte> bytes);
 
+// Sets `bit` in marks[i] for each whole sector i of `sectors` for which some row's anchors hold,
+// the cheap test before any recogniser can answer: RecogniseSector answers nothing for the
+// sectors left unmarked, whatever the session.
+void MarkAnchoredSectors(std::span<const std::byte> sectors, size_t sectorSize,
+                         std::span<uint8_t> marks, uint8_t bit);
+
 // True when any row's recogniser answers with a code other than `ignored`.
 bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,
                           FileTypeCode ignored = kTypeNone);

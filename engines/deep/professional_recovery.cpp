@@ -44,8 +44,8 @@ CProfessionalRecovery::CProfessionalRecovery() {
     using Reach = ExaminerChain::Reach;
     AddSearch<CProfessionalFatRecovery>(RecordOrigin::DeepFat, Reach::SectorBySector);
     AddSearch<CProfessionalNtfsRecovery>(RecordOrigin::DeepNtfs, Reach::SectorBySector);
-    AddSearch<DeepExFatSearch>(RecordOrigin::DeepExFat, Reach::EveryBuffer);
-    chain_.Add(lostVolumes_, Reach::EveryBuffer);
+    AddSearch<DeepExFatSearch>(RecordOrigin::DeepExFat, Reach::EverySector);
+    chain_.Add(lostVolumes_, Reach::EverySector);
     carver_ = &AddSearch<CFileTypeRecovery>(RecordOrigin::Carving, Reach::SectorBySector);
 }
 

@@ -122,6 +122,14 @@ void CProfessionalFatRecovery::Finish(const PassEnd& /*end*/) {
     Finish();
 }
 
+std::unique_ptr<SectorScreen> CProfessionalFatRecovery::MakeScreen(int sectorSize) const {
+    // Examine's own tests: they need the sector alone.
+    const auto test = [](std::span<const std::byte> sector) {
+        return IsDotPair(sector) || LooksLikeFatDirSector(sector);
+    };
+    return std::make_unique<EachSectorScreen<decltype(test)>>(sectorSize, test);
+}
+
 void CProfessionalFatRecovery::ClearSearch() {
     rootCluster_ = 0;
     firstVolumeIsBoot_ = false;

@@ -108,7 +108,7 @@ TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) 
     SectorPass pass(source, kSector);
     const auto outcome = pass.Run(
         {first, length, 0}, {0, length},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             seen.push_back({lba, sectors.size() / kSector});
             for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                 EXPECT_EQ(SectorNumberAt(sectors, i), lba + i);
@@ -132,7 +132,7 @@ TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) 
     seen.clear();
     const auto last = pass.Run(
         {0, 1000, 0}, {0, 1000},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             seen.push_back({lba, sectors.size() / kSector});
             return ChunkVerdict{5000, kOk};
         },
@@ -159,7 +159,7 @@ TEST(SectorPass, FailedReadsAreReadAgainSectorBySectorAndCounted) {
     // The run passes the source's end (a partition table that claims too much).
     const auto outcome = pass.Run(
         {0, 1200, 0}, {0, 1200},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             seen.push_back({lba, sectors.size() / kSector});
             return ChunkVerdict{};
         },
@@ -218,7 +218,7 @@ SeenSectors PassOver(uint64_t sectors, const std::vector<std::pair<uint64_t, uin
     seen.numbers.assign(sectors, UINT64_MAX);
     seen.outcome = pass.Run(
         {0, sectors, 0}, {0, sectors},
-        [&](std::span<const std::byte> chunk, uint64_t lba) {
+        [&](std::span<const std::byte> chunk, std::span<const uint8_t>, uint64_t lba) {
             for (size_t i = 0; i < chunk.size() / kSector; ++i) {
                 seen.numbers[lba + i] = SectorNumberAt(chunk, i);
             }
@@ -286,7 +286,7 @@ TEST(SectorPass, ReadsWholePiecesAndStillHandsOutThePlainLoopsChunks) {
         reads = 0;
         return pass.Run(
             {first, length, 0}, {0, length},
-            [&](std::span<const std::byte> sectors, uint64_t lba) {
+            [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
                 seen.push_back({lba, sectors.size() / kSector});
                 for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                     EXPECT_EQ(SectorNumberAt(sectors, i), lba + i);
@@ -337,7 +337,7 @@ TEST(SectorPass, APieceWithBadSectorsIsReadChunkByChunkAndTheRestWhole) {
         uint64_t zeros = 0;
         const auto outcome = pass.Run(
             {0, kSectors, 0}, {0, kSectors},
-            [&](std::span<const std::byte> sectors, uint64_t lba) {
+            [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
                 seen.push_back({lba, sectors.size() / kSector});
                 for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                     const bool zero = isBad(lba + i);
@@ -367,7 +367,7 @@ TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {
                      kSectors);
     SectorPass pass(source, kSector);
     std::vector<SeenChunk> seen;
-    const auto examine = [&](std::span<const std::byte> sectors, uint64_t lba) {
+    const auto examine = [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
         seen.push_back({lba, sectors.size() / kSector});
         return ChunkVerdict{};
     };
@@ -399,7 +399,7 @@ TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {
     // The examiner can stop the pass too; the chunk it looked at counts as passed.
     const auto stopped = pass.Run(
         {0, 2000, 0}, {0, 2000},
-        [](std::span<const std::byte>, uint64_t) {
+        [](std::span<const std::byte>, std::span<const uint8_t>, uint64_t) {
             return ChunkVerdict{0, kCancelled};
         },
         nullptr);
@@ -420,7 +420,7 @@ TEST(SectorPass, CancelStopsTheReaderPromptly) {
     const auto started = std::chrono::steady_clock::now();
     const auto outcome = pass.Run(
         {0, kSectors, 0}, {0, kSectors},
-        [&](std::span<const std::byte>, uint64_t) {
+        [&](std::span<const std::byte>, std::span<const uint8_t>, uint64_t) {
             ++chunks;
             return ChunkVerdict{};
         },

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/carving/carver_screen.h"
 
 namespace keltra {
 namespace {
@@ -32,25 +33,36 @@ TEST(ZeroSectors, CountsWholeZeroSectorsUpToTheFirstByteThatIsNot) {
     EXPECT_EQ(LeadingZeroSectors(zeros, 0), 0u);
 }
 
-// No format starts with a zero sector, so a carver passes a run of them in one step and is left
-// as offering each would have left it.
-TEST(ZeroSectors, CarverPassesZeroRunsOfEverySectorSizeLeavingItsStateAsAnAttemptWould) {
+// No format starts with a zero sector, so the carver's screen leaves zero sectors of every
+// carvable size unmarked and the sectors around them to the recognisers; outside those sizes
+// it leaves every sector to the carver, which refuses them itself.
+TEST(ZeroSectors, CarverScreenPassesOverZeroSectorsOfEverySectorSize) {
     for (const int size : {512, 1024, 2048, 4096}) {
         SCOPED_TRACE(size);
-        std::vector<std::byte> bytes(static_cast<size_t>(size) * 5);
-        bytes[static_cast<size_t>(size) * 4 + 9] = std::byte{0x47};
-        CarveSession session;
-        session.transportStreamFlag = 0;
-        session.m2tsFlag = 1;
-        EXPECT_EQ(PassOverZeroSectors(session, size, bytes), 4u);
-        EXPECT_EQ(session.transportStreamFlag, 1);
-        EXPECT_EQ(session.m2tsFlag, 0);
-        session.m2tsFlag = 1;
-        EXPECT_EQ(PassOverZeroSectors(session, size, std::span(bytes).subspan(4 * size)), 0u);
-        EXPECT_EQ(session.m2tsFlag, 1) << "a sector that is not zero is left to the recognisers";
+        const auto bytes = static_cast<size_t>(size);
+        std::vector<std::byte> sectors(bytes * 6);
+        sectors[bytes * 4 + 9] = std::byte{0x47};      // a zero first byte, not a zero sector
+        sectors[bytes * 5 - 1] = std::byte{0x01};      // only the last byte set
+        sectors[bytes * 5] = std::byte{0xFF};          // a JPEG's start
+        sectors[bytes * 5 + 1] = std::byte{0xD8};
+        std::vector<uint8_t> marks(6, 0x10);
+        CarverScreen(size).Mark(sectors, marks, 0x04);
+        EXPECT_EQ(marks, (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x10, 0x14, 0x14}));
     }
+    std::vector<uint8_t> marks(10);
+    CarverScreen(520).Mark(std::vector<std::byte>(5200), marks, 0x01);
+    EXPECT_EQ(marks, std::vector<uint8_t>(10, 0x01));
+}
+
+// What a carving attempt that recognises nothing leaves: a transport stream may start at the
+// next sector, an M2TS file being carved is no longer.
+TEST(ZeroSectors, PassingOverSectorsLeavesTheSessionAsAnAttemptWould) {
     CarveSession session;
-    EXPECT_EQ(PassOverZeroSectors(session, 520, std::vector<std::byte>(5200)), 0u);
+    session.transportStreamFlag = 0;
+    session.m2tsFlag = 1;
+    PassOverUnrecognised(session);
+    EXPECT_EQ(session.transportStreamFlag, 1);
+    EXPECT_EQ(session.m2tsFlag, 0);
 }
 
 }  // namespace
