@@ -54,16 +54,5 @@ TEST(ZeroSectors, CarverScreenPassesOverZeroSectorsOfEverySectorSize) {
     EXPECT_EQ(marks, std::vector<uint8_t>(10, 0x01));
 }
 
-// What a carving attempt that recognises nothing leaves: a transport stream may start at the
-// next sector, an M2TS file being carved is no longer.
-TEST(ZeroSectors, PassingOverSectorsLeavesTheSessionAsAnAttemptWould) {
-    CarveSession session;
-    session.transportStreamFlag = 0;
-    session.m2tsFlag = 1;
-    PassOverUnrecognised(session);
-    EXPECT_EQ(session.transportStreamFlag, 1);
-    EXPECT_EQ(session.m2tsFlag, 0);
-}
-
 }  // namespace
 }  // namespace keltra
