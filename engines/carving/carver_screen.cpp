@@ -21,12 +21,17 @@ void CarverScreen::Mark(std::span<const std::byte> sectors, std::span<uint8_t> m
         return;
     }
     MarkAnchoredSectors(sectors, sectorSize_, marks, bit);
-    if (zeroSectorMayStartFile_) return;
+    // Where an anchor holds, the recognisers that need nothing but the sector are asked too
+    // (after the cheaper zero test): only sectors where a file may start stay marked.
+    CarveSession scratch;
+    scratch.sectorSize = static_cast<uint32_t>(sectorSize_);
     for (size_t i = 0; i < count; ++i) {
-        if ((marks[i] & bit) != 0 &&
-            LeadingZeroSectors(sectors.subspan(i * sectorSize_, sectorSize_), sectorSize_) == 1) {
-            marks[i] &= static_cast<uint8_t>(~bit);
-        }
+        if ((marks[i] & bit) == 0) continue;
+        const auto sector = sectors.subspan(i * sectorSize_, sectorSize_);
+        const bool passedOver =
+            (!zeroSectorMayStartFile_ && LeadingZeroSectors(sector, sectorSize_) == 1) ||
+            !SomeRecogniserMayAnswer(scratch, sector);
+        if (passedOver) marks[i] &= static_cast<uint8_t>(~bit);
     }
 }
 

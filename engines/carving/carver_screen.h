@@ -1,6 +1,7 @@
-// The carver's first test of a sector, made on the pass's reading thread: some format's anchor
-// bytes hold at the sector's start, and it is not a zero sector where no format can start
-// with one.
+// The carver's first test of a sector, made right after the pass reads it: some format's anchor
+// bytes hold at the sector's start, it is not a zero sector where no format can start with
+// one, and a recogniser whose answer depends on the session or the disk applies, or one that
+// needs the sector alone answers.
 #pragma once
 
 #include <cstddef>

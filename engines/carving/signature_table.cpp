@@ -325,6 +325,17 @@ void MarkAnchoredSectors(std::span<const std::byte> sectors, size_t sectorSize,
     }
 }
 
+bool SomeRecogniserMayAnswer(CarveSession& scratch, std::span<const std::byte> bytes) {
+    if (bytes.empty()) return false;
+    const Dispatch& d = TheDispatch();
+    for (const DispatchEntry& e : d.lists[d.carveList[std::to_integer<uint8_t>(bytes[0])]]) {
+        if (!EntryApplies(e, bytes)) continue;
+        if (e.row->readsSession) return true;
+        if (e.recognise(scratch, bytes) != kTypeNone) return true;
+    }
+    return false;
+}
+
 bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,
                           FileTypeCode ignored) {
     if (bytes.empty()) return false;

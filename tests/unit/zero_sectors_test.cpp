@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
 #include "engines/carving/carver_screen.h"
+#include "support/test_support.h"
 
 namespace keltra {
 namespace {
@@ -33,21 +35,24 @@ TEST(ZeroSectors, CountsWholeZeroSectorsUpToTheFirstByteThatIsNot) {
     EXPECT_EQ(LeadingZeroSectors(zeros, 0), 0u);
 }
 
-// No format starts with a zero sector, so the carver's screen leaves zero sectors of every
-// carvable size unmarked and the sectors around them to the recognisers; outside those sizes
-// it leaves every sector to the carver, which refuses them itself.
-TEST(ZeroSectors, CarverScreenPassesOverZeroSectorsOfEverySectorSize) {
+// The carver's screen marks only sectors where a file may start: no format starts with a zero
+// sector (of any carvable size) or with bytes that merely share a format's first byte; a JPEG's
+// first sector is marked, and so is a transport stream's, whose answer depends on the session.
+// Outside the carvable sizes it leaves every sector to the carver, which refuses them itself.
+TEST(ZeroSectors, CarverScreenMarksOnlySectorsWhereAFileMayStart) {
+    const auto jpeg = test::ReadWholeFile(test::TestDataPath("signatures/jfif.jpg"));
+    const auto stream = test::ReadWholeFile(test::TestDataPath("signatures/sample.ts"));
     for (const int size : {512, 1024, 2048, 4096}) {
         SCOPED_TRACE(size);
         const auto bytes = static_cast<size_t>(size);
-        std::vector<std::byte> sectors(bytes * 6);
-        sectors[bytes * 4 + 9] = std::byte{0x47};      // a zero first byte, not a zero sector
-        sectors[bytes * 5 - 1] = std::byte{0x01};      // only the last byte set
-        sectors[bytes * 5] = std::byte{0xFF};          // a JPEG's start
-        sectors[bytes * 5 + 1] = std::byte{0xD8};
-        std::vector<uint8_t> marks(6, 0x10);
+        std::vector<std::byte> sectors(bytes * 7);
+        sectors[bytes * 4 + 9] = std::byte{0x47};  // a zero first byte, not a zero sector
+        sectors[bytes * 5 - 1] = std::byte{0x01};  // only the last byte set
+        std::copy_n(jpeg.begin(), std::min(bytes, jpeg.size()), sectors.begin() + 5 * bytes);
+        std::copy_n(stream.begin(), std::min(bytes, stream.size()), sectors.begin() + 6 * bytes);
+        std::vector<uint8_t> marks(7, 0x10);
         CarverScreen(size).Mark(sectors, marks, 0x04);
-        EXPECT_EQ(marks, (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x10, 0x14, 0x14}));
+        EXPECT_EQ(marks, (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x10, 0x10, 0x14, 0x14}));
     }
     std::vector<uint8_t> marks(10);
     CarverScreen(520).Mark(std::vector<std::byte>(5200), marks, 0x01);
