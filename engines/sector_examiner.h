@@ -2,8 +2,11 @@
 // rebuilds what it recognises into its own log. Its finds are then read through FoundFiles.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,6 +63,40 @@ struct SpanVerdict {
     Status stop = kOk;
 };
 
+// A search's first test of a sector, needing nothing but the sector's bytes, so that the pass
+// can make it on its reading thread right after a read while the search examines what was read
+// before. It shares no state with its search.
+class SectorScreen {
+  public:
+    virtual ~SectorScreen() = default;
+    // Sets `bit` in marks[i] for each whole sector i of `sectors` that the search may take or
+    // learn from. A sector left unmarked the search would answer with nothing taken; what
+    // offering it would change in the search, PassOver does.
+    virtual void Mark(std::span<const std::byte> sectors, std::span<uint8_t> marks,
+                      uint8_t bit) const = 0;
+};
+
+// A screen that tests each sector on its own with `test(sector)`.
+template <class Test>
+class EachSectorScreen final : public SectorScreen {
+  public:
+    EachSectorScreen(int sectorSize, Test test)
+        : sectorSize_(static_cast<size_t>(sectorSize > 0 ? sectorSize : 0)), test_(test) {}
+
+    void Mark(std::span<const std::byte> sectors, std::span<uint8_t> marks,
+              uint8_t bit) const override {
+        if (sectorSize_ == 0) return;
+        const size_t count = std::min(sectors.size() / sectorSize_, marks.size());
+        for (size_t i = 0; i < count; ++i) {
+            if (test_(sectors.subspan(i * sectorSize_, sectorSize_))) marks[i] |= bit;
+        }
+    }
+
+  private:
+    size_t sectorSize_;
+    Test test_;
+};
+
 class SectorExaminer {
   public:
     virtual ~SectorExaminer() = default;
@@ -73,6 +110,12 @@ class SectorExaminer {
     // Builds what the pass found into the search's log; kOk, or why the log could not take it
     // (what it found is then not kept).
     virtual Status Finish(const PassEnd& end) = 0;
+    // The screen of a pass with sectors of `sectorSize` bytes, made after Begin. None: the
+    // search is offered every sector.
+    virtual std::unique_ptr<SectorScreen> MakeScreen(int /*sectorSize*/) const { return nullptr; }
+    // The pass went over `sectors` sectors this search's screen left unmarked and no search
+    // before it took: the search is left as offering them one by one would leave it.
+    virtual void PassOver(uint64_t /*sectors*/) {}
 };
 
 }  // namespace keltra

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/carving/carver_screen.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 
@@ -97,11 +98,6 @@ Status SignatureCarver::Begin(const PassStart& start) {
 
 SpanVerdict SignatureCarver::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                      PassPosition& at) {
-    // A run of zero sectors starts no file: taken at once. The searches before the carver were
-    // offered its first sector; a zero sector is no NTFS record and no FAT folder either.
-    if (const uint64_t zeros = PassZeroSectors(at.sectorSize, span); zeros > 0) {
-        return {zeros, kOk};
-    }
     uint64_t skip = 1;
     const Status s = CarveSector(at.sectorSize, span.first(static_cast<size_t>(at.sectorSize)),
                                  firstSector, at.sectorsDone, at.totalSectors, at.secondsLeft,
@@ -112,6 +108,14 @@ SpanVerdict SignatureCarver::Examine(std::span<const std::byte> span, uint64_t f
 
 Status SignatureCarver::Finish(const PassEnd& /*end*/) {
     return FlushLog();
+}
+
+std::unique_ptr<SectorScreen> SignatureCarver::MakeScreen(int sectorSize) const {
+    return std::make_unique<CarverScreen>(sectorSize);
+}
+
+void SignatureCarver::PassOver(uint64_t sectors) {
+    if (sectors != 0) PassOverUnrecognised(session_);
 }
 
 Status SignatureCarver::ReopenCarvingLog(const std::string& logName) {

@@ -55,12 +55,15 @@ class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
 
     // In the deep scan's pass, the last search: a new log, or the continued scan's reopened
     // (OpenWithLog), and StartPass; every sector the other searches left is carved from
-    // (CarveSector) and taken with the carved file's sectors, a run of zero sectors taken whole
-    // (PassZeroSectors); the log flushed at the end.
+    // (CarveSector) and taken with the carved file's sectors; the log flushed at the end.
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
     Status Finish(const PassEnd& end) override;
+    // Sectors where no format's anchor holds, and zero sectors where no format can start with
+    // one, are passed over: nothing can be carved there.
+    std::unique_ptr<SectorScreen> MakeScreen(int sectorSize) const override;
+    void PassOver(uint64_t sectors) override;
 
     // A new pass over the source starts: the transport streams carved before it no longer
     // mark the sectors they covered as continuing a stream.
@@ -75,13 +78,6 @@ class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
                        uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
                        const SectorSource& source, uint64_t& sectorsToSkip, uint64_t& filesFound);
 
-    // The whole sectors at the start of `sectors` that hold only zero bytes, when no format can
-    // start with such a sector: taken as if each had been offered to CarveSector (nothing is
-    // carved), so that the pass goes on after them. 0 otherwise. Zero sectors inside a file
-    // being carved are still read by its end search.
-    uint64_t PassZeroSectors(int sectorSize, std::span<const std::byte> sectors) {
-        return PassOverZeroSectors(session_, sectorSize, sectors);
-    }
 
     // Writes buffered records to the log.
     Status FlushLog();

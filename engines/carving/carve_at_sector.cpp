@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include "engines/carving/signature_table.h"
-#include "engines/carving/zero_sectors.h"
 
 namespace keltra {
 
@@ -42,21 +41,10 @@ Status CarveAtSector(CarveSession& ctx, int sectorSize, const SectorSource& sour
     return ctx.lastCallbackResult == kCancelled ? kCancelled : kOk;
 }
 
-uint64_t PassOverZeroSectors(CarveSession& ctx, int sectorSize,
-                             std::span<const std::byte> sectors) {
-    if (!IsCarvableSectorSize(sectorSize)) return 0;
-    const auto bytes = static_cast<uint32_t>(sectorSize);
-    const size_t zeros = LeadingZeroSectors(sectors, bytes);
-    if (zeros == 0) return 0;
-    if (ctx.zeroVerdictSectorSize != bytes) {
-        ctx.zeroSectorMayStartFile = ZeroSectorMayStartFile(bytes);
-        ctx.zeroVerdictSectorSize = bytes;
-    }
-    if (ctx.zeroSectorMayStartFile) return 0;
+void PassOverUnrecognised(CarveSession& ctx) {
     // What an attempt that recognises nothing leaves behind.
     ctx.transportStreamFlag = 1;
     ctx.m2tsFlag = 0;
-    return zeros;
 }
 
 int CheckFileContent(std::span<const std::byte> firstBytes, std::string_view extension,

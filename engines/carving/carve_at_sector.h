@@ -27,13 +27,9 @@ Status CarveAtSector(CarveSession& session, int sectorSize, const SectorSource& 
                      uint64_t sectorsDoneBefore, uint64_t totalSectors, int secondsLeft,
                      uint64_t filesFound, std::string& name, FileTypeCode& type, uint64_t& size);
 
-// The whole sectors at the start of `sectors` that hold only zero bytes, when no format can
-// start with such a sector: the session is left as offering each of them to CarveAtSector
-// would leave it (nothing carved), so the caller goes on after them. 0 when the first sector
-// holds a non-zero byte, when a zero sector could start a file, and for a sector size outside
-// 512..4096.
-uint64_t PassOverZeroSectors(CarveSession& session, int sectorSize,
-                             std::span<const std::byte> sectors);
+// Leaves the session as offering CarveAtSector sectors for which no recogniser answers leaves
+// it (nothing carved).
+void PassOverUnrecognised(CarveSession& session);
 
 // 1 when the extension (any case) is unknown, or the recogniser of its first row answers that
 // row's code for `firstBytes` (the file's first bytes, lying at `startSector`), or the bytes

@@ -62,11 +62,6 @@ struct CarveSession {
     // Every transport stream carved since the carver's pass started.
     std::vector<TsStreamRange> transportStreams;
 
-    // Whether a sector of zero bytes can start a file, worked out at the first zero sector
-    // met, for the sector size of that time (0: not yet).
-    uint32_t zeroVerdictSectorSize = 0;
-    bool zeroSectorMayStartFile = true;
-
     // Reads `count` sectors at `lba` of the source into the recognisers' own probe buffer
     // (never the chunk buffer, which the end finders' stop scan is reading at the time).
     // Returns the bytes, or an empty span when the read fails or is short.

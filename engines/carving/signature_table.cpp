@@ -192,8 +192,18 @@ struct DispatchEntry {
 };
 using DispatchList = std::vector<DispatchEntry>;
 
+// The anchors of a carve list's conditional entries at one offset, their bytes joined.
+struct AnchorTest {
+    uint8_t offset;
+    ByteSet bytes;
+};
+
 struct Dispatch {
     std::array<uint16_t, 256> carveList{};  // table order
+    // For a first byte: whether some entry of its carve list applies whatever the rest, and
+    // else the anchors one of which must hold for any entry to apply.
+    std::array<bool, 256> carveListAlwaysApplies{};
+    std::array<std::vector<AnchorTest>, 256> carveListAnchors;
     std::array<uint16_t, 256> stopList{};   // pure recognisers before those that read the disk
     std::vector<DispatchList> lists;
 };
@@ -247,6 +257,17 @@ Dispatch BuildDispatch() {
             list.push_back(entry);
         }
         d.carveList[value] = Intern(d.lists, list);
+        for (const DispatchEntry& e : list) {
+            if (!e.conditional) {
+                d.carveListAlwaysApplies[value] = true;
+                continue;
+            }
+            auto& anchors = d.carveListAnchors[value];
+            auto at = std::find_if(anchors.begin(), anchors.end(),
+                                   [&](const AnchorTest& a) { return a.offset == e.offset; });
+            if (at == anchors.end()) at = anchors.insert(anchors.end(), {e.offset, ByteSet{}});
+            for (size_t w = 0; w < at->bytes.bits.size(); ++w) at->bytes.bits[w] |= e.bytes.bits[w];
+        }
         std::stable_partition(list.begin(), list.end(),
                               [](const DispatchEntry& e) { return !e.row->readsDisk; });
         d.stopList[value] = Intern(d.lists, list);
@@ -283,6 +304,36 @@ Recognition RecogniseSector(CarveSession& session, std::span<const std::byte> by
         if (code != kTypeNone) return {e.row, code};
     }
     return {};
+}
+
+void MarkAnchoredSectors(std::span<const std::byte> sectors, size_t sectorSize,
+                         std::span<uint8_t> marks, uint8_t bit) {
+    if (sectorSize == 0) return;
+    const Dispatch& d = TheDispatch();
+    const size_t count = std::min(sectors.size() / sectorSize, marks.size());
+    for (size_t i = 0; i < count; ++i) {
+        const auto sector = sectors.subspan(i * sectorSize, sectorSize);
+        const auto first = std::to_integer<uint8_t>(sector[0]);
+        const auto& anchors = d.carveListAnchors[first];
+        if (d.carveListAlwaysApplies[first] ||
+            std::any_of(anchors.begin(), anchors.end(), [&](const AnchorTest& a) {
+                return a.offset < sector.size() &&
+                       a.bytes.Holds(std::to_integer<uint8_t>(sector[a.offset]));
+            })) {
+            marks[i] |= bit;
+        }
+    }
+}
+
+bool SomeRecogniserMayAnswer(CarveSession& scratch, std::span<const std::byte> bytes) {
+    if (bytes.empty()) return false;
+    const Dispatch& d = TheDispatch();
+    for (const DispatchEntry& e : d.lists[d.carveList[std::to_integer<uint8_t>(bytes[0])]]) {
+        if (!EntryApplies(e, bytes)) continue;
+        if (e.row->readsSession) return true;
+        if (e.recognise(scratch, bytes) != kTypeNone) return true;
+    }
+    return false;
 }
 
 bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,

@@ -48,6 +48,17 @@ struct Recognition {
 };
 Recognition RecogniseSector(CarveSession& session, std::span<const std::byte> bytes);
 
+// Sets `bit` in marks[i] for each whole sector i of `sectors` for which some row's anchors hold,
+// the cheap test before any recogniser can answer: RecogniseSector answers nothing for the
+// sectors left unmarked, whatever the session.
+void MarkAnchoredSectors(std::span<const std::byte> sectors, size_t sectorSize,
+                         std::span<uint8_t> marks, uint8_t bit);
+
+// Whether RecogniseSector may answer for `bytes` in some session: some row applies whose answer
+// depends on the session or the disk, or a recogniser that reads neither answers (run with
+// `scratch`, a session of the sector size that nothing else uses).
+bool SomeRecogniserMayAnswer(CarveSession& scratch, std::span<const std::byte> bytes);
+
 // True when any row's recogniser answers with a code other than `ignored`.
 bool AnyRecogniserAnswers(CarveSession& session, std::span<const std::byte> bytes,
                           FileTypeCode ignored = kTypeNone);

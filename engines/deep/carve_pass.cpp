@@ -1,5 +1,7 @@
 #include "engines/deep/carve_pass.h"
 
+#include <memory>
+
 #include "engines/carving/carve_session.h"
 #include "engines/deep/sector_pass.h"
 #include "platform/clock.h"
@@ -24,14 +26,20 @@ Status CarveWholeRange(SignatureCarver& engine, const SectorSource& source, int 
     uint64_t sectorsDone = 0;
     uint64_t filesFound = engine.GetRecordCount();
 
-    const auto examine = [&](std::span<const std::byte> sectors, uint64_t firstSector) {
+    constexpr uint8_t kMayStartFile = 1;
+    const std::unique_ptr<SectorScreen> screen = engine.MakeScreen(sectorSize);
+    const auto examine = [&](std::span<const std::byte> sectors, std::span<const uint8_t> marks,
+                             uint64_t firstSector) {
         const uint64_t count = sectors.size() / bytesPerSector;
         uint64_t index = 0;
         while (index < count) {
-            if (const uint64_t zeros =
-                    engine.PassZeroSectors(sectorSize, sectors.subspan(index * bytesPerSector));
-                zeros > 0) {
-                index += zeros;
+            if (index < marks.size() && (marks[index] & kMayStartFile) == 0) {
+                uint64_t end = index + 1;
+                while (end < count && end < marks.size() && (marks[end] & kMayStartFile) == 0) {
+                    ++end;
+                }
+                engine.PassOver(end - index);
+                index = end;
                 continue;
             }
             uint64_t skip = 1;
@@ -60,7 +68,10 @@ Status CarveWholeRange(SignatureCarver& engine, const SectorSource& source, int 
                         engine.GetRecordCount(), 0);
     };
 
-    SectorPass pass(source, sectorSize);
+    SectorPass pass(source, sectorSize,
+                    [&screen](std::span<const std::byte> sectors, std::span<uint8_t> marks) {
+                        screen->Mark(sectors, marks, kMayStartFile);
+                    });
     const SectorPassOutcome outcome =
         pass.Run({range.firstSector, range.sectorCount, 0}, {0, total}, examine, report);
     if (unreadableSectors != nullptr) *unreadableSectors = outcome.unreadableSectors;

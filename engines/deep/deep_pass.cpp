@@ -68,7 +68,7 @@ Status DeepPass::Run(ExaminerChain& chain, const DeepScanState* resumeFrom, uint
     }
     const size_t chunkSectors = SectorPass::kChunkBytes / static_cast<size_t>(volume_.sectorSize);
     Status result = kOk;
-    SectorPass pass(volume_.source, volume_.sectorSize);
+    SectorPass pass(volume_.source, volume_.sectorSize, chain.MakeMarker(volume_.sectorSize));
     while (run.length != 0) {
         offset = 0;
         if (resumeFrom != nullptr && !tookUpResume_) {
@@ -83,12 +83,13 @@ Status DeepPass::Run(ExaminerChain& chain, const DeepScanState* resumeFrom, uint
         const uint64_t runFirst = volume_.startSector + run.position;
         const SectorPassOutcome outcome = pass.Run(
             {runFirst, run.length, offset}, {sectorsDone, total},
-            [&](std::span<const std::byte> sectors, uint64_t firstSector) {
+            [&](std::span<const std::byte> sectors, std::span<const uint8_t> marks,
+                uint64_t firstSector) {
                 ChunkVerdict verdict;
                 sectorsRead_ += sectors.size() / static_cast<size_t>(volume_.sectorSize);
                 at.secondsLeft = secondsLeft_;
-                verdict.skipCarry = chain.ExamineBuffer(sectors, firstSector, chunkSectors, at,
-                                                        stopped, examinedTo);
+                verdict.skipCarry = chain.ExamineBuffer(sectors, marks, firstSector, chunkSectors,
+                                                        at, stopped, examinedTo);
                 verdict.stop = stopped;
                 return verdict;
             },

@@ -44,8 +44,8 @@ DeepScan::DeepScan() {
     using Reach = ExaminerChain::Reach;
     AddSearch<DeepFatSearch>(RecordOrigin::DeepFat, Reach::SectorBySector);
     AddSearch<DeepNtfsSearch>(RecordOrigin::DeepNtfs, Reach::SectorBySector);
-    AddSearch<DeepExFatSearch>(RecordOrigin::DeepExFat, Reach::EveryBuffer);
-    chain_.Add(lostVolumes_, Reach::EveryBuffer);
+    AddSearch<DeepExFatSearch>(RecordOrigin::DeepExFat, Reach::EverySector);
+    chain_.Add(lostVolumes_, Reach::EverySector);
     carver_ = &AddSearch<SignatureCarver>(RecordOrigin::Carving, Reach::SectorBySector);
 }
 

@@ -14,8 +14,16 @@ Status LostVolumeFolders::Begin(const PassStart& start) {
 
 SpanVerdict LostVolumeFolders::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                        PassPosition& at) {
-    ExamineSectors(span, firstSector, static_cast<uint32_t>(at.sectorSize));
+    const auto sectorSize = static_cast<size_t>(at.sectorSize);
+    if (span.size() >= sectorSize) finder_.Examine(span.first(sectorSize), firstSector);
     return {};
+}
+
+std::unique_ptr<SectorScreen> LostVolumeFolders::MakeScreen(int sectorSize) const {
+    const auto test = [](std::span<const std::byte> sector) {
+        return VolumeBootFinder::MayBeBootSector(sector);
+    };
+    return std::make_unique<EachSectorScreen<decltype(test)>>(sectorSize, test);
 }
 
 Status LostVolumeFolders::Finish(const PassEnd& end) {
@@ -34,13 +42,6 @@ void LostVolumeFolders::Begin(std::string scanFolder, SourceIdentity identity, u
     members_.clear();
     logName_.clear();
     if (resumedLog && finder_.Load(scanFolder_ + "/" + *resumedLog) == kOk) logName_ = *resumedLog;
-}
-
-void LostVolumeFolders::ExamineSectors(std::span<const std::byte> sectors, uint64_t firstSector,
-                                       uint32_t sectorSize) {
-    for (size_t i = 0; (i + 1) * sectorSize <= sectors.size(); ++i) {
-        finder_.Examine(sectors.subspan(i * sectorSize, sectorSize), firstSector + i);
-    }
 }
 
 void LostVolumeFolders::Finish(const SectorSource& source, uint32_t sectorSize) {

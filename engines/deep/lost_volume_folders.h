@@ -33,19 +33,17 @@ inline constexpr std::string_view kLostVolumesLogPrefix = "Volumes_";
 class LostVolumeFolders final : public SectorExaminer {
   public:
     // In the deep scan's pass: Begin with the scan's folder and its volumes' log; every span
-    // read goes to ExamineSectors and none is taken; Finish.
+    // read is looked at for a boot sector and none is taken; Finish.
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
     Status Finish(const PassEnd& end) override;
+    std::unique_ptr<SectorScreen> MakeScreen(int sectorSize) const override;
 
     // A new or continued scan of the source that begins at `sourceStart`; `scanFolder` holds its
     // logs, and `resumedLog` names the volumes' log of the scan continued.
     void Begin(std::string scanFolder, SourceIdentity identity, uint64_t sourceStart,
                const std::optional<std::string>& resumedLog);
-    // Every sector the pass reads, whole sectors of `sectorSize` bytes from `firstSector` on.
-    void ExamineSectors(std::span<const std::byte> sectors, uint64_t firstSector,
-                        uint32_t sectorSize);
     // The end of the pass (also after a stop): keeps the boot sectors met with the scan and
     // works out their volumes.
     void Finish(const SectorSource& source, uint32_t sectorSize);

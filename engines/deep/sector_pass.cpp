@@ -18,6 +18,8 @@ namespace {
 // (where reads fail) one chunk read the careful way.
 struct Piece {
     std::vector<std::byte> bytes;
+    std::vector<uint8_t> marks;  // one per sector read, when the pass has a marker
+    bool marked = false;
     uint64_t offset = 0;      // in the run
     uint32_t asked = 0;       // sectors
     uint32_t read = 0;        // whole sectors read; only sectors past the source's end are missing
@@ -34,9 +36,10 @@ struct Piece {
 class ReadAhead {
   public:
     ReadAhead(const SectorSource& source, int sectorSize, const SectorPassRun& run,
-              uint32_t chunkSectors, uint32_t pieceSectors)
+              uint32_t chunkSectors, uint32_t pieceSectors, const SectorMarker& mark)
         : source_(source),
           sectorSize_(sectorSize),
+          mark_(mark),
           firstSector_(run.firstSector),
           length_(run.length),
           chunkSectors_(chunkSectors),
@@ -48,6 +51,7 @@ class ReadAhead {
         pieces_.resize(SectorPass::kRingBuffers);
         for (size_t i = 0; i < pieces_.size(); ++i) {
             pieces_[i].bytes.resize(size_t{pieceSectors} * static_cast<size_t>(sectorSize));
+            if (mark_) pieces_[i].marks.resize(pieceSectors);
             free_.push_back(i);
         }
         thread_ = std::thread([this] { ReaderLoop(); });
@@ -65,12 +69,17 @@ class ReadAhead {
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The next piece in order; the caller gives it back with Release.
+    // The next piece in order, marked; the caller gives it back with Release.
     size_t Take() {
         std::unique_lock lock(mutex_);
+        examinerWaits_ = true;
         wake_.wait(lock, [this] { return !filled_.empty(); });
+        examinerWaits_ = false;
         const size_t index = filled_.front();
         filled_.pop_front();
+        lock.unlock();
+        // Handed over unmarked to an examiner that was waiting for it: marked here.
+        if (!pieces_[index].marked) Mark(pieces_[index]);
         return index;
     }
 
@@ -145,7 +154,15 @@ class ReadAhead {
                 piece.whole = false;
                 piece.read = ReadChunk(piece);
             }
+            // The sectors are marked by the reader, unless the examiner waits with nothing
+            // to do: then by the examiner, so that the two threads share the work.
             lock.lock();
+            piece.marked = false;
+            if (!examinerWaits_ || !filled_.empty()) {
+                lock.unlock();
+                Mark(piece);
+                lock.lock();
+            }
             reading_ = false;
             if (piece.position == position_) {
                 // A piece cut down to its first chunk: reading goes on right after it.
@@ -156,6 +173,16 @@ class ReadAhead {
             }
             wake_.notify_all();
         }
+    }
+
+    void Mark(Piece& piece) const {
+        piece.marked = true;
+        if (!mark_) return;
+        const auto marks = std::span<uint8_t>(piece.marks).first(piece.read);
+        std::fill(marks.begin(), marks.end(), uint8_t{0});
+        mark_(std::span<const std::byte>(piece.bytes)
+                  .first(size_t{piece.read} * static_cast<size_t>(sectorSize_)),
+              marks);
     }
 
     // The piece's sectors that lie in the source in one read (one system call for a file or
@@ -245,6 +272,7 @@ class ReadAhead {
 
     const SectorSource& source_;
     const int sectorSize_;
+    const SectorMarker& mark_;
     const uint64_t firstSector_;
     const uint64_t length_;
     const uint32_t chunkSectors_;
@@ -267,6 +295,7 @@ class ReadAhead {
     bool reading_ = false;       // a read is under way...
     uint64_t readingEnd_ = 0;    // ...of the sectors before this run offset
     bool stop_ = false;
+    bool examinerWaits_ = false;  // in Take
     std::thread thread_;
 };
 
@@ -287,6 +316,7 @@ class ChunkFeed {
 
     struct View {
         std::span<const std::byte> sectors;  // the whole sectors read
+        std::span<const uint8_t> marks;      // theirs, when the pass has a marker
         uint32_t unreadable = 0;
     };
 
@@ -311,7 +341,10 @@ class ChunkFeed {
             }
             const Piece& front = Front();
             if (!front.whole) {
-                if (front.offset == offset) return {Bytes(front, 0, front.read), front.unreadable};
+                if (front.offset == offset) {
+                    return {Bytes(front, 0, front.read), Marks(front, 0, front.read),
+                            front.unreadable};
+                }
                 // A chunk read the careful way on another grid: read again from here.
                 Restart(offset);
                 continue;
@@ -319,7 +352,8 @@ class ChunkFeed {
             const uint64_t end = offset + asked;
             const uint32_t readable = Readable(offset, asked);
             if (end <= front.End()) {
-                return {Bytes(front, offset - front.offset, readable), 0};
+                return {Bytes(front, offset - front.offset, readable),
+                        Marks(front, offset - front.offset, readable), 0};
             }
             // The chunk runs on into the next piece.
             if (held_.size() == 1) held_.push_back(reader_.Take());
@@ -337,7 +371,14 @@ class ChunkFeed {
             std::memcpy(joined_.data(), fromFront.data(), fromFront.size());
             std::memcpy(joined_.data() + fromFront.size(), fromNext.data(),
                         bytes - fromFront.size());
-            return {std::span<const std::byte>(joined_).first(bytes), 0};
+            const auto marksFront = Marks(front, offset - front.offset, readable);
+            const auto marksNext = Marks(next, 0, readable);
+            joinedMarks_.assign(marksFront.begin(), marksFront.end());
+            joinedMarks_.insert(joinedMarks_.end(), marksNext.begin(),
+                                marksNext.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                        marksNext.size(),
+                                                        readable - marksFront.size())));
+            return {std::span<const std::byte>(joined_).first(bytes), joinedMarks_, 0};
         }
     }
 
@@ -350,6 +391,14 @@ class ChunkFeed {
         const auto sectors = static_cast<size_t>(std::min<uint64_t>(count, have));
         return std::span<const std::byte>(piece.bytes)
             .subspan(static_cast<size_t>(from) * sectorSize_, sectors * sectorSize_);
+    }
+
+    // The marks of those sectors (nothing without a marker).
+    std::span<const uint8_t> Marks(const Piece& piece, uint64_t from, uint32_t count) const {
+        if (piece.marks.empty()) return {};
+        const uint64_t have = piece.read > from ? piece.read - from : 0;
+        const auto sectors = static_cast<size_t>(std::min<uint64_t>(count, have));
+        return std::span<const uint8_t>(piece.marks).subspan(static_cast<size_t>(from), sectors);
     }
 
     // Sectors of the chunk that lie in the source.
@@ -375,12 +424,13 @@ class ChunkFeed {
     const uint64_t firstSector_;
     std::deque<size_t> held_;  // consecutive pieces, the examiner's offset in the first
     std::vector<std::byte> joined_;
+    std::vector<uint8_t> joinedMarks_;
 };
 
 }  // namespace
 
-SectorPass::SectorPass(const SectorSource& source, int sectorSize)
-    : source_(source), sectorSize_(sectorSize) {}
+SectorPass::SectorPass(const SectorSource& source, int sectorSize, SectorMarker mark)
+    : source_(source), sectorSize_(sectorSize), mark_(std::move(mark)) {}
 
 SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress progress,
                                   const ChunkExaminer& examine, const PassProgress& report) {
@@ -401,7 +451,7 @@ SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress p
     start.offset = outcome.offset;
     std::optional<ReadAhead> reader;
     try {
-        reader.emplace(source_, sectorSize_, start, chunkSectors, pieceSectors);
+        reader.emplace(source_, sectorSize_, start, chunkSectors, pieceSectors, mark_);
     } catch (const std::system_error&) {
         outcome.status = kErrNotEnoughMemory;
         return outcome;
@@ -418,7 +468,9 @@ SectorPassOutcome SectorPass::Run(const SectorPassRun& run, SectorPassProgress p
         const ChunkFeed::View chunk = feed.Get(offset, asked);
         ChunkVerdict verdict;
         outcome.unreadableSectors += chunk.unreadable;
-        if (!chunk.sectors.empty()) verdict = examine(chunk.sectors, run.firstSector + offset);
+        if (!chunk.sectors.empty()) {
+            verdict = examine(chunk.sectors, chunk.marks, run.firstSector + offset);
+        }
         const uint64_t advance = asked + verdict.skipCarry;
         outcome.sectorsDone += std::min(advance, remaining);
         offset = advance >= remaining ? run.length : offset + advance;

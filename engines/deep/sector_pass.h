@@ -2,7 +2,9 @@
 // run of sectors is examined in 64 KiB chunks, each handed in order to one examiner. A reader
 // thread reads ahead in pieces of 256 KiB, one read and one hand-over each, into a small ring of
 // buffers, so that reading and examining overlap; the examiner still sees exactly the chunks a
-// plain loop would read. Where a read fails, the reader goes chunk by chunk.
+// plain loop would read. Where a read fails, the reader goes chunk by chunk. Right after each
+// read the reader thread marks the sectors read (the searches' screens), so that the examiner
+// visits only the sectors some screen let through.
 #pragma once
 
 #include <cstddef>
@@ -24,9 +26,15 @@ struct ChunkVerdict {
 };
 
 // Looks at the sectors of one chunk: `sectors` holds the whole sectors actually read (fewer
-// than asked after a short read), the first of them being absolute sector `firstSector`.
-using ChunkExaminer =
-    std::function<ChunkVerdict(std::span<const std::byte> sectors, uint64_t firstSector)>;
+// than asked after a short read), the first of them being absolute sector `firstSector`;
+// `marks` holds the marker's mark of each of them (nothing when the pass has no marker).
+using ChunkExaminer = std::function<ChunkVerdict(
+    std::span<const std::byte> sectors, std::span<const uint8_t> marks, uint64_t firstSector)>;
+
+// Marks each whole sector of `sectors` (one byte each in `marks`, zero before the call). Runs
+// on the reader thread while the examiner works on what was read before.
+using SectorMarker =
+    std::function<void(std::span<const std::byte> sectors, std::span<uint8_t> marks)>;
 
 // Called after every chunk with the progress numerator and the total; a non-zero answer (for
 // example kCancelled) ends the pass with that value.
@@ -60,8 +68,9 @@ class SectorPass {
 
     // `source` must allow reads from two threads at once (file handles and memory readers do:
     // their reads are positioned): the examiner may read the source itself while the reader
-    // thread reads ahead.
-    SectorPass(const SectorSource& source, int sectorSize);
+    // thread reads ahead. `mark`, when given, marks every sector read (sectors read as zeros
+    // after a failed read included).
+    SectorPass(const SectorSource& source, int sectorSize, SectorMarker mark = {});
 
     // Passes the run from its offset to its end. Each chunk is 65536 / sector size sectors,
     // or what remains of the run. When a chunk's read fails, its sectors are read again one by
@@ -77,6 +86,7 @@ class SectorPass {
   private:
     const SectorSource& source_;
     int sectorSize_;
+    SectorMarker mark_;
 };
 
 }  // namespace keltra

@@ -124,15 +124,16 @@ std::string VolumeSizeText(uint64_t bytes) {
                        kUnits[unit]);
 }
 
-void VolumeBootFinder::Examine(std::span<const std::byte> sector, uint64_t lba) {
-    if (sector.size() < 512 || Byte(sector, 510) != 0x55 || Byte(sector, 511) != 0xAA) return;
+bool VolumeBootFinder::MayBeBootSector(std::span<const std::byte> sector) {
+    if (sector.size() < 512 || Byte(sector, 510) != 0x55 || Byte(sector, 511) != 0xAA) return false;
     const uint8_t jump = Byte(sector, 0);
-    if (jump != 0xEB && jump != 0xE9) return;
-    if (!BytesEqual(sector, 3, "NTFS    ") && !BytesEqual(sector, 3, "EXFAT   ") &&
-        !BytesEqual(sector, 82, "FAT32   ") && !BytesEqual(sector, 54, "FAT1")) {
-        return;
-    }
-    AddSighting(lba);
+    if (jump != 0xEB && jump != 0xE9) return false;
+    return BytesEqual(sector, 3, "NTFS    ") || BytesEqual(sector, 3, "EXFAT   ") ||
+           BytesEqual(sector, 82, "FAT32   ") || BytesEqual(sector, 54, "FAT1");
+}
+
+void VolumeBootFinder::Examine(std::span<const std::byte> sector, uint64_t lba) {
+    if (MayBeBootSector(sector)) AddSighting(lba);
 }
 
 void VolumeBootFinder::AddSighting(uint64_t lba) {

@@ -41,8 +41,10 @@ std::string VolumeSizeText(uint64_t bytes);
 
 class VolumeBootFinder {
   public:
-    // Notes `sector` (at absolute sector `lba`) when it may be a boot sector: a jump instruction,
-    // the boot signature, and a known file-system name.
+    // Whether `sector` may be a boot sector: a jump instruction, the boot signature, and a
+    // known file-system name.
+    static bool MayBeBootSector(std::span<const std::byte> sector);
+    // Notes `sector` (at absolute sector `lba`) when it may be a boot sector.
     void Examine(std::span<const std::byte> sector, uint64_t lba);
     void AddSighting(uint64_t lba);
     const std::vector<uint64_t>& Sightings() const { return sightings_; }

@@ -58,8 +58,17 @@ Status DeepExFatSearch::Begin(const PassStart& start) {
 
 SpanVerdict DeepExFatSearch::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                      PassPosition& /*at*/) {
-    ExamineSectors(span, firstSector);
+    ExamineFirstSector(span, firstSector);
     return {};
+}
+
+std::unique_ptr<SectorScreen> DeepExFatSearch::MakeScreen(int sectorSize) const {
+    // Examine's own first test: it needs the sector alone.
+    if (sectorSize <= 0 || static_cast<uint32_t>(sectorSize) != sectorSize_) return nullptr;
+    const auto test = [](std::span<const std::byte> sector) {
+        return HasOnlyExFatEntryTypes(sector);
+    };
+    return std::make_unique<EachSectorScreen<decltype(test)>>(sectorSize, test);
 }
 
 Status DeepExFatSearch::Finish(const PassEnd& end) {
@@ -140,29 +149,32 @@ Status DeepExFatSearch::ReadBootRegion() {
 void DeepExFatSearch::ExamineSectors(std::span<const std::byte> sectors, uint64_t firstSector) {
     const size_t count = sectors.size() / sectorSize_;
     for (size_t i = 0; i < count; ++i) {
-        const auto from = sectors.subspan(i * sectorSize_);
-        if (!HasOnlyExFatEntryTypes(from.first(sectorSize_))) continue;
-        if (from.size() >= sectorSize_ + kExFatSetTailBytes) {
-            ExamineSector(from, firstSector + i);
-            continue;
-        }
-        // A set may run on past the span: the sectors after it are read from the source.
-        const uint32_t more =
-            static_cast<uint32_t>((kExFatSetTailBytes + sectorSize_ - 1) / sectorSize_);
-        tail_.assign(from.begin(), from.begin() + sectorSize_);
-        tail_.resize(size_t{sectorSize_} * (1 + more));
-        const uint64_t next = firstSector + i + 1;
-        uint32_t read = 0;
-        if (next < source_.totalSectors) {
-            const auto want =
-                static_cast<uint32_t>(std::min<uint64_t>(more, source_.totalSectors - next));
-            IgnoreStatus(ReadSectors(source_, want, std::span(tail_).subspan(sectorSize_), next,
-                                     static_cast<int>(sectorSize_), read),
-                         "the set is examined as far as the tail was read");
-        }
-        tail_.resize(size_t{sectorSize_} * (1 + read));
-        ExamineSector(tail_, firstSector + i);
+        ExamineFirstSector(sectors.subspan(i * sectorSize_), firstSector + i);
     }
+}
+
+void DeepExFatSearch::ExamineFirstSector(std::span<const std::byte> from, uint64_t firstSector) {
+    if (from.size() < sectorSize_ || !HasOnlyExFatEntryTypes(from.first(sectorSize_))) return;
+    if (from.size() >= sectorSize_ + kExFatSetTailBytes) {
+        ExamineSector(from, firstSector);
+        return;
+    }
+    // A set may run on past the span: the sectors after it are read from the source.
+    const uint32_t more =
+        static_cast<uint32_t>((kExFatSetTailBytes + sectorSize_ - 1) / sectorSize_);
+    tail_.assign(from.begin(), from.begin() + sectorSize_);
+    tail_.resize(size_t{sectorSize_} * (1 + more));
+    const uint64_t next = firstSector + 1;
+    uint32_t read = 0;
+    if (next < source_.totalSectors) {
+        const auto want =
+            static_cast<uint32_t>(std::min<uint64_t>(more, source_.totalSectors - next));
+        IgnoreStatus(ReadSectors(source_, want, std::span(tail_).subspan(sectorSize_), next,
+                                 static_cast<int>(sectorSize_), read),
+                     "the set is examined as far as the tail was read");
+    }
+    tail_.resize(size_t{sectorSize_} * (1 + read));
+    ExamineSector(tail_, firstSector);
 }
 
 void DeepExFatSearch::ExamineSector(std::span<const std::byte> bytes, uint64_t sector) {

@@ -49,12 +49,13 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
                       uint64_t sectorCount, uint16_t sourceTag) override;
 
     // In the deep scan's pass: opened on the source, the log (OpenLog) in the scan's folder and the
-    // boot region (ReadBootRegion); every span read goes to ExamineSectors and none is taken;
-    // Finish, leaving out what the quick scan lists.
+    // boot region (ReadBootRegion); every sector read is looked at (ExamineFirstSector) and none
+    // is taken; Finish, leaving out what the quick scan lists.
     Status Begin(const PassStart& start) override;
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
     Status Finish(const PassEnd& end) override;
+    std::unique_ptr<SectorScreen> MakeScreen(int sectorSize) const override;
 
     // Empties everything found so far and opens a new "Pro_ExFat_" log, or reopens the named
     // one (a continued deep scan) with the sightings kept beside it, from which Finish then
@@ -67,6 +68,9 @@ class DeepExFatSearch final : public StoreBackedEngine, public SectorExaminer {
     // Looks at every whole sector of `sectors`, the first being absolute sector `firstSector`.
     // An entry set that runs past the span is read on from the source.
     void ExamineSectors(std::span<const std::byte> sectors, uint64_t firstSector);
+    // Looks at the first whole sector of `from` (absolute sector `firstSector`), the bytes after
+    // it being what follows it on the source.
+    void ExamineFirstSector(std::span<const std::byte> from, uint64_t firstSector);
     // The end of the pass (finished or stopped): keeps the sightings beside the log, finds the
     // cluster heaps, rebuilds the tree and writes the files it places with the folders on their
     // paths, into a log emptied first when the sightings cover what it held. A file for which

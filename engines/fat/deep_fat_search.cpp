@@ -120,6 +120,14 @@ Status DeepFatSearch::Finish(const PassEnd& /*end*/) {
     return Finish();
 }
 
+std::unique_ptr<SectorScreen> DeepFatSearch::MakeScreen(int sectorSize) const {
+    // Examine's own tests: they need the sector alone.
+    const auto test = [](std::span<const std::byte> sector) {
+        return IsDotPair(sector) || LooksLikeFatDirSector(sector);
+    };
+    return std::make_unique<EachSectorScreen<decltype(test)>>(sectorSize, test);
+}
+
 void DeepFatSearch::ClearSearch() {
     rootCluster_ = 0;
     firstVolumeIsBoot_ = false;

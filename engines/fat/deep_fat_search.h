@@ -84,6 +84,7 @@ class DeepFatSearch final : public StoreBackedEngine,
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
     Status Finish(const PassEnd& end) override;
+    std::unique_ptr<SectorScreen> MakeScreen(int sectorSize) const override;
 
     // Empties everything found so far and opens a new "Pro_Fat_" log, or reopens the named one
     // (a resumed deep scan).

@@ -136,6 +136,13 @@ bool IsPlausibleFatEntry(std::span<const std::byte> entries) {
     if (IsDotPair(entries)) return true;
     const FatEntryView e(entries);
     const uint8_t attr = e.Attr();
+    // The attribute byte alone rules out most bytes that are no entry: tested first.
+    if ((attr & 0xC0) != 0) return false;
+    const bool longName = attr == kFatAttrLongName;
+    if (attr != kFatAttrVolumeLabel && !longName &&
+        (attr & (kFatAttrDirectory | kFatAttrArchive)) == 0) {
+        return false;
+    }
     const bool folder = (attr & kFatAttrDirectory) != 0;
     const bool deleted = e.IsDeleted();
 
@@ -146,25 +153,22 @@ bool IsPlausibleFatEntry(std::span<const std::byte> entries) {
         return false;
     }
     if (folder && (attr & kFatAttrReadOnly) != 0) return false;
-    if ((attr & 0xC0) != 0) return false;
 
-    const bool longName = attr == kFatAttrLongName;
     if (longName && !deleted) {
         if ((e.First() & ~0x40) > 18) return false;
     } else if (!deleted && !folder) {
+        // The name first: it is cheaper than the times.
+        if (attr != kFatAttrVolumeLabel && HasBadShortNameChar(e.ShortName())) return false;
         if (!CreationPlausible(e) || !AccessPlausible(e) ||
             !InPlausibleRange(DosDateTimeToFileTime(e.ModifiedDate(), e.ModifiedTime()))) {
             return false;
         }
-        if (attr != kFatAttrVolumeLabel && HasBadShortNameChar(e.ShortName())) return false;
     } else if (!longName && attr != kFatAttrVolumeLabel) {
         if (HasBadShortNameChar(e.ShortName())) return false;
     }
 
     if (folder && !deleted && e.Size() != 0) return false;
-    if (longName && e.LowCluster() != 0) return false;
-    return attr == kFatAttrVolumeLabel || longName ||
-           (attr & (kFatAttrDirectory | kFatAttrArchive)) != 0;
+    return !(longName && e.LowCluster() != 0);
 }
 
 uint8_t LfnChecksum(std::span<const std::byte> name11) {

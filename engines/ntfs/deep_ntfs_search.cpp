@@ -569,4 +569,13 @@ Status DeepNtfsSearch::Finish(const PassEnd& /*end*/) {
     return Store()->Flush();
 }
 
+std::unique_ptr<SectorScreen> DeepNtfsSearch::MakeScreen(int sectorSize) const {
+    // Examine's own first test: it needs the sector alone.
+    const uint32_t recordSize = DeepRecordSize(static_cast<uint32_t>(sectorSize));
+    const auto test = [recordSize](std::span<const std::byte> sector) {
+        return StartsFileRecord(sector, recordSize);
+    };
+    return std::make_unique<EachSectorScreen<decltype(test)>>(sectorSize, test);
+}
+
 }  // namespace keltra

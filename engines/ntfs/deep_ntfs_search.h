@@ -69,6 +69,7 @@ class DeepNtfsSearch final : public StoreBackedEngine,
     SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
                         PassPosition& at) override;
     Status Finish(const PassEnd& end) override;
+    std::unique_ptr<SectorScreen> MakeScreen(int sectorSize) const override;
     // Compressed or encrypted, from the file's record.
     uint32_t DataForm(const FoundRecord& record) override;
 

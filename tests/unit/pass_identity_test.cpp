@@ -1,7 +1,9 @@
-// A whole-source pass (pieces read ahead on another thread, runs of zero sectors passed over at
-// once) carves exactly what the plainest loop carves: every sector read on its own and offered
-// to the carver, in order, skipping what each carved file covers. A deep scan stopped anywhere
-// in such a disk and continued finds and recovers what one uninterrupted scan does.
+// A whole-source pass (pieces read ahead on another thread, each sector offered only when the
+// carver's screen lets it through) carves exactly what the plainest loop carves: every sector
+// read on its own and offered to the carver, in order, skipping what each carved file covers.
+// The deep scan's pass, screened and pipelined, finds what its searches find when every sector
+// is offered to each of them in a plain loop; stopped anywhere and continued, it finds and
+// recovers what one uninterrupted scan does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +16,14 @@
 
 #include "engines/carver/signature_carver.h"
 #include "engines/deep/carve_pass.h"
+#include "engines/deep/deep_pass.h"
 #include "engines/deep/deep_scan.h"
+#include "engines/deep/examiner_chain.h"
+#include "engines/deep/lost_volume_folders.h"
 #include "engines/deep/sector_pass.h"
+#include "engines/exfat/deep_exfat_search.h"
+#include "engines/fat/deep_fat_search.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
 
@@ -305,6 +313,152 @@ TEST(PassIdentity, DeepScanStoppedAnywhereAndContinuedFindsWhatOneScanFinds) {
         fs::create_directories(out);
         EXPECT_EQ(Recovered(continued, out), expected);
     }
+}
+
+
+// A disk of every kind with volumes whose boot sectors are kept: an exFAT card and the disk of
+// lost volumes, so that the deep exFAT search and the finder of boot sectors have work too.
+std::vector<std::byte> DiskWithBootSectors() {
+    std::vector<std::byte> disk = DiskOfEveryKind();
+    for (const char* fixture : {"photos_exfat.img", "lost_volumes.img"}) {
+        AppendZeros(disk, 5);
+        Append(disk, test::ReadWholeFile(test::FixturePath(fixture)));
+    }
+    AppendZeros(disk, 7);
+    return disk;
+}
+
+// A search as it is without its screen: offered every sector.
+class Unscreened final : public SectorExaminer {
+  public:
+    explicit Unscreened(SectorExaminer& search) : search_(search) {}
+    Status Begin(const PassStart& start) override { return search_.Begin(start); }
+    SpanVerdict Examine(std::span<const std::byte> span, uint64_t firstSector,
+                        PassPosition& at) override {
+        return search_.Examine(span, firstSector, at);
+    }
+    void Finish(const PassEnd& end) override { search_.Finish(end); }
+
+  private:
+    SectorExaminer& search_;
+};
+
+// The deep scan's searches, in its order, and what each found.
+struct Searches {
+    DeepFatSearch fat;
+    DeepNtfsSearch ntfs;
+    DeepExFatSearch exfat;
+    LostVolumeFolders volumes;
+    SignatureCarver carver;
+    std::vector<std::unique_ptr<Unscreened>> unscreened;
+
+    // `screened`: each search with its screen, else every sector offered to each.
+    ExaminerChain Chain(bool screened) {
+        using Reach = ExaminerChain::Reach;
+        ExaminerChain chain;
+        const auto add = [&](SectorExaminer& search, Reach reach) {
+            if (screened) return chain.Add(search, reach);
+            unscreened.push_back(std::make_unique<Unscreened>(search));
+            chain.Add(*unscreened.back(), reach);
+        };
+        add(fat, Reach::SectorBySector);
+        add(ntfs, Reach::SectorBySector);
+        add(exfat, Reach::EverySector);
+        add(volumes, Reach::EverySector);
+        add(carver, Reach::SectorBySector);
+        return chain;
+    }
+
+    // Every file of every search by path, with its size and the SHA-256 of what recovering it
+    // gives, and the volumes of the boot sectors met.
+    std::map<std::string, std::pair<uint64_t, std::string>> Found(const std::string& scratch) {
+        std::map<std::string, std::pair<uint64_t, std::string>> out;
+        const std::pair<const char*, FoundFiles*> searches[] = {
+            {"fat:", &fat}, {"ntfs:", &ntfs}, {"exfat:", &exfat}, {"carved:", &carver}};
+        for (const auto& [kind, search] : searches) {
+            test::WalkTree(*search, [&](const std::string& path, const FoundRecord& r) {
+                const std::string target = scratch + "/" + std::to_string(out.size());
+                std::string digest = "folder";
+                if (r.isFolder == 0) {
+                    digest = search->RecoverRecord(r, target, 0) == kOk
+                                 ? test::Sha256OfFile(target)
+                                 : "not recovered";
+                }
+                out[kind + path + "@" + std::to_string(r.location)] = {r.size, digest};
+            });
+        }
+        for (const FoundVolume& v : volumes.BootVolumes()) {
+            out["volume " + v.FileSystemName() + "@" + std::to_string(v.firstSector)] = {
+                v.sectorCount, v.label};
+        }
+        return out;
+    }
+};
+
+TEST(PassIdentity, ScreenedPipelinedDeepPassFindsWhatAPlainLoopOfferingEverySectorFinds) {
+    test::ScopedAppDataFolder appData;
+    test::ScratchDir dir;
+    const std::vector<std::byte> disk = DiskWithBootSectors();
+    const std::string path = dir / "disk.img";
+    test::WriteWholeFile(path, disk);
+    SectorSource source;
+    ASSERT_EQ(OpenImageSource(source, path), kOk);
+    const uint64_t total = source.totalSectors;
+    const SourceRef ref = SourceRef::Image(path, 1);
+    const SourceIdentity identity{path, 0, total, kSector, "head:test"};
+    const auto begin = [&](ExaminerChain& chain, const std::string& folder) {
+        fs::create_directories(folder);
+        return chain.Begin({ref, identity, static_cast<int>(kSector), folder,
+                            [](std::string_view) { return std::optional<std::string>(); }});
+    };
+    const auto finish = [&](ExaminerChain& chain) {
+        chain.Finish({source, kSector, [](const FoundRecord&) { return false; }});
+    };
+
+    // The reference: 64 KiB chunks read one after the other, every sector offered to every
+    // search, a carved file's sectors skipped.
+    Searches plain;
+    ExaminerChain plainChain = plain.Chain(false);
+    ASSERT_EQ(begin(plainChain, dir / "plain"), kOk);
+    uint64_t filesFound = 0;
+    constexpr size_t kChunkSectors = SectorPass::kChunkBytes / kSector;
+    std::vector<std::byte> chunk(SectorPass::kChunkBytes);
+    for (uint64_t lba = 0; lba < total;) {
+        const auto count = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, total - lba));
+        uint32_t read = 0;
+        ASSERT_EQ(ReadSectors(source, count, chunk, lba, kSector, read), kOk);
+        PassPosition at{source, kSector, lba, total, -1, filesFound};
+        Status stopped = kOk;
+        uint64_t examinedTo = 0;
+        const uint64_t skip = plainChain.ExamineBuffer(std::span(chunk).first(read * kSector), {},
+                                                       lba, kChunkSectors, at, stopped, examinedTo);
+        ASSERT_EQ(stopped, kOk);
+        lba += kChunkSectors + skip;
+    }
+    finish(plainChain);
+
+    Searches screened;
+    ExaminerChain screenedChain = screened.Chain(true);
+    ASSERT_EQ(begin(screenedChain, dir / "screened"), kOk);
+    DeepPass pass({source, static_cast<int>(kSector), 0, total}, nullptr);
+    DeepScanState state;
+    ASSERT_EQ(pass.Run(screenedChain, nullptr, filesFound, state,
+                       [](uint64_t, uint64_t, int) { return kOk; }),
+              kOk);
+    finish(screenedChain);
+
+    fs::create_directories(dir / "out-plain");
+    fs::create_directories(dir / "out-screened");
+    const auto expected = plain.Found(dir / "out-plain");
+    // Every search found something.
+    for (const std::string_view kind : {"fat:", "ntfs:", "exfat:", "carved:", "volume "}) {
+        EXPECT_GT(std::count_if(expected.begin(), expected.end(),
+                                [&](const auto& f) { return f.first.starts_with(kind); }),
+                  0)
+            << kind;
+    }
+    EXPECT_GT(expected.size(), 150u);
+    EXPECT_EQ(screened.Found(dir / "out-screened"), expected);
 }
 
 }  // namespace

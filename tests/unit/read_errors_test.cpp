@@ -68,7 +68,7 @@ TEST(ReadErrors, PassReadsAroundEachBadSectorAndCountsIt) {
     SectorPass pass(source, static_cast<int>(kSector));
     const auto outcome = pass.Run(
         {0, kSectors, 0}, {0, kSectors},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                 std::memcpy(&seen[lba + i], &sectors[i * kSector], sizeof(uint64_t));
             }

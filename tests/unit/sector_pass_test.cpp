@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "support/test_support.h"
@@ -28,6 +30,27 @@ uint64_t SectorNumberAt(std::span<const std::byte> sectors, size_t index) {
     uint64_t n = 0;
     std::memcpy(&n, &sectors[index * kSector], sizeof n);
     return n;
+}
+
+// A mark made of a sector's contents, so that a mark handed out with another sector shows.
+uint8_t MarkOf(uint64_t sectorNumber) {
+    return static_cast<uint8_t>(sectorNumber * 7 + 1);
+}
+
+void MarkByNumber(std::span<const std::byte> sectors, std::span<uint8_t> marks) {
+    ASSERT_EQ(marks.size(), sectors.size() / kSector);
+    for (size_t i = 0; i < marks.size(); ++i) {
+        ASSERT_EQ(marks[i], 0) << "marks start cleared";
+        marks[i] = MarkOf(SectorNumberAt(sectors, i));
+    }
+}
+
+// Every sector of a chunk came with its own mark.
+void ExpectOwnMarks(std::span<const std::byte> sectors, std::span<const uint8_t> marks) {
+    ASSERT_EQ(marks.size(), sectors.size() / kSector);
+    for (size_t i = 0; i < marks.size(); ++i) {
+        EXPECT_EQ(marks[i], MarkOf(SectorNumberAt(sectors, i))) << i;
+    }
 }
 
 struct SeenChunk {
@@ -108,7 +131,7 @@ TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) 
     SectorPass pass(source, kSector);
     const auto outcome = pass.Run(
         {first, length, 0}, {0, length},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             seen.push_back({lba, sectors.size() / kSector});
             for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                 EXPECT_EQ(SectorNumberAt(sectors, i), lba + i);
@@ -132,7 +155,7 @@ TEST_P(SectorPassSources, ChunksArriveInOrderWithSkipsAsAPlainLoopWouldSeeThem) 
     seen.clear();
     const auto last = pass.Run(
         {0, 1000, 0}, {0, 1000},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             seen.push_back({lba, sectors.size() / kSector});
             return ChunkVerdict{5000, kOk};
         },
@@ -159,7 +182,7 @@ TEST(SectorPass, FailedReadsAreReadAgainSectorBySectorAndCounted) {
     // The run passes the source's end (a partition table that claims too much).
     const auto outcome = pass.Run(
         {0, 1200, 0}, {0, 1200},
-        [&](std::span<const std::byte> sectors, uint64_t lba) {
+        [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
             seen.push_back({lba, sectors.size() / kSector});
             return ChunkVerdict{};
         },
@@ -218,7 +241,7 @@ SeenSectors PassOver(uint64_t sectors, const std::vector<std::pair<uint64_t, uin
     seen.numbers.assign(sectors, UINT64_MAX);
     seen.outcome = pass.Run(
         {0, sectors, 0}, {0, sectors},
-        [&](std::span<const std::byte> chunk, uint64_t lba) {
+        [&](std::span<const std::byte> chunk, std::span<const uint8_t>, uint64_t lba) {
             for (size_t i = 0; i < chunk.size() / kSector; ++i) {
                 seen.numbers[lba + i] = SectorNumberAt(chunk, i);
             }
@@ -269,7 +292,8 @@ TEST(SectorPass, SkipsAheadOverBadAreasButReadsAroundSingleBadSectors) {
 
 // Reads of a source larger than several pieces: one read per piece where every read succeeds,
 // whatever the examiner skips (small skips inside a piece, skips across a piece's end, skips
-// over whole pieces); the chunks and their bytes exactly those of a plain loop.
+// over whole pieces); the chunks and their bytes exactly those of a plain loop, each sector
+// with the mark made of it (also where a chunk joins two pieces).
 TEST(SectorPass, ReadsWholePiecesAndStillHandsOutThePlainLoopsChunks) {
     constexpr uint64_t kPieceSectors = SectorPass::kPieceBytes / kSector;
     constexpr uint64_t kSectors = 40 * kPieceSectors + 300;
@@ -279,15 +303,17 @@ TEST(SectorPass, ReadsWholePiecesAndStillHandsOutThePlainLoopsChunks) {
                      std::make_unique<CountingReader>(NumberedSectors(kSectors),
                                                       std::chrono::milliseconds(0), reads),
                      kSectors);
-    SectorPass pass(source, kSector);
+    SectorPass pass(source, kSector, MarkByNumber);
     std::vector<SeenChunk> seen;
     const auto run = [&](uint64_t first, uint64_t length, const auto& skipAt) {
         seen.clear();
         reads = 0;
         return pass.Run(
             {first, length, 0}, {0, length},
-            [&](std::span<const std::byte> sectors, uint64_t lba) {
+            [&](std::span<const std::byte> sectors, std::span<const uint8_t> marks,
+                uint64_t lba) {
                 seen.push_back({lba, sectors.size() / kSector});
+                ExpectOwnMarks(sectors, marks);
                 for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                     EXPECT_EQ(SectorNumberAt(sectors, i), lba + i);
                 }
@@ -312,9 +338,59 @@ TEST(SectorPass, ReadsWholePiecesAndStillHandsOutThePlainLoopsChunks) {
     EXPECT_LT(reads.load(), static_cast<int>(seen.size()) / 2);
 }
 
+// The marks are made by the reader right after its read, except when the examiner waits for
+// that piece with nothing to do: then the examiner makes them itself. A slow source leaves the
+// examiner waiting (it marks); a slow examiner leaves the reader ahead (it marks). Either way
+// every sector comes with its own mark.
+TEST(SectorPass, MarksAreMadeByWhicheverThreadWouldOtherwiseWait) {
+    constexpr uint64_t kPieceSectors = SectorPass::kPieceBytes / kSector;
+    constexpr uint64_t kSectors = 6 * kPieceSectors;
+    for (const bool slowSource : {true, false}) {
+        SCOPED_TRACE(slowSource);
+        std::atomic<int> reads{0};
+        SectorSource source;
+        OpenReaderSource(source,
+                         std::make_unique<CountingReader>(
+                             NumberedSectors(kSectors),
+                             std::chrono::milliseconds(slowSource ? 20 : 0), reads),
+                         kSectors);
+        std::mutex mutex;
+        std::map<std::thread::id, int> markedBy;
+        SectorPass pass(source, kSector,
+                        [&](std::span<const std::byte> sectors, std::span<uint8_t> marks) {
+                            MarkByNumber(sectors, marks);
+                            std::lock_guard lock(mutex);
+                            ++markedBy[std::this_thread::get_id()];
+                        });
+        const auto outcome = pass.Run(
+            {0, kSectors, 0}, {0, kSectors},
+            [&](std::span<const std::byte> sectors, std::span<const uint8_t> marks, uint64_t) {
+                ExpectOwnMarks(sectors, marks);
+                if (!slowSource) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+                return ChunkVerdict{};
+            },
+            nullptr);
+        EXPECT_EQ(outcome.status, kOk);
+        int total = 0;
+        for (const auto& [thread, pieces] : markedBy) total += pieces;
+        EXPECT_EQ(total, 6) << "each piece marked once";
+        const int byExaminer = markedBy.count(std::this_thread::get_id()) != 0
+                                   ? markedBy[std::this_thread::get_id()]
+                                   : 0;
+        if (slowSource) {
+            EXPECT_GE(byExaminer, 5) << "the examiner waited for every piece but maybe the first";
+        } else {
+            // (Only the first piece can find the examiner waiting, unless the machine keeps the
+            // reader from running for a whole piece's examination, 100 ms.)
+            EXPECT_LE(byExaminer, 2) << "the reader was ahead for every piece but the first";
+        }
+    }
+}
+
 // Reads that fail inside a piece: that piece is read chunk by chunk, sector by sector around
 // its bad sectors, the pieces around it whole; an examiner whose skips leave the chunk grid
-// inside such an area still gets the plain loop's chunks, bad sectors as zeros, counted once.
+// inside such an area still gets the plain loop's chunks, bad sectors as zeros (and marked as
+// such), counted once.
 TEST(SectorPass, APieceWithBadSectorsIsReadChunkByChunkAndTheRestWhole) {
     constexpr uint64_t kPieceSectors = SectorPass::kPieceBytes / kSector;
     constexpr uint64_t kSectors = 4 * kPieceSectors;
@@ -331,14 +407,16 @@ TEST(SectorPass, APieceWithBadSectorsIsReadChunkByChunkAndTheRestWhole) {
         SectorSource source;
         OpenReaderSource(source, std::make_unique<BadRangesReader>(kSectors, bad, badReads),
                          kSectors);
-        SectorPass pass(source, kSector);
+        SectorPass pass(source, kSector, MarkByNumber);
         const auto skipAt = [&](uint64_t) { return step; };
         std::vector<SeenChunk> seen;
         uint64_t zeros = 0;
         const auto outcome = pass.Run(
             {0, kSectors, 0}, {0, kSectors},
-            [&](std::span<const std::byte> sectors, uint64_t lba) {
+            [&](std::span<const std::byte> sectors, std::span<const uint8_t> marks,
+                uint64_t lba) {
                 seen.push_back({lba, sectors.size() / kSector});
+                ExpectOwnMarks(sectors, marks);
                 for (size_t i = 0; i < sectors.size() / kSector; ++i) {
                     const bool zero = isBad(lba + i);
                     zeros += zero ? 1 : 0;
@@ -367,7 +445,7 @@ TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {
                      kSectors);
     SectorPass pass(source, kSector);
     std::vector<SeenChunk> seen;
-    const auto examine = [&](std::span<const std::byte> sectors, uint64_t lba) {
+    const auto examine = [&](std::span<const std::byte> sectors, std::span<const uint8_t>, uint64_t lba) {
         seen.push_back({lba, sectors.size() / kSector});
         return ChunkVerdict{};
     };
@@ -399,7 +477,7 @@ TEST(SectorPass, ResumesAtTheOffsetAndReportsWhereItStopped) {
     // The examiner can stop the pass too; the chunk it looked at counts as passed.
     const auto stopped = pass.Run(
         {0, 2000, 0}, {0, 2000},
-        [](std::span<const std::byte>, uint64_t) {
+        [](std::span<const std::byte>, std::span<const uint8_t>, uint64_t) {
             return ChunkVerdict{0, kCancelled};
         },
         nullptr);
@@ -420,7 +498,7 @@ TEST(SectorPass, CancelStopsTheReaderPromptly) {
     const auto started = std::chrono::steady_clock::now();
     const auto outcome = pass.Run(
         {0, kSectors, 0}, {0, kSectors},
-        [&](std::span<const std::byte>, uint64_t) {
+        [&](std::span<const std::byte>, std::span<const uint8_t>, uint64_t) {
             ++chunks;
             return ChunkVerdict{};
         },

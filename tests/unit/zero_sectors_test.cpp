@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
+#include "engines/carving/carver_screen.h"
+#include "support/test_support.h"
 
 namespace keltra {
 namespace {
@@ -32,25 +35,28 @@ TEST(ZeroSectors, CountsWholeZeroSectorsUpToTheFirstByteThatIsNot) {
     EXPECT_EQ(LeadingZeroSectors(zeros, 0), 0u);
 }
 
-// No format starts with a zero sector, so a carver passes a run of them in one step and is left
-// as offering each would have left it.
-TEST(ZeroSectors, CarverPassesZeroRunsOfEverySectorSizeLeavingItsStateAsAnAttemptWould) {
+// The carver's screen marks only sectors where a file may start: no format starts with a zero
+// sector (of any carvable size) or with bytes that merely share a format's first byte; a JPEG's
+// first sector is marked, and so is a transport stream's, whose answer depends on the session.
+// Outside the carvable sizes it leaves every sector to the carver, which refuses them itself.
+TEST(ZeroSectors, CarverScreenMarksOnlySectorsWhereAFileMayStart) {
+    const auto jpeg = test::ReadWholeFile(test::TestDataPath("signatures/jfif.jpg"));
+    const auto stream = test::ReadWholeFile(test::TestDataPath("signatures/sample.ts"));
     for (const int size : {512, 1024, 2048, 4096}) {
         SCOPED_TRACE(size);
-        std::vector<std::byte> bytes(static_cast<size_t>(size) * 5);
-        bytes[static_cast<size_t>(size) * 4 + 9] = std::byte{0x47};
-        CarveSession session;
-        session.transportStreamFlag = 0;
-        session.m2tsFlag = 1;
-        EXPECT_EQ(PassOverZeroSectors(session, size, bytes), 4u);
-        EXPECT_EQ(session.transportStreamFlag, 1);
-        EXPECT_EQ(session.m2tsFlag, 0);
-        session.m2tsFlag = 1;
-        EXPECT_EQ(PassOverZeroSectors(session, size, std::span(bytes).subspan(4 * size)), 0u);
-        EXPECT_EQ(session.m2tsFlag, 1) << "a sector that is not zero is left to the recognisers";
+        const auto bytes = static_cast<size_t>(size);
+        std::vector<std::byte> sectors(bytes * 7);
+        sectors[bytes * 4 + 9] = std::byte{0x47};  // a zero first byte, not a zero sector
+        sectors[bytes * 5 - 1] = std::byte{0x01};  // only the last byte set
+        std::copy_n(jpeg.begin(), std::min(bytes, jpeg.size()), sectors.begin() + 5 * bytes);
+        std::copy_n(stream.begin(), std::min(bytes, stream.size()), sectors.begin() + 6 * bytes);
+        std::vector<uint8_t> marks(7, 0x10);
+        CarverScreen(size).Mark(sectors, marks, 0x04);
+        EXPECT_EQ(marks, (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x10, 0x10, 0x14, 0x14}));
     }
-    CarveSession session;
-    EXPECT_EQ(PassOverZeroSectors(session, 520, std::vector<std::byte>(5200)), 0u);
+    std::vector<uint8_t> marks(10);
+    CarverScreen(520).Mark(std::vector<std::byte>(5200), marks, 0x01);
+    EXPECT_EQ(marks, std::vector<uint8_t>(10, 0x01));
 }
 
 }  // namespace
