@@ -3,6 +3,7 @@
 file measures the time reading it takes.
 
 usage: metadata_of_volume.py IMAGE OUT
+       metadata_of_volume.py --to-null DEVICE   (only reads it: the time reading it takes)
 
 NTFS: the $MFT's data (through `icat IMAGE 0`, The Sleuth Kit). FAT32: the first FAT and every
 directory cluster reachable from the root through the FAT (live folders only: what any reader of
@@ -45,7 +46,10 @@ def fat32_metadata(image, out):
 
 
 def main():
-    image, out = sys.argv[1], sys.argv[2]
+    if sys.argv[1] == "--to-null":
+        image, out = sys.argv[2], "/dev/null"
+    else:
+        image, out = sys.argv[1], sys.argv[2]
     with open(image, "rb") as f:
         boot = f.read(512)
     with open(out, "wb") as o:
