@@ -575,7 +575,7 @@ void CMainWnd::ReadDatesTaken() {
     for (size_t i = 0; i < files.size() && !progress.wasCanceled(); ++i) {
         progress.setValue(static_cast<int>(i));
         const FoundRecord record = results_->Store().Record(files[i]);
-        IFileRecoveryParse* engine = EngineOf(record);
+        ScanEngine* engine = EngineOf(record);
         if (engine == nullptr) continue;
         const std::optional<DateTaken> taken = ReadFoundPhotoMetadata(*engine, record).taken;
         // The camera's clock keeps no zone: taken as UTC, as the list shows every time.
@@ -746,7 +746,7 @@ std::vector<VolumeEntry> CMainWnd::ScannedPartitions() const {
     return partitions;
 }
 
-IFileRecoveryParse* CMainWnd::EngineOf(const FoundRecord& record) const {
+ScanEngine* CMainWnd::EngineOf(const FoundRecord& record) const {
     const SourceItem* source = SourceByTag(record.sourceTag);
     return source != nullptr ? source->engine.get() : nullptr;
 }

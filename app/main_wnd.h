@@ -84,7 +84,7 @@ class CMainWnd : public QWidget {
     // The source whose engine stamps `tag` on its records; null when there is none.
     SourceItem* SourceByTag(uint16_t tag) const;
     // The engine that found `record`; null when its source is gone or not scanned.
-    IFileRecoveryParse* EngineOf(const FoundRecord& record) const;
+    ScanEngine* EngineOf(const FoundRecord& record) const;
     // The sources of the last scan, in the order scanned.
     const std::vector<SourceItem*>& ScannedSources() const { return lastScanned_; }
     // The partitions that have an engine, in source-list order.

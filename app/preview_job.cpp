@@ -12,7 +12,7 @@ constexpr auto kMediaSettle = std::chrono::milliseconds(1000);
 
 }  // namespace
 
-CPreviewJob::CPreviewJob(IFileRecoveryParse* engine, PreviewExtraction& out)
+CPreviewJob::CPreviewJob(ScanEngine* engine, PreviewExtraction& out)
     : engine_(engine), out_(out) {}
 
 CPreviewJob::~CPreviewJob() {

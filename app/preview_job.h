@@ -7,7 +7,7 @@
 
 #include "app/job.h"
 #include "app/preview_extraction.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 
 namespace keltra {
 
@@ -17,7 +17,7 @@ class CPreviewJob final : public CJob {
   public:
     // `out` (its record set) is filled by the work and read once the job has finished.
     // Without an engine the preview stays empty.
-    CPreviewJob(IFileRecoveryParse* engine, PreviewExtraction& out);
+    CPreviewJob(ScanEngine* engine, PreviewExtraction& out);
     ~CPreviewJob() override;
 
     // Once finished: the engine's answer (kCancelled when the user stopped it).
@@ -32,7 +32,7 @@ class CPreviewJob final : public CJob {
   private:
     static int OnPreviewProgress(void* user, int percent, int unused);
 
-    IFileRecoveryParse* engine_;
+    ScanEngine* engine_;
     PreviewExtraction& out_;
     Status result_ = kOk;
     int sent_ = -1;  // the last percent reported

@@ -10,7 +10,7 @@
 namespace keltra {
 
 CPreviewProcessWnd::CPreviewProcessWnd(QWidget* owner, const FoundRecord& record,
-                                       IFileRecoveryParse* engine, PreviewExtraction& out,
+                                       ScanEngine* engine, PreviewExtraction& out,
                                        CPlayerLauncher* players)
     : CProcessWnd(owner, "MSG0903") {
     out.record = record;
@@ -43,7 +43,7 @@ void CPreviewProcessWnd::ShowProgress(int percent) {
     findChild<QProgressBar*>("progress")->setValue(percent);
 }
 
-int ExtractPreview(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,
+int ExtractPreview(QWidget* owner, const FoundRecord& record, ScanEngine* engine,
                    PreviewExtraction& out, CPlayerLauncher* players) {
     CPreviewProcessWnd window(owner, record, engine, out, players);
     return window.exec();

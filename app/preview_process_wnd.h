@@ -5,7 +5,7 @@
 #include "app/preview_extraction.h"
 #include "app/preview_job.h"
 #include "app/process_wnd.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 
 namespace keltra {
 
@@ -22,7 +22,7 @@ class CPreviewProcessWnd : public CProcessWnd {
 
     // Extracts `record` through `engine` into `out`. Players still running from an earlier
     // preview (`players`, may be null) are ended first.
-    CPreviewProcessWnd(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,
+    CPreviewProcessWnd(QWidget* owner, const FoundRecord& record, ScanEngine* engine,
                        PreviewExtraction& out, CPlayerLauncher* players);
 
   protected:
@@ -36,7 +36,7 @@ class CPreviewProcessWnd : public CProcessWnd {
 
 // Runs the window modally and answers its result. Without an engine the preview stays empty
 // and the result is 1.
-int ExtractPreview(QWidget* owner, const FoundRecord& record, IFileRecoveryParse* engine,
+int ExtractPreview(QWidget* owner, const FoundRecord& record, ScanEngine* engine,
                    PreviewExtraction& out, CPlayerLauncher* players);
 
 }  // namespace keltra

@@ -224,7 +224,7 @@ void CPreviewWnd::Step(bool forward) {
     if (next < 0) return;
     edit_->clear();
     const FoundRecord record = navigation_[next];
-    IFileRecoveryParse* engine = sources_.engineOf ? sources_.engineOf(record.sourceTag) : nullptr;
+    ScanEngine* engine = sources_.engineOf ? sources_.engineOf(record.sourceTag) : nullptr;
     if (ExtractPreview(this, record, engine, shown_, players_) ==
         CPreviewProcessWnd::kResultExtracted) {
         ShowExtraction();

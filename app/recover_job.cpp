@@ -25,7 +25,7 @@ int SharePercent(uint64_t done, uint64_t bytes, int part, uint64_t total) {
 }  // namespace
 
 CRecoverJob::CRecoverJob(FoundFileRecovery recovery, std::vector<FoundFileItem> items,
-                         const std::function<IFileRecoveryParse*(uint16_t)>& engineOf)
+                         const std::function<ScanEngine*(uint16_t)>& engineOf)
     : recovery_(std::move(recovery)), items_(std::move(items)) {
     for (const FoundFileItem& item : items_) {
         totalBytes_ += BarBytes(item.record);
@@ -42,7 +42,7 @@ void CRecoverJob::Run() {
     for (const FoundFileItem& item : items_) {
         if (ShouldStop()) return;
         const FoundRecord& record = item.record;
-        IFileRecoveryParse* engine = engines_.at(record.sourceTag);
+        ScanEngine* engine = engines_.at(record.sourceTag);
         const std::string target =
             engine != nullptr
                 ? recovery_.TargetOf(*engine, record, item.folderPath)

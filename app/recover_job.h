@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/job.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "engines/found_file_recovery.h"
 
 namespace keltra {
@@ -34,7 +34,7 @@ class CRecoverJob final : public CJob {
     // `engineOf` finds a record's engine by its source tag; it is asked here, on the caller's
     // thread, once for each source among `items`.
     CRecoverJob(FoundFileRecovery recovery, std::vector<FoundFileItem> items,
-                const std::function<IFileRecoveryParse*(uint16_t)>& engineOf);
+                const std::function<ScanEngine*(uint16_t)>& engineOf);
     ~CRecoverJob() override;
 
     const FoundFileRecovery& Recovery() const { return recovery_; }
@@ -59,7 +59,7 @@ class CRecoverJob final : public CJob {
 
     FoundFileRecovery recovery_;
     std::vector<FoundFileItem> items_;
-    std::map<uint16_t, IFileRecoveryParse*> engines_;
+    std::map<uint16_t, ScanEngine*> engines_;
     bool completed_ = false;
     // The work's own state.
     RecoverReport report_;

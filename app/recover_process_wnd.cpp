@@ -32,13 +32,13 @@ std::vector<FoundFileItem> AtTheRoot(std::vector<FoundRecord> records) {
 
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                                        std::vector<FoundRecord> records,
-                                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf)
+                                       const std::function<ScanEngine*(uint16_t)>& engineOf)
     : CRecoverProcessWnd(owner, mode, FoundFileRecovery(std::move(folder), {}),
                          AtTheRoot(std::move(records)), engineOf) {}
 
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecovery recovery,
                                        std::vector<FoundFileItem> items,
-                                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf)
+                                       const std::function<ScanEngine*(uint16_t)>& engineOf)
     : CProcessWnd(owner, "MSG1103") {
     if (mode == kOneFile && items.size() > 1) items.resize(1);
     auto job = std::make_unique<CRecoverJob>(std::move(recovery), std::move(items), engineOf);

@@ -12,7 +12,7 @@
 #include "app/process_wnd.h"
 #include "app/recover_job.h"
 #include "app/source_lease.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "engines/found_file_recovery.h"
 #include "engines/found_record.h"
 
@@ -37,11 +37,11 @@ class CRecoverProcessWnd : public CProcessWnd {
     // its source tag.
     CRecoverProcessWnd(QWidget* owner, Mode mode, std::string folder,
                        std::vector<FoundRecord> records,
-                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf);
+                       const std::function<ScanEngine*(uint16_t)>& engineOf);
     // The same with the layout and naming of `recovery` and each file's found folder.
     CRecoverProcessWnd(QWidget* owner, Mode mode, FoundFileRecovery recovery,
                        std::vector<FoundFileItem> items,
-                       const std::function<IFileRecoveryParse*(uint16_t)>& engineOf);
+                       const std::function<ScanEngine*(uint16_t)>& engineOf);
 
     // The counters of the "recovered" label, as the window last heard them.
     unsigned Processed() const { return report_.processed; }

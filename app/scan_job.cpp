@@ -25,7 +25,7 @@ void CScanJob::Run() {
         current_ = static_cast<int>(i);
         sent_ = ScanReport{current_, -1};
         emit SourceStarted(current_);
-        std::unique_ptr<IFileRecoveryParse> engine = makeEngine_(*sources_[i], deep_);
+        std::unique_ptr<ScanEngine> engine = makeEngine_(*sources_[i], deep_);
         if (!engine) {
             passedOver_.push_back(i);
             continue;

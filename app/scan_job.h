@@ -18,7 +18,7 @@ namespace keltra {
 // A source and the engine of its scan.
 struct ScannedSource {
     SourceItem* item = nullptr;
-    std::unique_ptr<IFileRecoveryParse> engine;
+    std::unique_ptr<ScanEngine> engine;
 };
 
 // One progress report of the engine of the source numbered `source` in the pass.

@@ -37,7 +37,7 @@ SourceRef SourceItem::Ref() const {
     return SourceRef::Image(imagePath, imageTag);
 }
 
-std::unique_ptr<IFileRecoveryParse> MakeSourceEngine(const SourceItem& source, bool deep) {
+std::unique_ptr<ScanEngine> MakeSourceEngine(const SourceItem& source, bool deep) {
     return CreateEngine(source.Ref(), deep);
 }
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "storage/source_ref.h"
 #include "storage/volume_entry.h"
 
@@ -29,7 +29,7 @@ struct SourceItem {
     // A partition of a disk; for a volume inside an image, its entry of the image's table
     // (start and length in the image's 512-byte sectors). None for a whole image.
     std::optional<VolumeEntry> partition;
-    std::unique_ptr<IFileRecoveryParse> engine;
+    std::unique_ptr<ScanEngine> engine;
     std::string imagePath;  // empty for a partition of a disk
     uint16_t imageTag = 0;  // the tag given to the engine of an image or of a volume inside one
     int leases = 0;         // SourceLeases holding the engine's source open
@@ -55,9 +55,9 @@ QString SourceName(const SourceItem& source);
 
 // Creates and opens the engine for a scan of `source`; null when none fits.
 using EngineMaker =
-    std::function<std::unique_ptr<IFileRecoveryParse>(const SourceItem& source, bool deep)>;
+    std::function<std::unique_ptr<ScanEngine>(const SourceItem& source, bool deep)>;
 
 // The engine factory's choice for the source.
-std::unique_ptr<IFileRecoveryParse> MakeSourceEngine(const SourceItem& source, bool deep);
+std::unique_ptr<ScanEngine> MakeSourceEngine(const SourceItem& source, bool deep);
 
 }  // namespace keltra

@@ -24,7 +24,7 @@ static_assert(kCategoryNames[kPhotoCategory][0] == 'p' && kCategoryNames[kVideoC
 
 // Reads a found file's first bytes through its engine (on the service's reader thread, while
 // the grid's lease holds the source open). A read that fails part way gives what it read.
-ThumbnailReader EngineReader(IFileRecoveryParse* engine, const FoundRecord& record) {
+ThumbnailReader EngineReader(ScanEngine* engine, const FoundRecord& record) {
     return [engine, record](qint64 maxBytes) {
         const qint64 want = static_cast<qint64>(
             std::min<uint64_t>(record.size, static_cast<uint64_t>(std::max<qint64>(0, maxBytes))));

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engines/fat/fast_fat_recovery.h"
+#include "engines/fat/quick_fat_scan.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void BM_QuickFatScan(benchmark::State& state) {
         state.PauseTiming();
         std::filesystem::remove_all(logs);
         state.ResumeTiming();
-        keltra::CFastFatRecovery engine;
+        keltra::QuickFatScan engine;
         engine.SetLogFolder(logs.string());
         if (engine.Open(keltra::SourceRef::Image(image, 0)) != keltra::kOk ||
             engine.Scan(std::nullopt) != keltra::kOk) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void BM_QuickNtfsScan(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         std::filesystem::remove_all(logs);
-        keltra::CFastNtfsRecovery engine;
+        keltra::QuickNtfsScan engine;
         if (engine.Open(keltra::SourceRef::Image(image, 1)) != keltra::kOk) {
             state.SkipWithError("cannot open the image");
             return;

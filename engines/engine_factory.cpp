@@ -4,11 +4,11 @@
 #include <array>
 #include <vector>
 
-#include "engines/deep/professional_recovery.h"
-#include "engines/exfat/fast_exfat_recovery.h"
-#include "engines/ext/fast_ext_recovery.h"
-#include "engines/fat/fast_fat_recovery.h"
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/deep/deep_scan.h"
+#include "engines/exfat/quick_exfat_scan.h"
+#include "engines/ext/quick_ext_scan.h"
+#include "engines/fat/quick_fat_scan.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 #include "platform/little_endian.h"
 #include "platform/mounts.h"
 
@@ -53,22 +53,22 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
 std::unique_ptr<QuickScan> CreateQuickScanForClass(SourceClass sourceClass) {
     switch (sourceClass) {
         case SourceClass::Ext:
-            return std::make_unique<CFastExtRecovery>();
+            return std::make_unique<QuickExtScan>();
         case SourceClass::Ntfs:
-            return std::make_unique<CFastNtfsRecovery>();
+            return std::make_unique<QuickNtfsScan>();
         case SourceClass::Fat32:
         case SourceClass::Fat12or16:
-            return std::make_unique<CFastFatRecovery>();
+            return std::make_unique<QuickFatScan>();
         case SourceClass::ExFat:
-            return std::make_unique<CFastExFatRecovery>();
+            return std::make_unique<QuickExFatScan>();
         case SourceClass::Unrecognised:
             break;
     }
     return nullptr;
 }
 
-std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep) {
-    if (deep) return std::make_unique<CProfessionalRecovery>();
+std::unique_ptr<ScanEngine> CreateEngineForClass(SourceClass sourceClass, bool deep) {
+    if (deep) return std::make_unique<DeepScan>();
     return CreateQuickScanForClass(sourceClass);
 }
 
@@ -111,18 +111,18 @@ std::unique_ptr<Engine> Opened(const SourceRef& ref, Status* failure,
     return engine;
 }
 
-std::unique_ptr<IFileRecoveryParse> DeepEngineFor(SourceClass sourceClass) {
+std::unique_ptr<ScanEngine> DeepEngineFor(SourceClass sourceClass) {
     return CreateEngineForClass(sourceClass, true);
 }
 
-std::unique_ptr<IFileRecoveryParse> QuickEngineFor(SourceClass sourceClass) {
+std::unique_ptr<ScanEngine> QuickEngineFor(SourceClass sourceClass) {
     return CreateEngineForClass(sourceClass, false);
 }
 
 }  // namespace
 
-std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& ref, bool deep, Status* failure) {
-    return Opened<IFileRecoveryParse>(ref, failure, deep ? &DeepEngineFor : &QuickEngineFor);
+std::unique_ptr<ScanEngine> CreateEngine(const SourceRef& ref, bool deep, Status* failure) {
+    return Opened<ScanEngine>(ref, failure, deep ? &DeepEngineFor : &QuickEngineFor);
 }
 
 std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& ref, Status* failure) {

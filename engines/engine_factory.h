@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engines/boot_area.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "engines/quick_scan.h"
 #include "platform/status.h"
 #include "storage/sector_source.h"
@@ -28,13 +28,13 @@ Status ReadBootArea(const SectorSource& source, uint64_t startSector, uint32_t s
 // an engine not built in).
 std::unique_ptr<QuickScan> CreateQuickScanForClass(SourceClass sourceClass);
 // The engine for a scan of the class: a deep scan has its driver whatever the file system.
-std::unique_ptr<IFileRecoveryParse> CreateEngineForClass(SourceClass sourceClass, bool deep);
+std::unique_ptr<ScanEngine> CreateEngineForClass(SourceClass sourceClass, bool deep);
 
 // The engine for the source, chosen by the first 16 KiB of its volume, and opened on it. Null
 // when the source cannot be opened, its boot area cannot be read whole, no engine fits, or the
 // engine cannot be opened on it; `failure`, when given, then receives the error (87 when no
 // engine fits), and kOk with an engine.
-std::unique_ptr<IFileRecoveryParse> CreateEngine(const SourceRef& source, bool deep,
+std::unique_ptr<ScanEngine> CreateEngine(const SourceRef& source, bool deep,
                                                  Status* failure = nullptr);
 // The same for the quick scan alone.
 std::unique_ptr<QuickScan> CreateQuickScan(const SourceRef& source, Status* failure = nullptr);

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 
 namespace keltra {
 
-class QuickScan : public IFileRecoveryParse {
+class QuickScan : public ScanEngine {
   public:
     // Loads the allocation bitmap used by NextFreeRange.
     virtual Status LoadVolumeBitmap() = 0;

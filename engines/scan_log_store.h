@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "engines/child_list.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "engines/found_record.h"
 #include "platform/file_handle.h"
 #include "platform/status.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "fuzz/scratch_folder.h"
 #include "scanlog/scan_history.h"
 
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StopAfter stop{0, data[0] & 7};
     std::string scanFolder;
     {
-        CProfessionalRecovery deep;
+        DeepScan deep;
         if (deep.Open(SourceRef::Image(image, 1)) == kErrHandleEof) return 0;
         deep.SetCallbacks(&StopAfter::OnProgress, nullptr, &stop, 100);
         deep.Scan(std::nullopt);

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<std::byte> copy;
         SectorSource source = fuzz::MemorySource(data, size, 512, copy);
         const uint64_t sectors = source.totalSectors;
-        CProfessionalFatRecovery engine;
+        DeepFatSearch engine;
         engine.SetLogFolder(LogFolder());
         engine.OpenSource(std::move(source), 512, 0, sectors, 1);
         engine.OpenLog(std::nullopt);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 #include "fuzz/memory_source.h"
 #include "fuzz/scratch_folder.h"
 #include "scanlog/scan_history.h"
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static const std::string folder = fuzz::MakeScratchFolder("keltra-ntfs-deep-fuzz");
     {
-        CProfessionalNtfsRecovery engine;
+        DeepNtfsSearch engine;
         const uint64_t sectors = source.totalSectors;
         if (engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1) != kOk) return 0;
         engine.SetLogFolder(folder);
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The log reopened as a continued scan reopens it: the volumes and folder tags are taken
     // back from its records.
     if (std::string logName; ScanHistory::FindLogFile(kDeepNtfsLogPrefix, folder, logName) == kOk) {
-        CProfessionalNtfsRecovery again;
+        DeepNtfsSearch again;
         SectorSource reread = fuzz::ViewSource(volume, 512);
         const uint64_t sectors = reread.totalSectors;
         if (again.OpenSource(std::move(reread), kImageSectorSize, 0, sectors, 1) == kOk) {

@@ -10,11 +10,11 @@
 #include "cli/commands/interrupt.h"
 #include "cli/commands/progress_line.h"
 #include "engines/boot_area.h"
-#include "engines/carving/file_type_recovery.h"
+#include "engines/carving/signature_carver.h"
 #include "engines/deep/carve_pass.h"
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/engine_factory.h"
-#include "engines/fat/fast_fat_recovery.h"
+#include "engines/fat/quick_fat_scan.h"
 #include "platform/clock.h"
 #include "scanlog/scan_history.h"
 #include "storage/copied_areas_reader.h"
@@ -113,7 +113,7 @@ void PrepareDeepScan(const SourceArgument& sourceArg, bool restart) {
 }
 
 // Makes the source's engine, or says on stderr why there is none.
-std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, uint16_t tag,
+std::unique_ptr<ScanEngine> MakeEngine(const SourceArgument& sourceArg, uint16_t tag,
                                                bool deep, bool restart, int& exitCode) {
     exitCode = kExitRuntimeError;
     auto boot = std::make_unique<std::array<std::byte, kBootAreaBytes>>();
@@ -132,7 +132,7 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(const SourceArgument& sourceArg, 
     }
     if (deep) PrepareDeepScan(sourceArg, restart);
     Status failure = kOk;
-    std::unique_ptr<IFileRecoveryParse> engine = CreateEngine(sourceArg.Ref(tag), deep, &failure);
+    std::unique_ptr<ScanEngine> engine = CreateEngine(sourceArg.Ref(tag), deep, &failure);
     if (!engine) {
         std::cerr << "keltra: cannot scan '" << sourceArg.text << "'"
                   << (sourceArg.volumeName.empty() ? "" : " (" + sourceArg.volumeName + ")") << ": "
@@ -180,7 +180,7 @@ void TellUnreadable(const SourceArgument& sourceArg, uint64_t sectors) {
 
 // Deleted folders whose further clusters the quick scan could not find.
 void TellNotFollowed(const SourceArgument& sourceArg, const FoundFiles& engine) {
-    const auto* fat = dynamic_cast<const CFastFatRecovery*>(&engine);
+    const auto* fat = dynamic_cast<const QuickFatScan*>(&engine);
     if (fat == nullptr || fat->FoldersNotFollowed() == 0) return;
     const uint64_t n = fat->FoldersNotFollowed();
     std::cerr << "keltra: "
@@ -192,7 +192,7 @@ void TellNotFollowed(const SourceArgument& sourceArg, const FoundFiles& engine) 
 }
 
 // Whether the pass kept to the volume's free space, and how much it read.
-void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecovery& deep) {
+void TellWhatWasPassed(const SourceArgument& sourceArg, const DeepScan& deep) {
     std::cerr << "keltra: the deep scan of '" << sourceArg.text << "' passed "
               << (deep.FreeSpaceOnly() ? "the free space of the volume" : "every sector") << ": "
               << deep.SectorsRead() << " sectors read\n";
@@ -200,9 +200,9 @@ void TellWhatWasPassed(const SourceArgument& sourceArg, const CProfessionalRecov
 }
 
 // Carving alone needs no file system: the engine is opened on the source whatever it holds.
-std::unique_ptr<CFileTypeRecovery> MakeCarvingEngine(const SourceArgument& sourceArg,
+std::unique_ptr<SignatureCarver> MakeCarvingEngine(const SourceArgument& sourceArg,
                                                      uint16_t tag) {
-    auto engine = std::make_unique<CFileTypeRecovery>();
+    auto engine = std::make_unique<SignatureCarver>();
     // A part of an image is carved from the whole image, whose sectors its records count.
     const Status s = engine->Open(sourceArg.isImage ? SourceRef::Image(sourceArg.imagePath, tag)
                                                     : sourceArg.Ref(tag));
@@ -217,7 +217,7 @@ std::unique_ptr<CFileTypeRecovery> MakeCarvingEngine(const SourceArgument& sourc
 // Offers every sector of the source to the carving engine, reading through a handle of its
 // own. A part of an image is carved within its range; the engine reads the whole image, whose
 // sectors its records count from the image's start.
-Status CarveSource(const SourceArgument& sourceArg, CFileTypeRecovery& engine,
+Status CarveSource(const SourceArgument& sourceArg, SignatureCarver& engine,
                    ScanProgressContext& context) {
     SectorSource source;
     uint32_t sectorSize = kImageSectorSize;
@@ -270,8 +270,8 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         // Sources are numbered from 1 in the order given; the number tags their records.
         scanned.tag = static_cast<uint16_t>(i + 1);
         int exitCode = kExitOk;
-        CFileTypeRecovery* carver = nullptr;
-        IFileRecoveryParse* scan = nullptr;
+        SignatureCarver* carver = nullptr;
+        ScanEngine* scan = nullptr;
         if (request.carveOnly) {
             auto engine = MakeCarvingEngine(scanned.sourceArg, scanned.tag);
             carver = engine.get();
@@ -291,7 +291,7 @@ int RunScans(const ScanRequest& request, std::vector<SourceArgument> sourceArgs,
         }
         ScanProgressContext context{
             &line, (carver != nullptr ? "Carving " : "Scanning ") + scanned.sourceArg.text, {}};
-        const auto* deep = dynamic_cast<const CProfessionalRecovery*>(scanned.engine.get());
+        const auto* deep = dynamic_cast<const DeepScan*>(scanned.engine.get());
         if (deep != nullptr) context.speed.sectorSize = static_cast<uint32_t>(deep->SectorSize());
         scanned.engine->SetCallbacks(OnScanProgress, nullptr, &context,
                                      carver != nullptr ? kCarvePassWeight : 100);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engines/carving/file_type_code.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {

@@ -11,7 +11,7 @@ constexpr uint64_t kEstimateIntervalMs = 5000;
 
 }  // namespace
 
-Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, int sectorSize,
+Status CarveWholeRange(SignatureCarver& engine, const SectorSource& source, int sectorSize,
                        const CarvePassRange& range, ScanProgressCallback progress, void* user,
                        uint64_t* unreadableSectors) {
     if (!IsCarvableSectorSize(sectorSize)) return kErrInvalidParameter;

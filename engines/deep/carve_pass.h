@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "engines/carving/file_type_recovery.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/carving/signature_carver.h"
+#include "engines/scan_engine.h"
 #include "storage/sector_source.h"
 
 namespace keltra {
@@ -26,7 +26,7 @@ struct CarvePassRange {
 // non-zero answer stops the pass and is returned. The engine's log is flushed at the end.
 // Returns 0, the stop value, or the log's write error; `unreadableSectors` (may be null) gets
 // how many sectors could not be read (they were carved as zeros).
-Status CarveWholeRange(CFileTypeRecovery& engine, const SectorSource& source, int sectorSize,
+Status CarveWholeRange(SignatureCarver& engine, const SectorSource& source, int sectorSize,
                        const CarvePassRange& range, ScanProgressCallback progress, void* user,
                        uint64_t* unreadableSectors = nullptr);
 

@@ -3,8 +3,8 @@
 // own, and the carved files without the copies of files a file system search found.
 #include <vector>
 
-#include "engines/carving/file_type_recovery.h"
-#include "engines/deep/professional_recovery.h"
+#include "engines/carving/signature_carver.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/scan_log_store.h"
 
 namespace keltra {
@@ -21,7 +21,7 @@ bool IsCarved(const FoundRecord& record) {
 
 }  // namespace
 
-Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
+Status DeepScan::ListFolder(const FoundRecord* folder, int depth,
                                          std::vector<FoundRecord>& out) {
     if (folder != nullptr && LostVolumeFolders::IsVolumeFolder(*folder)) {
         // A volume's records are its engine's root entries: their children are listed one level
@@ -60,7 +60,7 @@ Status CProfessionalRecovery::ListFolder(const FoundRecord* folder, int depth,
     return status;
 }
 
-Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int depth,
+Status DeepScan::CountFolderFiles(const FoundRecord* folder, int depth,
                                                uint32_t& count) {
     count = 0;
     if (folder != nullptr && LostVolumeFolders::IsVolumeFolder(*folder)) {
@@ -94,13 +94,13 @@ Status CProfessionalRecovery::CountFolderFiles(const FoundRecord* folder, int de
     return status;
 }
 
-void CProfessionalRecovery::LearnMerge() {
+void DeepScan::LearnMerge() {
     std::vector<FoundFiles*> deepSearches = FileSystemEngines();
     if (quick_) deepSearches.erase(deepSearches.begin());
     merge_.Learn(quick_.get(), deepSearches, FirstSectorRule());
 }
 
-Status CProfessionalRecovery::ListMergedFolder(const FoundRecord& folder, int depth,
+Status DeepScan::ListMergedFolder(const FoundRecord& folder, int depth,
                                                std::vector<FoundRecord>& out) {
     LearnMerge();
     FoundFiles* engine = EngineOf(folder);
@@ -126,7 +126,7 @@ Status CProfessionalRecovery::ListMergedFolder(const FoundRecord& folder, int de
     return status;
 }
 
-Status CProfessionalRecovery::FindByExtensions(const std::string& extensions,
+Status DeepScan::FindByExtensions(const std::string& extensions,
                                                std::vector<FoundRecord>& out) {
     std::vector<FoundRecord> found;
     for (FoundFiles* engine : FileSystemEngines()) engine->FindByExtensions(extensions, found);
@@ -142,7 +142,7 @@ Status CProfessionalRecovery::FindByExtensions(const std::string& extensions,
     return kOk;
 }
 
-Status CProfessionalRecovery::CarvedRootFiles(std::vector<FoundRecord>& out) {
+Status DeepScan::CarvedRootFiles(std::vector<FoundRecord>& out) {
     std::vector<FoundRecord> carved;
     const Status status = carver_->ListFolder(nullptr, 0, carved);
     const std::string list = ExtensionsOf(carved);

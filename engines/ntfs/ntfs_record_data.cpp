@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "engines/ntfs/ntfs_attributes.h"
 #include "platform/little_endian.h"
 

@@ -16,7 +16,7 @@ namespace keltra::ntfs {
 Status ReadDataLayout(const RecordReader& reader, uint64_t sector, uint64_t number,
                       StreamLayout& out);
 
-// The kData* flags (file_recovery_parse.h) of that file: compressed when its $DATA is, encrypted
+// The kData* flags (scan_engine.h) of that file: compressed when its $DATA is, encrypted
 // when its $DATA or its $STANDARD_INFORMATION attributes say so. 0 when the record cannot be
 // read.
 uint32_t ReadDataForm(const RecordReader& reader, uint64_t sector, uint64_t number);

@@ -6,7 +6,7 @@
 
 namespace keltra::test {
 
-std::unique_ptr<IFileRecoveryParse> ScannedImageEngine(const std::string& fixture, uint16_t tag) {
+std::unique_ptr<ScanEngine> ScannedImageEngine(const std::string& fixture, uint16_t tag) {
     const std::string path = FixturePath(fixture);
     if (!std::filesystem::exists(path)) return nullptr;
     auto engine = CreateEngine(SourceRef::Image(path, tag), false);
@@ -14,7 +14,7 @@ std::unique_ptr<IFileRecoveryParse> ScannedImageEngine(const std::string& fixtur
     return engine;
 }
 
-std::vector<FoundRecord> FindFiles(IFileRecoveryParse& engine, const std::string& extensions) {
+std::vector<FoundRecord> FindFiles(ScanEngine& engine, const std::string& extensions) {
     std::vector<FoundRecord> found;
     engine.FindByExtensions(extensions, found);
     std::erase_if(found, [](const FoundRecord& r) { return r.isFolder != 0; });

@@ -10,25 +10,25 @@
 #include <vector>
 
 #include "engines/engine_factory.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 
 namespace keltra::test {
 
 // The quick engine of a fixture image, scanned, with source tag `tag`; null when the fixture
 // is missing.
-std::unique_ptr<IFileRecoveryParse> ScannedImageEngine(const std::string& fixture, uint16_t tag);
+std::unique_ptr<ScanEngine> ScannedImageEngine(const std::string& fixture, uint16_t tag);
 
 // Every file record of the engine whose name ends in one of the list's extensions.
-std::vector<FoundRecord> FindFiles(IFileRecoveryParse& engine, const std::string& extensions);
+std::vector<FoundRecord> FindFiles(ScanEngine& engine, const std::string& extensions);
 
 // The record named `name`, or an empty record.
 FoundRecord Named(const std::vector<FoundRecord>& records, std::string_view name);
 
 // Passes every operation to `inner`; RecoverRecord and ReadRecordData first wait until
 // Release() was called, or until ReleaseOne() lets one of them through.
-class HeldEngine : public IFileRecoveryParse {
+class HeldEngine : public ScanEngine {
   public:
-    explicit HeldEngine(IFileRecoveryParse& inner) : inner_(inner) {}
+    explicit HeldEngine(ScanEngine& inner) : inner_(inner) {}
     void Release() { released_ = true; }
     void ReleaseOne() { ++permits_; }
     bool Waiting() const { return waiting_; }
@@ -81,7 +81,7 @@ class HeldEngine : public IFileRecoveryParse {
         waiting_ = false;
     }
 
-    IFileRecoveryParse& inner_;
+    ScanEngine& inner_;
     std::atomic<bool> released_{false};
     std::atomic<int> permits_{0};
     std::atomic<bool> waiting_{false};

@@ -20,7 +20,7 @@ namespace keltra {
 namespace {
 
 // Gives each record the picture file kept for its index; nothing else.
-class PictureFilesEngine : public IFileRecoveryParse {
+class PictureFilesEngine : public ScanEngine {
   public:
     explicit PictureFilesEngine(std::map<uint32_t, std::string> files) : files_(std::move(files)) {}
     Status Open(const SourceRef&) override { return kOk; }

@@ -39,7 +39,7 @@ struct Report {
 };
 
 // Reports `reports` times (the last report repeated), a millisecond apart, and finds two files.
-class CTestEngine : public IFileRecoveryParse {
+class CTestEngine : public ScanEngine {
   public:
     std::atomic<int> calls{0};
     std::atomic<bool> scanned{false};
@@ -141,7 +141,7 @@ struct Sources {
     }
     std::vector<SourceItem*> List() { return {&first, &second}; }
     EngineMaker Maker() {
-        return [this](const SourceItem&, bool) -> std::unique_ptr<IFileRecoveryParse> {
+        return [this](const SourceItem&, bool) -> std::unique_ptr<ScanEngine> {
             if (engines.empty()) return nullptr;
             auto engine = std::move(engines.front());
             engines.erase(engines.begin());
@@ -427,7 +427,7 @@ class ProcessWndTest : public QObject {
         for (SourceItem* source : sources.List()) {
             scanned.push_back({source, std::make_unique<CTestEngine>()});
         }
-        const IFileRecoveryParse* secondEngine = scanned[1].engine.get();
+        const ScanEngine* secondEngine = scanned[1].engine.get();
         CSearchProcessWnd window(&owner, std::move(scanned),
                                  std::make_unique<FoundFileStore>(folder), "*.jpg");
         QCOMPARE(window.size(), QSize(450, 220));

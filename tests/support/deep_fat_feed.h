@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "engines/fat/fat_entry.h"
-#include "engines/fat/professional_fat_recovery.h"
+#include "engines/fat/deep_fat_search.h"
 #include "storage/sector_source.h"
 
 namespace keltra::test {
 
-inline void FeedDeepFat(CProfessionalFatRecovery& engine, const SectorSource& source,
+inline void FeedDeepFat(DeepFatSearch& engine, const SectorSource& source,
                         uint32_t sectorSize = 512) {
     const uint32_t chunk = static_cast<uint32_t>(kReadPieceBytes / sectorSize);
     std::vector<std::byte> buffer(kReadPieceBytes);

@@ -21,7 +21,7 @@ bool LooksLikeFileRecord(std::span<const std::byte> s, uint32_t recordSize) {
 
 }  // namespace
 
-RecordPassResult RunNtfsRecordPass(CProfessionalNtfsRecovery& engine, const SectorSource& source,
+RecordPassResult RunNtfsRecordPass(DeepNtfsSearch& engine, const SectorSource& source,
                                    uint64_t first, uint64_t count, uint32_t sectorSize) {
     RecordPassResult result;
     const uint32_t recordSize = sectorSize > 512 ? sectorSize : 2 * sectorSize;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 #include "storage/sector_source.h"
 
 namespace keltra::test {
@@ -16,7 +16,7 @@ struct RecordPassResult {
 };
 
 // Sectors [first, first + count) of `source`, `sectorSize` bytes each.
-RecordPassResult RunNtfsRecordPass(CProfessionalNtfsRecovery& engine, const SectorSource& source,
+RecordPassResult RunNtfsRecordPass(DeepNtfsSearch& engine, const SectorSource& source,
                                    uint64_t first, uint64_t count, uint32_t sectorSize = 512);
 
 }  // namespace keltra::test

@@ -5,7 +5,7 @@
 #include <array>
 #include <random>
 
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/engine_factory.h"
 #include "platform/little_endian.h"
 #include "support/engine_tree.h"
@@ -155,7 +155,7 @@ TEST(EngineFactory, ImageEnginesByClass) {
     test::ScopedAppDataFolder appData;
     for (const char* image : {"mbr.img", "ext4.img", "photos_ntfs.img", "photos_fat.img"}) {
         const auto deep = CreateEngine(SourceRef::Image(test::FixturePath(image), 1), true);
-        EXPECT_NE(dynamic_cast<const CProfessionalRecovery*>(deep.get()), nullptr) << image;
+        EXPECT_NE(dynamic_cast<const DeepScan*>(deep.get()), nullptr) << image;
     }
 }
 
@@ -187,7 +187,7 @@ TEST(EngineFactory, AnEngineThatCannotBeOpenedIsNotHandedOut) {
     ASSERT_NE(deep, nullptr);
     EXPECT_EQ(failure, kOk);
     ASSERT_EQ(deep->Scan(std::nullopt), kOk);
-    EXPECT_FALSE(dynamic_cast<CProfessionalRecovery&>(*deep).FreeSpaceOnly());
+    EXPECT_FALSE(dynamic_cast<DeepScan&>(*deep).FreeSpaceOnly());
     EXPECT_GT(deep->GetRecordCount(), 0u) << "the photos are still carved";
 }
 

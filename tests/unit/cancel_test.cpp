@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/engine_factory.h"
 #include "scanlog/scan_history.h"
 #include "support/engine_tree.h"
@@ -33,7 +33,7 @@ struct StopAt {
     }
 };
 
-std::set<std::string> Paths(IFileRecoveryParse& engine) {
+std::set<std::string> Paths(ScanEngine& engine) {
     std::set<std::string> paths;
     for (const auto& [path, listed] : test::ListTree(engine)) {
         paths.insert(path + " " + std::to_string(listed.record.size));
@@ -127,7 +127,7 @@ TEST_P(CancelDeep, ContinuedAfterRandomStopsListsWhatOneWholeScanLists) {
     StopAt counting;
     std::set<std::string> expected;
     {
-        CProfessionalRecovery whole;
+        DeepScan whole;
         ASSERT_EQ(whole.Open(SourceRef::Image(reference, 1)), kOk);
         whole.SetCallbacks(StopAt::OnScan, nullptr, &counting, 100);
         ASSERT_EQ(whole.Scan(std::nullopt), kOk);
@@ -142,7 +142,7 @@ TEST_P(CancelDeep, ContinuedAfterRandomStopsListsWhatOneWholeScanLists) {
         std::set<std::string> before;
         Status status = kCancelled;
         for (int round = 0; status == kCancelled && round < 12; ++round) {
-            CProfessionalRecovery deep;
+            DeepScan deep;
             ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
             StopAt stop{0, round < 3 ? 1 + static_cast<int>(rng() % counting.calls) : 0};
             deep.SetCallbacks(StopAt::OnScan, nullptr, &stop, 100);

@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "engines/carving/file_type_recovery.h"
+#include "engines/carving/signature_carver.h"
 #include "engines/deep/carve_pass.h"
 #include "engines/extension_categories.h"
 #include "support/test_support.h"
@@ -105,7 +105,7 @@ TEST(CarveCorpus, EveryCarvableSampleIsFoundOnceAtItsFirstSector) {
     const std::string imagePath = dir / "corpus.img";
     test::WriteWholeFile(imagePath, image.bytes);
 
-    CFileTypeRecovery engine;
+    SignatureCarver engine;
     engine.SetLogFolder(dir.Path().string());
     ASSERT_EQ(engine.Open(SourceRef::Image(imagePath, 1)), kOk);
     SectorSource source;
@@ -182,7 +182,7 @@ TEST(CarveCorpus, TodaysFormatsAreFoundOnceNamedRightAndWhole) {
     const std::string imagePath = dir / "formats.img";
     test::WriteWholeFile(imagePath, image.bytes);
 
-    CFileTypeRecovery engine;
+    SignatureCarver engine;
     engine.SetLogFolder(dir.Path().string());
     ASSERT_EQ(engine.Open(SourceRef::Image(imagePath, 1)), kOk);
     SectorSource source;

@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/exfat/exfat_directory_sector.h"
 #include "engines/exfat/exfat_heap_inference.h"
 #include "engines/exfat/exfat_sightings_file.h"
@@ -565,7 +565,7 @@ TEST(DeepExFatScan, IntactVolumeListsNoLiveFileAndNothingTwice) {
     const test::ScopedAppDataFolder appData;
     test::ScratchDir dir;
     const std::string image = CopyOf(dir, "exfat.img");
-    CProfessionalRecovery deep;
+    DeepScan deep;
     ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
     ASSERT_EQ(deep.Scan(std::nullopt), kOk);
     ASSERT_TRUE(deep.FreeSpaceOnly());
@@ -593,7 +593,7 @@ TEST(DeepExFatScan, FormattedCardsGiveThePhotosByNameAndNoCarvedCopies) {
         const test::ScopedAppDataFolder appData;
         test::ScratchDir dir;
         const std::string image = CopyOf(dir, fixture);
-        CProfessionalRecovery deep;
+        DeepScan deep;
         ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
         ASSERT_EQ(deep.Scan(std::nullopt), kOk);
         std::vector<FoundRecord> found;

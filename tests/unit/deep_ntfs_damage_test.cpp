@@ -10,7 +10,7 @@
 #include <memory>
 #include <random>
 
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 #include "platform/little_endian.h"
 #include "support/engine_tree.h"
 #include "support/ntfs_record_pass.h"
@@ -101,7 +101,7 @@ TEST(DeepNtfsDamagedVolumes, NeverCrashOrHang) {
         OpenReaderSource(source, std::make_unique<test::MemoryReader>(image), sectors);
         SectorSource pass;
         OpenReaderSource(pass, std::make_unique<test::MemoryReader>(image), sectors);
-        CProfessionalNtfsRecovery engine;
+        DeepNtfsSearch engine;
         const Status opened = engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1);
         if (opened != kOk) continue;
         engine.SetLogFolder(scratch / ("logs" + std::to_string(round)));

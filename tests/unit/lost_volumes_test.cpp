@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "engines/deep/lost_volume_folders.h"
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/deep/volume_boot_finder.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
@@ -194,14 +194,14 @@ struct PassStop {
     static int OnProgress(void* user, int, int weight, int, uint64_t current, uint64_t, uint64_t,
                           int) {
         const auto* self = static_cast<PassStop*>(user);
-        return weight == CProfessionalRecovery::kPassWeight && self->stopFrom != 0 &&
+        return weight == DeepScan::kPassWeight && self->stopFrom != 0 &&
                        current >= self->stopFrom
                    ? kCancelled
                    : 0;
     }
 };
 
-std::set<std::string> FoldersAndFiles(IFileRecoveryParse& engine) {
+std::set<std::string> FoldersAndFiles(ScanEngine& engine) {
     std::set<std::string> out;
     test::WalkTree(engine, [&out](const std::string& path, const FoundRecord& r) {
         out.insert(path + (r.isFolder != 0 ? "/" : ""));
@@ -217,13 +217,13 @@ TEST(LostVolumes, ContinuedScanNamesTheVolumesMetBeforeTheStop) {
     const std::string image = dir / "lost.img";
     fs::copy_file(test::FixturePath("lost_volumes.img"), image);
     {
-        CProfessionalRecovery first;
+        DeepScan first;
         ASSERT_EQ(first.Open(SourceRef::Image(image, 1)), kOk);
         PassStop stop{90000};
         first.SetCallbacks(PassStop::OnProgress, nullptr, &stop, 100);
         ASSERT_EQ(first.Scan(std::nullopt), kCancelled);
     }
-    CProfessionalRecovery second;
+    DeepScan second;
     ASSERT_EQ(second.Open(SourceRef::Image(image, 1)), kOk);
     ASSERT_TRUE(second.Resuming());
     PassStop never;

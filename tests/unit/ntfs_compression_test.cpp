@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 #include "engines/ntfs/lznt1.h"
 #include "engines/ntfs/ntfs_data_copy.h"
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 #include "platform/little_endian.h"
 #include "support/engine_tree.h"
 #include "support/ntfs_record_pass.h"
@@ -234,13 +234,13 @@ TEST(NtfsCompressedVolume, QuickAndDeepCopyWhatTskRecoverCopies) {
         }
     }
 
-    CFastNtfsRecovery quick;
+    QuickNtfsScan quick;
     ASSERT_EQ(quick.Open(SourceRef::Image(image, 1)), kOk);
     quick.SetLogFolder(scratch / "quick");
     ASSERT_EQ(quick.Scan(std::nullopt), kOk);
     const int quickExact = ExactCopies(quick, scratch, "quick");
 
-    CProfessionalNtfsRecovery deep;
+    DeepNtfsSearch deep;
     ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
     deep.SetLogFolder(scratch / "deep");
     ASSERT_EQ(deep.OpenLog(std::nullopt), kOk);
@@ -310,7 +310,7 @@ TEST(NtfsCompressedVolume, EncryptedFilesAreCopiedRawAndMarked) {
     EXPECT_EQ(byPath["Packed/notes.txt"]["compressed"], true);
     EXPECT_EQ(byPath["Packed"]["compressed"], false) << "folders are not asked";
 
-    CFastNtfsRecovery quick;
+    QuickNtfsScan quick;
     ASSERT_EQ(quick.Open(SourceRef::Image(image, 1)), kOk);
     quick.SetLogFolder(scratch / "quick");
     ASSERT_EQ(quick.Scan(std::nullopt), kOk);

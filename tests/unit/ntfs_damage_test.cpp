@@ -9,7 +9,7 @@
 #include <memory>
 #include <random>
 
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 #include "platform/little_endian.h"
 #include "support/test_support.h"
 
@@ -58,7 +58,7 @@ std::vector<std::byte> RandomBytes(std::mt19937_64& rng, size_t n) {
 }
 
 // Walks the whole tree, previews every file into a small buffer and recovers the small ones.
-void UseEverything(CFastNtfsRecovery& engine, const std::string& out) {
+void UseEverything(QuickNtfsScan& engine, const std::string& out) {
     std::vector<std::pair<FoundRecord, int>> folders;
     std::vector<FoundRecord> children;
     engine.ListFolder(nullptr, 0, children);
@@ -95,7 +95,7 @@ void UseEverything(CFastNtfsRecovery& engine, const std::string& out) {
     engine.FindByExtensions("*.bin|*.txt|*.jpg|", found);
 }
 
-void WalkFreeRanges(CFastNtfsRecovery& engine, uint64_t sectors) {
+void WalkFreeRanges(QuickNtfsScan& engine, uint64_t sectors) {
     if (engine.LoadVolumeBitmap() != kOk) return;
     uint64_t position = 0;
     for (int steps = 0; steps < 100000; ++steps) {
@@ -181,7 +181,7 @@ TEST(NtfsDamagedVolumes, NeverCrashOrHang) {
         SectorSource source;
         OpenReaderSource(source, std::make_unique<DamagedReader>(image, patches, length),
                          length / 512);
-        CFastNtfsRecovery engine;
+        QuickNtfsScan engine;
         const uint64_t sectors = length / 512;
         if (engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1) != kOk) continue;
         const std::string logs = scratch / ("logs" + std::to_string(round));

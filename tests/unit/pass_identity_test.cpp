@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "engines/carving/file_type_recovery.h"
-#include "engines/deep/professional_recovery.h"
+#include "engines/carving/signature_carver.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/deep/carve_pass.h"
 #include "engines/deep/sector_pass.h"
 #include "support/engine_tree.h"
@@ -119,7 +119,7 @@ std::vector<std::byte> MixedImage() {
 
 using CarvedFile = std::tuple<std::string, uint64_t, uint64_t, uint32_t>;
 
-std::vector<CarvedFile> Listing(CFileTypeRecovery& engine) {
+std::vector<CarvedFile> Listing(SignatureCarver& engine) {
     std::vector<FoundRecord> found;
     EXPECT_EQ(engine.ListFolder(nullptr, 0, found), kOk);
     std::vector<CarvedFile> files;
@@ -142,7 +142,7 @@ TEST(PassIdentity, WholeRangeCarvingFindsWhatASectorBySectorLoopFinds) {
     ASSERT_GT(total * kSector, 3 * SectorPass::kPieceBytes);
 
     // The reference: one read per sector, every sector offered, nothing else.
-    CFileTypeRecovery plain;
+    SignatureCarver plain;
     plain.SetLogFolder(dir / "plain");
     fs::create_directories(dir / "plain");
     ASSERT_EQ(plain.Open(SourceRef::Image(path, 1)), kOk);
@@ -160,7 +160,7 @@ TEST(PassIdentity, WholeRangeCarvingFindsWhatASectorBySectorLoopFinds) {
     }
     ASSERT_EQ(plain.FlushLog(), kOk);
 
-    CFileTypeRecovery pass;
+    SignatureCarver pass;
     pass.SetLogFolder(dir / "pass");
     fs::create_directories(dir / "pass");
     ASSERT_EQ(pass.Open(SourceRef::Image(path, 1)), kOk);
@@ -224,14 +224,14 @@ struct StopAt {
     static int OnProgress(void* user, int, int weight, int, uint64_t current, uint64_t, uint64_t,
                           int) {
         auto* self = static_cast<StopAt*>(user);
-        if (weight != CProfessionalRecovery::kPassWeight) return 0;
+        if (weight != DeepScan::kPassWeight) return 0;
         self->done.push_back(current);
         return ++self->passCalls == self->stopAt ? kCancelled : 0;
     }
 };
 
 // Opens the image (`resumed`: whether an unfinished scan of it was found) and scans it.
-Status DeepScan(CProfessionalRecovery& engine, const std::string& image, StopAt& stop,
+Status RunDeepScan(DeepScan& engine, const std::string& image, StopAt& stop,
                 bool* resumed = nullptr) {
     if (const Status s = engine.Open(SourceRef::Image(image, 1)); s != kOk) return s;
     if (resumed != nullptr) *resumed = engine.Resuming();
@@ -240,7 +240,7 @@ Status DeepScan(CProfessionalRecovery& engine, const std::string& image, StopAt&
 }
 
 // Every file the scan lists, by path: its size and the SHA-256 of what recovering it gives.
-std::map<std::string, std::pair<uint64_t, std::string>> Recovered(CProfessionalRecovery& engine,
+std::map<std::string, std::pair<uint64_t, std::string>> Recovered(DeepScan& engine,
                                                                   const std::string& scratch) {
     std::map<std::string, std::pair<uint64_t, std::string>> out;
     test::WalkTree(engine, [&](const std::string& path, const FoundRecord& r) {
@@ -260,9 +260,9 @@ TEST(PassIdentity, DeepScanStoppedAnywhereAndContinuedFindsWhatOneScanFinds) {
     ASSERT_GT(disk.size(), 3 * SectorPass::kPieceBytes);
 
     test::WriteWholeFile(dir / "whole.img", disk);
-    CProfessionalRecovery whole;
+    DeepScan whole;
     StopAt never;
-    ASSERT_EQ(DeepScan(whole, dir / "whole.img", never), kOk);
+    ASSERT_EQ(RunDeepScan(whole, dir / "whole.img", never), kOk);
     fs::create_directories(dir / "out");
     const auto expected = Recovered(whole, dir / "out");
     const auto kinds = [&](std::string_view part) {
@@ -291,15 +291,15 @@ TEST(PassIdentity, DeepScanStoppedAnywhereAndContinuedFindsWhatOneScanFinds) {
         const std::string image = dir / ("stopped" + std::to_string(stopAt) + ".img");
         test::WriteWholeFile(image, disk);
         {
-            CProfessionalRecovery first;
+            DeepScan first;
             StopAt stop;
             stop.stopAt = stopAt;
-            ASSERT_EQ(DeepScan(first, image, stop), kCancelled);
+            ASSERT_EQ(RunDeepScan(first, image, stop), kCancelled);
         }
-        CProfessionalRecovery continued;
+        DeepScan continued;
         StopAt rest;
         bool resumed = false;
-        ASSERT_EQ(DeepScan(continued, image, rest, &resumed), kOk);
+        ASSERT_EQ(RunDeepScan(continued, image, rest, &resumed), kOk);
         ASSERT_TRUE(resumed);
         const std::string out = dir / ("out" + std::to_string(stopAt));
         fs::create_directories(out);

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <set>
 
-#include "engines/carving/file_type_recovery.h"
+#include "engines/carving/signature_carver.h"
 #include "engines/deep/carve_pass.h"
 #include "engines/deep/sector_pass.h"
-#include "engines/exfat/fast_exfat_recovery.h"
-#include "engines/fat/fast_fat_recovery.h"
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/exfat/quick_exfat_scan.h"
+#include "engines/fat/quick_fat_scan.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 #include "platform/little_endian.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
@@ -86,7 +86,7 @@ TEST(ReadErrors, PassReadsAroundEachBadSectorAndCountsIt) {
 // The carved files of the whole image: name and size.
 std::set<std::pair<std::string, uint64_t>> Carve(const std::string& image, SectorSource source,
                                                  const std::string& logs, uint64_t& unreadable) {
-    CFileTypeRecovery engine;
+    SignatureCarver engine;
     engine.SetLogFolder(logs);
     EXPECT_EQ(engine.Open(SourceRef::Image(image, 1)), kOk);
     const uint64_t sectors = source.totalSectors;
@@ -166,7 +166,7 @@ TEST(ReadErrors, QuickFatScanListsEverythingAndACopyOverABadSectorFails) {
     test::ScratchDir scratch;
     const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("fat16.img"));
     auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
-        return ScannedOverBadSectors<CFastFatRecovery>(bytes, std::move(bad), logs);
+        return ScannedOverBadSectors<QuickFatScan>(bytes, std::move(bad), logs);
     };
     auto sound = open({}, scratch / "a");
     const auto tree = test::ListTree(*sound);
@@ -213,7 +213,7 @@ TEST(ReadErrors, QuickNtfsScanGoesOnPastABadMftRecord) {
     test::ScratchDir scratch;
     const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("ntfs_deleted.img"));
     auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
-        return ScannedOverBadSectors<CFastNtfsRecovery>(bytes, std::move(bad), logs);
+        return ScannedOverBadSectors<QuickNtfsScan>(bytes, std::move(bad), logs);
     };
     auto sound = open({}, scratch / "a");
     const auto tree = test::ListTree(*sound);
@@ -235,7 +235,7 @@ TEST(ReadErrors, QuickExFatScanSaysHowMuchOfAFolderItCouldNotRead) {
     test::ScratchDir scratch;
     const std::vector<std::byte> bytes = test::ReadWholeFile(test::FixturePath("exfat.img"));
     auto open = [&](std::set<uint64_t> bad, const std::string& logs) {
-        return ScannedOverBadSectors<CFastExFatRecovery>(bytes, std::move(bad), logs);
+        return ScannedOverBadSectors<QuickExFatScan>(bytes, std::move(bad), logs);
     };
     auto sound = open({}, scratch / "a");
     const auto tree = test::ListTree(*sound);

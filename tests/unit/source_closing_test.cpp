@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::array<std::byte, 64> HeadOf(IFileRecoveryParse& engine, const FoundRecord& record,
+std::array<std::byte, 64> HeadOf(ScanEngine& engine, const FoundRecord& record,
                                  Status& status) {
     std::array<std::byte, 64> head{};
     size_t got = 0;

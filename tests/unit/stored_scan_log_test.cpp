@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/commands/found_output.h"
-#include "engines/carving/file_type_recovery.h"
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/carving/signature_carver.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 #include "support/engine_tree.h"
 #include "support/test_support.h"
 
@@ -84,7 +84,7 @@ std::vector<std::string> StoredListing(const std::string& set) {
 TEST(StoredScanLog, QuickNtfsLogOfAnEarlierBuildListsAsItDid) {
     test::ScratchDir folder;
     const std::string log = CopyStoredLog("quick_ntfs", folder.Path());
-    CFastNtfsRecovery engine;
+    QuickNtfsScan engine;
     engine.SetLogFolder(folder.Path().string());
     ASSERT_EQ(engine.Scan(log), kOk);
     const std::vector<std::string> stored = StoredListing("quick_ntfs");
@@ -96,7 +96,7 @@ TEST(StoredScanLog, QuickNtfsLogOfAnEarlierBuildListsAsItDid) {
 TEST(StoredScanLog, CarvingLogOfAnEarlierBuildListsAsItDid) {
     test::ScratchDir folder;
     const std::string log = CopyStoredLog("carving", folder.Path());
-    CFileTypeRecovery engine;
+    SignatureCarver engine;
     engine.SetLogFolder(folder.Path().string());
     // Listing reads only the log; any readable file stands for the image it was carved from.
     ASSERT_EQ(engine.OpenWithLog(SourceRef::Image((folder.Path() / log).string(), 0), 512, log),

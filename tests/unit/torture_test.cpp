@@ -16,7 +16,7 @@
 #include <random>
 #include <thread>
 
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/engine_factory.h"
 #include "platform/little_endian.h"
 #include "support/engine_tree.h"
@@ -144,7 +144,7 @@ Damage MakeDamagedCopy(const std::vector<std::byte>& original, uint64_t seed) {
 }
 
 // Lists the tree, searches and recovers a few small files into `out`.
-void UseEngine(IFileRecoveryParse& engine, const fs::path& out) {
+void UseEngine(ScanEngine& engine, const fs::path& out) {
     const auto tree = test::ListTree(engine);
     std::vector<FoundRecord> found;
     engine.FindByExtensions("jpg|png|txt|bin|doc", found);
@@ -167,7 +167,7 @@ void UseEngine(IFileRecoveryParse& engine, const fs::path& out) {
         if (quick->Scan(std::nullopt) >= 0) UseEngine(*quick, work / "quick");
     }
     {
-        CProfessionalRecovery deep;
+        DeepScan deep;
         if (deep.Open(SourceRef::Image(image, 1)) != kErrHandleEof) {
             deep.Scan(std::nullopt);
             UseEngine(deep, work / "deep");

@@ -1,4 +1,4 @@
-#include "engines/carving/file_type_recovery.h"
+#include "engines/carving/signature_carver.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +67,7 @@ struct Carver {
         EXPECT_EQ(engine.ListFolder(nullptr, 0, out), kOk);
         return out;
     }
-    CFileTypeRecovery engine;
+    SignatureCarver engine;
     SectorSource source;
 };
 
@@ -227,7 +227,7 @@ TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesOnceAndContinuesTheIndices) {
                   kOk);
         // No flush: the engine's end writes the log.
     }
-    CFileTypeRecovery reopened;
+    SignatureCarver reopened;
     reopened.SetLogFolder(dir.Path().string());
     ASSERT_EQ(reopened.OpenWithLog(SourceRef::Image(imagePath, 7), kSector, logName), kOk);
     EXPECT_EQ(reopened.GetRecordCount(), 1u);
@@ -255,7 +255,7 @@ TEST(FileTypeRecovery, ReopenedLogListsEarlierFilesOnceAndContinuesTheIndices) {
     EXPECT_EQ(std::filesystem::file_size(dir / logName), 2 * kFoundRecordSize);
 
     // A new open starts a new log, never the old one again.
-    CFileTypeRecovery fresh;
+    SignatureCarver fresh;
     fresh.SetLogFolder(dir.Path().string());
     ASSERT_EQ(fresh.Open(SourceRef::Image(imagePath, 1)), kOk);
     EXPECT_NE(fresh.LogName(), logName);
@@ -326,7 +326,7 @@ TEST(FileTypeRecovery, WholeRangePassReportsOnTheDeepScaleAndStopsKeepingItsFind
     EXPECT_EQ(names, (std::vector<std::string>{"127.jpg", "3.jpg", "700.jpg"}));
 
     // A stop after the first chunk keeps the files carved in it.
-    CFileTypeRecovery second;
+    SignatureCarver second;
     second.SetLogFolder(dir.Path().string());
     ASSERT_EQ(second.Open(SourceRef::Image(dir / "image.img", 1)), kOk);
     PassSeen stopped;

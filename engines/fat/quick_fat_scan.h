@@ -17,7 +17,7 @@
 
 namespace keltra {
 
-class CFastFatRecovery final : public StoreBackedEngine, public QuickScan {
+class QuickFatScan final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }

@@ -19,14 +19,14 @@
 
 namespace keltra {
 
-class CFileTypeRecovery final : public StoreBackedEngine, public SectorExaminer {
+class SignatureCarver final : public StoreBackedEngine, public SectorExaminer {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
-    CFileTypeRecovery() = default;
-    ~CFileTypeRecovery() override = default;
-    CFileTypeRecovery(const CFileTypeRecovery&) = delete;
-    CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
+    SignatureCarver() = default;
+    ~SignatureCarver() override = default;
+    SignatureCarver(const SignatureCarver&) = delete;
+    SignatureCarver& operator=(const SignatureCarver&) = delete;
 
     // A new, empty "File_Type_…" log named after the source's start sector, and the source of
     // previews and copies. Returns the open status (the log is made even when the source cannot

@@ -9,7 +9,7 @@
 
 namespace keltra {
 
-class IFileRecoveryParse : public virtual FoundFiles {
+class ScanEngine : public virtual FoundFiles {
   public:
     // No name: a new scan log and a scan; a name: reopen that log without scanning.
     virtual Status Scan(const std::optional<std::string>& logName) = 0;

@@ -1,6 +1,6 @@
 // The quick NTFS scan on volumes made by mkntfs whose files were made and deleted through
 // ntfs-3g, checked against The Sleuth Kit (fls, istat, icat) and the files' own sha256.
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +59,7 @@ std::string IstatField(const std::string& istat, const std::string& label) {
     return istat.substr(start, end - start);
 }
 
-class FastNtfsScan : public ::testing::Test {
+class QuickNtfsScanTest : public ::testing::Test {
   protected:
     void SetUp() override {
         image_ = test::FixturePath("ntfs_deleted.img");
@@ -73,7 +73,7 @@ class FastNtfsScan : public ::testing::Test {
     test::ScopedAppDataFolder appData_;
     test::ScratchDir logs_;
     std::string image_;
-    CFastNtfsRecovery engine_;
+    QuickNtfsScan engine_;
 };
 
 struct ManifestLine {
@@ -104,7 +104,7 @@ std::string ExpectedPath(const std::string& manifestPath, uint32_t lostFolderKey
     return manifestPath;
 }
 
-TEST_F(FastNtfsScan, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
+TEST_F(QuickNtfsScanTest, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
     ASSERT_EQ(engine_.Scan(std::nullopt), kOk);
     const auto tree = ListTree(engine_);
     ASSERT_FALSE(tree.empty());
@@ -192,7 +192,7 @@ TEST_F(FastNtfsScan, ListsDeletedFilesWithTheSleuthKitsNamesSizesAndTimes) {
     EXPECT_TRUE(found);
 }
 
-TEST_F(FastNtfsScan, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
+TEST_F(QuickNtfsScanTest, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
     ASSERT_EQ(engine_.Scan(std::nullopt), kOk);
     auto bytes = test::ReadWholeFile(image_);
     const uint64_t sectors = bytes.size() / 512;
@@ -200,7 +200,7 @@ TEST_F(FastNtfsScan, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
     const test::MemoryReader& counted = *reader;
     SectorSource source;
     OpenReaderSource(source, std::move(reader), sectors);
-    CFastNtfsRecovery engine;
+    QuickNtfsScan engine;
     ASSERT_EQ(engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 7), kOk);
     engine.SetLogFolder(logs_ / "counted");
     const uint64_t before = counted.calls;
@@ -222,7 +222,7 @@ TEST_F(FastNtfsScan, ReadsTheMftInLargePiecesAndTakesFoldersFromWhatItRead) {
     EXPECT_LE(calls, 1 + engine.GetRecordCount() - folders);
 }
 
-TEST_F(FastNtfsScan, RecoversFilesAndFolderTreesByteForByte) {
+TEST_F(QuickNtfsScanTest, RecoversFilesAndFolderTreesByteForByte) {
     ASSERT_EQ(engine_.Scan(std::nullopt), kOk);
     const auto tree = ListTree(engine_);
     uint32_t lostKey = 0;
@@ -267,7 +267,7 @@ TEST_F(FastNtfsScan, RecoversFilesAndFolderTreesByteForByte) {
     }
 }
 
-TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
+TEST_F(QuickNtfsScanTest, CancelKeepsWhatWasFoundAndLogReopens) {
     struct Counter {
         int calls = 0;
     } counter;
@@ -292,7 +292,7 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
             logName = n;
         }
     }
-    CFastNtfsRecovery again;
+    QuickNtfsScan again;
     ASSERT_EQ(again.Open(SourceRef::Image(image_, 7)), kOk);
     again.SetLogFolder(logs_ / "scan");
     ASSERT_EQ(again.Scan(logName), kOk);
@@ -300,18 +300,18 @@ TEST_F(FastNtfsScan, CancelKeepsWhatWasFoundAndLogReopens) {
     EXPECT_EQ(ListTree(again).size(), tree.size());
 
     // A new scan in the same folder and minute gets a log of its own.
-    CFastNtfsRecovery fresh;
+    QuickNtfsScan fresh;
     ASSERT_EQ(fresh.Open(SourceRef::Image(image_, 8)), kOk);
     fresh.SetLogFolder(logs_ / "scan");
     ASSERT_EQ(fresh.Scan(std::nullopt), kOk);
-    CFastNtfsRecovery alone;
+    QuickNtfsScan alone;
     ASSERT_EQ(alone.Open(SourceRef::Image(image_, 8)), kOk);
     alone.SetLogFolder(logs_ / "alone");
     ASSERT_EQ(alone.Scan(std::nullopt), kOk);
     EXPECT_EQ(fresh.GetRecordCount(), alone.GetRecordCount());
 }
 
-TEST_F(FastNtfsScan, FreeRangesFollowTheVolumeBitmap) {
+TEST_F(QuickNtfsScanTest, FreeRangesFollowTheVolumeBitmap) {
     ASSERT_EQ(engine_.LoadVolumeBitmap(), kOk);
     const std::string bitmap = Capture("icat " + image_ + " 6");
     const uint64_t sectors = 48 * 1024 * 1024 / 512;
@@ -343,10 +343,10 @@ TEST_F(FastNtfsScan, FreeRangesFollowTheVolumeBitmap) {
     EXPECT_EQ(length, 0u);
 }
 
-TEST(FastNtfsFourKiBSectors, RecordsOfOneSectorWithFixupsEvery512Bytes) {
+TEST(QuickNtfsFourKiBSectors, RecordsOfOneSectorWithFixupsEvery512Bytes) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir scratch;
-    CFastNtfsRecovery engine;
+    QuickNtfsScan engine;
     ASSERT_EQ(engine.Open(SourceRef::Image(test::FixturePath("ntfs_4k.img"), 1)), kOk);
     engine.SetLogFolder(scratch / "logs");
     ASSERT_EQ(engine.Scan(std::nullopt), kOk);
@@ -367,10 +367,10 @@ TEST(FastNtfsFourKiBSectors, RecordsOfOneSectorWithFixupsEvery512Bytes) {
     EXPECT_EQ(files, 2);
 }
 
-TEST(FastNtfsFactory, QuickScanOfAnNtfsImageGetsThisEngine) {
+TEST(QuickNtfsFactory, QuickScanOfAnNtfsImageGetsThisEngine) {
     auto engine = CreateEngine(SourceRef::Image(test::FixturePath("ntfs_deleted.img"), 3), false);
     ASSERT_NE(engine, nullptr);
-    EXPECT_NE(dynamic_cast<CFastNtfsRecovery*>(engine.get()), nullptr);
+    EXPECT_NE(dynamic_cast<QuickNtfsScan*>(engine.get()), nullptr);
 }
 
 }  // namespace

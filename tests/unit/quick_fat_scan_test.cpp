@@ -1,4 +1,4 @@
-#include "engines/fat/fast_fat_recovery.h"
+#include "engines/fat/quick_fat_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Opens the engine on a disk held in memory whose FAT volume starts at `start`.
-std::unique_ptr<CFastFatRecovery> MemoryEngine(std::vector<std::byte> bytes,
+std::unique_ptr<QuickFatScan> MemoryEngine(std::vector<std::byte> bytes,
                                                const std::string& logFolder, uint64_t start = 0,
                                                Status* opened = nullptr) {
-    auto engine = std::make_unique<CFastFatRecovery>();
+    auto engine = std::make_unique<QuickFatScan>();
     engine->SetLogFolder(logFolder);
     SectorSource source;
     const uint64_t sectors = bytes.size() / 512;
@@ -35,7 +35,7 @@ struct Listed {
 };
 
 // Every record reachable from the root through ListFolder, by comparable path.
-std::map<std::string, Listed> ListTree(IFileRecoveryParse& engine, size_t limit = SIZE_MAX) {
+std::map<std::string, Listed> ListTree(ScanEngine& engine, size_t limit = SIZE_MAX) {
     std::map<std::string, Listed> out;
     struct Item {
         std::optional<FoundRecord> folder;
@@ -84,14 +84,14 @@ std::string FileText(const std::string& path) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-TEST(FastFatRecovery, FactoryScanListingAndProgress) {
+TEST(QuickFatScan, FactoryScanListingAndProgress) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     for (const std::string image : {"fat12.img", "fat16.img", "fat32.img"}) {
         SCOPED_TRACE(image);
         auto engine = CreateEngine(SourceRef::Image(test::FixturePath(image), 9), false);
-        ASSERT_NE(dynamic_cast<CFastFatRecovery*>(engine.get()), nullptr);
-        dynamic_cast<CFastFatRecovery&>(*engine).SetLogFolder(logs.Path().string());
+        ASSERT_NE(dynamic_cast<QuickFatScan*>(engine.get()), nullptr);
+        dynamic_cast<QuickFatScan&>(*engine).SetLogFolder(logs.Path().string());
         ProgressLog progress;
         engine->SetCallbacks(OnScan, OnCopy, &progress, 100);
         ASSERT_EQ(engine->Scan(std::nullopt), kOk);
@@ -129,7 +129,7 @@ TEST(FastFatRecovery, FactoryScanListingAndProgress) {
     }
 }
 
-TEST(FastFatRecovery, RecoversFilesAndFolderTreesByteForByte) {
+TEST(QuickFatScan, RecoversFilesAndFolderTreesByteForByte) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     const std::map<std::string, std::string> originals = {
@@ -143,7 +143,7 @@ TEST(FastFatRecovery, RecoversFilesAndFolderTreesByteForByte) {
         SCOPED_TRACE(image);
         test::ScratchDir out;
         auto engine = CreateEngine(SourceRef::Image(test::FixturePath(image), 9), false);
-        dynamic_cast<CFastFatRecovery&>(*engine).SetLogFolder(logs.Path().string());
+        dynamic_cast<QuickFatScan&>(*engine).SetLogFolder(logs.Path().string());
         ProgressLog progress;
         engine->SetCallbacks(nullptr, OnCopy, &progress, 100);
         ASSERT_EQ(engine->Scan(std::nullopt), kOk);
@@ -191,7 +191,7 @@ TEST(FastFatRecovery, RecoversFilesAndFolderTreesByteForByte) {
     }
 }
 
-TEST(FastFatRecovery, ACopyCutShortByTheChainReportsTheShortfall) {
+TEST(QuickFatScan, ACopyCutShortByTheChainReportsTheShortfall) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;
@@ -214,13 +214,13 @@ TEST(FastFatRecovery, ACopyCutShortByTheChainReportsTheShortfall) {
     EXPECT_EQ(FileText(target), Original("gone.bin").substr(0, g.ClusterBytes()));
 }
 
-TEST(FastFatRecovery, TwoImagesScannedIntoOneFolderKeepTheirOwnLogs) {
+TEST(QuickFatScan, TwoImagesScannedIntoOneFolderKeepTheirOwnLogs) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     auto first = CreateEngine(SourceRef::Image(test::FixturePath("fat12.img"), 1), false);
     auto second = CreateEngine(SourceRef::Image(test::FixturePath("fat32.img"), 2), false);
-    dynamic_cast<CFastFatRecovery&>(*first).SetLogFolder(logs.Path().string());
-    dynamic_cast<CFastFatRecovery&>(*second).SetLogFolder(logs.Path().string());
+    dynamic_cast<QuickFatScan&>(*first).SetLogFolder(logs.Path().string());
+    dynamic_cast<QuickFatScan&>(*second).SetLogFolder(logs.Path().string());
     ASSERT_EQ(first->Scan(std::nullopt), kOk);
     const auto before = ListTree(*first);
     ASSERT_EQ(second->Scan(std::nullopt), kOk);
@@ -228,7 +228,7 @@ TEST(FastFatRecovery, TwoImagesScannedIntoOneFolderKeepTheirOwnLogs) {
     EXPECT_TRUE(ListTree(*second).count("photos/high cluster.jpg"));
 }
 
-TEST(FastFatRecovery, AVolumeInsideADiskIsReadAtItsStart) {
+TEST(QuickFatScan, AVolumeInsideADiskIsReadAtItsStart) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;
@@ -250,7 +250,7 @@ TEST(FastFatRecovery, AVolumeInsideADiskIsReadAtItsStart) {
     EXPECT_TRUE(named);
 }
 
-TEST(FastFatRecovery, APictureWhoseFirstBytesAreGoneIsMarkedDamaged) {
+TEST(QuickFatScan, APictureWhoseFirstBytesAreGoneIsMarkedDamaged) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     auto bytes = test::ReadWholeFile(test::FixturePath("fat16.img"));
@@ -274,9 +274,9 @@ TEST(FastFatRecovery, APictureWhoseFirstBytesAreGoneIsMarkedDamaged) {
     EXPECT_EQ(jpgs.size(), 2u);  // Harbour view, and the long-named one
 }
 
-TEST(FastFatRecovery, FreeRangesAreTheClustersTheFatLeavesFree) {
+TEST(QuickFatScan, FreeRangesAreTheClustersTheFatLeavesFree) {
     auto engine = CreateQuickScan(SourceRef::Image(test::FixturePath("fat16.img"), 9));
-    auto& fat = dynamic_cast<CFastFatRecovery&>(*engine);
+    auto& fat = dynamic_cast<QuickFatScan&>(*engine);
     const FatVolume& v = fat.Volume();
     ASSERT_EQ(engine->LoadVolumeBitmap(), kOk);
     FatTable table;
@@ -314,9 +314,9 @@ TEST(FastFatRecovery, FreeRangesAreTheClustersTheFatLeavesFree) {
     EXPECT_EQ(freeSectors, freeClusters * v.geometry.sectorsPerCluster + tail);
 }
 
-TEST(FastFatRecovery, BadInputGivesClearErrors) {
+TEST(QuickFatScan, BadInputGivesClearErrors) {
     test::ScratchDir dir;
-    CFastFatRecovery engine;
+    QuickFatScan engine;
     EXPECT_EQ(engine.Open(SourceRef::Image(dir / "missing.img", 1)), kErrFileNotFound);
     std::vector<std::byte> zeros(1 << 20);
     Status opened = kOk;
@@ -328,7 +328,7 @@ TEST(FastFatRecovery, BadInputGivesClearErrors) {
 
 // Random damage to the FAT and the folders of copies of the fixtures: every scan, listing and
 // copy ends, whatever the bytes say.
-TEST(FastFatRecovery, DamagedVolumesNeverCrashOrHang) {
+TEST(QuickFatScan, DamagedVolumesNeverCrashOrHang) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;

@@ -43,7 +43,7 @@ struct DeepFatVolume {
 std::optional<DeepFatVolume> InferFatVolume(uint32_t a, uint64_t sa, uint32_t b, uint64_t sb,
                                             uint64_t sourceStart);
 
-class CProfessionalFatRecovery final : public StoreBackedEngine,
+class DeepFatSearch final : public StoreBackedEngine,
                                        public SectorExaminer,
                                        public DataPlacement {
   public:

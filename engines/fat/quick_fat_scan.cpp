@@ -1,4 +1,4 @@
-#include "engines/fat/fast_fat_recovery.h"
+#include "engines/fat/quick_fat_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -12,7 +12,7 @@
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
-Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
+Status QuickFatScan::OpenSource(SectorSource source, uint32_t sourceSectorSize,
                                     uint64_t startSector, uint64_t sectorCount,
                                     uint16_t sourceTag) {
     if (source_.IsOpen()) return kOk;
@@ -37,7 +37,7 @@ Status CFastFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSi
     return kOk;
 }
 
-Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
+Status QuickFatScan::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return ReopenLog(folder, *logName);
@@ -61,17 +61,17 @@ Status CFastFatRecovery::Scan(const std::optional<std::string>& logName) {
     return status;
 }
 
-int CFastFatRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {
+int QuickFatScan::NextFreeRange(uint64_t& position, uint64_t& length) {
     bitmap_.NextFreeRange(position, length, volume_.sectors);
     return 1;
 }
 
-Status CFastFatRecovery::LoadVolumeBitmap() {
+Status QuickFatScan::LoadVolumeBitmap() {
     if (volumeValid_) bitmap_.Load(table_, volume_.geometry);
     return kOk;
 }
 
-Status CFastFatRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+Status QuickFatScan::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                       const DataSink& sink) {
     if (!volumeValid_) return kErrInvalidParameter;
     FatFileLayout layout;

@@ -1,7 +1,7 @@
 // The quick exFAT engine on volumes made by mkfs.exfat and written through exfat-fuse
 // (tests/fixtures/make_exfat.sh), checked against The Sleuth Kit (fls, icat) and the files'
 // original bytes, and on damaged copies of them.
-#include "engines/exfat/fast_exfat_recovery.h"
+#include "engines/exfat/quick_exfat_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "engines/boot_area.h"
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 #include "engines/engine_factory.h"
 #include "engines/exfat/exfat_entry_set.h"
 #include "engines/exfat/exfat_upcase.h"
@@ -53,10 +53,10 @@ std::vector<std::byte> Fixture() {
 }
 
 // An engine on image bytes held in memory.
-std::unique_ptr<CFastExFatRecovery> MemoryEngine(std::vector<std::byte> bytes,
+std::unique_ptr<QuickExFatScan> MemoryEngine(std::vector<std::byte> bytes,
                                                  const std::string& logFolder,
                                                  Status* opened = nullptr) {
-    auto engine = std::make_unique<CFastExFatRecovery>();
+    auto engine = std::make_unique<QuickExFatScan>();
     engine->SetLogFolder(logFolder);
     SectorSource source;
     const uint64_t sectors = bytes.size() / 512;
@@ -66,7 +66,7 @@ std::unique_ptr<CFastExFatRecovery> MemoryEngine(std::vector<std::byte> bytes,
     return engine;
 }
 
-std::string Recovered(IFileRecoveryParse& engine, const FoundRecord& record,
+std::string Recovered(ScanEngine& engine, const FoundRecord& record,
                       const test::ScratchDir& dir, const std::string& name) {
     const std::string target = dir / name;
     EXPECT_EQ(engine.RecoverRecord(record, target, 0), kOk) << record.Name();
@@ -174,7 +174,7 @@ class ExFatFixture : public testing::Test {
     std::string image_;
     test::ScratchDir logs_;
     test::ScratchDir out_;
-    std::unique_ptr<CFastExFatRecovery> engine_;
+    std::unique_ptr<QuickExFatScan> engine_;
     std::map<std::string, test::Listed> tree_;
 };
 
@@ -185,7 +185,7 @@ TEST_F(ExFatFixture, ClassifiedAndOpenedByTheFactory) {
     EXPECT_EQ(SourceClassName(SourceClass::ExFat), "exFAT");
     auto engine = CreateEngine(SourceRef::Image(image_, 3), false);
     ASSERT_NE(engine, nullptr);
-    auto* exfat = dynamic_cast<CFastExFatRecovery*>(engine.get());
+    auto* exfat = dynamic_cast<QuickExFatScan*>(engine.get());
     ASSERT_NE(exfat, nullptr);
     EXPECT_TRUE(exfat->BootChecksumMatches());
     EXPECT_TRUE(exfat->HasBitmap());
@@ -437,7 +437,7 @@ TEST(ExFatDeepScan, PassesTheFreeSpaceAndKeepsTheFoundFiles) {
     test::ScratchDir dir;
     const std::string image = dir / "deep.img";
     fs::copy_file(test::FixturePath("exfat.img"), image);
-    CProfessionalRecovery deep;
+    DeepScan deep;
     ASSERT_EQ(deep.Open(SourceRef::Image(image, 1)), kOk);
     ASSERT_EQ(deep.Scan(std::nullopt), kOk);
     EXPECT_TRUE(deep.FreeSpaceOnly());

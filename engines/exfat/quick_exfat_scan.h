@@ -17,7 +17,7 @@
 
 namespace keltra {
 
-class CFastExFatRecovery final : public StoreBackedEngine, public QuickScan {
+class QuickExFatScan final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }

@@ -1,4 +1,4 @@
-#include "engines/fat/professional_fat_recovery.h"
+#include "engines/fat/deep_fat_search.h"
 
 #include <algorithm>
 #include <array>
@@ -78,7 +78,7 @@ std::optional<DeepFatVolume> InferFatVolume(uint32_t a, uint64_t sa, uint32_t b,
     return v;
 }
 
-Status CProfessionalFatRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
+Status DeepFatSearch::OpenSource(SectorSource source, uint32_t sectorSize,
                                             uint64_t startSector, uint64_t sectorCount,
                                             uint16_t sourceTag) {
     if (source_.IsOpen()) return kOk;
@@ -93,7 +93,7 @@ Status CProfessionalFatRecovery::OpenSource(SectorSource source, uint32_t sector
     return kOk;
 }
 
-Status CProfessionalFatRecovery::Begin(const PassStart& start) {
+Status DeepFatSearch::Begin(const PassStart& start) {
     // The pass's own source is open: what this open could fail on is a boot area that cannot
     // be read, which leaves the search to the sectors alone.
     static_cast<void>(Open(start.source));
@@ -105,7 +105,7 @@ Status CProfessionalFatRecovery::Begin(const PassStart& start) {
     return status;
 }
 
-SpanVerdict CProfessionalFatRecovery::Examine(std::span<const std::byte> span, uint64_t firstSector,
+SpanVerdict DeepFatSearch::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                               PassPosition& at) {
     const std::span<const std::byte> sector = span.first(static_cast<size_t>(at.sectorSize));
     if (IsDotPair(sector)) {
@@ -118,11 +118,11 @@ SpanVerdict CProfessionalFatRecovery::Examine(std::span<const std::byte> span, u
     return {1, kOk};
 }
 
-void CProfessionalFatRecovery::Finish(const PassEnd& /*end*/) {
+void DeepFatSearch::Finish(const PassEnd& /*end*/) {
     Finish();
 }
 
-void CProfessionalFatRecovery::ClearSearch() {
+void DeepFatSearch::ClearSearch() {
     rootCluster_ = 0;
     firstVolumeIsBoot_ = false;
     bootTable_ = FatTable();
@@ -139,7 +139,7 @@ void CProfessionalFatRecovery::ClearSearch() {
     dropped_ = {};
 }
 
-Status CProfessionalFatRecovery::OpenLog(const std::optional<std::string>& resumeLogName) {
+Status DeepFatSearch::OpenLog(const std::optional<std::string>& resumeLogName) {
     ClearSearch();
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
@@ -147,7 +147,7 @@ Status CProfessionalFatRecovery::OpenLog(const std::optional<std::string>& resum
     return StartNewLog(folder, MakeLogName(kDeepFatLogPrefix, static_cast<int64_t>(sourceStart_)));
 }
 
-Status CProfessionalFatRecovery::ReadBootSector() {
+Status DeepFatSearch::ReadBootSector() {
     if (!source_.IsOpen()) return kErrInvalidParameter;
     std::array<std::byte, kBootAreaBytes> boot{};
     if (const Status s = ReadBootArea(source_, sourceStart_, sectorSize_, boot); s != kOk) return s;
@@ -171,23 +171,23 @@ Status CProfessionalFatRecovery::ReadBootSector() {
 
 // ---- geometry helpers ----
 
-uint32_t CProfessionalFatRecovery::RootAreaSectors(int volume) const {
+uint32_t DeepFatSearch::RootAreaSectors(int volume) const {
     return volume == 0 && firstVolumeIsBoot_ ? bootGeometry_.rootDirSectors
                                              : kAssumedRootAreaSectors;
 }
 
-uint64_t CProfessionalFatRecovery::ClusterSector(int volume, uint32_t cluster) const {
+uint64_t DeepFatSearch::ClusterSector(int volume, uint32_t cluster) const {
     return volumes_[static_cast<size_t>(volume)].ClusterSector(cluster, RootAreaSectors(volume));
 }
 
-uint32_t CProfessionalFatRecovery::ClusterAt(int volume, uint64_t sector) const {
+uint32_t DeepFatSearch::ClusterAt(int volume, uint64_t sector) const {
     const DeepFatVolume& v = volumes_[static_cast<size_t>(volume)];
     if (sector < v.DataStart()) return rootCluster_;
     const uint64_t n = (sector - v.DataStart()) / v.sectorsPerCluster + 2;
     return n > UINT32_MAX ? rootCluster_ : static_cast<uint32_t>(n);
 }
 
-int CProfessionalFatRecovery::VolumeStartingClusterAt(uint32_t cluster, uint64_t sector) const {
+int DeepFatSearch::VolumeStartingClusterAt(uint32_t cluster, uint64_t sector) const {
     if (cluster < 2) return -1;
     for (size_t i = 0; i < volumes_.size(); ++i) {
         if (volumes_[i].ClusterSector(cluster, 0) == sector) return static_cast<int>(i);
@@ -195,7 +195,7 @@ int CProfessionalFatRecovery::VolumeStartingClusterAt(uint32_t cluster, uint64_t
     return -1;
 }
 
-int CProfessionalFatRecovery::VolumeWithClusterStartAt(uint64_t sector) const {
+int DeepFatSearch::VolumeWithClusterStartAt(uint64_t sector) const {
     for (size_t i = 0; i < volumes_.size(); ++i) {
         const DeepFatVolume& v = volumes_[i];
         if (sector >= v.DataStart() && (sector - v.DataStart()) % v.sectorsPerCluster == 0)
@@ -204,7 +204,7 @@ int CProfessionalFatRecovery::VolumeWithClusterStartAt(uint64_t sector) const {
     return -1;
 }
 
-int CProfessionalFatRecovery::NearestVolume(uint64_t sector) const {
+int DeepFatSearch::NearestVolume(uint64_t sector) const {
     int best = -1;
     for (size_t i = firstVolumeIsBoot_ ? 1 : 0; i < volumes_.size(); ++i) {
         const uint64_t start = volumes_[i].DataStart();
@@ -216,7 +216,7 @@ int CProfessionalFatRecovery::NearestVolume(uint64_t sector) const {
     return best;
 }
 
-FatVolume CProfessionalFatRecovery::VolumeView(int volume) const {
+FatVolume DeepFatSearch::VolumeView(int volume) const {
     const DeepFatVolume& v = volumes_[static_cast<size_t>(volume)];
     FatVolume view;
     view.source = &source_;
@@ -238,12 +238,12 @@ FatVolume CProfessionalFatRecovery::VolumeView(int volume) const {
     return view;
 }
 
-bool CProfessionalFatRecovery::GuessesHighWord(int volume) const {
+bool DeepFatSearch::GuessesHighWord(int volume) const {
     return volume >= 0 &&
            !(volume == 0 && firstVolumeIsBoot_ && bootGeometry_.kind != FatKind::Fat32);
 }
 
-void CProfessionalFatRecovery::FillGeometry(FoundRecord& record, int volume) const {
+void DeepFatSearch::FillGeometry(FoundRecord& record, int volume) const {
     if (volume < 0) return;
     const DeepFatVolume& v = volumes_[static_cast<size_t>(volume)];
     record.clusterBytes = static_cast<int32_t>(sectorSize_ * v.sectorsPerCluster);
@@ -251,7 +251,7 @@ void CProfessionalFatRecovery::FillGeometry(FoundRecord& record, int volume) con
     record.partitionStart = v.start;
 }
 
-FatSectorRead CProfessionalFatRecovery::OneSectorRead() const {
+FatSectorRead DeepFatSearch::OneSectorRead() const {
     return [this](uint64_t sector, std::span<std::byte> out) {
         uint32_t read = 0;
         const Status s = ReadSectors(source_, 1, out, sector, static_cast<int>(sectorSize_), read);
@@ -260,7 +260,7 @@ FatSectorRead CProfessionalFatRecovery::OneSectorRead() const {
     };
 }
 
-bool CProfessionalFatRecovery::ReadFirstSector(int volume, uint32_t cluster,
+bool DeepFatSearch::ReadFirstSector(int volume, uint32_t cluster,
                                                std::vector<std::byte>& out) const {
     if (volume < 0) return false;
     const uint64_t sector = ClusterSector(volume, cluster);
@@ -270,14 +270,14 @@ bool CProfessionalFatRecovery::ReadFirstSector(int volume, uint32_t cluster,
            read == 1;
 }
 
-std::optional<uint32_t> CProfessionalFatRecovery::ParentOnDisk(int volume, uint32_t folder) {
+std::optional<uint32_t> DeepFatSearch::ParentOnDisk(int volume, uint32_t folder) {
     if (folder < 2 || !ReadFirstSector(volume, folder, scratch_)) return std::nullopt;
     const auto parent = DotDotCluster(scratch_);
     if (!parent) return std::nullopt;
     return *parent == 0 ? rootCluster_ : *parent;
 }
 
-uint32_t CProfessionalFatRecovery::Depth(int volume, uint32_t folder) {
+uint32_t DeepFatSearch::Depth(int volume, uint32_t folder) {
     if (volume < 0 || folder == 0 || folder == rootCluster_) return 0;
     const auto key = std::make_pair(volume, folder);
     if (const auto it = depthCache_.find(key); it != depthCache_.end()) return it->second;
@@ -299,7 +299,7 @@ uint32_t CProfessionalFatRecovery::Depth(int volume, uint32_t folder) {
     return depth;
 }
 
-bool CProfessionalFatRecovery::ContentIntact(uint32_t cluster, std::string_view extension,
+bool DeepFatSearch::ContentIntact(uint32_t cluster, std::string_view extension,
                                              int volume) {
     if (extension.empty() || cluster < 2 || !ReadFirstSector(volume, cluster, scratch_))
         return true;
@@ -309,7 +309,7 @@ bool CProfessionalFatRecovery::ContentIntact(uint32_t cluster, std::string_view 
 
 // ---- sightings and volumes ----
 
-void CProfessionalFatRecovery::TrySightings(uint32_t cluster, uint64_t sector) {
+void DeepFatSearch::TrySightings(uint32_t cluster, uint64_t sector) {
     for (const auto& [b, sb] : sightings_) {
         const auto v = InferFatVolume(cluster, sector, b, sb, sourceStart_);
         if (!v) continue;
@@ -335,7 +335,7 @@ void CProfessionalFatRecovery::TrySightings(uint32_t cluster, uint64_t sector) {
 
 // ---- the handlers ----
 
-void CProfessionalFatRecovery::HandleFolderStart(std::span<const std::byte> sector,
+void DeepFatSearch::HandleFolderStart(std::span<const std::byte> sector,
                                                  uint64_t absoluteSector) {
     if (!IsDotPair(sector)) return;
     const uint32_t cluster = FatEntryView(sector).Cluster();
@@ -349,7 +349,7 @@ void CProfessionalFatRecovery::HandleFolderStart(std::span<const std::byte> sect
     last_ = volume >= 0 ? Placement{volume, folder, absoluteSector} : Placement{};
 }
 
-void CProfessionalFatRecovery::HandleDirectorySector(std::span<const std::byte> sector,
+void DeepFatSearch::HandleDirectorySector(std::span<const std::byte> sector,
                                                      uint64_t absoluteSector) {
     if (sector.size() < kFatEntryBytes) return;
     if (auto fragment = TakeFragment(sector, absoluteSector)) {
@@ -383,7 +383,7 @@ void CProfessionalFatRecovery::HandleDirectorySector(std::span<const std::byte> 
 
 // ---- long-name fragments ----
 
-std::optional<CProfessionalFatRecovery::Fragment> CProfessionalFatRecovery::TakeFragment(
+std::optional<DeepFatSearch::Fragment> DeepFatSearch::TakeFragment(
     std::span<const std::byte> sector, uint64_t absoluteSector) {
     const auto it = fragments_.find(absoluteSector);
     if (it == fragments_.end() || !ContinuesRun(it->second.checksum, sector)) return std::nullopt;
@@ -392,7 +392,7 @@ std::optional<CProfessionalFatRecovery::Fragment> CProfessionalFatRecovery::Take
     return fragment;
 }
 
-void CProfessionalFatRecovery::KeepFragment(Fragment fragment) {
+void DeepFatSearch::KeepFragment(Fragment fragment) {
     const uint64_t next = fragment.lastSector + 1;
     if (fragments_.size() >= kMaxFragments && !fragments_.count(next)) {
         ++dropped_.fragments;
@@ -401,7 +401,7 @@ void CProfessionalFatRecovery::KeepFragment(Fragment fragment) {
     fragments_[next] = std::move(fragment);
 }
 
-uint32_t CProfessionalFatRecovery::ParseAndJoin(std::span<const std::byte> data, int volume,
+uint32_t DeepFatSearch::ParseAndJoin(std::span<const std::byte> data, int volume,
                                                 uint32_t folder, uint64_t dataSector,
                                                 uint64_t lastSector) {
     ParseResult result = Parse(data, volume, folder, dataSector, lastSector);
@@ -426,7 +426,7 @@ uint32_t CProfessionalFatRecovery::ParseAndJoin(std::span<const std::byte> data,
 
 // ---- parsing directory data ----
 
-uint32_t CProfessionalFatRecovery::FixCurrentFolder(std::span<const std::byte> data, int volume,
+uint32_t DeepFatSearch::FixCurrentFolder(std::span<const std::byte> data, int volume,
                                                     uint32_t folder, uint64_t& dataSector) {
     const FatEntryView first(data);
     if (first.IsVolumeLabel() && IsPlausibleFatEntry(data)) {
@@ -461,7 +461,7 @@ uint32_t CProfessionalFatRecovery::FixCurrentFolder(std::span<const std::byte> d
     return folder;
 }
 
-CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::Parse(
+DeepFatSearch::ParseResult DeepFatSearch::Parse(
     std::span<const std::byte> data, int volume, uint32_t folder, uint64_t dataSector,
     uint64_t lastSector) {
     ParseResult result;
@@ -532,7 +532,7 @@ FoundRecord EntryRecord(const FatEntryView& e, const std::string& name, uint16_t
 
 }  // namespace
 
-void CProfessionalFatRecovery::FolderEntryFound(const FatEntryView& e, const std::string& name,
+void DeepFatSearch::FolderEntryFound(const FatEntryView& e, const std::string& name,
                                                 int volume, uint32_t folder, uint64_t dataSector) {
     FoundRecord r = EntryRecord(e, name, sourceTag_);
     if (e.IsDeleted() && e.HighCluster() == 0 && GuessesHighWord(volume))
@@ -559,7 +559,7 @@ void CProfessionalFatRecovery::FolderEntryFound(const FatEntryView& e, const std
     RegisterFolderChain(volume, folder);
 }
 
-void CProfessionalFatRecovery::FileEntryFound(const FatEntryView& e, const std::string& name,
+void DeepFatSearch::FileEntryFound(const FatEntryView& e, const std::string& name,
                                               int volume, uint32_t folder, uint64_t dataSector) {
     FoundRecord r = EntryRecord(e, name, sourceTag_);
     r.size = e.Size();
@@ -576,7 +576,7 @@ void CProfessionalFatRecovery::FileEntryFound(const FatEntryView& e, const std::
     pending_.push_back(PendingFile{r, folder, guess, false});
 }
 
-void CProfessionalFatRecovery::WriteFile(FoundRecord record, uint32_t parent, int volume,
+void DeepFatSearch::WriteFile(FoundRecord record, uint32_t parent, int volume,
                                          bool guessHighWord) {
     ScanLogStore* store = Store();
     if (store == nullptr) return;
@@ -601,7 +601,7 @@ void CProfessionalFatRecovery::WriteFile(FoundRecord record, uint32_t parent, in
     RegisterFolderChain(volume, parent);
 }
 
-void CProfessionalFatRecovery::RegisterFolderChain(int volume, uint32_t folder) {
+void DeepFatSearch::RegisterFolderChain(int volume, uint32_t folder) {
     if (volume < 0) return;
     uint32_t f = folder;
     for (int step = 0; step < kMaxChainSteps && f >= 2 && f != rootCluster_; ++step) {
@@ -625,7 +625,7 @@ void CProfessionalFatRecovery::RegisterFolderChain(int volume, uint32_t folder) 
 
 // ---- the end of the pass ----
 
-void CProfessionalFatRecovery::PlacePendingFiles(bool exactOnly) {
+void DeepFatSearch::PlacePendingFiles(bool exactOnly) {
     if (pending_.empty()) return;
     if (exactOnly) {
         // A file read from a folder's first sector lies in the volume where that folder starts
@@ -654,7 +654,7 @@ void CProfessionalFatRecovery::PlacePendingFiles(bool exactOnly) {
     std::erase_if(pending_, [](const PendingFile& p) { return p.placed; });
 }
 
-void CProfessionalFatRecovery::FlushSavedSectors() {
+void DeepFatSearch::FlushSavedSectors() {
     Placement here;
     for (auto& [sector, saved] : saved_) {
         if (saved.used) continue;
@@ -681,7 +681,7 @@ void CProfessionalFatRecovery::FlushSavedSectors() {
     saved_.clear();
 }
 
-void CProfessionalFatRecovery::WriteFolderRecords() {
+void DeepFatSearch::WriteFolderRecords() {
     ScanLogStore* store = Store();
     if (store == nullptr) return;
     for (const auto& [cluster, known] : known_) {
@@ -719,7 +719,7 @@ void CProfessionalFatRecovery::WriteFolderRecords() {
     }
 }
 
-void CProfessionalFatRecovery::Finish() {
+void DeepFatSearch::Finish() {
     FlushSavedSectors();
     // Files are placed before the folders are written, so that the folders they bring along
     // are written too.
@@ -754,7 +754,7 @@ void CProfessionalFatRecovery::Finish() {
 
 // ---- reading found files ----
 
-std::optional<uint64_t> CProfessionalFatRecovery::FirstDataSector(const FoundRecord& record) const {
+std::optional<uint64_t> DeepFatSearch::FirstDataSector(const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
     // exFAT records place their clusters the same way (key 0: an empty file).
     const bool exFat = origin == RecordOrigin::QuickExFat || origin == RecordOrigin::DeepExFat;
@@ -773,7 +773,7 @@ std::optional<uint64_t> CProfessionalFatRecovery::FirstDataSector(const FoundRec
            uint64_t{record.key - 2} * (static_cast<uint32_t>(record.clusterBytes) / sectorSize_);
 }
 
-Status CProfessionalFatRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+Status DeepFatSearch::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                               const DataSink& sink) {
     if (!source_.IsOpen()) return kErrInvalidParameter;
     if (record.clusterBytes <= 0 || record.clusterBytes % sectorSize_ != 0)

@@ -1,4 +1,4 @@
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 
 #include <algorithm>
 #include <array>
@@ -81,13 +81,13 @@ bool IsMftName(const std::u16string& name) {
 
 }  // namespace
 
-CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() = default;
+DeepNtfsSearch::DeepNtfsSearch() = default;
 
-CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
+DeepNtfsSearch::~DeepNtfsSearch() {
     CloseLog();
 }
 
-Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
+Status DeepNtfsSearch::OpenSource(SectorSource source, uint32_t sectorSize,
                                              uint64_t startSector, uint64_t sectorCount,
                                              uint16_t sourceTag) {
     source_ = std::move(source);
@@ -97,7 +97,7 @@ Status CProfessionalNtfsRecovery::OpenSource(SectorSource source, uint32_t secto
     return FinishOpening(sectorSize);
 }
 
-Status CProfessionalNtfsRecovery::FinishOpening(uint32_t bytesPerSector) {
+Status DeepNtfsSearch::FinishOpening(uint32_t bytesPerSector) {
     folders_.clear();
     known_.clear();
     assumed_.clear();
@@ -148,7 +148,7 @@ Status CProfessionalNtfsRecovery::FinishOpening(uint32_t bytesPerSector) {
     return kOk;
 }
 
-Geometry CProfessionalNtfsRecovery::VolumeGeometry(uint64_t partitionStart,
+Geometry DeepNtfsSearch::VolumeGeometry(uint64_t partitionStart,
                                                    uint32_t sectorsPerCluster) const {
     Geometry g;
     g.partitionStart = partitionStart;
@@ -161,7 +161,7 @@ Geometry CProfessionalNtfsRecovery::VolumeGeometry(uint64_t partitionStart,
     return g;
 }
 
-std::unique_ptr<CProfessionalNtfsRecovery::Volume> CProfessionalNtfsRecovery::MakeVolume(
+std::unique_ptr<DeepNtfsSearch::Volume> DeepNtfsSearch::MakeVolume(
     bool assumed, const Geometry& geometry, MftMap mft) {
     auto v = std::make_unique<Volume>();
     v->assumed = assumed;
@@ -173,19 +173,19 @@ std::unique_ptr<CProfessionalNtfsRecovery::Volume> CProfessionalNtfsRecovery::Ma
     return v;
 }
 
-uint32_t CProfessionalNtfsRecovery::KeyTagOf(uint64_t partitionStart) {
+uint32_t DeepNtfsSearch::KeyTagOf(uint64_t partitionStart) {
     const auto it = std::find(partitionStarts_.begin(), partitionStarts_.end(), partitionStart);
     const size_t index = static_cast<size_t>(it - partitionStarts_.begin());
     if (it == partitionStarts_.end()) partitionStarts_.push_back(partitionStart);
     return static_cast<uint32_t>(std::min<size_t>(index, kMaxKeyTag));
 }
 
-uint32_t CProfessionalNtfsRecovery::FolderKey(const Volume& v, uint32_t number) const {
+uint32_t DeepNtfsSearch::FolderKey(const Volume& v, uint32_t number) const {
     if (v.keyTag == 0 || number == kRootRecord || (number >> kKeyTagShift) != 0) return number;
     return number | (v.keyTag << kKeyTagShift);
 }
 
-void CProfessionalNtfsRecovery::AddKnownVolume(uint64_t mftStart,
+void DeepNtfsSearch::AddKnownVolume(uint64_t mftStart,
                                                std::span<const std::byte> mftRecord,
                                                uint32_t sectorsPerCluster) {
     if (known_.count(mftStart) != 0) return;
@@ -218,7 +218,7 @@ void CProfessionalNtfsRecovery::AddKnownVolume(uint64_t mftStart,
     known_.emplace(mftStart, std::move(v));
 }
 
-MftMap CProfessionalNtfsRecovery::ContiguousMft(uint64_t number, uint64_t sector) const {
+MftMap DeepNtfsSearch::ContiguousMft(uint64_t number, uint64_t sector) const {
     uint64_t offset = 0;
     const uint64_t end = sourceStart_ + sectorCount_;
     if (__builtin_mul_overflow(number, uint64_t{sectorsPerRecord_}, &offset) ||
@@ -231,7 +231,7 @@ MftMap CProfessionalNtfsRecovery::ContiguousMft(uint64_t number, uint64_t sector
     return MftMap(g, {{0, end - base, false}});
 }
 
-CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOf(uint64_t number,
+DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOf(uint64_t number,
                                                                        uint64_t sector) {
     for (auto& [start, v] : known_) {
         if (v->mft.SectorOfRecord(number) == sector) return *v;
@@ -251,7 +251,7 @@ CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOf(uint64_t 
     return *slot;
 }
 
-Status CProfessionalNtfsRecovery::OpenLog(const std::optional<std::string>& resumeLogName) {
+Status DeepNtfsSearch::OpenLog(const std::optional<std::string>& resumeLogName) {
     folders_.clear();
     for (auto* volumes : {&known_, &assumed_}) {
         for (auto& [key, v] : *volumes) {
@@ -269,7 +269,7 @@ Status CProfessionalNtfsRecovery::OpenLog(const std::optional<std::string>& resu
     return StartNewLog(folder, MakeLogName(kDeepNtfsLogPrefix, static_cast<int64_t>(sourceStart_)));
 }
 
-void CProfessionalNtfsRecovery::RecallVolumes() {
+void DeepNtfsSearch::RecallVolumes() {
     constexpr size_t kTriesPerStart = 8;
     // Where record 0 would lie for each volume start, by the files found in it.
     std::map<uint64_t, std::vector<std::pair<uint64_t, uint32_t>>> candidates;
@@ -327,7 +327,7 @@ void CProfessionalNtfsRecovery::RecallVolumes() {
     }
 }
 
-void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> record) {
+void DeepNtfsSearch::LearnClusterSize(std::span<const std::byte> record) {
     const auto header = ReadRecordHeader(record);
     if (!header) return;
     AttributeWalker walker(record, *header);
@@ -341,7 +341,7 @@ void CProfessionalNtfsRecovery::LearnClusterSize(std::span<const std::byte> reco
     }
 }
 
-Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> record,
+Status DeepNtfsSearch::HandleFileRecord(std::span<const std::byte> record,
                                                    uint64_t absoluteSector) {
     if (Store() == nullptr || scratch_.empty()) return kErrInvalidParameter;
     if (record.size() < 4 || Le32(record, 0) != kFileSignature) return -1;
@@ -381,7 +381,7 @@ Status CProfessionalNtfsRecovery::HandleFileRecord(std::span<const std::byte> re
     return kOk;
 }
 
-void CProfessionalNtfsRecovery::AddFound(const Volume& v, const ntfs::RecordSummary& summary,
+void DeepNtfsSearch::AddFound(const Volume& v, const ntfs::RecordSummary& summary,
                                          const std::string& name, uint32_t number, uint64_t sector,
                                          bool isFolder, uint32_t contentIntact, uint32_t depth) {
     ScanLogStore* store = Store();
@@ -408,7 +408,7 @@ void CProfessionalNtfsRecovery::AddFound(const Volume& v, const ntfs::RecordSumm
     }
 }
 
-uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
+uint32_t DeepNtfsSearch::DepthOf(Volume& v, uint32_t folder) {
     const uint32_t depth = v.walk.DepthOf(folder);
     const auto& keys = v.walk.FolderKeys();
     for (; v.foldersTaken < keys.size(); ++v.foldersTaken) {
@@ -417,7 +417,7 @@ uint32_t CProfessionalNtfsRecovery::DepthOf(Volume& v, uint32_t folder) {
     return depth;
 }
 
-std::optional<RecordSummary> CProfessionalNtfsRecovery::ReadFolderRecord(const Volume& v,
+std::optional<RecordSummary> DeepNtfsSearch::ReadFolderRecord(const Volume& v,
                                                                          uint32_t number,
                                                                          uint64_t& sector) {
     const auto at = v.mft.SectorOfRecord(number);
@@ -434,21 +434,21 @@ std::optional<RecordSummary> CProfessionalNtfsRecovery::ReadFolderRecord(const V
     return summary;
 }
 
-std::optional<uint32_t> CProfessionalNtfsRecovery::FolderParent(const Volume& v, uint32_t number) {
+std::optional<uint32_t> DeepNtfsSearch::FolderParent(const Volume& v, uint32_t number) {
     uint64_t sector = 0;
     const auto summary = ReadFolderRecord(v, number, sector);
     if (!summary) return std::nullopt;
     return summary->parent;
 }
 
-Status CProfessionalNtfsRecovery::Finish() {
+Status DeepNtfsSearch::Finish() {
     if (Store() == nullptr) return kErrInvalidParameter;
     // Writing a folder can meet new folders above it: they join the list while it is walked.
     for (size_t i = 0; i < folders_.size(); ++i) WriteFolder(folders_[i]);
     return kOk;
 }
 
-void CProfessionalNtfsRecovery::WriteFolder(FolderEntry entry) {
+void DeepNtfsSearch::WriteFolder(FolderEntry entry) {
     Volume& v = *entry.volume;
     const uint32_t key = entry.number;
     uint64_t sector = 0;
@@ -461,7 +461,7 @@ void CProfessionalNtfsRecovery::WriteFolder(FolderEntry entry) {
     AddFound(v, *summary, name, key, sector, true, 1, depth);  // no content check for a folder
 }
 
-void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
+void DeepNtfsSearch::WriteLostFolder(uint32_t key, const Volume& v) {
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     r.sourceTag = sourceTag_;
@@ -475,7 +475,7 @@ void CProfessionalNtfsRecovery::WriteLostFolder(uint32_t key, const Volume& v) {
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
 }
 
-const CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFound(
+const DeepNtfsSearch::Volume& DeepNtfsSearch::VolumeOfFound(
     const FoundRecord& record, Volume& scratch) const {
     const uint64_t location = record.location;
     const uint64_t partitionStart = record.partitionStart;
@@ -498,7 +498,7 @@ const CProfessionalNtfsRecovery::Volume& CProfessionalNtfsRecovery::VolumeOfFoun
     return scratch;
 }
 
-Status CProfessionalNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+Status DeepNtfsSearch::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                                const DataSink& sink) {
     if (!source_.IsOpen() || scratch_.empty()) return kErrInvalidParameter;
     Volume scratch;
@@ -508,13 +508,13 @@ Status CProfessionalNtfsRecovery::ReadFileData(const FoundRecord& record, uint64
                               sink);
 }
 
-uint32_t CProfessionalNtfsRecovery::DataForm(const FoundRecord& record) {
+uint32_t DeepNtfsSearch::DataForm(const FoundRecord& record) {
     if (!source_.IsOpen() || scratch_.empty() || record.isFolder != 0) return 0;
     Volume scratch;
     return ReadDataForm(Reader(VolumeOfFound(record, scratch)), record.location, record.key);
 }
 
-std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
+std::optional<uint64_t> DeepNtfsSearch::FirstDataSector(
     const FoundRecord& record) const {
     const auto origin = static_cast<RecordOrigin>(record.origin);
     if ((origin != RecordOrigin::QuickNtfs && origin != RecordOrigin::DeepNtfs) ||
@@ -533,7 +533,7 @@ std::optional<uint64_t> CProfessionalNtfsRecovery::FirstDataSector(
     return sector;
 }
 
-Status CProfessionalNtfsRecovery::Begin(const PassStart& start) {
+Status DeepNtfsSearch::Begin(const PassStart& start) {
     // The pass's own source is open: what this open could fail on is a boot area that cannot
     // be read, which leaves the search to the sectors alone.
     static_cast<void>(Open(start.source));
@@ -541,7 +541,7 @@ Status CProfessionalNtfsRecovery::Begin(const PassStart& start) {
     return OpenLog(start.resumedLog(kDeepNtfsLogPrefix));
 }
 
-SpanVerdict CProfessionalNtfsRecovery::Examine(std::span<const std::byte> span,
+SpanVerdict DeepNtfsSearch::Examine(std::span<const std::byte> span,
                                                uint64_t firstSector, PassPosition& at) {
     const auto sectorSize = static_cast<uint32_t>(at.sectorSize);
     const std::span<const std::byte> sector = span.first(sectorSize);
@@ -565,7 +565,7 @@ SpanVerdict CProfessionalNtfsRecovery::Examine(std::span<const std::byte> span,
     return {1, kOk};
 }
 
-void CProfessionalNtfsRecovery::Finish(const PassEnd& /*end*/) {
+void DeepNtfsSearch::Finish(const PassEnd& /*end*/) {
     Finish();
 }
 

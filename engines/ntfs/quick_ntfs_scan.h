@@ -24,12 +24,12 @@
 
 namespace keltra {
 
-class CFastNtfsRecovery final : public StoreBackedEngine, public QuickScan {
+class QuickNtfsScan final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
-    CFastNtfsRecovery();
-    ~CFastNtfsRecovery() override;
+    QuickNtfsScan();
+    ~QuickNtfsScan() override;
 
     // Reads the boot sector (in `sectorSize`-byte sectors at `startSector`) and the $MFT's
     // runs. The result is the status of reading the boot sector (87 when it describes no

@@ -1,4 +1,4 @@
-#include "engines/exfat/fast_exfat_recovery.h"
+#include "engines/exfat/quick_exfat_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include "scanlog/scan_log_folder.h"
 
 namespace keltra {
-Status CFastExFatRecovery::OpenSource(SectorSource source, uint32_t sourceSectorSize,
+Status QuickExFatScan::OpenSource(SectorSource source, uint32_t sourceSectorSize,
                                       uint64_t startSector, uint64_t sectorCount,
                                       uint16_t sourceTag) {
     if (source_.IsOpen()) return kOk;
@@ -44,7 +44,7 @@ Status CFastExFatRecovery::OpenSource(SectorSource source, uint32_t sourceSector
     return kOk;
 }
 
-void CFastExFatRecovery::LoadSystemTables(bool withUpcase) {
+void QuickExFatScan::LoadSystemTables(bool withUpcase) {
     map_.Bind(source_, volume_.start, volume_.geometry);
     const std::vector<std::byte> root =
         ReadExFatFolder(volume_, map_, ExFatRootStream(volume_.geometry));
@@ -53,7 +53,7 @@ void CFastExFatRecovery::LoadSystemTables(bool withUpcase) {
     if (withUpcase && system.upcase) LoadUpcase(*system.upcase);
 }
 
-void CFastExFatRecovery::LoadBitmap(const ExFatStream& entry) {
+void QuickExFatScan::LoadBitmap(const ExFatStream& entry) {
     // Only the bytes the clusters need are read, whatever length the entry claims.
     ExFatStream stream = entry;
     const uint64_t needed = (uint64_t{volume_.geometry.clusterCount} + 7) / 8;
@@ -72,7 +72,7 @@ void CFastExFatRecovery::LoadBitmap(const ExFatStream& entry) {
     if (s == kOk || !bytes.empty()) map_.SetBitmap(std::move(bytes));
 }
 
-void CFastExFatRecovery::LoadUpcase(const ExFatStream& entry) {
+void QuickExFatScan::LoadUpcase(const ExFatStream& entry) {
     // A full table maps 65,536 characters: 128 KiB.
     ExFatStream stream = entry;
     stream.length = std::min<uint64_t>(stream.length, 0x20000);
@@ -86,7 +86,7 @@ void CFastExFatRecovery::LoadUpcase(const ExFatStream& entry) {
     if (!table.empty()) upcase_.Load(table);
 }
 
-Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
+Status QuickExFatScan::Scan(const std::optional<std::string>& logName) {
     const std::string folder =
         logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
     if (logName) return ReopenLog(folder, *logName);
@@ -110,17 +110,17 @@ Status CFastExFatRecovery::Scan(const std::optional<std::string>& logName) {
     return status;
 }
 
-int CFastExFatRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {
+int QuickExFatScan::NextFreeRange(uint64_t& position, uint64_t& length) {
     map_.NextFreeRange(position, length, volume_.sectors);
     return 1;
 }
 
-Status CFastExFatRecovery::LoadVolumeBitmap() {
+Status QuickExFatScan::LoadVolumeBitmap() {
     if (volumeValid_) LoadSystemTables(false);
     return kOk;
 }
 
-ExFatStream CFastExFatRecovery::FileStream(const FoundRecord& record) const {
+ExFatStream QuickExFatScan::FileStream(const FoundRecord& record) const {
     ExFatStream stream;
     stream.firstCluster = record.key;
     stream.length = record.size;
@@ -146,7 +146,7 @@ ExFatStream CFastExFatRecovery::FileStream(const FoundRecord& record) const {
     return stream;
 }
 
-Status CFastExFatRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+Status QuickExFatScan::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                         const DataSink& sink) {
     if (!volumeValid_) return kErrInvalidParameter;
     return ReadExFatStream(volume_, map_, FileStream(record), maxBytes, sink);

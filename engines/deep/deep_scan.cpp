@@ -1,16 +1,16 @@
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 
 #include <algorithm>
 #include <type_traits>
 
 #include "engines/carving/carve_session.h"
-#include "engines/carving/file_type_recovery.h"
+#include "engines/carving/signature_carver.h"
 #include "engines/deep/deep_pass.h"
 #include "engines/engine_factory.h"
 #include "engines/exfat/deep_exfat_search.h"
 #include "engines/extension_categories.h"
-#include "engines/fat/professional_fat_recovery.h"
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/fat/deep_fat_search.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 #include "platform/text.h"
 #include "scanlog/scan_log_folder.h"
 
@@ -29,7 +29,7 @@ bool IsCarved(const FoundRecord& record) {
 }  // namespace
 
 template <class Search>
-Search& CProfessionalRecovery::AddSearch(RecordOrigin origin, ExaminerChain::Reach reach) {
+Search& DeepScan::AddSearch(RecordOrigin origin, ExaminerChain::Reach reach) {
     auto owned = std::make_unique<Search>();
     Search& search = *owned;
     searches_.push_back(std::move(owned));
@@ -40,28 +40,28 @@ Search& CProfessionalRecovery::AddSearch(RecordOrigin origin, ExaminerChain::Rea
 }
 
 // The searches in listing order; the chain offers a sector to them in this order too.
-CProfessionalRecovery::CProfessionalRecovery() {
+DeepScan::DeepScan() {
     using Reach = ExaminerChain::Reach;
-    AddSearch<CProfessionalFatRecovery>(RecordOrigin::DeepFat, Reach::SectorBySector);
-    AddSearch<CProfessionalNtfsRecovery>(RecordOrigin::DeepNtfs, Reach::SectorBySector);
+    AddSearch<DeepFatSearch>(RecordOrigin::DeepFat, Reach::SectorBySector);
+    AddSearch<DeepNtfsSearch>(RecordOrigin::DeepNtfs, Reach::SectorBySector);
     AddSearch<DeepExFatSearch>(RecordOrigin::DeepExFat, Reach::EveryBuffer);
     chain_.Add(lostVolumes_, Reach::EveryBuffer);
-    carver_ = &AddSearch<CFileTypeRecovery>(RecordOrigin::Carving, Reach::SectorBySector);
+    carver_ = &AddSearch<SignatureCarver>(RecordOrigin::Carving, Reach::SectorBySector);
 }
 
-CProfessionalRecovery::~CProfessionalRecovery() {
+DeepScan::~DeepScan() {
     quick_.reset();
     searches_.clear();
     source_.Close();
 }
 
-void CProfessionalRecovery::CloseSource() {
+void DeepScan::CloseSource() {
     if (quick_) quick_->CloseSource();
     for (const auto& search : searches_) search->CloseSource();
     SuspendSource(source_);
 }
 
-Status CProfessionalRecovery::ReopenSource() {
+Status DeepScan::ReopenSource() {
     Status status = ResumeSource(source_);
     if (quick_) {
         const Status s = quick_->ReopenSource();
@@ -74,7 +74,7 @@ Status CProfessionalRecovery::ReopenSource() {
     return status;
 }
 
-Status CProfessionalRecovery::Open(const SourceRef& ref) {
+Status DeepScan::Open(const SourceRef& ref) {
     ref_ = ref;
     source_.Close();
     quick_.reset();
@@ -105,7 +105,7 @@ Status CProfessionalRecovery::Open(const SourceRef& ref) {
     return kOk;
 }
 
-Status CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
+Status DeepScan::SetCallbacks(ScanProgressCallback scanProgress,
                                            CopyProgressCallback copyProgress, void* user,
                                            int /*weight*/) {
     scanProgress_ = scanProgress;
@@ -118,7 +118,7 @@ Status CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress,
     return kOk;
 }
 
-bool CProfessionalRecovery::QuickEngineHasFreeRuns() {
+bool DeepScan::QuickEngineHasFreeRuns() {
     if (!quick_ || quick_->LoadVolumeBitmap() != kOk) return false;
     // An engine without a bitmap may leave the outputs as they were: summing its runs would
     // never reach a run of length 0.
@@ -128,7 +128,7 @@ bool CProfessionalRecovery::QuickEngineHasFreeRuns() {
     return length != UINT64_MAX;
 }
 
-std::optional<std::string> CProfessionalRecovery::ResumedLog(std::string_view prefix) const {
+std::optional<std::string> DeepScan::ResumedLog(std::string_view prefix) const {
     if (!resuming_) return std::nullopt;
     // A folder of an earlier version names no source: its logs are taken by the first sector
     // their names hold. Logs of other sources written into the folder are never taken.
@@ -136,7 +136,7 @@ std::optional<std::string> CProfessionalRecovery::ResumedLog(std::string_view pr
     return FindSourceLog(prefix, scanFolder_, identity_, unmarkedFolder);
 }
 
-Status CProfessionalRecovery::RunQuickScan() {
+Status DeepScan::RunQuickScan() {
     if (!quick_) return kOk;
     quick_->SetCallbacks(scanProgress_, nullptr, user_, kQuickWeight);
     const bool hasFreeRuns = QuickEngineHasFreeRuns();
@@ -151,7 +151,7 @@ Status CProfessionalRecovery::RunQuickScan() {
     return kOk;
 }
 
-Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/) {
+Status DeepScan::Scan(const std::optional<std::string>& /*logName*/) {
     // Never opened, or the source could not be: nothing to scan and nothing to remember.
     if (!source_.IsOpen() || sectorCount_ == 0) return kErrInvalidParameter;
     ScanHistory& history = ScanHistory::Instance();
@@ -209,7 +209,7 @@ Status CProfessionalRecovery::Scan(const std::optional<std::string>& /*logName*/
     return result;
 }
 
-Status CProfessionalRecovery::ReportPass(uint64_t sectorsDone, uint64_t totalSectors,
+Status DeepScan::ReportPass(uint64_t sectorsDone, uint64_t totalSectors,
                                          int secondsLeft, uint64_t& filesFound) {
     if (scanProgress_ == nullptr || totalSectors == 0) return kOk;
     // The reopened logs of a resumed scan hold what it found before.
@@ -219,7 +219,7 @@ Status CProfessionalRecovery::ReportPass(uint64_t sectorsDone, uint64_t totalSec
                          filesFound, 0);
 }
 
-std::vector<FoundFiles*> CProfessionalRecovery::FileSystemEngines() const {
+std::vector<FoundFiles*> DeepScan::FileSystemEngines() const {
     std::vector<FoundFiles*> engines;
     if (quick_) engines.push_back(quick_.get());
     for (const auto& search : searches_) {
@@ -228,18 +228,18 @@ std::vector<FoundFiles*> CProfessionalRecovery::FileSystemEngines() const {
     return engines;
 }
 
-FoundFiles* CProfessionalRecovery::EngineOf(const FoundRecord& record) const {
+FoundFiles* DeepScan::EngineOf(const FoundRecord& record) const {
     const auto it = byOrigin_.find(static_cast<RecordOrigin>(record.origin));
     return it == byOrigin_.end() ? nullptr : it->second;
 }
 
-uint64_t CProfessionalRecovery::GetRecordCount() {
+uint64_t DeepScan::GetRecordCount() {
     uint64_t count = quick_ ? quick_->GetRecordCount() : 0;
     for (const auto& search : searches_) count += search->GetRecordCount();
     return count;
 }
 
-Status CProfessionalRecovery::GetRecordPath(const FoundRecord& record, std::string& path) {
+Status DeepScan::GetRecordPath(const FoundRecord& record, std::string& path) {
     path.clear();
     if (IsCarved(record)) return kOk;
     FoundFiles* engine = EngineOf(record);
@@ -249,30 +249,30 @@ Status CProfessionalRecovery::GetRecordPath(const FoundRecord& record, std::stri
     return status;
 }
 
-Status CProfessionalRecovery::RecoverRecord(const FoundRecord& record,
+Status DeepScan::RecoverRecord(const FoundRecord& record,
                                             const std::string& destination, int rootSeparators) {
     FoundFiles* engine = EngineOf(record);
     return engine ? engine->RecoverRecord(record, destination, rootSeparators) : kOk;
 }
 
-Status CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
+Status DeepScan::SetSearchCallback(SearchProgressCallback callback, void* user) {
     if (quick_) quick_->SetSearchCallback(callback, user);
     for (const auto& search : searches_) search->SetSearchCallback(callback, user);
     return kOk;
 }
 
-std::optional<uint64_t> CProfessionalRecovery::FirstDataSector(const FoundRecord& record) const {
+std::optional<uint64_t> DeepScan::FirstDataSector(const FoundRecord& record) const {
     for (const DataPlacement* placement : placements_) {
         if (std::optional<uint64_t> sector = placement->FirstDataSector(record)) return sector;
     }
     return std::nullopt;
 }
 
-FirstSectorOf CProfessionalRecovery::FirstSectorRule() const {
+FirstSectorOf DeepScan::FirstSectorRule() const {
     return [this](const FoundRecord& record) { return FirstDataSector(record); };
 }
 
-bool CProfessionalRecovery::ListedByQuickEngine(
+bool DeepScan::ListedByQuickEngine(
     const FoundRecord& record, std::map<std::string, FirstSectorNotes>& byExtension) {
     const std::string extension = AsciiLower(ExtensionOf(record.Name()));
     if (!quick_ || extension.empty()) return false;
@@ -287,7 +287,7 @@ bool CProfessionalRecovery::ListedByQuickEngine(
     return it->second.Holds(*sector, record.Name());
 }
 
-Status CProfessionalRecovery::ReadRecordData(const FoundRecord& record, std::string& tempPath,
+Status DeepScan::ReadRecordData(const FoundRecord& record, std::string& tempPath,
                                              std::span<std::byte> buffer, uint32_t& size,
                                              PreviewCallback callback, void* user) {
     FoundFiles* engine = EngineOf(record);
@@ -298,7 +298,7 @@ Status CProfessionalRecovery::ReadRecordData(const FoundRecord& record, std::str
     return engine->ReadRecordData(record, tempPath, buffer, size, callback, user);
 }
 
-Status CProfessionalRecovery::ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
+Status DeepScan::ReadRecordHead(const FoundRecord& record, std::span<std::byte> out,
                                              size_t& got) {
     FoundFiles* engine = EngineOf(record);
     if (engine == nullptr) {
@@ -308,7 +308,7 @@ Status CProfessionalRecovery::ReadRecordHead(const FoundRecord& record, std::spa
     return engine->ReadRecordHead(record, out, got);
 }
 
-uint32_t CProfessionalRecovery::DataForm(const FoundRecord& record) {
+uint32_t DeepScan::DataForm(const FoundRecord& record) {
     FoundFiles* engine = EngineOf(record);
     return engine == nullptr ? 0 : engine->DataForm(record);
 }

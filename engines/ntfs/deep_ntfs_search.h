@@ -27,14 +27,14 @@
 
 namespace keltra {
 
-class CProfessionalNtfsRecovery final : public StoreBackedEngine,
+class DeepNtfsSearch final : public StoreBackedEngine,
                                         public SectorExaminer,
                                         public DataPlacement {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }
-    CProfessionalNtfsRecovery();
-    ~CProfessionalNtfsRecovery() override;
+    DeepNtfsSearch();
+    ~DeepNtfsSearch() override;
 
     // Open the source and, when it begins with an intact NTFS boot sector, learn that volume
     // from its $MFT runs. The result is the status of opening the source or reading its first

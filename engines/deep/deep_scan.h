@@ -19,7 +19,7 @@
 #include "engines/deep/examiner_chain.h"
 #include "engines/deep/lost_volume_folders.h"
 #include "engines/deep/quick_deep_merge.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_engine.h"
 #include "engines/quick_scan.h"
 #include "engines/sector_examiner.h"
 #include "scanlog/scan_history.h"
@@ -29,9 +29,9 @@
 
 namespace keltra {
 
-class CFileTypeRecovery;
+class SignatureCarver;
 
-class CProfessionalRecovery final : public IFileRecoveryParse {
+class DeepScan final : public ScanEngine {
   public:
     // The weight of the pass; the quick phase gets kQuickWeight.
     static constexpr int kPassWeight = 90;
@@ -39,10 +39,10 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // The pass's percent runs from kPassPercentBase to kPassPercentBase + 100.
     static constexpr int kPassPercentBase = 10;
 
-    CProfessionalRecovery();
-    ~CProfessionalRecovery() override;
-    CProfessionalRecovery(const CProfessionalRecovery&) = delete;
-    CProfessionalRecovery& operator=(const CProfessionalRecovery&) = delete;
+    DeepScan();
+    ~DeepScan() override;
+    DeepScan(const DeepScan&) = delete;
+    DeepScan& operator=(const DeepScan&) = delete;
 
     // Opens the source, looks its earlier deep scan up in the history (see
     // ScanHistory::FindScan) and makes the quick engine. The system error when the source cannot
@@ -135,7 +135,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     // The deep searches in the order added; the carver among them; those that tell where a
     // file's data lies; every engine by the origin of its records.
     std::vector<std::unique_ptr<FoundFiles>> searches_;
-    CFileTypeRecovery* carver_ = nullptr;
+    SignatureCarver* carver_ = nullptr;
     std::vector<const DataPlacement*> placements_;
     std::map<RecordOrigin, FoundFiles*> byOrigin_;
     ExaminerChain chain_;

@@ -1,7 +1,7 @@
 // The deep scan driver on the photo images (tests/fixtures/make_photos.sh) and ext4.img:
 // progress, stopping and continuing a pass, a volume without a bitmap, and the quick phase's
 // stop.
-#include "engines/deep/professional_recovery.h"
+#include "engines/deep/deep_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +40,8 @@ struct Recorder {
                           uint64_t total, uint64_t files, int) {
         auto* self = static_cast<Recorder*>(user);
         self->calls.push_back({percent, weight, current, total, files});
-        if (weight == CProfessionalRecovery::kQuickWeight && self->stopQuick) return kCancelled;
-        if (weight == CProfessionalRecovery::kPassWeight && ++self->passCalls == self->stopAt) {
+        if (weight == DeepScan::kQuickWeight && self->stopQuick) return kCancelled;
+        if (weight == DeepScan::kPassWeight && ++self->passCalls == self->stopAt) {
             return kCancelled;
         }
         return 0;
@@ -49,7 +49,7 @@ struct Recorder {
     std::vector<Call> PassCalls() const {
         std::vector<Call> pass;
         for (const Call& c : calls) {
-            if (c.weight == CProfessionalRecovery::kPassWeight) pass.push_back(c);
+            if (c.weight == DeepScan::kPassWeight) pass.push_back(c);
         }
         return pass;
     }
@@ -58,7 +58,7 @@ struct Recorder {
 using Listing = std::multiset<std::tuple<std::string, uint64_t, uint32_t, uint64_t>>;
 
 // Every record reachable from the root: (path, size, origin, location).
-Listing ListAll(IFileRecoveryParse& engine) {
+Listing ListAll(ScanEngine& engine) {
     Listing out;
     test::WalkTree(engine, [&out](const std::string& path, const FoundRecord& c) {
         out.insert({path + (c.isFolder ? "/" : ""), c.size, c.origin, c.location});
@@ -66,13 +66,13 @@ Listing ListAll(IFileRecoveryParse& engine) {
     return out;
 }
 
-std::unique_ptr<CProfessionalRecovery> OpenDeep(const std::string& image) {
-    auto engine = std::make_unique<CProfessionalRecovery>();
+std::unique_ptr<DeepScan> OpenDeep(const std::string& image) {
+    auto engine = std::make_unique<DeepScan>();
     EXPECT_EQ(engine->Open(SourceRef::Image(image, 1)), kOk);
     return engine;
 }
 
-Status ScanDeep(CProfessionalRecovery& engine, Recorder& recorder) {
+Status ScanDeep(DeepScan& engine, Recorder& recorder) {
     engine.SetCallbacks(Recorder::OnProgress, nullptr, &recorder, 100);
     return engine.Scan(std::nullopt);
 }
@@ -105,7 +105,7 @@ TEST_P(DeepOnPhotos, LogsThatCannotBeWrittenFailTheScanAndLeaveNoHistory) {
     EXPECT_NE(status, kOk);
     EXPECT_NE(status, kCancelled);
     for (const Call& c : recorder.calls) {
-        EXPECT_NE(c.weight, CProfessionalRecovery::kPassWeight) << "no sector was passed";
+        EXPECT_NE(c.weight, DeepScan::kPassWeight) << "no sector was passed";
     }
     ScanHistoryRecord saved{};
     EXPECT_FALSE(ScanHistory::Instance().FindImageScan(image, saved));
@@ -120,11 +120,11 @@ TEST_P(DeepOnPhotos, ProgressRunsFromTenToOneHundredTenAndEndsAtOneHundred) {
     bool quickSeen = false;
     for (size_t i = 0; i + 1 < recorder.calls.size(); ++i) {
         const Call& c = recorder.calls[i];
-        if (c.weight == CProfessionalRecovery::kQuickWeight) {
+        if (c.weight == DeepScan::kQuickWeight) {
             quickSeen = true;
             continue;
         }
-        EXPECT_EQ(c.weight, CProfessionalRecovery::kPassWeight);
+        EXPECT_EQ(c.weight, DeepScan::kPassWeight);
         EXPECT_GE(c.percent, 10);
         EXPECT_LE(c.percent, 110);
         EXPECT_LE(c.current, c.total);
@@ -271,7 +271,7 @@ TEST(DeepScan, StopInTheQuickPhaseGivesTheFolderBackOrKeepsTheEarlierState) {
 
 // A deep scan of `image` stopped at pass call `stopAt`, then continued to its end by a new
 // engine; null (with the failure reported) when either part does not end as it should.
-std::unique_ptr<CProfessionalRecovery> StoppedAndContinued(const std::string& image, int stopAt) {
+std::unique_ptr<DeepScan> StoppedAndContinued(const std::string& image, int stopAt) {
     {
         auto first = OpenDeep(image);
         Recorder stopping;
@@ -291,7 +291,7 @@ std::unique_ptr<CProfessionalRecovery> StoppedAndContinued(const std::string& im
 }
 
 // The sha256 of every file of the origin under its path, as the engine copies it out.
-std::map<std::string, std::string> FileContents(IFileRecoveryParse& engine, RecordOrigin origin,
+std::map<std::string, std::string> FileContents(ScanEngine& engine, RecordOrigin origin,
                                                 const std::string& scratch) {
     std::map<std::string, std::string> out;
     test::WalkTree(engine, [&](const std::string& path, const FoundRecord& r) {

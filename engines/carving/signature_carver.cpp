@@ -1,4 +1,4 @@
-#include "engines/carving/file_type_recovery.h"
+#include "engines/carving/signature_carver.h"
 
 #include <algorithm>
 #include <vector>
@@ -39,16 +39,16 @@ bool SizeComesFromHeader(FileTypeCode type) {
 
 }  // namespace
 
-std::string CFileTypeRecovery::LogFolder() const {
+std::string SignatureCarver::LogFolder() const {
     return logFolder_.empty() ? ScanHistory::Instance().CurrentScanFolder() : logFolder_;
 }
 
-Status CFileTypeRecovery::Open(const SourceRef& ref) {
+Status SignatureCarver::Open(const SourceRef& ref) {
     PrepareOpen(ref.startSector, ref.tag);
     return FinishOpen(StoreBackedEngine::Open(ref));
 }
 
-Status CFileTypeRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
+Status SignatureCarver::OpenSource(SectorSource source, uint32_t sectorSize,
                                      uint64_t /*startSector*/, uint64_t /*sectorCount*/,
                                      uint16_t /*sourceTag*/) {
     source_ = std::move(source);
@@ -56,7 +56,7 @@ Status CFileTypeRecovery::OpenSource(SectorSource source, uint32_t sectorSize,
     return kOk;
 }
 
-void CFileTypeRecovery::PrepareOpen(uint64_t startSector, uint16_t sourceTag) {
+void SignatureCarver::PrepareOpen(uint64_t startSector, uint16_t sourceTag) {
     CloseLog();
     source_.Close();
     sourceTag_ = sourceTag;
@@ -64,14 +64,14 @@ void CFileTypeRecovery::PrepareOpen(uint64_t startSector, uint16_t sourceTag) {
     sectorSize_ = static_cast<int>(kImageSectorSize);
 }
 
-Status CFileTypeRecovery::FinishOpen(Status openStatus) {
+Status SignatureCarver::FinishOpen(Status openStatus) {
     // The log is made even when the source could not be opened.
     const Status logStatus = StartNewLog(
         LogFolder(), MakeLogName(kCarvingLogPrefix, static_cast<int64_t>(startSector_)));
     return openStatus != kOk ? openStatus : logStatus;
 }
 
-Status CFileTypeRecovery::OpenWithLog(const SourceRef& ref, int sectorSize,
+Status SignatureCarver::OpenWithLog(const SourceRef& ref, int sectorSize,
                                       const std::string& logName) {
     sourceTag_ = ref.tag;
     sectorSize_ = sectorSize;
@@ -81,7 +81,7 @@ Status CFileTypeRecovery::OpenWithLog(const SourceRef& ref, int sectorSize,
     return openStatus != kOk ? openStatus : logStatus;
 }
 
-Status CFileTypeRecovery::Begin(const PassStart& start) {
+Status SignatureCarver::Begin(const PassStart& start) {
     SetLogFolder(start.folder);
     const std::optional<std::string> log = start.resumedLog(kCarvingLogPrefix);
     const Status status =
@@ -90,7 +90,7 @@ Status CFileTypeRecovery::Begin(const PassStart& start) {
     return status;
 }
 
-SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t firstSector,
+SpanVerdict SignatureCarver::Examine(std::span<const std::byte> span, uint64_t firstSector,
                                        PassPosition& at) {
     // A run of zero sectors starts no file: taken at once. The searches before the carver were
     // offered its first sector; a zero sector is no NTFS record and no FAT folder either.
@@ -105,11 +105,11 @@ SpanVerdict CFileTypeRecovery::Examine(std::span<const std::byte> span, uint64_t
     return {std::max<uint64_t>(skip, 1), kOk};
 }
 
-void CFileTypeRecovery::Finish(const PassEnd& /*end*/) {
+void SignatureCarver::Finish(const PassEnd& /*end*/) {
     static_cast<void>(FlushLog());
 }
 
-Status CFileTypeRecovery::ReopenCarvingLog(const std::string& logName) {
+Status SignatureCarver::ReopenCarvingLog(const std::string& logName) {
     carvedBefore_.clear();
     const Status status = ReopenLog(LogFolder(), logName);
     if (status != kOk) return status;
@@ -119,7 +119,7 @@ Status CFileTypeRecovery::ReopenCarvingLog(const std::string& logName) {
     return kOk;
 }
 
-Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
+Status SignatureCarver::SetCallbacks(ScanProgressCallback scanProgress,
                                        CopyProgressCallback copyProgress, void* user, int weight) {
     StoreBackedEngine::SetCallbacks(scanProgress, copyProgress, user, weight);
     session_.progress = scanProgress;
@@ -128,7 +128,7 @@ Status CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress,
     return kOk;
 }
 
-Status CFileTypeRecovery::ListFolder(const FoundRecord* folder, int depth,
+Status SignatureCarver::ListFolder(const FoundRecord* folder, int depth,
                                      std::vector<FoundRecord>& out) {
     if (folder != nullptr || depth != 0) {
         if (Store() != nullptr) Store()->Flush();
@@ -137,7 +137,7 @@ Status CFileTypeRecovery::ListFolder(const FoundRecord* folder, int depth,
     return StoreBackedEngine::ListFolder(nullptr, 0, out);
 }
 
-Status CFileTypeRecovery::CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) {
+Status SignatureCarver::CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) {
     if (folder != nullptr || depth != 0) {
         if (Store() != nullptr) Store()->Flush();
         return kOk;
@@ -145,17 +145,17 @@ Status CFileTypeRecovery::CountFolderFiles(const FoundRecord* folder, int depth,
     return StoreBackedEngine::CountFolderFiles(nullptr, 0, count);
 }
 
-Status CFileTypeRecovery::GetRecordPath(const FoundRecord& /*record*/, std::string& path) {
+Status SignatureCarver::GetRecordPath(const FoundRecord& /*record*/, std::string& path) {
     path.clear();
     return kOk;
 }
 
-Status CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
+Status SignatureCarver::SetSearchCallback(SearchProgressCallback callback, void* user) {
     StoreBackedEngine::SetSearchCallback(callback, user);
     return Store() == nullptr ? kErrInvalidParameter : kOk;
 }
 
-Status CFileTypeRecovery::ReadRecordData(const FoundRecord& record, std::string& tempPath,
+Status SignatureCarver::ReadRecordData(const FoundRecord& record, std::string& tempPath,
                                          std::span<std::byte> buffer, uint32_t& size,
                                          PreviewCallback callback, void* user) {
     const std::string_view tempName = PreviewFileName(record.Name());
@@ -171,7 +171,7 @@ Status CFileTypeRecovery::ReadRecordData(const FoundRecord& record, std::string&
     return status;
 }
 
-Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte> sector,
+Status SignatureCarver::CarveSector(int sectorSize, std::span<const std::byte> sector,
                                       uint64_t sectorNumber, uint64_t sectorsDoneBefore,
                                       uint64_t totalSectors, int secondsLeft,
                                       const SectorSource& source, uint64_t& sectorsToSkip,
@@ -207,15 +207,15 @@ Status CFileTypeRecovery::CarveSector(int sectorSize, std::span<const std::byte>
     return kOk;
 }
 
-Status CFileTypeRecovery::FlushLog() {
+Status SignatureCarver::FlushLog() {
     return Store() == nullptr ? kOk : Store()->Flush();
 }
 
-std::string CFileTypeRecovery::LogName() const {
+std::string SignatureCarver::LogName() const {
     return Store() == nullptr ? std::string() : Store()->LogName();
 }
 
-Status CFileTypeRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+Status SignatureCarver::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                        const DataSink& sink) {
     if (sectorSize_ <= 0 || !source_.IsOpen()) return kErrInvalidParameter;
     const auto bytesPerSector = static_cast<uint64_t>(sectorSize_);

@@ -10,7 +10,7 @@
 
 namespace keltra {
 
-class CFastExtRecovery final : public StoreBackedEngine, public QuickScan {
+class QuickExtScan final : public StoreBackedEngine, public QuickScan {
   public:
     void CloseSource() override { SuspendSource(source_); }
     Status ReopenSource() override { return ResumeSource(source_); }

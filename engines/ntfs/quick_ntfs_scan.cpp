@@ -1,4 +1,4 @@
-#include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/ntfs/quick_ntfs_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -32,14 +32,14 @@ constexpr uint64_t kEstimateEveryMs = 5000;
 
 }  // namespace
 
-CFastNtfsRecovery::CFastNtfsRecovery()
+QuickNtfsScan::QuickNtfsScan()
     : walk_([this](uint32_t number) { return FolderParent(number); }) {}
 
-CFastNtfsRecovery::~CFastNtfsRecovery() {
+QuickNtfsScan::~QuickNtfsScan() {
     CloseLog();
 }
 
-Status CFastNtfsRecovery::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+Status QuickNtfsScan::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                                      uint64_t sectorCount, uint16_t sourceTag) {
     source_ = std::move(source);
     sourceTag_ = sourceTag;
@@ -48,7 +48,7 @@ Status CFastNtfsRecovery::OpenSource(SectorSource source, uint32_t sectorSize, u
     return FinishOpening(sectorSize);
 }
 
-Status CFastNtfsRecovery::FinishOpening(uint32_t bootSectorSize) {
+Status QuickNtfsScan::FinishOpening(uint32_t bootSectorSize) {
     mft_ = MftMap();
     chunk_.clear();
     if (bootSectorSize > kBootReadBytes || kBootReadBytes % bootSectorSize != 0) {
@@ -69,7 +69,7 @@ Status CFastNtfsRecovery::FinishOpening(uint32_t bootSectorSize) {
     return kOk;
 }
 
-void CFastNtfsRecovery::LoadMftRuns() {
+void QuickNtfsScan::LoadMftRuns() {
     // The base record's own runs first, so that extension records of the $MFT (when its
     // attribute list spreads it out) can be found through them.
     const RecordReader reader = Reader();
@@ -88,7 +88,7 @@ void CFastNtfsRecovery::LoadMftRuns() {
     }
 }
 
-Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
+Status QuickNtfsScan::Scan(const std::optional<std::string>& logName) {
     walk_.Clear();
     folders_.Clear();
     const std::string folder =
@@ -107,7 +107,7 @@ Status CFastNtfsRecovery::Scan(const std::optional<std::string>& logName) {
     return s;
 }
 
-Status CFastNtfsRecovery::ScanMft() {
+Status QuickNtfsScan::ScanMft() {
     const uint64_t startMs = TickCountMs();
     uint64_t lastEstimateMs = startMs;
     int secondsLeft = -1;
@@ -201,7 +201,7 @@ Status CFastNtfsRecovery::ScanMft() {
     return status;
 }
 
-void CFastNtfsRecovery::FillRecord(FoundRecord& r, uint64_t number, uint64_t sector,
+void QuickNtfsScan::FillRecord(FoundRecord& r, uint64_t number, uint64_t sector,
                                    const RecordSummary& summary, const std::string& name) const {
     r.sourceTag = sourceTag_;
     r.origin = static_cast<uint32_t>(RecordOrigin::QuickNtfs);
@@ -216,7 +216,7 @@ void CFastNtfsRecovery::FillRecord(FoundRecord& r, uint64_t number, uint64_t sec
     r.SetName(name);
 }
 
-void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
+void QuickNtfsScan::ProcessFileRecord(uint64_t number, uint64_t sector,
                                           std::span<std::byte> record) {
     // Only records that are neither in use nor folders, and base records only: an extension
     // record belongs to the file its base record describes.
@@ -248,7 +248,7 @@ void CFastNtfsRecovery::ProcessFileRecord(uint64_t number, uint64_t sector,
     if (checks_->Full()) FlushChecks();
 }
 
-void CFastNtfsRecovery::FlushChecks() {
+void QuickNtfsScan::FlushChecks() {
     const int bps = static_cast<int>(geometry_.bytesPerSector);
     ScanLogStore* store = Store();
     checks_->Flush(
@@ -264,7 +264,7 @@ void CFastNtfsRecovery::FlushChecks() {
         });
 }
 
-std::optional<FolderRecords::Folder> CFastNtfsRecovery::NamedFolder(uint32_t number) {
+std::optional<FolderRecords::Folder> QuickNtfsScan::NamedFolder(uint32_t number) {
     if (const auto known = folders_.Find(number)) {
         if (*known == nullptr) return std::nullopt;
         return **known;
@@ -279,13 +279,13 @@ std::optional<FolderRecords::Folder> CFastNtfsRecovery::NamedFolder(uint32_t num
     return FolderRecords::Folder{*sector, std::move(*summary)};
 }
 
-std::optional<uint32_t> CFastNtfsRecovery::FolderParent(uint32_t number) {
+std::optional<uint32_t> QuickNtfsScan::FolderParent(uint32_t number) {
     const auto folder = NamedFolder(number);
     if (!folder) return std::nullopt;
     return folder->summary.parent;
 }
 
-void CFastNtfsRecovery::ProcessFolder(uint32_t key) {
+void QuickNtfsScan::ProcessFolder(uint32_t key) {
     const auto folder = NamedFolder(key);
     if (!folder) return WriteLostFolder(key);
     if (key <= kLastSystemRecord) return;
@@ -299,7 +299,7 @@ void CFastNtfsRecovery::ProcessFolder(uint32_t key) {
     store->Link(ParentKey(folder->summary.parent, depth), r.recordIndex, r.key, r.Name());
 }
 
-void CFastNtfsRecovery::WriteLostFolder(uint32_t key) {
+void QuickNtfsScan::WriteLostFolder(uint32_t key) {
     ScanLogStore* store = Store();
     FoundRecord& r = store->NewRecord();
     r.sourceTag = sourceTag_;
@@ -312,14 +312,14 @@ void CFastNtfsRecovery::WriteLostFolder(uint32_t key) {
     store->Link(ParentKey(kRootRecord, 0), r.recordIndex, r.key, r.Name());
 }
 
-Status CFastNtfsRecovery::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
+Status QuickNtfsScan::ReadFileData(const FoundRecord& record, uint64_t maxBytes,
                                        const DataSink& sink) {
     if (!source_.IsOpen() || scratch_.empty()) return kErrInvalidParameter;
     return ReadRecordFileData(Reader(), record.location, record.key,
                               std::min(uint64_t{record.size}, maxBytes), sink);
 }
 
-uint32_t CFastNtfsRecovery::DataForm(const FoundRecord& record) {
+uint32_t QuickNtfsScan::DataForm(const FoundRecord& record) {
     if (!source_.IsOpen() || scratch_.empty() || record.isFolder != 0) return 0;
     if (formsKnown_) {
         const auto known = dataForms_.find(record.key);
@@ -328,7 +328,7 @@ uint32_t CFastNtfsRecovery::DataForm(const FoundRecord& record) {
     return ReadDataForm(Reader(), record.location, record.key);
 }
 
-Status CFastNtfsRecovery::LoadVolumeBitmap() {
+Status QuickNtfsScan::LoadVolumeBitmap() {
     bitmap_.clear();
     const RecordReader reader = Reader();
     const auto sector = mft_.SectorOfRecord(kBitmapRecord);
@@ -352,7 +352,7 @@ Status CFastNtfsRecovery::LoadVolumeBitmap() {
     return kOk;
 }
 
-int CFastNtfsRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {
+int QuickNtfsScan::NextFreeRange(uint64_t& position, uint64_t& length) {
     length = 0;
     const uint64_t sectors = geometry_.sectorCount;
     if (position > sectors) {

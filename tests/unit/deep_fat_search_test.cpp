@@ -1,4 +1,4 @@
-#include "engines/fat/professional_fat_recovery.h"
+#include "engines/fat/deep_fat_search.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <set>
 
 #include "engines/engine_factory.h"
-#include "engines/fat/fast_fat_recovery.h"
+#include "engines/fat/quick_fat_scan.h"
 #include "engines/fat/fat_geometry.h"
 #include "platform/little_endian.h"
 #include "support/deep_fat_feed.h"
@@ -79,7 +79,7 @@ struct DeepSearch {
         OpenReaderSource(pass, std::make_unique<test::MemoryReader>(std::move(bytes)), sectors);
         test::FeedDeepFat(engine, pass);
     }
-    CProfessionalFatRecovery engine;
+    DeepFatSearch engine;
 };
 
 // Of the files listed under the name of an original: how many, and how many come back whole.
@@ -115,7 +115,7 @@ std::vector<std::byte> WithoutBootAndFats(std::vector<std::byte> bytes, FatGeome
 }
 
 // The Part's example, and pairs that give no volume.
-TEST(ProfessionalFatRecovery, TwoFolderStartsGiveTheVolume) {
+TEST(DeepFatSearch, TwoFolderStartsGiveTheVolume) {
     const auto v = InferFatVolume(10, 10000, 50, 10320, 0);
     ASSERT_TRUE(v);
     EXPECT_EQ(v->sectorsPerCluster, 8u);
@@ -159,7 +159,7 @@ TEST(ProfessionalFatRecovery, TwoFolderStartsGiveTheVolume) {
 
 // Boot sector, FSInfo and both FATs gone: the folder starts give the geometry, the folders give
 // names and paths, and contiguous files come back whole, where the Sleuth Kit sees no volume.
-TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) {
+TEST(DeepFatSearch, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;
@@ -231,7 +231,7 @@ TEST(ProfessionalFatRecovery, FindsFilesOfAVolumeWhoseBootSectorAndFatsAreGone) 
 // names; a long name whose checksum is not the short entry's is not given to it; and a deleted
 // file written in two pieces around a live one comes back whole from the quick and the deep
 // search alike.
-TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
+TEST(DeepFatSearch, OrphanedFoldersAndFilesWrittenAroundOthers) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;
@@ -292,7 +292,7 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
                     Original("Around.bin"));
         auto quick = CreateEngine(SourceRef::Image(path, 5), false);
         ASSERT_NE(quick, nullptr);
-        dynamic_cast<CFastFatRecovery&>(*quick).SetLogFolder(logs.Path().string());
+        dynamic_cast<QuickFatScan&>(*quick).SetLogFolder(logs.Path().string());
         ASSERT_EQ(quick->Scan(std::nullopt), kOk);
         const auto quickListed = ListTree(*quick);
         ASSERT_TRUE(quickListed.count("around.bin"));
@@ -304,7 +304,7 @@ TEST(ProfessionalFatRecovery, OrphanedFoldersAndFilesWrittenAroundOthers) {
 // A deleted file with a short name only, in the slot of a deleted file's short entry, after
 // that file's long-name entries: the Sleuth Kit gives it the stale long name; the quick and the
 // deep search give it its own short name, with the same size and the same bytes.
-TEST(ProfessionalFatRecovery, StaleLongNamesNameNoOtherFile) {
+TEST(DeepFatSearch, StaleLongNamesNameNoOtherFile) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;
@@ -320,7 +320,7 @@ TEST(ProfessionalFatRecovery, StaleLongNamesNameNoOtherFile) {
 
     auto quick = CreateEngine(SourceRef::Image(path, 5), false);
     ASSERT_NE(quick, nullptr);
-    dynamic_cast<CFastFatRecovery&>(*quick).SetLogFolder(logs.Path().string());
+    dynamic_cast<QuickFatScan&>(*quick).SetLogFolder(logs.Path().string());
     ASSERT_EQ(quick->Scan(std::nullopt), kOk);
     test::ScratchDir deepLogs;
     DeepSearch deep(test::ReadWholeFile(path), deepLogs);
@@ -338,7 +338,7 @@ TEST(ProfessionalFatRecovery, StaleLongNamesNameNoOtherFile) {
 
 // A long name cut by a sector end is joined whether the sector after the cut comes after the
 // folder's first sector or was met before it.
-TEST(ProfessionalFatRecovery, LongNamesAcrossSectorsInBothArrivalOrders) {
+TEST(DeepFatSearch, LongNamesAcrossSectorsInBothArrivalOrders) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     const auto bytes = test::ReadWholeFile(test::FixturePath("fat16_deep.img"));
@@ -376,7 +376,7 @@ TEST(ProfessionalFatRecovery, LongNamesAcrossSectorsInBothArrivalOrders) {
 
 // Directory sectors that no volume explains are kept only up to a limit, and the search says
 // what it dropped.
-TEST(ProfessionalFatRecovery, WhatIsKeptBetweenSightingsIsBounded) {
+TEST(DeepFatSearch, WhatIsKeptBetweenSightingsIsBounded) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     const auto bytes = test::ReadWholeFile(test::FixturePath("fat16_deep.img"));
@@ -389,7 +389,7 @@ TEST(ProfessionalFatRecovery, WhatIsKeptBetweenSightingsIsBounded) {
     }
     ASSERT_TRUE(LooksLikeFatDirSector(sector));
     DeepSearch search(std::vector<std::byte>(1 << 20), logs, false);
-    const uint64_t count = CProfessionalFatRecovery::kMaxSavedSectors + 100;
+    const uint64_t count = DeepFatSearch::kMaxSavedSectors + 100;
     for (uint64_t s = 0; s < count; ++s) search.engine.HandleDirectorySector(sector, 4 * s + 1);
     search.engine.Finish();
     EXPECT_EQ(search.engine.Dropped().savedSectors, 100u);
@@ -399,7 +399,7 @@ TEST(ProfessionalFatRecovery, WhatIsKeptBetweenSightingsIsBounded) {
 
 // Damaged copies of the fixtures, with and without their boot sectors and FATs: the pass, the
 // listing and copies always end.
-TEST(ProfessionalFatRecovery, DamagedVolumesNeverCrashOrHang) {
+TEST(DeepFatSearch, DamagedVolumesNeverCrashOrHang) {
     test::ScopedAppDataFolder appData;
     test::ScratchDir logs;
     test::ScratchDir out;

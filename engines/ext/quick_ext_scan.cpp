@@ -1,8 +1,8 @@
-#include "engines/ext/fast_ext_recovery.h"
+#include "engines/ext/quick_ext_scan.h"
 
 namespace keltra {
 
-Status CFastExtRecovery::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
+Status QuickExtScan::OpenSource(SectorSource source, uint32_t sectorSize, uint64_t startSector,
                                     uint64_t sectorCount, uint16_t /*sourceTag*/) {
     source_ = std::move(source);
     sectorSize_ = sectorSize;
@@ -13,20 +13,20 @@ Status CFastExtRecovery::OpenSource(SectorSource source, uint32_t sectorSize, ui
     return kOk;
 }
 
-Status CFastExtRecovery::Scan(const std::optional<std::string>& /*logName*/) {
+Status QuickExtScan::Scan(const std::optional<std::string>& /*logName*/) {
     return kOk;
 }
 
-Status CFastExtRecovery::ReadFileData(const FoundRecord& /*record*/, uint64_t /*maxBytes*/,
+Status QuickExtScan::ReadFileData(const FoundRecord& /*record*/, uint64_t /*maxBytes*/,
                                       const DataSink& /*sink*/) {
     return kErrInvalidParameter;
 }
 
-Status CFastExtRecovery::LoadVolumeBitmap() {
+Status QuickExtScan::LoadVolumeBitmap() {
     return bitmap_.Load(source_, sectorSize_, startSector_, sectorCount_);
 }
 
-int CFastExtRecovery::NextFreeRange(uint64_t& position, uint64_t& length) {
+int QuickExtScan::NextFreeRange(uint64_t& position, uint64_t& length) {
     bitmap_.NextFreeRange(position, length, sectorCount_);
     return 1;
 }

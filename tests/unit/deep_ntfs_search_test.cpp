@@ -2,7 +2,7 @@
 // ntfs-3g, with their boot sectors (and a partition table) zeroed: every sector goes through a
 // stand-in for the deep scan's pass. The Sleuth Kit (fls, icat) on the intact volumes and the
 // files' own sha256 are the oracles.
-#include "engines/ntfs/professional_ntfs_recovery.h"
+#include "engines/ntfs/deep_ntfs_search.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +89,7 @@ class DeepSearch {
         return test::Sha256OfFile(target);
     }
 
-    CProfessionalNtfsRecovery engine;
+    DeepNtfsSearch engine;
     std::map<std::string, Listed> tree;
 };
 
@@ -188,7 +188,7 @@ TEST_F(DeepNtfs, LearnsTheClusterSizeAndKeepsToTheRecordRules) {
     std::memcpy(head.data() + 1002 * 512, second.data(), second.size());
     SectorSource source;
     OpenReaderSource(source, std::make_unique<HeadReader>(head), sectors);
-    CProfessionalNtfsRecovery engine;
+    DeepNtfsSearch engine;
     ASSERT_EQ(engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
     engine.SetLogFolder(scratch_ / "logs");
     EXPECT_EQ(engine.HandleFileRecord(FileRecord(40, u"early.txt", 0), 1000), 87)
@@ -438,7 +438,7 @@ TEST_F(DeepNtfs, AFolderRecordThatCannotBeReadLeavesTheOtherFoldersWhole) {
         sectors);
     SectorSource pass;
     OpenReaderSource(pass, std::make_unique<test::MemoryReader>(bytes), sectors);
-    CProfessionalNtfsRecovery engine;
+    DeepNtfsSearch engine;
     ASSERT_EQ(engine.OpenSource(std::move(source), kImageSectorSize, 0, sectors, 1), kOk);
     engine.SetLogFolder(scratch_ / "logs");
     ASSERT_EQ(engine.OpenLog(std::nullopt), kOk);
@@ -458,7 +458,7 @@ TEST_F(DeepNtfs, ReadsVolumesOfLargeSectors) {
     OpenReaderSource(source, std::make_unique<test::MemoryReader>(bytes), sectors);
     SectorSource pass;
     OpenReaderSource(pass, std::make_unique<test::MemoryReader>(bytes), sectors);
-    CProfessionalNtfsRecovery engine;
+    DeepNtfsSearch engine;
     ASSERT_EQ(engine.OpenSource(std::move(source), 4096, 0, sectors, 3), kOk);
     engine.SetLogFolder(scratch_ / "logs");
     ASSERT_EQ(engine.OpenLog(std::nullopt), kOk);
