@@ -3,12 +3,12 @@
 # the same run: the image is served by nbdkit through nbdfuse with its reads limited to RATE
 # bits per second (nbdkit's rate filter: a card reader, an old USB disk), and the device's pages
 # are dropped from the page cache before every run, so that each run reads from the device.
-# Then the quick scan, each run on a device mounted for it (cold): wall time, read calls and
-# bytes read, and what the device served; against reading the volume's metadata from the device.
+# Then the quick scan, each run on a device mounted for it (cold): wall time and the
+# requests and bytes the device served; against reading the volume's metadata from the device.
 # Whole-process figures, medians of ROUNDS (deep_scan_vs_cat.sh); with BASELINE (an earlier
 # build) measured alongside.
 # usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE] (env: BASELINE, ROUNDS=3, DEEP=0
-# for the quick scan alone, QUICK_ROUNDS=1)
+# for the quick scan alone, QUICK_ROUNDS=1, TRACE=1)
 set -euo pipefail
 usage="usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE]"
 keltra=${1:?$usage}
@@ -31,9 +31,9 @@ echo "== $(basename "$image") through a device limited to $rate bit/s"
 [ "${DEEP:-1}" = 0 ] || COLD=1 "$here/deep_scan_vs_cat.sh" "$keltra" "$work/deep" "$device"
 
 # fresh NAME COMMAND...: the command run against a device mounted for it alone (nothing of it in
-# the page cache), timed; prints wall seconds, the read calls and bytes the command made (strace)
-# and the requests and bytes the device served (nbdkit's stats filter: what a disk would be asked
-# for, read-ahead included).
+# the page cache), timed; prints wall seconds and the requests and bytes the device served
+# (nbdkit's stats filter: what a disk would be asked for, read-ahead included); with TRACE=1 also
+# the read calls and bytes the command made (strace, which slows every call).
 fresh() {
     local name=$1
     shift
@@ -46,9 +46,12 @@ fresh() {
     rm -rf "$work/xdg"
     local start end
     start=$(date +%s.%N)
+    local trace=()
+    [ "${TRACE:-0}" = 1 ] &&
+        trace=(strace -f -qq -e trace=read,pread64,readv,preadv -o "$work/quick.strace")
+    : > "$work/quick.strace"
     XDG_DATA_HOME="$work/xdg" XDG_CONFIG_HOME="$work/xdg" \
-        strace -f -qq -e trace=read,pread64,readv,preadv -o "$work/quick.strace" \
-        "$@" "$work/fresh/disk" > /dev/null 2>&1 || true
+        "${trace[@]}" "$@" "$work/fresh/disk" > /dev/null 2>&1 || true
     end=$(date +%s.%N)
     fusermount3 -u -z "$work/fresh" 2> /dev/null || true
     wait "$pid" 2> /dev/null || true
@@ -56,7 +59,7 @@ fresh() {
     local device
     device=$(awk '/^read:/ { printf "%d requests, %s %s", $2, $6, $7 }' "$work/stats.txt")
     awk -F'= ' -v name="$name" -v s="$start" -v e="$end" -v device="$device" \
-        '/= [0-9]+$/ { n++; b += $NF } END { printf "  %-16s wall %.2f s (traced), %d read calls, %.1f MiB read; device: %s\n", name, e - s, n, b / 1048576, device }' \
+        '/= [0-9]+$/ { n++; b += $NF } END { printf "  %-16s wall %.2f s, device: %s", name, e - s, device; if (n) printf "; traced: %d read calls, %.1f MiB read", n, b / 1048576; printf "\n" }' \
         "$work/quick.strace"
     rm -rf "$work/quick.strace" "$work/xdg" "$work/stats.txt"
 }
