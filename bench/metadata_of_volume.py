@@ -4,6 +4,7 @@ file measures the time reading it takes.
 
 usage: metadata_of_volume.py IMAGE OUT
        metadata_of_volume.py --to-null DEVICE   (only reads it: the time reading it takes)
+       metadata_of_volume.py --kind IMAGE       (ntfs, fat32 or exfat; fails for any other)
 
 NTFS: the $MFT's data (through `icat IMAGE 0`, The Sleuth Kit). FAT32: the first FAT and every
 directory cluster reachable from the root through the FAT (live folders only: what any reader of
@@ -86,22 +87,35 @@ def exfat_metadata(image, out):
                                       bool(block[stream + 1] & 2)))
 
 
+def kind(boot):
+    if boot[3:7] == b"NTFS":
+        return "ntfs"
+    if boot[82:90] == b"FAT32   ":
+        return "fat32"
+    if boot[3:11] == b"EXFAT   ":
+        return "exfat"
+    return None
+
+
 def main():
-    if sys.argv[1] == "--to-null":
+    if sys.argv[1] in ("--to-null", "--kind"):
         image, out = sys.argv[2], "/dev/null"
     else:
         image, out = sys.argv[1], sys.argv[2]
     with open(image, "rb") as f:
-        boot = f.read(512)
+        found = kind(f.read(512))
+    if found is None:
+        sys.exit(f"{image}: not NTFS, FAT32 or exFAT")
+    if sys.argv[1] == "--kind":
+        print(found)
+        return
     with open(out, "wb") as o:
-        if boot[3:7] == b"NTFS":
+        if found == "ntfs":
             o.write(subprocess.run(["icat", image, "0"], capture_output=True, check=True).stdout)
-        elif boot[82:90] == b"FAT32   ":
+        elif found == "fat32":
             fat32_metadata(image, o)
-        elif boot[3:11] == b"EXFAT   ":
-            exfat_metadata(image, o)
         else:
-            sys.exit(f"{image}: not NTFS, FAT32 or exFAT")
+            exfat_metadata(image, o)
 
 
 if __name__ == "__main__":

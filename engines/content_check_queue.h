@@ -28,8 +28,10 @@ namespace keltra {
 
 class ContentCheckQueue {
   public:
-    // Files held before the caller must flush (about 6 MiB of records).
+    // Files held before the caller must flush (about 6 MiB of records)...
     static constexpr size_t kMaxFiles = 16384;
+    // ... or places of guessed files (4 MiB; a big FAT32 volume gives each up to 257).
+    static constexpr size_t kMaxPlaces = 256 * 1024;
     // A first sector is read in the call of the one before it when fewer bytes than this lie
     // between them...
     static constexpr uint64_t kMergeGapBytes = 4 * 1024;
@@ -71,7 +73,7 @@ class ContentCheckQueue {
                     std::string_view extension, uint32_t fallbackKey,
                     std::optional<uint64_t> fallbackSector);
 
-    bool Full() const { return files_.size() >= kMaxFiles; }
+    bool Full() const { return files_.size() >= kMaxFiles || places_.size() >= kMaxPlaces; }
     bool Empty() const { return files_.empty(); }
 
     // Reads and checks the waiting files and hands them all to `emit`, in the order queued. A

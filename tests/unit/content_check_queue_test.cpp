@@ -365,6 +365,17 @@ TEST_F(ContentCheckQueueTest, FillsUpAtItsBound) {
     EXPECT_FALSE(queue.Full());
     queue.AddDecided(r, 0);
     EXPECT_TRUE(queue.Full());
+
+    // Guessed files fill it by their places too.
+    ContentCheckQueue guesses(source_, kSector, 0, kSectors);
+    const std::vector<ContentCheckQueue::Place> places(257, {3, 4});
+    size_t added = 0;
+    while (!guesses.Full()) {
+        guesses.AddToGuess(r, 0, places, "jpg", 1, std::nullopt);
+        ++added;
+    }
+    EXPECT_EQ(added, (ContentCheckQueue::kMaxPlaces + 256) / 257);
+    EXPECT_LT(added, ContentCheckQueue::kMaxFiles);
 }
 
 }  // namespace
