@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTreeWidgetItemIterator>
+#include <algorithm>
 #include <vector>
 
 #include "app/message_format.h"
@@ -47,6 +48,22 @@ CDiskListUI::CDiskListUI(QWidget* parent) : QTreeWidget(parent) {
     setItemDelegate(new CMarkupItemDelegate(kRowHeight, this));
     setUniformRowHeights(true);
     setExpandsOnDoubleClick(false);  // the window decides what a double click does
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+        connect(model(), signal, this, &CDiskListUI::FitColumns);
+    }
+    connect(model(), &QAbstractItemModel::dataChanged, this, &CDiskListUI::FitColumns);
+}
+
+void CDiskListUI::FitColumns() {
+    if (columnCount() < 2) return;
+    const int wanted = std::max(sizeHintForColumn(1), header()->sectionSizeHint(1));
+    const int most = viewport()->width() * 2 / 5;
+    header()->resizeSection(1, std::max(header()->sectionSizeHint(1), std::min(wanted, most)));
+}
+
+void CDiskListUI::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    FitColumns();
 }
 
 QTreeWidgetItem* CDiskListUI::AddDisk(int diskNumber, const std::string& identity, bool removable) {
@@ -84,6 +101,7 @@ void CDiskListUI::AddUnreadableDisk(const QString& device, const QString& reason
     disk->setText(0, FormatMessage("{f 5}{x 5}{i physical_drive.png 1 0}{x 2}%s{/5}", {device}));
     disk->setText(1, FormatMessage("{f 5}{c #8A96A3}%s{/c}{/f}", {reason}));
     disk->setToolTip(0, reason);
+    disk->setToolTip(1, reason);
     disk->setFlags(disk->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
     const int at = imageGroup_ != nullptr ? indexOfTopLevelItem(imageGroup_) : topLevelItemCount();
     insertTopLevelItem(at, disk);

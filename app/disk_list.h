@@ -51,6 +51,11 @@ class CDiskListUI : public QTreeWidget {
     // the second row shown when there is more than one.
     void SelectDefaultRow();
 
+    // The file-system column as wide as its widest text (a file system, or why a disk cannot
+    // be read), but never more than two fifths of the list, so that the names keep their room
+    // in the smallest window; a text cut there shows whole as the row's tip.
+    void FitColumns();
+
   signals:
     // "Remove from list" in an image or image volume row's context menu, or Delete on it.
     void RemoveImageAsked(QTreeWidgetItem* row);
@@ -58,6 +63,7 @@ class CDiskListUI : public QTreeWidget {
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     // The row is an image's or one of its volumes'.

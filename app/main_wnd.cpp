@@ -154,9 +154,10 @@ void CMainWnd::WindowInit() {
     diskList->header()->setObjectName("DiskListHeader");
     diskList->header()->setStretchLastSection(false);
     diskList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    // The file system, or why a disk cannot be read ("Permission denied"): never cut off.
-    diskList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // The file system, or why a disk cannot be read: sized by the list to its text.
+    diskList->header()->setSectionResizeMode(1, QHeaderView::Interactive);
     diskList->header()->resizeSection(2, 100);
+    diskList->FitColumns();
 
     // The results: the type tree shows the results model, the file list the files of the
     // tree's current node.

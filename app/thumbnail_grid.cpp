@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QListView>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 
@@ -144,7 +145,12 @@ bool CThumbnailGrid::eventFilter(QObject* watched, QEvent* event) {
 // As many columns as fit, the room left shared among them rather than left at the right.
 void CThumbnailGrid::SpreadColumns() {
     const QSize cell = delegate_->CellSize();
-    const int width = view_->viewport()->width();
+    // The width the view lays its cells out in: it keeps the vertical scroll bar's room
+    // whether the bar shows or not, and wraps a cell that would reach its last pixel (cells
+    // spread over the viewport's whole width left a column's room empty at the right).
+    const int scrollBar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                      view_->verticalScrollBar());
+    const int width = std::max(1, view_->maximumViewportSize().width() - scrollBar - 1);
     const int columns = std::max(1, width / cell.width());
     const QSize spread(std::max(cell.width(), width / columns), cell.height());
     if (view_->gridSize() != spread) view_->setGridSize(spread);

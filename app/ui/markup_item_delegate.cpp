@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QTextDocument>
+#include <cmath>
 
 #include "app/ui/markup.h"
 #include "app/ui/picture_attr.h"
@@ -22,16 +23,11 @@ void CMarkupItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
     painter->save();
-    int textLeft = option.rect.left();
     const QString picture = index.data(kPictureRole).toString();
-    if (!picture.isEmpty()) {
-        const PictureAttr attr = ParsePictureAttr(picture);
-        PaintPicture(*painter, option.rect, attr);
-        if (!attr.dest.isNull()) textLeft += attr.dest.right() + 1;
-    }
+    if (!picture.isEmpty()) PaintPicture(*painter, option.rect, ParsePictureAttr(picture));
+    const int textLeft = option.rect.left() + TextOffset(index);
     QTextDocument document;
-    document.setDefaultFont(SkinFont(0));
-    SetMarkup(document, index.data(Qt::DisplayRole).toString());
+    LayOut(document, index);
     const qreal height = document.size().height();
     painter->translate(textLeft, option.rect.top() + (option.rect.height() - height) / 2);
     painter->setClipRect(QRect(0, 0, option.rect.right() - textLeft, option.rect.height()));
@@ -42,11 +38,25 @@ void CMarkupItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->restore();
 }
 
-QSize CMarkupItemDelegate::sizeHint(const QStyleOptionViewItem& option,
+QSize CMarkupItemDelegate::sizeHint(const QStyleOptionViewItem& /*option*/,
                                     const QModelIndex& index) const {
-    QSize size = QStyledItemDelegate::sizeHint(option, index);
-    size.setHeight(rowHeight_);
-    return size;
+    // The width the markup takes when drawn, not that of its raw text with the tags in it.
+    QTextDocument document;
+    LayOut(document, index);
+    const int width = TextOffset(index) + static_cast<int>(std::ceil(document.idealWidth()));
+    return {width + kTextMargin, rowHeight_};
+}
+
+int CMarkupItemDelegate::TextOffset(const QModelIndex& index) {
+    const QString picture = index.data(kPictureRole).toString();
+    if (picture.isEmpty()) return 0;
+    const PictureAttr attr = ParsePictureAttr(picture);
+    return attr.dest.isNull() ? 0 : attr.dest.right() + 1;
+}
+
+void CMarkupItemDelegate::LayOut(QTextDocument& document, const QModelIndex& index) {
+    document.setDefaultFont(SkinFont(0));
+    SetMarkup(document, index.data(Qt::DisplayRole).toString());
 }
 
 }  // namespace keltra

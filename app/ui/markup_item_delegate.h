@@ -4,6 +4,8 @@
 
 #include <QStyledItemDelegate>
 
+class QTextDocument;
+
 namespace keltra {
 
 inline constexpr int kPictureRole = Qt::UserRole + 101;
@@ -20,6 +22,13 @@ class CMarkupItemDelegate : public QStyledItemDelegate {
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
   private:
+    // Room kept right of a cell's text, so that columns sized to their cells do not touch.
+    static constexpr int kTextMargin = 8;
+
+    // Where the text begins: right of the cell's picture.
+    static int TextOffset(const QModelIndex& index);
+    static void LayOut(QTextDocument& document, const QModelIndex& index);
+
     int rowHeight_;
 };
 

@@ -1,8 +1,9 @@
 // The source page's image list and what the window does around a scan: an image file is
 // listed once and can be taken off the list, a file that holds no disk is added only when the
 // user says so, the root advice, dialogs opening over the window, and a scanned image that
-// stays closed between the reads of its files.
+// stays closed between the reads of its files, and names beside a long reason in a small window.
 #include <QAbstractButton>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -168,6 +169,48 @@ class SourcePageTest : public QObject {
         QVERIFY(window.AddImageFile(QString::fromStdString(dir / "gone.img")) == nullptr);
         QVERIFY(missing.shown);
         QVERIFY2(missing.text.contains("No such file or directory"), qPrintable(missing.text));
+    }
+
+    // In the smallest window the names keep their room beside why a disk cannot be read (the
+    // reason's column once took the width of its text with the markup in it, and cut an
+    // image's name to "grid_"); in a wide window the whole reason shows, and it is always the
+    // row's tip.
+    void NamesKeepTheirRoomBesideALongReason() {
+        const std::string image = test::FixturePath("photos_ntfs.img");
+        if (!fs::exists(image)) QSKIP("photos_ntfs.img is not built");
+        CMainWnd window;
+        window.resize(800, 500);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Click(window, "BtnStart");
+        auto* list = window.findChild<CDiskListUI*>("DiskList");
+        const QString reason = "Permission denied (status 5), and a much longer explanation";
+        list->AddUnreadableDisk("/dev/sdz", reason);
+        QVERIFY(window.AddImageSource(QString::fromStdString(image)) != nullptr);
+        QTreeWidgetItem* imageRow = list->currentItem();
+        QVERIFY(imageRow != nullptr);
+        QTest::qWait(50);
+
+        const QHeaderView* header = list->header();
+        const int nameNeeds = list->visualItemRect(imageRow).left() +
+                              list->itemDelegate()->sizeHint({}, list->indexFromItem(imageRow)).width();
+        QVERIFY2(header->sectionSize(0) >= nameNeeds,
+                 qPrintable(QString("name %1 < %2").arg(header->sectionSize(0)).arg(nameNeeds)));
+        QVERIFY(header->sectionSize(1) <= list->viewport()->width() * 2 / 5);
+        // (The machine's own disks are listed too.)
+        const QList<QTreeWidgetItem*> added = list->findItems("/dev/sdz", Qt::MatchContains);
+        QCOMPARE(added.size(), 1);
+        const QTreeWidgetItem* unreadable = added.front();
+        QCOMPARE(unreadable->toolTip(1), reason);
+
+        // Wide: the reason's whole drawn text, and not much more.
+        window.resize(1600, 900);
+        QTest::qWait(50);
+        const int reasonNeeds =
+            list->itemDelegate()->sizeHint({}, list->indexFromItem(unreadable, 1)).width();
+        QVERIFY(header->sectionSize(1) >= reasonNeeds);
+        QVERIFY2(header->sectionSize(1) < reasonNeeds + 40,
+                 qPrintable(QString("reason %1, needs %2").arg(header->sectionSize(1)).arg(reasonNeeds)));
     }
 
     void RootIsAdvisedOnlyWhereItHelps() {

@@ -95,6 +95,18 @@ struct GridWindow {
         }
         return true;
     }
+    // The room left empty at the right of the first row of cells.
+    int RoomLeftInFirstRow() const {
+        const auto cellOf = [this](int row) {
+            return view->visualRect(window.FileListModel()->index(row, CFileListModel::kNameColumn));
+        };
+        int last = 0;
+        while (last + 1 < window.FileListModel()->rowCount() &&
+               cellOf(last + 1).top() == cellOf(0).top()) {
+            ++last;
+        }
+        return view->viewport()->width() - cellOf(last).right() - 1;
+    }
     QPoint CheckBoxOf(int row) const {
         return CThumbnailDelegate::CheckRect(view->visualRect(window.FileListModel()->index(
                                                  row, CFileListModel::kNameColumn)))
@@ -262,6 +274,29 @@ class ThumbnailGridTest : public QObject {
         // The held reads start as the window goes.
         w.reset();
         QCOMPARE(test::DescriptorsOn(image), 0);
+    }
+
+    // Each row of cells is as full as the width allows, with the scroll bar shown or not, in
+    // a wide window and in the smallest (the columns were spread over the viewport's whole
+    // width, which the view wraps before, so a column's room stayed empty at the right).
+    void RowsOfCellsFillTheWidth() {
+        for (const char* fixture : {"grid_fat.img", "gallery_fat.img"}) {
+            GridWindow w;
+            if (!w.Open(true, fixture)) QSKIP("the grid fixtures are not built");
+            const int cellWidth =
+                static_cast<CThumbnailDelegate*>(w.view->itemDelegate())->CellSize().width();
+            for (const QSize size : {QSize(1280, 800), QSize(800, 500), QSize(1031, 700)}) {
+                w.window.resize(size);
+                QTest::qWait(50);
+                const int room = w.RoomLeftInFirstRow();
+                QVERIFY2(room >= 0 && room < cellWidth,
+                         qPrintable(QString("%1 at %2 x %3: %4 px left")
+                                        .arg(fixture)
+                                        .arg(size.width())
+                                        .arg(size.height())
+                                        .arg(room)));
+            }
+        }
     }
 
     // Only the screen shown and one ahead are made; paging down brings each screen's pictures.
