@@ -3,11 +3,12 @@
 # the same run: the image is served by nbdkit through nbdfuse with its reads limited to RATE
 # bits per second (nbdkit's rate filter: a card reader, an old USB disk), and the device's pages
 # are dropped from the page cache before every run, so that each run reads from the device.
-# Then the quick scan of the device, cold too: wall time, read calls and bytes read.
+# Then the quick scan, each run on a device mounted for it (cold): wall time and the
+# requests and bytes the device served; against reading the volume's metadata from the device.
 # Whole-process figures, medians of ROUNDS (deep_scan_vs_cat.sh); with BASELINE (an earlier
 # build) measured alongside.
 # usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE] (env: BASELINE, ROUNDS=3, DEEP=0
-# for the quick scan alone)
+# for the quick scan alone, QUICK_ROUNDS=1, TRACE=1)
 set -euo pipefail
 usage="usage: deep_scan_slow_device.sh KELTRA WORK_DIR IMAGE [RATE]"
 keltra=${1:?$usage}
@@ -29,25 +30,44 @@ for _ in $(seq 100); do [ -s "$device" ] && break; sleep 0.1; done
 echo "== $(basename "$image") through a device limited to $rate bit/s"
 [ "${DEEP:-1}" = 0 ] || COLD=1 "$here/deep_scan_vs_cat.sh" "$keltra" "$work/deep" "$device"
 
-drop() {
-    python3 -c 'import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY)
-os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)' "$device"
-}
-# quick NAME BINARY: the quick scan, cold: wall seconds, read calls and bytes (strace).
-quick() {
-    drop
+# fresh NAME COMMAND...: the command run against a device mounted for it alone (nothing of it in
+# the page cache), timed; prints wall seconds and the requests and bytes the device served
+# (nbdkit's stats filter: what a disk would be asked for, read-ahead included); with TRACE=1 also
+# the read calls and bytes the command made (strace, which slows every call).
+fresh() {
+    local name=$1
+    shift
+    mkdir -p "$work/fresh"
+    rm -f "$work/stats.txt"
+    nbdfuse -r "$work/fresh/disk" [ nbdkit --exit-with-parent --filter=stats --filter=rate file \
+        file="$image" rate="$rate" statsfile="$work/stats.txt" ] 2> /dev/null &
+    local pid=$!
+    for _ in $(seq 100); do [ -s "$work/fresh/disk" ] && break; sleep 0.1; done
     rm -rf "$work/xdg"
     local start end
     start=$(date +%s.%N)
+    local trace=()
+    [ "${TRACE:-0}" = 1 ] &&
+        trace=(strace -f -qq -e trace=read,pread64,readv,preadv -o "$work/quick.strace")
+    : > "$work/quick.strace"
     XDG_DATA_HOME="$work/xdg" XDG_CONFIG_HOME="$work/xdg" \
-        strace -f -qq -e trace=read,pread64,readv,preadv -o "$work/quick.strace" \
-        "$2" scan --json "$device" > /dev/null 2>&1 || true
+        "${trace[@]}" "$@" "$work/fresh/disk" > /dev/null 2>&1 || true
     end=$(date +%s.%N)
-    awk -F'= ' -v name="$1" -v s="$start" -v e="$end" \
-        '/= [0-9]+$/ { n++; b += $NF } END { printf "  quick %-9s wall %.2f s (traced), %d read calls, %.1f MiB read\n", name, e - s, n, b / 1048576 }' \
+    fusermount3 -u -z "$work/fresh" 2> /dev/null || true
+    wait "$pid" 2> /dev/null || true
+    for _ in $(seq 50); do [ -s "$work/stats.txt" ] && break; sleep 0.1; done
+    local device
+    device=$(awk '/^read:/ { printf "%d requests, %s %s", $2, $6, $7 }' "$work/stats.txt")
+    awk -F'= ' -v name="$name" -v s="$start" -v e="$end" -v device="$device" \
+        '/= [0-9]+$/ { n++; b += $NF } END { printf "  %-16s wall %.2f s, device: %s", name, e - s, device; if (n) printf "; traced: %d read calls, %.1f MiB read", n, b / 1048576; printf "\n" }' \
         "$work/quick.strace"
-    rm -rf "$work/quick.strace" "$work/xdg"
+    rm -rf "$work/quick.strace" "$work/xdg" "$work/stats.txt"
 }
-quick keltra "$keltra"
-[ -n "${BASELINE:-}" ] && quick baseline "$BASELINE"
+for _ in $(seq "${QUICK_ROUNDS:-1}"); do
+    fresh "quick keltra" "$keltra" scan --json
+    [ -n "${BASELINE:-}" ] && fresh "quick baseline" "$BASELINE" scan --json
+    # What any reader of the tree must read (metadata_of_volume.py reading the device itself).
+    python3 "$here/metadata_of_volume.py" --kind "$image" > /dev/null 2>&1 &&
+        fresh "metadata" python3 "$here/metadata_of_volume.py" --to-null
+done
 exit 0

@@ -3,14 +3,15 @@
 different sizes, with a history of deletions, so that the deleted files' records, their data and
 the folders they lie in are scattered as on a disk in use.
 
-usage: make_user_volume.py ntfs|fat OUT [PERCENT]
+usage: make_user_volume.py ntfs|fat|exfat OUT [PERCENT]
 
 History (PERCENT 100, the default; a smaller one scales every count down): 80,000 files written into 2,000 folders (nested up to three deep, a few
 holding hundreds of files, most a handful); 30,000 of them deleted at random; 50,000 more
 written (they take the freed MFT records, directory slots and clusters); then 50,000 of all live
 files deleted at random. The NTFS volume (4 GiB, mkntfs, 4 KiB clusters) ends with about 100,000
 MFT records of which about 50,000 describe deleted files; it is written through ntfs-3g (takes
-minutes). The FAT32 volume (4 GiB, mkfs.vfat, 4 KiB clusters) is written with mtools.
+minutes). The FAT32 volume (4 GiB, mkfs.vfat, 4 KiB clusters) is written with mtools; the exFAT
+volume (4 GiB, mkfs.exfat, 4 KiB clusters) through exfat-fuse over a loop device (minutes).
 
 Files begin with the bytes of the samples of tests/data/signatures (so their content checks
 pass), then random bytes to a size between 1 KiB and 48 KiB (log-uniform); one in twelve is under
@@ -132,6 +133,16 @@ def write_tree(plan, root, files):
             f.write(plan.content(ext, size))
 
 
+def live_history(plan, mnt):
+    gen1, delete1, gen2, delete2 = plan.history()
+    write_tree(plan, mnt, gen1)
+    for path in delete1:
+        os.unlink(os.path.join(mnt, path))
+    write_tree(plan, mnt, gen2)
+    for path in delete2:
+        os.unlink(os.path.join(mnt, path))
+
+
 def make_ntfs(plan, out):
     part = out + ".part"
     if os.path.exists(part):
@@ -143,16 +154,35 @@ def make_ntfs(plan, out):
     mnt = tempfile.mkdtemp()
     subprocess.run(["ntfs-3g", "-o", "noatime", part, mnt], check=True)
     try:
-        gen1, delete1, gen2, delete2 = plan.history()
-        write_tree(plan, mnt, gen1)
-        for path in delete1:
-            os.unlink(os.path.join(mnt, path))
-        write_tree(plan, mnt, gen2)
-        for path in delete2:
-            os.unlink(os.path.join(mnt, path))
+        live_history(plan, mnt)
     finally:
         subprocess.run(["sync"])
         subprocess.run(["umount", mnt], check=True)
+        os.rmdir(mnt)
+    os.replace(part, out)
+
+
+def make_exfat(plan, out):
+    part = out + ".part"
+    if os.path.exists(part):
+        os.remove(part)
+    with open(part, "wb") as f:
+        f.truncate(4 << 30)
+    subprocess.run(["mkfs.exfat", "-c", "4K", "-L", "USER", part], check=True,
+                   stdout=subprocess.DEVNULL)
+    # exfat-fuse needs a block device.
+    loop = subprocess.run(["losetup", "--find", "--show", part], check=True, capture_output=True,
+                          text=True).stdout.strip()
+    mnt = tempfile.mkdtemp()
+    try:
+        subprocess.run(["mount.exfat-fuse", loop, mnt], check=True)
+        try:
+            live_history(plan, mnt)
+        finally:
+            subprocess.run(["sync"])
+            subprocess.run(["umount", mnt], check=True)
+    finally:
+        subprocess.run(["losetup", "-d", loop], check=True)
         os.rmdir(mnt)
     os.replace(part, out)
 
@@ -191,11 +221,11 @@ def make_fat(plan, out):
 
 
 def main():
-    if len(sys.argv) < 3 or sys.argv[1] not in ("ntfs", "fat"):
+    makers = {"ntfs": make_ntfs, "fat": make_fat, "exfat": make_exfat}
+    if len(sys.argv) < 3 or sys.argv[1] not in makers:
         sys.exit(__doc__)
     scale = int(sys.argv[3]) if len(sys.argv) > 3 else 100
-    plan = Plan(scale)
-    (make_ntfs if sys.argv[1] == "ntfs" else make_fat)(plan, sys.argv[2])
+    makers[sys.argv[1]](Plan(scale), sys.argv[2])
 
 
 if __name__ == "__main__":

@@ -207,20 +207,35 @@ void FatDirectoryWalker::FolderEntry(const FatEntryView& e, const std::string& n
 void FatDirectoryWalker::FileEntry(const FatEntryView& e, const std::string& name,
                                    uint64_t entrySector) {
     const std::string_view extension = ExtensionOf(name);
-    const uint32_t cluster = EntryCluster(e, false, extension);
     FoundRecord r = BaseRecord(e, name);
-    r.key = cluster;
     r.size = e.Size();
     r.location = entrySector;
     r.partitionStart = volume_.start;
     r.contentIntact = 1;
     const uint64_t parentKey = FolderKey(current_, Depth(current_));
-    if (!checks_) {
-        sink_.FileFound(r, parentKey);
-    } else if (!extension.empty() && check_ && volume_.geometry.IsDataCluster(cluster)) {
-        checks_->AddToCheck(r, parentKey, volume_.ClusterSector(cluster), extension);
+    const FatGeometry& g = volume_.geometry;
+    if (checks_ && check_ && !extension.empty() && g.kind == FatKind::Fat32 && e.IsDeleted() &&
+        e.HighCluster() == 0) {
+        // The cleared high word is guessed by the queue, the places tried in disk order.
+        const uint16_t low = e.LowCluster();
+        places_.clear();
+        for (const uint32_t cluster : HighWordCandidates(g, low)) {
+            places_.push_back({volume_.ClusterSector(cluster), cluster});
+        }
+        r.key = low;
+        checks_->AddToGuess(r, parentKey, places_, extension, low,
+                            g.IsDataCluster(low) ? std::optional(volume_.ClusterSector(low))
+                                                 : std::nullopt);
     } else {
-        checks_->AddDecided(r, parentKey);
+        const uint32_t cluster = EntryCluster(e, false, extension);
+        r.key = cluster;
+        if (!checks_) {
+            sink_.FileFound(r, parentKey);
+        } else if (!extension.empty() && check_ && g.IsDataCluster(cluster)) {
+            checks_->AddToCheck(r, parentKey, volume_.ClusterSector(cluster), extension);
+        } else {
+            checks_->AddDecided(r, parentKey);
+        }
     }
     if (checks_ && checks_->Full()) FlushChecks();
     AddPathFolders(current_);

@@ -112,6 +112,7 @@ class FatDirectoryWalker {
     std::vector<std::byte> sector_;
     std::optional<SectorReadCache> firstSectors_;
     std::optional<ContentCheckQueue> checks_;
+    std::vector<ContentCheckQueue::Place> places_;
     uint64_t unreadable_ = 0;
     uint64_t notFollowed_ = 0;
     // Byte positions on the source of the file entries reported, so that a cluster reached

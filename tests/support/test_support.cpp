@@ -113,6 +113,7 @@ LoopDevice::~LoopDevice() {
 Status MemoryReader::ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) {
     ++calls;
     offsets.push_back(offset);
+    sizes.push_back(buffer.size());
     done = 0;
     if (offset >= faultFrom_) return kErrIoDevice;
     if (offset >= bytes_.size()) return kOk;

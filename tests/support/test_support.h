@@ -74,6 +74,7 @@ class MemoryReader : public SectorReader {
     Status ReadAt(uint64_t offset, std::span<std::byte> buffer, size_t& done) override;
     uint64_t calls = 0;
     std::vector<uint64_t> offsets;
+    std::vector<uint64_t> sizes;  // asked for, per call
 
   private:
     std::vector<std::byte> bytes_;
