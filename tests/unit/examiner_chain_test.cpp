@@ -35,7 +35,7 @@ TEST(ExaminerChainEnd, EverySearchFinishesAndTheFirstFailureIsTheChains) {
     SectorSource source;
 
     ExaminerChain failing;
-    failing.Add(sound, ExaminerChain::Reach::EveryBuffer);
+    failing.Add(sound, ExaminerChain::Reach::EverySector);
     failing.Add(full, ExaminerChain::Reach::SectorBySector);
     failing.Add(broken, ExaminerChain::Reach::SectorBySector);
     EXPECT_EQ(failing.Finish({source, 512, {}}), kErrDiskFull);
@@ -44,7 +44,7 @@ TEST(ExaminerChainEnd, EverySearchFinishesAndTheFirstFailureIsTheChains) {
     EXPECT_EQ(broken.finished, 1) << "a search after a failed one still builds its finds";
 
     ExaminerChain fine;
-    fine.Add(sound, ExaminerChain::Reach::EveryBuffer);
+    fine.Add(sound, ExaminerChain::Reach::EverySector);
     fine.Add(sound, ExaminerChain::Reach::SectorBySector);
     EXPECT_EQ(fine.Finish({source, 512, {}}), kOk);
     EXPECT_EQ(sound.finished, 3);

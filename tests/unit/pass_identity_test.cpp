@@ -337,7 +337,7 @@ class Unscreened final : public SectorExaminer {
                         PassPosition& at) override {
         return search_.Examine(span, firstSector, at);
     }
-    void Finish(const PassEnd& end) override { search_.Finish(end); }
+    Status Finish(const PassEnd& end) override { return search_.Finish(end); }
 
   private:
     SectorExaminer& search_;
@@ -412,7 +412,7 @@ TEST(PassIdentity, ScreenedPipelinedDeepPassFindsWhatAPlainLoopOfferingEverySect
                             [](std::string_view) { return std::optional<std::string>(); }});
     };
     const auto finish = [&](ExaminerChain& chain) {
-        chain.Finish({source, kSector, [](const FoundRecord&) { return false; }});
+        return chain.Finish({source, kSector, [](const FoundRecord&) { return false; }});
     };
 
     // The reference: 64 KiB chunks read one after the other, every sector offered to every
@@ -435,7 +435,7 @@ TEST(PassIdentity, ScreenedPipelinedDeepPassFindsWhatAPlainLoopOfferingEverySect
         ASSERT_EQ(stopped, kOk);
         lba += kChunkSectors + skip;
     }
-    finish(plainChain);
+    ASSERT_EQ(finish(plainChain), kOk);
 
     Searches screened;
     ExaminerChain screenedChain = screened.Chain(true);
@@ -445,7 +445,7 @@ TEST(PassIdentity, ScreenedPipelinedDeepPassFindsWhatAPlainLoopOfferingEverySect
     ASSERT_EQ(pass.Run(screenedChain, nullptr, filesFound, state,
                        [](uint64_t, uint64_t, int) { return kOk; }),
               kOk);
-    finish(screenedChain);
+    ASSERT_EQ(finish(screenedChain), kOk);
 
     fs::create_directories(dir / "out-plain");
     fs::create_directories(dir / "out-screened");
