@@ -17,8 +17,9 @@ struct CarvePassRange {
     uint64_t sectorCount = 0;
 };
 
-// Offers every sector of the range to `engine` (opened, so that it has a log), skipping the
-// sectors of each file it carves, through the one reading loop of whole-source passes.
+// Offers every sector of the range where a file may start (the engine's screen) to `engine`
+// (opened, so that it has a log), skipping the sectors of each file it carves, through the one
+// reading loop of whole-source passes.
 // `progress` (may be null) gets, after every 64 KiB, (user, percent, weight, seconds left,
 // sectors done, total, files found, 0), on the scale of the deep scan's pass, which the end
 // searches of the carving code also use: percent from 10 to 110 with weight kCarvePassWeight
