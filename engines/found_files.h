@@ -55,6 +55,8 @@ class FoundFiles {
     virtual Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) = 0;
     // Records written so far.
     virtual uint64_t GetRecordCount() = 0;
+    // Files found so far: the records that are not folders (what a scan's progress counts).
+    virtual uint64_t GetFileCount() = 0;
     // The record's folder path, each folder followed by "/", empty at the root.
     virtual Status GetRecordPath(const FoundRecord& record, std::string& path) = 0;
     // Copies a file, or a folder with everything under it, to `destination`.

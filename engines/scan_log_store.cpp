@@ -5,6 +5,7 @@
 #include <charconv>
 #include <deque>
 #include <filesystem>
+#include <span>
 #include <unordered_set>
 
 #include "engines/content_verdict.h"
@@ -18,6 +19,13 @@ constexpr size_t kMaxExtensionListBytes = 4095;
 
 bool IsFolderRecord(const FoundRecord& r) {
     return r.isFolder != 0;
+}
+
+uint32_t FilesAmong(std::span<const FoundRecord> records) {
+    return static_cast<uint32_t>(
+        std::count_if(records.begin(), records.end(), [](const FoundRecord& r) {
+            return !IsFolderRecord(r);
+        }));
 }
 
 // A photo whose first data failed the content check is not shown (a damaged carved photo is).
@@ -151,6 +159,8 @@ Status ScanLogStore::OpenLog(const std::string& folder, const std::string& logNa
         if (const Status s = main_.Truncate(records * kFoundRecordSize); s != kOk) return s;
     }
     recordCount_ = recordsInFile_ = static_cast<uint32_t>(records);
+    filesInFile_.reset();
+    if (records == 0) filesInFile_ = 0;
     pending_.clear();
     pending_.reserve(kBufferRecords);
     piece_.clear();
@@ -256,6 +266,7 @@ Status ScanLogStore::WritePending() {
     const uint64_t offset = static_cast<uint64_t>(recordsInFile_) * kFoundRecordSize;
     if (const Status s = main_.WriteAllAt(offset, BytesOf(pending_)); s != kOk) return s;
     recordsInFile_ += static_cast<uint32_t>(pending_.size());
+    if (filesInFile_) *filesInFile_ += FilesAmong(pending_);
     pending_.clear();
     return kOk;
 }
@@ -469,6 +480,26 @@ Status ScanLogStore::FindFolderRecord(uint32_t folderKey, FoundRecord& out) {
     });
     if (s != kOk) return s;
     return found ? kOk : kErrInvalidParameter;
+}
+
+Status ScanLogStore::FileCount(uint32_t& count) {
+    count = 0;
+    if (!filesInFile_) {
+        uint32_t files = 0;
+        uint32_t seen = 0;
+        const Status s = ForEachRecord([&](const FoundRecord& r) {
+            if (seen++ == recordsInFile_) return false;  // the buffered ones are counted below
+            if (!IsFolderRecord(r)) ++files;
+            return true;
+        });
+        if (s != kOk) {
+            count = files;
+            return s;
+        }
+        filesInFile_ = files;
+    }
+    count = *filesInFile_ + FilesAmong(pending_);
+    return kOk;
 }
 
 Status ScanLogStore::ForEachRecord(const std::function<bool(const FoundRecord&)>& visit) {

@@ -123,6 +123,11 @@ class ScanLogStore {
 
     // Records written so far, buffered ones included; the index of the last record.
     uint32_t RecordCount() const { return recordCount_; }
+    // Files (non-folder records) written so far, buffered ones included. The main file of a
+    // reopened log is counted once, the first time, reading it in 200-record pieces; from then
+    // on the count follows what is written. A read error is returned, with the files counted
+    // before it.
+    Status FileCount(uint32_t& count);
     bool IsOpen() const { return main_.IsOpen(); }
     const std::string& LogName() const { return logName_; }
     const std::string& MainPath() const { return mainPath_; }
@@ -168,6 +173,8 @@ class ScanLogStore {
 
     uint32_t recordCount_ = 0;    // records in the main file and the buffer
     uint32_t recordsInFile_ = 0;  // records already written to the main file
+    // The files among them; unknown until counted when a log was reopened.
+    std::optional<uint32_t> filesInFile_;
     std::vector<FoundRecord> pending_;
 
     std::map<uint64_t, ChildList> relations_;

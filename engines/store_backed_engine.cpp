@@ -157,6 +157,14 @@ uint64_t StoreBackedEngine::GetRecordCount() {
     return store_ == nullptr ? 0 : store_->RecordCount();
 }
 
+uint64_t StoreBackedEngine::GetFileCount() {
+    if (store_ == nullptr) return 0;
+    uint32_t count = 0;
+    // A log that cannot be read back counts the files read before the error: a progress figure.
+    if (store_->FileCount(count) != kOk) return count;
+    return count;
+}
+
 Status StoreBackedEngine::GetRecordPath(const FoundRecord& record, std::string& path) {
     path.clear();
     if (store_ == nullptr) return kOk;

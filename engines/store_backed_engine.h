@@ -53,6 +53,7 @@ class StoreBackedEngine : public virtual FoundFiles {
     // Files in the sub-tree, by the same key rule as ListFolder.
     Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
     uint64_t GetRecordCount() override;
+    uint64_t GetFileCount() override;
     uint64_t UnreadableSectors() const override { return unreadableSectors_; }
     // The record's folders, outermost first, each followed by "/"; empty under the root.
     // Names are used as they are stored (this is a display path, not a file-system path).

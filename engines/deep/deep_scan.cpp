@@ -216,8 +216,8 @@ Status DeepScan::Scan(const std::optional<std::string>& /*logName*/) {
 Status DeepScan::ReportPass(uint64_t sectorsDone, uint64_t totalSectors, int secondsLeft,
                             uint64_t& filesFound) {
     if (scanProgress_ == nullptr || totalSectors == 0) return kOk;
-    // The reopened logs of a resumed scan hold what it found before.
-    filesFound = GetRecordCount();
+    // The reopened logs of a resumed scan hold what it found before; folders are not counted.
+    filesFound = GetFileCount();
     const int percent = static_cast<int>(sectorsDone * 100 / totalSectors) + kPassPercentBase;
     return scanProgress_(user_, percent, kPassWeight, secondsLeft, sectorsDone, totalSectors,
                          filesFound, 0);
@@ -240,6 +240,12 @@ FoundFiles* DeepScan::EngineOf(const FoundRecord& record) const {
 uint64_t DeepScan::GetRecordCount() {
     uint64_t count = quick_ ? quick_->GetRecordCount() : 0;
     for (const auto& search : searches_) count += search->GetRecordCount();
+    return count;
+}
+
+uint64_t DeepScan::GetFileCount() {
+    uint64_t count = quick_ ? quick_->GetFileCount() : 0;
+    for (const auto& search : searches_) count += search->GetFileCount();
     return count;
 }
 

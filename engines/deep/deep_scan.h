@@ -62,6 +62,7 @@ class DeepScan final : public ScanEngine {
     Status ListFolder(const FoundRecord* folder, int depth, std::vector<FoundRecord>& out) override;
     Status CountFolderFiles(const FoundRecord* folder, int depth, uint32_t& count) override;
     uint64_t GetRecordCount() override;
+    uint64_t GetFileCount() override;
     Status GetRecordPath(const FoundRecord& record, std::string& path) override;
     Status RecoverRecord(const FoundRecord& record, const std::string& destination,
                          int rootSeparators) override;

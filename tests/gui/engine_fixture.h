@@ -45,6 +45,7 @@ class HeldEngine : public ScanEngine {
         return inner_.CountFolderFiles(f, d, c);
     }
     uint64_t GetRecordCount() override { return inner_.GetRecordCount(); }
+    uint64_t GetFileCount() override { return inner_.GetFileCount(); }
     Status GetRecordPath(const FoundRecord& r, std::string& p) override {
         return inner_.GetRecordPath(r, p);
     }

@@ -36,6 +36,7 @@ class PictureFilesEngine : public ScanEngine {
     Status ListFolder(const FoundRecord*, int, std::vector<FoundRecord>&) override { return kOk; }
     Status CountFolderFiles(const FoundRecord*, int, uint32_t&) override { return kOk; }
     uint64_t GetRecordCount() override { return files_.size(); }
+    uint64_t GetFileCount() override { return files_.size(); }
     Status GetRecordPath(const FoundRecord&, std::string& path) override {
         path.clear();
         return kOk;

@@ -94,6 +94,7 @@ class CTestEngine : public ScanEngine {
     }
     Status CountFolderFiles(const FoundRecord*, int, uint32_t&) override { return kOk; }
     uint64_t GetRecordCount() override { return 2; }
+    uint64_t GetFileCount() override { return 2; }
     Status GetRecordPath(const FoundRecord&, std::string&) override { return kOk; }
     Status RecoverRecord(const FoundRecord&, const std::string&, int) override { return kOk; }
     void SetSearchCallback(SearchProgressCallback callback, void* user) override {

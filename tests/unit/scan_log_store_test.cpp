@@ -311,6 +311,42 @@ TEST(ScanLogStore, CorruptLogsNeitherLoopNorCrash) {
 }
 
 // A full buffer that cannot be written stays buffered; the next Flush writes it.
+// What a scan's progress counts as files found: never its folders; the same whether records
+// are still buffered, written, or in a log reopened to continue a scan; and it follows what is
+// written after a reopen.
+TEST(ScanLogStore, FileCountLeavesFoldersOutAcrossBuffersAndReopens) {
+    ScratchDir dir;
+    uint32_t count = 99;
+    {
+        ScanLogStore store;
+        ASSERT_EQ(store.OpenLog(dir.Path().string(), "log"), kOk);
+        ASSERT_EQ(store.FileCount(count), kOk);
+        EXPECT_EQ(count, 0u);
+        // 520 records over several buffer writes: every fifth one a folder.
+        for (int i = 0; i < 520; ++i) {
+            const bool folder = i % 5 == 0;
+            Add(store, ParentKey(5, 0), std::to_string(i), folder, folder ? 100 + i : 0);
+            if (i == 150) {
+                ASSERT_EQ(store.FileCount(count), kOk);
+                EXPECT_EQ(count, 120u) << "buffered records";
+            }
+        }
+        ASSERT_EQ(store.FileCount(count), kOk);
+        EXPECT_EQ(count, 416u);
+        EXPECT_EQ(store.RecordCount(), 520u);
+    }
+    ScanLogStore again;
+    ASSERT_EQ(again.OpenLog(dir.Path().string(), "log"), kOk);
+    ASSERT_EQ(again.FileCount(count), kOk);
+    EXPECT_EQ(count, 416u) << "a reopened log counts what it holds";
+    for (int i = 0; i < 300; ++i) Add(again, ParentKey(5, 0), "more", i == 0, i == 0 ? 9000 : 0);
+    ASSERT_EQ(again.FileCount(count), kOk);
+    EXPECT_EQ(count, 715u);
+    ASSERT_EQ(again.Flush(), kOk);
+    ASSERT_EQ(again.FileCount(count), kOk);
+    EXPECT_EQ(count, 715u);
+}
+
 TEST(ScanLogStore, WriteErrorOfAFullBufferLosesNothing) {
     ScratchDir dir;
     ScanLogStore store;
