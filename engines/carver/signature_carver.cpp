@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carver_screen.h"
+#include "engines/carver/carver_screen.h"
 #include "scanlog/scan_history.h"
 #include "scanlog/scan_log_folder.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engines/carving/carve_at_sector.h"
-#include "engines/carving/carver_screen.h"
+#include "engines/carver/carver_screen.h"
 #include "support/test_support.h"
 
 namespace keltra {

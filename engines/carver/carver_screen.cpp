@@ -1,4 +1,4 @@
-#include "engines/carving/carver_screen.h"
+#include "engines/carver/carver_screen.h"
 
 #include <algorithm>
 
